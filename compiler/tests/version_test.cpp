@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "version.h"
+
+TEST(Version, IsTheCompilersOwn) { EXPECT_EQ(tovix::VERSION, "0.1.3"); }
