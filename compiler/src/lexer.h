@@ -1,0 +1,101 @@
+#pragma once
+
+// A small hand-written Luau tokenizer. It knows no grammar: it only cuts text
+// into tokens (trivia included, so every byte belongs to exactly one token)
+// so that the rest of the compiler can walk Luau code without parsing it.
+// The only errors are unterminated constructs; anything else still lexes.
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovix::lexer {
+
+// The values are fixed: consumers test significance with `kind < 5`.
+enum class TokenKind : std::uint8_t {
+  Name = 0,                // identifier or keyword: [A-Za-z_][A-Za-z0-9_]*
+  Number = 1,              // numeric literal, not validated
+  String = 2,              // '…', "…", or a long bracket [[…]], [==[…]==]
+  InterpolatedString = 3,  // `…`, holes included
+  Symbol = 4,              // operator, punctuation, or one whole UTF-8 character
+  Comment = 5,             // line comment or long comment
+  Whitespace = 6,          // run of tab, LF, FF, CR, space
+};
+
+[[nodiscard]] constexpr bool is_significant(TokenKind kind) {
+  return static_cast<std::uint8_t>(kind) < 5;
+}
+
+// A token is offsets into the text it was lexed from, never text.
+struct Token {
+  std::size_t start = 0;  // first byte
+  std::size_t end = 0;    // just after the last byte
+  TokenKind kind = TokenKind::Symbol;
+
+  // The stretch of `source` this token covers. `source` must be the text the
+  // token was lexed from; offsets past its end are clamped.
+  [[nodiscard]] std::string_view text(std::string_view source) const {
+    std::size_t from = start < source.size() ? start : source.size();
+    std::size_t to = end < source.size() ? end : source.size();
+    return source.substr(from, to > from ? to - from : 0);
+  }
+
+  friend bool operator==(const Token&, const Token&) = default;
+};
+
+// One of "unterminated string", "unterminated long bracket",
+// "unterminated interpolated string", "unterminated interpolation".
+struct LexError {
+  std::string message;
+  std::size_t offset = 0;
+
+  friend bool operator==(const LexError&, const LexError&) = default;
+};
+
+using NextToken = std::expected<Token, LexError>;
+
+// A cursor over borrowed text. The three fields are the whole state: callers
+// that start elsewhere, or skip a stretch of markup, assign `pos` directly
+// (it must be a character boundary). Copying gives an independent cursor.
+struct Lexer {
+  std::string_view text;
+  std::span<const unsigned char> bytes;  // `text` viewed as bytes
+  std::size_t pos = 0;                   // offset of the next token
+
+  explicit Lexer(std::string_view source)
+      : text(source),
+        bytes(reinterpret_cast<const unsigned char*>(source.data()), source.size()),
+        pos(0) {}
+
+  // None when `pos` is at or past the end; otherwise the token from the old
+  // `pos` to the new one, or the error of an unterminated construct (`pos`
+  // is then left where the scan stopped; callers stop at the first error).
+  [[nodiscard]] std::optional<NextToken> next_token();
+
+  // The next significant token (kind < 5), lexed on a copy so that this
+  // lexer does not move. None at the end of the text or at a lexer error.
+  [[nodiscard]] std::optional<Token> peek_significant() const;
+
+  // Called with `pos` just after a `{` the caller consumed; on success `pos`
+  // is just after the balancing `}`. Strings, comments and nested
+  // interpolated strings are skipped whole. At the end of the text the error
+  // is "unterminated interpolation" at `report_offset`; nested scanners'
+  // errors are returned unchanged.
+  [[nodiscard]] std::expected<void, LexError> scan_balanced_braces(std::size_t report_offset);
+};
+
+// The offset of the `}` closing the `{` at `open` (the byte at `open` itself
+// is not looked at). An unclosed brace is "unterminated interpolation" at
+// `open`.
+[[nodiscard]] std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,
+                                                                       std::size_t open);
+
+// Every token of `source` from offset 0, trivia included, or the first error.
+[[nodiscard]] std::expected<std::vector<Token>, LexError> tokenize(std::string_view source);
+
+}  // namespace tovix::lexer
