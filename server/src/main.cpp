@@ -1,8 +1,9 @@
-#include <iostream>
+#include <string>
+#include <vector>
 
-#include "version.h"
+#include "cli.h"
 
-int main() {
-  std::cout << "tovix-lsp 0.1.2 (tovix " << tovix::VERSION << ")\n";
-  return 0;
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return tovix_lsp::cli::main(args);
 }

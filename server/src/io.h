@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tovix_lsp::io {
+
+// What went wrong on a stream. `InvalidData` is a framing or JSON problem in
+// otherwise readable bytes; `UnexpectedEof` is a stream that ended mid-message.
+struct Error {
+  enum class Kind { Other, InvalidData, UnexpectedEof };
+  Kind kind = Kind::Other;
+  std::string message;
+};
+
+// A source of bytes. `read_some` returns how many bytes it put into `buf`,
+// 0 only at end of input.
+class Input {
+ public:
+  virtual ~Input() = default;
+  [[nodiscard]] virtual std::expected<std::size_t, Error> read_some(std::span<char> buf) = 0;
+};
+
+// A sink of bytes: all of `bytes` or an error.
+class Output {
+ public:
+  virtual ~Output() = default;
+  [[nodiscard]] virtual std::expected<void, Error> write_all(std::string_view bytes) = 0;
+};
+
+// A file descriptor, not owned. Reads and writes interrupted by a signal are
+// retried.
+class FdInput final : public Input {
+ public:
+  explicit FdInput(int fd) : fd_(fd) {}
+  std::expected<std::size_t, Error> read_some(std::span<char> buf) override;
+
+ private:
+  int fd_;
+};
+
+class FdOutput final : public Output {
+ public:
+  explicit FdOutput(int fd) : fd_(fd) {}
+  std::expected<void, Error> write_all(std::string_view bytes) override;
+
+ private:
+  int fd_;
+};
+
+// In-memory streams for tests and tools. `StringInput` hands out at most
+// `chunk` bytes per read so that buffering edges get exercised.
+class StringInput final : public Input {
+ public:
+  explicit StringInput(std::string data, std::size_t chunk = SIZE_MAX)
+      : data_(std::move(data)), chunk_(chunk) {}
+  std::expected<std::size_t, Error> read_some(std::span<char> buf) override;
+
+ private:
+  std::string data_;
+  std::size_t pos_ = 0;
+  std::size_t chunk_;
+};
+
+class StringOutput final : public Output {
+ public:
+  std::expected<void, Error> write_all(std::string_view bytes) override {
+    data.append(bytes);
+    return {};
+  }
+  std::string data;
+};
+
+}  // namespace tovix_lsp::io

@@ -1,0 +1,218 @@
+#include "server.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+#include <unistd.h>
+
+#include "cli.h"
+
+namespace tovix_lsp::server {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The editor reader: parse framed messages off standard input and hand them
+// to the main thread. It never looks inside them.
+void read_editor(proxy::Events::Sender events) {
+  io::FdInput input(STDIN_FILENO);
+  jsonrpc::Reader reader(input);
+  for (;;) {
+    auto message = reader.read();
+    if (!message || !*message) {
+      events.send(proxy::EditorClosed{});
+      return;
+    }
+    if (!events.send(proxy::Editor{std::move(**message)})) return;
+  }
+}
+
+json initialize_result() {
+  json capabilities = {
+      {"textDocumentSync", {{"change", 2}, {"openClose", true}, {"save", {{"includeText", false}}}}},
+      {"completionProvider",
+       {{"resolveProvider", false}, {"triggerCharacters", {"<", "/", " ", ".", ":", "'", "\"", "\n"}}}},
+      {"hoverProvider", true},
+      {"definitionProvider", true},
+      {"typeDefinitionProvider", true},
+      {"referencesProvider", true},
+      {"documentHighlightProvider", true},
+      {"documentSymbolProvider", true},
+      {"signatureHelpProvider", {{"triggerCharacters", {"(", ","}}}},
+      {"codeActionProvider", {{"codeActionKinds", {"quickfix"}}}},
+      {"renameProvider", {{"prepareProvider", true}}},
+      {"inlayHintProvider", true},
+      {"foldingRangeProvider", true},
+      {"selectionRangeProvider", true},
+      {"semanticTokensProvider",
+       {{"full", true}, {"legend", {{"tokenModifiers", json::array()}, {"tokenTypes", {"class", "function"}}}}}},
+  };
+  return {{"capabilities", std::move(capabilities)},
+          {"serverInfo", {{"name", "tovix-lsp"}, {"version", cli::version_pair()}}}};
+}
+
+void initialize(Server& s, json id, json params) {
+  json::json_pointer snippets("/capabilities/textDocument/completion/completionItem/snippetSupport");
+  s.snippet_support = params.is_object() && params.contains(snippets) && params.at(snippets).is_boolean() &&
+                      params.at(snippets).get<bool>();
+  s.init_params = std::move(params);
+  s.reply(std::move(id), initialize_result());
+}
+
+void shutdown(Server& s, json id, json) {
+  s.shutdown_requested = true;
+  s.reply(std::move(id), nullptr);
+}
+
+void exit_process(Server& s, json) { std::_Exit(s.shutdown_requested ? 0 : 1); }
+
+void set_trace(Server& s, json params) {
+  auto value = params.is_object() ? params.find("value") : params.end();
+  s.trace = !(params.is_object() && value != params.end() && value->is_string() && *value == "off");
+}
+
+void configuration_changed(Server& s, json) { s.request_configuration(); }
+
+}  // namespace
+
+const Handlers& Handlers::standard() {
+  static const Handlers table{
+      .requests =
+          {
+              {"initialize", initialize},
+              {"shutdown", shutdown},
+          },
+      .notifications =
+          {
+              {"exit", exit_process},
+              {"$/setTrace", set_trace},
+              {"initialized", configuration_changed},
+              {"workspace/didChangeConfiguration", configuration_changed},
+          },
+  };
+  return table;
+}
+
+Server::Server(io::Output& out, proxy::Events::Sender events, const Handlers& handlers)
+    : events(std::move(events)), stdout_writer(out), handlers_(handlers) {}
+
+void Server::guarded(jsonrpc::Message message, bool from_editor) {
+  std::string label;
+  std::optional<json> request_id;
+  if (auto* r = std::get_if<jsonrpc::Request>(&message)) {
+    label = r->method;
+    request_id = r->id;
+  } else if (auto* n = std::get_if<jsonrpc::Notification>(&message)) {
+    label = n->method;
+  } else {
+    label = "a response";
+  }
+  // The one catch-all of the server: a bad message must never end it.
+  try {
+    if (from_editor)
+      handle_editor(std::move(message));
+    else
+      handle_child(std::move(message));
+    return;
+  } catch (...) {
+  }
+  log(1, "internal error handling " + label + " — please report it");
+  if (from_editor && request_id) error(std::move(*request_id), -32603, "tovix-lsp could not handle this request");
+}
+
+void Server::handle_editor(jsonrpc::Message message) {
+  std::visit(
+      [&](auto&& m) {
+        using T = std::decay_t<decltype(m)>;
+        if constexpr (std::is_same_v<T, jsonrpc::Request>)
+          request(std::move(m.id), m.method, std::move(m.params));
+        else if constexpr (std::is_same_v<T, jsonrpc::Notification>)
+          notification(m.method, std::move(m.params));
+        else
+          response(std::move(m.id), std::move(m.message));
+      },
+      std::move(message));
+}
+
+void Server::handle_child(jsonrpc::Message) {}
+
+void Server::request(json id, const std::string& method, json params) {
+  auto handler = handlers_.requests.find(method);
+  if (handler == handlers_.requests.end()) {
+    error(std::move(id), -32601, method + " is not supported");
+    return;
+  }
+  handler->second(*this, std::move(id), std::move(params));
+}
+
+void Server::notification(const std::string& method, json params) {
+  auto handler = handlers_.notifications.find(method);
+  if (handler != handlers_.notifications.end()) handler->second(*this, std::move(params));
+}
+
+void Server::response(json id, json) {
+  // Answers to the configuration request are taken; reading them belongs to
+  // the settings handling.
+  if (id.is_number_integer()) config_requests.erase(id.get<std::int64_t>());
+}
+
+void Server::send(const json& message) {
+  if (trace) {
+    if (auto text = jsonrpc::serialize(message)) std::cerr << "-> " << *text << '\n' << std::flush;
+  }
+  (void)stdout_writer.write(message);
+}
+
+void Server::log(std::uint8_t level, std::string_view text) {
+  std::string message = "tovix: ";
+  message += text;
+  send(jsonrpc::build::notification("window/logMessage", {{"message", message}, {"type", level}}));
+}
+
+void Server::error(json id, std::int64_t code, std::string_view message) {
+  send(jsonrpc::build::error(std::move(id), code, message));
+}
+
+void Server::reply(json id, json result) { send(jsonrpc::build::result(std::move(id), std::move(result))); }
+
+bool Server::first_time(std::string key) { return said_once.insert(std::move(key)).second; }
+
+void Server::child_exited() {
+  child_ready = false;
+  open_in_child.clear();
+  if (!shutdown_requested) log(2, "luau-lsp exited — markup features only");
+}
+
+void Server::request_configuration() {
+  std::int64_t id = next_id++;
+  config_requests.insert(id);
+  send(jsonrpc::build::request(id, "workspace/configuration",
+                               {{"items", {{{"section", "luau-lsp"}}, {{"section", "tovix"}}}}}));
+}
+
+std::expected<void, io::Error> run() {
+  auto [sender, receiver] = proxy::Events::make();
+  try {
+    std::thread(read_editor, sender).detach();
+  } catch (...) {
+    std::cerr << "failed to spawn thread\n";
+    std::abort();
+  }
+  io::FdOutput out(STDOUT_FILENO);
+  Server server(out, sender);
+  for (;;) {
+    auto event = receiver.receive();
+    if (!event || std::holds_alternative<proxy::EditorClosed>(*event)) break;
+    if (auto* e = std::get_if<proxy::Editor>(&*event)) {
+      if (auto message = jsonrpc::from_value(std::move(e->value))) server.guarded(std::move(*message), true);
+    } else if (auto* c = std::get_if<proxy::Child>(&*event)) {
+      if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
+    } else if (std::holds_alternative<proxy::ChildExited>(*event)) {
+      server.child_exited();
+    }
+  }
+  return {};
+}
+
+}  // namespace tovix_lsp::server

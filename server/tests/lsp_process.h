@@ -1,0 +1,63 @@
+#pragma once
+
+// Runs a program as a child with piped standard streams and talks framed
+// JSON-RPC to it, as an editor would. Shared by the end-to-end tests.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tovix_lsp::testing {
+
+class LspProcess {
+ public:
+  // Starts `program` with `args`; `env` entries are added to (or replace in)
+  // the inherited environment. Standard error goes to a temporary file.
+  LspProcess(const std::string& program, const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env = {});
+  ~LspProcess();
+  LspProcess(const LspProcess&) = delete;
+  LspProcess& operator=(const LspProcess&) = delete;
+
+  void send(const nlohmann::json& message);
+  void send_raw(const std::string& bytes);
+  // The next framed message, or nothing when the output ended or `timeout`
+  // passed first.
+  std::optional<nlohmann::json> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Messages until one matches `pred` (which is returned); the others are
+  // appended to `skipped` when given.
+  std::optional<nlohmann::json> receive_until(const std::function<bool(const nlohmann::json&)>& pred,
+                                              std::vector<nlohmann::json>* skipped = nullptr,
+                                              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // All bytes left on standard output until it closes.
+  std::string drain_stdout(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  void close_stdin();
+  // Waits for the process to end; its exit status, or -1 if it was killed
+  // after `timeout`.
+  int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  std::string stderr_text() const;
+
+ private:
+  bool fill(std::chrono::steady_clock::time_point deadline);
+
+  int pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string err_path_;
+  std::string buffer_;
+  std::optional<int> status_;
+};
+
+// Runs `program` to completion with no input; returns status, stdout, stderr.
+struct Ran {
+  int status;
+  std::string out;
+  std::string err;
+};
+Ran run_to_end(const std::string& program, const std::vector<std::string>& args);
+
+}  // namespace tovix_lsp::testing

@@ -1,0 +1,165 @@
+#include "server.h"
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace tovix_lsp::server {
+namespace {
+
+using json = nlohmann::json;
+
+// Splits what the server wrote into message bodies.
+std::vector<json> messages(const std::string& wire) {
+  std::vector<json> out;
+  std::size_t pos = 0;
+  while (pos < wire.size()) {
+    auto end = wire.find("\r\n\r\n", pos);
+    std::size_t length = std::stoul(wire.substr(pos + 16, end - pos - 16));
+    out.push_back(json::parse(wire.substr(end + 4, length)));
+    pos = end + 4 + length;
+  }
+  return out;
+}
+
+struct Fixture {
+  Fixture() : handlers(Handlers::standard()) {
+    auto fail = [](Server&, json, json) { throw std::runtime_error("boom"); };
+    handlers.requests["textDocument/hover"] = fail;
+    handlers.notifications["test/fail"] = [](Server&, json) { throw std::logic_error("boom"); };
+  }
+  void editor(const std::string& text) {
+    auto message = jsonrpc::from_value(json::parse(text));
+    ASSERT_TRUE(message);
+    server.guarded(std::move(*message), true);
+  }
+  Handlers handlers;
+  io::StringOutput out;
+  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  Server server{out, channel.first, handlers};
+};
+
+TEST(Guard, FailingRequestIsLoggedAndAnswered) {
+  Fixture f;
+  f.editor(R"({"id":5,"method":"textDocument/hover","params":{}})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].dump(),
+            R"({"jsonrpc":"2.0","method":"window/logMessage","params":{"message":"tovix: internal error handling )"
+            R"(textDocument/hover — please report it","type":1}})");
+  EXPECT_EQ(sent[1].dump(),
+            R"({"error":{"code":-32603,"message":"tovix-lsp could not handle this request"},"id":5,"jsonrpc":"2.0"})");
+}
+
+TEST(Guard, FailingNotificationIsOnlyLogged) {
+  Fixture f;
+  f.editor(R"({"method":"test/fail"})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]["params"]["message"], "tovix: internal error handling test/fail — please report it");
+}
+
+TEST(Guard, FailingChildRequestIsOnlyLogged) {
+  Fixture f;
+  f.handlers.notifications.clear();
+  auto message = jsonrpc::from_value(json::parse(R"({"id":1,"method":"x"})"));
+  f.server.guarded(std::move(*message), false);  // the child's handler does nothing here
+  EXPECT_EQ(f.out.data, "");
+}
+
+TEST(Requests, UnknownMethodIsRefused) {
+  Fixture f;
+  f.editor(R"({"id":"a","method":"textDocument/formatting"})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].dump(),
+            R"({"error":{"code":-32601,"message":"textDocument/formatting is not supported"},"id":"a","jsonrpc":"2.0"})");
+}
+
+TEST(Requests, InitializeAnswersTheCapabilities) {
+  Fixture f;
+  f.editor(R"({"id":1,"method":"initialize","params":{"capabilities":{"textDocument":{"completion":)"
+           R"({"completionItem":{"snippetSupport":true}}}}}})");
+  EXPECT_TRUE(f.server.snippet_support);
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(
+      sent[0]["result"].dump(),
+      R"({"capabilities":{"codeActionProvider":{"codeActionKinds":["quickfix"]},"completionProvider":)"
+      R"({"resolveProvider":false,"triggerCharacters":["<","/"," ",".",":","'","\"","\n"]},)"
+      R"("definitionProvider":true,"documentHighlightProvider":true,"documentSymbolProvider":true,)"
+      R"("foldingRangeProvider":true,"hoverProvider":true,"inlayHintProvider":true,"referencesProvider":true,)"
+      R"("renameProvider":{"prepareProvider":true},"selectionRangeProvider":true,"semanticTokensProvider":)"
+      R"({"full":true,"legend":{"tokenModifiers":[],"tokenTypes":["class","function"]}},)"
+      R"("signatureHelpProvider":{"triggerCharacters":["(",","]},"textDocumentSync":{"change":2,)"
+      R"("openClose":true,"save":{"includeText":false}},"typeDefinitionProvider":true},)"
+      R"x("serverInfo":{"name":"tovix-lsp","version":"0.1.2 (tovix 0.1.3)"}})x");
+
+  for (const char* snippet : {R"("true")", "false", "null"}) {
+    SCOPED_TRACE(snippet);
+    f.editor(std::string(R"({"id":2,"method":"initialize","params":{"capabilities":{"textDocument":)"
+                         R"({"completion":{"completionItem":{"snippetSupport":)") +
+             snippet + "}}}}}}");
+    EXPECT_FALSE(f.server.snippet_support);
+  }
+  f.editor(R"({"id":3,"method":"initialize","params":[]})");
+  EXPECT_FALSE(f.server.snippet_support);
+  EXPECT_EQ(f.server.init_params, json::array());
+}
+
+TEST(Notifications, ConfigurationRequestsTakeConsecutiveIds) {
+  Fixture f;
+  f.editor(R"({"method":"initialized","params":{}})");
+  f.editor(R"({"method":"workspace/didChangeConfiguration","params":{}})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].dump(),
+            R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
+            R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
+  EXPECT_EQ(sent[1]["id"], 2);
+  EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{1, 2}));
+}
+
+TEST(Notifications, SetTrace) {
+  Fixture f;
+  struct Case {
+    const char* params;
+    bool trace;
+  } cases[] = {
+      {R"({"value":"off"})", false}, {R"({"value":"messages"})", true}, {R"({"value":""})", true},
+      {R"({"value":"off"})", false}, {R"({"value":3})", true},          {R"({"value":"off"})", false},
+      {R"({})", true},               {R"({"value":"off"})", false},     {R"(null)", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.params);
+    f.editor(std::string(R"({"method":"$/setTrace","params":)") + c.params + "}");
+    EXPECT_EQ(f.server.trace, c.trace);
+  }
+}
+
+TEST(Logging, OnceKeysStayForTheRun) {
+  Fixture f;
+  EXPECT_TRUE(f.server.first_time("sent:file:///a.luau"));
+  EXPECT_FALSE(f.server.first_time("sent:file:///a.luau"));
+  EXPECT_TRUE(f.server.first_time("heard:file:///a.luau"));
+}
+
+TEST(ChildExit, WarnsUnlessShuttingDown) {
+  Fixture f;
+  f.server.child_ready = true;
+  f.server.open_in_child.insert("file:///a.luau");
+  f.server.child_exited();
+  EXPECT_FALSE(f.server.child_ready);
+  EXPECT_TRUE(f.server.open_in_child.empty());
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]["params"].dump(), R"({"message":"tovix: luau-lsp exited — markup features only","type":2})");
+
+  f.out.data.clear();
+  f.server.shutdown_requested = true;
+  f.server.child_exited();
+  EXPECT_EQ(f.out.data, "");
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
