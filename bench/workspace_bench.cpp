@@ -8,6 +8,7 @@
 
 #include "document.h"
 #include "line_index.h"
+#include "sourcemap.h"
 
 namespace {
 
@@ -62,5 +63,32 @@ void BM_ThousandPositionConversions(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 BENCHMARK(BM_ThousandPositionConversions)->Unit(benchmark::kMicrosecond);
+
+// A map of 10,000 runs (one or two per line of a large document), then
+// 1,000 lookups of each kind spread over it.
+void BM_SourceMapLookups(benchmark::State& state) {
+  std::string source;
+  std::string output = "local function helper() end\n";
+  tovix_lsp::sourcemap::SourceMap map;
+  for (int i = 0; i < 10000; ++i) {
+    const std::string piece = "local x" + std::to_string(i) + " = ";
+    const tovix_lsp::sourcemap::Run run{source.size(), output.size(), piece.size()};
+    source += piece + "<Frame/>\n";
+    output += piece + "create(\"Frame\")({})\n";
+    if (!map.push(source, output, run)) state.SkipWithError("run refused");
+  }
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < 1000; ++i) offsets.push_back(i * (source.size() / 1000) + 3);
+  for (auto _ : state) {
+    for (const std::size_t offset : offsets) {
+      benchmark::DoNotOptimize(map.to_output(offset));
+      benchmark::DoNotOptimize(map.to_output_end(offset));
+      benchmark::DoNotOptimize(map.to_output_range(offset, offset + 2));
+      benchmark::DoNotOptimize(map.to_source(offset));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * 4000);
+}
+BENCHMARK(BM_SourceMapLookups)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
