@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "roblox/generated.h"
 
@@ -132,5 +133,34 @@ private:
 
 // Whether the member name is in the deprecated-member list.
 [[nodiscard]] bool is_deprecated(std::string_view member);
+
+// Name suggestions: the nearest existing names to one that is not a Roblox
+// class or member. Results borrow from the table; nothing is kept between
+// calls. Queries are compared after full Unicode lower-casing of both texts.
+
+// Optimal-string-alignment distance between a and b, counted in Unicode
+// scalar values (an insertion, deletion, substitution or swap of two adjacent
+// characters each cost 1; no stretch is edited twice). Case-sensitive. A byte
+// that is not part of valid UTF-8 counts as one character equal only to
+// itself.
+[[nodiscard]] std::size_t edit_distance(std::string_view a, std::string_view b);
+
+// The largest distance at which `candidate` still counts as a suggestion for
+// `query`: from the lesser byte length k of the two as written, 1 for k < 8,
+// 2 for k < 12, else 3.
+[[nodiscard]] std::size_t suggestion_limit(std::string_view query, std::string_view candidate);
+
+// The nearest creatable class within the limit: least distance, then
+// shortest, then byte order.
+[[nodiscard]] std::optional<std::string_view> closest_class(std::string_view query);
+
+// Up to three members (properties, then events, along the ancestry) of the
+// class. Members containing the query win, shortest first; otherwise the
+// nearest within the limit. Empty for a class the table lacks.
+[[nodiscard]] std::vector<std::string_view> closest_members(std::string_view class_name, std::string_view query);
+
+// The nearest property or event of any class within the limit: least
+// distance, then shortest, then byte order.
+[[nodiscard]] std::optional<std::string_view> closest_member_anywhere(std::string_view query);
 
 }  // namespace tovix::roblox
