@@ -74,6 +74,77 @@ void set_trace(Server& s, json params) {
 
 void configuration_changed(Server& s, json) { s.request_configuration(); }
 
+// A string at `pointer` in `params`, if there is one.
+std::optional<std::string> string_at(const json& params, const char* pointer) {
+  json::json_pointer p(pointer);
+  if (!params.is_object() || !params.contains(p)) return std::nullopt;
+  const json& v = params.at(p);
+  if (!v.is_string()) return std::nullopt;
+  return v.get<std::string>();
+}
+
+// A document version: an integer that fits 64 signed bits, else 0.
+std::int64_t version_of(const json& value) {
+  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+  if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
+    return static_cast<std::int64_t>(value.get<std::uint64_t>());
+  return 0;
+}
+
+void did_open(Server& s, json params) {
+  if (!params.is_object()) return;
+  auto doc = params.find("textDocument");
+  if (doc == params.end() || !doc->is_object()) return;
+  auto uri = doc->find("uri");
+  auto text = doc->find("text");
+  if (uri == doc->end() || !uri->is_string() || text == doc->end() || !text->is_string()) return;
+  auto version = doc->find("version");
+  std::string key = uri->get<std::string>();
+  s.documents.open(key, text->get<std::string>(), version == doc->end() ? 0 : version_of(*version));
+  s.resolve_generated(key);
+  s.analyse(key);
+  s.sync_child(key);
+}
+
+void did_change(Server& s, json params) {
+  auto uri = string_at(params, "/textDocument/uri");
+  if (!uri) return;
+  json::json_pointer vp("/textDocument/version");
+  std::int64_t version = params.contains(vp) ? version_of(params.at(vp)) : 0;
+  auto changes = params.find("contentChanges");
+  std::vector<json> list;
+  if (changes != params.end() && changes->is_array()) list = changes->get<std::vector<json>>();
+  if (!s.documents.change(*uri, version, list)) {
+    s.log(1, "lost track of an edit — reopen the file to resynchronise");
+    return;
+  }
+  s.analyse(*uri);
+  s.sync_child(*uri);
+}
+
+void did_save(Server& s, json params) { s.did_save(params); }
+
+void did_close(Server& s, json params) {
+  auto uri = string_at(params, "/textDocument/uri");
+  if (!uri) return;
+  if (auto g = s.generated.find(*uri); g != s.generated.end()) s.close_in_child(g->second);
+  s.documents.close(*uri);
+  s.diagnostics.erase(*uri);
+  s.luau_diagnostics.erase(*uri);
+  s.stale.erase(*uri);
+  s.generated.erase(*uri);
+  s.send(jsonrpc::build::notification("textDocument/publishDiagnostics",
+                                      {{"diagnostics", json::array()}, {"uri", *uri}}));
+}
+
+void watched_files_changed(Server& s, json) {
+  for (const std::string& uri : s.documents.uris()) {
+    s.resolve_generated(uri);
+    s.analyse(uri);
+    s.sync_child(uri);
+  }
+}
+
 }  // namespace
 
 const Handlers& Handlers::standard() {
@@ -89,6 +160,11 @@ const Handlers& Handlers::standard() {
               {"$/setTrace", set_trace},
               {"initialized", configuration_changed},
               {"workspace/didChangeConfiguration", configuration_changed},
+              {"textDocument/didOpen", did_open},
+              {"textDocument/didChange", did_change},
+              {"textDocument/didSave", did_save},
+              {"textDocument/didClose", did_close},
+              {"workspace/didChangeWatchedFiles", watched_files_changed},
           },
   };
   return table;
@@ -190,6 +266,36 @@ void Server::request_configuration() {
   send(jsonrpc::build::request(id, "workspace/configuration",
                                {{"items", {{{"section", "luau-lsp"}}, {{"section", "tovix"}}}}}));
 }
+
+void Server::resolve_generated(const std::string&) {}
+
+void Server::analyse(const std::string& uri) {
+  if (!documents.get(uri)) return;
+  diagnostics[uri];
+  stale[uri] = false;
+  publish(uri);
+}
+
+void Server::publish(const std::string& uri) {
+  json list = json::array();
+  if (auto d = diagnostics.find(uri); d != diagnostics.end())
+    for (const json& item : d->second) list.push_back(item);
+  if (auto d = luau_diagnostics.find(uri); d != luau_diagnostics.end())
+    for (const json& item : d->second) list.push_back(item);
+  send(jsonrpc::build::notification("textDocument/publishDiagnostics", {{"diagnostics", std::move(list)}, {"uri", uri}}));
+}
+
+void Server::did_save(const json& params) {
+  auto uri = string_at(params, "/textDocument/uri");
+  if (!uri) return;
+  resolve_generated(*uri);
+  analyse(*uri);
+  sync_child(*uri);
+}
+
+void Server::sync_child(const std::string&) {}
+
+void Server::close_in_child(const std::string&) {}
 
 std::expected<void, io::Error> run() {
   auto [sender, receiver] = proxy::Events::make();

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "document.h"
 #include "io.h"
 #include "jsonrpc.h"
 #include "proxy.h"
@@ -64,6 +65,21 @@ class Server {
   // Sends the editor a "workspace/configuration" request for both sections.
   void request_configuration();
 
+  // Keeping documents compiled: every change of a document's text ends in
+  // analyse, which publishes.
+  void resolve_generated(const std::string& uri);
+  void analyse(const std::string& uri);
+  void publish(const std::string& uri);
+  void did_save(const nlohmann::json& params);
+  // Hands a document's generated text to the child; nothing while none runs.
+  void sync_child(const std::string& uri);
+  void close_in_child(const std::string& generated_uri);
+
+  document::Documents documents;
+  std::unordered_map<std::string, std::vector<nlohmann::json>> diagnostics;
+  std::unordered_map<std::string, std::vector<nlohmann::json>> luau_diagnostics;
+  std::unordered_map<std::string, bool> stale;
+  std::unordered_map<std::string, std::string> generated;
   std::unordered_set<std::string> said_once;
   std::unordered_set<std::int64_t> config_requests;
   nlohmann::json init_params;

@@ -163,3 +163,53 @@ TEST(ChildExit, WarnsUnlessShuttingDown) {
 
 }  // namespace
 }  // namespace tovix_lsp::server
+
+namespace tovix_lsp::server {
+namespace {
+
+TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
+  Fixture f;
+  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
+  ASSERT_NE(f.server.documents.get("file:///a.tovix"), nullptr);
+  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->version(), 0);
+  f.out.data.clear();
+  f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///a.tovix","version":2},)"
+           R"("contentChanges":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}},"text":"X"},)"
+           R"({"range":{"start":{"line":9,"character":0},"end":{"line":9,"character":1}},"text":"Y"},)"
+           R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]["params"].dump(),
+            R"({"message":"tovix: lost track of an edit — reopen the file to resynchronise","type":1})");
+  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->text(), "Xb\ncZ");
+
+  f.out.data.clear();
+  f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///never.tovix"},"contentChanges":[]}})");
+  EXPECT_EQ(messages(f.out.data).size(), 1u);
+}
+
+TEST(DocumentSync, CloseClearsDiagnosticsEvenForUnknownDocuments) {
+  Fixture f;
+  f.editor(R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///x.tovix"}}})");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].dump(),
+            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.tovix"}})");
+}
+
+TEST(DocumentSync, MalformedNotificationsAreIgnored) {
+  Fixture f;
+  for (const char* params : {"null", "[]", R"({"textDocument":3})", R"({"textDocument":{"uri":1,"text":"x"}})",
+                             R"({"textDocument":{"uri":"file:///a"}})"}) {
+    SCOPED_TRACE(params);
+    f.editor(std::string(R"({"method":"textDocument/didOpen","params":)") + params + "}");
+    f.editor(std::string(R"({"method":"textDocument/didSave","params":)") + params + "}");
+    if (!std::string_view(params).contains("file:"))
+      f.editor(std::string(R"({"method":"textDocument/didClose","params":)") + params + "}");
+  }
+  EXPECT_EQ(f.out.data, "");
+  EXPECT_TRUE(f.server.documents.uris().empty());
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
