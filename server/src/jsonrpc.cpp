@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "utf8_text.h"
+
 namespace tovix_lsp::jsonrpc {
 
 namespace {
@@ -11,37 +13,6 @@ using json = nlohmann::json;
 
 io::Error invalid(std::string message) {
   return io::Error{io::Error::Kind::InvalidData, std::move(message)};
-}
-
-bool valid_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len;
-    char32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static constexpr char32_t MIN[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < MIN[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
 }
 
 bool is_white_space(char32_t c) {
@@ -161,7 +132,7 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
     auto got = read_line(line);
     if (!got) return std::unexpected(got.error());
     if (!*got) return std::optional<json>{};
-    if (!valid_utf8(line)) return std::unexpected(invalid("stream did not contain valid UTF-8"));
+    if (!utf8_text::is_valid(line)) return std::unexpected(invalid("stream did not contain valid UTF-8"));
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     if (line.empty()) break;
     auto colon = line.find(':');
