@@ -52,6 +52,13 @@ TEST(RobloxTable, Totals) {
     EXPECT_EQ(events, 816u);
     EXPECT_EQ(event_names.size(), 662u);
     EXPECT_EQ(DEPRECATED_MEMBERS.size(), 165u);
+
+    // The by-length list holds each property or event name exactly once.
+    std::set<std::string_view> members(property_names);
+    members.insert(event_names.begin(), event_names.end());
+    const auto by_length = tovix::roblox::generated::MEMBER_NAMES_BY_LENGTH;
+    EXPECT_EQ(std::set<std::string_view>(by_length.begin(), by_length.end()), members);
+    EXPECT_EQ(by_length.size(), members.size());
 }
 
 TEST(RobloxTable, OrderAndShape) {

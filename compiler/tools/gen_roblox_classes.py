@@ -12,7 +12,9 @@ Rules:
 - own events: every Event member;
 - deprecated members: distinct names of every Property or Event member of any
   class tagged Deprecated;
-- every list sorted by byte order, names exactly as the dump spells them.
+- every list sorted by byte order, names exactly as the dump spells them;
+- the distinct member names once more, by byte length and then byte order,
+  for searches over every member (they must be ASCII; the build checks).
 """
 
 import json
@@ -92,6 +94,7 @@ def render(classes, deprecated, source_name):
         "",
         '#include "roblox/generated.h"',
         "",
+        "#include <cstddef>",
         "#include <span>",
         "#include <string_view>",
         "",
@@ -125,11 +128,33 @@ def render(classes, deprecated, source_name):
         out.append(f"    {cpp_string(n)},")
     out.append("};")
     out.append("")
+    members = {n for c in classes for n in c["properties"] + c["events"]}
+    if not all(n.isascii() for n in members):
+        sys.exit("member names must be ASCII for the searches by length")
+    out.append("constexpr std::string_view MEMBER_NAMES[] = {")
+    for n in sorted(members, key=lambda n: (len(n.encode("utf-8")), n.encode("utf-8"))):
+        out.append(f"    {cpp_string(n)},")
+    out.append("};")
+    out.append("")
+    out.append("// Searches that bucket MEMBER_NAMES by length take bytes for characters.")
+    out.append("constexpr bool ascii_by_length(std::span<const std::string_view> names) {")
+    out.append("    for (std::size_t i = 0; i < names.size(); ++i) {")
+    out.append("        for (char c : names[i])")
+    out.append("            if (static_cast<unsigned char>(c) >= 0x80) return false;")
+    out.append("        if (i > 0 && (names[i - 1].size() > names[i].size() ||")
+    out.append("                      (names[i - 1].size() == names[i].size() && names[i - 1] >= names[i])))")
+    out.append("            return false;")
+    out.append("    }")
+    out.append("    return true;")
+    out.append("}")
+    out.append("static_assert(ascii_by_length(MEMBER_NAMES));")
+    out.append("")
     out.append("}  // namespace")
     out.append("")
     out.append("constinit const std::span<const ClassInfo> CLASSES{CLASS_RECORDS};")
     out.append("constinit const std::span<const std::string_view> CREATABLE_CLASSES{CREATABLE_NAMES};")
     out.append("constinit const std::span<const std::string_view> DEPRECATED_MEMBERS{DEPRECATED_NAMES};")
+    out.append("constinit const std::span<const std::string_view> MEMBER_NAMES_BY_LENGTH{MEMBER_NAMES};")
     out.append("")
     out.append("}  // namespace tovix::roblox::generated")
     out.append("")

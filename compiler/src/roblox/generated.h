@@ -29,4 +29,9 @@ extern const std::span<const std::string_view> CREATABLE_CLASSES;
 // order, unique. Independent of CLASSES: many name no member of the table.
 extern const std::span<const std::string_view> DEPRECATED_MEMBERS;
 
+// Every distinct property and event name of CLASSES, sorted by byte length
+// and then byte order, all ASCII (so bytes count characters): a search over
+// every member visits only the names of a near length.
+extern const std::span<const std::string_view> MEMBER_NAMES_BY_LENGTH;
+
 }  // namespace tovix::roblox::generated

@@ -41,7 +41,10 @@ constexpr char32_t CAPITAL_I_WITH_DOT = 0x0130;
 constexpr char32_t COMBINING_DOT_ABOVE = 0x0307;
 
 bool is_ascii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    // No early exit, so the loop vectorises; names are short.
+    unsigned char seen = 0;
+    for (char c : text) seen |= static_cast<unsigned char>(c);
+    return seen < 0x80;
 }
 
 void decode(std::string_view text, std::u32string& out) {
@@ -66,12 +69,20 @@ void decode(std::string_view text, std::u32string& out) {
 // `scratch` is reused between calls to avoid allocating. The context rule for
 // capital sigma is left out: table names are ASCII, so which small sigma a
 // query gets cannot change any distance or containment.
+void lower_ascii(std::string_view text, std::u32string& out) {
+    out.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        out[i] = static_cast<char32_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    }
+}
+
 void lower(std::string_view text, std::u32string& out, std::u32string& scratch) {
-    out.clear();
     if (is_ascii(text)) {
-        for (char c : text) out.push_back(static_cast<char32_t>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+        lower_ascii(text, out);
         return;
     }
+    out.clear();
     decode(text, scratch);
     for (char32_t c : scratch) {
         if (c >= INVALID_BYTE_BASE) {
@@ -136,6 +147,9 @@ private:
 
 constexpr std::size_t NO_BOUND = static_cast<std::size_t>(-1) - 1;
 
+// The largest suggestion limit of any pair of texts.
+constexpr std::size_t MAX_LIMIT = 3;
+
 // A query lower-cased once, compared with lower-cased candidates.
 class Matcher {
 public:
@@ -150,12 +164,16 @@ public:
         if (is_ascii(candidate)) {
             const std::size_t n = lowered_query_.size(), m = candidate.size();
             if ((n > m ? n - m : m - n) > bound) return std::nullopt;
+            lower_ascii(candidate, lowered_candidate_);
+        } else {
+            lower(candidate, lowered_candidate_, scratch_);
         }
-        lower(candidate, lowered_candidate_, scratch_);
         const std::size_t d = distance_(lowered_query_, lowered_candidate_, bound);
         if (d > bound) return std::nullopt;
         return d;
     }
+
+    std::size_t lowered_length() const { return lowered_query_.size(); }
 
     bool contained_in(std::string_view candidate) {
         lower(candidate, lowered_candidate_, scratch_);
@@ -267,7 +285,7 @@ std::size_t edit_distance(std::string_view a, std::string_view b) {
 
 std::size_t suggestion_limit(std::string_view query, std::string_view candidate) {
     const std::size_t quarter = std::min(query.size(), candidate.size()) / 4;
-    return std::clamp<std::size_t>(quarter, 1, 3);
+    return std::clamp<std::size_t>(quarter, 1, MAX_LIMIT);
 }
 
 std::optional<std::string_view> closest_class(std::string_view query) {
@@ -312,21 +330,24 @@ std::vector<std::string_view> closest_members(std::string_view class_name, std::
 }
 
 std::optional<std::string_view> closest_member_anywhere(std::string_view query) {
+    // The answer is the least (distance, byte length, byte order) over the
+    // distinct member names, whichever order they are met in; and a name
+    // whose length differs from the query's by more than the largest limit
+    // cannot qualify. So only the names of a near length are visited.
     Matcher matcher(query);
+    const std::size_t n = matcher.lowered_length();
+    const auto names = generated::MEMBER_NAMES_BY_LENGTH;
+    auto it = std::partition_point(names.begin(), names.end(),
+                                   [&](std::string_view name) { return name.size() + MAX_LIMIT < n; });
     std::optional<std::string_view> best;
     std::size_t best_distance = NO_BOUND;
-    auto consider = [&](std::string_view name) {
-        auto d = matcher.distance(name, best_distance);
-        if (!d) return;
-        // Strictly better only: a name met again in a later class stays put.
-        if (!best || std::tuple(*d, name.size(), name) < std::tuple(best_distance, best->size(), *best)) {
-            best = name;
+    for (; it != names.end() && it->size() <= n + MAX_LIMIT; ++it) {
+        auto d = matcher.distance(*it, best_distance);
+        if (!d) continue;
+        if (!best || std::tuple(*d, it->size(), *it) < std::tuple(best_distance, best->size(), *best)) {
+            best = *it;
             best_distance = *d;
         }
-    };
-    for (const ClassInfo& record : generated::CLASSES) {
-        for (std::string_view name : record.properties) consider(name);
-        for (std::string_view name : record.events) consider(name);
     }
     return best;
 }
