@@ -1,0 +1,222 @@
+#include "config.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fmt/format.h>
+#include <system_error>
+#include <utility>
+
+#include "config/raw.h"
+#include "unicode.h"
+
+namespace tovix::config {
+namespace {
+
+constexpr std::string_view PREFIX = "tovix.toml: ";
+
+ConfigError problem(std::string_view message) {
+  return ConfigError{fmt::format("{}{}", PREFIX, message)};
+}
+
+std::optional<ConfigError> lint_levels(const raw::RawLints& lints, Config& config) {
+  if (!lints.static_conditional_child) return std::nullopt;
+  const std::string& level = *lints.static_conditional_child;
+  if (level == "off") {
+    config.static_conditional_child = LintLevel::Off;
+  } else if (level == "warn") {
+    config.static_conditional_child = LintLevel::Warn;
+  } else if (level == "error") {
+    config.static_conditional_child = LintLevel::Error;
+  } else {
+    return problem(fmt::format("[lints] static_conditional_child = \"{}\" is not one of off, warn, error", level));
+  }
+  return std::nullopt;
+}
+
+void build_settings(raw::RawBuild&& build, Config& config) {
+  config.build.in_dir = std::move(build.in);
+  config.build.out_dir = std::move(build.out);
+  if (build.include) config.build.include = std::move(*build.include);
+  if (build.exclude) config.build.exclude = std::move(*build.exclude);
+  config.build.clean = build.clean.value_or(false);
+}
+
+std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& config) {
+  if (!factory.create) return std::nullopt;
+  const std::string_view create = unicode::trim(*factory.create);
+  if (create.empty()) return problem("[factory] create cannot be empty");
+  std::string_view reason;
+  if (create.find("..") != std::string_view::npos) {
+    reason = "has a `.` with no name beside it";
+  }
+  if (!reason.empty()) {
+    return problem(fmt::format("[factory] create = \"{}\" {}; it has to name a function, as create, "
+                            "vide.create, or scope:New",
+                            create, reason));
+  }
+  config.create = std::string(create);
+  return std::nullopt;
+}
+
+std::optional<ConfigError> casing(std::string_view table, std::string_view value, Casing& casing) {
+  if (auto parsed = Casing::parse(value)) {
+    casing = *parsed;
+    return std::nullopt;
+  }
+  return problem(fmt::format("[{}] all = \"{}\" is not one of PascalCase, camelCase, snake_case, flatcase", table,
+                          value));
+}
+
+std::optional<ConfigError> elements(const raw::Entries<std::string>& entries, Config& config) {
+  for (const auto& [key, value] : entries) {
+    if (key == "all") {
+      if (auto error = casing("elements", value, config.element_casing)) return error;
+    }
+  }
+  for (const auto& [class_name, alias] : entries) {
+    if (class_name == "all") continue;
+    if (auto it = config.element_aliases.find(alias); it != config.element_aliases.end()) {
+      return problem(fmt::format("[elements] {} and {} both claim the alias \"{}\"", it->second, class_name, alias));
+    }
+    config.element_aliases.emplace(alias, class_name);
+    config.element_renames.emplace(class_name, alias);
+  }
+  return std::nullopt;
+}
+
+std::optional<ConfigError> properties(const raw::Entries<raw::PropertyEntry>& entries, Config& config) {
+  const auto is_all = [](const auto& entry) { return entry.first == "all"; };
+  if (auto all = std::find_if(entries.begin(), entries.end(), is_all); all != entries.end()) {
+    // A table under `all` is no casing and is ignored altogether.
+    if (const auto* value = std::get_if<std::string>(&all->second)) {
+      if (auto error = casing("properties", *value, config.property_casing)) return error;
+    }
+  }
+  for (const auto& [key, entry] : entries) {
+    if (key == "all") continue;
+    if (const auto* alias = std::get_if<std::string>(&entry)) {
+      config.property_renames.emplace(key, *alias);
+    } else {
+      const auto& members = std::get<raw::Entries<std::string>>(entry);
+      config.class_property_renames.emplace(key, NameMap(members.begin(), members.end()));
+    }
+  }
+  return std::nullopt;
+}
+
+// A character of a name with the classes that decide word starts.
+struct NameChar {
+  unicode::Char c;
+  bool lower = false;
+  bool upper = false;
+  bool numeric = false;
+};
+
+}  // namespace
+
+std::optional<Casing> Casing::parse(std::string_view text) {
+  if (text == "PascalCase") return Casing::PascalCase;
+  if (text == "camelCase") return Casing::CamelCase;
+  if (text == "snake_case") return Casing::SnakeCase;
+  if (text == "flatcase") return Casing::FlatCase;
+  return std::nullopt;
+}
+
+std::string Casing::apply(std::string_view name) const {
+  switch (value_) {
+    case PascalCase:
+      return std::string(name);
+    case FlatCase:
+      return unicode::to_lower(name);
+    case CamelCase:
+    case SnakeCase:
+      break;
+  }
+  std::vector<NameChar> chars;
+  chars.reserve(name.size());
+  for (std::size_t i = 0; i < name.size();) {
+    NameChar nc{unicode::decode_at(name, i)};
+    if (nc.c.valid) {
+      nc.lower = unicode::is_lowercase(nc.c.value);
+      nc.upper = unicode::is_uppercase(nc.c.value);
+      nc.numeric = unicode::is_numeric(nc.c.value);
+    }
+    chars.push_back(nc);
+    i += nc.c.length;
+  }
+  std::string out;
+  out.reserve(name.size() + name.size() / 2);
+  bool word_start = true;  // the next character begins a word
+  for (std::size_t i = 0; i < chars.size(); ++i) {
+    if (i > 0) {
+      const NameChar& prev = chars[i - 1];
+      const NameChar& cur = chars[i];
+      word_start = ((prev.lower || prev.numeric) && cur.upper) ||
+                   (prev.upper && cur.upper && i + 1 < chars.size() && chars[i + 1].lower);
+    }
+    if (word_start && i > 0 && value_ == SnakeCase) out.push_back('_');
+    if (word_start && i > 0 && value_ == CamelCase)
+      unicode::append_upper(out, chars[i].c, name);
+    else
+      unicode::append_lower(out, chars[i].c, name);
+  }
+  return out;
+}
+
+std::expected<Config, ConfigError> Config::load(const std::filesystem::path& directory) {
+  return load_reporting(directory / "tovix.toml");
+}
+
+std::expected<Config, ConfigError> Config::load_reporting(const std::filesystem::path& path) {
+  const auto read_error = [&](int error) {
+    return std::unexpected(
+        ConfigError{fmt::format("{}: {}", path.string(), std::system_category().message(error))});
+  };
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    if (errno == ENOENT) return Config{};
+    return read_error(errno);
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
+    text.append(buffer, count);
+    if (count < sizeof buffer) break;
+  }
+  const int error = std::ferror(file) ? errno : 0;
+  std::fclose(file);
+  if (error != 0) return read_error(error);
+  if (!unicode::is_valid_utf8(text))
+    return std::unexpected(ConfigError{fmt::format("{}: stream did not contain valid UTF-8", path.string())});
+  return parse_reporting(text);
+}
+
+std::expected<Config, ConfigError> Config::parse_reporting(std::string_view text) {
+  auto parsed = raw::parse(text);
+  if (!parsed) return std::unexpected(problem(parsed.error().message));
+  raw::RawConfig& raw = *parsed;
+  Config config;
+  if (auto error = lint_levels(raw.lints, config)) return std::unexpected(std::move(*error));
+  build_settings(std::move(raw.build), config);
+  if (auto error = factory(raw.factory, config)) return std::unexpected(std::move(*error));
+  if (auto error = elements(raw.elements, config)) return std::unexpected(std::move(*error));
+  if (auto error = properties(raw.properties, config)) return std::unexpected(std::move(*error));
+  return config;
+}
+
+std::string_view Config::element_name(std::string_view class_name) const {
+  auto it = element_renames.find(class_name);
+  return it != element_renames.end() ? std::string_view(it->second) : class_name;
+}
+
+std::string_view Config::property_name(std::string_view class_name, std::string_view member) const {
+  if (auto cls = class_property_renames.find(class_name); cls != class_property_renames.end()) {
+    if (auto it = cls->second.find(member); it != cls->second.end()) return it->second;
+  }
+  auto it = property_renames.find(member);
+  return it != property_renames.end() ? std::string_view(it->second) : member;
+}
+
+}  // namespace tovix::config

@@ -1,0 +1,276 @@
+#include "config/raw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fmt/format.h>
+#include <initializer_list>
+#include <sstream>
+#include <toml++/toml.h>
+
+namespace tovix::config::raw {
+namespace {
+
+// A table's entries in document order; toml++ iterates tables sorted by key.
+std::vector<std::pair<const toml::key*, const toml::node*>> in_document_order(const toml::table& table) {
+  std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+  entries.reserve(table.size());
+  for (auto&& [key, node] : table) entries.emplace_back(&key, &node);
+  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    const toml::source_position& pa = a.first->source().begin;
+    const toml::source_position& pb = b.first->source().begin;
+    return pa.line != pb.line ? pa.line < pb.line : pa.column < pb.column;
+  });
+  return entries;
+}
+
+bool is_bare_key(std::string_view key) {
+  return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+  });
+}
+
+// A text quoted with its quotes, backslashes and control characters escaped,
+// so that messages stay on one line.
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += fmt::format("\\u{{{:x}}}", byte);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string key_path(std::string_view parent, std::string_view key) {
+  std::string part = is_bare_key(key) ? std::string(key) : quoted(key);
+  return parent.empty() ? part : fmt::format("{}.{}", parent, part);
+}
+
+std::string streamed(const toml::node& node) {
+  std::ostringstream out;
+  node.visit([&](const auto& value) { out << value; });
+  return out.str();
+}
+
+// What a value is, in the words of the type errors.
+std::string describe(const toml::node& node) {
+  switch (node.type()) {
+    case toml::node_type::string:
+      return "string " + quoted(node.as_string()->get());
+    case toml::node_type::integer:
+      return fmt::format("integer `{}`", node.as_integer()->get());
+    case toml::node_type::floating_point: {
+      const double value = node.as_floating_point()->get();
+      std::string text = fmt::format("{}", value);
+      if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
+      return fmt::format("floating point `{}`", text);
+    }
+    case toml::node_type::boolean:
+      return fmt::format("boolean `{}`", node.as_boolean()->get());
+    case toml::node_type::date:
+      return fmt::format("date `{}`", streamed(node));
+    case toml::node_type::time:
+      return fmt::format("time `{}`", streamed(node));
+    case toml::node_type::date_time:
+      return fmt::format("datetime `{}`", streamed(node));
+    case toml::node_type::array:
+      return "sequence";
+    case toml::node_type::table:
+      return "map";
+    case toml::node_type::none:
+      break;
+  }
+  return "nothing";
+}
+
+RawError invalid_type(const toml::node& node, std::string_view expected, std::string_view path) {
+  return {fmt::format("invalid type: {}, expected {} for key `{}`", describe(node), expected, path)};
+}
+
+RawError unknown_field(std::string_view key, std::initializer_list<std::string_view> fields,
+                       std::string_view parent) {
+  std::string expected;
+  if (fields.size() == 1) {
+    expected = fmt::format("`{}`", *fields.begin());
+  } else if (fields.size() == 2) {
+    expected = fmt::format("`{}` or `{}`", *fields.begin(), *(fields.begin() + 1));
+  } else {
+    expected = "one of ";
+    bool first = true;
+    for (std::string_view field : fields) {
+      expected += fmt::format("{}`{}`", first ? "" : ", ", field);
+      first = false;
+    }
+  }
+  std::string message = fmt::format("unknown field `{}`, expected {}", key, expected);
+  if (!parent.empty()) message += fmt::format(" for key `{}`", parent);
+  return {std::move(message)};
+}
+
+std::expected<std::string, RawError> text(const toml::node& node, std::string_view path) {
+  if (const auto* value = node.as_string()) return value->get();
+  return std::unexpected(invalid_type(node, "a string", path));
+}
+
+std::expected<bool, RawError> boolean(const toml::node& node, std::string_view path) {
+  if (const auto* value = node.as_boolean()) return value->get();
+  return std::unexpected(invalid_type(node, "a boolean", path));
+}
+
+std::expected<std::vector<std::string>, RawError> text_list(const toml::node& node, std::string_view path) {
+  const toml::array* array = node.as_array();
+  if (array == nullptr) return std::unexpected(invalid_type(node, "a sequence", path));
+  std::vector<std::string> items;
+  items.reserve(array->size());
+  for (const toml::node& item : *array) {
+    auto value = text(item, path);
+    if (!value) return std::unexpected(std::move(value.error()));
+    items.push_back(std::move(*value));
+  }
+  return items;
+}
+
+std::expected<Entries<std::string>, RawError> text_map(const toml::node& node, std::string_view path) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "a map", path));
+  Entries<std::string> entries;
+  entries.reserve(table->size());
+  for (auto [key, value] : in_document_order(*table)) {
+    auto item = text(*value, key_path(path, key->str()));
+    if (!item) return std::unexpected(std::move(item.error()));
+    entries.emplace_back(std::string(key->str()), std::move(*item));
+  }
+  return entries;
+}
+
+// A text is tried first, then a table of texts; anything else fits neither.
+std::expected<PropertyEntry, RawError> property_entry(const toml::node& node, std::string_view path) {
+  if (const auto* value = node.as_string()) return PropertyEntry(value->get());
+  if (node.is_table()) {
+    if (auto members = text_map(node, path)) return PropertyEntry(std::move(*members));
+  }
+  return std::unexpected(
+      RawError{fmt::format("data did not match any variant of untagged enum PropertyEntry for key `{}`", path)});
+}
+
+std::expected<Entries<PropertyEntry>, RawError> property_map(const toml::node& node, std::string_view path) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "a map", path));
+  Entries<PropertyEntry> entries;
+  entries.reserve(table->size());
+  for (auto [key, value] : in_document_order(*table)) {
+    auto item = property_entry(*value, key_path(path, key->str()));
+    if (!item) return std::unexpected(std::move(item.error()));
+    entries.emplace_back(std::string(key->str()), std::move(*item));
+  }
+  return entries;
+}
+
+// Stores a checked value into its field, or passes the error on.
+template <typename Field, typename T>
+std::optional<RawError> assign(Field& field, std::expected<T, RawError> value) {
+  if (!value) return std::move(value.error());
+  field = std::move(*value);
+  return std::nullopt;
+}
+
+std::expected<RawLints, RawError> lints(const toml::node& node, std::string_view path) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "struct RawLints", path));
+  RawLints raw;
+  for (auto [key, value] : in_document_order(*table)) {
+    const std::string_view name = key->str();
+    const std::string child = key_path(path, name);
+    std::optional<RawError> error;
+    if (name == "static_conditional_child")
+      error = assign(raw.static_conditional_child, text(*value, child));
+    else
+      error = unknown_field(name, {"static_conditional_child"}, path);
+    if (error) return std::unexpected(std::move(*error));
+  }
+  return raw;
+}
+
+std::expected<RawFactory, RawError> factory(const toml::node& node, std::string_view path) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "struct RawFactory", path));
+  RawFactory raw;
+  for (auto [key, value] : in_document_order(*table)) {
+    const std::string_view name = key->str();
+    std::optional<RawError> error;
+    if (name == "create")
+      error = assign(raw.create, text(*value, key_path(path, name)));
+    else
+      error = unknown_field(name, {"create"}, path);
+    if (error) return std::unexpected(std::move(*error));
+  }
+  return raw;
+}
+
+std::expected<RawBuild, RawError> build(const toml::node& node, std::string_view path) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) return std::unexpected(invalid_type(node, "struct RawBuild", path));
+  RawBuild raw;
+  for (auto [key, value] : in_document_order(*table)) {
+    const std::string_view name = key->str();
+    const std::string child = key_path(path, name);
+    std::optional<RawError> error;
+    if (name == "in")
+      error = assign(raw.in, text(*value, child));
+    else if (name == "out")
+      error = assign(raw.out, text(*value, child));
+    else if (name == "include")
+      error = assign(raw.include, text_list(*value, child));
+    else if (name == "exclude")
+      error = assign(raw.exclude, text_list(*value, child));
+    else if (name == "clean")
+      error = assign(raw.clean, boolean(*value, child));
+    else
+      error = unknown_field(name, {"in", "out", "include", "exclude", "clean"}, path);
+    if (error) return std::unexpected(std::move(*error));
+  }
+  return raw;
+}
+
+}  // namespace
+
+std::expected<RawConfig, RawError> parse(std::string_view text) {
+  toml::parse_result parsed = toml::parse(text);
+  if (!parsed) return std::unexpected(RawError{std::string(parsed.error().description())});
+  RawConfig raw;
+  for (auto [key, value] : in_document_order(parsed.table())) {
+    const std::string_view name = key->str();
+    const std::string path = key_path("", name);
+    std::optional<RawError> error;
+    if (name == "elements")
+      error = assign(raw.elements, text_map(*value, path));
+    else if (name == "properties")
+      error = assign(raw.properties, property_map(*value, path));
+    else if (name == "lints")
+      error = assign(raw.lints, lints(*value, path));
+    else if (name == "factory")
+      error = assign(raw.factory, factory(*value, path));
+    else if (name == "build")
+      error = assign(raw.build, build(*value, path));
+    else
+      error = unknown_field(name, {"elements", "properties", "lints", "factory", "build"}, "");
+    if (error) return std::unexpected(std::move(*error));
+  }
+  return raw;
+}
+
+}  // namespace tovix::config::raw
