@@ -8,6 +8,9 @@
 #include <utility>
 
 #include "config/raw.h"
+#include "roblox/generated.h"
+#include "roblox/roblox.h"
+#include "suggest.h"
 #include "unicode.h"
 
 namespace tovix::config {
@@ -76,6 +79,10 @@ std::optional<ConfigError> elements(const raw::Entries<std::string>& entries, Co
   }
   for (const auto& [class_name, alias] : entries) {
     if (class_name == "all") continue;
+    if (!roblox::is_class(class_name)) {
+      return problem(
+          fmt::format("[elements] {} is not a creatable Roblox class{}", class_name, suggest_class(class_name)));
+    }
     if (auto it = config.element_aliases.find(alias); it != config.element_aliases.end()) {
       return problem(fmt::format("[elements] {} and {} both claim the alias \"{}\"", it->second, class_name, alias));
     }
@@ -83,6 +90,28 @@ std::optional<ConfigError> elements(const raw::Entries<std::string>& entries, Co
     config.element_renames.emplace(class_name, alias);
   }
   return std::nullopt;
+}
+
+// Any record counts, creatable or not.
+bool is_member_of_any_class(std::string_view member) {
+  return std::any_of(roblox::generated::CLASSES.begin(), roblox::generated::CLASSES.end(),
+                     [&](const roblox::generated::ClassInfo& record) {
+                       return std::find(record.properties.begin(), record.properties.end(), member) !=
+                                  record.properties.end() ||
+                              std::find(record.events.begin(), record.events.end(), member) != record.events.end();
+                     });
+}
+
+// "; did you mean A?" or "; did you mean A, B or C?"; empty without suggestions.
+std::string member_hint(const std::vector<std::string_view>& suggestions) {
+  if (suggestions.empty()) return {};
+  if (suggestions.size() == 1) return fmt::format("; did you mean {}?", suggestions.front());
+  std::string head;
+  for (std::size_t i = 0; i + 1 < suggestions.size(); ++i) {
+    if (i > 0) head += ", ";
+    head += suggestions[i];
+  }
+  return fmt::format("; did you mean {} or {}?", head, suggestions.back());
 }
 
 std::optional<ConfigError> properties(const raw::Entries<raw::PropertyEntry>& entries, Config& config) {
@@ -96,11 +125,23 @@ std::optional<ConfigError> properties(const raw::Entries<raw::PropertyEntry>& en
   for (const auto& [key, entry] : entries) {
     if (key == "all") continue;
     if (const auto* alias = std::get_if<std::string>(&entry)) {
+      if (!is_member_of_any_class(key)) {
+        return problem(fmt::format("[properties] {} is not a property or event of any Roblox class{}", key,
+                                   suggest_member_anywhere(key)));
+      }
       config.property_renames.emplace(key, *alias);
-    } else {
-      const auto& members = std::get<raw::Entries<std::string>>(entry);
-      config.class_property_renames.emplace(key, NameMap(members.begin(), members.end()));
+      continue;
     }
+    const auto& members = std::get<raw::Entries<std::string>>(entry);
+    if (!roblox::is_class(key))
+      return problem(fmt::format("[properties.{}] is not a creatable Roblox class{}", key, suggest_class(key)));
+    for (const auto& [member, alias] : members) {
+      if (!roblox::has_property(key, member) && !roblox::is_event(key, member)) {
+        return problem(fmt::format("[properties.{}] {} has no property or event named {}{}", key, key, member,
+                                   member_hint(roblox::closest_members(key, member))));
+      }
+    }
+    config.class_property_renames.emplace(key, NameMap(members.begin(), members.end()));
   }
   return std::nullopt;
 }
@@ -217,6 +258,65 @@ std::string_view Config::property_name(std::string_view class_name, std::string_
   }
   auto it = property_renames.find(member);
   return it != property_renames.end() ? std::string_view(it->second) : member;
+}
+
+std::expected<std::optional<std::string>, RenamedError> Config::resolve_element(std::string_view name) const {
+  if (auto it = element_aliases.find(name); it != element_aliases.end()) return it->second;
+  if (auto it = element_renames.find(name); it != element_renames.end() && it->second != name)
+    return std::unexpected(RenamedError{fmt::format("<{}> was renamed by tovix.toml; use <{}>", name, it->second)});
+  if (element_casing == Casing::PascalCase) return std::nullopt;
+  std::vector<std::string_view> candidates;
+  for (std::string_view class_name : roblox::creatable_classes()) {
+    if (!element_renames.contains(class_name) && element_casing.apply(class_name) == name)
+      candidates.push_back(class_name);
+  }
+  if (auto chosen = preferred(candidates)) return std::string(*chosen);
+  if (roblox::is_class(name)) {
+    return std::unexpected(RenamedError{
+        fmt::format("<{}> was renamed by [elements] all; use <{}>", name, element_casing.apply(name))});
+  }
+  return std::nullopt;
+}
+
+std::expected<std::string, RenamedError> Config::resolve_property(std::string_view class_name,
+                                                                  std::string_view attribute) const {
+  // The renames that apply to this class, its own table overriding the global one.
+  std::map<std::string_view, std::string_view> renames;
+  for (const auto& [member, alias] : property_renames) renames[member] = alias;
+  if (auto cls = class_property_renames.find(class_name); cls != class_property_renames.end()) {
+    for (const auto& [member, alias] : cls->second) renames[member] = alias;
+  }
+  for (const auto& [member, alias] : renames) {
+    if (alias == attribute) return std::string(member);
+  }
+  if (auto it = renames.find(attribute); it != renames.end() && it->second != attribute)
+    return std::unexpected(RenamedError{fmt::format("{} was renamed by tovix.toml; use {}", attribute, it->second)});
+  if (property_casing != Casing::PascalCase) {
+    std::vector<std::string_view> candidates;
+    const auto collect = [&](roblox::Members members) {
+      for (std::string_view member : members) {
+        if (!renames.contains(member) && property_casing.apply(member) == attribute) candidates.push_back(member);
+      }
+    };
+    collect(roblox::properties(class_name));
+    collect(roblox::events(class_name));
+    if (auto chosen = preferred(candidates)) return std::string(*chosen);
+    if (roblox::has_property(class_name, attribute) || roblox::is_event(class_name, attribute)) {
+      return std::unexpected(RenamedError{fmt::format("{} was renamed by [properties] all; use {}", attribute,
+                                                      property_casing.apply(attribute))});
+    }
+  }
+  return std::string(attribute);
+}
+
+std::optional<std::string_view> preferred(std::vector<std::string_view>& candidates) {
+  if (candidates.size() >= 2 &&
+      !std::all_of(candidates.begin(), candidates.end(), [](std::string_view c) { return roblox::is_deprecated(c); })) {
+    std::erase_if(candidates, [](std::string_view c) { return roblox::is_deprecated(c); });
+  }
+  if (candidates.size() >= 2) std::sort(candidates.begin(), candidates.end());
+  if (candidates.empty()) return std::nullopt;
+  return candidates.front();
 }
 
 }  // namespace tovix::config

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "config.h"
+#include "roblox/roblox.h"
 
 namespace {
 
@@ -125,6 +126,29 @@ TEST(ConfigRaw, AcceptsToml11Syntax) {
   EXPECT_EQ(loaded("[build]\nout = \"\\xe9\"\n").build.out_dir, "\xc3\xa9");  // \xHH is a code point
 }
 
+TEST(ConfigRaw, CharactersTomlppCannotClassifyAreRefusedOutsideStrings) {
+  // Such as é, あ and ﶿ: fine in strings and comments.
+  const Config config = loaded(R"toml(# ﶿ in a comment
+[build]
+in = "ﶿ"
+out = 'é'
+include = ["""a""あ""""", '''ﶿ''''', "\"ﶿ"]
+)toml");
+  EXPECT_EQ(config.build.in_dir, "ﶿ");
+  EXPECT_EQ(config.build.include, (std::vector<std::string>{"a\"\"あ\"\"", "ﶿ''", "\"ﶿ"}));
+  static const MessageCase cases[] = {
+      {"as a bare key", "[elements]\nété = \"x\"\n",
+       "tovix.toml: Error while parsing: the character U+00E9 is only supported inside strings and comments"},
+      {"after a value", "[build]\nclean = true あ\n",
+       "tovix.toml: Error while parsing: the character U+3042 is only supported inside strings and comments"},
+      {"others are toml++'s to judge", "[build]\nclean = true ﬖ\n",
+       "tovix.toml: Error while parsing key-value pair: expected a comment or whitespace, saw '\xEF\xAC\x96'"},
+      {"after a multi-line string", "[build]\nin = \"\"\"x\"\"\"\"\"﻾\n",
+       "tovix.toml: Error while parsing: the character U+FEFE is only supported inside strings and comments"},
+  };
+  check_messages(std::begin(cases), std::end(cases));
+}
+
 TEST(ConfigChecks, LintLevel) {
   EXPECT_EQ(loaded("[lints]\nstatic_conditional_child = \"off\"\n").static_conditional_child, LintLevel::Off);
   EXPECT_EQ(loaded("[lints]\nstatic_conditional_child = \"warn\"\n").static_conditional_child, LintLevel::Warn);
@@ -183,6 +207,64 @@ TEST(ConfigChecks, StepsRunInTheirOrder) {
        "tovix.toml: [elements] all = \"y\" is not one of PascalCase, camelCase, snake_case, flatcase"},
       {"raw shape before every check", "[lints]\nstatic_conditional_child = \"no\"\n[build]\nclean = 1\n",
        "tovix.toml: invalid type: integer `1`, expected a boolean for key `build.clean`"},
+  };
+  check_messages(std::begin(cases), std::end(cases));
+}
+
+TEST(ConfigChecks, Elements) {
+  const Config config = loaded("[elements]\nFrame = \"Box\"\nTextLabel = \"Frame\"\nUIListLayout = \"UIListLayout\"\n");
+  EXPECT_EQ(config.element_aliases,
+            (tovix::config::NameMap{{"Box", "Frame"}, {"Frame", "TextLabel"}, {"UIListLayout", "UIListLayout"}}));
+  EXPECT_EQ(config.element_renames,
+            (tovix::config::NameMap{{"Frame", "Box"}, {"TextLabel", "Frame"}, {"UIListLayout", "UIListLayout"}}));
+  static const MessageCase cases[] = {
+      {"not creatable, nothing near", "[elements]\nGuiObject = \"G\"\n",
+       "tovix.toml: [elements] GuiObject is not a creatable Roblox class"},
+      {"near a creatable class", "[elements]\nFram = \"F\"\n",
+       "tovix.toml: [elements] Fram is not a creatable Roblox class; did you mean Frame?"},
+      {"one alias for two classes", "[elements]\nFrame = \"box\"\nTextLabel = \"box\"\n",
+       "tovix.toml: [elements] Frame and TextLabel both claim the alias \"box\""},
+      {"clash named in document order", "[elements]\nTextLabel = \"box\"\nFrame = \"box\"\n",
+       "tovix.toml: [elements] TextLabel and Frame both claim the alias \"box\""},
+      {"first bad entry as written", "[elements]\nTextLable = \"a\"\nFram = \"b\"\n",
+       "tovix.toml: [elements] TextLable is not a creatable Roblox class; did you mean TextLabel?"},
+  };
+  check_messages(std::begin(cases), std::end(cases));
+}
+
+TEST(ConfigChecks, Properties) {
+  const Config config = loaded(
+      "[properties]\nSize = \"size\"\nChanged = \"onChange\"\n\"Pivot Offset\" = \"pivot\"\n"
+      "[properties.TextLabel]\nText = \"label\"\nChanged = \"changed\"\nAutoLocalize = \"abs\"\n");
+  EXPECT_EQ(config.property_renames,
+            (tovix::config::NameMap{{"Changed", "onChange"}, {"Pivot Offset", "pivot"}, {"Size", "size"}}));
+  ASSERT_EQ(config.class_property_renames.size(), 1u);
+  EXPECT_EQ(config.class_property_renames.at("TextLabel"),
+            (tovix::config::NameMap{{"AutoLocalize", "abs"}, {"Changed", "changed"}, {"Text", "label"}}));
+  static const MessageCase cases[] = {
+      {"no class declares it", "[properties]\nQqqqqqqq = \"q\"\n",
+       "tovix.toml: [properties] Qqqqqqqq is not a property or event of any Roblox class"},
+      {"near a member of some class", "[properties]\nSise = \"s\"\n",
+       "tovix.toml: [properties] Sise is not a property or event of any Roblox class; did you mean Side?"},
+      {"class table for a non-creatable class", "[properties.GuiObject]\nSize = \"s\"\n",
+       "tovix.toml: [properties.GuiObject] is not a creatable Roblox class"},
+      {"class table near a creatable class", "[properties.TextLable]\nText = \"s\"\n",
+       "tovix.toml: [properties.TextLable] is not a creatable Roblox class; did you mean TextLabel?"},
+      {"member of no ancestor, nothing near", "[properties.Frame]\nText = \"t\"\n",
+       "tovix.toml: [properties.Frame] Frame has no property or event named Text"},
+      {"two suggestions", "[properties.TextButton]\nMouseButton1Clik = \"click\"\n",
+       "tovix.toml: [properties.TextButton] TextButton has no property or event named MouseButton1Clik; did you "
+       "mean MouseButton1Click or MouseButton2Click?"},
+      {"three suggestions", "[properties.TextLabel]\nColor = \"c\"\n",
+       "tovix.toml: [properties.TextLabel] TextLabel has no property or event named Color; did you mean "
+       "TextColor3, BorderColor3 or BackgroundColor3?"},
+      {"first bad member as written", "[properties.Frame]\nSize = \"s\"\nZzzzzzzz = \"z\"\nAaaaaaaa = \"a\"\n",
+       "tovix.toml: [properties.Frame] Frame has no property or event named Zzzzzzzz"},
+      {"elements before properties", "[properties]\nQqqqqqqq = \"q\"\n[elements]\nGuiObject = \"G\"\n",
+       "tovix.toml: [elements] GuiObject is not a creatable Roblox class"},
+      {"factory before elements", "[elements]\nGuiObject = \"G\"\n[factory]\ncreate = \"a..b\"\n",
+       "tovix.toml: [factory] create = \"a..b\" has a `.` with no name beside it; it has to name a function, as "
+       "create, vide.create, or scope:New"},
   };
   check_messages(std::begin(cases), std::end(cases));
 }
@@ -268,6 +350,131 @@ TEST(ConfigLoad, MissingFileGivesDefaultsAndUnreadableFilesGiveThePath) {
     EXPECT_EQ(Config::load(dir).error().message, file.string() + ": Permission denied");
   }
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+using tovix::config::preferred;
+
+// The answer of resolve_element as one text: the class, "none", or "error: …".
+std::string element(const Config& config, std::string_view name) {
+  auto result = config.resolve_element(name);
+  if (!result) return "error: " + result.error().message;
+  return result->value_or("none");
+}
+
+std::string property(const Config& config, std::string_view class_name, std::string_view attribute) {
+  auto result = config.resolve_property(class_name, attribute);
+  return result ? *result : "error: " + result.error().message;
+}
+
+TEST(Lookups, DefaultConfigurationPassesNamesThrough) {
+  const Config config;
+  EXPECT_EQ(element(config, "Frame"), "none");
+  EXPECT_EQ(element(config, "frame"), "none");
+  EXPECT_EQ(property(config, "TextLabel", "TextColor3"), "TextColor3");
+  EXPECT_EQ(property(config, "TextLabel", "anything"), "anything");
+  EXPECT_EQ(config.element_name("Frame"), "Frame");
+  EXPECT_EQ(config.property_name("Frame", "Size"), "Size");
+}
+
+TEST(Lookups, ElementAliasesRoundTrip) {
+  const Config config = loaded("[elements]\nFrame = \"Box\"\nTextButton = \"TextButton\"\nImageLabel = \"Frame\"\n");
+  struct Case {
+    std::string_view written, resolved;
+  };
+  static const Case cases[] = {
+      {"Box", "Frame"},
+      {"Frame", "ImageLabel"},  // an alias may be another class's name
+      {"TextButton", "TextButton"},
+      {"ImageLabel", "error: <ImageLabel> was renamed by tovix.toml; use <Frame>"},
+      {"TextLabel", "none"},
+      {"box", "none"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(element(config, c.written), c.resolved) << c.written;
+  // Every alias leads back to its class, and every class to its alias.
+  for (const auto& [class_name, alias] : config.element_renames) {
+    EXPECT_EQ(config.element_name(class_name), alias);
+    EXPECT_EQ(element(config, config.element_name(class_name)), class_name);
+  }
+}
+
+TEST(Lookups, ElementCasing) {
+  const Config snake = loaded("[elements]\nall = \"snake_case\"\n");
+  EXPECT_EQ(element(snake, "text_label"), "TextLabel");
+  EXPECT_EQ(element(snake, "ui_list_layout"), "UIListLayout");
+  EXPECT_EQ(element(snake, "TextLabel"), "error: <TextLabel> was renamed by [elements] all; use <text_label>");
+  EXPECT_EQ(element(snake, "MyComponent"), "none");
+  EXPECT_EQ(element(snake, "GuiObject"), "none");  // not creatable, so not renamed
+
+  const Config aliased = loaded("[elements]\nall = \"flatcase\"\nFrame = \"Box\"\n");
+  EXPECT_EQ(element(aliased, "frame"), "none");  // a class with an alias is not found under its cased name
+  EXPECT_EQ(element(aliased, "Frame"), "error: <Frame> was renamed by tovix.toml; use <Box>");
+  EXPECT_EQ(element(aliased, "textlabel"), "TextLabel");
+
+  // Every creatable class without an alias comes back from its cased name.
+  for (std::string_view casing : {"camelCase", "snake_case", "flatcase"}) {
+    const Config config = loaded(std::string("[elements]\nall = \"") + std::string(casing) + "\"\n");
+    for (std::string_view class_name : tovix::roblox::creatable_classes()) {
+      const std::string written = config.element_casing.apply(class_name);
+      const std::string resolved = element(config, written);
+      if (resolved != class_name) ADD_FAILURE() << casing << ": " << class_name << " → " << written << " → " << resolved;
+    }
+  }
+}
+
+TEST(Lookups, PropertyCasing) {
+  const Config camel = loaded("[properties]\nall = \"camelCase\"\n");
+  EXPECT_EQ(property(camel, "TextLabel", "textColor3"), "TextColor3");
+  EXPECT_EQ(property(camel, "TextLabel", "TextColor3"),
+            "error: TextColor3 was renamed by [properties] all; use textColor3");
+  EXPECT_EQ(property(camel, "Part", "brickColor"), "BrickColor");  // the deprecated spelling loses
+  EXPECT_EQ(property(camel, "Frame", "childAdded"), "ChildAdded");
+  EXPECT_EQ(property(camel, "Frame", "mouseEnter"), "MouseEnter");  // an event
+  EXPECT_EQ(property(camel, "Frame", "notAMember"), "notAMember");
+  EXPECT_EQ(property(camel, "Frame", "Text"), "Text");  // not a member of Frame: left to the resolver
+
+  const Config snake = loaded("[properties]\nall = \"snake_case\"\nSize = \"dimensions\"\n");
+  EXPECT_EQ(property(snake, "Frame", "background_color3"), "BackgroundColor3");
+  EXPECT_EQ(property(snake, "Frame", "dimensions"), "Size");
+  EXPECT_EQ(property(snake, "Frame", "size"), "size");  // renamed members are not found under their cased name
+  EXPECT_EQ(property(snake, "Frame", "Size"), "error: Size was renamed by tovix.toml; use dimensions");
+}
+
+TEST(Lookups, PropertyRenamesRoundTrip) {
+  const Config config = loaded("[properties]\nText = \"content\"\n[properties.TextLabel]\nText = \"caption\"\n");
+  EXPECT_EQ(property(config, "TextButton", "content"), "Text");
+  EXPECT_EQ(property(config, "TextButton", "Text"), "error: Text was renamed by tovix.toml; use content");
+  EXPECT_EQ(property(config, "TextLabel", "caption"), "Text");
+  EXPECT_EQ(property(config, "TextLabel", "content"), "content");
+  EXPECT_EQ(property(config, "TextLabel", "Text"), "error: Text was renamed by tovix.toml; use caption");
+  EXPECT_EQ(property(config, "Frame", "content"), "Text");  // global aliases apply to every class
+  EXPECT_EQ(config.property_name("TextLabel", "Text"), "caption");
+  EXPECT_EQ(config.property_name("TextButton", "Text"), "content");
+  EXPECT_EQ(config.property_name("TextLabel", "Size"), "Size");
+  for (std::string_view class_name : {"TextLabel", "TextButton", "TextBox"})
+    EXPECT_EQ(property(config, class_name, config.property_name(class_name, "Text")), "Text") << class_name;
+}
+
+TEST(Preferred, DropsDeprecatedNamesThenTakesTheByteOrderSmallest) {
+  struct Case {
+    std::vector<std::string_view> candidates;
+    std::optional<std::string_view> chosen;
+    std::vector<std::string_view> left;
+  };
+  const Case cases[] = {
+      {{"brickColor", "BrickColor"}, "BrickColor", {"BrickColor"}},
+      {{"brickColor"}, "brickColor", {"brickColor"}},
+      {{"TextWrap", "brickColor"}, "TextWrap", {"TextWrap", "brickColor"}},  // both deprecated
+      {{"text", "Text"}, "Text", {"Text", "text"}},                           // neither deprecated
+      {{}, std::nullopt, {}},
+  };
+  for (Case c : cases) {
+    EXPECT_EQ(preferred(c.candidates), c.chosen);
+    EXPECT_EQ(c.candidates, c.left);
+  }
 }
 
 }  // namespace
