@@ -12,6 +12,7 @@
 #include "roblox/roblox.h"
 #include "suggest.h"
 #include "unicode.h"
+#include "whitespace.h"
 
 namespace tovix::config {
 namespace {
@@ -47,7 +48,7 @@ void build_settings(raw::RawBuild&& build, Config& config) {
 
 std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& config) {
   if (!factory.create) return std::nullopt;
-  const std::string_view create = unicode::trim(*factory.create);
+  const std::string_view create = whitespace::trim(*factory.create);
   if (create.empty()) return problem("[factory] create cannot be empty");
   std::string_view reason;
   if (create.find("..") != std::string_view::npos) {

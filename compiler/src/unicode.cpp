@@ -98,12 +98,6 @@ bool is_numeric(char32_t c) {
   }
 }
 
-bool is_whitespace(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
-}
-
 void append_utf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
@@ -156,23 +150,6 @@ std::string to_lower(std::string_view text) {
     i += c.length;
   }
   return out;
-}
-
-std::string_view trim(std::string_view text) {
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    const Char c = decode_at(text, begin);
-    if (!c.valid || !is_whitespace(c.value)) break;
-    begin += c.length;
-  }
-  // Scan forward so that the end is always a character boundary.
-  std::size_t end = begin;
-  for (std::size_t i = begin; i < text.size();) {
-    const Char c = decode_at(text, i);
-    i += c.length;
-    if (!c.valid || !is_whitespace(c.value)) end = i;
-  }
-  return text.substr(begin, end - begin);
 }
 
 }  // namespace tovix::unicode

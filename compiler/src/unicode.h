@@ -32,8 +32,6 @@ struct Char {
 [[nodiscard]] bool is_lowercase(char32_t c);
 [[nodiscard]] bool is_uppercase(char32_t c);
 [[nodiscard]] bool is_numeric(char32_t c);
-// The White_Space property.
-[[nodiscard]] bool is_whitespace(char32_t c);
 
 // Appends the full (context-free) lower-case mapping of one character, which
 // may be several characters long.
@@ -44,9 +42,6 @@ void append_upper(std::string& out, const Char& c, std::string_view text);
 
 // The whole text with the full lower-case mapping applied.
 [[nodiscard]] std::string to_lower(std::string_view text);
-
-// The text without White_Space characters at either end.
-[[nodiscard]] std::string_view trim(std::string_view text);
 
 // Appends the UTF-8 encoding of a scalar value.
 void append_utf8(std::string& out, char32_t c);
