@@ -1,5 +1,8 @@
 #include "project.h"
 
+#include <algorithm>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "utf8_text.h"
@@ -34,7 +37,115 @@ std::vector<fs::path> components(const fs::path& path) {
   return out;
 }
 
+// The key a path has in the project map: its components, each ended by a
+// NUL, which no path component can hold.
+std::string component_key(const fs::path& path) {
+  std::string key;
+  for (const fs::path& part : components(path)) {
+    key += part.native();
+    key += '\0';
+  }
+  return key;
+}
+
+// The parent directory, ignoring a trailing slash; none for a root or an
+// empty path.
+std::optional<fs::path> parent_of(const fs::path& path) {
+  fs::path p = path;
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  if (!p.has_relative_path()) return std::nullopt;
+  return p.parent_path();
+}
+
+// The directory a search starts from: the path when it is a directory, else
+// its parent (the path itself when it has none).
+fs::path start_directory(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return path;
+  return parent_of(path).value_or(path);
+}
+
+bool is_existing_file(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+std::optional<fs::file_time_type> modification_time(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_time_type time = fs::last_write_time(path, ec);
+  if (ec) return std::nullopt;
+  return time;
+}
+
+fs::path with_luau_extension(fs::path path) {
+  path.replace_extension("luau");
+  return path;
+}
+
 }  // namespace
+
+Project Project::bare(fs::path root) {
+  Project project;
+  project.root = std::move(root);
+  project.vocabulary = std::make_shared<naming::Vocabulary>();
+  return project;
+}
+
+Project Project::discover(const fs::path& path) {
+  const fs::path start = start_directory(path);
+  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
+    fs::path file = *dir / "tovix.toml";
+    if (!is_existing_file(file)) continue;
+    Project project = bare(*dir);
+    project.config_mtime = modification_time(file);
+    project.config_path = std::move(file);
+    auto loaded = tovix::config::Config::load(*dir);
+    if (!loaded) {
+      project.config_error = std::move(loaded.error().message);
+      return project;
+    }
+    project.config = std::move(*loaded);
+    // Joining keeps an absolute setting unchanged.
+    if (const auto& in = project.config.build.in_dir) project.build_in = *dir / *in;
+    if (const auto& out = project.config.build.out_dir) project.build_out = *dir / *out;
+    return project;
+  }
+  return bare(start);
+}
+
+bool Project::is_stale() const {
+  if (!config_path) return is_existing_file(root / "tovix.toml");
+  const auto now = modification_time(*config_path);
+  if (!now) return config_mtime.has_value();
+  return !config_mtime || *config_mtime != *now;
+}
+
+fs::path Project::build_path(const fs::path& file) const {
+  if (!build_out) return with_luau_extension(file);
+  const std::vector<fs::path> base = components(build_in ? *build_in : root);
+  const std::vector<fs::path> parts = components(file);
+  if (parts.size() < base.size() || !std::equal(base.begin(), base.end(), parts.begin())) {
+    return with_luau_extension(file);
+  }
+  fs::path out = *build_out;
+  for (auto it = parts.begin() + static_cast<std::ptrdiff_t>(base.size()); it != parts.end(); ++it) {
+    out /= *it;
+  }
+  return with_luau_extension(std::move(out));
+}
+
+Project Projects::for_file(const fs::path& path) {
+  const fs::path start = start_directory(path);
+  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
+    const auto it = by_root_.find(component_key(*dir));
+    if (it == by_root_.end()) continue;
+    if (!it->second.is_stale()) return it->second;
+    break;
+  }
+  Project project = Project::discover(path);
+  by_root_.insert_or_assign(component_key(project.root), project);
+  return project;
+}
 
 std::string path_to_uri(const fs::path& path) {
   const std::string text = utf8_text::to_valid(path.native());
