@@ -196,7 +196,7 @@ void for_each_member(std::string_view class_name, Visit&& visit) {
     }
 }
 
-bool shorter_then_byte_order(std::string_view a, std::string_view b) {
+bool by_length_then_bytes(std::string_view a, std::string_view b) {
     return std::pair(a.size(), a) < std::pair(b.size(), b);
 }
 
@@ -313,7 +313,7 @@ std::vector<std::string_view> closest_members(std::string_view class_name, std::
     });
     if (!names.empty()) {
         // No distance here: a short query that is part of long names offers them.
-        std::stable_sort(names.begin(), names.end(), shorter_then_byte_order);
+        std::stable_sort(names.begin(), names.end(), by_length_then_bytes);
     } else {
         std::vector<std::pair<std::size_t, std::string_view>> near;
         for_each_member(class_name, [&](std::string_view name) {
