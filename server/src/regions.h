@@ -1,0 +1,44 @@
+#pragma once
+
+// The markup expressions of a document's text as the editor has it, found
+// the way the compiler finds them: a lexer and a markup scanner walk the
+// Luau, and each markup start is parsed in full. Computed on demand from the
+// text alone; nothing is cached.
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "markup/ast.h"
+
+namespace tovix_lsp::regions {
+
+// One top-level markup expression.
+struct Region {
+  tovix::markup::ast::Node node;
+  std::size_t start = 0;  // the `<` that opens it
+  std::size_t end = 0;    // just after it, as the parser reports
+};
+
+// (start, end) byte offsets, end exclusive.
+using Span = std::pair<std::size_t, std::size_t>;
+
+// Every top-level markup expression of `text`, in text order, not
+// overlapping. The walk stops for good at the first lexer or markup parse
+// error: the regions before it are returned, none after it, so an unfinished
+// element hides every later region.
+[[nodiscard]] std::vector<Region> regions(std::string_view text);
+
+// The spans of `regions`, in the same order, for blanking; the trees are
+// dropped.
+[[nodiscard]] std::vector<Span> spans(std::vector<Region> regions);
+
+// The byte range of the trimmed (Unicode whitespace) contents of the first
+// `{…}` at or after `from`. None when `from` lies past the end or inside a
+// character, when there is no `{`, when it has no matching `}`, or when
+// nothing but whitespace lies between the braces.
+[[nodiscard]] std::optional<Span> braced(std::string_view text, std::size_t from);
+
+}  // namespace tovix_lsp::regions

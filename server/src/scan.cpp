@@ -1,0 +1,305 @@
+#include "scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "lexer.h"
+#include "markup/parser.h"
+#include "markup_scan.h"
+#include "whitespace.h"
+
+namespace tovix_lsp::scan {
+namespace {
+
+using tovix::lexer::Lexer;
+using tovix::lexer::Token;
+using tovix::lexer::TokenKind;
+using tovix::markup_scan::Scanner;
+
+// Holes nested deeper than this are still delimited and recorded, but their
+// inside is not walked: each level is one frame of recursion, and no text
+// the compiler accepts nests markup this deeply.
+constexpr std::size_t MAX_HOLE_DEPTH = 256;
+
+bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool is_name_char(unsigned char c) {
+  return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_';
+}
+
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The offset just after the character that starts at `pos`, at most `limit`.
+std::size_t next_char(std::string_view text, std::size_t pos, std::size_t limit) {
+  ++pos;
+  while (pos < limit && is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+  return pos;
+}
+
+// The `}` that closes the `{` at `open`, in `text` (already cut where the
+// stretch ends). The hole's inside is walked as the compiler walks Luau:
+// tokens go to a markup scanner, and markup it reports is parsed and stepped
+// over whole, so text in nested markup (an apostrophe, a backtick, "--")
+// never reads as a Luau string or comment. Markup that does not parse yet is
+// read on as Luau. None when the brace is not closed or the Luau inside does
+// not lex.
+std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
+  Lexer lexer(text);
+  lexer.pos = open + 1;
+  Scanner scanner(text);
+  std::size_t depth = 1;
+  while (auto next = lexer.next_token()) {
+    if (!*next) return std::nullopt;
+    const Token token = **next;
+    if (scanner.feed(token, lexer)) {
+      if (auto parsed = tovix::markup::parser::parse_node(text, token.start)) {
+        scanner.resume(lexer, parsed->end);
+      }
+      continue;
+    }
+    if (token.kind != TokenKind::Symbol || token.end != token.start + 1) continue;
+    const char c = text[token.start];
+    if (c == '{') {
+      ++depth;
+    } else if (c == '}' && --depth == 0) {
+      return token.start;
+    }
+  }
+  return std::nullopt;
+}
+
+struct State {
+  std::string_view text;
+  std::size_t cursor = 0;
+  std::vector<OpenTag> open;
+  std::vector<OpenTag> recorded_open;
+  std::optional<Context> recorded;
+  std::size_t hole_depth = 0;
+  std::size_t records = 0;  // how many records were made
+  // The number of the `Hole` record of the hole whose inside is being walked
+  // (none: 0). Until something inside records, that record only says "in
+  // Luau code", so the fill-in contexts of markup inside the hole replace it.
+  std::size_t enclosing_hole = 0;
+
+  void record(Context context) {
+    recorded = std::move(context);
+    recorded_open = open;
+    ++records;
+  }
+
+  // A context that applies only where no better one was recorded.
+  void record_if_none(Context context) {
+    if (!recorded || (enclosing_hole != 0 && records == enclosing_hole)) record(std::move(context));
+  }
+
+  Children children() const {
+    if (open.empty()) return Children{std::nullopt};
+    return Children{open.back().name};
+  }
+
+  std::string slice(std::size_t from, std::size_t to) const {
+    return std::string(text.substr(from, to - from));
+  }
+
+  // Luau code from `from` up to `to`; markup the scanner finds is walked by
+  // `markup`. After a lexer error, any "<" that may start a tag does.
+  void luau(std::size_t from, std::size_t to) {
+    const std::string_view stretch = text.substr(0, to);
+    Lexer lexer(stretch);
+    lexer.pos = from;
+    Scanner scanner(stretch);
+    while (auto next = lexer.next_token()) {
+      if (!*next) {
+        bytes(std::max(from, next->error().offset), to);
+        return;
+      }
+      const Token token = **next;
+      if (scanner.feed(token, lexer)) scanner.resume(lexer, markup(token.start, to));
+    }
+  }
+
+  // The byte-by-byte walk of Luau that no longer lexes.
+  void bytes(std::size_t from, std::size_t to) {
+    std::size_t i = from;
+    while (i < to) {
+      if (text[i] == '<' && i + 1 < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i + 1]);
+        if (is_ascii_letter(c) || c == '_' || c == '/' || c == '>') {
+          i = markup(i, to);
+          continue;
+        }
+      }
+      ++i;
+    }
+  }
+
+  // The hole whose `{` is at `o`; returns the offset after it.
+  std::size_t hole(std::size_t o, std::size_t to) {
+    const auto close = hole_end(text.substr(0, to), o);
+    const std::size_t e = close ? *close : to;
+    const std::size_t outer_hole = enclosing_hole;
+    if (o + 1 <= cursor && cursor <= e) {
+      record(Hole{o + 1, e});
+      enclosing_hole = records;
+    }
+    if (hole_depth < MAX_HOLE_DEPTH) {
+      ++hole_depth;
+      luau(o + 1, e);
+      --hole_depth;
+    }
+    enclosing_hole = outer_hole;
+    return std::min(e + 1, to);
+  }
+
+  // After the element or fragment is finished at `e`: whether the walk of
+  // this markup expression goes on (elements opened inside it are still
+  // open).
+  bool goes_on(std::size_t depth) const { return open.size() > depth; }
+
+  // One markup expression from `from`; returns the offset where it ended.
+  std::size_t markup(std::size_t from, std::size_t to) {
+    const std::size_t depth = open.size();
+    std::size_t p = from;
+    while (p < to) {
+      if (cursor == p) record_if_none(children());
+      const std::string_view rest = text.substr(p, to - p);
+      std::size_t e = 0;
+
+      if (rest.starts_with("<!--")) {
+        // The search starts at the "<", so "<!-->" is a whole comment.
+        const std::size_t close = rest.find("-->");
+        e = close == std::string_view::npos ? to : p + close + 3;
+      } else if (rest.starts_with("</")) {
+        std::size_t j = p + 2;
+        while (j < to && is_name_char(static_cast<unsigned char>(text[j]))) ++j;
+        if (p + 2 <= cursor && cursor <= j) record(TagName{slice(p + 2, cursor), p + 2, true});
+        // Names are not compared: any closing tag closes the innermost.
+        if (!open.empty()) open.pop_back();
+        const std::size_t gt = text.substr(j, to - j).find('>');
+        e = gt == std::string_view::npos ? to : j + gt + 1;
+        if (!goes_on(depth)) return e;
+      } else if (rest[0] == '<') {
+        std::size_t j = p + 1;
+        while (j < to && is_name_char(static_cast<unsigned char>(text[j]))) ++j;
+        if (p < cursor && cursor <= j) record(TagName{slice(p + 1, cursor), p + 1, false});
+        if (j == p + 1) {
+          if (j < to && text[j] == '>') {
+            open.push_back(OpenTag{"", p});
+            e = j + 1;
+          } else {
+            e = p + 1;  // a lone "<"
+          }
+          if (!goes_on(depth)) return e;
+        } else {
+          const auto tag = tag_inside(p, j, to);
+          e = tag.end;
+          if (!tag.opened && !goes_on(depth)) return e;
+        }
+      } else if (rest[0] == '{') {
+        e = hole(p, to);
+      } else {
+        const std::size_t stop = rest.find_first_of("<{");
+        const std::size_t r = stop == std::string_view::npos ? to : p + stop;
+        if (p <= cursor && cursor <= r) record(children());
+        e = std::max(p + 1, r);
+      }
+      p = e;
+    }
+    if (p <= cursor && cursor <= to) record_if_none(children());
+    return to;
+  }
+
+  struct TagEnd {
+    std::size_t end;
+    bool opened;  // ">" pushed the element: its children follow
+  };
+
+  // The inside of an opening tag whose name runs from `p` + 1 to `j`.
+  TagEnd tag_inside(std::size_t p, std::size_t j, std::size_t to) {
+    const std::string name = slice(p + 1, j);
+    std::size_t w = j;
+    while (true) {
+      if (w >= to) {
+        if (j < cursor && cursor <= to) record_if_none(AttributeName{name, "", to});
+        return {to, false};
+      }
+      const auto c = static_cast<unsigned char>(text[w]);
+      if (c == '/' && w + 1 < to && text[w + 1] == '>') return {w + 2, false};
+      if (c == '>') {
+        open.push_back(OpenTag{name, p});
+        return {w + 1, true};
+      }
+      if (tovix::whitespace::is_ascii_whitespace(c)) {
+        ++w;
+        if (cursor == w) record(AttributeName{name, "", cursor});
+      } else if (c == '{') {
+        w = hole(w, to);
+      } else if (is_ascii_letter(c) || c == '_') {
+        w = attribute(name, w, to);
+      } else {
+        w = next_char(text, w, to);
+      }
+    }
+  }
+
+  // An attribute whose name starts at `w`; returns where the tag walk goes on.
+  std::size_t attribute(const std::string& element, std::size_t w, std::size_t to) {
+    std::size_t a = w;
+    while (a < to && is_name_char(static_cast<unsigned char>(text[a]))) ++a;
+    if (w <= cursor && cursor <= a) {
+      record(AttributeName{element, slice(w, std::min(a, cursor)), w});
+    }
+    std::size_t s = a;
+    while (s < to && text[s] == ' ') ++s;
+    if (s >= to || text[s] != '=') return a;  // no value: the spaces are walked as whitespace
+    std::size_t v = s + 1;
+    while (v < to && text[v] == ' ') ++v;
+    if (v >= to) return to;
+    const char first = text[v];
+    if (first == '"' || first == '\'') {
+      std::size_t k = v + 1;
+      while (k < to && text[k] != first && text[k] != '\n') {
+        k = text[k] == '\\' && k + 1 < to ? next_char(text, k + 1, to) : k + 1;
+      }
+      const std::size_t stop = std::min(k, to);
+      if (v + 1 <= cursor && cursor <= stop) {
+        record(AttributeValue{element, slice(w, a)});
+      }
+      return std::min(stop + 1, to);
+    }
+    if (first == '{') return hole(v, to);
+    return v;
+  }
+};
+
+}  // namespace
+
+Scan scan(std::string_view text, std::size_t cursor) {
+  State state{text, cursor, {}, {}, std::nullopt, 0, 0, 0};
+  state.luau(0, text.size());
+  if (!state.recorded) return Scan{{}, Luau{}};
+  return Scan{std::move(state.recorded_open), std::move(*state.recorded)};
+}
+
+std::optional<std::string> closing_tag(std::string_view text, std::size_t offset) {
+  if (offset == 0 || offset > text.size()) return std::nullopt;
+  if (offset < text.size() && is_continuation(static_cast<unsigned char>(text[offset]))) {
+    return std::nullopt;
+  }
+  if (text[offset - 1] != '>') return std::nullopt;
+  if (offset >= 2 && text.substr(offset - 2, 2) == "/>") return std::nullopt;
+  const std::size_t lt = text.rfind('<', offset - 1);
+  if (lt == std::string_view::npos) return std::nullopt;
+  if (offset - lt >= 2 && text[lt + 1] == '/') return std::nullopt;  // the `>` closed "</…"
+
+  Scan at = scan(text, offset);
+  if (!std::holds_alternative<Children>(at.context) || at.open.empty()) return std::nullopt;
+  std::string name = std::move(at.open.back().name);
+  const std::string_view after = tovix::whitespace::trim_start(text.substr(offset));
+  const std::string closing = "</" + name + ">";
+  if (after.starts_with(closing)) return std::nullopt;
+  return name;
+}
+
+}  // namespace tovix_lsp::scan

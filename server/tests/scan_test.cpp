@@ -1,0 +1,237 @@
+#include "scan.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "marked_text.h"
+
+namespace tovix_lsp::scan {
+namespace {
+
+using testing_support::MarkedText;
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// The scan as one line: the context with its offsets named by the fixture's
+// markers, then the open elements ("<>" for a fragment).
+std::string describe(const Scan& scan, const MarkedText& fixture) {
+  struct Visitor {
+    const MarkedText& f;
+    std::string operator()(const Luau&) const { return "Luau"; }
+    std::string operator()(const Hole& h) const {
+      return "Hole " + f.name(h.start) + ".." + f.name(h.end);
+    }
+    std::string operator()(const TagName& t) const {
+      return "TagName " + quoted(t.prefix) + " @" + f.name(t.start) + (t.closing ? " closing" : "");
+    }
+    std::string operator()(const AttributeName& a) const {
+      return "AttributeName " + a.element + " " + quoted(a.prefix) + " @" + f.name(a.start);
+    }
+    std::string operator()(const AttributeValue& a) const {
+      return "AttributeValue " + a.element + "." + a.attribute;
+    }
+    std::string operator()(const Children& c) const {
+      if (!c.parent) return "Children (top)";
+      return "Children " + (c.parent->empty() ? std::string("<>") : *c.parent);
+    }
+  };
+  std::string out = std::visit(Visitor{fixture}, scan.context);
+  if (!scan.open.empty()) {
+    out += " in";
+    for (const OpenTag& tag : scan.open) out += " " + (tag.name.empty() ? std::string("<>") : tag.name);
+  }
+  return out;
+}
+
+void check(std::string_view fixture_text, std::string_view expected) {
+  const MarkedText fixture(fixture_text);
+  ASSERT_TRUE(fixture.cursor) << "no ^ in the fixture";
+  EXPECT_EQ(describe(scan(fixture.text, *fixture.cursor), fixture), expected);
+}
+
+struct Case {
+  const char* fixture;
+  const char* expected;
+};
+
+void check_all(std::initializer_list<Case> cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    check(c.fixture, c.expected);
+  }
+}
+
+TEST(Scan, TagNames) {
+  check_all({
+      {"<$Frame^", "TagName 'Frame' @$0"},
+      {"local a = <$Fr^ame/>", "TagName 'Fr' @$0"},
+      {"local a = <^Frame/>", "TagName '' @^"},
+      {"<$ui.Bu^", "TagName 'ui.Bu' @$0"},
+      {"<A><B/><$Te^", "TagName 'Te' @$0 in A"},
+      {"<A></^", "TagName '' @^ closing in A"},
+      {"<A><B></$B^>", "TagName 'B' @$0 closing in A B"},
+      {"return <A>\n  </$A^>\n", "TagName 'A' @$0 closing in A"},
+  });
+}
+
+TEST(Scan, AttributeNames) {
+  check_all({
+      {"<Frame ^", "AttributeName Frame '' @^"},
+      {"<Frame $Si^", "AttributeName Frame 'Si' @$0"},
+      {"<Frame $Si^ze={x}/>", "AttributeName Frame 'Si' @$0"},
+      {"<Frame $data.x^", "AttributeName Frame 'data.x' @$0"},
+      {"<Frame Size={x} $Vi^", "AttributeName Frame 'Vi' @$0"},
+      {"<Frame Visible ^/>", "AttributeName Frame '' @^"},
+      {"<Frame\n\t^", "AttributeName Frame '' @^"},
+      // Between the name and the end of an unfinished tag.
+      {"<A><Frame Text='x' ^", "AttributeName Frame '' @^ in A"},
+  });
+}
+
+TEST(Scan, QuotedValues) {
+  check_all({
+      {"<Frame Text='ab^", "AttributeValue Frame.Text"},
+      {"<Frame Text='^ab'/>", "AttributeValue Frame.Text"},
+      {"<Frame Text=\"ab^", "AttributeValue Frame.Text"},
+      {"<Frame Text = \"a\\\"b^\"/>", "AttributeValue Frame.Text"},
+      {"<Frame Text='caf\xC3\xA9^'/>", "AttributeValue Frame.Text"},
+      {"<Frame Text='ab'^/>", "Luau"},
+      // A line feed ends an unclosed value; the tag goes on after it.
+      {"<Frame Text='ab\n  $Si^", "AttributeName Frame 'Si' @$0"},
+  });
+}
+
+TEST(Scan, Holes) {
+  check_all({
+      {"<A>{$x^}</A>", "Hole $0..^ in A"},
+      {"<A>{$ ^x $}</A>", "Hole $0..$1 in A"},
+      {"<Frame Size={$UDim2.new(^", "Hole $0..^"},
+      {"<Frame {$props^}/>", "Hole $0..^"},
+      {"<Frame Size={$f({a = 1}^)$}/>", "Hole $0..$1"},
+      // Markup inside a hole is walked too, and its context wins.
+      {"<A>{<$B^/>}</A>", "TagName 'B' @$0 in A"},
+      {"<A>{items:map(function(i) return <B>^</B> end)}</A>", "Children B in A B"},
+      {"<A>{c and <B x={$y^}/>}</A>", "Hole $0..^ in A"},
+      // Where markup in a hole gives no better context, the hole's fill-ins
+      // still apply to it.
+      {"<A>{c and <B>^</B>}</A>", "Children B in A B"},
+      {"<A>{c and <B>^}</A>", "Children B in A B"},
+  });
+}
+
+TEST(Scan, Children) {
+  check_all({
+      {"<Frame>^", "Children Frame in Frame"},
+      {"<A>hello ^world</A>", "Children A in A"},
+      {"<A><B></B>^</A>", "Children A in A"},
+      {"<A><B>^", "Children B in A B"},
+      {"<>^", "Children <> in <>"},
+      {"<A>h\xC3\xA9llo ^</A>", "Children A in A"},
+      {"<A>{x}^</A>", "Children A in A"},
+      // A closing tag closes the innermost element whatever its name.
+      {"<A><B></C>^", "Children A in A"},
+  });
+}
+
+TEST(Scan, LuauAndEndOfFile) {
+  check_all({
+      {"local x^ = 1", "Luau"},
+      {"if a < b then ^ end", "Luau"},
+      {"^", "Luau"},
+      {"<Frame/>^", "Luau"},
+      {"local a = <A>x</A>\nlocal b^ = 1", "Luau"},
+      {"local t = { <A/>, ^ }", "Luau"},
+      {"x = <A>\n  <B>\n^", "Children B in A B"},
+  });
+}
+
+TEST(Scan, Comments) {
+  check_all({
+      {"<!-- never closed^", "Children (top)"},
+      {"<!-- never^ closed", "Luau"},
+      {"<A><!-- a <B> ^--></A>", "Luau"},
+      // The search for "-->" starts at the comment's "<".
+      {"x = <!--><A>^</A>", "Children A in A"},
+  });
+}
+
+TEST(Scan, HalfTypedText) {
+  check_all({
+      // A lexer error before the markup: the walk goes on byte by byte.
+      {"local s = 'unterminated <$Frame^", "TagName 'Frame' @$0"},
+      {"local s = \"x\nlocal a = <Frame ^", "AttributeName Frame '' @^"},
+      {"local a = <Frame Size={UDim2.new(1, 0)} $Te^", "AttributeName Frame 'Te' @$0"},
+      {"local a = <A>\n  <$B^\nlocal b = 1\n", "TagName 'B' @$0 in A"},
+      // "</A>" pops "B", so "A" stays open and the walk reads on past it.
+      {"local a = <A><B></A>\nlocal b = <C>^", "Children C in A C"},
+  });
+}
+
+// Text in markup nested inside a hole is markup text, not Luau: an
+// apostrophe there opens no string, so the hole still ends at its brace.
+TEST(Scan, HoleEndsSkipNestedMarkup) {
+  check_all({
+      {"<A>{c and <B>Don't</B>}<$C^", "TagName 'C' @$0 in A"},
+      {"<A>{c and <B>Don't</B>} ^</A>", "Children A in A"},
+      {"<A>{c and <B>`x` -- y</B>} ^</A>", "Children A in A"},
+      {"<A>{$c and <B>Don't</B>^}</A>", "Hole $0..^ in A"},
+      // Nested markup that does not parse yet is read on as Luau.
+      {"<A>{c and <B x=^}</A>", "AttributeName B '' @^ in A"},
+      {"<A>{c and <B x ^}</A>", "AttributeName B '' @^ in A"},
+      // A real unterminated string in the hole leaves it open to the end.
+      {"<A>{$f('x)^} </A>$", "Hole $0..$1 in A"},
+  });
+}
+
+TEST(Scan, OpenTagsKeepTheirStarts) {
+  const MarkedText fixture("local a = $<A>\n  $<B x={1}>\n    $<>^");
+  const Scan result = scan(fixture.text, *fixture.cursor);
+  ASSERT_EQ(result.open.size(), 3u);
+  EXPECT_EQ(result.open[0], (OpenTag{"A", fixture.marks[0]}));
+  EXPECT_EQ(result.open[1], (OpenTag{"B", fixture.marks[1]}));
+  EXPECT_EQ(result.open[2], (OpenTag{"", fixture.marks[2]}));
+}
+
+TEST(ClosingTag, AnswersTheInnermostOpenElement) {
+  struct ClosingCase {
+    const char* fixture;
+    std::optional<std::string> expected;
+  };
+  const ClosingCase cases[] = {
+      {"<Frame>^", "Frame"},
+      {"<Frame>^\n  </Frame>", std::nullopt},
+      {"<Frame>^ \t</Frame>", std::nullopt},
+      {"<Frame>^</Frame >", "Frame"},
+      {"<Frame/>^", std::nullopt},
+      {"<>^", ""},
+      {"<A><>^", ""},
+      {"<A><B>^</A>", "B"},
+      {"<A><B></B>^", std::nullopt},
+      {"local a = <A>\n  <B x={1}>^\n</A>", "B"},
+      {"<ui.Card>^", "ui.Card"},
+      {"<Frame Text='a>^", std::nullopt},
+      {"local a = b >^", std::nullopt},
+      {"if a < b >^", std::nullopt},
+      {"<A>{x >^}</A>", std::nullopt},
+      {">^", std::nullopt},
+  };
+  for (const ClosingCase& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const MarkedText fixture(c.fixture);
+    EXPECT_EQ(closing_tag(fixture.text, *fixture.cursor), c.expected);
+  }
+}
+
+TEST(ClosingTag, OffsetsOutsideTheTextAnswerNone) {
+  EXPECT_EQ(closing_tag("<A>", 0), std::nullopt);
+  EXPECT_EQ(closing_tag("<A>", 4), std::nullopt);
+  EXPECT_EQ(closing_tag("<A>\xC3\xA9", 4), std::nullopt);  // inside "é"
+  EXPECT_EQ(closing_tag("", 0), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tovix_lsp::scan
