@@ -138,6 +138,7 @@ void did_close(Server& s, json params) {
 }
 
 void watched_files_changed(Server& s, json) {
+  s.projects.clear();
   for (const std::string& uri : s.documents.uris()) {
     s.resolve_generated(uri);
     s.analyse(uri);
@@ -267,7 +268,17 @@ void Server::request_configuration() {
                                {{"items", {{{"section", "luau-lsp"}}, {{"section", "tovix"}}}}}));
 }
 
-void Server::resolve_generated(const std::string&) {}
+void Server::resolve_generated(const std::string& uri) {
+  auto path = project::uri_to_path(uri);
+  if (!path) return;
+  project::Project project = projects.for_file(*path);
+  std::string generated_uri = project::path_to_uri(project.build_path(*path));
+  auto [entry, inserted] = generated.try_emplace(uri, generated_uri);
+  if (!inserted && entry->second != generated_uri) {
+    close_in_child(entry->second);
+    entry->second = std::move(generated_uri);
+  }
+}
 
 void Server::analyse(const std::string& uri) {
   if (!documents.get(uri)) return;

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "document.h"
+#include "project.h"
 #include "io.h"
 #include "jsonrpc.h"
 #include "proxy.h"
@@ -76,6 +77,7 @@ class Server {
   void close_in_child(const std::string& generated_uri);
 
   document::Documents documents;
+  project::Projects projects;
   std::unordered_map<std::string, std::vector<nlohmann::json>> diagnostics;
   std::unordered_map<std::string, std::vector<nlohmann::json>> luau_diagnostics;
   std::unordered_map<std::string, bool> stale;

@@ -213,3 +213,18 @@ TEST(DocumentSync, MalformedNotificationsAreIgnored) {
 
 }  // namespace
 }  // namespace tovix_lsp::server
+
+namespace tovix_lsp::server {
+namespace {
+
+TEST(DocumentSync, SaveRecordsTheGeneratedUriEvenWhenNotOpen) {
+  Fixture f;
+  f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix"}}})");
+  EXPECT_EQ(f.server.generated["file:///tmp/nowhere/My%20App/a.tovix"], "file:///tmp/nowhere/My%20App/a.luau");
+  EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
+  f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"untitled:1"}}})");
+  EXPECT_FALSE(f.server.generated.contains("untitled:1"));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
