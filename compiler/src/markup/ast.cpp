@@ -8,6 +8,9 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+// Clang does not deduce aggregate bases without a guide.
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 // The span fields of whichever alternative a variant holds.
 template <class Variant>
