@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "lint.h"
+
+namespace {
+
+using Sites = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// The sites of the fixture: every "<" opening an uppercase tag name or a
+// fragment, up to its "/>" or "</…>". Enough for the flat markup used here.
+Sites sites_of(std::string_view expression) {
+  Sites sites;
+  std::size_t at = 0;
+  while ((at = expression.find('<', at)) != std::string_view::npos) {
+    std::size_t end = expression.find("/>", at);
+    end = end == std::string_view::npos ? expression.size() : end + 2;
+    sites.emplace_back(at, end);
+    at = end;
+  }
+  return sites;
+}
+
+TEST(Lint, MarkupOutsideEveryFunctionIsUnwrapped) {
+  struct Case {
+    std::string_view expression;
+    bool unwrapped;
+  };
+  const Case cases[] = {
+      {"cond and <Frame/>", true},
+      {"<Frame/>", true},
+      {"function() return cond and <Frame/> end", false},
+      {"function() if a then return <A/> end end", false},
+      {"function() for i = 1, 3 do end return <A/> end", false},
+      // The loop's "end" closes its own level, the function's "end" the
+      // function: the site after them is outside.
+      {"(function() while x do end end)() or <B/>", true},
+      {"function() return <A/> end, <B/>", true},
+      {"function() return function() return <A/> end end", false},
+      // Stray "end"s never make the count negative.
+      {"end end <A/>", true},
+      // No sites at all.
+      {"cond and x", false},
+      // A text that does not lex gives no finding.
+      {"cond and <TextLabel>don't</TextLabel>", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expression);
+    EXPECT_EQ(tovix::lint::has_unwrapped_tovix(c.expression, sites_of(c.expression)), c.unwrapped);
+  }
+}
+
+TEST(Lint, SiteBeforeEveryTokenIsUnwrapped) {
+  // A site at offset 0 of an expression whose first token comes later.
+  EXPECT_TRUE(tovix::lint::has_unwrapped_tovix("  x", Sites{{0, 1}}));
+}
+
+TEST(Lint, StaticConditionalChildWarningSpansTheBraces) {
+  tovix::compile::Warning warning = tovix::lint::static_conditional_child(10, 17);
+  EXPECT_EQ(warning.message, "this child is built once, so a condition around it will not update the UI");
+  EXPECT_EQ(warning.help, "wrap it in a function so Vide tracks it: {function() return ... end}");
+  EXPECT_EQ(warning.offset, 10u);
+  EXPECT_EQ(warning.len, 19u);
+}
+
+}  // namespace
