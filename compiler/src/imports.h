@@ -9,11 +9,8 @@
 #include <string_view>
 
 #include "backend.h"
+#include "config.h"
 #include "resolve.h"
-
-namespace tovix::config {
-struct Config;
-}
 
 namespace tovix::imports {
 

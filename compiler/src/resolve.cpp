@@ -1,6 +1,12 @@
 #include "resolve.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "roblox/roblox.h"
 
 namespace tovix::resolve {
 
@@ -18,6 +24,15 @@ void blank_region(std::string& out, std::string_view region) {
       out.push_back(' ');
     }
   }
+}
+
+std::string joined(std::span<const std::string_view> names, std::string_view separator) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += separator;
+    text += names[i];
+  }
+  return text;
 }
 
 }  // namespace
@@ -38,6 +53,61 @@ std::string blank_tovix_regions(std::string_view source, std::span<const Region>
   }
   out.append(source.substr(cursor));
   return out;
+}
+
+// STUB: the binding set stays empty until the Luau parser is in.
+Resolver::Resolver(std::string_view, config::Config config) : config(std::move(config)) {}
+
+std::expected<Resolution, backend::EmitError> Resolver::resolve(const markup::ast::ElementName& name,
+                                                                std::size_t start) const {
+  const auto* simple = std::get_if<markup::ast::ElementName::Simple>(&name.kind);
+  if (simple == nullptr) return Resolution{Resolution::Component{}};
+  const std::string& text = simple->text;
+  auto error = [&](std::string message, std::optional<std::string> help) {
+    return std::unexpected(backend::EmitError{std::move(message), std::move(help), start, text.size() + 1});
+  };
+
+  auto configured = config.resolve_element(text);
+  if (!configured) return error(std::move(configured.error().message), std::nullopt);
+  if (configured->has_value()) return Resolution{Resolution::Class{std::move(**configured)}};
+
+  if (roblox::is_class(text)) return Resolution{Resolution::Class{text}};
+  if (bindings.contains(text)) return Resolution{Resolution::Component{}};
+
+  std::optional<std::string_view> nearest = roblox::closest_class(text);
+  return error(fmt::format("<{}> is not a Roblox class and is not defined", text),
+               nearest ? fmt::format("did you mean <{}>?", *nearest)
+                       : std::string("if it is a component, it has to be in scope"));
+}
+
+std::expected<std::string, backend::EmitError> Resolver::resolve_attribute(std::string_view class_name,
+                                                                           std::string_view attribute,
+                                                                           std::size_t start) const {
+  auto error = [&](std::string message, std::optional<std::string> help) {
+    return std::unexpected(backend::EmitError{std::move(message), std::move(help), start, attribute.size()});
+  };
+
+  auto member = config.resolve_property(class_name, attribute);
+  if (!member) return error(std::move(member.error().message), std::nullopt);
+
+  // All properties along the ancestry come before any event.
+  for (std::string_view property : roblox::properties(class_name)) {
+    if (property == *member) return std::move(*member);
+  }
+  for (std::string_view event : roblox::events(class_name)) {
+    if (event == *member) return std::move(*member);
+  }
+
+  std::vector<std::string_view> near = roblox::closest_members(class_name, *member);
+  std::optional<std::string> help;
+  if (near.size() == 1) {
+    help = fmt::format("did you mean {}?", near.front());
+  } else if (near.size() > 1) {
+    // "did you mean Size, Position or Parent?"
+    std::span<const std::string_view> all(near);
+    help = fmt::format("did you mean {} or {}?", joined(all.first(all.size() - 1), ", "), all.back());
+  }
+  return error(fmt::format("{} has no property or event named {}", class_name, attribute), std::move(help));
 }
 
 }  // namespace tovix::resolve

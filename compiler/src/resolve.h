@@ -15,11 +15,8 @@
 #include <variant>
 
 #include "backend.h"
+#include "config.h"
 #include "markup/ast.h"
-
-namespace tovix::config {
-struct Config;
-}
 
 namespace tovix::resolve {
 
@@ -88,6 +85,7 @@ public:
                                                                                  std::string_view attribute,
                                                                                  std::size_t start) const;
 
+  config::Config config;
   // Every name bound anywhere in the file; no scoping.
   NameSet bindings;
 };

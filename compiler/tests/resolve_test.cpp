@@ -1,15 +1,43 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "config.h"
 #include "resolve.h"
+
+namespace tovix::backend {
+// Readable failures for expected<…, EmitError> comparisons.
+void PrintTo(const EmitError& error, std::ostream* out) {
+  *out << "{\"" << error.message << "\", " << (error.help ? "\"" + *error.help + "\"" : "no help") << ", "
+       << error.offset << ", " << error.len << "}";
+}
+}  // namespace tovix::backend
 
 namespace {
 
+using tovix::backend::EmitError;
+using tovix::config::Config;
+using tovix::markup::ast::ElementName;
 using tovix::resolve::blank_tovix_regions;
 using tovix::resolve::Region;
+using tovix::resolve::Resolution;
+using tovix::resolve::Resolver;
+
+Config settings(std::string_view toml) {
+  auto config = Config::parse_reporting(toml);
+  EXPECT_TRUE(config.has_value()) << toml;
+  return config.value_or(Config{});
+}
+
+ElementName simple(std::string text) { return ElementName{ElementName::Simple{std::move(text)}}; }
+
+Resolution class_named(std::string name) { return Resolution{Resolution::Class{std::move(name)}}; }
+const Resolution COMPONENT{Resolution::Component{}};
 
 TEST(Blanking, ReplacesMarkupKeepingOffsetsAndLineFeeds) {
   struct Case {
@@ -50,6 +78,105 @@ TEST(Blanking, ReplacesMarkupKeepingOffsetsAndLineFeeds) {
       EXPECT_EQ(blanked[i] == '\n', c.source[i] == '\n') << "at " << i;
     }
   }
+}
+
+TEST(Resolve, ElementNames) {
+  Resolver resolver("", Config{});
+  resolver.bindings = {"Frame", "Card", "GuiObject"};
+  struct Case {
+    std::string_view name;
+    std::expected<Resolution, EmitError> expected;
+  };
+  const Case cases[] = {
+      {"TextLabel", class_named("TextLabel")},
+      // Class checks come first: a binding named like a class changes nothing.
+      {"Frame", class_named("Frame")},
+      {"Card", COMPONENT},
+      // A class that cannot be created resolves only as a bound name.
+      {"GuiObject", COMPONENT},
+      {"Fram", std::unexpected(EmitError{"<Fram> is not a Roblox class and is not defined",
+                                         "did you mean <Frame>?", 7, 5})},
+      {"Zzzzqq", std::unexpected(EmitError{"<Zzzzqq> is not a Roblox class and is not defined",
+                                           "if it is a component, it has to be in scope", 7, 7})},
+      {"frame", std::unexpected(EmitError{"<frame> is not a Roblox class and is not defined",
+                                          "did you mean <Frame>?", 7, 6})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(resolver.resolve(simple(std::string(c.name)), 7), c.expected);
+  }
+}
+
+TEST(Resolve, UnboundAbstractClassIsAnError) {
+  Resolver resolver("", Config{});
+  auto resolved = resolver.resolve(simple("GuiObject"), 3);
+  ASSERT_FALSE(resolved.has_value());
+  EXPECT_EQ(resolved.error().message, "<GuiObject> is not a Roblox class and is not defined");
+  EXPECT_EQ(resolved.error().offset, 3u);
+  EXPECT_EQ(resolved.error().len, 10u);
+}
+
+TEST(Resolve, DottedNamesAreComponentsWithoutChecks) {
+  Resolver resolver("", Config{});
+  EXPECT_EQ(resolver.resolve(ElementName{ElementName::Dotted{{"ui", "Card"}}}, 0), COMPONENT);
+  EXPECT_EQ(resolver.resolve(ElementName{ElementName::Dotted{{"a", "Frame", "x"}}}, 0), COMPONENT);
+}
+
+TEST(Resolve, ConfiguredElementNames) {
+  Resolver resolver("", settings("[elements]\nFrame = \"Box\"\n"));
+  EXPECT_EQ(resolver.resolve(simple("Box"), 0), class_named("Frame"));
+  EXPECT_EQ(resolver.resolve(simple("Frame"), 4),
+            (std::unexpected(EmitError{"<Frame> was renamed by tovix.toml; use <Box>", std::nullopt, 4, 6})));
+
+  Resolver cased("", settings("[elements]\nall = \"snake_case\"\n"));
+  EXPECT_EQ(cased.resolve(simple("text_label"), 0), class_named("TextLabel"));
+  EXPECT_EQ(cased.resolve(simple("TextLabel"), 0),
+            (std::unexpected(
+                EmitError{"<TextLabel> was renamed by [elements] all; use <text_label>", std::nullopt, 0, 10})));
+}
+
+TEST(Resolve, AttributeNames) {
+  Resolver resolver("", Config{});
+  struct Case {
+    std::string_view class_name;
+    std::string_view attribute;
+    std::expected<std::string, EmitError> expected;
+  };
+  const Case cases[] = {
+      {"TextButton", "Text", "Text"},
+      // Inherited properties, then events of the class and its ancestors.
+      {"TextButton", "Size", "Size"},
+      {"TextButton", "Name", "Name"},
+      {"TextButton", "Activated", "Activated"},
+      {"TextButton", "ChildAdded", "ChildAdded"},
+      // Suggestions: one, two and three candidates, and none.
+      {"TextButton", "Sise",
+       std::unexpected(EmitError{"TextButton has no property or event named Sise", "did you mean Size?", 9, 4})},
+      {"TextButton", "Activate",
+       std::unexpected(EmitError{"TextButton has no property or event named Activate",
+                                 "did you mean Activated or SecondaryActivated?", 9, 8})},
+      {"TextButton", "Tex",
+       std::unexpected(EmitError{"TextButton has no property or event named Tex",
+                                 "did you mean Text, RichText or TextSize?", 9, 3})},
+      {"TextButton", "Zzzzqqq",
+       std::unexpected(EmitError{"TextButton has no property or event named Zzzzqqq", std::nullopt, 9, 7})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attribute);
+    EXPECT_EQ(resolver.resolve_attribute(c.class_name, c.attribute, 9), c.expected);
+  }
+}
+
+TEST(Resolve, ConfiguredAttributeNames) {
+  Resolver resolver("", settings("[properties]\nText = \"label\"\n"));
+  EXPECT_EQ(resolver.resolve_attribute("TextLabel", "label", 0), "Text");
+  EXPECT_EQ(resolver.resolve_attribute("TextLabel", "Text", 5),
+            (std::unexpected(EmitError{"Text was renamed by tovix.toml; use label", std::nullopt, 5, 4})));
+
+  // The suggestions are for the member the written name stood for.
+  Resolver cased("", settings("[properties]\nall = \"camelCase\"\n"));
+  EXPECT_EQ(cased.resolve_attribute("TextLabel", "textColor3", 0), "TextColor3");
+  EXPECT_EQ(cased.resolve_attribute("TextLabel", "childAdded", 0), "ChildAdded");
 }
 
 }  // namespace
