@@ -1,13 +1,28 @@
 #pragma once
 
-// The compiler's entry. For now: the records it reports, and the conversion
-// of every other error into its own.
+// The compiler's entry: a whole .tovix text to plain Luau, line for line,
+// with the code generator the caller chooses; and the records it reports.
+//
+//   auto compiled = compile::compile_recovering(text, backend::vide::Vide{}, config);
+//   if (!compiled) ...  // one error that made the output unusable
+//   compiled->code, compiled->warnings, compiled->errors
+//
+// Lexer and markup syntax errors, text-content errors, the and-nil-or check,
+// the static-conditional-child lint at level error and a factory that is not
+// in scope end the compile with that one error. Unresolved element names and
+// attributes the class lacks are collected in `errors`; lint findings at level
+// warn in `warnings`. Every offset refers to the whole source.
 
 #include <cstddef>
+#include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "backend.h"
+#include "config.h"
 #include "lexer.h"
 #include "markup/parser.h"
 
@@ -39,5 +54,27 @@ struct CompileError {
 
   friend bool operator==(const CompileError&, const CompileError&) = default;
 };
+
+// The result of a compile that produced usable output.
+struct Compiled {
+  // Line for line with the source: Luau outside markup unchanged, each markup
+  // expression replaced by generated code on its source lines, the helpers it
+  // needs inserted in front of the first statement without adding a line.
+  std::string code;
+  std::vector<Warning> warnings;     // in the order found
+  std::vector<CompileError> errors;  // resolution errors, by offset (stable)
+};
+
+// Compiles a whole .tovix text with `backend` and the project's settings.
+[[nodiscard]] std::expected<Compiled, CompileError> compile_recovering(std::string_view source,
+                                                                       const backend::Backend& backend,
+                                                                       config::Config config);
+
+// A (start, end) byte span of one markup expression, end exclusive.
+using Span = std::pair<std::size_t, std::size_t>;
+
+// The spans of every markup expression at the top level of `text`, in order;
+// or the first lexer or markup syntax error.
+[[nodiscard]] std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text);
 
 }  // namespace tovix::compile

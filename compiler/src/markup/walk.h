@@ -1,0 +1,55 @@
+#pragma once
+
+// The one walk over Luau text that may hold markup: tokens are fed to the
+// markup scanner, and where it reports a markup start the markup is parsed
+// whole, the lexer moved past it and the scanner's resume step performed.
+// Callers pull one event at a time and decide what to do with Luau tokens
+// and with markup, so the walk itself lives only here.
+//
+//   walk::Walker walker(text);
+//   while (auto event = walker.next()) {
+//     if (!*event) ...;                              // the first failure; the walk is over
+//     if (auto* markup = std::get_if<walk::Markup>(&**event)) ...;
+//   }
+
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "lexer.h"
+#include "markup/ast.h"
+#include "markup/parser.h"
+#include "markup_scan.h"
+
+namespace tovix::markup::walk {
+
+// One markup expression, from its `<` to just after it.
+struct Markup {
+  ast::Node node;
+  std::size_t start = 0;
+  std::size_t end = 0;
+};
+
+// A token of the Luau around the markup (trivia included), or markup.
+using Event = std::variant<lexer::Token, Markup>;
+
+// An unterminated Luau construct, or markup that does not parse.
+using Failure = std::variant<lexer::LexError, parser::ParseError>;
+
+class Walker {
+ public:
+  explicit Walker(std::string_view text) : lexer_(text), scanner_(text) {}
+
+  // The next token or markup expression; none at the end of the text and
+  // after a failure.
+  [[nodiscard]] std::optional<std::expected<Event, Failure>> next();
+
+ private:
+  lexer::Lexer lexer_;
+  markup_scan::Scanner scanner_;
+  bool failed_ = false;
+};
+
+}  // namespace tovix::markup::walk
