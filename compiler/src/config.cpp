@@ -155,6 +155,11 @@ struct NameChar {
   bool numeric = false;
 };
 
+NameChar classify(const unicode::Char& c) {
+  if (!c.valid) return {c};
+  return {c, unicode::is_lowercase(c.value), unicode::is_uppercase(c.value), unicode::is_numeric(c.value)};
+}
+
 }  // namespace
 
 std::optional<Casing> Casing::parse(std::string_view text) {
@@ -175,33 +180,28 @@ std::string Casing::apply(std::string_view name) const {
     case SnakeCase:
       break;
   }
-  std::vector<NameChar> chars;
-  chars.reserve(name.size());
-  for (std::size_t i = 0; i < name.size();) {
-    NameChar nc{unicode::decode_at(name, i)};
-    if (nc.c.valid) {
-      nc.lower = unicode::is_lowercase(nc.c.value);
-      nc.upper = unicode::is_uppercase(nc.c.value);
-      nc.numeric = unicode::is_numeric(nc.c.value);
-    }
-    chars.push_back(nc);
-    i += nc.c.length;
-  }
   std::string out;
   out.reserve(name.size() + name.size() / 2);
-  bool word_start = true;  // the next character begins a word
-  for (std::size_t i = 0; i < chars.size(); ++i) {
-    if (i > 0) {
-      const NameChar& prev = chars[i - 1];
-      const NameChar& cur = chars[i];
-      word_start = ((prev.lower || prev.numeric) && cur.upper) ||
-                   (prev.upper && cur.upper && i + 1 < chars.size() && chars[i + 1].lower);
-    }
-    if (word_start && i > 0 && value_ == SnakeCase) out.push_back('_');
-    if (word_start && i > 0 && value_ == CamelCase)
-      unicode::append_upper(out, chars[i].c, name);
+  if (name.empty()) return out;
+  // One pass with one character of lookahead: a word starts at a capital
+  // after a lower-case letter or digit, or at the last capital of a run when
+  // a lower-case letter follows.
+  NameChar prev;
+  NameChar cur = classify(unicode::decode_at(name, 0));
+  for (bool first = true;; first = false) {
+    const std::size_t after = cur.c.offset + cur.c.length;
+    const bool has_next = after < name.size();
+    const NameChar next = has_next ? classify(unicode::decode_at(name, after)) : NameChar{};
+    const bool word_start =
+        !first && (((prev.lower || prev.numeric) && cur.upper) || (prev.upper && cur.upper && has_next && next.lower));
+    if (word_start && value_ == SnakeCase) out.push_back('_');
+    if (word_start && value_ == CamelCase)
+      unicode::append_upper(out, cur.c, name);
     else
-      unicode::append_lower(out, chars[i].c, name);
+      unicode::append_lower(out, cur.c, name);
+    if (!has_next) break;
+    prev = cur;
+    cur = next;
   }
   return out;
 }

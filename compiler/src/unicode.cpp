@@ -78,16 +78,19 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 bool is_lowercase(char32_t c) {
+  if (c < 0x80) return c >= 'a' && c <= 'z';
   return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_LL ||
          in_ranges(std::begin(OTHER_LOWERCASE), std::end(OTHER_LOWERCASE), c);
 }
 
 bool is_uppercase(char32_t c) {
+  if (c < 0x80) return c >= 'A' && c <= 'Z';
   return utf8proc_category(static_cast<utf8proc_int32_t>(c)) == UTF8PROC_CATEGORY_LU ||
          in_ranges(std::begin(OTHER_UPPERCASE), std::end(OTHER_UPPERCASE), c);
 }
 
 bool is_numeric(char32_t c) {
+  if (c < 0x80) return c >= '0' && c <= '9';
   switch (utf8proc_category(static_cast<utf8proc_int32_t>(c))) {
     case UTF8PROC_CATEGORY_ND:
     case UTF8PROC_CATEGORY_NL:

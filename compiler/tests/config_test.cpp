@@ -61,6 +61,8 @@ TEST(ConfigDefaults, EmptyAndCommentOnlyFilesGiveTheDefaults) {
 TEST(ConfigRaw, ShapeErrorsCarryTheTomlLayersMessage) {
   static const MessageCase cases[] = {
       {"syntax error, no position", "[elements\n", "tovix.toml: Error while parsing table header: expected ']', saw '\\n'"},
+      {"bad table name", "[@es]\n",
+       "tovix.toml: Error while parsing key: expected bare key starting character or string delimiter, saw '@'"},
       {"duplicate key", "[lints]\nstatic_conditional_child = \"off\"\nstatic_conditional_child = \"off\"\n",
        "tovix.toml: Error while parsing key-value pair: cannot redefine existing string 'static_conditional_child'"},
       {"unknown top-level table", "[output]\n",
