@@ -55,6 +55,10 @@ std::string ElementName::as_written() const {
 // Defined here, where `Child` is complete.
 bool operator==(const Element&, const Element&) = default;
 bool operator==(const Fragment&, const Fragment&) = default;
+// Out of line like the two above: clang 16 recurses without end when it
+// instantiates these inline through the recursive variants.
+bool operator==(const Node&, const Node&) = default;
+bool operator==(const Child&, const Child&) = default;
 
 std::size_t Attribute::start() const { return start_of(kind); }
 std::size_t Attribute::end() const { return end_of(kind); }

@@ -107,7 +107,7 @@ struct Node {
   [[nodiscard]] std::size_t start() const;
   [[nodiscard]] std::size_t end() const;
 
-  friend bool operator==(const Node&, const Node&) = default;
+  friend bool operator==(const Node&, const Node&);
 };
 
 // One item between an opening and a closing tag.
@@ -141,7 +141,7 @@ struct Child {
   [[nodiscard]] std::size_t start() const;
   [[nodiscard]] std::size_t end() const;
 
-  friend bool operator==(const Child&, const Child&) = default;
+  friend bool operator==(const Child&, const Child&);
 };
 
 }  // namespace tovix::markup::ast
