@@ -1,8 +1,13 @@
 #include "lexer.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tovix::lexer {
 
@@ -34,24 +39,150 @@ constexpr std::array<std::uint8_t, 256> CLASSES = [] {
 
 constexpr bool has(unsigned char c, std::uint8_t cls) { return (CLASSES[c] & cls) != 0; }
 
-LexError error(std::string_view message, std::size_t offset) {
-  return LexError{std::string(message), offset};
-}
+// What a token's first byte may start; one table lookup dispatches.
+enum : std::uint8_t {
+  FIRST_OTHER,
+  FIRST_WHITESPACE,
+  FIRST_LETTER,
+  FIRST_DIGIT,
+  FIRST_QUOTE,
+  FIRST_DASH,
+  FIRST_BRACKET,
+  FIRST_BACKTICK,
+  FIRST_DOT,
+  FIRST_SINGLE,  // always a one-byte symbol: no operator starts with it
+};
 
-// The whole lexer is a function of (bytes, pos); these helpers share that view.
+constexpr std::array<std::uint8_t, 256> KINDS = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    if (has(static_cast<unsigned char>(c), WHITESPACE)) table[c] = FIRST_WHITESPACE;
+    if (has(static_cast<unsigned char>(c), LETTER)) table[c] = FIRST_LETTER;
+    if (has(static_cast<unsigned char>(c), DIGIT)) table[c] = FIRST_DIGIT;
+  }
+  table['"'] = table['\''] = FIRST_QUOTE;
+  table['-'] = FIRST_DASH;
+  table['['] = FIRST_BRACKET;
+  table['`'] = FIRST_BACKTICK;
+  table['.'] = FIRST_DOT;
+  for (unsigned char c : std::string_view("(){}]),;#&|?!@$\\")) table[c] = FIRST_SINGLE;
+  return table;
+}();
+
+// The whole lexer is a function of (bytes, pos). The cursor keeps `pos` by
+// value so that the hot loops run in registers; errors are recorded as a
+// static message and an offset and only become a `LexError` at the boundary.
 struct Cursor {
   const unsigned char* data;
   std::size_t size;
-  std::size_t& pos;
+  std::size_t pos;
+  std::string_view error_message{};
+  std::size_t error_offset = 0;
+
+  bool fail(std::string_view message, std::size_t offset) {
+    error_message = message;
+    error_offset = offset;
+    return false;
+  }
+
+  LexError error() const { return LexError{std::string(error_message), error_offset}; }
 
   bool at_end() const { return pos >= size; }
   unsigned char peek(std::size_t ahead = 0) const {
     return pos + ahead < size ? data[pos + ahead] : 0;
   }
-  bool has_ahead(std::size_t count) const { return pos + count <= size; }
 
   void skip_run(std::uint8_t cls) {
     while (pos < size && has(data[pos], cls)) ++pos;
+  }
+
+  // The runs of names and whitespace, sixteen bytes at a time where the text
+  // allows: the length comes from a bit mask rather than a loop whose exit
+  // the branch predictor cannot guess.
+#if defined(__SSE2__)
+  // Bit i set when byte i is an ASCII letter, digit or `_`.
+  static unsigned name_mask(__m128i bytes) {
+    __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    // Unsigned "c - low < count" as a signed compare on biased values.
+    auto in_range = [&](__m128i values, char low, char count) {
+      __m128i shifted = _mm_add_epi8(_mm_sub_epi8(values, _mm_set1_epi8(low)), bias);
+      return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(-128 + count)));
+    };
+    __m128i letter = in_range(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 26);
+    __m128i digit = in_range(bytes, '0', 10);
+    __m128i underscore = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('_'));
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letter, digit), underscore)));
+  }
+
+  // Bit i set when byte i is one of the five whitespace bytes.
+  static unsigned whitespace_mask(__m128i bytes) {
+    __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
+                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    __m128i feed = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f'));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(space, breaks), feed)));
+  }
+#endif
+
+  // Inside braces only quotes, `-`, `[`, backticks and braces matter; moves
+  // `pos` to the next of them (or the end), sixteen bytes at a time where
+  // the text allows.
+  void skip_to_brace_special() {
+#if defined(__SSE2__)
+    while (pos + 16 <= size) {
+      __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+      __m128i quotes = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
+      __m128i braces = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('{')),
+                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('}')));
+      __m128i others = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')),
+                                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('['))),
+                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('`')));
+      unsigned mask = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quotes, braces), others)));
+      if (mask != 0) {
+        pos += std::countr_zero(mask);
+        return;
+      }
+      pos += 16;
+    }
+#endif
+    while (pos < size) {
+      unsigned char c = data[pos];
+      if (c == '"' || c == '\'' || c == '{' || c == '}' || c == '-' || c == '[' || c == '`') return;
+      ++pos;
+    }
+  }
+
+  void skip_name_chars() {
+#if defined(__SSE2__)
+    while (pos + 16 <= size) {
+      unsigned mask = name_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
+      if (mask != 0xFFFF) {
+        pos += std::countr_one(mask);
+        return;
+      }
+      pos += 16;
+    }
+#endif
+    skip_run(LETTER | DIGIT);
+  }
+
+  void skip_whitespace() {
+#if defined(__SSE2__)
+    while (pos + 16 <= size) {
+      unsigned mask =
+          whitespace_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
+      if (mask != 0xFFFF) {
+        pos += std::countr_one(mask);
+        return;
+      }
+      pos += 16;
+    }
+#endif
+    skip_run(WHITESPACE);
   }
 
   // One whole UTF-8 character: the byte at `pos` and the continuation bytes
@@ -61,19 +192,19 @@ struct Cursor {
     while (pos < size && has(data[pos], CONTINUATION)) ++pos;
   }
 
-  // The level of a long bracket `[`, `=`*, `[` opening at `pos`, if one does.
-  std::optional<std::size_t> long_bracket_level() const {
-    if (peek() != '[') return std::nullopt;
+  // The level of a long bracket `[`, `=`*, `[` opening at `pos`, or -1.
+  std::ptrdiff_t long_bracket_level() const {
+    if (peek() != '[') return -1;
     std::size_t i = pos + 1;
     while (i < size && data[i] == '=') ++i;
-    if (i < size && data[i] == '[') return i - pos - 1;
-    return std::nullopt;
+    if (i < size && data[i] == '[') return static_cast<std::ptrdiff_t>(i - pos - 1);
+    return -1;
   }
 
   // With `pos` on the opening `[` of a long bracket of `level`: moves past the
   // first `]` `=`{level} `]`. Without one, `pos` goes to the end of the text
   // and the error reports the opening `[`.
-  std::expected<void, LexError> skip_long_bracket(std::size_t level) {
+  bool skip_long_bracket(std::size_t level) {
     std::size_t open = pos;
     std::size_t i = pos + level + 2;
     while (i < size) {
@@ -85,12 +216,12 @@ struct Cursor {
       while (equals < level && j < size && data[j] == '=') ++j, ++equals;
       if (equals == level && j < size && data[j] == ']') {
         pos = j + 1;
-        return {};
+        return true;
       }
       i = close + 1;
     }
     pos = size;
-    return std::unexpected(error(UNTERMINATED_LONG_BRACKET, open));
+    return fail(UNTERMINATED_LONG_BRACKET, open);
   }
 
   // A backslash escape at `pos`, shared by quoted and interpolated strings:
@@ -108,14 +239,14 @@ struct Cursor {
   }
 
   // With `pos` on the opening quote.
-  std::expected<void, LexError> scan_quoted(unsigned char quote) {
+  bool scan_quoted(unsigned char quote) {
     std::size_t open = pos;
     ++pos;
     while (pos < size) {
       unsigned char c = data[pos];
       if (c == quote) {
         ++pos;
-        return {};
+        return true;
       }
       if (c == '\n') break;
       if (c == '\\') {
@@ -124,23 +255,28 @@ struct Cursor {
         ++pos;
       }
     }
-    return std::unexpected(error(UNTERMINATED_STRING, open));
+    return fail(UNTERMINATED_STRING, open);
   }
 
   // With `pos` on "--".
-  std::expected<void, LexError> scan_comment() {
+  bool scan_comment() {
     pos += 2;
-    if (auto level = long_bracket_level()) return skip_long_bracket(*level);
+    if (std::ptrdiff_t level = long_bracket_level(); level >= 0) return skip_long_bracket(level);
     const void* line_feed = std::memchr(data + pos, '\n', size - pos);
     pos = line_feed ? static_cast<const unsigned char*>(line_feed) - data : size;
-    return {};
+    return true;
   }
 
-  std::expected<void, LexError> scan_number() {
-    if (peek() == '0' && (peek(1) == 'x' || peek(1) == 'X' || peek(1) == 'b' || peek(1) == 'B')) {
+  void scan_number() {
+    if (data[pos] == '0' && (peek(1) | 0x20) == 'x') {
       pos += 2;
       skip_run(LETTER | DIGIT);
-      return {};
+      return;
+    }
+    if (data[pos] == '0' && (peek(1) | 0x20) == 'b') {
+      pos += 2;
+      skip_run(LETTER | DIGIT);
+      return;
     }
     while (pos < size) {
       unsigned char c = data[pos];
@@ -153,7 +289,6 @@ struct Cursor {
         break;
       }
     }
-    return {};
   }
 
   // Balanced braces and interpolated strings nest inside each other
@@ -166,7 +301,7 @@ struct Cursor {
     std::size_t report;  // the offset an error at the end of the text reports
   };
 
-  std::expected<void, LexError> scan_nested(Frame top) {
+  bool scan_nested(Frame top) {
     std::vector<Frame> outer;
     // Leaves the innermost frame; true when the outermost one is left.
     auto pop = [&] {
@@ -177,16 +312,18 @@ struct Cursor {
     };
     while (true) {
       if (at_end()) {
-        return std::unexpected(top.braces ? error(UNTERMINATED_INTERPOLATION, top.report)
-                                          : error(UNTERMINATED_INTERPOLATED_STRING, top.report));
+        return top.braces ? fail(UNTERMINATED_INTERPOLATION, top.report)
+                          : fail(UNTERMINATED_INTERPOLATED_STRING, top.report);
       }
+      if (top.braces) skip_to_brace_special();
+      if (at_end()) continue;
       unsigned char c = data[pos];
       if (!top.braces) {
         if (c == '\\') {
           skip_escape();
         } else if (c == '`') {
           ++pos;
-          if (pop()) return {};
+          if (pop()) return true;
         } else if (c == '{') {
           ++pos;
           outer.push_back(top);
@@ -199,18 +336,18 @@ struct Cursor {
       switch (c) {
         case '"':
         case '\'':
-          if (auto result = scan_quoted(c); !result) return result;
+          if (!scan_quoted(c)) return false;
           break;
         case '-':
           if (peek(1) == '-') {
-            if (auto result = scan_comment(); !result) return result;
+            if (!scan_comment()) return false;
           } else {
             ++pos;
           }
           break;
         case '[':
-          if (auto level = long_bracket_level()) {
-            if (auto result = skip_long_bracket(*level); !result) return result;
+          if (std::ptrdiff_t level = long_bracket_level(); level >= 0) {
+            if (!skip_long_bracket(level)) return false;
           } else {
             ++pos;
           }
@@ -227,7 +364,7 @@ struct Cursor {
         case '}':
           ++pos;
           if (top.depth == 1) {
-            if (pop()) return {};
+            if (pop()) return true;
           } else {
             --top.depth;
           }
@@ -240,18 +377,27 @@ struct Cursor {
   }
 
   // Step 8 of the dispatch: a multi-byte operator, else one whole character.
-  void scan_symbol() {
-    unsigned char c = data[pos];
+  // `peek` answers 0 past the end and no operator holds a NUL byte, so a
+  // match never runs past the text.
+  void scan_symbol(unsigned char c) {
     unsigned char next = peek(1);
-    unsigned char third = peek(2);
-    std::size_t length = 0;
     switch (c) {
       case '.':
-        if (next == '.') length = (has_ahead(3) && (third == '.' || third == '=')) ? 3 : 2;
+        if (next == '.') {
+          unsigned char third = peek(2);
+          pos += (third == '.' || third == '=') ? 3 : 2;
+          return;
+        }
         break;
       case '/':
-        if (next == '/') length = (has_ahead(3) && third == '=') ? 3 : 2;
-        else if (next == '=') length = 2;
+        if (next == '/') {
+          pos += peek(2) == '=' ? 3 : 2;
+          return;
+        }
+        if (next == '=') {
+          pos += 2;
+          return;
+        }
         break;
       case '=':
       case '~':
@@ -260,82 +406,138 @@ struct Cursor {
       case '*':
       case '%':
       case '^':
-        if (next == '=') length = 2;
+        if (next == '=') {
+          pos += 2;
+          return;
+        }
         break;
       case '<':
-        if (next == '=' || next == '<') length = 2;
+        if (next == '=' || next == '<') {
+          pos += 2;
+          return;
+        }
         break;
       case ':':
-        if (next == ':') length = 2;
+        if (next == ':') {
+          pos += 2;
+          return;
+        }
         break;
       case '-':
-        if (next == '>' || next == '=') length = 2;
+        if (next == '>' || next == '=') {
+          pos += 2;
+          return;
+        }
+        break;
+      default:
+        if (c < 0x80) {
+          ++pos;
+          return;
+        }
+        break;
+    }
+    skip_character();
+  }
+
+  // One token from `pos`; false (with the error recorded) for an
+  // unterminated construct. `pos` must be below `size`. Inlined into the
+  // loops that call it: the dispatch is the lexer's hot path.
+  [[gnu::always_inline]] bool scan_token(TokenKind& kind) {
+    unsigned char c = data[pos];
+    std::uint8_t first = KINDS[c];
+    // The common kinds first, as plain branches: they predict better than
+    // one indirect jump over every kind.
+    if (first == FIRST_LETTER) {
+      kind = TokenKind::Name;
+      ++pos;
+      skip_name_chars();
+      return true;
+    }
+    if (first == FIRST_WHITESPACE) {
+      kind = TokenKind::Whitespace;
+      ++pos;
+      skip_whitespace();
+      return true;
+    }
+    kind = TokenKind::Symbol;
+    if (first == FIRST_SINGLE) {
+      ++pos;
+      return true;
+    }
+    switch (first) {
+      case FIRST_DIGIT:
+        kind = TokenKind::Number;
+        scan_number();
+        return true;
+      case FIRST_QUOTE:
+        kind = TokenKind::String;
+        return scan_quoted(c);
+      case FIRST_DASH:
+        if (peek(1) == '-') {
+          kind = TokenKind::Comment;
+          return scan_comment();
+        }
+        break;
+      case FIRST_BRACKET:
+        if (std::ptrdiff_t level = long_bracket_level(); level >= 0) {
+          kind = TokenKind::String;
+          return skip_long_bracket(level);
+        }
+        break;
+      case FIRST_BACKTICK: {
+        kind = TokenKind::InterpolatedString;
+        std::size_t open = pos++;
+        return scan_nested({false, 0, open});
+      }
+      case FIRST_DOT:
+        if (has(peek(1), DIGIT)) {
+          kind = TokenKind::Number;
+          scan_number();
+          return true;
+        }
         break;
       default:
         break;
     }
-    // `peek` answers 0 past the end, and no operator has a NUL byte, so a
-    // nonzero length never runs past the text.
-    if (length != 0) {
-      pos += length;
-    } else {
-      skip_character();
-    }
+    scan_symbol(c);
+    return true;
   }
 };
 
 }  // namespace
 
-std::optional<NextToken> Lexer::next_token() {
-  std::size_t start = pos;
-  if (start >= bytes.size()) return std::nullopt;
+std::uint8_t Lexer::scan_one() {
   Cursor cursor{bytes.data(), bytes.size(), pos};
-  unsigned char c = bytes[start];
-  TokenKind kind = TokenKind::Symbol;
-  std::expected<void, LexError> result;
+  TokenKind kind;
+  bool ok = cursor.scan_token(kind);
+  pos = cursor.pos;
+  return ok ? static_cast<std::uint8_t>(kind) : SCAN_FAILED;
+}
 
-  if (has(c, WHITESPACE)) {
-    kind = TokenKind::Whitespace;
-    cursor.skip_run(WHITESPACE);
-  } else if (has(c, LETTER)) {
-    kind = TokenKind::Name;
-    cursor.skip_run(LETTER | DIGIT);
-  } else if (c == '"' || c == '\'') {
-    kind = TokenKind::String;
-    result = cursor.scan_quoted(c);
-  } else if (c == '-' && cursor.peek(1) == '-') {
-    kind = TokenKind::Comment;
-    result = cursor.scan_comment();
-  } else if (auto level = c == '[' ? cursor.long_bracket_level() : std::nullopt) {
-    kind = TokenKind::String;
-    result = cursor.skip_long_bracket(*level);
-  } else if (c == '`') {
-    kind = TokenKind::InterpolatedString;
-    ++pos;
-    result = cursor.scan_nested({false, 0, start});
-  } else if (has(c, DIGIT) || (c == '.' && has(cursor.peek(1), DIGIT))) {
-    kind = TokenKind::Number;
-    result = cursor.scan_number();
-  } else {
-    cursor.scan_symbol();
-  }
-
-  if (!result) return NextToken(std::unexpect, std::move(result.error()));
-  return NextToken(Token{start, pos, kind});
+LexError Lexer::error_at(std::size_t start) const {
+  Cursor cursor{bytes.data(), bytes.size(), start};
+  TokenKind kind;
+  if (cursor.scan_token(kind)) return LexError{};  // not reached: the scan is deterministic
+  return cursor.error();
 }
 
 std::optional<Token> Lexer::peek_significant() const {
-  Lexer copy = *this;
-  while (auto next = copy.next_token()) {
-    if (!*next) return std::nullopt;
-    if (is_significant((*next)->kind)) return **next;
+  Cursor cursor{bytes.data(), bytes.size(), pos};
+  while (cursor.pos < cursor.size) {
+    std::size_t start = cursor.pos;
+    TokenKind kind;
+    if (!cursor.scan_token(kind)) return std::nullopt;
+    if (is_significant(kind)) return Token{start, cursor.pos, kind};
   }
   return std::nullopt;
 }
 
 std::expected<void, LexError> Lexer::scan_balanced_braces(std::size_t report_offset) {
   Cursor cursor{bytes.data(), bytes.size(), pos};
-  return cursor.scan_nested({true, 1, report_offset});
+  bool ok = cursor.scan_nested({true, 1, report_offset});
+  pos = cursor.pos;
+  if (!ok) return std::unexpected(cursor.error());
+  return {};
 }
 
 std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,
@@ -350,12 +552,15 @@ std::expected<std::size_t, LexError> find_matching_brace(std::string_view source
 
 std::expected<std::vector<Token>, LexError> tokenize(std::string_view source) {
   std::vector<Token> tokens;
-  // Luau averages a few bytes per token; one guess saves most regrowth.
-  tokens.reserve(source.size() / 4 + 1);
-  Lexer lexer(source);
-  while (auto next = lexer.next_token()) {
-    if (!*next) return std::unexpected(std::move(next->error()));
-    tokens.push_back(**next);
+  // Luau text averages two to four bytes a token; reserving for the dense
+  // end saves regrowth and its copying.
+  tokens.reserve(source.size() / 2 + 16);
+  Cursor cursor{reinterpret_cast<const unsigned char*>(source.data()), source.size(), 0};
+  while (cursor.pos < cursor.size) {
+    std::size_t start = cursor.pos;
+    TokenKind kind;
+    if (!cursor.scan_token(kind)) return std::unexpected(cursor.error());
+    tokens.push_back(Token{start, cursor.pos, kind});
   }
   return tokens;
 }

@@ -75,7 +75,16 @@ struct Lexer {
   // None when `pos` is at or past the end; otherwise the token from the old
   // `pos` to the new one, or the error of an unterminated construct (`pos`
   // is then left where the scan stopped; callers stop at the first error).
-  [[nodiscard]] std::optional<NextToken> next_token();
+  [[nodiscard]] std::optional<NextToken> next_token() {
+    // Inline so that walkers pay for the result wrapping only on errors.
+    if (pos >= bytes.size()) return std::nullopt;
+    std::size_t start = pos;
+    std::uint8_t kind = scan_one();
+    if (kind != SCAN_FAILED) [[likely]] {
+      return NextToken(Token{start, pos, static_cast<TokenKind>(kind)});
+    }
+    return NextToken(std::unexpect, error_at(start));
+  }
 
   // The next significant token (kind < 5), lexed on a copy so that this
   // lexer does not move. None at the end of the text or at a lexer error.
@@ -87,6 +96,14 @@ struct Lexer {
   // is "unterminated interpolation" at `report_offset`; nested scanners'
   // errors are returned unchanged.
   [[nodiscard]] std::expected<void, LexError> scan_balanced_braces(std::size_t report_offset);
+
+ private:
+  static constexpr std::uint8_t SCAN_FAILED = 0xFF;
+  // Lexes one token at `pos` (below the end) and moves past it: its kind, or
+  // SCAN_FAILED with `pos` where the scan stopped.
+  [[nodiscard]] std::uint8_t scan_one();
+  // The error of the token that failed from `start`, lexed again.
+  [[nodiscard]] LexError error_at(std::size_t start) const;
 };
 
 // The offset of the `}` closing the `{` at `open` (the byte at `open` itself

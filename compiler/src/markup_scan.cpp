@@ -1,8 +1,5 @@
 #include "markup_scan.h"
 
-#include <algorithm>
-#include <array>
-
 namespace tovix::markup_scan {
 
 namespace {
@@ -10,19 +7,18 @@ namespace {
 using lexer::Token;
 using lexer::TokenKind;
 
-constexpr std::array<std::string_view, 21> KEYWORDS = {
-    "and", "break", "do",     "else", "elseif", "end",    "false", "for",  "function", "if",    "in",
-    "local", "nil", "not",    "or",   "repeat", "return", "then",  "true", "until",    "while",
-};
-
 // Words that begin or end a statement; a type annotation cannot span them.
-constexpr std::array<std::string_view, 16> STATEMENT_WORDS = {
-    "if",   "do",    "in",    "for",    "end",    "else",   "then",     "local",
-    "while", "until", "break", "return", "elseif", "repeat", "function", "continue",
-};
-
-bool is_statement_word(std::string_view word) {
-  return std::find(STATEMENT_WORDS.begin(), STATEMENT_WORDS.end(), word) != STATEMENT_WORDS.end();
+// Fed every name of a file, so looked up by length first.
+bool is_statement_word(std::string_view w) {
+  switch (w.size()) {
+    case 2: return w == "if" || w == "do" || w == "in";
+    case 3: return w == "for" || w == "end";
+    case 4: return w == "else" || w == "then";
+    case 5: return w == "local" || w == "while" || w == "until" || w == "break";
+    case 6: return w == "return" || w == "elseif" || w == "repeat";
+    case 8: return w == "function" || w == "continue";
+    default: return false;
+  }
 }
 
 bool is_one_byte_symbol(const Token& token, std::string_view text, char symbol) {
@@ -68,8 +64,16 @@ bool opens_markup_after(const Token& previous, std::string_view text) {
 
 }  // namespace
 
-bool is_keyword(std::string_view word) {
-  return std::find(KEYWORDS.begin(), KEYWORDS.end(), word) != KEYWORDS.end();
+bool is_keyword(std::string_view w) {
+  switch (w.size()) {
+    case 2: return w == "do" || w == "if" || w == "in" || w == "or";
+    case 3: return w == "and" || w == "end" || w == "for" || w == "nil" || w == "not";
+    case 4: return w == "else" || w == "then" || w == "true";
+    case 5: return w == "break" || w == "false" || w == "local" || w == "until" || w == "while";
+    case 6: return w == "elseif" || w == "repeat" || w == "return";
+    case 8: return w == "function";
+    default: return false;
+  }
 }
 
 bool Scanner::feed(const Token& token, const lexer::Lexer& lexer) {
@@ -77,62 +81,76 @@ bool Scanner::feed(const Token& token, const lexer::Lexer& lexer) {
   std::string_view text = token.text(source);
   bool name = token.kind == TokenKind::Name;
   bool symbol = token.kind == TokenKind::Symbol;
+  bool statement_word = name && is_statement_word(text);
+  // The byte of a one-byte symbol, else -1 (a NUL byte is a symbol too).
+  int one = symbol && text.size() == 1 ? static_cast<unsigned char>(text[0]) : -1;
 
-  if (symbol && text.size() == 1 && (text[0] == ')' || text[0] == ']' || text[0] == '}')) --depth;
+  if (one == ')' || one == ']' || one == '}') --depth;
 
   if (type_context) {
     std::int32_t entry = *type_context;
-    bool ends_at_entry = (name && is_statement_word(text)) ||
-                         (symbol && text.size() == 1 &&
-                          (text[0] == ',' || text[0] == ';' || text[0] == '='));
+    bool ends_at_entry = statement_word || one == ',' || one == ';' || one == '=';
     if (depth < entry || (depth == entry && ends_at_entry)) type_context.reset();
   }
 
-  if (name) {
-    if (is_statement_word(text)) {
-      type_header = false;
-      type_context.reset();
-    } else if (text == "type") {
-      bool statement_start = !last;
-      if (last) {
-        std::string_view previous = last->text(source);
-        statement_start = (last->kind == TokenKind::Name && previous == "export") || previous == ";" ||
-                          line_feed_between(source, last->end, token.start);
-      }
-      if (statement_start) {
-        lexer::Lexer ahead = lexer;
-        auto alias = next_significant(ahead);
-        if (alias && alias->kind == TokenKind::Name && !is_keyword(alias->text(source))) {
-          auto after = next_significant(ahead);
-          if (after && (is_one_byte_symbol(*after, after->text(source), '<') ||
-                        is_one_byte_symbol(*after, after->text(source), '='))) {
-            type_header = true;
-          }
-        }
+  if (statement_word) {
+    type_header = false;
+    type_context.reset();
+  } else if (name && text == "type" && at_statement_start(token)) {
+    // "type Name" followed by `<` or `=`, looked up on a copy of the lexer.
+    lexer::Lexer ahead = lexer;
+    auto alias = next_significant(ahead);
+    if (alias && alias->kind == TokenKind::Name && !is_keyword(alias->text(source))) {
+      auto after = next_significant(ahead);
+      if (after && (is_one_byte_symbol(*after, after->text(source), '<') ||
+                    is_one_byte_symbol(*after, after->text(source), '='))) {
+        type_header = true;
       }
     }
   }
 
-  if (symbol) {
-    if (text == "<" && !type_context && !after_markup) {
-      if (!last || opens_markup_after(*last, last->text(source))) return true;
-    }
-    if (text == "::" || text == "->" || text == "&" || text == "|") {
+  if (one == '<' && !type_context && !after_markup) {
+    if (!last || opens_markup_after(*last, last->text(source))) return true;
+  }
+  switch (one) {
+    case '&':
+    case '|':
       type_context = depth;
-    } else if (text == "=" && type_header) {
-      type_context = depth;
-      type_header = false;
-    } else if (text == ":") {
+      break;
+    case '=':
+      if (type_header) {
+        type_context = depth;
+        type_header = false;
+      }
+      break;
+    case ':': {
+      // A method call has a name after the colon; a function type a `(`.
       auto next = lexer.peek_significant();
       if (next && is_one_byte_symbol(*next, next->text(source), '(')) type_context = depth;
-    } else if (text == "(" || text == "[" || text == "{") {
-      ++depth;
+      break;
     }
+    case '(':
+    case '[':
+    case '{':
+      ++depth;
+      break;
+    case -1:
+      if (symbol && (text == "::" || text == "->")) type_context = depth;
+      break;
+    default:
+      break;
   }
 
   last = token;
   after_markup = false;
   return false;
+}
+
+bool Scanner::at_statement_start(const Token& token) const {
+  if (!last) return true;
+  std::string_view previous = last->text(source);
+  return (last->kind == TokenKind::Name && previous == "export") || previous == ";" ||
+         line_feed_between(source, last->end, token.start);
 }
 
 void Scanner::resume(lexer::Lexer& lexer, std::size_t markup_end) {

@@ -56,6 +56,10 @@ struct Scanner {
   // that markup was just left (a `<` right after markup is a comparison).
   // Depth and type state stay as they were.
   void resume(lexer::Lexer& lexer, std::size_t markup_end);
+
+ private:
+  // No previous token, "export", ";", or a line feed since the previous token.
+  [[nodiscard]] bool at_statement_start(const lexer::Token& token) const;
 };
 
 }  // namespace tovix::markup_scan

@@ -4,14 +4,6 @@ namespace tovix::markup::ast {
 
 namespace {
 
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-// Clang does not deduce aggregate bases without a guide.
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
-
 // The span fields of whichever alternative a variant holds.
 template <class Variant>
 std::size_t start_of(const Variant& kind) {
@@ -38,27 +30,29 @@ std::size_t end_of(const Variant& kind) {
 }  // namespace
 
 std::string ElementName::as_written() const {
-  return std::visit(Overloaded{
-                        [](const Simple& simple) { return simple.text; },
-                        [](const Dotted& dotted) {
-                          std::string out;
-                          for (const std::string& part : dotted.parts) {
-                            if (!out.empty()) out += '.';
-                            out += part;
-                          }
-                          return out;
-                        },
-                    },
-                    kind);
+  if (const auto* simple = std::get_if<Simple>(&kind)) return simple->text;
+  std::string out;
+  for (const std::string& part : std::get<Dotted>(kind).parts) {
+    if (!out.empty()) out += '.';
+    out += part;
+  }
+  return out;
 }
 
-// Defined here, where `Child` is complete.
-bool operator==(const Element&, const Element&) = default;
-bool operator==(const Fragment&, const Fragment&) = default;
-// Out of line like the two above: clang 16 recurses without end when it
-// instantiates these inline through the recursive variants.
-bool operator==(const Node&, const Node&) = default;
-bool operator==(const Child&, const Child&) = default;
+// Written out rather than defaulted: the tree is recursive (element, child,
+// node), and some compilers loop on defaulted comparisons through it.
+bool operator==(const Element& a, const Element& b) {
+  return a.name == b.name && a.attributes == b.attributes && a.children == b.children &&
+         a.start == b.start && a.end == b.end;
+}
+
+bool operator==(const Fragment& a, const Fragment& b) {
+  return a.children == b.children && a.start == b.start && a.end == b.end;
+}
+
+bool operator==(const Node& a, const Node& b) { return a.kind == b.kind; }
+
+bool operator==(const Child& a, const Child& b) { return a.kind == b.kind; }
 
 std::size_t Attribute::start() const { return start_of(kind); }
 std::size_t Attribute::end() const { return end_of(kind); }

@@ -141,6 +141,12 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
   if (!name) return std::unexpected(std::move(name.error()));
 
   std::vector<Attribute> attributes;
+  // Elements rarely have more than a few attributes or children: one
+  // allocation for the first four instead of three.
+  auto add_attribute = [&attributes](Attribute attribute) {
+    if (attributes.capacity() == 0) attributes.reserve(4);
+    attributes.push_back(std::move(attribute));
+  };
   while (true) {
     skip_whitespace();
     std::string_view rest = src.substr(pos);
@@ -155,7 +161,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
       auto hole = parse_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (!*hole) return fail("this `{}` contains no value", open);
-      attributes.push_back(Attribute{Attribute::Spread{std::move(**hole), open, pos}});
+      add_attribute(Attribute{Attribute::Spread{std::move(**hole), open, pos}});
       continue;
     }
 
@@ -166,7 +172,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
     skip_whitespace();
     if (pos >= src.size() || src[pos] != '=') {
       pos = after_name;
-      attributes.push_back(Attribute{Attribute::Named{std::move(*attribute_name),
+      add_attribute(Attribute{Attribute::Named{std::move(*attribute_name),
                                                       AttributeValue{AttributeValue::Bare{}},
                                                       attribute_start, after_name}});
       continue;
@@ -197,7 +203,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
     } else {
       return fail("expected `{expression}` or a quoted string after `=`", pos);
     }
-    attributes.push_back(Attribute{
+    add_attribute(Attribute{
         Attribute::Named{std::move(*attribute_name), std::move(value), attribute_start, pos}});
   }
 
@@ -225,6 +231,10 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
 
 std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
   std::vector<Child> children;
+  auto add_child = [&children](Child child) {
+    if (children.capacity() == 0) children.reserve(4);
+    children.push_back(std::move(child));
+  };
   while (true) {
     if (pos >= src.size()) return fail("unclosed element", src.size());
     std::string_view rest = src.substr(pos);
@@ -234,7 +244,7 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
       std::size_t close = src.find("-->", pos + 4);
       if (close == std::string_view::npos) return fail("unterminated `<!--` comment", open);
       pos = close + 3;
-      children.push_back(
+      add_child(
           Child{Child::Comment{comment_text(src.substr(open + 4, close - open - 4)), open, pos}});
       continue;
     }
@@ -242,7 +252,7 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
     if (rest.front() == '<') {
       auto node = parse_node();
       if (!node) return std::unexpected(std::move(node.error()));
-      children.push_back(Child{std::move(*node)});
+      add_child(Child{std::move(*node)});
       continue;
     }
     if (rest.front() == '{') {
@@ -250,10 +260,10 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
       auto hole = parse_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (*hole) {
-        children.push_back(Child{Child::Expression{std::move(**hole), open, pos}});
+        add_child(Child{Child::Expression{std::move(**hole), open, pos}});
       } else {
         std::string_view inner = whitespace::trim(src.substr(open + 1, pos - open - 2));
-        children.push_back(Child{Child::Comment{std::string(inner), open, pos}});
+        add_child(Child{Child::Comment{std::string(inner), open, pos}});
       }
       continue;
     }
@@ -286,7 +296,7 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
       }
     }
     std::string text = normalise_text(std::move(collected));
-    if (!text.empty()) children.push_back(Child{Child::Text{std::move(text), run_start, pos}});
+    if (!text.empty()) add_child(Child{Child::Text{std::move(text), run_start, pos}});
   }
 }
 
