@@ -1,0 +1,99 @@
+#include "analysis.h"
+
+#include <gtest/gtest.h>
+
+namespace tovix_lsp::analysis {
+namespace {
+
+using json = nlohmann::json;
+
+// The byte span marked [[…]] in `marked`, and the text without the marks.
+struct Marked {
+  std::string text;
+  std::size_t start, end;
+};
+Marked marked(std::string_view s) {
+  auto a = s.find("[[");
+  auto b = s.find("]]");
+  std::string text = std::string(s.substr(0, a)) + std::string(s.substr(a + 2, b - a - 2)) + std::string(s.substr(b + 2));
+  return {text, a, b - 2};
+}
+
+json check(std::string_view fixture, std::optional<std::string> help = std::nullopt,
+           project::Project project = project::Project::bare("/tmp")) {
+  auto m = marked(fixture);
+  document::Document doc("file:///tmp/a.tovix", m.text, 1);
+  return diagnostic(doc, project, "msg", m.start, m.end - m.start, help, Severity::Error);
+}
+
+std::string range_of(const json& d) {
+  const json& r = d["range"];
+  return std::to_string(r["start"]["line"].get<int>()) + ":" + std::to_string(r["start"]["character"].get<int>()) +
+         "-" + std::to_string(r["end"]["line"].get<int>()) + ":" + std::to_string(r["end"]["character"].get<int>());
+}
+
+TEST(Diagnostic, SpansCoverWholeCharacters) {
+  struct Case {
+    const char* fixture;
+    const char* range;
+  } cases[] = {
+      {"abc[[]]def", "0:3-0:4"},       // empty span widened to the next character
+      {"abcdef[[]]", "0:6-0:6"},       // nothing left at the end of the text
+      {"é[[]]x", "0:1-0:2"},            // after a two-byte character: UTF-16 columns
+      {"a😀[[]]b", "0:3-0:4"},          // after a four-byte character (two UTF-16 units)
+      {"ab\n[[cd]]\n", "1:0-1:2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    EXPECT_EQ(range_of(check(c.fixture)), c.range);
+  }
+  // An offset inside a character starts at that character and ends after it.
+  document::Document doc("file:///tmp/a.tovix", "a😀b", 1);
+  auto d = diagnostic(doc, project::Project::bare("/tmp"), "m", 2, 1, std::nullopt, Severity::Warning);
+  EXPECT_EQ(range_of(d), "0:1-0:3");
+  EXPECT_EQ(d["severity"], 2);
+  // Offsets far past the end clamp to it.
+  EXPECT_EQ(range_of(diagnostic(doc, project::Project::bare("/tmp"), "m", 99, SIZE_MAX, std::nullopt, Severity::Error)),
+            "0:4-0:4");
+}
+
+TEST(Diagnostic, HelpBecomesRelatedInformation) {
+  auto d = check("local x = [[<Frame>]]", "write it so");
+  EXPECT_EQ(d["relatedInformation"].dump(),
+            R"([{"location":{"range":{"end":{"character":17,"line":0},"start":{"character":10,"line":0}},)"
+            R"("uri":"file:///tmp/a.tovix"},"message":"write it so"}])");
+  EXPECT_FALSE(check("x[[y]]").contains("relatedInformation"));
+  EXPECT_EQ(check("x[[y]]")["source"], "tovix");
+}
+
+TEST(Suggestion, ElementAndMemberCandidates) {
+  auto element = check("return [[<Txtlabel]] />");
+  EXPECT_EQ(element["data"].dump(),
+            R"({"candidates":["TextLabel"],"kind":"element","range":{"end":{"character":16,"line":0},)"
+            R"("start":{"character":8,"line":0}}})");
+  // A class that exists is its own candidate.
+  EXPECT_EQ(check("return [[<Frame]]>hi</Frame>")["data"]["candidates"], json::array({"Frame"}));
+
+  auto member = check("return <TextLabel [[Txet]]=\"hi\" />");
+  ASSERT_TRUE(member.contains("data"));
+  EXPECT_EQ(member["data"]["kind"], "member");
+  EXPECT_EQ(member["data"]["candidates"][0], "Text");
+
+  // Candidates are written the project's way.
+  project::Project project = project::Project::bare("/tmp");
+  auto config = tovix::config::Config::parse_reporting(
+      "[elements]\nall = \"camelCase\"\nTextLabel = \"Label\"\n[properties]\nall = \"snake_case\"\n");
+  ASSERT_TRUE(config) << config.error().message;
+  project.config = *config;
+  EXPECT_EQ(check("return [[<Txtlabel]] />", std::nullopt, project)["data"]["candidates"], json::array({"Label"}));
+  EXPECT_EQ(check("return [[<Fram]] />", std::nullopt, project)["data"]["candidates"], json::array({"frame"}));
+  EXPECT_EQ(check("return <Label [[Txet]]=\"hi\" />", std::nullopt, project)["data"]["candidates"][0], "text");
+
+  // Neither configured nor a class: nothing to offer.
+  EXPECT_FALSE(check("return <Card [[Txet]]=\"hi\" />").contains("data"));
+  // Not in an attribute name.
+  EXPECT_FALSE(check("local [[x]] = 1").contains("data"));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::analysis
