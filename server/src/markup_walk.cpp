@@ -1,0 +1,323 @@
+#include "markup_walk.h"
+
+#include <algorithm>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "markup/parser.h"
+#include "regions.h"
+#include "roblox/roblox.h"
+#include "unicode.h"
+#include "whitespace.h"
+
+namespace tovix_lsp::markup_walk {
+
+namespace ast = tovix::markup::ast;
+
+namespace {
+
+constexpr std::string_view MERGE_CALL = "__tovix_merge(";
+constexpr std::string_view READ_CALL = "__tovix_read(";
+
+bool is_boundary(std::string_view text, std::size_t offset) {
+  return offset == text.size() ||
+         (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
+}
+
+// [start, start + len) lies inside `text` and cuts it at character boundaries.
+bool cuts_cleanly(std::string_view text, std::size_t start, std::size_t len) {
+  return start <= text.size() && len <= text.size() - start && is_boundary(text, start) &&
+         is_boundary(text, start + len);
+}
+
+// One piece of an element's text content, in child order.
+struct TextPart {
+  bool expression = false;
+  std::size_t start = 0;  // the hole's `{`, for an expression
+  std::size_t end = 0;    // just after its `}`
+};
+
+// The text-mode plan of an element: its text parts and whether any of them
+// is an expression.
+struct TextPlan {
+  std::vector<TextPart> parts;
+  bool has_expression = false;
+
+  static TextPlan of(const std::vector<ast::Child>& children) {
+    TextPlan plan;
+    for (const ast::Child& child : children) {
+      if (const auto* text = std::get_if<ast::Child::Text>(&child.kind)) {
+        plan.parts.push_back({false, text->start, text->end});
+      } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
+        plan.parts.push_back({true, hole->start, hole->end});
+        plan.has_expression = true;
+      }
+    }
+    return plan;
+  }
+};
+
+}  // namespace
+
+std::optional<std::size_t> unique_match(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return std::nullopt;
+  const std::size_t first = haystack.find(needle);
+  if (first == std::string_view::npos) return std::nullopt;
+  if (haystack.find(needle, first + needle.size()) != std::string_view::npos) return std::nullopt;
+  return first;
+}
+
+Builder::Builder(std::string_view source_text, std::string_view output_text,
+                 const tovix::resolve::Resolver& file_resolver)
+    : source(source_text),
+      output(output_text),
+      resolver(file_resolver),
+      source_index(source_text),
+      output_index(output_text),
+      limit(output_text.size()) {}
+
+sourcemap::Range Builder::line_window(std::size_t start, std::size_t end) const {
+  const std::size_t first = source_index.line_of(start);
+  const std::size_t last = source_index.line_of(end > start ? end - 1 : start);
+  if (first >= output_index.line_count()) return {1, 0};
+  const std::size_t from = std::max(output_index.starts()[first], cursor);
+  const std::size_t to = std::min(output_index.line_range(output, last).end, limit);
+  if (to < from) return {1, 0};
+  return {from, to};
+}
+
+std::optional<std::size_t> Builder::find(std::string_view needle, std::size_t from,
+                                         std::size_t to) const {
+  to = std::min(to, output.size());
+  if (to < from) return std::nullopt;
+  const std::size_t at = output.substr(from, to - from).find(needle);
+  if (at == std::string_view::npos) return std::nullopt;
+  return from + at;
+}
+
+std::optional<std::size_t> Builder::unique_in(std::string_view needle, std::size_t from,
+                                              std::size_t to) const {
+  to = std::min(to, output.size());
+  if (to < from) return std::nullopt;
+  const auto at = unique_match(output.substr(from, to - from), needle);
+  if (!at) return std::nullopt;
+  return from + *at;
+}
+
+bool Builder::at_cursor(std::string_view text) const {
+  const std::size_t end = std::min(limit, output.size());
+  return cursor <= end && text.size() <= end - cursor && output.substr(cursor, text.size()) == text;
+}
+
+bool Builder::pass(std::string_view text) {
+  const auto at = find(text, cursor, limit);
+  if (!at) return false;
+  cursor = *at + text.size();
+  return true;
+}
+
+void Builder::record(std::size_t source_offset, std::size_t output_offset, std::size_t len) {
+  if (map.push(source, output, {source_offset, output_offset, len})) cursor = output_offset + len;
+}
+
+void Builder::verbatim(std::size_t start, std::size_t len) {
+  if (len == 0 || !cuts_cleanly(source, start, len)) return;
+  const std::string_view text = source.substr(start, len);
+  if (at_cursor(text)) {
+    record(start, cursor, len);
+    return;
+  }
+  // A short text is too likely to occur by accident somewhere else.
+  if (len < 3) return;
+  const sourcemap::Range window = line_window(start, start + len);
+  if (window.start <= window.end) {
+    if (const auto at = unique_in(text, window.start, window.end)) {
+      record(start, *at, len);
+      return;
+    }
+  }
+  if (const auto at = unique_in(text, cursor, limit)) record(start, *at, len);
+}
+
+void Builder::anchor_before(std::string_view text, std::size_t at) {
+  const std::size_t line = source_index.line_of(at);
+  if (line >= output_index.line_count()) return;
+  const std::size_t end = std::min(limit, output_index.line_range(output, line).end);
+  if (const auto found = find(text, cursor, end)) cursor = *found + text.size();
+}
+
+bool Builder::attribute_key(std::string_view written, std::string_view key, std::size_t at) {
+  const std::string needle = fmt::format("{} = ", key);
+  std::optional<std::size_t> found;
+  const sourcemap::Range window = line_window(at, at + written.size());
+  if (window.start <= window.end) found = find(needle, window.start, window.end);
+  if (!found) found = find(needle, cursor, limit);
+  if (!found) return false;
+  // A renamed member is not the text the source spells.
+  if (written == key) (void)map.push(source, output, {at, *found, written.size()});
+  cursor = *found + needle.size();
+  return true;
+}
+
+void Builder::skip_to(std::string_view text) {
+  if (text.empty()) return;
+  const std::size_t end = std::min(limit, output.size());
+  while (cursor < end) {
+    if (output.substr(cursor).starts_with(text)) return;
+    if (!is_boundary(output, cursor)) return;
+    const auto c = tovix::unicode::decode_at(output, cursor);
+    if (cursor + c.length > end || !is_boundary(output, cursor + c.length)) return;
+    const bool separator = c.length == 1 && std::string_view(",(){}").find(output[cursor]) !=
+                                                 std::string_view::npos;
+    const bool blank =
+        tovix::whitespace::leading_whitespace_length(output.substr(cursor, c.length)) == c.length;
+    if (!separator && !blank) return;
+    cursor += c.length;
+  }
+}
+
+void Builder::braced_expression(std::size_t from) {
+  if (const auto range = regions::braced(source, from)) expression(range->first, range->second);
+}
+
+void Builder::expression(std::size_t start, std::size_t end) {
+  if (end < start || !cuts_cleanly(source, start, end - start)) return;
+  const std::string_view text = source.substr(start, end - start);
+  const std::vector<regions::Region> nested = regions::regions(text);
+  skip_to(nested.empty() ? text : text.substr(0, nested.front().start));
+  if (nested.empty()) {
+    verbatim(start, text.size());
+    return;
+  }
+  std::size_t previous = 0;
+  for (const regions::Region& region : nested) {
+    if (region.start > previous) verbatim(start + previous, region.start - previous);
+    // Parsed again in the whole source so that the tree's offsets are the
+    // document's.
+    if (auto parsed = tovix::markup::parser::parse_node(source, start + region.start)) node(parsed->node);
+    previous = region.end;
+  }
+  if (previous < text.size()) verbatim(start + previous, text.size() - previous);
+}
+
+void Builder::node(const ast::Node& markup) {
+  if (const auto* fragment = std::get_if<ast::Fragment>(&markup.kind)) {
+    for (const ast::Child& child : fragment->children) {
+      if (const auto* inner = std::get_if<ast::Node>(&child.kind)) {
+        node(*inner);
+      } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
+        braced_expression(hole->start);
+      }
+    }
+    return;
+  }
+  const auto& element = std::get<ast::Element>(markup.kind);
+  const std::string written = element.name.as_written();
+  const std::string_view factory = resolver.config.create;
+
+  // The class the element creates; none for a component or an unresolved name.
+  std::optional<std::string> klass;
+  const auto resolved = resolver.resolve(element.name, element.start);
+  if (!resolved) {
+    anchor_before(fmt::format("{}(\"{}\")(", factory, written), element.start);
+  } else if (const auto* cls = std::get_if<tovix::resolve::Resolution::Class>(&resolved->kind)) {
+    klass = cls->name;
+    anchor_before(fmt::format("{}(\"{}\")(", factory, cls->name), element.start);
+  } else if (const auto* unresolved =
+                 std::get_if<tovix::resolve::Resolution::Unresolved>(&resolved->kind)) {
+    anchor_before(fmt::format("{}(\"{}\")(", factory, unresolved->name), element.start);
+  } else {
+    // A component is called under the name as written.
+    std::size_t i = element.start + 1;
+    while (i < source.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(source[i]))) {
+      ++i;
+    }
+    const std::size_t n = written.size();
+    if (source.substr(i).starts_with(written)) {
+      const std::string needle = fmt::format("{}(", written);
+      if (at_cursor(needle)) {
+        record(i, cursor, n);
+      } else {
+        const sourcemap::Range window = line_window(i, i + n);
+        std::optional<std::size_t> at;
+        if (window.start <= window.end) at = unique_in(needle, window.start, window.end);
+        if (!at) at = unique_in(needle, cursor, limit);
+        if (at) record(i, *at, n);
+      }
+    }
+  }
+
+  const bool has_spread = std::ranges::any_of(element.attributes, [](const ast::Attribute& a) {
+    return std::holds_alternative<ast::Attribute::Spread>(a.kind);
+  });
+  if (has_spread) anchor_before(MERGE_CALL, element.start);
+
+  bool text_mode = false;
+  TextPlan plan;
+  if (klass && tovix::roblox::has_text_property(*klass)) {
+    bool t = false, e = false, n = false;
+    for (const ast::Child& child : element.children) {
+      t = t || std::holds_alternative<ast::Child::Text>(child.kind);
+      e = e || std::holds_alternative<ast::Child::Expression>(child.kind);
+      n = n || std::holds_alternative<ast::Node>(child.kind);
+    }
+    text_mode = (t && !(n && e)) || (!t && e && !n);
+    if (text_mode) plan = TextPlan::of(element.children);
+  }
+
+  for (const ast::Attribute& attribute : element.attributes) {
+    if (const auto* spread = std::get_if<ast::Attribute::Spread>(&attribute.kind)) {
+      braced_expression(spread->start);
+      continue;
+    }
+    const auto& named = std::get<ast::Attribute::Named>(attribute.kind);
+    // In text mode the text content replaces a written Text attribute.
+    if (text_mode && named.name == "Text") continue;
+    std::string key = named.name;
+    if (klass) {
+      if (auto member = resolver.resolve_attribute(*klass, named.name, named.start)) key = std::move(*member);
+    }
+    const bool keyed = attribute_key(named.name, key, named.start);
+    std::visit(
+        [&](const auto& value) {
+          using V = std::decay_t<decltype(value)>;
+          if constexpr (std::is_same_v<V, ast::AttributeValue::Bare>) {
+            if (keyed) {
+              (void)pass("true");
+            } else {
+              (void)pass(fmt::format("{} = true", key));
+            }
+          } else if constexpr (std::is_same_v<V, ast::AttributeValue::Literal>) {
+            // The literal is the last bytes of the attribute, as written.
+            if (value.text.size() <= named.end) verbatim(named.end - value.text.size(), value.text.size());
+          } else {
+            braced_expression(named.start);
+          }
+        },
+        named.value.kind);
+  }
+
+  if (text_mode && pass("Text = ")) {
+    if (plan.parts.size() == 1 && plan.parts.front().expression) {
+      braced_expression(plan.parts.front().start);
+    } else {
+      for (const TextPart& part : plan.parts) {
+        if (part.expression && pass(READ_CALL)) braced_expression(part.start);
+      }
+    }
+  }
+
+  for (const ast::Child& child : element.children) {
+    if (const auto* inner = std::get_if<ast::Node>(&child.kind)) {
+      node(*inner);
+    } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
+      // In text mode the holes were the text parts, mapped above.
+      if (!(text_mode && plan.has_expression)) braced_expression(hole->start);
+    }
+  }
+}
+
+}  // namespace tovix_lsp::markup_walk
