@@ -128,27 +128,38 @@ TEST(ConfigRaw, AcceptsToml11Syntax) {
   EXPECT_EQ(loaded("[build]\nout = \"\\xe9\"\n").build.out_dir, "\xc3\xa9");  // \xHH is a code point
 }
 
-TEST(ConfigRaw, CharactersTomlppCannotClassifyAreRefusedOutsideStrings) {
-  // Such as é, あ and ﶿ: fine in strings and comments.
+TEST(ConfigRaw, CharactersTomlppCannotClassifyKeepTheirMeaning) {
+  // é, §, あ and ﶿ fall where toml++ 3.3.0 cannot classify characters; they
+  // are parsed through stand-ins and come back unchanged.
   const Config config = loaded(R"toml(# ﶿ in a comment
 [build]
-in = "ﶿ"
-out = 'é'
+in = "ﶿ/é"
+out = """\
+      §"""
 include = ["""a""あ""""", '''ﶿ''''', "\"ﶿ"]
+[elements]
+Frame = "Bö"
 )toml");
-  EXPECT_EQ(config.build.in_dir, "ﶿ");
+  EXPECT_EQ(config.build.in_dir, "ﶿ/é");
+  EXPECT_EQ(config.build.out_dir, "§");
   EXPECT_EQ(config.build.include, (std::vector<std::string>{"a\"\"あ\"\"", "ﶿ''", "\"ﶿ"}));
+  EXPECT_EQ(config.element_aliases.at("Bö"), "Frame");
   static const MessageCase cases[] = {
       {"as a bare key", "[elements]\nété = \"x\"\n",
-       "tovix.toml: Error while parsing: the character U+00E9 is only supported inside strings and comments"},
+       "tovix.toml: Error while parsing root table: expected keys, tables, whitespace or comments, saw 'é'"},
+      {"in a number", "[build]\nclean = 1é\n",
+       "tovix.toml: Error while parsing decimal integer: expected digit, saw 'é'"},
       {"after a value", "[build]\nclean = true あ\n",
-       "tovix.toml: Error while parsing: the character U+3042 is only supported inside strings and comments"},
-      {"others are toml++'s to judge", "[build]\nclean = true ﬖ\n",
-       "tovix.toml: Error while parsing key-value pair: expected a comment or whitespace, saw '\xEF\xAC\x96'"},
-      {"after a multi-line string", "[build]\nin = \"\"\"x\"\"\"\"\"﻾\n",
-       "tovix.toml: Error while parsing: the character U+FEFE is only supported inside strings and comments"},
+       "tovix.toml: Error while parsing key-value pair: expected a comment or whitespace, saw 'あ'"},
+      {"escaped in a multi-line string", "[build]\nin = \"\"\"x\\é\"\"\"\n",
+       "tovix.toml: Error while parsing string: unknown escape sequence '\\é'"},
+      {"in a quoted key", "[build]\n\"é\" = true\n",
+       "tovix.toml: unknown field `é`, expected one of `in`, `out`, `include`, `exclude`, `clean` for key `build`"},
+      {"with private-use characters", "[build]\nin = \"é\\uE001\"\n",
+       "tovix.toml: Error while parsing: the private-use character U+E001 cannot be used together with U+00E9"},
   };
   check_messages(std::begin(cases), std::end(cases));
+  EXPECT_EQ(loaded("[build]\nin = \"\\uE001\"\n").build.in_dir, "\uE001");  // fine on its own
 }
 
 TEST(ConfigChecks, LintLevel) {

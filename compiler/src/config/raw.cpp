@@ -259,96 +259,160 @@ std::expected<RawBuild, RawError> build(const toml::node& node, std::string_view
 }
 
 // toml++ 3.3.0 asks whether a character is white space wherever a token may
-// start, and for three blocks of characters its generated table runs into an
-// "unreachable" branch (undefined behaviour). Such a character in a string or
-// a comment is never asked about, and anywhere else it can only be part of a
-// bare key or a syntax error; the first one found outside strings and
-// comments is returned so that the text is refused before toml++ sees it.
-bool unclassifiable_by_tomlpp(char32_t c) {
-  return (c >= 0x00A1 && c <= 0x0499) || (c >= 0x2C5E && c <= 0x3057 && c != 0x3000) ||
-         (c >= 0xFB26 && c <= 0xFEFE);
-}
+// end or begin (and after a line-ending backslash), and for these blocks its
+// generated table runs into an "unreachable" branch: undefined behaviour.
+// Before toml++ sees the text, each such character is replaced by a
+// private-use stand-in that it classifies safely and that behaves the same in
+// strings and comments; stand-ins are turned back into the originals in every
+// text taken from the tree and in messages. (Outside strings such a character
+// is a syntax error either way, or part of a Unicode bare key, which the
+// stand-in is not.)
+struct Range {
+  char32_t first;
+  char32_t last;
+};
+constexpr Range UNCLASSIFIABLE[] = {{0x00A1, 0x0499}, {0x2C5E, 0x2FFF}, {0x3001, 0x3057}, {0xFB26, 0xFEFE}};
+constexpr char32_t STAND_IN_FIRST = 0xE000;
+constexpr char32_t STAND_IN_COUNT = [] {
+  char32_t count = 0;
+  for (const Range& r : UNCLASSIFIABLE) count += r.last - r.first + 1;
+  return count;
+}();
+static_assert(STAND_IN_FIRST + STAND_IN_COUNT - 1 <= 0xF8FF, "stand-ins stay in the private use area");
 
-std::optional<char32_t> unsafe_token_character(std::string_view text) {
-  enum class State { Token, Comment, Basic, MultiBasic, Literal, MultiLiteral };
-  State state = State::Token;
-  const auto at = [&](std::size_t i, std::string_view what) { return text.substr(i).starts_with(what); };
-  // After a multi-line string's closing quotes, up to two more quotes still belong to it.
-  const auto close_multi = [&](std::size_t i, char quote) {
-    i += 3;
-    for (int extra = 0; extra < 2 && i < text.size() && text[i] == quote; ++extra) ++i;
-    return i;
-  };
-  for (std::size_t i = 0; i < text.size();) {
-    const char c = text[i];
-    switch (state) {
-      case State::Token:
-        if (c == '#') {
-          state = State::Comment, ++i;
-        } else if (at(i, R"(""")")) {
-          state = State::MultiBasic, i += 3;
-        } else if (c == '"') {
-          state = State::Basic, ++i;
-        } else if (at(i, "'''")) {
-          state = State::MultiLiteral, i += 3;
-        } else if (c == '\'') {
-          state = State::Literal, ++i;
-        } else if (static_cast<unsigned char>(c) >= 0x80) {
-          const unicode::Char ch = unicode::decode_at(text, i);
-          if (ch.valid && unclassifiable_by_tomlpp(ch.value)) return ch.value;
-          i += ch.length;
-        } else {
-          ++i;
-        }
-        break;
-      case State::Comment:
-        if (c == '\n') state = State::Token;
-        ++i;
-        break;
-      case State::Basic:
-        if (c == '\\') {
-          i += 2;
-          break;
-        }
-        if (c == '"' || c == '\n') state = State::Token;
-        ++i;
-        break;
-      case State::Literal:
-        if (c == '\'' || c == '\n') state = State::Token;
-        ++i;
-        break;
-      case State::MultiBasic:
-        if (c == '\\') {
-          i += 2;
-        } else if (at(i, R"(""")")) {
-          i = close_multi(i, '"'), state = State::Token;
-        } else {
-          ++i;
-        }
-        break;
-      case State::MultiLiteral:
-        if (at(i, "'''"))
-          i = close_multi(i, '\''), state = State::Token;
-        else
-          ++i;
-        break;
-    }
+std::optional<char32_t> stand_in(char32_t c) {
+  char32_t index = 0;
+  for (const Range& r : UNCLASSIFIABLE) {
+    if (c >= r.first && c <= r.last) return STAND_IN_FIRST + index + (c - r.first);
+    index += r.last - r.first + 1;
   }
   return std::nullopt;
 }
 
-}  // namespace
+bool is_stand_in(char32_t c) { return c >= STAND_IN_FIRST && c < STAND_IN_FIRST + STAND_IN_COUNT; }
 
-std::expected<RawConfig, RawError> parse(std::string_view text) {
-  if (auto c = unsafe_token_character(text)) {
-    return std::unexpected(RawError{fmt::format(
-        "Error while parsing: the character U+{:04X} is only supported inside strings and comments",
-        static_cast<std::uint32_t>(*c))});
+char32_t original(char32_t stand_in) {
+  char32_t index = stand_in - STAND_IN_FIRST;
+  for (const Range& r : UNCLASSIFIABLE) {
+    if (index <= r.last - r.first) return r.first + index;
+    index -= r.last - r.first + 1;
   }
-  toml::parse_result parsed = toml::parse(text);
-  if (!parsed) return std::unexpected(RawError{std::string(parsed.error().description())});
+  return stand_in;
+}
+
+// Characters of the stand-in range written as \uXXXX or \UXXXXXXXX would be
+// indistinguishable from stand-ins after parsing. Looks at every backslash,
+// strings or not, so it finds at least every such escape.
+std::optional<char32_t> escaped_stand_in(std::string_view text) {
+  for (std::size_t i = text.find('\\'); i != std::string_view::npos; i = text.find('\\', i + 1)) {
+    if (i + 1 >= text.size() || (text[i + 1] != 'u' && text[i + 1] != 'U')) continue;
+    const std::size_t digits = text[i + 1] == 'u' ? 4 : 8;
+    if (i + 2 + digits > text.size()) continue;
+    std::uint32_t value = 0;
+    bool hex = true;
+    for (char c : text.substr(i + 2, digits)) {
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      if (digit < 0) {
+        hex = false;
+        break;
+      }
+      value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    if (hex && is_stand_in(value)) return value;
+  }
+  return std::nullopt;
+}
+
+// The text with stand-ins, or none when it needs none. A text that already
+// holds characters of the stand-in range could not be turned back, and is
+// refused when it needs stand-ins.
+std::expected<std::optional<std::string>, RawError> with_stand_ins(std::string_view text) {
+  std::string out;
+  bool replaced = false;
+  std::optional<char32_t> written;  // a stand-in-range character in the text itself
+  std::optional<char32_t> first;    // the first character that needs a stand-in
+  for (std::size_t i = 0; i < text.size();) {
+    const unicode::Char c = unicode::decode_at(text, i);
+    i += c.length;
+    const std::optional<char32_t> replacement = c.valid ? stand_in(c.value) : std::nullopt;
+    if (c.valid && is_stand_in(c.value) && !written) written = c.value;
+    if (replacement) {
+      if (!first) first = c.value;
+      unicode::append_utf8(out, *replacement);
+      replaced = true;
+    } else {
+      out.append(text.substr(c.offset, c.length));
+    }
+  }
+  if (!replaced) return std::nullopt;
+  if (!written) written = escaped_stand_in(text);
+  if (written) {
+    return std::unexpected(RawError{fmt::format(
+        "Error while parsing: the private-use character U+{:04X} cannot be used together with U+{:04X}",
+        static_cast<std::uint32_t>(*written), static_cast<std::uint32_t>(*first))});
+  }
+  return out;
+}
+
+// Turns stand-ins back into the characters they replaced.
+void restore(std::string& text) {
+  std::string out;
+  bool changed = false;
+  for (std::size_t i = 0; i < text.size();) {
+    const unicode::Char c = unicode::decode_at(text, i);
+    i += c.length;
+    if (c.valid && is_stand_in(c.value)) {
+      unicode::append_utf8(out, original(c.value));
+      changed = true;
+    } else {
+      out.append(std::string_view(text).substr(c.offset, c.length));
+    }
+  }
+  if (changed) text = std::move(out);
+}
+
+template <typename V>
+void restore(Entries<V>& entries);
+
+void restore(PropertyEntry& entry) {
+  std::visit([](auto& value) { restore(value); }, entry);
+}
+
+template <typename V>
+void restore(Entries<V>& entries) {
+  for (auto& [key, value] : entries) {
+    restore(key);
+    restore(value);
+  }
+}
+
+void restore(std::optional<std::string>& text) {
+  if (text) restore(*text);
+}
+
+void restore(std::optional<std::vector<std::string>>& list) {
+  if (list)
+    for (std::string& item : *list) restore(item);
+}
+
+void restore(RawConfig& raw) {
+  restore(raw.elements);
+  restore(raw.properties);
+  restore(raw.lints.static_conditional_child);
+  restore(raw.factory.create);
+  restore(raw.build.in);
+  restore(raw.build.out);
+  restore(raw.build.include);
+  restore(raw.build.exclude);
+}
+
+// The records of a parsed document.
+std::expected<RawConfig, RawError> records(const toml::table& root) {
   RawConfig raw;
-  for (auto [key, value] : in_document_order(parsed.table())) {
+  for (auto [key, value] : in_document_order(root)) {
     const std::string_view name = key->str();
     const std::string path = key_path("", name);
     std::optional<RawError> error;
@@ -365,6 +429,25 @@ std::expected<RawConfig, RawError> parse(std::string_view text) {
     else
       error = unknown_field(name, {"elements", "properties", "lints", "factory", "build"}, "");
     if (error) return std::unexpected(std::move(*error));
+  }
+  return raw;
+}
+
+}  // namespace
+
+std::expected<RawConfig, RawError> parse(std::string_view text) {
+  auto substituted = with_stand_ins(text);
+  if (!substituted) return std::unexpected(std::move(substituted.error()));
+  const bool stand_ins = substituted->has_value();
+  toml::parse_result parsed = toml::parse(stand_ins ? std::string_view(**substituted) : text);
+  std::expected<RawConfig, RawError> raw =
+      parsed ? records(parsed.table())
+             : std::unexpected(RawError{std::string(parsed.error().description())});
+  if (stand_ins) {
+    if (raw)
+      restore(*raw);
+    else
+      restore(raw.error().message);
   }
   return raw;
 }
