@@ -4,6 +4,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
+#include "map_builder.h"
 #include "roblox/roblox.h"
 #include "scan.h"
 #include "whitespace.h"
@@ -35,11 +36,6 @@ std::optional<std::string> class_of(const tovix::config::Config& config, std::st
   if (*resolved) return **resolved;
   if (tovix::roblox::is_class(element)) return std::string(element);
   return std::nullopt;
-}
-
-// The source map of a successful compile.
-sourcemap::SourceMap build_map(std::string_view, std::string_view, const tovix::config::Config&) {
-  return {};
 }
 
 }  // namespace
@@ -110,7 +106,7 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   for (const auto& w : compiled->warnings)
     out.diagnostics.push_back(diagnostic(document, project, w.message, w.offset, w.len, w.help, Severity::Warning));
   Compiled result;
-  result.map = build_map(text, compiled->code, project.config);
+  result.map = map_builder::build(text, compiled->code, project.config);
   result.code = std::move(compiled->code);
   result.version = document.version();
   result.lines = lines;
