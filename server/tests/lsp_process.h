@@ -4,6 +4,7 @@
 // JSON-RPC to it, as an editor would. Shared by the end-to-end tests.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,6 +41,7 @@ class LspProcess {
   // after `timeout`.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   std::string stderr_text() const;
+  int pid() const { return pid_; }
 
  private:
   bool fill(std::chrono::steady_clock::time_point deadline);
