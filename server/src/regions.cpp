@@ -3,25 +3,19 @@
 #include <utility>
 
 #include "lexer.h"
-#include "markup/parser.h"
-#include "markup_scan.h"
+#include "markup/walk.h"
 #include "whitespace.h"
 
 namespace tovix_lsp::regions {
 
 std::vector<Region> regions(std::string_view text) {
   std::vector<Region> found;
-  tovix::lexer::Lexer lexer(text);
-  tovix::markup_scan::Scanner scanner(text);
-  while (auto next = lexer.next_token()) {
-    if (!*next) break;
-    const tovix::lexer::Token token = **next;
-    if (!scanner.feed(token, lexer)) continue;
-    auto parsed = tovix::markup::parser::parse_node(text, token.start);
-    if (!parsed) break;
-    const std::size_t end = parsed->end;
-    found.push_back(Region{std::move(parsed->node), token.start, end});
-    scanner.resume(lexer, end);
+  tovix::markup::walk::Walker walker(text);
+  while (auto event = walker.next()) {
+    if (!*event) break;
+    if (auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
+      found.push_back(Region{std::move(markup->node), markup->start, markup->end});
+    }
   }
   return found;
 }

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <utility>
+#include <variant>
 
 #include "lexer.h"
-#include "markup/parser.h"
+#include "markup/walk.h"
 #include "markup_scan.h"
 #include "whitespace.h"
 
@@ -38,35 +39,42 @@ std::size_t next_char(std::string_view text, std::size_t pos, std::size_t limit)
 }
 
 // The `}` that closes the `{` at `open`, in `text` (already cut where the
-// stretch ends). The hole's inside is walked as the compiler walks Luau:
-// tokens go to a markup scanner, and markup it reports is parsed and stepped
-// over whole, so text in nested markup (an apostrophe, a backtick, "--")
-// never reads as a Luau string or comment. Markup that does not parse yet is
-// read on as Luau. None when the brace is not closed or the Luau inside does
-// not lex.
+// stretch ends). The hole's inside is walked as the compiler walks Luau, so
+// text in nested markup (an apostrophe, a backtick, "--") never reads as a
+// Luau string or comment. Markup that does not parse yet is read on as Luau
+// from the byte after its `<`. None when the brace is not closed or the Luau
+// inside does not lex.
 std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
-  Lexer lexer(text);
-  lexer.pos = open + 1;
-  Scanner scanner(text);
   std::size_t depth = 1;
-  while (auto next = lexer.next_token()) {
-    if (!*next) return std::nullopt;
-    const Token token = **next;
-    if (scanner.feed(token, lexer)) {
-      if (auto parsed = tovix::markup::parser::parse_node(text, token.start)) {
-        scanner.resume(lexer, parsed->end);
+  std::size_t base = open + 1;  // where the current walk began
+  while (true) {
+    tovix::markup::walk::Walker walker(text.substr(base));
+    std::size_t walked = 0;  // end of the last event, relative to `base`
+    bool restarted = false;
+    while (auto event = walker.next()) {
+      if (!*event) {
+        if (std::holds_alternative<tovix::lexer::LexError>(event->error())) return std::nullopt;
+        // The markup that failed starts right after the last event.
+        base += walked + 1;
+        restarted = true;
+        break;
       }
-      continue;
+      if (const auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
+        walked = markup->end;
+        continue;
+      }
+      const auto& token = std::get<Token>(**event);
+      walked = token.end;
+      if (token.kind != TokenKind::Symbol || token.end != token.start + 1) continue;
+      const char c = text[base + token.start];
+      if (c == '{') {
+        ++depth;
+      } else if (c == '}' && --depth == 0) {
+        return base + token.start;
+      }
     }
-    if (token.kind != TokenKind::Symbol || token.end != token.start + 1) continue;
-    const char c = text[token.start];
-    if (c == '{') {
-      ++depth;
-    } else if (c == '}' && --depth == 0) {
-      return token.start;
-    }
+    if (!restarted) return std::nullopt;
   }
-  return std::nullopt;
 }
 
 struct State {
@@ -103,7 +111,9 @@ struct State {
   }
 
   // Luau code from `from` up to `to`; markup the scanner finds is walked by
-  // `markup`. After a lexer error, any "<" that may start a tag does.
+  // `markup`. After a lexer error, any "<" that may start a tag does. This
+  // is not the compiler's `Walker`: that one parses markup and stops at the
+  // first error, and half-typed markup must be walked on.
   void luau(std::size_t from, std::size_t to) {
     const std::string_view stretch = text.substr(0, to);
     Lexer lexer(stretch);

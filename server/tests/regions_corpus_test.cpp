@@ -1,0 +1,62 @@
+// The region finder and the compiler's `tovix_spans` must agree on every
+// text the compiler accepts: the compiler's corpus, every prefix of it (the
+// half-typed states an editor passes through), and a few texts of our own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compile.h"
+#include "regions.h"
+
+namespace tovix_lsp::regions {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> corpus() {
+  std::vector<std::string> texts = {
+      "local a = <Frame Size={UDim2.new(1, 0)} {props} Visible>\n"
+      "  <TextLabel Text=\"caf\xC3\xA9\"/>\n"
+      "  {items:map(function(i) return <Item key={i}/> end)}\n"
+      "  <!-- a ]] comment -->\n"
+      "  <>{x}</>\n"
+      "</Frame>\n"
+      "if a < b then return <ui.Card/> end\n",
+      "type P<T> = { a: T }\nlocal e = <Frame/>\nlocal f = g :: T, <A/>\n",
+      "local s = [[<A/>]] .. `{<B/>}` -- <C/>\nreturn <>\n  <D/>\n</>\n",
+  };
+  const fs::path dir =
+      fs::path(TOVIX_LSP_TEST_DATA).parent_path().parent_path().parent_path() / "compiler" /
+      "tests" / "data" / "tovix";
+  std::error_code error;
+  for (const auto& entry : fs::recursive_directory_iterator(dir, error)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".tovix") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    texts.push_back(text.str());
+  }
+  return texts;
+}
+
+TEST(RegionsCorpus, AgreeWithTheCompilerWhereverItAcceptsTheText) {
+  std::size_t accepted = 0;
+  for (const std::string& text : corpus()) {
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      if (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) continue;
+      const std::string_view prefix = std::string_view(text).substr(0, cut);
+      const auto expected = tovix::compile::tovix_spans(prefix);
+      if (!expected) continue;
+      ++accepted;
+      ASSERT_EQ(spans(regions(prefix)), *expected) << "text:\n" << prefix;
+    }
+  }
+  EXPECT_GT(accepted, 0u);
+}
+
+}  // namespace
+}  // namespace tovix_lsp::regions
