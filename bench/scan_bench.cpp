@@ -1,0 +1,73 @@
+// The workspace's walks over the shared 10,000-line sample: the cursor
+// context and the closing-tag answer near the end of the file (each walks the
+// whole text from offset 0), the region list, and a declaration lookup.
+
+#include <benchmark/benchmark.h>
+
+#include <cctype>
+#include <cstdint>
+#include <string>
+
+#include "bindings.h"
+#include "regions.h"
+#include "sample.h"
+#include "scan.h"
+
+namespace {
+
+const std::string& sample() {
+  static const std::string text = tovix_bench::sample_tovix(10000);
+  return text;
+}
+
+// Just after the name of the last opening tag of the file.
+std::size_t cursor_near_end() {
+  const std::string& text = sample();
+  std::size_t at = text.size();
+  while ((at = text.rfind('<', at - 1)) != std::string::npos && at + 1 < text.size()) {
+    const char next = text[at + 1];
+    if ((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z')) break;
+  }
+  std::size_t end = at + 1;
+  while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0)) ++end;
+  return end;
+}
+
+void BM_ScanNearEnd(benchmark::State& state) {
+  const std::string& text = sample();
+  const std::size_t cursor = cursor_near_end();
+  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::scan(text, cursor));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_ScanNearEnd)->Unit(benchmark::kMillisecond);
+
+void BM_ClosingTagNearEnd(benchmark::State& state) {
+  // A `>` typed at the end of the last opening tag's name.
+  const std::size_t at = cursor_near_end();
+  const std::string text = sample().substr(0, at) + ">" + sample().substr(at);
+  const std::size_t offset = at + 1;
+  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::closing_tag(text, offset));
+}
+BENCHMARK(BM_ClosingTagNearEnd)->Unit(benchmark::kMillisecond);
+
+void BM_Regions(benchmark::State& state) {
+  const std::string& text = sample();
+  std::size_t found = 0;
+  for (auto _ : state) {
+    const auto regions = tovix_lsp::regions::regions(text);
+    found = regions.size();
+    benchmark::DoNotOptimize(regions.data());
+  }
+  state.counters["regions"] = static_cast<double>(found);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_Regions)->Unit(benchmark::kMillisecond);
+
+// A name declared nowhere: every token of the blanked file is looked at.
+void BM_BindingsFindMissing(benchmark::State& state) {
+  const std::string& text = sample();
+  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::bindings::find(text, "NotDeclared"));
+}
+BENCHMARK(BM_BindingsFindMissing)->Unit(benchmark::kMillisecond);
+
+}  // namespace
