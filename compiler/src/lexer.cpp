@@ -65,7 +65,7 @@ constexpr std::array<std::uint8_t, 256> KINDS = [] {
   table['['] = FIRST_BRACKET;
   table['`'] = FIRST_BACKTICK;
   table['.'] = FIRST_DOT;
-  for (unsigned char c : std::string_view("(){}]),;#&|?!@$\\")) table[c] = FIRST_SINGLE;
+  for (unsigned char c : std::string_view("(){}],;#&|?!@$\\")) table[c] = FIRST_SINGLE;
   return table;
 }();
 
@@ -96,9 +96,6 @@ struct Cursor {
     while (pos < size && has(data[pos], cls)) ++pos;
   }
 
-  // The runs of names and whitespace, sixteen bytes at a time where the text
-  // allows: the length comes from a bit mask rather than a loop whose exit
-  // the branch predictor cannot guess.
 #if defined(__SSE2__)
   // Bit i set when byte i is an ASCII letter, digit or `_`.
   static unsigned name_mask(__m128i bytes) {
@@ -156,6 +153,9 @@ struct Cursor {
     }
   }
 
+  // The runs of names and whitespace, sixteen bytes at a time where the text
+  // allows: the length comes from a bit mask rather than a loop whose exit
+  // the branch predictor cannot guess.
   void skip_name_chars() {
 #if defined(__SSE2__)
     while (pos + 16 <= size) {
@@ -430,10 +430,6 @@ struct Cursor {
         }
         break;
       default:
-        if (c < 0x80) {
-          ++pos;
-          return;
-        }
         break;
     }
     skip_character();
@@ -461,7 +457,8 @@ struct Cursor {
     }
     kind = TokenKind::Symbol;
     if (first == FIRST_SINGLE) {
-      ++pos;
+      // Stray continuation bytes after it (invalid UTF-8) join it.
+      skip_character();
       return true;
     }
     switch (first) {
@@ -542,6 +539,9 @@ std::expected<void, LexError> Lexer::scan_balanced_braces(std::size_t report_off
 
 std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,
                                                          std::size_t open) {
+  // Nothing follows an `open` at or past the end (and `open + 1` must not
+  // wrap around).
+  if (open >= source.size()) return std::unexpected(LexError{std::string(UNTERMINATED_INTERPOLATION), open});
   Lexer lexer(source);
   lexer.pos = open + 1;
   if (auto result = lexer.scan_balanced_braces(open); !result) {

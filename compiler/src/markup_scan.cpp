@@ -76,8 +76,7 @@ bool is_keyword(std::string_view w) {
   }
 }
 
-bool Scanner::feed(const Token& token, const lexer::Lexer& lexer) {
-  if (!lexer::is_significant(token.kind)) return false;
+bool Scanner::feed_significant(const Token& token, const lexer::Lexer& lexer) {
   std::string_view text = token.text(source);
   bool name = token.kind == TokenKind::Name;
   bool symbol = token.kind == TokenKind::Symbol;

@@ -49,7 +49,10 @@ struct Scanner {
   // (comments and whitespace may be fed; they change nothing). True when the
   // token is a `<` that opens markup; the markup then starts at its `start`.
   // The lexer is only read, for look-ahead on copies.
-  [[nodiscard]] bool feed(const lexer::Token& token, const lexer::Lexer& lexer);
+  [[nodiscard]] bool feed(const lexer::Token& token, const lexer::Lexer& lexer) {
+    // Inline: a third of all tokens are trivia, and they only cost this test.
+    return lexer::is_significant(token.kind) && feed_significant(token, lexer);
+  }
 
   // The resume step, after the caller parsed a markup expression ending at
   // `markup_end`: moves `lexer` there, forgets the previous token and marks
@@ -58,6 +61,7 @@ struct Scanner {
   void resume(lexer::Lexer& lexer, std::size_t markup_end);
 
  private:
+  [[nodiscard]] bool feed_significant(const lexer::Token& token, const lexer::Lexer& lexer);
   // No previous token, "export", ";", or a line feed since the previous token.
   [[nodiscard]] bool at_statement_start(const lexer::Token& token) const;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +94,7 @@ TEST(Lexer, TokenBoundariesAndKinds) {
       {"\v", "Symbol:\v"},
       {std::string_view("a\0b", 3), std::string_view("Name:a Symbol:\0 Name:b", 22)},
       {"\xFF\x80x", "Symbol:\xFF\x80 Name:x"},
+      {"(\x80\x80<\xBFx", "Symbol:(\x80\x80 Symbol:<\xBF Name:x"},
       // whitespace: five bytes, not vertical tab
       {" \t\r\n\f x", "Whitespace: \t\r\n\f  Name:x"},
       // names are ASCII
@@ -227,6 +229,8 @@ TEST(Lexer, FindMatchingBrace) {
   EXPECT_EQ(find_matching_brace("ab{ {}", 2).error(), (LexError{"unterminated interpolation", 2}));
   EXPECT_EQ(find_matching_brace("{ 'a }", 0).error(), (LexError{"unterminated string", 2}));
   EXPECT_EQ(find_matching_brace("{", 5).error(), (LexError{"unterminated interpolation", 5}));
+  EXPECT_EQ(find_matching_brace("{}", SIZE_MAX).error(),
+            (LexError{"unterminated interpolation", SIZE_MAX}));
 }
 
 TEST(Lexer, ScanBalancedBracesLeavesPosAfterTheBrace) {
