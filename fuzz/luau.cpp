@@ -1,0 +1,40 @@
+// The Luau parser on arbitrary bytes: it must return a tree whose spans lie
+// inside the text, errors that point into it, and never crash or hang.
+//   tools/fuzz.sh luau 600
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "luau/ast.h"
+#include "luau/parser.h"
+#include "luau/visitor.h"
+
+namespace {
+
+class Check : public tovix::luau::visitor::Visitor {
+ public:
+  explicit Check(std::size_t size) : size_(size) {}
+  bool visit_node(const tovix::luau::ast::Node& node) override {
+    if (node.span.start > node.span.end || node.span.end > size_) std::abort();
+    return true;
+  }
+
+ private:
+  std::size_t size_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  auto result = tovix::luau::parser::parse(text);
+  if (result.root == nullptr || result.errors.size() > tovix::luau::parser::MAX_ERRORS) std::abort();
+  for (const auto& error : result.errors) {
+    if (error.offset > size || error.message.empty()) std::abort();
+  }
+  Check check(size);
+  tovix::luau::visitor::walk(*result.root, check);
+  return 0;
+}
