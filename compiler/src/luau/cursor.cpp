@@ -224,10 +224,13 @@ void Cursor::lex(Token& out) {
       return;
     }
     if (cls & PUNCTUATION) {
-      lexer_.pos = start + 1;
+      std::size_t end = start + 1;
+      // Stray continuation bytes (invalid UTF-8) join the symbol, as in the lexer.
+      while (end < limit_ && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80) ++end;
+      lexer_.pos = end;
       out.start = static_cast<std::uint32_t>(start);
-      out.end = static_cast<std::uint32_t>(start + 1);
-      out.kind = PUNCTUATION_KINDS[first];
+      out.end = static_cast<std::uint32_t>(end);
+      out.kind = end == start + 1 ? PUNCTUATION_KINDS[first] : Tok::OtherSymbol;
       return;
     }
     if (first == '-' && start + 2 < limit_ && data[start + 1] == '-' && data[start + 2] != '[') {
