@@ -49,6 +49,50 @@ std::size_t code_start(std::string_view text, std::size_t hole_end, std::string_
   return code_end >= code.size() ? code_end - code.size() : 0;
 }
 
+// The markup expressions of a text, one at a time: from a walk over it, or
+// from the list a walk made before (the whole file is walked once only).
+class Markups {
+ public:
+  explicit Markups(std::string_view text) : walker_(std::in_place, text) {}
+  explicit Markups(std::vector<markup::walk::Markup>& parsed) : parsed_(&parsed) {}
+
+  // The next markup expression; none at the end.
+  std::optional<std::expected<markup::walk::Markup*, markup::walk::Failure>> next() {
+    if (parsed_ != nullptr) {
+      if (index_ == parsed_->size()) return std::nullopt;
+      return &(*parsed_)[index_++];
+    }
+    while (auto event = walker_->next()) {
+      if (!*event) return std::unexpected(std::move(event->error()));
+      if (auto* markup = std::get_if<markup::walk::Markup>(&**event)) {
+        current_ = std::move(*markup);
+        return &current_;
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<markup::walk::Walker> walker_;
+  std::vector<markup::walk::Markup>* parsed_ = nullptr;
+  std::size_t index_ = 0;
+  markup::walk::Markup current_;
+};
+
+// Every markup expression at the top level of `text`, parsed.
+std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::string_view text) {
+  std::vector<markup::walk::Markup> found;
+  markup::walk::Walker walker(text);
+  while (auto event = walker.next()) {
+    if (!*event) return std::unexpected(from_failure(event->error()));
+    if (auto* markup = std::get_if<markup::walk::Markup>(&**event)) found.push_back(std::move(*markup));
+  }
+  return found;
+}
+
+// Markup always begins with a `<` byte.
+bool may_hold_markup(std::string_view text) { return text.find('<') != std::string_view::npos; }
+
 std::expected<std::string, CompileError> compile_with(Session& session, std::string_view text, std::size_t base);
 Step compile_node(Session& session, ast::Node& node, std::string_view text, std::size_t base);
 
@@ -67,7 +111,7 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
 
     std::size_t start = base + expression->start;
     std::size_t len = expression->code.size();
-    if (session.lint != config::LintLevel::Off) {
+    if (session.lint != config::LintLevel::Off && may_hold_markup(expression->code)) {
       auto sites = tovix_spans(expression->code);
       std::vector<Span> none;
       if (lint::has_unwrapped_tovix(expression->code, sites ? *sites : none)) {
@@ -79,7 +123,10 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
     std::size_t code_base = base + code_start(text, expression->end, expression->code);
     auto compiled = compile_with(session, expression->code, code_base);
     if (!compiled) return std::unexpected(std::move(compiled.error()));
-    if (auto error = lint::check_conditional_child(*compiled, start, len)) {
+    // Only an expression holding both words can hold "x and nil"; the
+    // check parses the expression, so the rest are not handed to it.
+    bool may_have_and_nil = compiled->find("and") != std::string::npos && compiled->find("nil") != std::string::npos;
+    if (auto error = may_have_and_nil ? lint::check_conditional_child(*compiled, start, len) : std::nullopt) {
       return std::unexpected(CompileError::from(*error));
     }
     expression->code = std::move(*compiled);
@@ -138,17 +185,16 @@ Step compile_node(Session& session, ast::Node& node, std::string_view text, std:
 
 // Compiles `text`, which begins at offset `base` of the file: the whole file,
 // or the code of a hole. Whatever it reports points into the file.
-std::expected<std::string, CompileError> compile_with(Session& session, std::string_view text, std::size_t base) {
+std::expected<std::string, CompileError> splice(Session& session, std::string_view text, std::size_t base,
+                                                Markups markups) {
   backend::context::EmitContext context(text, session.resolver);
   std::string out;
   out.reserve(text.size() + text.size() / 2);
   std::size_t copied = 0;
 
-  markup::walk::Walker walker(text);
-  while (auto event = walker.next()) {
-    if (!*event) return std::unexpected(shifted(from_failure(event->error()), base));
-    auto* markup = std::get_if<markup::walk::Markup>(&**event);
-    if (markup == nullptr) continue;
+  while (auto next = markups.next()) {
+    if (!*next) return std::unexpected(shifted(from_failure(next->error()), base));
+    markup::walk::Markup* markup = **next;
 
     if (auto nested = compile_node(session, markup->node, text, base); !nested) {
       return std::unexpected(std::move(nested.error()));
@@ -170,11 +216,21 @@ std::expected<std::string, CompileError> compile_with(Session& session, std::str
   return out;
 }
 
+std::expected<std::string, CompileError> compile_with(Session& session, std::string_view text, std::size_t base) {
+  // A hole's code lexes cleanly (the hole was delimited by lexing it), so
+  // without a `<` there is nothing to find in it.
+  if (!may_hold_markup(text)) return std::string(text);
+  return splice(session, text, base, Markups(text));
+}
+
 std::expected<Compiled, CompileError> compile_inner(std::string_view source, const backend::Backend& backend,
                                                     config::Config config) {
-  auto spans = tovix_spans(source);
-  if (!spans) return std::unexpected(std::move(spans.error()));
-  std::string blanked = resolve::blank_tovix_regions(source, *spans);
+  auto parsed = parse_all(source);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
+  std::vector<Span> spans;
+  spans.reserve(parsed->size());
+  for (const auto& markup : *parsed) spans.emplace_back(markup.start, markup.end);
+  std::string blanked = resolve::blank_tovix_regions(source, spans);
 
   config::Config settings = config;
   config::LintLevel lint = config.static_conditional_child;
@@ -183,7 +239,7 @@ std::expected<Compiled, CompileError> compile_inner(std::string_view source, con
   Compiled result;
   imports::HelperUse helpers;
   Session session{backend, resolver, lint, result.warnings, result.errors, helpers};
-  auto code = compile_with(session, source, 0);
+  auto code = splice(session, source, 0, Markups(*parsed));
   if (!code) return std::unexpected(std::move(code.error()));
 
   auto injected = imports::inject(*code, helpers, resolver.bindings, settings);

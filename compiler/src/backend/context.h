@@ -45,6 +45,12 @@ struct EmitContext {
   // before it (an offset past the end belongs to the last line).
   [[nodiscard]] std::size_t line_of(std::size_t offset) const;
 
+  // Whether `offset` lies on a line below `line`: the writer's question,
+  // answered without a search when the offset is on that line or above.
+  [[nodiscard]] bool is_below(std::size_t offset, std::size_t line) const {
+    return line + 1 < line_starts.size() && offset >= line_starts[line + 1];
+  }
+
   // The leading Unicode whitespace of a line, never including its line feed.
   // An index past the last line gives an empty text.
   [[nodiscard]] std::string_view indent_of(std::size_t line) const;

@@ -296,7 +296,7 @@ class Generator {
   Result table(const Table& entries, std::size_t end) {
     std::size_t close = end == 0 ? 0 : end - 1;
     if (entries.empty()) {
-      if (ctx_.line_of(close) > w_.line) {
+      if (ctx_.is_below(close, w_.line)) {
         w_.push("{");
         w_.to(close);
         w_.push("}");
@@ -332,7 +332,7 @@ class Generator {
       if (entry.kind != Entry::Kind::Comment && i != last_value) w_.push(",");
     }
 
-    if (ctx_.line_of(close) <= w_.line) {
+    if (!ctx_.is_below(close, w_.line)) {
       w_.push(" }");
     } else {
       if (last_value != entries.size()) w_.push(",");

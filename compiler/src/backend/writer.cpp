@@ -1,6 +1,6 @@
 #include "backend/writer.h"
 
-#include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "lexer.h"
@@ -9,7 +9,12 @@ namespace tovix::backend::writer {
 
 void Writer::push(std::string_view text) {
   out.append(text);
-  line += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  for (const char* at = text.data(), *end = at + text.size();;) {
+    at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+    if (at == nullptr) break;
+    ++line;
+    ++at;
+  }
 }
 
 bool ends_in_line_comment(std::string_view code) {
@@ -39,8 +44,8 @@ void Writer::push_code(std::string_view code) {
 }
 
 bool Writer::to(std::size_t offset) {
+  if (!ctx.is_below(offset, line)) return false;
   std::size_t target = ctx.line_of(offset);
-  if (target <= line) return false;
   out.append(target - line, '\n');
   out.append(ctx.indent_of(target));
   line = target;
