@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "lexer.h"
+#include "luau/ast.h"
+#include "luau/parser.h"
 
 namespace tovix::lint {
 
@@ -17,6 +19,15 @@ struct Mark {
   std::size_t start = 0;
   std::int64_t functions = 0;
 };
+
+const luau::ast::Expr* without_parentheses(const luau::ast::Expr* expression) {
+  while (expression != nullptr) {
+    const auto* group = expression->as<luau::ast::ExprGroup>();
+    if (group == nullptr) break;
+    expression = group->expr;
+  }
+  return expression;
+}
 
 }  // namespace
 
@@ -65,12 +76,36 @@ compile::Warning static_conditional_child(std::size_t start, std::size_t len) {
   };
 }
 
-std::optional<backend::EmitError> check_conditional_child(std::string_view, std::size_t, std::size_t) {
-  return std::nullopt;  // STUB: needs the Luau parser
+std::optional<backend::EmitError> check_conditional_child(std::string_view expression, std::size_t start,
+                                                          std::size_t len) {
+  std::string text = "local _ = ";
+  text += expression;
+  luau::parser::ParseResult parsed = luau::parser::parse(text);
+  if (parsed.root == nullptr) return std::nullopt;
+  for (const luau::ast::Stat* statement : parsed.root->body) {
+    const auto* local = statement == nullptr ? nullptr : statement->as<luau::ast::StatLocal>();
+    if (local == nullptr || local->values.empty()) continue;
+    if (local->values[0] == nullptr || !has_nil_and_operand(*local->values[0])) return std::nullopt;
+    return backend::EmitError{
+        "`and nil or` always yields the right-hand side in Lua, so this condition has no effect",
+        "write `if cond then ... else ...` instead",
+        start,
+        len + 2,
+    };
+  }
+  return std::nullopt;
 }
 
-bool has_nil_and_operand(const luau::ast::Expr&) {
-  return false;  // STUB: needs the Luau parser
+bool has_nil_and_operand(const luau::ast::Expr& expression) {
+  const luau::ast::Expr* inner = without_parentheses(&expression);
+  const auto* binary = inner == nullptr ? nullptr : inner->as<luau::ast::ExprBinary>();
+  if (binary == nullptr) return false;
+  if (binary->op == luau::ast::BinaryOp::And) {
+    const luau::ast::Expr* right = without_parentheses(binary->right);
+    if (right != nullptr && right->is<luau::ast::ExprNil>()) return true;
+  }
+  return (binary->left != nullptr && has_nil_and_operand(*binary->left)) ||
+         (binary->right != nullptr && has_nil_and_operand(*binary->right));
 }
 
 }  // namespace tovix::lint

@@ -6,11 +6,83 @@
 
 #include <fmt/format.h>
 
+#include "luau/ast.h"
+#include "luau/parser.h"
+#include "luau/visitor.h"
 #include "roblox/roblox.h"
 
 namespace tovix::resolve {
 
 namespace {
+
+// Walks the whole tree and adds every name a construct binds; there is no
+// scoping, so nested blocks and function bodies feed the same set.
+class Bindings final : public luau::visitor::Visitor {
+public:
+  explicit Bindings(NameSet& names) : names_(names) {}
+
+  bool visit_stat_local(const luau::ast::StatLocal& node) override {
+    add_all(node.vars);
+    return true;
+  }
+  bool visit_stat_const(const luau::ast::StatConst& node) override {
+    add_all(node.vars);
+    return true;
+  }
+  bool visit_stat_local_function(const luau::ast::StatLocalFunction& node) override {
+    add(node.name);
+    return true;
+  }
+  bool visit_stat_const_function(const luau::ast::StatConstFunction& node) override {
+    add(node.name);
+    return true;
+  }
+  // `function a.b:c()` binds only `a`.
+  bool visit_stat_function(const luau::ast::StatFunction& node) override {
+    const luau::ast::Expr* target = node.name;
+    while (target != nullptr) {
+      if (const auto* index = target->as<luau::ast::ExprIndexName>()) {
+        target = index->object;
+      } else {
+        if (const auto* name = target->as<luau::ast::ExprName>()) add(name->name);
+        break;
+      }
+    }
+    return true;
+  }
+  // Every function body, type functions included; `...` is not a name.
+  bool visit_expr_function(const luau::ast::ExprFunction& node) override {
+    add_all(node.params);
+    return true;
+  }
+  bool visit_stat_for(const luau::ast::StatFor& node) override {
+    add(node.var.name);
+    return true;
+  }
+  bool visit_stat_for_in(const luau::ast::StatForIn& node) override {
+    add_all(node.vars);
+    return true;
+  }
+  // Only plain names: `t.x = 1` does not bind `t`.
+  bool visit_stat_assign(const luau::ast::StatAssign& node) override {
+    for (const luau::ast::Expr* target : node.vars) {
+      if (target == nullptr) continue;
+      if (const auto* name = target->as<luau::ast::ExprName>()) add(name->name);
+    }
+    return true;
+  }
+
+private:
+  void add(const luau::ast::Name& name) {
+    // Most names repeat; looking up first saves building a string for them.
+    if (!name.text.empty() && !names_.contains(name.text)) names_.emplace(name.text);
+  }
+  void add_all(const luau::ast::Array<luau::ast::Binding>& bindings) {
+    for (const luau::ast::Binding& binding : bindings) add(binding.name);
+  }
+
+  NameSet& names_;
+};
 
 void blank_region(std::string& out, std::string_view region) {
   static constexpr std::string_view NIL = "nil";
@@ -55,8 +127,12 @@ std::string blank_tovix_regions(std::string_view source, std::span<const Region>
   return out;
 }
 
-// STUB: the binding set stays empty until the Luau parser is in.
-Resolver::Resolver(std::string_view, config::Config config) : config(std::move(config)) {}
+Resolver::Resolver(std::string_view blanked, config::Config config) : config(std::move(config)) {
+  luau::parser::ParseResult parsed = luau::parser::parse(blanked);
+  if (parsed.root == nullptr) return;
+  Bindings visitor(bindings);
+  luau::visitor::walk(*parsed.root, visitor);
+}
 
 std::expected<Resolution, backend::EmitError> Resolver::resolve(const markup::ast::ElementName& name,
                                                                 std::size_t start) const {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -66,6 +67,40 @@ TEST(Lint, StaticConditionalChildWarningSpansTheBraces) {
   EXPECT_EQ(warning.help, "wrap it in a function so Vide tracks it: {function() return ... end}");
   EXPECT_EQ(warning.offset, 10u);
   EXPECT_EQ(warning.len, 19u);
+}
+
+TEST(Lint, AndNilSeenThroughParenthesesOnly) {
+  struct Case {
+    std::string_view expression;
+    bool found;
+  };
+  const Case cases[] = {
+      {"ok and nil or fallback()", true},
+      {"ok and nil", true},
+      {"(ok and (nil)) or x", true},
+      {"((ok and nil))", true},
+      {"a or b and nil", true},
+      {"x == 1 and nil or 2", true},
+      {"nil and ok", false},
+      {"f(ok and nil)", false},
+      {"{ ok and nil }", false},
+      {"not (ok and nil)", false},
+      {"if c then ok and nil else 1", false},
+      {"ok and false or x", false},
+      {"ok and \"nil\"", false},
+      {"ok and", false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expression);
+    std::optional<tovix::backend::EmitError> error = tovix::lint::check_conditional_child(c.expression, 4, 10);
+    ASSERT_EQ(error.has_value(), c.found);
+    if (!error) continue;
+    EXPECT_EQ(error->message, "`and nil or` always yields the right-hand side in Lua, so this condition has no effect");
+    EXPECT_EQ(error->help, "write `if cond then ... else ...` instead");
+    EXPECT_EQ(error->offset, 4u);
+    EXPECT_EQ(error->len, 12u);
+  }
 }
 
 }  // namespace

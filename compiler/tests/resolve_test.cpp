@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -78,6 +79,83 @@ TEST(Blanking, ReplacesMarkupKeepingOffsetsAndLineFeeds) {
       EXPECT_EQ(blanked[i] == '\n', c.source[i] == '\n') << "at " << i;
     }
   }
+}
+
+std::vector<std::string> bound_in(std::string_view luau) {
+  Resolver resolver(luau, Config{});
+  std::vector<std::string> names(resolver.bindings.begin(), resolver.bindings.end());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Bindings, EachConstructBindsItsNames) {
+  using Names = std::vector<std::string>;
+  struct Case {
+    std::string_view luau;
+    Names expected;
+  };
+  const Case cases[] = {
+      {"local a, b = 1, 2", {"a", "b"}},
+      {"local a: number, b", {"a", "b"}},
+      {"const a, b = 1, 2", {"a", "b"}},
+      {"local function f() end", {"f"}},
+      {"const function f() end", {"f"}},
+      {"function f() end", {"f"}},
+      {"function M.render() end", {"M"}},
+      {"function a.b.c:m() end", {"a"}},
+      {"local function f(x, y: T, ...) end", {"f", "x", "y"}},
+      {"g(function(p, ...) end)", {"p"}},
+      {"function M:m(q) end", {"M", "q"}},
+      {"for a, b in pairs(t) do end", {"a", "b"}},
+      {"for i = 1, 3 do end", {"i"}},
+      {"a, t.x, t[k], b = 1, 2, 3, 4", {"a", "b"}},
+      {"t.x = 1", {}},
+      {"t[k] = 1", {}},
+      {"a += 1", {}},
+      {"print(a, b.c)", {}},
+      {"type Props = {}", {}},
+      {"export type F = (a: number) -> ()", {}},
+      {"type function tf(x, y) return x end", {"x", "y"}},
+      // Nested blocks, branches and returned expressions feed the same set.
+      {"if c then local a = 1 else while x do local b = 2 end end", {"a", "b"}},
+      {"do repeat local r = 1 until r end", {"r"}},
+      {"return function(x) local y = x return function(z) end end", {"x", "y", "z"}},
+      {"local t = { f = function(w) end }", {"t", "w"}},
+      // Markup already blanked: "nil" and blanks.
+      {"local x = nil         ", {"x"}},
+      // Names never include trivia.
+      {"local  --[[c]] spaced --[[d]] = 1", {"spaced"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.luau);
+    EXPECT_EQ(bound_in(c.luau), c.expected);
+  }
+}
+
+TEST(Bindings, NamesSurviveEarlierSyntaxErrors) {
+  // Each text has a syntax error before the later declarations.
+  for (std::string_view luau : {
+           "local a = (\nlocal Card = 1\nfunction render() end",
+           "x = = 2\nlocal Card = 1\nfunction render() end",
+           "if then end\nlocal Card = 1\nfunction render() end",
+           "local function (x) end\nlocal Card = 1\nfunction render() end",
+       }) {
+    SCOPED_TRACE(luau);
+    std::vector<std::string> names = bound_in(luau);
+    EXPECT_TRUE(std::ranges::find(names, "Card") != names.end());
+    EXPECT_TRUE(std::ranges::find(names, "render") != names.end());
+  }
+}
+
+TEST(Resolve, BlankedFileBindsItsComponents) {
+  std::string_view source = "local Frame = 1\nlocal Card = require(x)\nreturn <Frame><Card/></Frame>";
+  std::size_t start = source.find('<');
+  std::vector<Region> regions{{start, source.size()}};
+  Resolver resolver(blank_tovix_regions(source, regions), Config{});
+  EXPECT_EQ(resolver.resolve(simple("Frame"), start), class_named("Frame"));
+  EXPECT_EQ(resolver.resolve(simple("Card"), start + 7), COMPONENT);
+  EXPECT_FALSE(resolver.resolve(simple("Cards"), 0).has_value());
 }
 
 TEST(Resolve, ElementNames) {
