@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "config/raw.h"
+#include "luau/parser.h"
 #include "roblox/generated.h"
 #include "roblox/roblox.h"
 #include "suggest.h"
@@ -46,13 +47,25 @@ void build_settings(raw::RawBuild&& build, Config& config) {
   config.build.clean = build.clean.value_or(false);
 }
 
+// Whether generated code can call the factory: the call that the code
+// generator emits must parse as Luau without any error.
+bool callable(std::string_view create) {
+  std::string probe = "local _ = (";
+  probe += create;
+  probe += "(\"Frame\")({}))";
+  return luau::parser::parse(probe).errors.empty();
+}
+
 std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& config) {
   if (!factory.create) return std::nullopt;
   const std::string_view create = whitespace::trim(*factory.create);
   if (create.empty()) return problem("[factory] create cannot be empty");
   std::string_view reason;
   if (create.find("..") != std::string_view::npos) {
+    // Checked before the probe: as Luau, `a..b` parses as a concatenation.
     reason = "has a `.` with no name beside it";
+  } else if (!callable(create)) {
+    reason = "is not something tovix can call";
   }
   if (!reason.empty()) {
     return problem(fmt::format("[factory] create = \"{}\" {}; it has to name a function, as create, "

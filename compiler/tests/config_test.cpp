@@ -184,11 +184,28 @@ TEST(ConfigChecks, BuildIsCopiedAsWritten) {
 TEST(ConfigChecks, Factory) {
   EXPECT_EQ(loaded("[factory]\ncreate = \" \\t vide.create\\u3000\"\n").create, "vide.create");
   EXPECT_EQ(loaded("[factory]\ncreate = \"scope:New\"\n").create, "scope:New");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"ui.vide.create\"\n").create, "ui.vide.create");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"factories[1]\"\n").create, "factories[1]");
   static const MessageCase cases[] = {
       {"blank", "[factory]\ncreate = \" \\u00a0 \"\n", "tovix.toml: [factory] create cannot be empty"},
       {"two dots", "[factory]\ncreate = \" vide..create \"\n",
        "tovix.toml: [factory] create = \"vide..create\" has a `.` with no name beside it; it has to name a "
        "function, as create, vide.create, or scope:New"},
+      {"ends in a dot", "[factory]\ncreate = \"vide.\"\n",
+       "tovix.toml: [factory] create = \"vide.\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
+      {"method without a name", "[factory]\ncreate = \"scope:\"\n",
+       "tovix.toml: [factory] create = \"scope:\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
+      {"two words", "[factory]\ncreate = \"vide create\"\n",
+       "tovix.toml: [factory] create = \"vide create\" is not something tovix can call; it has to name a "
+       "function, as create, vide.create, or scope:New"},
+      {"breaks out of the probe", "[factory]\ncreate = \"f)\"\n",
+       "tovix.toml: [factory] create = \"f)\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
+      {"a number", "[factory]\ncreate = \"42\"\n",
+       "tovix.toml: [factory] create = \"42\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
   };
   check_messages(std::begin(cases), std::end(cases));
 }
