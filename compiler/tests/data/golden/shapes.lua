@@ -1,0 +1,12 @@
+local function __tovix_merge(...): any local m, n = {}, 0 for i = 1, select("#", ...) do local g = select(i, ...) if g ~= nil then for k, v in g do if type(k) == "number" then n += 1 m[n] = v else m[k] = v end end end end return m end; local function __tovix_read(v) return if type(v) == "function" then (v :: () -> any)() else v end; local create = require(script.create)
+local Button = require(script.Button)
+local e = create("TextLabel")({ Text = 'Hi' })
+local b = Button(__tovix_merge({ Primary = true }, props))
+local t = create("TextLabel")(__tovix_merge({ Size = s }, p, { Text = function() return `Hello {__tovix_read(name)}` end }))
+local f = { a, b }
+local empty = create("Frame")({})
+local single = create("TextLabel")({ Text = label })
+local quoted = create("TextLabel")({ Text = "a \"quote\"" })
+local ticks = create("TextLabel")({ Text = function() return `a \`tick\` {__tovix_read(x)}` end })
+local bare = create("Frame")({ x })
+local merged = create("Frame")(__tovix_merge(a, b, { Visible = true }))
