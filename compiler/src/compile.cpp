@@ -120,16 +120,19 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
         session.warnings.push_back(std::move(warning));
       }
     }
-    std::size_t code_base = base + code_start(text, expression->end, expression->code);
-    auto compiled = compile_with(session, expression->code, code_base);
-    if (!compiled) return std::unexpected(std::move(compiled.error()));
+    if (may_hold_markup(expression->code)) {
+      std::size_t code_base = base + code_start(text, expression->end, expression->code);
+      auto compiled = compile_with(session, expression->code, code_base);
+      if (!compiled) return std::unexpected(std::move(compiled.error()));
+      expression->code = std::move(*compiled);
+    }
     // Only an expression holding both words can hold "x and nil"; the
     // check parses the expression, so the rest are not handed to it.
-    bool may_have_and_nil = compiled->find("and") != std::string::npos && compiled->find("nil") != std::string::npos;
-    if (auto error = may_have_and_nil ? lint::check_conditional_child(*compiled, start, len) : std::nullopt) {
+    const std::string& compiled = expression->code;
+    bool may_have_and_nil = compiled.find("and") != std::string::npos && compiled.find("nil") != std::string::npos;
+    if (auto error = may_have_and_nil ? lint::check_conditional_child(compiled, start, len) : std::nullopt) {
       return std::unexpected(CompileError::from(*error));
     }
-    expression->code = std::move(*compiled);
   }
   return {};
 }
@@ -163,7 +166,7 @@ Step compile_element(Session& session, ast::Element& element, std::string_view t
         end = named.end;
       }
     }
-    if (code == nullptr) continue;
+    if (code == nullptr || !may_hold_markup(*code)) continue;
     auto compiled = compile_with(session, *code, base + code_start(text, end, *code));
     if (!compiled) return std::unexpected(std::move(compiled.error()));
     *code = std::move(*compiled);

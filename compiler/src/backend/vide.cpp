@@ -190,6 +190,7 @@ class Generator {
     }
 
     std::vector<Table> tables(1);
+    tables.back().reserve(element.attributes.size() + element.children.size() + 1);
     std::vector<Spread> spreads;
     std::vector<Group> groups;
     for (const ast::Attribute& attribute : element.attributes) {

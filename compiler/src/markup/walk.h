@@ -40,7 +40,9 @@ using Failure = std::variant<lexer::LexError, parser::ParseError>;
 
 class Walker {
  public:
-  explicit Walker(std::string_view text) : lexer_(text), scanner_(text) {}
+  // Walks `text` from offset `from` (a character boundary); offsets of
+  // tokens and markup are offsets into `text`.
+  explicit Walker(std::string_view text, std::size_t from = 0) : lexer_(text), scanner_(text) { lexer_.pos = from; }
 
   // The next token or markup expression; none at the end of the text and
   // after a failure.
