@@ -145,3 +145,50 @@ TEST(Compile, SpansOfTopLevelMarkup) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CompileResolution, ErrorsAreCollectedShiftedAndSortedByOffset) {
+  std::string_view source = "local create = f\nx = <Fram a={<Fran/>}/>\ny = <Frame Sise={1}/>";
+  auto compiled = run(source);
+  ASSERT_TRUE(compiled) << describe(compiled.error());
+  ASSERT_EQ(compiled->errors.size(), 3u);
+  EXPECT_EQ(compiled->errors[0].offset, source.find("<Fram "));
+  EXPECT_EQ(compiled->errors[0].len, 5u);
+  EXPECT_EQ(compiled->errors[1].offset, source.find("<Fran"));
+  EXPECT_EQ(compiled->errors[2].offset, source.find("Sise"));
+  EXPECT_EQ(compiled->errors[2].message, "Frame has no property or event named Sise");
+  EXPECT_EQ(compiled->code,
+            "local create = f\nx = create(\"Fram\")({ a = create(\"Fran\")({}) })\ny = create(\"Frame\")({ Sise = 1 })");
+}
+
+TEST(CompileResolution, AGeneratorErrorEndsTheCompileDespiteCollectedErrors) {
+  check_fails("local create = f\nx = <Fram/>\ny = <Frame>hi</Frame>",
+              "<Frame> has no Text property | wrap the text in a <TextLabel> @33+6");
+}
+
+TEST(CompileResolution, FactoryMustBeInScope) {
+  check_fails("x = <Frame/>",
+              "`create` is not in scope | import it, or point [factory] create at something else (currently `create`) @0+0");
+  config::Config vide;
+  vide.create = "vide.create";
+  check("local vide = require(v)\nx = <Frame/>", "local vide = require(v)\nx = vide.create(\"Frame\")({})", vide);
+}
+
+TEST(CompileResolution, AndNilOrIsAnErrorOverTheWholeHole) {
+  config::Config off;
+  off.static_conditional_child = config::LintLevel::Off;
+  std::string_view source = "local create = f\nx = <Frame>{ok and nil or <Frame/>}</Frame>";
+  check_fails(source,
+              "`and nil or` always yields the right-hand side in Lua, so this condition has no effect | write `if cond "
+              "then ... else ...` instead @28+24",
+              off);
+  check("local create = f\nx = <Frame>{nil and ok}</Frame>", "local create = f\nx = create(\"Frame\")({ nil and ok })");
+}
+
+TEST(CompileResolution, ComponentsAndClassesThroughTheWholeFile) {
+  check("local create, Card = f, g\nreturn <Card title=\"t\"><TextLabel>{n}</TextLabel></Card>",
+        "local create, Card = f, g\nreturn Card({ title = \"t\", create(\"TextLabel\")({ Text = n }) })");
+}
+
+}  // namespace
