@@ -1,6 +1,5 @@
 #include "luau/arena.h"
 
-
 namespace tovix::luau::arena {
 
 namespace {

@@ -236,9 +236,9 @@ struct ExprName : Expr {
 // `object.index`, or `object:index` as the callee of a method call.
 struct ExprIndexName : Expr {
   TOVIX_LUAU_NODE(ExprIndexName, Expr)
+  char op = '.';
   Expr* object = nullptr;
   Name index;
-  char op = '.';
 };
 struct ExprIndexExpr : Expr {  // object[index]
   TOVIX_LUAU_NODE(ExprIndexExpr, Expr)
@@ -249,9 +249,9 @@ struct ExprIndexExpr : Expr {  // object[index]
 // `ExprIndexName` with op ':' as `func`.
 struct ExprCall : Expr {
   TOVIX_LUAU_NODE(ExprCall, Expr)
+  bool self = false;
   Expr* func = nullptr;
   Array<Expr*> args;
-  bool self = false;
 };
 // Explicit type arguments `f<<T>>`.
 struct ExprInstantiate : Expr {
@@ -262,13 +262,13 @@ struct ExprInstantiate : Expr {
 // A function body; also the value of every function statement.
 struct ExprFunction : Expr {
   TOVIX_LUAU_NODE(ExprFunction, Expr)
+  bool is_method = false;  // `function a:m()`: an implicit `self` comes first
+  bool vararg = false;
+  Span vararg_span;
   Array<Attribute> attributes;
   Array<GenericType> generics;
   Array<GenericTypePack> generic_packs;
-  bool is_method = false;  // `function a:m()`: an implicit `self` comes first
   Array<Binding> params;
-  bool vararg = false;
-  Span vararg_span;
   TypePack* vararg_annotation = nullptr;
   TypePack* return_types = nullptr;
   StatBlock* body = nullptr;
@@ -443,9 +443,9 @@ struct StatError : Stat {
 // `name`, `prefix.name`, `name<params>`; `nil` is a reference named "nil".
 struct TypeReference : Type {
   TOVIX_LUAU_NODE(TypeReference, Type)
+  bool has_params = false;
   std::optional<Name> prefix;
   Name name;
-  bool has_params = false;
   Array<TypeOrPack> params;
 };
 struct TableProp {

@@ -106,7 +106,10 @@ constexpr Tok classify_symbol(std::string_view t) {
   return Tok::OtherSymbol;
 }
 
-enum : std::uint8_t { NAME_START = 1, NAME_PART = 2, PUNCTUATION = 4, SPACE = 8 };
+enum : std::uint8_t { NAME_START = 1, NAME_PART = 2, PUNCTUATION = 4, SPACE = 8, DIGIT = 16 };
+
+// How `lex` treats a token's first byte.
+enum class Class : std::uint8_t { Other, Space, Name, Dash, Operator, Punctuation };
 
 constexpr std::array<std::uint8_t, 256> BYTES = [] {
   std::array<std::uint8_t, 256> table{};
@@ -114,19 +117,34 @@ constexpr std::array<std::uint8_t, 256> BYTES = [] {
   for (int c = 'A'; c <= 'Z'; ++c) table[c] = NAME_START | NAME_PART;
   table['_'] = NAME_START | NAME_PART;
   for (unsigned char c : {'\t', '\n', '\f', '\r', ' '}) table[c] = SPACE;
-  for (int c = '0'; c <= '9'; ++c) table[c] = NAME_PART;
+  for (int c = '0'; c <= '9'; ++c) table[c] = NAME_PART | DIGIT;
   for (unsigned char c : {'(', ')', '{', '}', ']', ',', ';', '#', '&', '|', '?', '@'}) {
     table[c] = PUNCTUATION;
   }
   return table;
 }();
 
-// The kind of each byte that BYTES marks as punctuation.
+constexpr std::array<Class, 256> CLASSES = [] {
+  std::array<Class, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    if (BYTES[c] & SPACE) table[c] = Class::Space;
+    if (BYTES[c] & NAME_START) table[c] = Class::Name;
+    if (BYTES[c] & PUNCTUATION) table[c] = Class::Punctuation;
+  }
+  for (unsigned char c : std::string_view(".:=<>+*/~%^[")) table[c] = Class::Operator;
+  table['-'] = Class::Dash;
+  return table;
+}();
+
+// The kind of each one-byte symbol.
 constexpr std::array<Tok, 256> PUNCTUATION_KINDS = [] {
   std::array<Tok, 256> table{};
   for (int c = 0; c < 128; ++c) {
     char ch = static_cast<char>(c);
-    if (BYTES[c] & PUNCTUATION) table[c] = classify_symbol(std::string_view(&ch, 1));
+    if (CLASSES[c] == Class::Punctuation || CLASSES[c] == Class::Operator ||
+        CLASSES[c] == Class::Dash) {
+      table[c] = classify_symbol(std::string_view(&ch, 1));
+    }
   }
   return table;
 }();
@@ -163,8 +181,8 @@ std::size_t space_run(const char* data, std::size_t pos, std::size_t size) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
     // Tab, line feed, vertical tab, form feed and carriage return are 9 to 13;
     // vertical tab is not whitespace to the lexer.
-    __m128i control = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)),
-                                    _mm_cmplt_epi8(v, _mm_set1_epi8(14)));
+    __m128i control =
+        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)), _mm_cmplt_epi8(v, _mm_set1_epi8(14)));
     control = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(11)), control);
     __m128i space = _mm_or_si128(control, _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(space));
@@ -196,10 +214,10 @@ Cursor::Cursor(std::string_view source, arena::Arena& arena_,
   lex(current_);
 }
 
-// Whitespace, line comments, names and the punctuation that no longer
-// operator begins with are cut here, exactly as the lexer cuts them: they are
-// most of the text, and a round trip through the lexer's general interface
-// costs more than the cut itself. Everything else goes to the lexer.
+// Whitespace, line comments, names and operators are cut here, exactly as the
+// lexer cuts them: they are most of the text, and a round trip through the
+// lexer's general interface costs more than the cut itself. Strings, numbers,
+// long brackets and everything else go to the lexer.
 void Cursor::lex(Token& out) {
   const char* data = source_.data();
   while (true) {
@@ -209,22 +227,25 @@ void Cursor::lex(Token& out) {
       return;
     }
     auto first = static_cast<unsigned char>(data[start]);
-    std::uint8_t cls = BYTES[first];
-    if (cls & SPACE) {
-      std::size_t run = space_run(data, start, source_.size());
-      lexer_.pos = std::min(start + run, limit_);
-      continue;
-    }
-    if (cls & NAME_START) {
-      std::size_t end = std::min(start + name_run(data, start, source_.size()), limit_);
+    auto at = [&](std::size_t i) -> char { return i < limit_ ? data[i] : '\0'; };
+    std::size_t end = start + 1;
+    Class cls = CLASSES[first];
+    if (cls == Class::Name) {
+      end = std::min(start + name_run(data, start, source_.size()), limit_);
       lexer_.pos = end;
       out.start = static_cast<std::uint32_t>(start);
       out.end = static_cast<std::uint32_t>(end);
       out.kind = classify_name(source_.substr(start, end - start));
       return;
     }
-    if (cls & PUNCTUATION) {
-      std::size_t end = start + 1;
+    if (cls == Class::Space) {
+      if (BYTES[static_cast<unsigned char>(at(end))] & SPACE) {
+        end = std::min(start + space_run(data, start, source_.size()), limit_);
+      }
+      lexer_.pos = end;
+      continue;
+    }
+    if (cls == Class::Punctuation) {
       // Stray continuation bytes (invalid UTF-8) join the symbol, as in the lexer.
       while (end < limit_ && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80) ++end;
       lexer_.pos = end;
@@ -233,11 +254,51 @@ void Cursor::lex(Token& out) {
       out.kind = end == start + 1 ? PUNCTUATION_KINDS[first] : Tok::OtherSymbol;
       return;
     }
-    if (first == '-' && start + 2 < limit_ && data[start + 1] == '-' && data[start + 2] != '[') {
-      const void* line_feed = std::memchr(data + start, '\n', limit_ - start);
-      lexer_.pos = line_feed ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - data)
-                             : limit_;
-      continue;
+    // The most common classes are tested first, outside the switch: a chain
+    // of tests predicts better than its jump table.
+    switch (cls) {
+      case Class::Dash:
+        if (at(end) == '-') {
+          if (at(end + 1) == '[') break;  // perhaps a long comment: the lexer decides
+          const void* line_feed = std::memchr(data + start, '\n', limit_ - start);
+          lexer_.pos = line_feed
+                           ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - data)
+                           : limit_;
+          continue;
+        }
+        [[fallthrough]];
+      case Class::Operator: {
+        // The three- and two-byte operators, else the one byte.
+        char second = at(end);
+        char third = at(end + 1);
+        if ((first == '.' && second == '.' && (third == '.' || third == '=')) ||
+            (first == '/' && second == '/' && third == '=')) {
+          end += 2;
+        } else if ((first == '.' && second == '.') || (first == '/' && second == '/') ||
+                   (first == '<' && second == '<') || (first == ':' && second == ':') ||
+                   (first == '-' && second == '>') ||
+                   (second == '=' && first != '.' && first != ':' && first != '[')) {
+          end += 1;
+        } else if ((first == '.' && BYTES[static_cast<unsigned char>(second)] & DIGIT) ||
+                   (first == '[' && (second == '[' || second == '='))) {
+          break;  // a number or perhaps a long bracket: the lexer decides
+        }
+        [[fallthrough]];
+      }
+      case Class::Punctuation:
+        // Stray continuation bytes join a one-byte symbol here too.
+        if (end == start + 1) {
+          while (end < limit_ && (static_cast<unsigned char>(data[end]) & 0xC0) == 0x80) ++end;
+        }
+        lexer_.pos = end;
+        out.start = static_cast<std::uint32_t>(start);
+        out.end = static_cast<std::uint32_t>(end);
+        out.kind = end == start + 1 ? PUNCTUATION_KINDS[first]
+                                    : classify_symbol(source_.substr(start, end - start));
+        return;
+      case Class::Space:
+      case Class::Name:
+      case Class::Other: break;
     }
     auto next = lexer_.next_token();
     if (!next) {
@@ -262,7 +323,8 @@ void Cursor::lex(Token& out) {
       }
       if (lexer_.pos > limit_) lexer_.pos = limit_;
       if (first == '-') continue;
-      out = {Tok::String, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(lexer_.pos)};
+      out = {Tok::String, static_cast<std::uint32_t>(start),
+             static_cast<std::uint32_t>(lexer_.pos)};
       return;
     }
     const lexer::Token& token = **next;

@@ -107,8 +107,8 @@ class Visitor {
 
 // Calls the visitor's hook for `node`, then, when it answers true, walks the
 // children in source order (a function's attributes are children of its
-// `ExprFunction`, so they come after the name of a function statement). Null children are skipped. Recursion is as deep as
-// the tree, which the parser keeps within `parser::MAX_DEPTH` levels or so.
+// `ExprFunction`, so they come after the name of a function statement). Null children are skipped.
+// Recursion is as deep as the tree, which the parser keeps within `parser::MAX_DEPTH` levels or so.
 void walk(const ast::Node& node, Visitor& visitor);
 
 }  // namespace tovix::luau::visitor
