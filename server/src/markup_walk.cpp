@@ -5,9 +5,6 @@
 #include <variant>
 #include <vector>
 
-#include <fmt/format.h>
-
-#include "markup/parser.h"
 #include "regions.h"
 #include "roblox/roblox.h"
 #include "unicode.h"
@@ -59,6 +56,47 @@ struct TextPlan {
     return plan;
   }
 };
+
+// Moves every offset of a tree parsed from a stretch of the source by the
+// stretch's start, so that they are the document's. Cheaper than parsing the
+// stretch again in the whole source, which gives the same tree.
+void shift(ast::Node& node, std::size_t base);
+
+void shift(std::vector<ast::Child>& children, std::size_t base) {
+  for (ast::Child& child : children) {
+    std::visit(
+        [&](auto& item) {
+          if constexpr (std::is_same_v<std::decay_t<decltype(item)>, ast::Node>) {
+            shift(item, base);
+          } else {
+            item.start += base;
+            item.end += base;
+          }
+        },
+        child.kind);
+  }
+}
+
+void shift(ast::Node& node, std::size_t base) {
+  if (auto* fragment = std::get_if<ast::Fragment>(&node.kind)) {
+    fragment->start += base;
+    fragment->end += base;
+    shift(fragment->children, base);
+    return;
+  }
+  auto& element = std::get<ast::Element>(node.kind);
+  element.start += base;
+  element.end += base;
+  for (ast::Attribute& attribute : element.attributes) {
+    std::visit(
+        [&](auto& item) {
+          item.start += base;
+          item.end += base;
+        },
+        attribute.kind);
+  }
+  shift(element.children, base);
+}
 
 }  // namespace
 
@@ -150,7 +188,8 @@ void Builder::anchor_before(std::string_view text, std::size_t at) {
 }
 
 bool Builder::attribute_key(std::string_view written, std::string_view key, std::size_t at) {
-  const std::string needle = fmt::format("{} = ", key);
+  std::string& needle = scratch_;
+  needle.assign(key).append(" = ");
   std::optional<std::size_t> found;
   const sourcemap::Range window = line_window(at, at + written.size());
   if (window.start <= window.end) found = find(needle, window.start, window.end);
@@ -186,18 +225,23 @@ void Builder::braced_expression(std::size_t from) {
 void Builder::expression(std::size_t start, std::size_t end) {
   if (end < start || !cuts_cleanly(source, start, end - start)) return;
   const std::string_view text = source.substr(start, end - start);
-  const std::vector<regions::Region> nested = regions::regions(text);
+  // Markup opens with `<`; most holes hold none and need no markup scan.
+  if (text.find('<') == std::string_view::npos) {
+    skip_to(text);
+    verbatim(start, text.size());
+    return;
+  }
+  std::vector<regions::Region> nested = regions::regions(text);
   skip_to(nested.empty() ? text : text.substr(0, nested.front().start));
   if (nested.empty()) {
     verbatim(start, text.size());
     return;
   }
   std::size_t previous = 0;
-  for (const regions::Region& region : nested) {
+  for (regions::Region& region : nested) {
     if (region.start > previous) verbatim(start + previous, region.start - previous);
-    // Parsed again in the whole source so that the tree's offsets are the
-    // document's.
-    if (auto parsed = tovix::markup::parser::parse_node(source, start + region.start)) node(parsed->node);
+    shift(region.node, start);
+    node(region.node);
     previous = region.end;
   }
   if (previous < text.size()) verbatim(start + previous, text.size() - previous);
@@ -220,15 +264,20 @@ void Builder::node(const ast::Node& markup) {
 
   // The class the element creates; none for a component or an unresolved name.
   std::optional<std::string> klass;
+  // The factory head "{create}(\"{class}\")(" that the generator writes.
+  auto anchor_head = [&](std::string_view name) {
+    scratch_.assign(factory).append("(\"").append(name).append("\")(");
+    anchor_before(scratch_, element.start);
+  };
   const auto resolved = resolver.resolve(element.name, element.start);
   if (!resolved) {
-    anchor_before(fmt::format("{}(\"{}\")(", factory, written), element.start);
+    anchor_head(written);
   } else if (const auto* cls = std::get_if<tovix::resolve::Resolution::Class>(&resolved->kind)) {
     klass = cls->name;
-    anchor_before(fmt::format("{}(\"{}\")(", factory, cls->name), element.start);
+    anchor_head(cls->name);
   } else if (const auto* unresolved =
                  std::get_if<tovix::resolve::Resolution::Unresolved>(&resolved->kind)) {
-    anchor_before(fmt::format("{}(\"{}\")(", factory, unresolved->name), element.start);
+    anchor_head(unresolved->name);
   } else {
     // A component is called under the name as written.
     std::size_t i = element.start + 1;
@@ -237,7 +286,8 @@ void Builder::node(const ast::Node& markup) {
     }
     const std::size_t n = written.size();
     if (source.substr(i).starts_with(written)) {
-      const std::string needle = fmt::format("{}(", written);
+      std::string& needle = scratch_;
+      needle.assign(written).append("(");
       if (at_cursor(needle)) {
         record(i, cursor, n);
       } else {
@@ -288,7 +338,8 @@ void Builder::node(const ast::Node& markup) {
             if (keyed) {
               (void)pass("true");
             } else {
-              (void)pass(fmt::format("{} = true", key));
+              scratch_.assign(key).append(" = true");
+              (void)pass(scratch_);
             }
           } else if constexpr (std::is_same_v<V, ast::AttributeValue::Literal>) {
             // The literal is the last bytes of the attribute, as written.

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "line_index.h"
@@ -76,6 +77,10 @@ struct Builder {
   bool pass(std::string_view text);
   // Maps the hole whose `{` is the first at or after `from`.
   void braced_expression(std::size_t from);
+
+  // Where needles are assembled, so that searches allocate only while it
+  // grows; each use ends before the walk goes deeper.
+  std::string scratch_;
 };
 
 // The offset of the first `needle` in `haystack`, present only when the rest
