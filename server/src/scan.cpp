@@ -23,6 +23,10 @@ using tovix::markup_scan::Scanner;
 // the compiler accepts nests markup this deeply.
 constexpr std::size_t MAX_HOLE_DEPTH = 256;
 
+// How often the search for a hole's end reads on past nested markup that
+// does not parse (half-typed) before it takes the hole as unclosed.
+constexpr std::size_t MAX_MARKUP_RETRIES = 4;
+
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool is_name_char(unsigned char c) {
@@ -42,12 +46,13 @@ std::size_t next_char(std::string_view text, std::size_t pos, std::size_t limit)
 // stretch ends). The hole's inside is walked as the compiler walks Luau, so
 // text in nested markup (an apostrophe, a backtick, "--") never reads as a
 // Luau string or comment. Markup that does not parse yet is read on as Luau
-// from the byte after its `<`. None when the brace is not closed or the Luau
-// inside does not lex.
+// from the byte after its `<`, a few times at most: each failed parse may
+// have read to the end of the text. None when the brace is not closed, the
+// Luau inside does not lex, or too much markup in it does not parse.
 std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
   std::size_t depth = 1;
   std::size_t base = open + 1;  // where the current walk began
-  while (true) {
+  for (std::size_t walks = 0; walks <= MAX_MARKUP_RETRIES; ++walks) {
     tovix::markup::walk::Walker walker(text.substr(base));
     std::size_t walked = 0;  // end of the last event, relative to `base`
     bool restarted = false;
@@ -75,6 +80,7 @@ std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
     }
     if (!restarted) return std::nullopt;
   }
+  return std::nullopt;
 }
 
 struct State {

@@ -187,6 +187,18 @@ TEST(Scan, HoleEndsSkipNestedMarkup) {
   });
 }
 
+// Thousands of holes nested in one another neither exhaust the stack nor
+// stop the scan: past a depth no compiled file reaches, a hole's inside is
+// no longer walked and the cursor is simply in a hole.
+TEST(Scan, DeeplyNestedHolesStillAnswer) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "<a>{";
+  text += "<b";
+  const Scan result = scan(text, text.size());
+  EXPECT_TRUE(std::holds_alternative<Hole>(result.context));
+  EXPECT_EQ(std::get<Hole>(result.context).end, text.size());
+}
+
 TEST(Scan, OpenTagsKeepTheirStarts) {
   const MarkedText fixture("local a = $<A>\n  $<B x={1}>\n    $<>^");
   const Scan result = scan(fixture.text, *fixture.cursor);
