@@ -376,7 +376,7 @@ struct Cursor {
     }
   }
 
-  // Step 8 of the dispatch: a multi-byte operator, else one whole character.
+  // Everything else: a multi-byte operator, else one whole character.
   // `peek` answers 0 past the end and no operator holds a NUL byte, so a
   // match never runs past the text.
   void scan_symbol(unsigned char c) {
