@@ -86,15 +86,13 @@ private:
 
 void blank_region(std::string& out, std::string_view region) {
   static constexpr std::string_view NIL = "nil";
-  for (std::size_t k = 0; k < region.size(); ++k) {
-    char c = region[k];
-    if (c == '\n') {
-      out.push_back('\n');
-    } else if (k < NIL.size()) {
-      out.push_back(NIL[k]);
-    } else {
-      out.push_back(' ');
-    }
+  std::size_t base = out.size();
+  out.append(region.size(), ' ');
+  char* blanked = out.data() + base;
+  for (std::size_t k = 0; k < NIL.size() && k < region.size(); ++k) blanked[k] = NIL[k];
+  // Line feeds stay where they stand, even in place of a letter.
+  for (std::size_t k = region.find('\n'); k != std::string_view::npos; k = region.find('\n', k + 1)) {
+    blanked[k] = '\n';
   }
 }
 
