@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "config/raw.h"
+#include "luau/ast.h"
 #include "luau/parser.h"
 #include "roblox/generated.h"
 #include "roblox/roblox.h"
@@ -48,12 +49,24 @@ void build_settings(raw::RawBuild&& build, Config& config) {
 }
 
 // Whether generated code can call the factory: the call that the code
-// generator emits must parse as Luau without any error.
+// generator emits must parse as Luau without any error, and as exactly that
+// call. (A clean parse alone would let "f)(g" through, which balances its
+// brackets against the probe's.)
 bool callable(std::string_view create) {
-  std::string probe = "local _ = (";
+  constexpr std::string_view BEFORE = "local _ = (";
+  std::string probe(BEFORE);
   probe += create;
   probe += "(\"Frame\")({}))";
-  return luau::parser::parse(probe).errors.empty();
+  const luau::parser::ParseResult parsed = luau::parser::parse(probe);
+  if (!parsed.errors.empty() || parsed.root == nullptr || parsed.root->body.size != 1) return false;
+  const auto* local = parsed.root->body[0]->as<luau::ast::StatLocal>();
+  if (local == nullptr || local->values.size != 1) return false;
+  const auto* group = local->values[0]->as<luau::ast::ExprGroup>();
+  const auto* props_call = group != nullptr ? group->expr->as<luau::ast::ExprCall>() : nullptr;
+  const auto* class_call = props_call != nullptr ? props_call->func->as<luau::ast::ExprCall>() : nullptr;
+  if (class_call == nullptr) return false;
+  const luau::ast::Span callee = class_call->func->span;
+  return callee.start == BEFORE.size() && callee.end == BEFORE.size() + create.size();
 }
 
 std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& config) {

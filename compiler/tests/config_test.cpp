@@ -186,6 +186,9 @@ TEST(ConfigChecks, Factory) {
   EXPECT_EQ(loaded("[factory]\ncreate = \"scope:New\"\n").create, "scope:New");
   EXPECT_EQ(loaded("[factory]\ncreate = \"ui.vide.create\"\n").create, "ui.vide.create");
   EXPECT_EQ(loaded("[factory]\ncreate = \"factories[1]\"\n").create, "factories[1]");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"make()\"\n").create, "make()");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"vide --[[the library]] .create\"\n").create,
+            "vide --[[the library]] .create");
   static const MessageCase cases[] = {
       {"blank", "[factory]\ncreate = \" \\u00a0 \"\n", "tovix.toml: [factory] create cannot be empty"},
       {"two dots", "[factory]\ncreate = \" vide..create \"\n",
@@ -202,6 +205,12 @@ TEST(ConfigChecks, Factory) {
        "function, as create, vide.create, or scope:New"},
       {"breaks out of the probe", "[factory]\ncreate = \"f)\"\n",
        "tovix.toml: [factory] create = \"f)\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
+      {"brackets balanced against the call", "[factory]\ncreate = \"f)(g\"\n",
+       "tovix.toml: [factory] create = \"f)(g\" is not something tovix can call; it has to name a function, as "
+       "create, vide.create, or scope:New"},
+      {"a call of its own", "[factory]\ncreate = \"f(x) g\"\n",
+       "tovix.toml: [factory] create = \"f(x) g\" is not something tovix can call; it has to name a function, as "
        "create, vide.create, or scope:New"},
       {"a number", "[factory]\ncreate = \"42\"\n",
        "tovix.toml: [factory] create = \"42\" is not something tovix can call; it has to name a function, as "
