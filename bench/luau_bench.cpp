@@ -106,6 +106,11 @@ void BM_ParseTypicalLuau(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(text.size()));
 }
-BENCHMARK(BM_ParseTypicalLuau)->Arg(4 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+// A small file, a large one (64 KiB) and a whole code base's worth.
+BENCHMARK(BM_ParseTypicalLuau)
+    ->Arg(4 << 10)
+    ->Arg(64 << 10)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

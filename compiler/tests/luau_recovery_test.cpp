@@ -177,6 +177,27 @@ TEST(LuauRecovery, ErrorsSayWhatWasExpectedAndWhere) {
   }
 }
 
+TEST(LuauRecovery, FactoryProbesParseOnlyWhenTheyNameSomethingCallable) {
+  // The configuration check parses `local _ = (<value>("Frame")({}))` and
+  // accepts the value when there is no error at all. (An empty value makes
+  // `(("Frame")({}))`, which is Luau; the check refuses it before parsing.)
+  struct Case {
+    std::string_view value;
+    bool clean;
+  };
+  const Case cases[] = {
+      {"create", true},   {"vide.create", true}, {"scope:New", true}, {"a.b.c", true},
+      {"vide.", false},   {"vide:", false},      {"a b", false},      {"1", false},
+      {"create)", false}, {"(", false},          {"local", false},    {"a:b.c", false},
+      {"f()", true},      {"t[1]", true},        {"`x`", false},      {"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "value: " << c.value);
+    std::string probe = "local _ = (" + std::string(c.value) + "(\"Frame\")({}))";
+    EXPECT_EQ(parse(probe).errors.empty(), c.clean) << errors(probe);
+  }
+}
+
 // A file that touches most of the grammar, cut at every byte.
 constexpr std::string_view SAMPLE = R"luau(--!strict
 @native local function f<T>(a: T, ...: number): (T, ...number)
