@@ -300,47 +300,55 @@ void Cursor::lex(Token& out) {
       case Class::Name:
       case Class::Other: break;
     }
-    auto next = lexer_.next_token();
-    if (!next) {
-      out = {Tok::Eof, static_cast<std::uint32_t>(limit_), static_cast<std::uint32_t>(limit_)};
-      return;
-    }
-    if (!*next) {
-      // Inside an interpolated string the holes lexed cleanly when the whole
-      // string did, so an error means the cursor looked past a hole's closing
-      // brace into the string's text: that is the end of the hole.
-      if (limit_ < source_.size()) {
-        lexer_.pos = limit_;
-        out = {Tok::Eof, static_cast<std::uint32_t>(limit_), static_cast<std::uint32_t>(limit_)};
-        return;
-      }
-      // An unterminated string or comment. The lexer has moved past what it
-      // scanned; a broken string still stands where a string stood.
-      error(static_cast<std::uint32_t>(next->error().offset), next->error().message);
-      if (lexer_.pos <= start) lexer_.pos = start + 1;
-      while (lexer_.pos < limit_ && (static_cast<unsigned char>(data[lexer_.pos]) & 0xC0) == 0x80) {
-        ++lexer_.pos;
-      }
-      if (lexer_.pos > limit_) lexer_.pos = limit_;
-      if (first == '-') continue;
-      out = {Tok::String, static_cast<std::uint32_t>(start),
-             static_cast<std::uint32_t>(lexer_.pos)};
-      return;
-    }
-    const lexer::Token& token = **next;
-    out.start = static_cast<std::uint32_t>(token.start);
-    out.end = static_cast<std::uint32_t>(token.end);
-    std::string_view text = source_.substr(token.start, token.end - token.start);
-    switch (token.kind) {
-      case lexer::TokenKind::Whitespace:
-      case lexer::TokenKind::Comment: continue;
-      case lexer::TokenKind::Name: out.kind = classify_name(text); return;
-      case lexer::TokenKind::Number: out.kind = Tok::Number; return;
-      case lexer::TokenKind::String: out.kind = Tok::String; return;
-      case lexer::TokenKind::InterpolatedString: out.kind = Tok::InterpString; return;
-      case lexer::TokenKind::Symbol: out.kind = classify_symbol(text); return;
-    }
+    if (lex_other(out, start)) return;
   }
+}
+
+// What the lexer itself cuts: strings, numbers, long brackets and comments,
+// other characters, and the errors of unterminated constructs. False when the
+// token was trivia and the caller must go on.
+bool Cursor::lex_other(Token& out, std::size_t start) {
+  const char* data = source_.data();
+  auto next = lexer_.next_token();
+  if (!next) {
+    out = {Tok::Eof, static_cast<std::uint32_t>(limit_), static_cast<std::uint32_t>(limit_)};
+    return true;
+  }
+  if (!*next) {
+    // Inside an interpolated string the holes lexed cleanly when the whole
+    // string did, so an error means the cursor looked past a hole's closing
+    // brace into the string's text: that is the end of the hole.
+    if (limit_ < source_.size()) {
+      lexer_.pos = limit_;
+      out = {Tok::Eof, static_cast<std::uint32_t>(limit_), static_cast<std::uint32_t>(limit_)};
+      return true;
+    }
+    // An unterminated string or comment. The lexer has moved past what it
+    // scanned; a broken string still stands where a string stood.
+    error(static_cast<std::uint32_t>(next->error().offset), next->error().message);
+    if (lexer_.pos <= start) lexer_.pos = start + 1;
+    while (lexer_.pos < limit_ && (static_cast<unsigned char>(data[lexer_.pos]) & 0xC0) == 0x80) {
+      ++lexer_.pos;
+    }
+    if (lexer_.pos > limit_) lexer_.pos = limit_;
+    if (data[start] == '-') return false;
+    out = {Tok::String, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(lexer_.pos)};
+    return true;
+  }
+  const lexer::Token& token = **next;
+  out.start = static_cast<std::uint32_t>(token.start);
+  out.end = static_cast<std::uint32_t>(token.end);
+  std::string_view text = source_.substr(token.start, token.end - token.start);
+  switch (token.kind) {
+    case lexer::TokenKind::Whitespace:
+    case lexer::TokenKind::Comment: return false;
+    case lexer::TokenKind::Name: out.kind = classify_name(text); return true;
+    case lexer::TokenKind::Number: out.kind = Tok::Number; return true;
+    case lexer::TokenKind::String: out.kind = Tok::String; return true;
+    case lexer::TokenKind::InterpolatedString: out.kind = Tok::InterpString; return true;
+    case lexer::TokenKind::Symbol: out.kind = classify_symbol(text); return true;
+  }
+  return true;
 }
 
 const Token& Cursor::peek() {

@@ -238,6 +238,7 @@ class Cursor {
  private:
   // The next significant token, written in place.
   void lex(Token& out);
+  [[gnu::noinline]] bool lex_other(Token& out, std::size_t start);
   void report_depth();
 
   std::string_view source_;
