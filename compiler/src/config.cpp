@@ -209,6 +209,20 @@ std::string Casing::apply(std::string_view name) const {
   std::string out;
   out.reserve(name.size() + name.size() / 2);
   if (name.empty()) return out;
+  // Roblox names are ASCII: the same rule on bytes, without decoding.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const char c = name[i];
+      const bool word_start = i > 0 && (((lower(name[i - 1]) || digit(name[i - 1])) && upper(c)) ||
+                                        (upper(name[i - 1]) && upper(c) && i + 1 < name.size() && lower(name[i + 1])));
+      if (word_start && value_ == SnakeCase) out.push_back('_');
+      out.push_back(word_start && value_ == CamelCase ? c : upper(c) ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    return out;
+  }
   // One pass with one character of lookahead: a word starts at a capital
   // after a lower-case letter or digit, or at the last capital of a run when
   // a lower-case letter follows.
