@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "markup/parser.h"
 #include "regions.h"
 #include "roblox/roblox.h"
 #include "unicode.h"
@@ -248,6 +249,16 @@ void Builder::expression(std::size_t start, std::size_t end) {
 }
 
 void Builder::node(const ast::Node& markup) {
+  // Markup nested through holes is parsed one hole at a time, so the
+  // parser's own bound does not hold across holes; the compiler refuses
+  // deeper nesting, so nothing it accepts is cut off here.
+  if (depth_ >= tovix::markup::parser::MAX_DEPTH) return;
+  ++depth_;
+  walk_node(markup);
+  --depth_;
+}
+
+void Builder::walk_node(const ast::Node& markup) {
   if (const auto* fragment = std::get_if<ast::Fragment>(&markup.kind)) {
     for (const ast::Child& child : fragment->children) {
       if (const auto* inner = std::get_if<ast::Node>(&child.kind)) {

@@ -77,6 +77,11 @@ struct Builder {
   bool pass(std::string_view text);
   // Maps the hole whose `{` is the first at or after `from`.
   void braced_expression(std::size_t from);
+  // `node` below the nesting bound.
+  void walk_node(const tovix::markup::ast::Node& node);
+
+  // Elements and fragments being walked, across holes.
+  std::size_t depth_ = 0;
 
   // Where needles are assembled, so that searches allocate only while it
   // grows; each use ends before the walk goes deeper.

@@ -187,6 +187,19 @@ TEST(MapBuilder, ReadHelperHeaderIsMeasured) {
          "function() return `{__tovix_read([a])}{__tovix_read([b])}` end }))[\n]"});
 }
 
+// Markup nested through holes far deeper than the compiler accepts: the walk
+// stops at the nesting bound instead of running out of stack.
+TEST(MapBuilder, DeepNestingThroughHoles) {
+  constexpr int levels = 20000;
+  std::string source = "local x = ";
+  for (int i = 0; i < levels; ++i) source += "<A x={";
+  source += "1";
+  for (int i = 0; i < levels; ++i) source += "}/>";
+  source += "\n";
+  const SourceMap map = build(source, source, {});
+  for (const sourcemap::Run& run : map.runs()) EXPECT_EQ(run.source, run.output);
+}
+
 }  // namespace
 }  // namespace tovix_lsp::map_builder
 
