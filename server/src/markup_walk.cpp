@@ -248,6 +248,32 @@ void Builder::expression(std::size_t start, std::size_t end) {
   if (previous < text.size()) verbatim(start + previous, text.size() - previous);
 }
 
+const Builder::ElementKind& Builder::kind_of(const ast::Element& element, const std::string& written) {
+  if (const auto it = elements_.find(written); it != elements_.end()) return it->second;
+  ElementKind kind{ElementKind::Is::Unresolved, written, false};
+  // The compiler writes the factory head with the name as written for a
+  // name that does not resolve.
+  if (const auto resolved = resolver.resolve(element.name, element.start)) {
+    if (const auto* cls = std::get_if<tovix::resolve::Resolution::Class>(&resolved->kind)) {
+      kind = {ElementKind::Is::Class, cls->name, tovix::roblox::has_text_property(cls->name)};
+    } else if (const auto* other = std::get_if<tovix::resolve::Resolution::Unresolved>(&resolved->kind)) {
+      kind.name = other->name;
+    } else {
+      kind.is = ElementKind::Is::Component;
+    }
+  }
+  return elements_.emplace(written, std::move(kind)).first->second;
+}
+
+std::string_view Builder::member_of(std::string_view klass, std::string_view written, std::size_t at) {
+  key_.assign(klass).push_back('\0');
+  key_.append(written);
+  if (const auto it = members_.find(key_); it != members_.end()) return it->second;
+  auto member = resolver.resolve_attribute(klass, written, at);
+  // A member the class lacks is still written under its written name.
+  return members_.emplace(key_, member ? std::move(*member) : std::string(written)).first->second;
+}
+
 void Builder::node(const ast::Node& markup) {
   // Markup nested through holes is parsed one hole at a time, so the
   // parser's own bound does not hold across holes; the compiler refuses
@@ -273,22 +299,16 @@ void Builder::walk_node(const ast::Node& markup) {
   const std::string written = element.name.as_written();
   const std::string_view factory = resolver.config.create;
 
-  // The class the element creates; none for a component or an unresolved name.
-  std::optional<std::string> klass;
   // The factory head "{create}(\"{class}\")(" that the generator writes.
   auto anchor_head = [&](std::string_view name) {
     scratch_.assign(factory).append("(\"").append(name).append("\")(");
     anchor_before(scratch_, element.start);
   };
-  const auto resolved = resolver.resolve(element.name, element.start);
-  if (!resolved) {
-    anchor_head(written);
-  } else if (const auto* cls = std::get_if<tovix::resolve::Resolution::Class>(&resolved->kind)) {
-    klass = cls->name;
-    anchor_head(cls->name);
-  } else if (const auto* unresolved =
-                 std::get_if<tovix::resolve::Resolution::Unresolved>(&resolved->kind)) {
-    anchor_head(unresolved->name);
+  const ElementKind& kind = kind_of(element, written);
+  // The class the element creates; none for a component or an unresolved name.
+  const std::string* klass = kind.is == ElementKind::Is::Class ? &kind.name : nullptr;
+  if (kind.is != ElementKind::Is::Component) {
+    anchor_head(kind.name);
   } else {
     // A component is called under the name as written.
     std::size_t i = element.start + 1;
@@ -318,7 +338,7 @@ void Builder::walk_node(const ast::Node& markup) {
 
   bool text_mode = false;
   TextPlan plan;
-  if (klass && tovix::roblox::has_text_property(*klass)) {
+  if (klass && kind.has_text) {
     bool t = false, e = false, n = false;
     for (const ast::Child& child : element.children) {
       t = t || std::holds_alternative<ast::Child::Text>(child.kind);
@@ -337,10 +357,7 @@ void Builder::walk_node(const ast::Node& markup) {
     const auto& named = std::get<ast::Attribute::Named>(attribute.kind);
     // In text mode the text content replaces a written Text attribute.
     if (text_mode && named.name == "Text") continue;
-    std::string key = named.name;
-    if (klass) {
-      if (auto member = resolver.resolve_attribute(*klass, named.name, named.start)) key = std::move(*member);
-    }
+    const std::string_view key = klass ? member_of(*klass, named.name, named.start) : named.name;
     const bool keyed = attribute_key(named.name, key, named.start);
     std::visit(
         [&](const auto& value) {

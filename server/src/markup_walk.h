@@ -12,7 +12,9 @@
 
 #include <cstddef>
 #include <optional>
+#include <functional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 
 #include "line_index.h"
@@ -79,6 +81,24 @@ struct Builder {
   void braced_expression(std::size_t from);
   // `node` below the nesting bound.
   void walk_node(const tovix::markup::ast::Node& node);
+
+  // What an element name stands for, as the generator sees it; resolving is
+  // the same for every element of one name, so each name is resolved once.
+  struct ElementKind {
+    enum class Is { Class, Component, Unresolved };
+    Is is = Is::Unresolved;
+    std::string name;       // the class, or the name written in the factory head
+    bool has_text = false;  // a class with a Text property
+  };
+  const ElementKind& kind_of(const tovix::markup::ast::Element& element, const std::string& written);
+  // The member an attribute of `klass` is written under, resolved once per
+  // class and name.
+  std::string_view member_of(std::string_view klass, std::string_view written, std::size_t at);
+
+  using Names = std::unordered_map<std::string, std::string, tovix::resolve::NameHash, std::equal_to<>>;
+  std::unordered_map<std::string, ElementKind, tovix::resolve::NameHash, std::equal_to<>> elements_;
+  Names members_;   // class, NUL, attribute name -> member
+  std::string key_;  // where member keys are assembled
 
   // Elements and fragments being walked, across holes.
   std::size_t depth_ = 0;
