@@ -70,7 +70,7 @@ class Document {
 class Documents {
  public:
   // The document stored under exactly `uri`, or null. The pointer stays
-  // valid until that document is opened again, changed or closed.
+  // valid, and shows the document's current state, until it is closed.
   [[nodiscard]] const Document* get(std::string_view uri) const;
 
   // Stores a document, replacing any under the same URI.
