@@ -107,6 +107,38 @@ Analysis analyse(std::string_view text, std::optional<Compiled> previous = std::
   return Analysis::run(doc, project, std::move(previous));
 }
 
+TEST(Analysis, CompilesAndReportsInOrder) {
+  auto result = analyse("local create = vide.create\nlocal a = <Txtlabel Text=\"x\" />\nlocal b = <Frame Sise={1} />\n");
+  ASSERT_TRUE(result.compiled);
+  EXPECT_FALSE(result.stale);
+  EXPECT_EQ(result.compiled->version, 7);
+  EXPECT_EQ(result.compiled->lines, 4u);
+  ASSERT_EQ(result.diagnostics.size(), 2u);
+  EXPECT_EQ(result.diagnostics[0]["message"], "<Txtlabel> is not a Roblox class and is not defined");
+  EXPECT_EQ(result.diagnostics[0]["relatedInformation"][0]["message"], "did you mean <TextLabel>?");
+  EXPECT_EQ(result.diagnostics[0]["data"]["candidates"], json::array({"TextLabel"}));
+  EXPECT_EQ(result.diagnostics[1]["message"], "Frame has no property or event named Sise");
+  EXPECT_EQ(result.diagnostics[1]["data"]["kind"], "member");
+}
+
+TEST(Analysis, FatalErrorKeepsTheLastOutputWhileTheLineCountHolds) {
+  auto good = analyse("local create = vide.create\nlocal a = <Frame />\nreturn a\n");
+  ASSERT_TRUE(good.compiled);
+  std::string code = good.compiled->code;
+
+  auto same_lines = analyse("local create = vide.create\nlocal a = <Frame>\nreturn a\n", good.compiled);
+  ASSERT_EQ(same_lines.diagnostics.size(), 1u);
+  EXPECT_EQ(same_lines.diagnostics[0]["severity"], 1);
+  ASSERT_TRUE(same_lines.compiled);
+  EXPECT_TRUE(same_lines.stale);
+  EXPECT_EQ(same_lines.compiled->code, code);
+  EXPECT_EQ(same_lines.compiled->version, 7);
+
+  auto more_lines = analyse("local create = vide.create\nlocal a = <Frame>\n\nreturn a\n", same_lines.compiled);
+  EXPECT_FALSE(more_lines.compiled);
+  EXPECT_FALSE(more_lines.stale);
+}
+
 TEST(Analysis, ConfigurationErrorComesFirst) {
   project::Project project = project::Project::bare("/tmp");
   project.config_error = "tovix.toml: something";

@@ -96,6 +96,31 @@ TEST(Sync, DiagnosticsFollowEveryEdit) {
   EXPECT_EQ(lsp.wait(), 0);
 }
 
+TEST(Sync, MarkupDiagnosticsCarryHelpAndQuickFixData) {
+  LspProcess lsp(BINARY, {});
+  start(lsp);
+  const std::string uri = "file:///tmp/tovix-e2e/ui.tovix";
+  lsp.send(notification("textDocument/didOpen",
+                        {{"textDocument",
+                          {{"uri", uri}, {"version", 1}, {"text", "local create = vide.create\nreturn <Txtlabel Text=\"é\" />\n"}}}}));
+  auto d = diagnostics_of(lsp, uri);
+  ASSERT_TRUE(d);
+  EXPECT_EQ((*d)["params"]["diagnostics"].dump(),
+            R"([{"data":{"candidates":["TextLabel"],"kind":"element","range":{"end":{"character":16,"line":1},)"
+            R"("start":{"character":8,"line":1}}},"message":"<Txtlabel> is not a Roblox class and is not defined",)"
+            R"("range":{"end":{"character":16,"line":1},"start":{"character":7,"line":1}},"relatedInformation":)"
+            R"([{"location":{"range":{"end":{"character":16,"line":1},"start":{"character":7,"line":1}},)"
+            R"("uri":"file:///tmp/tovix-e2e/ui.tovix"},"message":"did you mean <TextLabel>?"}],"severity":1,)"
+            R"("source":"tovix"}])");
+  // Fix the name: no diagnostics left.
+  lsp.send(did_change(uri, 2, json::array({change(1, 8, 1, 16, "TextLabel")})));
+  auto fixed = diagnostics_of(lsp, uri);
+  ASSERT_TRUE(fixed);
+  EXPECT_EQ((*fixed)["params"]["diagnostics"], json::array());
+  lsp.close_stdin();
+  EXPECT_EQ(lsp.wait(), 0);
+}
+
 TEST(Sync, BadInputLosesNothingAndTheServerGoesOn) {
   LspProcess lsp(BINARY, {});
   start(lsp);
