@@ -31,12 +31,13 @@ json did_change(const std::string& uri, int version, json changes) {
 }
 
 // Waits for the diagnostics of `uri`; other messages are kept in `skipped`.
+// The timeout is generous: sanitizer builds compile a large document slowly.
 std::optional<json> diagnostics_of(LspProcess& lsp, const std::string& uri, std::vector<json>* skipped = nullptr) {
   return lsp.receive_until(
       [&](const json& m) {
         return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == uri;
       },
-      skipped);
+      skipped, std::chrono::seconds(120));
 }
 
 void start(LspProcess& lsp) {
