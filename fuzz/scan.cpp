@@ -1,13 +1,15 @@
 // Scans random text (made valid UTF-8, as documents always are) at every
 // character boundary and checks that every offset and text the scan answers
 // lies inside the text, on a character boundary, and matches the text there;
-// the regions and `braced` are checked the same way.
+// the regions and `braced` are checked the same way. Scanning all cursors
+// in one walk must agree with scanning each alone.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "regions.h"
 #include "scan.h"
@@ -68,9 +70,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = tovix_lsp::utf8_text::to_valid(
       std::string_view(reinterpret_cast<const char*>(data), size));
 
-  for (std::size_t cursor = 0; cursor <= text.size(); ++cursor) {
-    if (!boundary(text, cursor)) continue;
-    check_scan(text, cursor, scan(text, cursor));
+  std::vector<std::size_t> cursors;
+  for (std::size_t cursor = 0; cursor <= text.size(); ++cursor)
+    if (boundary(text, cursor)) cursors.push_back(cursor);
+  const std::vector<Scan> all = scan_all(text, cursors);
+
+  for (std::size_t i = 0; i < cursors.size(); ++i) {
+    const std::size_t cursor = cursors[i];
+    const Scan one = scan(text, cursor);
+    check_scan(text, cursor, one);
+    // One walk for all cursors, and a walk that goes on to the end, agree
+    // with the walk that stops after the cursor.
+    check(all[i] == one);
+    const std::size_t with_end[] = {cursor, text.size()};
+    check(scan_all(text, with_end).front() == one);
     if (auto name = closing_tag(text, cursor)) check(cursor > 0 && text[cursor - 1] == '>');
     if (auto span = tovix_lsp::regions::braced(text, cursor)) {
       check(cursor < span->first && span->first < span->second && span->second < text.size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <variant>
 
@@ -83,28 +84,61 @@ std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
   return std::nullopt;
 }
 
-struct State {
-  std::string_view text;
+// What the walk found for one cursor.
+struct Slot {
   std::size_t cursor = 0;
-  std::vector<OpenTag> open;
   std::vector<OpenTag> recorded_open;
   std::optional<Context> recorded;
-  std::size_t hole_depth = 0;
   std::size_t records = 0;  // how many records were made
   // The number of the `Hole` record of the hole whose inside is being walked
   // (none: 0). Until something inside records, that record only says "in
   // Luau code", so the fill-in contexts of markup inside the hole replace it.
   std::size_t enclosing_hole = 0;
+};
 
-  void record(Context context) {
-    recorded = std::move(context);
-    recorded_open = open;
-    ++records;
+// One walk that answers for any number of cursors: every record is made for
+// the cursors inside the range it covers, so each cursor ends with what a
+// walk for it alone would have recorded.
+struct State {
+  std::string_view text;
+  std::vector<Slot> slots;  // by cursor, ascending and distinct
+  std::vector<OpenTag> open;
+  std::size_t hole_depth = 0;
+
+  // The slots whose cursor lies in [lo, hi].
+  std::span<Slot> within(std::size_t lo, std::size_t hi) {
+    if (lo > hi) return {};
+    auto first = std::lower_bound(slots.begin(), slots.end(), lo,
+                                  [](const Slot& s, std::size_t c) { return s.cursor < c; });
+    auto last = first;
+    while (last != slots.end() && last->cursor <= hi) ++last;
+    return {first, last};
+  }
+
+  // The last cursor; the walk records nothing for a construct starting after it.
+  std::size_t last_cursor() const { return slots.empty() ? 0 : slots.back().cursor; }
+
+  void record(Slot& slot, Context context) {
+    slot.recorded = std::move(context);
+    slot.recorded_open = open;
+    ++slot.records;
   }
 
   // A context that applies only where no better one was recorded.
-  void record_if_none(Context context) {
-    if (!recorded || (enclosing_hole != 0 && records == enclosing_hole)) record(std::move(context));
+  void record_if_none(Slot& slot, Context context) {
+    if (!slot.recorded || (slot.enclosing_hole != 0 && slot.records == slot.enclosing_hole)) {
+      record(slot, std::move(context));
+    }
+  }
+
+  // `make(cursor)` recorded for every cursor in [lo, hi].
+  template <typename Make>
+  void record_in(std::size_t lo, std::size_t hi, Make make) {
+    for (Slot& slot : within(lo, hi)) record(slot, make(slot.cursor));
+  }
+  template <typename Make>
+  void record_if_none_in(std::size_t lo, std::size_t hi, Make make) {
+    for (Slot& slot : within(lo, hi)) record_if_none(slot, make(slot.cursor));
   }
 
   Children children() const {
@@ -131,6 +165,7 @@ struct State {
         return;
       }
       const Token token = **next;
+      if (hole_depth == 0 && token.start > last_cursor()) return;
       if (scanner.feed(token, lexer)) scanner.resume(lexer, markup(token.start, to));
     }
   }
@@ -139,6 +174,7 @@ struct State {
   void bytes(std::size_t from, std::size_t to) {
     std::size_t i = from;
     while (i < to) {
+      if (hole_depth == 0 && i > last_cursor()) return;
       if (text[i] == '<' && i + 1 < text.size()) {
         const auto c = static_cast<unsigned char>(text[i + 1]);
         if (is_ascii_letter(c) || c == '_' || c == '/' || c == '>') {
@@ -154,17 +190,20 @@ struct State {
   std::size_t hole(std::size_t o, std::size_t to) {
     const auto close = hole_end(text.substr(0, to), o);
     const std::size_t e = close ? *close : to;
-    const std::size_t outer_hole = enclosing_hole;
-    if (o + 1 <= cursor && cursor <= e) {
-      record(Hole{o + 1, e});
-      enclosing_hole = records;
+    const std::span<Slot> inside = within(o + 1, e);
+    std::vector<std::size_t> outer_holes;
+    outer_holes.reserve(inside.size());
+    for (Slot& slot : inside) {
+      outer_holes.push_back(slot.enclosing_hole);
+      record(slot, Hole{o + 1, e});
+      slot.enclosing_hole = slot.records;
     }
     if (hole_depth < MAX_HOLE_DEPTH) {
       ++hole_depth;
       luau(o + 1, e);
       --hole_depth;
     }
-    enclosing_hole = outer_hole;
+    for (std::size_t i = 0; i < inside.size(); ++i) inside[i].enclosing_hole = outer_holes[i];
     return std::min(e + 1, to);
   }
 
@@ -178,7 +217,7 @@ struct State {
     const std::size_t depth = open.size();
     std::size_t p = from;
     while (p < to) {
-      if (cursor == p) record_if_none(children());
+      record_if_none_in(p, p, [&](std::size_t) { return children(); });
       const std::string_view rest = text.substr(p, to - p);
       std::size_t e = 0;
 
@@ -189,7 +228,7 @@ struct State {
       } else if (rest.starts_with("</")) {
         std::size_t j = p + 2;
         while (j < to && is_name_char(static_cast<unsigned char>(text[j]))) ++j;
-        if (p + 2 <= cursor && cursor <= j) record(TagName{slice(p + 2, cursor), p + 2, true});
+        record_in(p + 2, j, [&](std::size_t c) { return TagName{slice(p + 2, c), p + 2, true}; });
         // Names are not compared: any closing tag closes the innermost.
         if (!open.empty()) open.pop_back();
         const std::size_t gt = text.substr(j, to - j).find('>');
@@ -198,7 +237,7 @@ struct State {
       } else if (rest[0] == '<') {
         std::size_t j = p + 1;
         while (j < to && is_name_char(static_cast<unsigned char>(text[j]))) ++j;
-        if (p < cursor && cursor <= j) record(TagName{slice(p + 1, cursor), p + 1, false});
+        record_in(p + 1, j, [&](std::size_t c) { return TagName{slice(p + 1, c), p + 1, false}; });
         if (j == p + 1) {
           if (j < to && text[j] == '>') {
             open.push_back(OpenTag{"", p});
@@ -217,12 +256,12 @@ struct State {
       } else {
         const std::size_t stop = rest.find_first_of("<{");
         const std::size_t r = stop == std::string_view::npos ? to : p + stop;
-        if (p <= cursor && cursor <= r) record(children());
+        record_in(p, r, [&](std::size_t) { return children(); });
         e = std::max(p + 1, r);
       }
       p = e;
     }
-    if (p <= cursor && cursor <= to) record_if_none(children());
+    record_if_none_in(p, to, [&](std::size_t) { return children(); });
     return to;
   }
 
@@ -237,7 +276,7 @@ struct State {
     std::size_t w = j;
     while (true) {
       if (w >= to) {
-        if (j < cursor && cursor <= to) record_if_none(AttributeName{name, "", to});
+        record_if_none_in(j + 1, to, [&](std::size_t) { return AttributeName{name, "", to}; });
         return {to, false};
       }
       const auto c = static_cast<unsigned char>(text[w]);
@@ -248,7 +287,7 @@ struct State {
       }
       if (tovix::whitespace::is_ascii_whitespace(c)) {
         ++w;
-        if (cursor == w) record(AttributeName{name, "", cursor});
+        record_in(w, w, [&](std::size_t c) { return AttributeName{name, "", c}; });
       } else if (c == '{') {
         w = hole(w, to);
       } else if (is_ascii_letter(c) || c == '_') {
@@ -263,9 +302,7 @@ struct State {
   std::size_t attribute(const std::string& element, std::size_t w, std::size_t to) {
     std::size_t a = w;
     while (a < to && is_name_char(static_cast<unsigned char>(text[a]))) ++a;
-    if (w <= cursor && cursor <= a) {
-      record(AttributeName{element, slice(w, std::min(a, cursor)), w});
-    }
+    record_in(w, a, [&](std::size_t c) { return AttributeName{element, slice(w, std::min(a, c)), w}; });
     std::size_t s = a;
     while (s < to && text[s] == ' ') ++s;
     if (s >= to || text[s] != '=') return a;  // no value: the spaces are walked as whitespace
@@ -279,9 +316,7 @@ struct State {
         k = text[k] == '\\' && k + 1 < to ? next_char(text, k + 1, to) : k + 1;
       }
       const std::size_t stop = std::min(k, to);
-      if (v + 1 <= cursor && cursor <= stop) {
-        record(AttributeValue{element, slice(w, a)});
-      }
+      record_in(v + 1, stop, [&](std::size_t) { return AttributeValue{element, slice(w, a)}; });
       return std::min(stop + 1, to);
     }
     if (first == '{') return hole(v, to);
@@ -291,11 +326,31 @@ struct State {
 
 }  // namespace
 
-Scan scan(std::string_view text, std::size_t cursor) {
-  State state{text, cursor, {}, {}, std::nullopt, 0, 0, 0};
+std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors) {
+  State state{text, {}, {}, 0};
+  state.slots.resize(cursors.size());
+  for (std::size_t i = 0; i < cursors.size(); ++i) state.slots[i].cursor = cursors[i];
+  std::sort(state.slots.begin(), state.slots.end(),
+            [](const Slot& a, const Slot& b) { return a.cursor < b.cursor; });
+  state.slots.erase(std::unique(state.slots.begin(), state.slots.end(),
+                                [](const Slot& a, const Slot& b) { return a.cursor == b.cursor; }),
+                    state.slots.end());
   state.luau(0, text.size());
-  if (!state.recorded) return Scan{{}, Luau{}};
-  return Scan{std::move(state.recorded_open), std::move(*state.recorded)};
+  std::vector<Scan> out;
+  out.reserve(cursors.size());
+  for (std::size_t cursor : cursors) {
+    Slot& slot = *state.within(cursor, cursor).begin();
+    if (!slot.recorded) {
+      out.push_back(Scan{{}, Luau{}});
+    } else {
+      out.push_back(Scan{slot.recorded_open, *slot.recorded});
+    }
+  }
+  return out;
+}
+
+Scan scan(std::string_view text, std::size_t cursor) {
+  return std::move(scan_all(text, std::span<const std::size_t>(&cursor, 1)).front());
 }
 
 std::optional<std::string> closing_tag(std::string_view text, std::size_t offset) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -67,6 +68,7 @@ using Context = std::variant<Luau, Hole, TagName, AttributeName, AttributeValue,
 struct Scan {
   std::vector<OpenTag> open;  // outermost first; empty when nothing was recorded
   Context context;
+  friend bool operator==(const Scan&, const Scan&) = default;
 };
 
 // The context at byte offset `cursor`, which must be a character boundary of
@@ -74,6 +76,11 @@ struct Scan {
 // fails: unterminated comments, tags, quotes and holes end at the end of
 // their stretch, and after a lexer error the Luau is walked byte by byte.
 [[nodiscard]] Scan scan(std::string_view text, std::size_t cursor);
+
+// `scan` at each of `cursors` (in any order, repeats allowed), answered in
+// their order by one walk of the text: what a run of analyses needs for
+// many diagnostics at once.
+[[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors);
 
 // The name of the element to close when a `>` has just been typed before
 // `offset`: the innermost element open there, unless its closing tag already

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "marked_text.h"
 
@@ -206,6 +207,33 @@ TEST(Scan, OpenTagsKeepTheirStarts) {
   EXPECT_EQ(result.open[0], (OpenTag{"A", fixture.marks[0]}));
   EXPECT_EQ(result.open[1], (OpenTag{"B", fixture.marks[1]}));
   EXPECT_EQ(result.open[2], (OpenTag{"", fixture.marks[2]}));
+}
+
+// One walk for many cursors answers what a walk for each alone does, and a
+// walk that stops after its cursor answers what a walk of the whole text
+// does (a cursor at the end keeps the second walk going).
+TEST(Scan, AllCursorsAtOnceAgreeWithOneAtATime) {
+  const char* texts[] = {
+      "local a = <Frame Size={UDim2.new(1, 0)} Visible>\n  <TextLabel Text=\"hi\"/>\n  {cond and <A x='1'/>}\n</Frame>\n",
+      "<A><B></B>{<C d={e}>Don't {f}</C>}</A> < b > c\n<ui.Card ",
+      "local s = 'unterminated\n<Frame a={1\n<>text</> <!-- c --> </A",
+      "x = 1 --[[ <Frame> ]] y = <Z {...p} k=\"v\">{`t{1}`}</Z>",
+      "<\xC3\xA9> <Fr\xC3\xA9" "ame a=\"\xE2\x82\xAC\"/>",
+      "",
+  };
+  for (std::string_view text : texts) {
+    SCOPED_TRACE(text);
+    std::vector<std::size_t> cursors;
+    for (std::size_t c = 0; c <= text.size() + 1; ++c) cursors.push_back(c);
+    const std::vector<Scan> all = scan_all(text, cursors);
+    ASSERT_EQ(all.size(), cursors.size());
+    for (std::size_t c : cursors) {
+      SCOPED_TRACE(c);
+      EXPECT_EQ(all[c], scan(text, c));
+      const std::size_t with_end[] = {c, text.size()};
+      EXPECT_EQ(scan_all(text, with_end).front(), scan(text, c));
+    }
+  }
 }
 
 TEST(ClosingTag, AnswersTheInnermostOpenElement) {
