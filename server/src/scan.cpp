@@ -188,7 +188,12 @@ struct State {
 
   // The hole whose `{` is at `o`; returns the offset after it.
   std::size_t hole(std::size_t o, std::size_t to) {
-    const auto close = hole_end(text.substr(0, to), o);
+    auto close = hole_end(text.substr(0, to), o);
+    // Where nested markup cannot be walked, the plain brace match still
+    // finds a closing brace that a few half-typed tags hide from the walk.
+    if (!close) {
+      if (auto plain = tovix::lexer::find_matching_brace(text.substr(0, to), o)) close = *plain;
+    }
     const std::size_t e = close ? *close : to;
     const std::span<Slot> inside = within(o + 1, e);
     std::vector<std::size_t> outer_holes;

@@ -183,6 +183,9 @@ TEST(Scan, HoleEndsSkipNestedMarkup) {
       // Nested markup that does not parse yet is read on as Luau.
       {"<A>{c and <B x=^}</A>", "AttributeName B '' @^ in A"},
       {"<A>{c and <B x ^}</A>", "AttributeName B '' @^ in A"},
+      // Too much half-typed markup for the walk: the plain brace match
+      // still ends the hole.
+      {"<A>{f(<B,<C,<D,<E,<F,<G)} ^</A>", "Children A in A"},
       // A real unterminated string in the hole leaves it open to the end.
       {"<A>{$f('x)^} </A>$", "Hole $0..$1 in A"},
   });
