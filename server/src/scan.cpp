@@ -51,6 +51,11 @@ std::size_t next_char(std::string_view text, std::size_t pos, std::size_t limit)
 // have read to the end of the text. None when the brace is not closed, the
 // Luau inside does not lex, or too much markup in it does not parse.
 std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
+  // Most holes hold no markup: where the plain brace match finds no `<`
+  // before its brace, the walk would see exactly the same tokens.
+  if (auto plain = tovix::lexer::find_matching_brace(text, open)) {
+    if (text.substr(open + 1, *plain - open - 1).find('<') == std::string_view::npos) return *plain;
+  }
   std::size_t depth = 1;
   std::size_t base = open + 1;  // where the current walk began
   for (std::size_t walks = 0; walks <= MAX_MARKUP_RETRIES; ++walks) {
@@ -203,7 +208,9 @@ struct State {
       record(slot, Hole{o + 1, e});
       slot.enclosing_hole = slot.records;
     }
-    if (hole_depth < MAX_HOLE_DEPTH) {
+    // Markup starts at a `<`; Luau alone records nothing.
+    const bool may_hold_markup = text.substr(o + 1, e - std::min(e, o + 1)).find('<') != std::string_view::npos;
+    if (may_hold_markup && hole_depth < MAX_HOLE_DEPTH) {
       ++hole_depth;
       luau(o + 1, e);
       --hole_depth;
