@@ -379,7 +379,12 @@ void Builder::walk_node(const ast::Node& markup) {
         named.value.kind);
   }
 
-  if (text_mode && pass("Text = ")) {
+  // The generator writes the Text entry among the children at the place of
+  // the first text part, so child elements before it come first.
+  bool text_pending = text_mode;
+  auto text_entry = [&] {
+    text_pending = false;
+    if (!pass("Text = ")) return;
     if (plan.parts.size() == 1 && plan.parts.front().expression) {
       braced_expression(plan.parts.front().start);
     } else {
@@ -387,16 +392,18 @@ void Builder::walk_node(const ast::Node& markup) {
         if (part.expression && pass(READ_CALL)) braced_expression(part.start);
       }
     }
-  }
+  };
 
   for (const ast::Child& child : element.children) {
     if (const auto* inner = std::get_if<ast::Node>(&child.kind)) {
+      if (text_pending && inner->start() > plan.parts.front().start) text_entry();
       node(*inner);
     } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
-      // In text mode the holes were the text parts, mapped above.
+      // In text mode the holes are the text parts, mapped with the entry.
       if (!(text_mode && plan.has_expression)) braced_expression(hole->start);
     }
   }
+  if (text_pending) text_entry();
 }
 
 }  // namespace tovix_lsp::markup_walk

@@ -126,6 +126,13 @@ TEST(MapBuilder, WalksMarkup) {
        "[local t = ]<TextLabel>{[a]} and {[b]}</TextLabel>[\n]",
        "[local t = ]create(\"TextLabel\")({ Text = function() return `{__tovix_read([a])} and "
        "{__tovix_read([b])}` end })[\n]"},
+      {"an element child before the text keeps its place before the Text entry",
+       "local t = <TextButton><UICorner CornerRadius={r}/>Go<UIStroke Thickness={k}/></TextButton>\n",
+       "local t = create(\"TextButton\")({ create(\"UICorner\")({ CornerRadius = r }), Text = \"Go\", "
+       "create(\"UIStroke\")({ Thickness = k }) })\n",
+       "[local t = ]<TextButton><UICorner [CornerRadius]={[r]}/>Go<UIStroke [Thickness]={[k]}/></TextButton>[\n]",
+       "[local t = ]create(\"TextButton\")({ create(\"UICorner\")({ [CornerRadius] = [r] }), Text = \"Go\", "
+       "create(\"UIStroke\")({ [Thickness] = [k] }) })[\n]"},
       {"a written Text is dropped in text mode", "local t = <TextLabel Text='x'>{a}</TextLabel>\n",
        "local t = create(\"TextLabel\")({ Text = a })\n",
        "[local t = ]<TextLabel Text='x'>{[a]}</TextLabel>[\n]",
