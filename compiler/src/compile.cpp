@@ -248,6 +248,8 @@ std::expected<Compiled, CompileError> compile_inner(std::string_view source, con
   auto injected = imports::inject(*code, helpers, resolver.bindings, settings);
   if (!injected) return std::unexpected(CompileError::from(injected.error()));
   result.code = std::move(*injected);
+  result.markup = std::move(*parsed);
+  result.bindings = std::move(resolver.bindings);
   std::stable_sort(result.errors.begin(), result.errors.end(),
                    [](const CompileError& a, const CompileError& b) { return a.offset < b.offset; });
   return result;

@@ -25,6 +25,8 @@
 #include "config.h"
 #include "lexer.h"
 #include "markup/parser.h"
+#include "markup/walk.h"
+#include "resolve.h"
 
 namespace tovix::compile {
 
@@ -63,6 +65,12 @@ struct Compiled {
   std::string code;
   std::vector<Warning> warnings;     // in the order found
   std::vector<CompileError> errors;  // resolution errors, by offset (stable)
+  // What the compile read on its way, so that a caller pairing the output
+  // with the source need not read the source again: the top-level markup
+  // with its spans as in the source (the code of holes that held markup is
+  // replaced by its compiled form), and every name the file binds.
+  std::vector<markup::walk::Markup> markup;
+  resolve::NameSet bindings;
 };
 
 // Compiles a whole .tovix text with `backend` and the project's settings.

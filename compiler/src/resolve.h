@@ -71,6 +71,8 @@ public:
   // file that does not parse gives the names of whatever tree the parser
   // recovered. Nothing of `blanked` is kept.
   Resolver(std::string_view blanked, config::Config config);
+  // Over names collected before, by the compile of the same file.
+  Resolver(NameSet bindings, config::Config config) : config(std::move(config)), bindings(std::move(bindings)) {}
 
   // A dotted name is a component; a simple one is a configured alias, a
   // creatable Roblox class, or a name bound in the file, in that order.

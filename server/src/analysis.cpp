@@ -160,7 +160,8 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   }
 
   Compiled result;
-  result.map = map_builder::build(text, compiled->code, project.config);
+  result.map =
+      map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
   result.code = std::move(compiled->code);
   result.version = document.version();
   result.lines = lines;

@@ -70,16 +70,12 @@ std::optional<Header> header_of(std::string_view source, std::string_view output
   return Header{*at, injected->size() - 1};
 }
 
-}  // namespace
 
-sourcemap::SourceMap build(std::string_view source, std::string_view output,
-                           const tovix::config::Config& config) {
-  std::vector<regions::Region> found = regions::regions(source);
-  std::vector<regions::Span> spans;
-  spans.reserve(found.size());
-  for (const regions::Region& region : found) spans.emplace_back(region.start, region.end);
-  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(source, spans), config);
-
+// The map from the document's top-level markup (anything with `node`,
+// `start` and `end`, in text order) and the resolver of its names.
+template <typename Region>
+sourcemap::SourceMap build_from(std::string_view source, std::string_view output, std::span<const Region> found,
+                                const tovix::resolve::Resolver& resolver) {
   markup_walk::Builder builder(source, output, resolver);
   const line_index::LineIndex& lines = builder.source_index;
   const line_index::LineIndex& out_lines = builder.output_index;
@@ -166,6 +162,25 @@ sourcemap::SourceMap build(std::string_view source, std::string_view output,
 
   if (aligned) (void)gap(v0, w0, source.size());
   return std::move(builder.map);
+}
+
+}  // namespace
+
+sourcemap::SourceMap build(std::string_view source, std::string_view output,
+                           const tovix::config::Config& config) {
+  const std::vector<regions::Region> found = regions::regions(source);
+  std::vector<regions::Span> spans;
+  spans.reserve(found.size());
+  for (const regions::Region& region : found) spans.emplace_back(region.start, region.end);
+  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(source, spans), config);
+  return build_from(source, output, std::span<const regions::Region>(found), resolver);
+}
+
+sourcemap::SourceMap build(std::string_view source, std::string_view output, const tovix::config::Config& config,
+                           std::span<const tovix::markup::walk::Markup> markup,
+                           tovix::resolve::NameSet bindings) {
+  const tovix::resolve::Resolver resolver(std::move(bindings), config);
+  return build_from(source, output, markup, resolver);
 }
 
 }  // namespace tovix_lsp::map_builder

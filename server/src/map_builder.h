@@ -9,9 +9,12 @@
 // it can inside each group. The map may be incomplete, never wrong: every
 // run is compared byte for byte when it is added.
 
+#include <span>
 #include <string_view>
 
 #include "config.h"
+#include "markup/walk.h"
+#include "resolve.h"
 #include "sourcemap.h"
 
 namespace tovix_lsp::map_builder {
@@ -21,5 +24,12 @@ namespace tovix_lsp::map_builder {
 // source's gives the empty map.
 [[nodiscard]] sourcemap::SourceMap build(std::string_view source, std::string_view output,
                                          const tovix::config::Config& config);
+
+// The same from what the compile of `source` read on its way (its top-level
+// markup and the names the file binds), so the source is not read again.
+[[nodiscard]] sourcemap::SourceMap build(std::string_view source, std::string_view output,
+                                         const tovix::config::Config& config,
+                                         std::span<const tovix::markup::walk::Markup> markup,
+                                         tovix::resolve::NameSet bindings);
 
 }  // namespace tovix_lsp::map_builder

@@ -130,10 +130,15 @@ const std::vector<std::size_t> HEADERS = {
     tovix::imports::MERGE_HELPER.size() + tovix::imports::READ_HELPER.size() + 4};
 
 // Checks the map of one compiled document and adds its coverage to `tally`.
-void check_document(const std::string& name, std::string_view source, std::string_view output,
+void check_document(const std::string& name, std::string_view source, const tovix::compile::Compiled& compiled,
                     Tally& tally) {
   SCOPED_TRACE(name);
+  const std::string_view output = compiled.code;
   const SourceMap map = build(source, output, {});
+  // What the compile read on its way gives the map that reading the source
+  // again does.
+  const SourceMap shared = build(source, output, {}, compiled.markup, compiled.bindings);
+  ASSERT_TRUE(std::ranges::equal(map.runs(), shared.runs()));
   const LineIndex source_lines(source);
   const LineIndex output_lines(output);
   const std::vector<regions::Region> found = regions::regions(source);
@@ -288,7 +293,7 @@ TEST(MapBuilderCorpus, RightWhereverItAnswersAndCompleteOutsideMarkup) {
         ++rejected;
         continue;
       }
-      check_document(path.filename().string() + label, text, compiled->code, tally);
+      check_document(path.filename().string() + label, text, *compiled, tally);
     }
   }
   EXPECT_GT(tally.documents, files.size());
@@ -338,7 +343,7 @@ TEST(MapBuilderCorpus, GeneratedDocuments) {
       ++rejected;
       continue;
     }
-    check_document(fmt::format("generated {}", doc), text, compiled->code, tally);
+    check_document(fmt::format("generated {}", doc), text, *compiled, tally);
   }
   EXPECT_GT(tally.documents, 250u);
   report("generated", tally, rejected);
