@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -318,6 +319,9 @@ void Server::sync_child(const std::string&) {}
 void Server::close_in_child(const std::string&) {}
 
 std::expected<void, io::Error> run() {
+  // An editor that closes our output must not kill us mid-message: the write
+  // fails with EPIPE instead, and write errors are dropped.
+  std::signal(SIGPIPE, SIG_IGN);
   auto [sender, receiver] = proxy::Events::make();
   try {
     std::thread(read_editor, sender).detach();

@@ -75,6 +75,14 @@ TEST(Spine, HugeContentLengthEndsTheConnection) {
   lsp.send_raw("");
 }
 
+TEST(Spine, AnEditorThatStopsReadingDoesNotKillTheServer) {
+  LspProcess lsp(BINARY, {});
+  lsp.close_stdout();
+  lsp.send(json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "nope"}});  // its answer has nowhere to go
+  lsp.close_stdin();
+  EXPECT_EQ(lsp.wait(), 0);
+}
+
 TEST(Spine, ExitStatusFollowsShutdown) {
   {
     LspProcess lsp(BINARY, {});
