@@ -59,12 +59,32 @@ TEST(Guard, FailingNotificationIsOnlyLogged) {
   EXPECT_EQ(sent[0]["params"]["message"], "tovix: internal error handling test/fail — please report it");
 }
 
-TEST(Guard, FailingChildRequestIsOnlyLogged) {
+TEST(Guard, FailuresOtherThanEditorRequestsAreOnlyLogged) {
   Fixture f;
-  f.handlers.notifications.clear();
-  auto message = jsonrpc::from_value(json::parse(R"({"id":1,"method":"x"})"));
-  f.server.guarded(std::move(*message), false);  // the child's handler does nothing here
-  EXPECT_EQ(f.out.data, "");
+  f.handlers.response = [](Server&, json, json) { throw std::runtime_error("boom"); };
+  f.handlers.child = [](Server&, jsonrpc::Message) { throw std::runtime_error("boom"); };
+  struct Case {
+    const char* message;
+    bool from_editor;
+    const char* label;
+  } cases[] = {
+      {R"({"id":1,"method":"workspace/configuration"})", false, "workspace/configuration"},
+      {R"({"method":"textDocument/publishDiagnostics"})", false, "textDocument/publishDiagnostics"},
+      {R"({"id":2,"result":null})", false, "a response"},
+      {R"({"id":3,"result":[null,null]})", true, "a response"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    f.out.data.clear();
+    auto message = jsonrpc::from_value(json::parse(c.message));
+    ASSERT_TRUE(message);
+    f.server.guarded(std::move(*message), c.from_editor);
+    auto sent = messages(f.out.data);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].dump(), R"({"jsonrpc":"2.0","method":"window/logMessage","params":{"message":)"
+                              R"("tovix: internal error handling )" + std::string(c.label) +
+                                  R"( — please report it","type":1}})");
+  }
 }
 
 TEST(Requests, UnknownMethodIsRefused) {
@@ -118,6 +138,8 @@ TEST(Notifications, ConfigurationRequestsTakeConsecutiveIds) {
             R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
   EXPECT_EQ(sent[1]["id"], 2);
   EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{1, 2}));
+  f.editor(R"({"id":1,"result":[null,null]})");
+  EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{2}));
 }
 
 TEST(Notifications, SetTrace) {
