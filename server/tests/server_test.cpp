@@ -1,5 +1,9 @@
 #include "server.h"
 
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -246,6 +250,61 @@ TEST(DocumentSync, SaveRecordsTheGeneratedUriEvenWhenNotOpen) {
   EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
   f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"untitled:1"}}})");
   EXPECT_FALSE(f.server.generated.contains("untitled:1"));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
+
+namespace tovix_lsp::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DocumentSync, WatchedFilesReloadEveryProject) {
+  struct TempDir {
+    fs::path path;
+    ~TempDir() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  } dir{fs::temp_directory_path() / ("tovix-watched-" + std::to_string(std::random_device()()))};
+  const fs::path& root = dir.path;
+  fs::create_directories(root);
+  const fs::path settings = root / "tovix.toml";
+  std::ofstream(settings, std::ios::binary) << "[elements]\nTextLabel = \"Label\"\n";
+  const std::string a = project::path_to_uri(root / "a.tovix");
+  const std::string b = project::path_to_uri(root / "b.tovix");
+
+  Fixture f;
+  for (const auto& [uri, text] : {std::pair{a, "local create = vide.create\nreturn <Label />\n"},
+                                  std::pair{b, "local create = vide.create\nreturn <Frame />\n"}}) {
+    f.editor(json{{"method", "textDocument/didOpen"},
+                  {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", text}}}}}}
+                 .dump());
+  }
+  for (const json& sent : messages(f.out.data)) EXPECT_EQ(sent["params"]["diagnostics"], json::array());
+
+  // The new file keeps the old modification time, so only forgetting the
+  // cached projects shows it.
+  const auto mtime = fs::last_write_time(settings);
+  std::ofstream(settings, std::ios::binary | std::ios::trunc) << "[elements]\nTextLabel = 3\n";
+  fs::last_write_time(settings, mtime);
+  f.out.data.clear();
+  f.editor(R"({"method":"workspace/didChangeWatchedFiles","params":{"changes":[]}})");
+
+  // Each open document is published once more, as the new file has it.
+  std::map<std::string, std::vector<std::string>> published;
+  for (const json& sent : messages(f.out.data)) {
+    ASSERT_EQ(sent["method"], "textDocument/publishDiagnostics");
+    auto& list = published[sent["params"]["uri"]];
+    EXPECT_TRUE(list.empty()) << "published twice";
+    for (const json& d : sent["params"]["diagnostics"]) list.push_back(d["message"]);
+  }
+  const std::string error = "tovix.toml: invalid type: integer `3`, expected a string for key `elements.TextLabel`";
+  EXPECT_EQ(published, (std::map<std::string, std::vector<std::string>>{
+                           {a, {error, "<Label> is not a Roblox class and is not defined"}},
+                           {b, {error}},
+                       }));
 }
 
 }  // namespace
