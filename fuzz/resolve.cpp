@@ -1,6 +1,8 @@
 // Random bytes as a .tovix file: blanking keeps the length, every line feed
 // and every byte outside the markup; the resolver, the lints and helper
 // injection never crash on whatever the blanked text and its trees hold.
+//   tools/fuzz.sh resolve 600
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -190,6 +190,8 @@ TEST(Resolve, UnboundAbstractClassIsAnError) {
   auto resolved = resolver.resolve(simple("GuiObject"), 3);
   ASSERT_FALSE(resolved.has_value());
   EXPECT_EQ(resolved.error().message, "<GuiObject> is not a Roblox class and is not defined");
+  // No creatable class is near enough to suggest.
+  EXPECT_EQ(resolved.error().help, "if it is a component, it has to be in scope");
   EXPECT_EQ(resolved.error().offset, 3u);
   EXPECT_EQ(resolved.error().len, 10u);
 }
@@ -255,6 +257,12 @@ TEST(Resolve, ConfiguredAttributeNames) {
   Resolver cased("", settings("[properties]\nall = \"camelCase\"\n"));
   EXPECT_EQ(cased.resolve_attribute("TextLabel", "textColor3", 0), "TextColor3");
   EXPECT_EQ(cased.resolve_attribute("TextLabel", "childAdded", 0), "ChildAdded");
+
+  // A misspelling is reported as written; the help names the Roblox member.
+  Resolver snake("", settings("[properties]\nall = \"snake_case\"\n"));
+  EXPECT_EQ(snake.resolve_attribute("TextLabel", "text_colr3", 7),
+            (std::unexpected(EmitError{"TextLabel has no property or event named text_colr3",
+                                       "did you mean TextColor3?", 7, 10})));
 }
 
 }  // namespace

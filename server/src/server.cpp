@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -138,6 +139,15 @@ void did_close(Server& s, json params) {
                                       {{"diagnostics", json::array()}, {"uri", *uri}}));
 }
 
+// Answers to the configuration request are taken; reading them belongs to
+// the settings handling.
+void configuration_answered(Server& s, json id, json) {
+  if (id.is_number_integer()) s.config_requests.erase(id.get<std::int64_t>());
+}
+
+// Nothing is asked of the child yet, and what it says is not used.
+void child_message(Server&, jsonrpc::Message) {}
+
 void watched_files_changed(Server& s, json) {
   s.projects.clear();
   for (const std::string& uri : s.documents.uris()) {
@@ -168,6 +178,8 @@ const Handlers& Handlers::standard() {
               {"textDocument/didClose", did_close},
               {"workspace/didChangeWatchedFiles", watched_files_changed},
           },
+      .response = configuration_answered,
+      .child = child_message,
   };
   return table;
 }
@@ -213,7 +225,9 @@ void Server::handle_editor(jsonrpc::Message message) {
       std::move(message));
 }
 
-void Server::handle_child(jsonrpc::Message) {}
+void Server::handle_child(jsonrpc::Message message) {
+  if (handlers_.child) handlers_.child(*this, std::move(message));
+}
 
 void Server::request(json id, const std::string& method, json params) {
   auto handler = handlers_.requests.find(method);
@@ -229,10 +243,8 @@ void Server::notification(const std::string& method, json params) {
   if (handler != handlers_.notifications.end()) handler->second(*this, std::move(params));
 }
 
-void Server::response(json id, json) {
-  // Answers to the configuration request are taken; reading them belongs to
-  // the settings handling.
-  if (id.is_number_integer()) config_requests.erase(id.get<std::int64_t>());
+void Server::response(json id, json message) {
+  if (handlers_.response) handlers_.response(*this, std::move(id), std::move(message));
 }
 
 void Server::send(const json& message) {
@@ -318,6 +330,9 @@ void Server::sync_child(const std::string&) {}
 void Server::close_in_child(const std::string&) {}
 
 std::expected<void, io::Error> run() {
+  // An editor that closes our output must not kill us mid-message: the write
+  // fails with EPIPE instead, and write errors are dropped.
+  std::signal(SIGPIPE, SIG_IGN);
   auto [sender, receiver] = proxy::Events::make();
   try {
     std::thread(read_editor, sender).detach();

@@ -26,9 +26,15 @@ class Server;
 // visible in one table.
 using RequestFn = std::function<void(Server&, nlohmann::json id, nlohmann::json params)>;
 using NotificationFn = std::function<void(Server&, nlohmann::json params)>;
+using ResponseFn = std::function<void(Server&, nlohmann::json id, nlohmann::json message)>;
+using ChildFn = std::function<void(Server&, jsonrpc::Message message)>;
 struct Handlers {
   std::unordered_map<std::string, RequestFn> requests;
   std::unordered_map<std::string, NotificationFn> notifications;
+  // The editor's answers to the server's own requests.
+  ResponseFn response;
+  // Every message of the child.
+  ChildFn child;
 
   // The server's own table, built once.
   static const Handlers& standard();

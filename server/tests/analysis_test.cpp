@@ -95,6 +95,30 @@ TEST(Suggestion, ElementAndMemberCandidates) {
   EXPECT_FALSE(check("local [[x]] = 1").contains("data"));
 }
 
+TEST(Suggestion, MemberCandidatesAreWrittenTheProjectsWay) {
+  project::Project project = project::Project::bare("/tmp");
+  auto config = tovix::config::Config::parse_reporting(
+      "[elements]\nTextLabel = \"Label\"\n[properties]\nall = \"snake_case\"\nTextColor3 = \"ink\"\n"
+      "[properties.TextLabel]\nTextTransparency = \"fade\"\n");
+  ASSERT_TRUE(config) << config.error().message;
+  project.config = *config;
+  struct Case {
+    const char* fixture;
+    std::vector<std::string> candidates;
+  } cases[] = {
+      {"return <Label [[Txet]]=\"hi\" />", {"text"}},
+      {"return <Label [[TextColr]]=\"hi\" />", {"ink"}},
+      {"return <Label [[color]]=\"hi\" />", {"ink", "border_color3", "background_color3"}},
+      {"return <Label [[transparency]]=\"hi\" />", {"fade", "background_transparency", "text_stroke_transparency"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    EXPECT_EQ(check(c.fixture, std::nullopt, project)["data"]["candidates"], json(c.candidates));
+  }
+  EXPECT_EQ(check("return <TextLabel [[color]]=\"hi\" />")["data"]["candidates"],
+            json::array({"TextColor3", "BorderColor3", "BackgroundColor3"}));
+}
+
 }  // namespace
 }  // namespace tovix_lsp::analysis
 
@@ -139,6 +163,16 @@ TEST(Analysis, FatalErrorKeepsTheLastOutputWhileTheLineCountHolds) {
   EXPECT_FALSE(more_lines.stale);
 }
 
+TEST(Analysis, ErrorRangesCountUtf16Columns) {
+  // "日本" is six bytes but two UTF-16 units: the '<' is byte 29 of its line, column 25.
+  auto result = analyse("local create = vide.create\nlocal s = \"日本\" local e = <Txtlabel/>\n");
+  ASSERT_EQ(result.diagnostics.size(), 1u);
+  EXPECT_EQ(result.diagnostics[0]["message"], "<Txtlabel> is not a Roblox class and is not defined");
+  EXPECT_EQ(range_of(result.diagnostics[0]), "1:25-1:34");
+  EXPECT_EQ(range_of(result.diagnostics[0]["data"]), "1:26-1:34");
+  EXPECT_TRUE(result.compiled);
+}
+
 TEST(Analysis, ConfigurationErrorComesFirst) {
   project::Project project = project::Project::bare("/tmp");
   project.config_error = "tovix.toml: something";
@@ -147,6 +181,21 @@ TEST(Analysis, ConfigurationErrorComesFirst) {
   EXPECT_EQ(result.diagnostics[0].dump(),
             R"({"message":"tovix.toml: something","range":{"end":{"character":0,"line":0},)"
             R"("start":{"character":0,"line":0}},"severity":1,"source":"tovix"})");
+
+  // Warnings follow it, and the file still compiles.
+  auto warned = analyse("local create = vide.create\nlocal a = <Frame>{cond and <Frame/>}</Frame>\n"
+                        "local b = <Frame>\n\t{cond and <TextLabel/>}\n</Frame>\n",
+                        std::nullopt, project);
+  ASSERT_EQ(warned.diagnostics.size(), 3u);
+  EXPECT_EQ(warned.diagnostics[0]["message"], "tovix.toml: something");
+  for (std::size_t i : {1u, 2u}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(warned.diagnostics[i]["message"], "this child is built once, so a condition around it will not update the UI");
+    EXPECT_EQ(warned.diagnostics[i]["severity"], 2);
+  }
+  EXPECT_EQ(range_of(warned.diagnostics[1]), "1:17-1:36");
+  EXPECT_EQ(range_of(warned.diagnostics[2]), "3:1-3:24");
+  EXPECT_TRUE(warned.compiled);
 }
 
 }  // namespace

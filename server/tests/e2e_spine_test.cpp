@@ -13,9 +13,24 @@ using testing::LspProcess;
 using testing::run_to_end;
 
 const std::string BINARY = TOVIX_LSP_BINARY;
-const std::string USAGE(cli::USAGE);
+// Written out rather than taken from the program, so a slip in its text shows.
+const std::string USAGE =
+    "usage: tovix-lsp [--stdio]\n"
+    "\n"
+    "Speaks the Language Server Protocol on stdin and stdout. It owns .tovix files,\n"
+    "answers everything about the markup itself, and forwards Luau questions to a\n"
+    "stock luau-lsp with positions translated in both directions.\n"
+    "\n"
+    "  --version   print this server's version and the compiler it was built against\n"
+    "  --help      show this message\n"
+    "\n"
+    "Settings come from the editor, not from flags: tovix.server.path,\n"
+    "tovix.luauLsp.path and tovix.trace.server, plus the luau-lsp.* settings the\n"
+    "user already has, which are passed through to the child.";
 
 TEST(CommandLine, Arguments) {
+  ASSERT_EQ(USAGE.size(), 557u);
+  EXPECT_EQ(cli::USAGE, USAGE);
   const std::string VERSION = "tovix-lsp 0.1.2 (tovix 0.1.3)\n";
   struct Case {
     std::vector<std::string> args;
@@ -73,6 +88,14 @@ TEST(Spine, HugeContentLengthEndsTheConnection) {
   lsp.send_raw("Content-Length: 18446744073709551615\r\n\r\n{}");
   EXPECT_EQ(lsp.wait(), 0);
   lsp.send_raw("");
+}
+
+TEST(Spine, AnEditorThatStopsReadingDoesNotKillTheServer) {
+  LspProcess lsp(BINARY, {});
+  lsp.close_stdout();
+  lsp.send(json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "nope"}});  // its answer has nowhere to go
+  lsp.close_stdin();
+  EXPECT_EQ(lsp.wait(), 0);
 }
 
 TEST(Spine, ExitStatusFollowsShutdown) {

@@ -56,6 +56,9 @@ LspProcess::LspProcess(const std::string& program, const std::vector<std::string
     int err = ::open(err_path_.c_str(), O_WRONLY | O_TRUNC);
     if (err >= 0) ::dup2(err, STDERR_FILENO);
     for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+    // An ignored signal stays ignored across exec; start the program with the
+    // default SIGPIPE an editor gives it, not the one this test process set.
+    std::signal(SIGPIPE, SIG_DFL);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -88,7 +91,7 @@ void LspProcess::send(const nlohmann::json& message) {
 
 bool LspProcess::fill(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  if (left.count() <= 0) return false;
+  if (left.count() <= 0 || out_ < 0) return false;
   pollfd p{out_, POLLIN, 0};
   int ready = ::poll(&p, 1, static_cast<int>(left.count()));
   if (ready <= 0) return false;
@@ -135,6 +138,11 @@ std::string LspProcess::drain_stdout(std::chrono::milliseconds timeout) {
   while (fill(deadline)) {
   }
   return std::exchange(buffer_, {});
+}
+
+void LspProcess::close_stdout() {
+  if (out_ >= 0) ::close(out_);
+  out_ = -1;
 }
 
 void LspProcess::close_stdin() {

@@ -37,6 +37,8 @@ class LspProcess {
   // All bytes left on standard output until it closes.
   std::string drain_stdout(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   void close_stdin();
+  // Stops reading the program's standard output, as an editor that went away.
+  void close_stdout();
   // Waits for the process to end; its exit status, or -1 if it was killed
   // after `timeout`.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));

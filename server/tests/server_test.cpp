@@ -1,5 +1,9 @@
 #include "server.h"
 
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -59,12 +63,32 @@ TEST(Guard, FailingNotificationIsOnlyLogged) {
   EXPECT_EQ(sent[0]["params"]["message"], "tovix: internal error handling test/fail — please report it");
 }
 
-TEST(Guard, FailingChildRequestIsOnlyLogged) {
+TEST(Guard, FailuresOtherThanEditorRequestsAreOnlyLogged) {
   Fixture f;
-  f.handlers.notifications.clear();
-  auto message = jsonrpc::from_value(json::parse(R"({"id":1,"method":"x"})"));
-  f.server.guarded(std::move(*message), false);  // the child's handler does nothing here
-  EXPECT_EQ(f.out.data, "");
+  f.handlers.response = [](Server&, json, json) { throw std::runtime_error("boom"); };
+  f.handlers.child = [](Server&, jsonrpc::Message) { throw std::runtime_error("boom"); };
+  struct Case {
+    const char* message;
+    bool from_editor;
+    const char* label;
+  } cases[] = {
+      {R"({"id":1,"method":"workspace/configuration"})", false, "workspace/configuration"},
+      {R"({"method":"textDocument/publishDiagnostics"})", false, "textDocument/publishDiagnostics"},
+      {R"({"id":2,"result":null})", false, "a response"},
+      {R"({"id":3,"result":[null,null]})", true, "a response"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    f.out.data.clear();
+    auto message = jsonrpc::from_value(json::parse(c.message));
+    ASSERT_TRUE(message);
+    f.server.guarded(std::move(*message), c.from_editor);
+    auto sent = messages(f.out.data);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].dump(), R"({"jsonrpc":"2.0","method":"window/logMessage","params":{"message":)"
+                              R"("tovix: internal error handling )" + std::string(c.label) +
+                                  R"( — please report it","type":1}})");
+  }
 }
 
 TEST(Requests, UnknownMethodIsRefused) {
@@ -118,6 +142,8 @@ TEST(Notifications, ConfigurationRequestsTakeConsecutiveIds) {
             R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
   EXPECT_EQ(sent[1]["id"], 2);
   EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{1, 2}));
+  f.editor(R"({"id":1,"result":[null,null]})");
+  EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{2}));
 }
 
 TEST(Notifications, SetTrace) {
@@ -224,6 +250,61 @@ TEST(DocumentSync, SaveRecordsTheGeneratedUriEvenWhenNotOpen) {
   EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
   f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"untitled:1"}}})");
   EXPECT_FALSE(f.server.generated.contains("untitled:1"));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
+
+namespace tovix_lsp::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DocumentSync, WatchedFilesReloadEveryProject) {
+  struct TempDir {
+    fs::path path;
+    ~TempDir() {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+  } dir{fs::temp_directory_path() / ("tovix-watched-" + std::to_string(std::random_device()()))};
+  const fs::path& root = dir.path;
+  fs::create_directories(root);
+  const fs::path settings = root / "tovix.toml";
+  std::ofstream(settings, std::ios::binary) << "[elements]\nTextLabel = \"Label\"\n";
+  const std::string a = project::path_to_uri(root / "a.tovix");
+  const std::string b = project::path_to_uri(root / "b.tovix");
+
+  Fixture f;
+  for (const auto& [uri, text] : {std::pair{a, "local create = vide.create\nreturn <Label />\n"},
+                                  std::pair{b, "local create = vide.create\nreturn <Frame />\n"}}) {
+    f.editor(json{{"method", "textDocument/didOpen"},
+                  {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", text}}}}}}
+                 .dump());
+  }
+  for (const json& sent : messages(f.out.data)) EXPECT_EQ(sent["params"]["diagnostics"], json::array());
+
+  // The new file keeps the old modification time, so only forgetting the
+  // cached projects shows it.
+  const auto mtime = fs::last_write_time(settings);
+  std::ofstream(settings, std::ios::binary | std::ios::trunc) << "[elements]\nTextLabel = 3\n";
+  fs::last_write_time(settings, mtime);
+  f.out.data.clear();
+  f.editor(R"({"method":"workspace/didChangeWatchedFiles","params":{"changes":[]}})");
+
+  // Each open document is published once more, as the new file has it.
+  std::map<std::string, std::vector<std::string>> published;
+  for (const json& sent : messages(f.out.data)) {
+    ASSERT_EQ(sent["method"], "textDocument/publishDiagnostics");
+    auto& list = published[sent["params"]["uri"]];
+    EXPECT_TRUE(list.empty()) << "published twice";
+    for (const json& d : sent["params"]["diagnostics"]) list.push_back(d["message"]);
+  }
+  const std::string error = "tovix.toml: invalid type: integer `3`, expected a string for key `elements.TextLabel`";
+  EXPECT_EQ(published, (std::map<std::string, std::vector<std::string>>{
+                           {a, {error, "<Label> is not a Roblox class and is not defined"}},
+                           {b, {error}},
+                       }));
 }
 
 }  // namespace
