@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "config/raw.h"
+#include "lexer.h"
 #include "luau/ast.h"
 #include "luau/parser.h"
 #include "roblox/generated.h"
@@ -48,10 +49,17 @@ void build_settings(raw::RawBuild&& build, Config& config) {
   config.build.clean = build.clean.value_or(false);
 }
 
+// Whether `text` holds nothing but whitespace and comments.
+bool only_trivia(std::string_view text) {
+  const auto tokens = lexer::tokenize(text);
+  return tokens && std::ranges::none_of(*tokens, [](const lexer::Token& t) { return lexer::is_significant(t.kind); });
+}
+
 // Whether generated code can call the factory: the call that the code
 // generator emits must parse as Luau without any error, and as exactly that
-// call. (A clean parse alone would let "f)(g" through, which balances its
-// brackets against the probe's.)
+// call, the factory's own text being its callee (comments around it aside).
+// A clean parse alone would let "f)(g" through, which balances its brackets
+// against the probe's and generates code that does not parse.
 bool callable(std::string_view create) {
   constexpr std::string_view BEFORE = "local _ = (";
   std::string probe(BEFORE);
@@ -66,7 +74,11 @@ bool callable(std::string_view create) {
   const auto* class_call = props_call != nullptr ? props_call->func->as<luau::ast::ExprCall>() : nullptr;
   if (class_call == nullptr) return false;
   const luau::ast::Span callee = class_call->func->span;
-  return callee.start == BEFORE.size() && callee.end == BEFORE.size() + create.size();
+  const std::size_t end = BEFORE.size() + create.size();
+  if (callee.start < BEFORE.size() || callee.end > end || callee.start > callee.end) return false;
+  const std::string_view text = probe;
+  return only_trivia(text.substr(BEFORE.size(), callee.start - BEFORE.size())) &&
+         only_trivia(text.substr(callee.end, end - callee.end));
 }
 
 std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& config) {

@@ -189,6 +189,10 @@ TEST(ConfigChecks, Factory) {
   EXPECT_EQ(loaded("[factory]\ncreate = \"make()\"\n").create, "make()");
   EXPECT_EQ(loaded("[factory]\ncreate = \"vide --[[the library]] .create\"\n").create,
             "vide --[[the library]] .create");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"vide.create --[[the factory]]\"\n").create,
+            "vide.create --[[the factory]]");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"--[[the factory]] vide.create\"\n").create,
+            "--[[the factory]] vide.create");
   static const MessageCase cases[] = {
       {"blank", "[factory]\ncreate = \" \\u00a0 \"\n", "tovix.toml: [factory] create cannot be empty"},
       {"two dots", "[factory]\ncreate = \" vide..create \"\n",
