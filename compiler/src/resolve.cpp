@@ -164,12 +164,10 @@ std::expected<std::string, backend::EmitError> Resolver::resolve_attribute(std::
   auto member = config.resolve_property(class_name, attribute);
   if (!member) return error(std::move(member.error().message), std::nullopt);
 
-  // All properties along the ancestry come before any event.
-  for (std::string_view property : roblox::properties(class_name)) {
-    if (property == *member) return std::move(*member);
-  }
-  for (std::string_view event : roblox::events(class_name)) {
-    if (event == *member) return std::move(*member);
+  // All properties along the ancestry come before any event; either way the
+  // member keeps its name, so a search of each sorted list is enough.
+  if (roblox::has_property(class_name, *member) || roblox::is_event(class_name, *member)) {
+    return std::move(*member);
   }
 
   std::vector<std::string_view> near = roblox::closest_members(class_name, *member);

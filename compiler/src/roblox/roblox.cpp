@@ -4,6 +4,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <utf8proc.h>
 
@@ -20,8 +21,25 @@ Index build_index() {
     return map;
 }
 
+// Every member list of the table is sorted by byte order.
 bool declares(std::span<const std::string_view> list, std::string_view member) {
-    return std::find(list.begin(), list.end(), member) != list.end();
+    return std::binary_search(list.begin(), list.end(), member);
+}
+
+// The record of each class's superclass, by the class's place in the table
+// (none for the root): walking an ancestry then looks up no names.
+const std::vector<const ClassInfo*>& parents() {
+    static const std::vector<const ClassInfo*> table = [] {
+        std::vector<const ClassInfo*> out;
+        out.reserve(generated::CLASSES.size());
+        for (const ClassInfo& record : generated::CLASSES) out.push_back(lookup(record.superclass));
+        return out;
+    }();
+    return table;
+}
+
+const ClassInfo* parent_of(const ClassInfo* record) {
+    return parents()[static_cast<std::size_t>(record - generated::CLASSES.data())];
 }
 
 bool ancestry_declares(std::string_view class_name, Members::List list, std::string_view member) {
@@ -230,7 +248,7 @@ std::optional<std::string_view> superclass(std::string_view class_name) {
 }
 
 Ancestry::iterator& Ancestry::iterator::operator++() {
-    record_ = lookup(record_->superclass);
+    record_ = parent_of(record_);
     return *this;
 }
 
@@ -248,7 +266,7 @@ Members::iterator& Members::iterator::operator++() {
 
 void Members::iterator::skip_used_up_lists() {
     while (record_ != nullptr && position_ >= (record_->*list_).size()) {
-        record_ = lookup(record_->superclass);
+        record_ = parent_of(record_);
         position_ = 0;
     }
 }
