@@ -53,7 +53,9 @@ std::size_t code_start(std::string_view text, std::size_t hole_end, std::string_
 // from the list a walk made before (the whole file is walked once only).
 class Markups {
  public:
-  explicit Markups(std::string_view text) : walker_(std::in_place, text) {}
+  // `depth`: the markup levels open around `text` (the code of a hole), so
+  // that the parser's nesting bound counts them.
+  Markups(std::string_view text, std::size_t depth) : walker_(std::in_place, text, 0, depth) {}
   explicit Markups(std::vector<markup::walk::Markup>& parsed) : parsed_(&parsed) {}
 
   // The next markup expression; none at the end.
@@ -223,7 +225,7 @@ std::expected<std::string, CompileError> compile_with(Session& session, std::str
   // A hole's code lexes cleanly (the hole was delimited by lexing it), so
   // without a `<` there is nothing to find in it.
   if (!may_hold_markup(text)) return std::string(text);
-  return splice(session, text, base, Markups(text));
+  return splice(session, text, base, Markups(text, session.depth));
 }
 
 std::expected<Compiled, CompileError> compile_inner(std::string_view source, const backend::Backend& backend,

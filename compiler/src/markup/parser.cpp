@@ -1,8 +1,11 @@
 #include "markup/parser.h"
 
+#include <algorithm>
 #include <utility>
+#include <variant>
 
 #include "lexer.h"
+#include "markup/walk.h"
 #include "whitespace.h"
 
 namespace tovix::markup::parser {
@@ -107,6 +110,42 @@ struct DepthGuard {
 
 }  // namespace
 
+// What one parse shares with the parses of markup nested in its holes.
+struct Parser::Shared {
+  // The `<` of each piece of nested markup found not to parse, in the order
+  // found. A pass meets them in the same state as the pass that found them
+  // (it is the same up to there), so they are read on at once.
+  std::vector<std::size_t> failed;
+  // A piece not in `failed` has just failed: this pass is abandoned.
+  bool aborted = false;
+  // Cleared after too many failures: holes are then read as brace scans only.
+  bool walk_holes = true;
+
+  [[nodiscard]] bool known_failure(std::size_t at) const {
+    return std::find(failed.begin(), failed.end(), at) != failed.end();
+  }
+};
+
+// A pass reads forward only and stops at the first new failure, so each
+// costs one reading of the expression, and there are at most
+// MAX_NESTED_FAILURES + 2 of them.
+template <typename Step>
+auto Parser::entered(Step step) -> std::invoke_result_t<Step&> {
+  if (shared_ != nullptr) return step();
+  Shared shared;
+  shared_ = &shared;
+  const std::size_t start = pos;
+  auto result = step();
+  while (!result && shared.aborted) {
+    pos = start;
+    shared.aborted = false;
+    if (shared.failed.size() > MAX_NESTED_FAILURES) shared.walk_holes = false;
+    result = step();
+  }
+  shared_ = nullptr;
+  return result;
+}
+
 std::expected<Parsed, ParseError> parse_node(std::string_view source, std::size_t start) {
   Parser parser(source, start);
   auto node = parser.parse_node();
@@ -115,6 +154,21 @@ std::expected<Parsed, ParseError> parse_node(std::string_view source, std::size_
 }
 
 std::expected<ast::Node, ParseError> Parser::parse_node() {
+  // Nested markup an earlier pass found not to parse is not read again: the
+  // hole that met it reads on from its `<`.
+  if (shared_ != nullptr && shared_->known_failure(pos)) return fail("markup does not parse", pos);
+  return entered([this] { return read_node(); });
+}
+
+std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
+  return entered([this] { return read_children(); });
+}
+
+std::expected<std::optional<std::string>, ParseError> Parser::parse_hole() {
+  return entered([this] { return read_hole(); });
+}
+
+std::expected<ast::Node, ParseError> Parser::read_node() {
   std::size_t start = pos;
   if (auto opened = expect("<", "`<`"); !opened) return std::unexpected(std::move(opened.error()));
   if (depth_ >= MAX_DEPTH) return fail("markup is nested too deeply", start);
@@ -127,7 +181,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
 
   if (pos < src.size() && src[pos] == '>') {
     ++pos;
-    auto children = parse_children();
+    auto children = read_children();
     if (!children) return std::unexpected(std::move(children.error()));
     pos += 2;  // the "</" the children stopped at
     skip_whitespace();
@@ -158,7 +212,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
 
     if (rest.front() == '{') {
       std::size_t open = pos;
-      auto hole = parse_hole();
+      auto hole = read_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (!*hole) return fail("this `{}` contains no value", open);
       add_attribute(Attribute{Attribute::Spread{std::move(**hole), open, pos}});
@@ -196,7 +250,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
       value.kind = AttributeValue::Literal{std::string(src.substr(quote, pos - quote))};
     } else if (pos < src.size() && first == '{') {
       std::size_t open = pos;
-      auto hole = parse_hole();
+      auto hole = read_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (!*hole) return fail("this `{}` contains no value", open);
       value.kind = AttributeValue::Expression{std::move(**hole)};
@@ -209,7 +263,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
 
   if (pos >= src.size()) return fail("expected `>` or `/>`", src.size());
   ++pos;  // `>`
-  auto children = parse_children();
+  auto children = read_children();
   if (!children) return std::unexpected(std::move(children.error()));
   std::size_t closing_at = pos;
   pos += 2;  // "</"
@@ -229,7 +283,7 @@ std::expected<ast::Node, ParseError> Parser::parse_node() {
       ast::Element{std::move(*name), std::move(attributes), std::move(*children), start, pos}};
 }
 
-std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
+std::expected<std::vector<Child>, ParseError> Parser::read_children() {
   std::vector<Child> children;
   auto add_child = [&children](Child child) {
     if (children.capacity() == 0) children.reserve(4);
@@ -250,14 +304,14 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
     }
     if (rest.starts_with("</")) return children;
     if (rest.front() == '<') {
-      auto node = parse_node();
+      auto node = read_node();
       if (!node) return std::unexpected(std::move(node.error()));
       add_child(Child{std::move(*node)});
       continue;
     }
     if (rest.front() == '{') {
       std::size_t open = pos;
-      auto hole = parse_hole();
+      auto hole = read_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (*hole) {
         add_child(Child{Child::Expression{std::move(**hole), open, pos}});
@@ -300,14 +354,11 @@ std::expected<std::vector<Child>, ParseError> Parser::parse_children() {
   }
 }
 
-std::expected<std::optional<std::string>, ParseError> Parser::parse_hole() {
+std::expected<std::optional<std::string>, ParseError> Parser::read_hole() {
   std::size_t open = pos;
-  lexer::Lexer lexer(src);
-  lexer.pos = open + 1;
-  if (auto balanced = lexer.scan_balanced_braces(open); !balanced) {
-    return fail(std::move(balanced.error().message), balanced.error().offset);
-  }
-  pos = lexer.pos;
+  auto close = hole_end(open);
+  if (!close) return std::unexpected(std::move(close.error()));
+  pos = *close + 1;
   std::string_view inner = whitespace::trim(src.substr(open + 1, pos - open - 2));
   if (inner.empty()) return fail("this `{}` is empty", open);
 
@@ -315,9 +366,73 @@ std::expected<std::optional<std::string>, ParseError> Parser::parse_hole() {
   // without building a token list.
   lexer::Lexer tokens(inner);
   while (auto next = tokens.next_token()) {
-    if (!*next || lexer::is_significant((*next)->kind)) return std::string(inner);
+    if (!*next || lexer::is_significant((*next)->kind)) return keeps_code_ ? std::string(inner) : std::string();
   }
   return std::nullopt;
+}
+
+std::expected<std::size_t, ParseError> Parser::hole_end(std::size_t open) {
+  if (!shared_->walk_holes) return scanned_hole_end(open, open + 1, 1);
+  // Most holes hold no `<`, and there the brace scan reads what the walk
+  // would read, faster. It gives up at the first `<`, so a hole's inside is
+  // scanned once however deeply holes nest.
+  lexer::Lexer lexer(src);
+  lexer.pos = open + 1;
+  auto scanned = lexer.scan_balanced_braces_unless_markup(open);
+  if (!scanned) return fail(std::move(scanned.error().message), scanned.error().offset);
+  if (*scanned) return lexer.pos - 1;
+  return walked_hole_end(open);
+}
+
+std::expected<std::size_t, ParseError> Parser::walked_hole_end(std::size_t open) {
+  walk::Walker walker(src, open + 1, *this);
+  std::size_t braces = 1;
+  // Events cover the text without gaps, so markup that fails to parse
+  // starts where the last event ended.
+  std::size_t walked = open + 1;
+  while (auto event = walker.next()) {
+    if (!*event) {
+      if (const auto* lexed = std::get_if<lexer::LexError>(&event->error())) {
+        return fail(lexed->message, lexed->offset);
+      }
+      if (shared_->aborted) return std::unexpected(std::get<ParseError>(std::move(event->error())));
+      if (!shared_->known_failure(walked)) {
+        shared_->failed.push_back(walked);
+        shared_->aborted = true;
+        return std::unexpected(std::get<ParseError>(std::move(event->error())));
+      }
+      // Read on as the brace scan reads, so that broken markup delimits the
+      // hole as it always did and gives its own error when the hole's code
+      // is compiled.
+      return scanned_hole_end(open, walked, braces);
+    }
+    if (const auto* markup = std::get_if<walk::Markup>(&**event)) {
+      walked = markup->end;
+      continue;
+    }
+    const auto& token = std::get<lexer::Token>(**event);
+    walked = token.end;
+    if (token.kind != lexer::TokenKind::Symbol || token.end != token.start + 1) continue;
+    if (src[token.start] == '{') {
+      ++braces;
+    } else if (src[token.start] == '}' && --braces == 0) {
+      return token.start;
+    }
+  }
+  return fail("unterminated interpolation", open);
+}
+
+std::expected<std::size_t, ParseError> Parser::scanned_hole_end(std::size_t open, std::size_t from,
+                                                                std::size_t braces) const {
+  lexer::Lexer lexer(src);
+  lexer.pos = from;
+  // Each scan ends at the brace balancing one that is open.
+  for (; braces > 0; --braces) {
+    if (auto balanced = lexer.scan_balanced_braces(open); !balanced) {
+      return fail(std::move(balanced.error().message), balanced.error().offset);
+    }
+  }
+  return lexer.pos - 1;
 }
 
 std::expected<std::string, ParseError> Parser::parse_identifier() {

@@ -13,7 +13,8 @@ std::optional<std::expected<Event, Failure>> Walker::next() {
   if (!scanner_.feed(**token, lexer_)) return Event{**token};
 
   std::size_t start = (*token)->start;
-  parser::Parser parser(lexer_.text, start);
+  parser::Parser parser = outer_ != nullptr ? parser::Parser(lexer_.text, start, *outer_)
+                                            : parser::Parser(lexer_.text, start, depth_);
   auto node = parser.parse_node();
   if (!node) {
     failed_ = true;
