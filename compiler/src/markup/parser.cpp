@@ -29,6 +29,12 @@ bool is_identifier_char(unsigned char c) { return is_identifier_start(c) || (c >
 
 bool is_continuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
 
+// The first offset at or after `at` that is not ASCII whitespace.
+std::size_t after_whitespace(std::string_view text, std::size_t at) {
+  while (at < text.size() && whitespace::is_ascii_whitespace(text[at])) ++at;
+  return at;
+}
+
 // The end of the whole UTF-8 character starting at `at`: that byte and the
 // continuation bytes after it.
 std::size_t character_end(std::string_view text, std::size_t at) {
@@ -154,9 +160,12 @@ std::expected<Parsed, ParseError> parse_node(std::string_view source, std::size_
 }
 
 std::expected<ast::Node, ParseError> Parser::parse_node() {
-  // Nested markup an earlier pass found not to parse is not read again: the
-  // hole that met it reads on from its `<`.
-  if (shared_ != nullptr && shared_->known_failure(pos)) return fail("markup does not parse", pos);
+  if (shared_ != nullptr) {
+    // Nested markup an earlier pass found not to parse is not read again:
+    // the hole that met it reads on from its `<`.
+    if (shared_->known_failure(pos)) return fail("markup does not parse", pos);
+    return read_node();
+  }
   return entered([this] { return read_node(); });
 }
 
@@ -168,23 +177,21 @@ std::expected<std::optional<std::string>, ParseError> Parser::parse_hole() {
   return entered([this] { return read_hole(); });
 }
 
+// Nesting recurses through here, `read_children` and `read_hole` (holes
+// through the walker too), so what else a tag needs is read by helpers of
+// their own: the frames on the recursive path stay small.
 std::expected<ast::Node, ParseError> Parser::read_node() {
   std::size_t start = pos;
   if (auto opened = expect("<", "`<`"); !opened) return std::unexpected(std::move(opened.error()));
   if (depth_ >= MAX_DEPTH) return fail("markup is nested too deeply", start);
   DepthGuard guard(depth_);
-
-  auto skip_whitespace = [this] {
-    while (pos < src.size() && whitespace::is_ascii_whitespace(src[pos])) ++pos;
-  };
-  skip_whitespace();
+  pos = after_whitespace(src, pos);
 
   if (pos < src.size() && src[pos] == '>') {
     ++pos;
     auto children = read_children();
     if (!children) return std::unexpected(std::move(children.error()));
-    pos += 2;  // the "</" the children stopped at
-    skip_whitespace();
+    pos = after_whitespace(src, pos + 2);  // the "</" the children stopped at
     if (auto closed = expect(">", "`>` to close fragment"); !closed) {
       return std::unexpected(std::move(closed.error()));
     }
@@ -193,94 +200,94 @@ std::expected<ast::Node, ParseError> Parser::read_node() {
 
   auto name = parse_element_name();
   if (!name) return std::unexpected(std::move(name.error()));
+  auto attributes = read_attributes();
+  if (!attributes) return std::unexpected(std::move(attributes.error()));
+  if (src.substr(pos).starts_with("/>")) {
+    pos += 2;
+    return ast::Node{ast::Element{std::move(*name), std::move(*attributes), {}, start, pos}};
+  }
+  if (pos >= src.size()) return fail("expected `>` or `/>`", src.size());
+  ++pos;  // `>`
+  auto children = read_children();
+  if (!children) return std::unexpected(std::move(children.error()));
+  if (auto closed = read_closing_tag(*name); !closed) return std::unexpected(std::move(closed.error()));
+  return ast::Node{
+      ast::Element{std::move(*name), std::move(*attributes), std::move(*children), start, pos}};
+}
 
+std::expected<std::vector<Attribute>, ParseError> Parser::read_attributes() {
   std::vector<Attribute> attributes;
-  // Elements rarely have more than a few attributes or children: one
-  // allocation for the first four instead of three.
-  auto add_attribute = [&attributes](Attribute attribute) {
-    if (attributes.capacity() == 0) attributes.reserve(4);
-    attributes.push_back(std::move(attribute));
-  };
   while (true) {
-    skip_whitespace();
+    pos = after_whitespace(src, pos);
     std::string_view rest = src.substr(pos);
-    if (rest.starts_with("/>")) {
-      pos += 2;
-      return ast::Node{ast::Element{std::move(*name), std::move(attributes), {}, start, pos}};
-    }
-    if (rest.empty() || rest.front() == '>') break;
-
+    if (rest.empty() || rest.front() == '>' || rest.starts_with("/>")) return attributes;
+    // Elements rarely have more than a few attributes or children: one
+    // allocation for the first four instead of three.
+    if (attributes.capacity() == 0) attributes.reserve(4);
     if (rest.front() == '{') {
       std::size_t open = pos;
       auto hole = read_hole();
       if (!hole) return std::unexpected(std::move(hole.error()));
       if (!*hole) return fail("this `{}` contains no value", open);
-      add_attribute(Attribute{Attribute::Spread{std::move(**hole), open, pos}});
+      attributes.push_back(Attribute{Attribute::Spread{std::move(**hole), open, pos}});
       continue;
     }
+    auto attribute = read_named_attribute();
+    if (!attribute) return std::unexpected(std::move(attribute.error()));
+    attributes.push_back(std::move(*attribute));
+  }
+}
 
-    std::size_t attribute_start = pos;
-    auto attribute_name = parse_identifier();
-    if (!attribute_name) return std::unexpected(std::move(attribute_name.error()));
-    std::size_t after_name = pos;
-    skip_whitespace();
-    if (pos >= src.size() || src[pos] != '=') {
-      pos = after_name;
-      add_attribute(Attribute{Attribute::Named{std::move(*attribute_name),
-                                                      AttributeValue{AttributeValue::Bare{}},
-                                                      attribute_start, after_name}});
-      continue;
+std::expected<Attribute, ParseError> Parser::read_named_attribute() {
+  std::size_t attribute_start = pos;
+  auto attribute_name = parse_identifier();
+  if (!attribute_name) return std::unexpected(std::move(attribute_name.error()));
+  std::size_t after_name = pos;
+  pos = after_whitespace(src, pos);
+  if (pos >= src.size() || src[pos] != '=') {
+    pos = after_name;
+    return Attribute{Attribute::Named{std::move(*attribute_name), AttributeValue{AttributeValue::Bare{}},
+                                      attribute_start, after_name}};
+  }
+  pos = after_whitespace(src, pos + 1);
+
+  AttributeValue value;
+  char first = pos < src.size() ? src[pos] : '\0';
+  if (pos < src.size() && (first == '"' || first == '\'')) {
+    std::size_t quote = pos;
+    ++pos;
+    while (true) {
+      if (pos >= src.size() || src[pos] == '\n') {
+        return fail("unterminated attribute string", quote);
+      }
+      if (src[pos] == first) break;
+      pos = src[pos] == '\\' && pos + 1 < src.size() ? character_end(src, pos + 1) : pos + 1;
     }
     ++pos;
-    skip_whitespace();
-
-    AttributeValue value;
-    char first = pos < src.size() ? src[pos] : '\0';
-    if (pos < src.size() && (first == '"' || first == '\'')) {
-      std::size_t quote = pos;
-      ++pos;
-      while (true) {
-        if (pos >= src.size() || src[pos] == '\n') {
-          return fail("unterminated attribute string", quote);
-        }
-        if (src[pos] == first) break;
-        pos = src[pos] == '\\' && pos + 1 < src.size() ? character_end(src, pos + 1) : pos + 1;
-      }
-      ++pos;
-      value.kind = AttributeValue::Literal{std::string(src.substr(quote, pos - quote))};
-    } else if (pos < src.size() && first == '{') {
-      std::size_t open = pos;
-      auto hole = read_hole();
-      if (!hole) return std::unexpected(std::move(hole.error()));
-      if (!*hole) return fail("this `{}` contains no value", open);
-      value.kind = AttributeValue::Expression{std::move(**hole)};
-    } else {
-      return fail("expected `{expression}` or a quoted string after `=`", pos);
-    }
-    add_attribute(Attribute{
-        Attribute::Named{std::move(*attribute_name), std::move(value), attribute_start, pos}});
+    value.kind = AttributeValue::Literal{std::string(src.substr(quote, pos - quote))};
+  } else if (pos < src.size() && first == '{') {
+    std::size_t open = pos;
+    auto hole = read_hole();
+    if (!hole) return std::unexpected(std::move(hole.error()));
+    if (!*hole) return fail("this `{}` contains no value", open);
+    value.kind = AttributeValue::Expression{std::move(**hole)};
+  } else {
+    return fail("expected `{expression}` or a quoted string after `=`", pos);
   }
+  return Attribute{Attribute::Named{std::move(*attribute_name), std::move(value), attribute_start, pos}};
+}
 
-  if (pos >= src.size()) return fail("expected `>` or `/>`", src.size());
-  ++pos;  // `>`
-  auto children = read_children();
-  if (!children) return std::unexpected(std::move(children.error()));
+std::expected<void, ParseError> Parser::read_closing_tag(const ElementName& name) {
   std::size_t closing_at = pos;
-  pos += 2;  // "</"
-  skip_whitespace();
+  pos = after_whitespace(src, pos + 2);  // "</"
   auto closing = parse_element_name();
   if (!closing) return std::unexpected(std::move(closing.error()));
-  if (*closing != *name) {
-    return fail("closing </" + closing->as_written() + "> does not match opening <" +
-                    name->as_written() + ">",
+  if (*closing != name) {
+    return fail("closing </" + closing->as_written() + "> does not match opening <" + name.as_written() + ">",
                 closing_at);
   }
-  skip_whitespace();
-  if (auto closed = expect(">", "`>` to close tag"); !closed) {
-    return std::unexpected(std::move(closed.error()));
-  }
-  return ast::Node{
-      ast::Element{std::move(*name), std::move(attributes), std::move(*children), start, pos}};
+  pos = after_whitespace(src, pos);
+  return expect(">", "`>` to close tag");
 }
 
 std::expected<std::vector<Child>, ParseError> Parser::read_children() {
@@ -294,12 +301,9 @@ std::expected<std::vector<Child>, ParseError> Parser::read_children() {
     std::string_view rest = src.substr(pos);
 
     if (rest.starts_with("<!--")) {
-      std::size_t open = pos;
-      std::size_t close = src.find("-->", pos + 4);
-      if (close == std::string_view::npos) return fail("unterminated `<!--` comment", open);
-      pos = close + 3;
-      add_child(
-          Child{Child::Comment{comment_text(src.substr(open + 4, close - open - 4)), open, pos}});
+      auto comment = read_markup_comment();
+      if (!comment) return std::unexpected(std::move(comment.error()));
+      add_child(std::move(*comment));
       continue;
     }
     if (rest.starts_with("</")) return children;
@@ -321,37 +325,49 @@ std::expected<std::vector<Child>, ParseError> Parser::read_children() {
       }
       continue;
     }
-
-    // A text run, up to the next unescaped `<` or `{`.
-    std::size_t run_start = pos;
-    std::string collected;
-    while (pos < src.size()) {
-      char c = src[pos];
-      if (c == '<' || c == '{') break;
-      if (c != '\\') {
-        std::size_t plain = pos;
-        while (pos < src.size() && src[pos] != '<' && src[pos] != '{' && src[pos] != '\\') ++pos;
-        collected.append(src.substr(plain, pos - plain));
-        continue;
-      }
-      if (pos + 1 >= src.size()) {  // a final backslash stays
-        collected += '\\';
-        ++pos;
-        break;
-      }
-      char escaped = src[pos + 1];
-      if (escaped == '{' || escaped == '}' || escaped == '\\' || escaped == '`') {
-        collected += escaped;
-        pos += 2;
-      } else {
-        std::size_t end = character_end(src, pos + 1);
-        collected.append(src.substr(pos, end - pos));
-        pos = end;
-      }
-    }
-    std::string text = normalise_text(std::move(collected));
-    if (!text.empty()) add_child(Child{Child::Text{std::move(text), run_start, pos}});
+    if (auto text = read_text()) add_child(std::move(*text));
   }
+}
+
+std::expected<Child, ParseError> Parser::read_markup_comment() {
+  std::size_t open = pos;
+  std::size_t close = src.find("-->", pos + 4);
+  if (close == std::string_view::npos) return fail("unterminated `<!--` comment", open);
+  pos = close + 3;
+  return Child{Child::Comment{comment_text(src.substr(open + 4, close - open - 4)), open, pos}};
+}
+
+std::optional<Child> Parser::read_text() {
+  // A text run, up to the next unescaped `<` or `{`.
+  std::size_t run_start = pos;
+  std::string collected;
+  while (pos < src.size()) {
+    char c = src[pos];
+    if (c == '<' || c == '{') break;
+    if (c != '\\') {
+      std::size_t plain = pos;
+      while (pos < src.size() && src[pos] != '<' && src[pos] != '{' && src[pos] != '\\') ++pos;
+      collected.append(src.substr(plain, pos - plain));
+      continue;
+    }
+    if (pos + 1 >= src.size()) {  // a final backslash stays
+      collected += '\\';
+      ++pos;
+      break;
+    }
+    char escaped = src[pos + 1];
+    if (escaped == '{' || escaped == '}' || escaped == '\\' || escaped == '`') {
+      collected += escaped;
+      pos += 2;
+    } else {
+      std::size_t end = character_end(src, pos + 1);
+      collected.append(src.substr(pos, end - pos));
+      pos = end;
+    }
+  }
+  std::string text = normalise_text(std::move(collected));
+  if (text.empty()) return std::nullopt;
+  return Child{Child::Text{std::move(text), run_start, pos}};
 }
 
 std::expected<std::optional<std::string>, ParseError> Parser::read_hole() {

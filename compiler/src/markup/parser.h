@@ -104,6 +104,14 @@ struct Parser {
   [[nodiscard]] std::expected<ast::Node, ParseError> read_node();
   [[nodiscard]] std::expected<std::vector<ast::Child>, ParseError> read_children();
   [[nodiscard]] std::expected<std::optional<std::string>, ParseError> read_hole();
+  // Apart from `read_node` and `read_children`, so that the frames nesting
+  // recurses through hold only what it needs.
+  [[nodiscard]] std::expected<std::vector<ast::Attribute>, ParseError> read_attributes();
+  [[nodiscard]] std::expected<ast::Attribute, ParseError> read_named_attribute();
+  [[nodiscard]] std::expected<void, ParseError> read_closing_tag(const ast::ElementName& name);
+  [[nodiscard]] std::expected<ast::Child, ParseError> read_markup_comment();
+  // A text run; none when it normalises to nothing.
+  [[nodiscard]] std::optional<ast::Child> read_text();
   // The offset of the `}` closing the hole whose `{` is at `open`.
   [[nodiscard]] std::expected<std::size_t, ParseError> hole_end(std::size_t open);
   // The same by walking the hole's inside as Luau.

@@ -62,6 +62,10 @@ class Walker {
   [[nodiscard]] std::optional<std::expected<Event, Failure>> next();
 
  private:
+  // Parses the markup whose `<` is at `start`. Markup nests through holes by
+  // way of here, so `next` keeps the frame it recurses through small.
+  [[nodiscard]] std::optional<std::expected<Event, Failure>> markup(std::size_t start);
+
   lexer::Lexer lexer_;
   markup_scan::Scanner scanner_;
   const parser::Parser* outer_ = nullptr;
