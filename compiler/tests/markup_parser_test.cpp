@@ -349,6 +349,26 @@ TEST(MarkupParser, DeepNestingThroughHolesStaysOnTheStack) {
   }
 }
 
+// A few pieces of nested markup that do not parse are each read on as Luau
+// and the other holes still walked; past MAX_NESTED_FAILURES of them the
+// parse reads every hole with the brace scan alone, so text in nested markup
+// counts as Luau again.
+TEST(MarkupParser, ManyBrokenPiecesOfNestedMarkupEndHoleWalks) {
+  for (std::size_t broken = 0; broken <= parser::MAX_NESTED_FAILURES + 1; ++broken) {
+    std::string source = "<A>";
+    for (std::size_t i = 0; i < broken; ++i) source += "{<}";
+    source += "{c and <B>Don't</B>}</A>";
+    SCOPED_TRACE(source);
+    auto parsed = parse_node(source, 0);
+    if (broken <= parser::MAX_NESTED_FAILURES) {
+      ASSERT_TRUE(parsed.has_value()) << parsed.error().message << " at " << parsed.error().offset;
+      EXPECT_EQ(parsed->end, source.size());
+    } else {
+      EXPECT_EQ(parsed.error(), (ParseError{"unterminated string", source.find('\'')}));
+    }
+  }
+}
+
 // Holes full of markup that does not parse, each of which swallows the rest
 // of the text when read as markup: the parse reads it a bounded number of
 // times, never once per hole (the test would not finish), and each hole
