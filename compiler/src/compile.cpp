@@ -53,7 +53,9 @@ std::size_t code_start(std::string_view text, std::size_t hole_end, std::string_
 // from the list a walk made before (the whole file is walked once only).
 class Markups {
  public:
-  explicit Markups(std::string_view text) : walker_(std::in_place, text) {}
+  // `depth`: the markup levels open around `text` (the code of a hole), so
+  // that the parser's nesting bound counts them.
+  Markups(std::string_view text, std::size_t depth) : walker_(std::in_place, text, 0, depth) {}
   explicit Markups(std::vector<markup::walk::Markup>& parsed) : parsed_(&parsed) {}
 
   // The next markup expression; none at the end.
@@ -90,6 +92,18 @@ std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::st
   return found;
 }
 
+// `tovix_spans` of a text with `depth` markup levels open around it (the
+// code of a hole).
+std::expected<std::vector<Span>, CompileError> spans_at(std::string_view text, std::size_t depth) {
+  std::vector<Span> spans;
+  markup::walk::Walker walker(text, 0, depth);
+  while (auto event = walker.next()) {
+    if (!*event) return std::unexpected(from_failure(event->error()));
+    if (const auto* markup = std::get_if<markup::walk::Markup>(&**event)) spans.emplace_back(markup->start, markup->end);
+  }
+  return spans;
+}
+
 // Markup always begins with a `<` byte.
 bool may_hold_markup(std::string_view text) { return text.find('<') != std::string_view::npos; }
 
@@ -112,7 +126,7 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
     std::size_t start = base + expression->start;
     std::size_t len = expression->code.size();
     if (session.lint != config::LintLevel::Off && may_hold_markup(expression->code)) {
-      auto sites = tovix_spans(expression->code);
+      auto sites = spans_at(expression->code, session.depth);
       std::vector<Span> none;
       if (lint::has_unwrapped_tovix(expression->code, sites ? *sites : none)) {
         Warning warning = lint::static_conditional_child(start, len);
@@ -223,7 +237,7 @@ std::expected<std::string, CompileError> compile_with(Session& session, std::str
   // A hole's code lexes cleanly (the hole was delimited by lexing it), so
   // without a `<` there is nothing to find in it.
   if (!may_hold_markup(text)) return std::string(text);
-  return splice(session, text, base, Markups(text));
+  return splice(session, text, base, Markups(text, session.depth));
 }
 
 std::expected<Compiled, CompileError> compile_inner(std::string_view source, const backend::Backend& backend,
@@ -262,15 +276,7 @@ std::expected<Compiled, CompileError> compile_recovering(std::string_view source
   return compile_inner(source, backend, std::move(config));
 }
 
-std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text) {
-  std::vector<Span> spans;
-  markup::walk::Walker walker(text);
-  while (auto event = walker.next()) {
-    if (!*event) return std::unexpected(from_failure(event->error()));
-    if (const auto* markup = std::get_if<markup::walk::Markup>(&**event)) spans.emplace_back(markup->start, markup->end);
-  }
-  return spans;
-}
+std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text) { return spans_at(text, 0); }
 
 CompileError CompileError::from(const lexer::LexError& error) {
   return CompileError{error.message, std::nullopt, error.offset, 0};

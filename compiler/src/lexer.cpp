@@ -123,9 +123,10 @@ struct Cursor {
   }
 #endif
 
-  // Inside braces only quotes, `-`, `[`, backticks and braces matter; moves
-  // `pos` to the next of them (or the end), sixteen bytes at a time where
-  // the text allows.
+  // Inside braces only quotes, `-`, `[`, backticks and braces matter (and
+  // `<` when the scan stops where markup may start); moves `pos` to the next
+  // of them (or the end), sixteen bytes at a time where the text allows.
+  template <bool UntilMarkup>
   void skip_to_brace_special() {
 #if defined(__SSE2__)
     while (pos + 16 <= size) {
@@ -137,6 +138,7 @@ struct Cursor {
       __m128i others = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')),
                                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('['))),
                                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8('`')));
+      if constexpr (UntilMarkup) others = _mm_or_si128(others, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
       unsigned mask = static_cast<unsigned>(
           _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quotes, braces), others)));
       if (mask != 0) {
@@ -149,6 +151,7 @@ struct Cursor {
     while (pos < size) {
       unsigned char c = data[pos];
       if (c == '"' || c == '\'' || c == '{' || c == '}' || c == '-' || c == '[' || c == '`') return;
+      if (UntilMarkup && c == '<') return;
       ++pos;
     }
   }
@@ -301,6 +304,10 @@ struct Cursor {
     std::size_t report;  // the offset an error at the end of the text reports
   };
 
+  // Set when a scan `UntilMarkup` gave up (see `scan_balanced_braces_unless_markup`).
+  bool undecided = false;
+
+  template <bool UntilMarkup = false>
   bool scan_nested(Frame top) {
     std::vector<Frame> outer;
     // Leaves the innermost frame; true when the outermost one is left.
@@ -315,7 +322,7 @@ struct Cursor {
         return top.braces ? fail(UNTERMINATED_INTERPOLATION, top.report)
                           : fail(UNTERMINATED_INTERPOLATED_STRING, top.report);
       }
-      if (top.braces) skip_to_brace_special();
+      if (top.braces) skip_to_brace_special<UntilMarkup>();
       if (at_end()) continue;
       unsigned char c = data[pos];
       if (!top.braces) {
@@ -340,10 +347,23 @@ struct Cursor {
           break;
         case '-':
           if (peek(1) == '-') {
+            // A number's exponent may have taken the first dash ("1e--"):
+            // the tokens are not a comment's.
+            if (UntilMarkup && outer.empty() && pos > 0 && (data[pos - 1] | 0x20) == 'e') {
+              undecided = true;
+              return true;
+            }
             if (!scan_comment()) return false;
           } else {
             ++pos;
           }
+          break;
+        case '<':
+          if (UntilMarkup && outer.empty()) {
+            undecided = true;
+            return true;
+          }
+          ++pos;
           break;
         case '[':
           if (std::ptrdiff_t level = long_bracket_level(); level >= 0) {
@@ -535,6 +555,14 @@ std::expected<void, LexError> Lexer::scan_balanced_braces(std::size_t report_off
   pos = cursor.pos;
   if (!ok) return std::unexpected(cursor.error());
   return {};
+}
+
+std::expected<bool, LexError> Lexer::scan_balanced_braces_unless_markup(std::size_t report_offset) {
+  Cursor cursor{bytes.data(), bytes.size(), pos};
+  bool ok = cursor.scan_nested<true>({true, 1, report_offset});
+  pos = cursor.pos;
+  if (!ok) return std::unexpected(cursor.error());
+  return !cursor.undecided;
 }
 
 std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,

@@ -97,6 +97,15 @@ struct Lexer {
   // errors are returned unchanged.
   [[nodiscard]] std::expected<void, LexError> scan_balanced_braces(std::size_t report_offset);
 
+  // `scan_balanced_braces` for a caller that walks the tokens where the walk
+  // could read otherwise: false when the scan gave up, at the first `<`
+  // outside nested interpolated strings (markup may start there) or at a
+  // comment right after an `e` or `E` (an exponent sign may have taken its
+  // first dash); `pos` is then where it gave up. True: `pos` is just after
+  // the balancing `}`. Errors are those of `scan_balanced_braces`, met before
+  // either.
+  [[nodiscard]] std::expected<bool, LexError> scan_balanced_braces_unless_markup(std::size_t report_offset);
+
  private:
   static constexpr std::uint8_t SCAN_FAILED = 0xFF;
   // Lexes one token at `pos` (below the end) and moves past it: its kind, or

@@ -34,16 +34,26 @@ const luau::ast::Expr* without_parentheses(const luau::ast::Expr* expression) {
 bool has_unwrapped_tovix(std::string_view expression,
                          std::span<const std::pair<std::size_t, std::size_t>> sites) {
   if (sites.empty()) return false;
-  auto tokens = lexer::tokenize(expression);
-  if (!tokens) return false;
 
   // Keyword counting, not parsing: every "if", "do" and "function" opens a
   // level that an "end" closes, and a closed level takes any function count
-  // above it along.
+  // above it along. Only the Luau around the sites is lexed: text inside
+  // markup may hold anything (an apostrophe, "--").
   std::vector<Mark> marks;
   std::int64_t depth = 0;
   std::int64_t functions = 0;
-  for (const lexer::Token& token : *tokens) {
+  lexer::Lexer lexer(expression);
+  std::size_t next_site = 0;
+  while (true) {
+    // Sites the lexer has reached are jumped over; it never moves back.
+    while (next_site < sites.size() && sites[next_site].first <= lexer.pos) {
+      lexer.pos = std::max(lexer.pos, std::min(sites[next_site].second, expression.size()));
+      ++next_site;
+    }
+    auto next = lexer.next_token();
+    if (!next) break;
+    if (!*next) return false;
+    const lexer::Token& token = **next;
     if (!lexer::is_significant(token.kind)) continue;
     std::string_view text = token.text(expression);
     if (text == "if" || text == "do") {
@@ -59,7 +69,7 @@ bool has_unwrapped_tovix(std::string_view expression,
   }
 
   for (const auto& site : sites) {
-    // The last token at or before the site's "<" (normally that "<" itself).
+    // The last token at or before the site's "<": the Luau just before it.
     auto after = std::upper_bound(marks.begin(), marks.end(), site.first,
                                   [](std::size_t offset, const Mark& mark) { return offset < mark.start; });
     if (after == marks.begin() || std::prev(after)->functions == 0) return true;

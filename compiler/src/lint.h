@@ -21,8 +21,9 @@ namespace tovix::lint {
 
 // Whether some markup site, a (start, end) span into `expression`, lies
 // outside every function body of the expression: such markup is built once
-// with its parent, so a condition around it never re-runs. No sites, or an
-// expression that does not lex, answers no.
+// with its parent, so a condition around it never re-runs. Sites come in
+// ascending order, as `tovix_spans` gives them; only the Luau around them is
+// lexed. No sites, or Luau that does not lex, answers no.
 [[nodiscard]] bool has_unwrapped_tovix(std::string_view expression,
                                        std::span<const std::pair<std::size_t, std::size_t>> sites);
 

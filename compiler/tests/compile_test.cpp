@@ -8,6 +8,7 @@
 #include "compile.h"
 #include "config.h"
 #include "imports.h"
+#include "markup/parser.h"
 
 namespace {
 
@@ -133,6 +134,116 @@ TEST(Compile, MarkupNestedTooDeeplyAcrossHolesIsRefused) {
   auto compiled = run(source);
   ASSERT_FALSE(compiled);
   EXPECT_EQ(compiled.error().message, "markup is nested too deeply");
+}
+
+// Every occurrence of `from` in `text` replaced by `to`.
+std::string replaced(std::string text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Markup nested in a hole may hold any text: the file compiles to what it
+// would with the troublesome characters left out of the text, apart from the
+// text itself, with the same warnings.
+TEST(Compile, TextInMarkupNestedInHolesMayHoldAnything) {
+  struct Case {
+    std::string source;
+    std::string_view text;
+    std::string_view without;
+  };
+  std::vector<Case> cases = {
+      {"local create = f\nx = <Frame>{visible and <TextLabel>Don't go</TextLabel>}</Frame>", "Don't go",
+       "Dont go"},
+      {"local create = f\nx = <Frame>{items:map(function(i) return <TextLabel>It's {i}</TextLabel> end)}</Frame>",
+       "It's ", "Its "},
+  };
+  // Child, attribute and spread holes in turn, one to three deep.
+  struct Hole {
+    std::string_view open;
+    std::string_view close;
+  };
+  const Hole holes[] = {{"<Frame>{c and ", "}</Frame>"}, {"<ui.Card body={", "}/>"}, {"<ui.Card {f(", ")}/>"}};
+  const std::pair<std::string_view, std::string_view> texts[] = {{"it's", "its"}, {"a`b", "ab"}, {"a -- b", "a  b"}};
+  for (const auto& [text, without] : texts) {
+    for (std::size_t depth = 1; depth <= 3; ++depth) {
+      std::string markup = "<TextLabel>" + std::string(text) + "</TextLabel>";
+      for (std::size_t level = 0; level < depth; ++level) {
+        markup = std::string(holes[level].open) + markup + std::string(holes[level].close);
+      }
+      cases.push_back({"local create = f\nreturn " + markup + "\n", text, without});
+    }
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    auto compiled = run(c.source);
+    ASSERT_TRUE(compiled) << describe(compiled.error());
+    auto plain = run(replaced(c.source, c.text, c.without));
+    ASSERT_TRUE(plain) << describe(plain.error());
+    EXPECT_EQ(replaced(compiled->code, c.text, c.without), plain->code);
+    EXPECT_TRUE(compiled->errors.empty());
+    ASSERT_EQ(compiled->warnings.size(), plain->warnings.size());
+    for (std::size_t i = 0; i < plain->warnings.size(); ++i) {
+      EXPECT_EQ(compiled->warnings[i].message, plain->warnings[i].message);
+      EXPECT_EQ(compiled->warnings[i].offset, plain->warnings[i].offset);
+    }
+  }
+}
+
+// A hole that is really unclosed, or really holds an unterminated string,
+// and nested markup that does not parse keep the errors they always gave.
+TEST(Compile, ReallyBrokenHolesKeepTheirErrors) {
+  struct Case {
+    std::string_view source;
+    std::string_view error;
+  };
+  const Case cases[] = {
+      {"x = <ui.A>{c and d</ui.A>", "unterminated interpolation |  @10+0"},
+      {"x = <ui.A>{c and <ui.B>Don't</ui.B>", "unterminated interpolation |  @10+0"},
+      {"x = <ui.A>{<ui.B>a</ui.B> -- c}</ui.A>", "unterminated interpolation |  @10+0"},
+      {"x = <ui.A>{'x}</ui.A>", "unterminated string |  @11+0"},
+      {"x = <ui.A>{<ui.B>it's</ui.B> .. 'x}</ui.A>", "unterminated string |  @32+0"},
+      {"x = <ui.A b={<ui.B>it's</ui.B> .. \"x}/>", "unterminated string |  @34+0"},
+      {"x = <A>{<B>}</A>", "unclosed element |  @11+0"},
+      {"x = <ui.A>{f(<ui.B>)}</ui.A>", "unclosed element |  @20+0"},
+      {"x = <ui.A>{<ui.B>{<ui.C>}</ui.B>}</ui.A>", "unclosed element |  @24+0"},
+      {"x = <ui.A>{<ui.B/>}{<ui.C>}</ui.A>", "unclosed element |  @26+0"},
+      {"x = <ui.A>{c and <ui.B x=}</ui.A>", "expected `{expression}` or a quoted string after `=` |  @25+0"},
+      {"x = <ui.A>{c and <ui.B>Don't</ui.C>}</ui.A>", "unterminated string |  @26+0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    check_fails(c.source, c.error);
+  }
+}
+
+TEST(Compile, StaticConditionalChildLintSeesPastTextInMarkup) {
+  auto compiled = run("local create = f\nx = <Frame>{cond and <TextLabel>Don't</TextLabel>}</Frame>");
+  ASSERT_TRUE(compiled) << describe(compiled.error());
+  ASSERT_EQ(compiled->warnings.size(), 1u);
+  EXPECT_EQ(compiled->warnings[0].message, "this child is built once, so a condition around it will not update the UI");
+  EXPECT_EQ(compiled->warnings[0].offset, 28u);
+  EXPECT_EQ(compiled->warnings[0].len, 39u);
+}
+
+// Ten thousand levels of markup nested through holes: refused at the 257th
+// level's `<`, without exhausting the stack. Beyond the bound holes are read
+// as Luau, so an apostrophe down there is an unterminated string, as it
+// always was.
+TEST(Compile, MarkupNestedTenThousandDeepThroughHolesIsRefused) {
+  for (auto [open, close] : {std::pair{"<ui.A>{", "}</ui.A>"}, {"<ui.A a={", "}/>"}, {"<ui.A {", "}/>"}}) {
+    SCOPED_TRACE(open);
+    std::string opened = "x = ";
+    for (int i = 0; i < 10000; ++i) opened += open;
+    std::string closing;
+    for (int i = 0; i < 10000; ++i) closing += close;
+    check_fails(opened + "<ui.T>x</ui.T>" + closing,
+                "markup is nested too deeply |  @" +
+                    std::to_string(4 + std::string_view(open).size() * markup::parser::MAX_DEPTH) + "+0");
+    check_fails(opened + "<ui.T>it's</ui.T>" + closing,
+                "unterminated string |  @" + std::to_string(opened.size() + 8) + "+0");
+  }
 }
 
 TEST(Compile, SpansOfTopLevelMarkup) {

@@ -240,6 +240,64 @@ TEST(Lexer, ScanBalancedBracesLeavesPosAfterTheBrace) {
   EXPECT_EQ(lexer.pos, 3u);
 }
 
+// The brace scan for callers that walk tokens where the two could differ:
+// it gives up at a `<` outside interpolated strings and at a comment right
+// after `e` or `E`; elsewhere it is the plain brace scan. `marker` holds one
+// `^` under where `pos` ends (closed, given up) or the error's offset.
+TEST(Lexer, ScanBalancedBracesUnlessMarkup) {
+  struct Case {
+    std::string_view source;  // a `{` at offset 0, scanned from offset 1
+    std::string_view marker;
+    std::string_view outcome;  // "closed", "gave up" or the error message
+  };
+  const Case cases[] = {
+      {"{ a.b(1) } x", "          ^", "closed"},
+      {"{ '<' \"<\" }", "           ^", "closed"},
+      {"{ --<\n }", "        ^", "closed"},
+      {"{ [[<]] --[=[<]=] }", "                   ^", "closed"},
+      {"{ `{<A/>}` }", "            ^", "closed"},
+      {"{ 1 --c\n }", "          ^", "closed"},
+      {"{ a < b }", "    ^", "gave up"},
+      {"{ {x}, <A/> }", "       ^", "gave up"},
+      {"{ a << b }", "    ^", "gave up"},
+      {"{ 1e--x\n }", "    ^", "gave up"},
+      {"{ 1E--x\n }", "    ^", "gave up"},
+      {"{ a < 'x", "    ^", "gave up"},
+      {"{ 'x <A/> }", "  ^", "unterminated string"},
+      {"{ [[ <A/> }", "  ^", "unterminated long bracket"},
+      {"{ `<A/> }", "  ^", "unterminated interpolated string"},
+      {"{ a", "^", "unterminated interpolation"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "source: " << c.source);
+    Lexer lexer(c.source);
+    lexer.pos = 1;
+    auto scanned = lexer.scan_balanced_braces_unless_markup(0);
+    const std::size_t at = c.marker.find('^');
+    if (!scanned) {
+      EXPECT_EQ(scanned.error(), (LexError{std::string(c.outcome), at}));
+      continue;
+    }
+    EXPECT_EQ(*scanned ? "closed" : "gave up", c.outcome);
+    EXPECT_EQ(lexer.pos, at);
+  }
+}
+
+TEST(Lexer, ScanBalancedBracesUnlessMarkupIsThePlainScanWhenItCloses) {
+  for (std::string_view source : {"{ \"}\" }", "{a{b}c}", "{ '}' --}\n [[}]] `{}}` }", "{ f(`a{ <A/> }`) }"}) {
+    SCOPED_TRACE(testing::Message() << "source: " << source);
+    Lexer plain(source);
+    plain.pos = 1;
+    ASSERT_TRUE(plain.scan_balanced_braces(0).has_value());
+    Lexer unless(source);
+    unless.pos = 1;
+    auto scanned = unless.scan_balanced_braces_unless_markup(0);
+    ASSERT_TRUE(scanned.has_value());
+    EXPECT_TRUE(*scanned);
+    EXPECT_EQ(unless.pos, plain.pos);
+  }
+}
+
 TEST(Lexer, DeepNestingDoesNotExhaustTheStack) {
   // A hundred thousand nested interpolated strings, closed and unclosed.
   std::string open, close;

@@ -21,6 +21,10 @@ Sites sites_of(std::string_view expression) {
   while ((at = expression.find('<', at)) != std::string_view::npos) {
     std::size_t end = expression.find("/>", at);
     end = end == std::string_view::npos ? expression.size() : end + 2;
+    if (std::size_t closing = expression.find("</", at); closing < end) {
+      std::size_t gt = expression.find('>', closing);
+      end = gt == std::string_view::npos ? expression.size() : gt + 1;
+    }
     sites.emplace_back(at, end);
     at = end;
   }
@@ -47,8 +51,15 @@ TEST(Lint, MarkupOutsideEveryFunctionIsUnwrapped) {
       {"end end <A/>", true},
       // No sites at all.
       {"cond and x", false},
-      // A text that does not lex gives no finding.
-      {"cond and <TextLabel>don't</TextLabel>", false},
+      // Only the Luau around the sites is lexed: text in markup may hold
+      // anything, and its words are not keywords.
+      {"cond and <TextLabel>don't</TextLabel>", true},
+      {"cond and <TextLabel>a`b -- c</TextLabel>", true},
+      {"function() return <T>if</T> end, <B/>", true},
+      {"function() return <T>end</T>, <B/> end", false},
+      // Luau that does not lex gives no finding.
+      {"f('x) or <A/>", false},
+      {"cond and <A>x</A> .. 'y", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expression);

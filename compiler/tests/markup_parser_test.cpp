@@ -148,6 +148,19 @@ TEST(MarkupParser, Trees) {
       {"<A>Name: {name}!</A>",
        "<A>[T\"Name: \"@'Name: ', E\"name\"@'{name}', T\"!\"@'!']"},
       {"<A><B>{<C/>}</B></A>", "<A>[<B>[E\"<C/>\"@'{<C/>}']]"},
+      // Markup nested in a hole is parsed, not lexed: its text may hold
+      // anything, a brace too.
+      {"<A>{c and <B>Don't</B>}</A>", "<A>[E\"c and <B>Don't</B>\"@'{c and <B>Don't</B>}']"},
+      {"<A>{`x` .. <B>a`b</B>}</A>", "<A>[E\"`x` .. <B>a`b</B>\"@'{`x` .. <B>a`b</B>}']"},
+      {"<A b={<B>a -- b</B>} {f(<B>it's</B>)}/>",
+       "<A b={<B>a -- b</B>}@'b={<B>a -- b</B>}' {...f(<B>it's</B>)}@'{f(<B>it's</B>)}'>"},
+      {"<A>{f({<B>'</B>}, <C>x}y</C>)}</A>", "<A>[E\"f({<B>'</B>}, <C>x}y</C>)\"@'{f({<B>'</B>}, <C>x}y</C>)}']"},
+      {"<A>{<B/> .. '}' .. <C>\\{</C>}</A>", "<A>[E\"<B/> .. '}' .. <C>\\{</C>\"@'{<B/> .. '}' .. <C>\\{</C>}']"},
+      {"<A>{a < b}</A>", "<A>[E\"a < b\"@'{a < b}']"},
+      // Nested markup that does not parse is read on as Luau, as before; the
+      // code keeps it, so compiling the code reports it.
+      {"<A>{<B>}</A>", "<A>[E\"<B>\"@'{<B>}']"},
+      {"<A>{f(<B x=)}</A>", "<A>[E\"f(<B x=)\"@'{f(<B x=)}']"},
       // comments
       {"<A><!-- hi --></A>", "<A>[C\"--[[ hi ]]\"@'<!-- hi -->']"},
       {"<A><!----></A>", "<A>[C\"--[[  ]]\"@'<!---->']"},
@@ -227,6 +240,13 @@ TEST(MarkupParser, Errors) {
       {"<A>{-- note}</A>", "   ^", "unterminated interpolation"},
       {"<A b={1/>", "     ^", "unterminated interpolation"},
       {"<A>{'x}</A>", "    ^", "unterminated string"},
+      // A hole really unclosed, or holding a really unterminated string, keeps
+      // its error however the markup inside it reads.
+      {"<A>{c and <B>Don't</B>", "   ^", "unterminated interpolation"},
+      {"<A>{<B>it's</B> .. 'x}</A>", "                   ^", "unterminated string"},
+      {"<A>{<B>a</B> -- c}</A>", "   ^", "unterminated interpolation"},
+      // Nested markup that does not parse is read on as Luau, as before.
+      {"<A>{<B>Don't</C>}</A>", "          ^", "unterminated string"},
       {"<A>", "   ^", "unclosed element"},
       {"<A><B>text", "          ^", "unclosed element"},
       {"<>", "  ^", "unclosed element"},
@@ -254,6 +274,117 @@ TEST(MarkupParser, DeepNestingIsRefusedNotOverflowed) {
   for (std::size_t i = 0; i < MAX_DEPTH; ++i) fragments += "<>";
   for (std::size_t i = 0; i < MAX_DEPTH; ++i) fragments += "</>";
   EXPECT_TRUE(parse_node(fragments, 0).has_value());
+}
+
+// An apostrophe, a backtick and "--" in the text of markup nested in holes
+// (child, attribute and spread holes in turn) at several depths: every hole
+// closes at its own brace and the innermost text is kept as written.
+TEST(MarkupParser, AnyTextInMarkupNestedInHoles) {
+  struct Hole {
+    std::string_view open;
+    std::string_view close;
+  };
+  const Hole holes[] = {{"<A>{c and ", "}</A>"}, {"<A b={", "}/>"}, {"<A {f(", ")}/>"}};
+  for (std::string_view text : {"Don't", "a`b", "a -- b", "it's `x` -- \"y"}) {
+    for (std::size_t depth = 1; depth <= 4; ++depth) {
+      std::string source = "<T>" + std::string(text) + "</T>";
+      for (std::size_t level = 0; level < depth; ++level) {
+        const Hole& hole = holes[level % std::size(holes)];
+        source = std::string(hole.open) + source + std::string(hole.close);
+      }
+      SCOPED_TRACE(testing::Message() << "source: " << source);
+      auto parsed = parse_node(source, 0);
+      ASSERT_TRUE(parsed.has_value()) << parsed.error().message << " at " << parsed.error().offset;
+      EXPECT_EQ(parsed->end, source.size());
+
+      // Down the holes to the text: each hole's code parsed again, as the
+      // compiler does.
+      std::string code = source;
+      for (std::size_t level = depth; level-- > 0;) {
+        const Hole& hole = holes[level % std::size(holes)];
+        ASSERT_TRUE(code.starts_with(hole.open));
+        auto outer = parse_node(code, 0);
+        ASSERT_TRUE(outer.has_value());
+        const auto& element = std::get<ast::Element>(outer->node.kind);
+        std::string inner;
+        if (!element.children.empty()) {
+          inner = std::get<Child::Expression>(element.children[0].kind).code;
+        } else if (const auto* spread = std::get_if<Attribute::Spread>(&element.attributes[0].kind)) {
+          inner = spread->code;
+        } else {
+          inner = std::get<AttributeValue::Expression>(std::get<Attribute::Named>(element.attributes[0].kind).value.kind).code;
+        }
+        const std::size_t at = inner.find('<');
+        ASSERT_NE(at, std::string::npos);
+        code = inner.substr(at, inner.rfind('>') + 1 - at);
+      }
+      auto innermost = parse_node(code, 0);
+      ASSERT_TRUE(innermost.has_value());
+      Dump dump{code, {}};
+      dump.node(innermost->node);
+      EXPECT_EQ(dump.out, "<T>[T\"" + std::string(text) + "\"@'" + std::string(text) + "']");
+    }
+  }
+}
+
+// Markup nesting through holes ten thousand deep: the hole that reaches the
+// nesting bound is read on as Luau, never recursed into, so the parse stays
+// on the stack (the compiler refuses the nesting; see its tests).
+TEST(MarkupParser, DeepNestingThroughHolesStaysOnTheStack) {
+  for (auto [open, close] : {std::pair{"<A>{", "}</A>"}, {"<A b={", "}/>"}, {"<A {", "}/>"}, {"<>{c and ", "}</>"}}) {
+    std::string opened;
+    for (int i = 0; i < 10000; ++i) opened += open;
+    std::string closing;
+    for (int i = 0; i < 10000; ++i) closing += close;
+    SCOPED_TRACE(open);
+    const std::string deep = opened + "<T>x</T>" + closing;
+    auto parsed = parse_node(deep, 0);
+    ASSERT_TRUE(parsed.has_value()) << parsed.error().message << " at " << parsed.error().offset;
+    EXPECT_EQ(parsed->end, deep.size());
+    EXPECT_EQ(parse_node(opened, 0).error(),
+              (ParseError{"unterminated interpolation", std::string_view(open).find('{')}));
+    // Past the bound, text is read as Luau again.
+    const std::string apostrophe = opened + "<T>it's</T>" + closing;
+    EXPECT_EQ(parse_node(apostrophe, 0).error(), (ParseError{"unterminated string", opened.size() + 5}));
+  }
+}
+
+// A few pieces of nested markup that do not parse are each read on as Luau
+// and the other holes still walked; past MAX_NESTED_FAILURES of them the
+// parse reads every hole with the brace scan alone, so text in nested markup
+// counts as Luau again.
+TEST(MarkupParser, ManyBrokenPiecesOfNestedMarkupEndHoleWalks) {
+  for (std::size_t broken = 0; broken <= parser::MAX_NESTED_FAILURES + 1; ++broken) {
+    std::string source = "<A>";
+    for (std::size_t i = 0; i < broken; ++i) source += "{<}";
+    source += "{c and <B>Don't</B>}</A>";
+    SCOPED_TRACE(source);
+    auto parsed = parse_node(source, 0);
+    if (broken <= parser::MAX_NESTED_FAILURES) {
+      ASSERT_TRUE(parsed.has_value()) << parsed.error().message << " at " << parsed.error().offset;
+      EXPECT_EQ(parsed->end, source.size());
+    } else {
+      EXPECT_EQ(parsed.error(), (ParseError{"unterminated string", source.find('\'')}));
+    }
+  }
+}
+
+// Holes full of markup that does not parse, each of which swallows the rest
+// of the text when read as markup: the parse reads it a bounded number of
+// times, never once per hole (the test would not finish), and each hole
+// reads as it did before.
+TEST(MarkupParser, BrokenMarkupInManyHolesStaysLinear) {
+  for (std::string_view hole : {"{<B>}", "{c and <B>}", "{<B x={<C>}>}"}) {
+    std::string source = "<A>";
+    for (int i = 0; i < 20000; ++i) source += hole;
+    source += "</A>";
+    SCOPED_TRACE(hole);
+    auto parsed = parse_node(source, 0);
+    ASSERT_TRUE(parsed.has_value()) << parsed.error().message << " at " << parsed.error().offset;
+    const auto& children = std::get<ast::Element>(parsed->node.kind).children;
+    ASSERT_EQ(children.size(), 20000u);
+    EXPECT_EQ(std::get<Child::Expression>(children.back().kind).code, hole.substr(1, hole.size() - 2));
+  }
 }
 
 }  // namespace

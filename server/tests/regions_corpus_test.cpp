@@ -28,6 +28,11 @@ std::vector<std::string> corpus() {
       "if a < b then return <ui.Card/> end\n",
       "type P<T> = { a: T }\nlocal e = <Frame/>\nlocal f = g :: T, <A/>\n",
       "local s = [[<A/>]] .. `{<B/>}` -- <C/>\nreturn <>\n  <D/>\n</>\n",
+      // Text in markup nested in holes, and broken markup there.
+      "local e = <Frame>{visible and <TextLabel>Don't go</TextLabel>}</Frame>\n"
+      "local l = <Frame>{items:map(function(i) return <T>It's {i} `x` -- y</T> end)}</Frame>\n"
+      "local d = <A b={<B>it's</B>} {f(<C>a -- b</C>)}>{c and <D>{e and <E>`</E>}</D>}</A>\n"
+      "local b = <A>{<B>}{c and <D>Don't</D>}</A> .. 'x'\n",
   };
   const fs::path dir =
       fs::path(TOVIX_LSP_TEST_DATA).parent_path().parent_path().parent_path() / "compiler" /

@@ -44,6 +44,7 @@ TEST(Regions, TopLevelMarkupInTextOrder) {
            "if a < b then end\nlocal c = $<C/>$",
            "local s = '<A/>'\n-- <B/>\nlocal d = $<D/>$",
            "return $<A>it's</A>$",
+           "return $<A>{c and <B>Don't</B>}</A>$ .. 'x' .. $<C b={<D>`</D>}/>$",
            "local e = $<A/>$ < x",
            "",
        }) {

@@ -11,16 +11,22 @@ std::optional<std::expected<Event, Failure>> Walker::next() {
     return std::unexpected(Failure{std::move(token->error())});
   }
   if (!scanner_.feed(**token, lexer_)) return Event{**token};
+  return markup((*token)->start);
+}
 
-  std::size_t start = (*token)->start;
-  parser::Parser parser(lexer_.text, start);
+std::optional<std::expected<Event, Failure>> Walker::markup(std::size_t start) {
+  parser::Parser parser = outer_ != nullptr ? parser::Parser(lexer_.text, start, *outer_)
+                                            : parser::Parser(lexer_.text, start, depth_);
+  std::optional<std::expected<Event, Failure>> out;
   auto node = parser.parse_node();
   if (!node) {
     failed_ = true;
-    return std::unexpected(Failure{std::move(node.error())});
+    out.emplace(std::unexpect, std::in_place_type<parser::ParseError>, std::move(node.error()));
+    return out;
   }
   scanner_.resume(lexer_, parser.pos);
-  return Event{Markup{std::move(*node), start, parser.pos}};
+  out.emplace(std::in_place, std::in_place_type<Markup>, Markup{std::move(*node), start, parser.pos});
+  return out;
 }
 
 }  // namespace tovix::markup::walk

@@ -41,16 +41,35 @@ using Failure = std::variant<lexer::LexError, parser::ParseError>;
 class Walker {
  public:
   // Walks `text` from offset `from` (a character boundary); offsets of
-  // tokens and markup are offsets into `text`.
-  explicit Walker(std::string_view text, std::size_t from = 0) : lexer_(text), scanner_(text) { lexer_.pos = from; }
+  // tokens and markup are offsets into `text`. `depth` counts the elements
+  // and fragments open around the text (it is a hole's code), so that the
+  // parser's nesting bound holds across holes.
+  explicit Walker(std::string_view text, std::size_t from = 0, std::size_t depth = 0)
+      : lexer_(text), scanner_(text), depth_(depth) {
+    lexer_.pos = from;
+  }
+
+  // The walk of the inside of a hole that `outer` is reading (`text` is its
+  // source): markup found is parsed as nested in `outer`'s, and its trees
+  // keep no hole code (only where the markup ends matters to the hole).
+  Walker(std::string_view text, std::size_t from, const parser::Parser& outer)
+      : lexer_(text), scanner_(text), outer_(&outer), depth_(0) {
+    lexer_.pos = from;
+  }
 
   // The next token or markup expression; none at the end of the text and
   // after a failure.
   [[nodiscard]] std::optional<std::expected<Event, Failure>> next();
 
  private:
+  // Parses the markup whose `<` is at `start`. Markup nests through holes by
+  // way of here, so `next` keeps the frame it recurses through small.
+  [[nodiscard]] std::optional<std::expected<Event, Failure>> markup(std::size_t start);
+
   lexer::Lexer lexer_;
   markup_scan::Scanner scanner_;
+  const parser::Parser* outer_ = nullptr;
+  std::size_t depth_ = 0;
   bool failed_ = false;
 };
 
