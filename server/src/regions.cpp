@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "lexer.h"
+#include "markup/parser.h"
 #include "markup/walk.h"
 #include "whitespace.h"
 
@@ -35,9 +35,12 @@ std::optional<Span> braced(std::string_view text, std::size_t from) {
   }
   const std::size_t open = text.find('{', from);
   if (open == std::string_view::npos) return std::nullopt;
-  const auto close = tovix::lexer::find_matching_brace(text, open);
-  if (!close) return std::nullopt;
-  const std::string_view inside = text.substr(open + 1, *close - open - 1);
+  // The hole ends where the parser ends it, so that text in markup nested
+  // inside (an apostrophe, say) is not read as Luau.
+  tovix::markup::parser::Parser parser(text, open);
+  if (!parser.parse_hole()) return std::nullopt;
+  const std::size_t close = parser.pos - 1;
+  const std::string_view inside = text.substr(open + 1, close - open - 1);
   const std::string_view trimmed = tovix::whitespace::trim(inside);
   if (trimmed.empty()) return std::nullopt;
   const std::size_t start = open + 1 + static_cast<std::size_t>(trimmed.data() - inside.data());

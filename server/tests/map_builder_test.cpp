@@ -133,6 +133,11 @@ TEST(MapBuilder, WalksMarkup) {
        "[local t = ]<TextButton><UICorner [CornerRadius]={[r]}/>Go<UIStroke [Thickness]={[k]}/></TextButton>[\n]",
        "[local t = ]create(\"TextButton\")({ create(\"UICorner\")({ [CornerRadius] = [r] }), Text = \"Go\", "
        "create(\"UIStroke\")({ [Thickness] = [k] }) })[\n]"},
+      {"a hole ends at its brace whatever the text of markup nested in it",
+       "local f = <Frame>{c and <TextLabel>Don't</TextLabel>}</Frame>\n",
+       "local f = create(\"Frame\")({ c and create(\"TextLabel\")({ Text = \"Don't\" }) })\n",
+       "[local f = ]<Frame>{[c and ]<TextLabel>Don't</TextLabel>}</Frame>[\n]",
+       "[local f = ]create(\"Frame\")({ [c and ]create(\"TextLabel\")({ Text = \"Don't\" }) })[\n]"},
       {"a written Text is dropped in text mode", "local t = <TextLabel Text='x'>{a}</TextLabel>\n",
        "local t = create(\"TextLabel\")({ Text = a })\n",
        "[local t = ]<TextLabel Text='x'>{[a]}</TextLabel>[\n]",

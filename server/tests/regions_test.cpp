@@ -90,6 +90,9 @@ TEST(Braced, TrimmedContentsOfTheFirstHole) {
       {"^{ $'}'$ }"},
       {"^{ $\xC3\xA9$\xE2\x80\x83}"},  // an em space is trimmed too
       {"^{$t[{1}]$}"},
+      // Text in markup nested inside is not Luau: an apostrophe opens no string.
+      {"^<A>{ $c and <B>Don't</B>$ }</A>"},
+      {"^{ $<B>-- not a comment}</B>$ }"},
   };
   for (const Case& c : found) {
     SCOPED_TRACE(c.fixture);
