@@ -81,10 +81,12 @@ class Markups {
   markup::walk::Markup current_;
 };
 
-// Every markup expression at the top level of `text`, parsed.
-std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::string_view text) {
+// Every markup expression at the top level of `text`, parsed; `depth`: the
+// markup levels open around it (the code of a hole).
+std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::string_view text,
+                                                                        std::size_t depth = 0) {
   std::vector<markup::walk::Markup> found;
-  markup::walk::Walker walker(text);
+  markup::walk::Walker walker(text, 0, depth);
   while (auto event = walker.next()) {
     if (!*event) return std::unexpected(from_failure(event->error()));
     if (auto* markup = std::get_if<markup::walk::Markup>(&**event)) found.push_back(std::move(*markup));
@@ -92,22 +94,12 @@ std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::st
   return found;
 }
 
-// `tovix_spans` of a text with `depth` markup levels open around it (the
-// code of a hole).
-std::expected<std::vector<Span>, CompileError> spans_at(std::string_view text, std::size_t depth) {
-  std::vector<Span> spans;
-  markup::walk::Walker walker(text, 0, depth);
-  while (auto event = walker.next()) {
-    if (!*event) return std::unexpected(from_failure(event->error()));
-    if (const auto* markup = std::get_if<markup::walk::Markup>(&**event)) spans.emplace_back(markup->start, markup->end);
-  }
-  return spans;
-}
-
 // Markup always begins with a `<` byte.
 bool may_hold_markup(std::string_view text) { return text.find('<') != std::string_view::npos; }
 
 std::expected<std::string, CompileError> compile_with(Session& session, std::string_view text, std::size_t base);
+std::expected<std::string, CompileError> splice(Session& session, std::string_view text, std::size_t base,
+                                                Markups markups);
 Step compile_node(Session& session, ast::Node& node, std::string_view text, std::size_t base);
 
 // Each expression child's code is compiled in place; before that the
@@ -125,18 +117,27 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
 
     std::size_t start = base + expression->start;
     std::size_t len = expression->code.size();
-    if (session.lint != config::LintLevel::Off && may_hold_markup(expression->code)) {
-      auto sites = spans_at(expression->code, session.depth);
-      std::vector<Span> none;
-      if (lint::has_unwrapped_tovix(expression->code, sites ? *sites : none)) {
+    // One walk of the code serves the lint and the compile. Where it fails,
+    // the compile walks again, so that its error is the one it meets first
+    // (an earlier markup's own error comes before a later one's syntax).
+    const bool has_markup = may_hold_markup(expression->code);
+    std::optional<std::expected<std::vector<markup::walk::Markup>, CompileError>> parsed;
+    if (has_markup) parsed = parse_all(expression->code, session.depth);
+    if (session.lint != config::LintLevel::Off && has_markup) {
+      std::vector<Span> sites;
+      if (*parsed) {
+        for (const auto& markup : **parsed) sites.emplace_back(markup.start, markup.end);
+      }
+      if (lint::has_unwrapped_tovix(expression->code, sites)) {
         Warning warning = lint::static_conditional_child(start, len);
         if (session.lint == config::LintLevel::Error) return std::unexpected(CompileError::from(warning));
         session.warnings.push_back(std::move(warning));
       }
     }
-    if (may_hold_markup(expression->code)) {
+    if (has_markup) {
       std::size_t code_base = base + code_start(text, expression->end, expression->code);
-      auto compiled = compile_with(session, expression->code, code_base);
+      auto compiled = *parsed ? splice(session, expression->code, code_base, Markups(**parsed))
+                              : compile_with(session, expression->code, code_base);
       if (!compiled) return std::unexpected(std::move(compiled.error()));
       expression->code = std::move(*compiled);
     }
@@ -276,7 +277,14 @@ std::expected<Compiled, CompileError> compile_recovering(std::string_view source
   return compile_inner(source, backend, std::move(config));
 }
 
-std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text) { return spans_at(text, 0); }
+std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text) {
+  auto parsed = parse_all(text);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
+  std::vector<Span> spans;
+  spans.reserve(parsed->size());
+  for (const auto& markup : *parsed) spans.emplace_back(markup.start, markup.end);
+  return spans;
+}
 
 CompileError CompileError::from(const lexer::LexError& error) {
   return CompileError{error.message, std::nullopt, error.offset, 0};
