@@ -35,14 +35,15 @@ TEST(EmitContext, LineStartsAndLineOfAnOffset) {
   EXPECT_EQ(ctx.line_of(99), 2u);
 }
 
-TEST(EmitContext, IndentIsLeadingUnicodeWhitespaceWithoutTheLineFeed) {
+TEST(EmitContext, IndentIsLeadingUnicodeWhitespaceWithoutTheLineBreak) {
   auto resolver = resolver_with();
-  EmitContext ctx("x\n    y = 1\r\n\t\xC2\xA0z\n   \n", resolver);
+  EmitContext ctx("x\n    y = 1\r\n\t\xC2\xA0z\n   \n  \r\n", resolver);
   EXPECT_EQ(ctx.indent_of(0), "");
   EXPECT_EQ(ctx.indent_of(1), "    ");
   EXPECT_EQ(ctx.indent_of(2), "\t\xC2\xA0");
   EXPECT_EQ(ctx.indent_of(3), "   ");
-  EXPECT_EQ(ctx.indent_of(4), "");
+  EXPECT_EQ(ctx.indent_of(4), "  ") << "a blank line of a CRLF file keeps its CR out";
+  EXPECT_EQ(ctx.indent_of(5), "");
   EXPECT_EQ(ctx.indent_of(9), "");
 }
 

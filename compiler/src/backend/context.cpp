@@ -54,6 +54,9 @@ std::string_view EmitContext::indent_of(std::size_t line) const {
   std::size_t end = line + 1 < line_starts.size() ? line_starts[line + 1] : source.size();
   std::string_view rest = source.substr(start, end - start);
   if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+  // The CR of a CRLF break is not indentation: copied after a line comment,
+  // it would be a lone CR, which editors read as a line break of its own.
+  if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
   return rest.substr(0, rest.size() - whitespace::trim_start(rest).size());
 }
 
