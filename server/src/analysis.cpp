@@ -73,7 +73,7 @@ std::optional<json> member_suggestion(const document::Document& document, const 
   const auto& config = project.config;
   auto class_name = class_of(config, attribute->element);
   if (!class_name) return std::nullopt;
-  std::string_view written = document.text().substr(span.start, span.end - span.start);
+  std::string_view written = std::string_view(document.text()).substr(span.start, span.end - span.start);
   json candidates = json::array();
   for (std::string_view member : tovix::roblox::closest_members(*class_name, written))
     candidates.push_back(project.vocabulary->member(config, *class_name, member));
