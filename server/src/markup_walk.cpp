@@ -219,8 +219,11 @@ void Builder::skip_to(std::string_view text) {
   }
 }
 
-void Builder::braced_expression(std::size_t from) {
-  if (const auto range = regions::braced(source, from)) expression(range->first, range->second);
+void Builder::braced_expression(std::size_t from, std::size_t end) {
+  // The tree has the hole's end already: no need to find its brace again.
+  const std::size_t open = source.find('{', from);
+  if (open == std::string_view::npos || end == 0 || end > source.size() || source[end - 1] != '}') return;
+  if (const auto range = regions::inside(source, open, end - 1)) expression(range->first, range->second);
 }
 
 void Builder::expression(std::size_t start, std::size_t end) {
@@ -290,7 +293,7 @@ void Builder::walk_node(const ast::Node& markup) {
       if (const auto* inner = std::get_if<ast::Node>(&child.kind)) {
         node(*inner);
       } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
-        braced_expression(hole->start);
+        braced_expression(hole->start, hole->end);
       }
     }
     return;
@@ -351,7 +354,7 @@ void Builder::walk_node(const ast::Node& markup) {
 
   for (const ast::Attribute& attribute : element.attributes) {
     if (const auto* spread = std::get_if<ast::Attribute::Spread>(&attribute.kind)) {
-      braced_expression(spread->start);
+      braced_expression(spread->start, spread->end);
       continue;
     }
     const auto& named = std::get<ast::Attribute::Named>(attribute.kind);
@@ -373,7 +376,7 @@ void Builder::walk_node(const ast::Node& markup) {
             // The literal is the last bytes of the attribute, as written.
             if (value.text.size() <= named.end) verbatim(named.end - value.text.size(), value.text.size());
           } else {
-            braced_expression(named.start);
+            braced_expression(named.start, named.end);
           }
         },
         named.value.kind);
@@ -386,10 +389,10 @@ void Builder::walk_node(const ast::Node& markup) {
     text_pending = false;
     if (!pass("Text = ")) return;
     if (plan.parts.size() == 1 && plan.parts.front().expression) {
-      braced_expression(plan.parts.front().start);
+      braced_expression(plan.parts.front().start, plan.parts.front().end);
     } else {
       for (const TextPart& part : plan.parts) {
-        if (part.expression && pass(READ_CALL)) braced_expression(part.start);
+        if (part.expression && pass(READ_CALL)) braced_expression(part.start, part.end);
       }
     }
   };
@@ -400,7 +403,7 @@ void Builder::walk_node(const ast::Node& markup) {
       node(*inner);
     } else if (const auto* hole = std::get_if<ast::Child::Expression>(&child.kind)) {
       // In text mode the holes are the text parts, mapped with the entry.
-      if (!(text_mode && plan.has_expression)) braced_expression(hole->start);
+      if (!(text_mode && plan.has_expression)) braced_expression(hole->start, hole->end);
     }
   }
   if (text_pending) text_entry();

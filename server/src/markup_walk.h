@@ -77,8 +77,9 @@ struct Builder {
   // Moves the cursor just past the first `text` up to the limit; false when
   // there is none.
   bool pass(std::string_view text);
-  // Maps the hole whose `{` is the first at or after `from`.
-  void braced_expression(std::size_t from);
+  // Maps the hole whose `{` is the first at or after `from` and whose `}`
+  // ends just before `end`, as the tree has it.
+  void braced_expression(std::size_t from, std::size_t end);
   // `node` below the nesting bound.
   void walk_node(const tovix::markup::ast::Node& node);
 

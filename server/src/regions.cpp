@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "lexer.h"
 #include "markup/parser.h"
 #include "markup/walk.h"
 #include "whitespace.h"
@@ -36,14 +37,27 @@ std::optional<Span> braced(std::string_view text, std::size_t from) {
   const std::size_t open = text.find('{', from);
   if (open == std::string_view::npos) return std::nullopt;
   // The hole ends where the parser ends it, so that text in markup nested
-  // inside (an apostrophe, say) is not read as Luau.
-  tovix::markup::parser::Parser parser(text, open);
-  if (!parser.parse_hole()) return std::nullopt;
-  const std::size_t close = parser.pos - 1;
-  const std::string_view inside = text.substr(open + 1, close - open - 1);
-  const std::string_view trimmed = tovix::whitespace::trim(inside);
+  // inside (an apostrophe, say) is not read as Luau. The parser's own first
+  // step settles most holes, without copying their code.
+  tovix::lexer::Lexer lexer(text);
+  lexer.pos = open + 1;
+  const auto scanned = lexer.scan_balanced_braces_unless_markup(open);
+  if (!scanned) return std::nullopt;
+  std::size_t close = lexer.pos - 1;
+  if (!*scanned) {
+    tovix::markup::parser::Parser parser(text, open);
+    if (!parser.parse_hole()) return std::nullopt;
+    close = parser.pos - 1;
+  }
+  return inside(text, open, close);
+}
+
+std::optional<Span> inside(std::string_view text, std::size_t open, std::size_t close) {
+  if (open >= close || close > text.size()) return std::nullopt;
+  const std::string_view between = text.substr(open + 1, close - open - 1);
+  const std::string_view trimmed = tovix::whitespace::trim(between);
   if (trimmed.empty()) return std::nullopt;
-  const std::size_t start = open + 1 + static_cast<std::size_t>(trimmed.data() - inside.data());
+  const std::size_t start = open + 1 + static_cast<std::size_t>(trimmed.data() - between.data());
   return Span{start, start + trimmed.size()};
 }
 

@@ -41,4 +41,9 @@ using Span = std::pair<std::size_t, std::size_t>;
 // nothing but whitespace lies between the braces.
 [[nodiscard]] std::optional<Span> braced(std::string_view text, std::size_t from);
 
+// The byte range of the trimmed (Unicode whitespace) text between the `{`
+// at `open` and the `}` at `close`. None when nothing but whitespace lies
+// between them or the offsets do not fit the text.
+[[nodiscard]] std::optional<Span> inside(std::string_view text, std::size_t open, std::size_t close);
+
 }  // namespace tovix_lsp::regions
