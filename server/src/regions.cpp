@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "lexer.h"
 #include "markup/parser.h"
 #include "markup/walk.h"
 #include "whitespace.h"
@@ -37,19 +36,11 @@ std::optional<Span> braced(std::string_view text, std::size_t from) {
   const std::size_t open = text.find('{', from);
   if (open == std::string_view::npos) return std::nullopt;
   // The hole ends where the parser ends it, so that text in markup nested
-  // inside (an apostrophe, say) is not read as Luau. The parser's own first
-  // step settles most holes, without copying their code.
-  tovix::lexer::Lexer lexer(text);
-  lexer.pos = open + 1;
-  const auto scanned = lexer.scan_balanced_braces_unless_markup(open);
-  if (!scanned) return std::nullopt;
-  std::size_t close = lexer.pos - 1;
-  if (!*scanned) {
-    tovix::markup::parser::Parser parser(text, open);
-    if (!parser.parse_hole()) return std::nullopt;
-    close = parser.pos - 1;
-  }
-  return inside(text, open, close);
+  // inside (an apostrophe, say) is not read as Luau.
+  tovix::markup::parser::Parser parser(text, open);
+  const auto close = parser.find_hole_end();
+  if (!close) return std::nullopt;
+  return inside(text, open, *close);
 }
 
 std::optional<Span> inside(std::string_view text, std::size_t open, std::size_t close) {

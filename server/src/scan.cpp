@@ -51,10 +51,13 @@ std::size_t next_char(std::string_view text, std::size_t pos, std::size_t limit)
 // have read to the end of the text. None when the brace is not closed, the
 // Luau inside does not lex, or too much markup in it does not parse.
 std::optional<std::size_t> hole_end(std::string_view text, std::size_t open) {
-  // Most holes hold no markup: where the plain brace match finds no `<`
-  // before its brace, the walk would see exactly the same tokens.
-  if (auto plain = tovix::lexer::find_matching_brace(text, open)) {
-    if (text.substr(open + 1, *plain - open - 1).find('<') == std::string_view::npos) return *plain;
+  // Most holes hold no markup: there the brace scan reads what the walk
+  // would read, and it gives up wherever the two could differ.
+  {
+    Lexer plain(text);
+    plain.pos = open + 1;
+    const auto scanned = plain.scan_balanced_braces_unless_markup(open);
+    if (scanned && *scanned) return plain.pos - 1;
   }
   std::size_t depth = 1;
   std::size_t base = open + 1;  // where the current walk began

@@ -186,6 +186,8 @@ TEST(Scan, HoleEndsSkipNestedMarkup) {
       // Too much half-typed markup for the walk: the plain brace match
       // still ends the hole.
       {"<A>{f(<B,<C,<D,<E,<F,<G)} ^</A>", "Children A in A"},
+      // An exponent's sign is not the start of a comment, as the walk lexes it.
+      {"<A>{1e--} ^</A>", "Children A in A"},
       // A real unterminated string in the hole leaves it open to the end.
       {"<A>{$f('x)^} </A>$", "Hole $0..$1 in A"},
   });

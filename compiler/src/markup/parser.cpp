@@ -177,6 +177,10 @@ std::expected<std::optional<std::string>, ParseError> Parser::parse_hole() {
   return entered([this] { return read_hole(); });
 }
 
+std::expected<std::size_t, ParseError> Parser::find_hole_end() {
+  return entered([this] { return hole_end(pos); });
+}
+
 // Nesting recurses through here, `read_children` and `read_hole` (holes
 // through the walker too), so what else a tag needs is read by helpers of
 // their own: the frames on the recursive path stay small.

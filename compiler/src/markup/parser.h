@@ -81,6 +81,9 @@ struct Parser {
   // read by the lexer's brace scan, as if the markup were Luau. None when
   // the hole holds only Luau comments and whitespace.
   [[nodiscard]] std::expected<std::optional<std::string>, ParseError> parse_hole();
+  // Only where the hole whose `{` is at `pos` ends, as `parse_hole` finds
+  // it: the offset of its `}`. Leaves `pos` alone and copies no code.
+  [[nodiscard]] std::expected<std::size_t, ParseError> find_hole_end();
 
   // identifier := [A-Za-z_][A-Za-z0-9_]*
   [[nodiscard]] std::expected<std::string, ParseError> parse_identifier();
