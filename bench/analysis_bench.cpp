@@ -1,7 +1,7 @@
 #include <benchmark/benchmark.h>
 
-#include "analysis.h"
 #include "sample.h"
+#include "workspace/analysis.h"
 
 namespace {
 

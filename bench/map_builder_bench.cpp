@@ -11,8 +11,8 @@
 #include "backend/vide.h"
 #include "compile.h"
 #include "config.h"
-#include "map_builder.h"
 #include "sample.h"
+#include "workspace/map_builder.h"
 
 // Every allocation of the benchmark binary is counted, so that a benchmark
 // can show that its loop allocates nothing.

@@ -8,10 +8,11 @@
 #include <cstdint>
 #include <string>
 
-#include "bindings.h"
-#include "regions.h"
+#include "features/closing_tag.h"
 #include "sample.h"
-#include "scan.h"
+#include "workspace/bindings.h"
+#include "workspace/regions.h"
+#include "workspace/scan.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void BM_ClosingTagNearEnd(benchmark::State& state) {
   const std::size_t at = cursor_near_end();
   const std::string text = sample().substr(0, at) + ">" + sample().substr(at);
   const std::size_t offset = at + 1;
-  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::closing_tag(text, offset));
+  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::closing_tag::closing_tag(text, offset));
 }
 BENCHMARK(BM_ClosingTagNearEnd)->Unit(benchmark::kMillisecond);
 

@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "document.h"
-#include "line_index.h"
-#include "sourcemap.h"
+#include "workspace/document.h"
+#include "workspace/line_index.h"
+#include "workspace/sourcemap.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "document.h"
-#include "line_index.h"
-#include "utf8_text.h"
+#include "workspace/document.h"
+#include "workspace/line_index.h"
+#include "workspace/utf8_text.h"
 
 namespace {
 

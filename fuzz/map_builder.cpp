@@ -20,8 +20,8 @@
 #include "backend/vide.h"
 #include "compile.h"
 #include "config.h"
-#include "map_builder.h"
-#include "sourcemap.h"
+#include "workspace/map_builder.h"
+#include "workspace/sourcemap.h"
 
 namespace {
 

@@ -11,9 +11,10 @@
 #include <variant>
 #include <vector>
 
-#include "regions.h"
-#include "scan.h"
-#include "utf8_text.h"
+#include "features/closing_tag.h"
+#include "workspace/regions.h"
+#include "workspace/scan.h"
+#include "workspace/utf8_text.h"
 
 namespace {
 
@@ -84,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(all[i] == one);
     const std::size_t with_end[] = {cursor, text.size()};
     check(scan_all(text, with_end).front() == one);
-    if (auto name = closing_tag(text, cursor)) check(cursor > 0 && text[cursor - 1] == '>');
+    if (auto name = tovix_lsp::closing_tag::closing_tag(text, cursor)) check(cursor > 0 && text[cursor - 1] == '>');
     if (auto span = tovix_lsp::regions::braced(text, cursor)) {
-      check(cursor < span->first && span->first < span->second && span->second < text.size());
-      check(boundary(text, span->first) && boundary(text, span->second));
+      check(cursor < span->start && span->start < span->end && span->end < text.size());
+      check(boundary(text, span->start) && boundary(text, span->end));
     }
   }
 

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "sourcemap.h"
+#include "workspace/sourcemap.h"
 
 namespace {
 
-using tovix_lsp::sourcemap::Range;
+using Range = tovix_lsp::line_index::ByteRange;
 using tovix_lsp::sourcemap::Run;
 using tovix_lsp::sourcemap::SourceMap;
 

@@ -1,4 +1,4 @@
-#include "analysis.h"
+#include "workspace/analysis.h"
 
 #include <gtest/gtest.h>
 

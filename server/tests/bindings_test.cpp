@@ -1,4 +1,4 @@
-#include "bindings.h"
+#include "workspace/bindings.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@ void check_all(std::initializer_list<const char*> fixtures) {
   for (const char* fixture_text : fixtures) {
     SCOPED_TRACE(fixture_text);
     const MarkedText fixture(fixture_text);
-    std::optional<regions::Span> expected;
-    if (fixture.marks.size() == 2) expected = regions::Span{fixture.marks[0], fixture.marks[1]};
+    std::optional<line_index::ByteRange> expected;
+    if (fixture.marks.size() == 2) expected = line_index::ByteRange{fixture.marks[0], fixture.marks[1]};
     EXPECT_EQ(find(fixture.text, "Card"), expected);
   }
 }
@@ -61,7 +61,7 @@ TEST(Bindings, MarkupIsBlankedFirst) {
       "return <Card/>",
   });
   const MarkedText fixture("local x = <Frame/>\nlocal $Frame$ = 2");
-  EXPECT_EQ(find(fixture.text, "Frame"), (regions::Span{fixture.marks[0], fixture.marks[1]}));
+  EXPECT_EQ(find(fixture.text, "Frame"), (line_index::ByteRange{fixture.marks[0], fixture.marks[1]}));
 }
 
 TEST(Bindings, ALexerErrorAnswersNone) {

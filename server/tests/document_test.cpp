@@ -1,4 +1,4 @@
-#include "document.h"
+#include "workspace/document.h"
 
 #include <gtest/gtest.h>
 

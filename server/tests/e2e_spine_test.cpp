@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli.h"
+#include "core/cli.h"
 #include "lsp_process.h"
 
 namespace tovix_lsp {

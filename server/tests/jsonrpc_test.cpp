@@ -1,4 +1,4 @@
-#include "jsonrpc.h"
+#include "core/jsonrpc.h"
 
 #include <gtest/gtest.h>
 

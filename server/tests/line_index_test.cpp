@@ -1,4 +1,4 @@
-#include "line_index.h"
+#include "workspace/line_index.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "jsonrpc.h"
+#include "core/jsonrpc.h"
 
 namespace tovix_lsp::testing {
 

@@ -23,9 +23,9 @@
 #include "compile.h"
 #include "config.h"
 #include "imports.h"
-#include "line_index.h"
-#include "map_builder.h"
-#include "regions.h"
+#include "workspace/line_index.h"
+#include "workspace/map_builder.h"
+#include "workspace/regions.h"
 
 namespace tovix_lsp::map_builder {
 namespace {
@@ -56,16 +56,16 @@ void collect_holes(std::string_view source, const ast::Node& node, Spans& holes)
 void collect_hole(std::string_view source, std::size_t open, Spans& holes) {
   const auto range = regions::braced(source, open);
   if (!range) return;
-  const std::string_view code = source.substr(range->first, range->second - range->first);
+  const std::string_view code = source.substr(range->start, range->end - range->start);
   std::size_t at = 0;
   for (const regions::Region& nested : regions::regions(code)) {
-    if (nested.start > at) holes.push_back({range->first + at, range->first + nested.start, at > 0});
-    if (auto parsed = tovix::markup::parser::parse_node(source, range->first + nested.start)) {
+    if (nested.start > at) holes.push_back({range->start + at, range->start + nested.start, at > 0});
+    if (auto parsed = tovix::markup::parser::parse_node(source, range->start + nested.start)) {
       collect_holes(source, parsed->node, holes);
     }
     at = nested.end;
   }
-  if (at < code.size()) holes.push_back({range->first + at, range->second, at > 0});
+  if (at < code.size()) holes.push_back({range->start + at, range->end, at > 0});
 }
 
 void collect_children(std::string_view source, const std::vector<ast::Child>& children, Spans& holes) {

@@ -1,4 +1,4 @@
-#include "map_builder.h"
+#include "workspace/map_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "imports.h"
-#include "markup_walk.h"
-#include "regions.h"
 #include "resolve.h"
+#include "workspace/map_walk.h"
+#include "workspace/regions.h"
 
 namespace tovix_lsp::map_builder {
 namespace {
@@ -215,7 +215,7 @@ TEST(MapBuilder, DeepNestingThroughHoles) {
 }  // namespace
 }  // namespace tovix_lsp::map_builder
 
-namespace tovix_lsp::markup_walk {
+namespace tovix_lsp::map_walk {
 namespace {
 
 TEST(UniqueMatch, OverlapIsNotSeen) {
@@ -306,4 +306,4 @@ TEST_F(Walk, ExpressionThatCutsACharacterIsSkipped) {
 }
 
 }  // namespace
-}  // namespace tovix_lsp::markup_walk
+}  // namespace tovix_lsp::map_walk

@@ -1,4 +1,4 @@
-#include "naming.h"
+#include "workspace/naming.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "project.h"
+#include "workspace/project.h"
 
 #include <gtest/gtest.h>
 

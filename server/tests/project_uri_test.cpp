@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "project.h"
+#include "workspace/project.h"
 
 namespace tovix_lsp::project {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "compile.h"
-#include "regions.h"
+#include "workspace/regions.h"
 
 namespace tovix_lsp::regions {
 namespace {

@@ -1,4 +1,4 @@
-#include "regions.h"
+#include "workspace/regions.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ void check_spans(const char* fixture_text) {
   SCOPED_TRACE(fixture_text);
   const MarkedText fixture(fixture_text);
   ASSERT_EQ(fixture.marks.size() % 2, 0u);
-  std::vector<Span> expected;
+  std::vector<tovix::resolve::Region> expected;
   for (std::size_t i = 0; i < fixture.marks.size(); i += 2) {
     expected.emplace_back(fixture.marks[i], fixture.marks[i + 1]);
   }
@@ -97,7 +97,7 @@ TEST(Braced, TrimmedContentsOfTheFirstHole) {
   for (const Case& c : found) {
     SCOPED_TRACE(c.fixture);
     const MarkedText fixture(c.fixture);
-    EXPECT_EQ(braced(fixture.text, *fixture.cursor), (Span{fixture.marks[0], fixture.marks[1]}));
+    EXPECT_EQ(braced(fixture.text, *fixture.cursor), (line_index::ByteRange{fixture.marks[0], fixture.marks[1]}));
   }
   const Case none[] = {
       {"^x = {  }"}, {"^x = {\xE2\x80\x83}"}, {"^x = { a"}, {"^no braces"}, {"{ a }^"}, {"^{ '} "},
@@ -112,7 +112,7 @@ TEST(Braced, TrimmedContentsOfTheFirstHole) {
 TEST(Braced, FromOutsideTheTextOrInsideACharacter) {
   EXPECT_EQ(braced("{ a }", 6), std::nullopt);
   EXPECT_EQ(braced("\xC3\xA9{ a }", 1), std::nullopt);
-  EXPECT_EQ(braced("\xC3\xA9{ a }", 2), (Span{4, 5}));
+  EXPECT_EQ(braced("\xC3\xA9{ a }", 2), (line_index::ByteRange{4, 5}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "server.h"
+#include "core/server.h"
 
 #include <filesystem>
 #include <fstream>

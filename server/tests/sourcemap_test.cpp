@@ -1,4 +1,4 @@
-#include "sourcemap.h"
+#include "workspace/sourcemap.h"
 
 #include <gtest/gtest.h>
 
@@ -55,13 +55,13 @@ TEST_F(Seam, PointAndEndLookupsOnBothColumns) {
 
 TEST_F(Seam, RangesNeverCrossASeam) {
   EXPECT_EQ(map.to_output_range(3, 7), std::nullopt);
-  EXPECT_EQ(map.to_output_range(5, 5), (Range{20, 20}));
-  EXPECT_EQ(map.to_output_range(1, 5), (Range{11, 15}));
-  EXPECT_EQ(map.to_output_range(5, 10), (Range{20, 25}));
-  EXPECT_EQ(map.to_output_range(10, 10), (Range{25, 25}));  // run end, no seam: end lookup
+  EXPECT_EQ(map.to_output_range(5, 5), (line_index::ByteRange{20, 20}));
+  EXPECT_EQ(map.to_output_range(1, 5), (line_index::ByteRange{11, 15}));
+  EXPECT_EQ(map.to_output_range(5, 10), (line_index::ByteRange{20, 25}));
+  EXPECT_EQ(map.to_output_range(10, 10), (line_index::ByteRange{25, 25}));  // run end, no seam: end lookup
   EXPECT_EQ(map.to_output_range(4, 2), std::nullopt);       // reversed
-  EXPECT_EQ(map.to_source_range(12, 14), (Range{2, 4}));
-  EXPECT_EQ(map.to_source_range(15, 15), (Range{5, 5}));
+  EXPECT_EQ(map.to_source_range(12, 14), (line_index::ByteRange{2, 4}));
+  EXPECT_EQ(map.to_source_range(15, 15), (line_index::ByteRange{5, 5}));
   EXPECT_EQ(map.to_source_range(16, 16), std::nullopt);
   EXPECT_EQ(map.to_source_range(14, 21), std::nullopt);
 }
@@ -77,12 +77,12 @@ TEST(SourceMap, SingleRun) {
   EXPECT_EQ(map.to_output(7), std::nullopt);
   EXPECT_EQ(map.to_output_end(4), std::nullopt);
   EXPECT_EQ(map.to_output_end(7), 11u);
-  EXPECT_EQ(map.to_output_range(4, 7), (Range{8, 11}));
+  EXPECT_EQ(map.to_output_range(4, 7), (line_index::ByteRange{8, 11}));
   EXPECT_EQ(map.to_output_range(5, 8), std::nullopt);
-  EXPECT_EQ(map.to_output_range(7, 7), (Range{11, 11}));
+  EXPECT_EQ(map.to_output_range(7, 7), (line_index::ByteRange{11, 11}));
   // A reversed range whose end lies before the run would move below its start.
   EXPECT_EQ(map.to_output_range(5, 0), std::nullopt);
-  EXPECT_EQ(map.to_source_range(8, 8), (Range{4, 4}));
+  EXPECT_EQ(map.to_source_range(8, 8), (line_index::ByteRange{4, 4}));
 }
 
 TEST(SourceMap, EmptyMapMapsNothing) {

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <nlohmann/json.hpp>
+
+#include "core/io.h"
+#include "core/jsonrpc.h"
+#include "core/proxy.h"
+#include "workspace/analysis.h"
+#include "workspace/document.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp::server {
+
+class Server;
+
+// Handlers by method name: one line per method, so every trigger of work is
+// visible in one table.
+using RequestFn = std::function<void(Server&, nlohmann::json id, nlohmann::json params)>;
+using NotificationFn = std::function<void(Server&, nlohmann::json params)>;
+using ResponseFn = std::function<void(Server&, nlohmann::json id, nlohmann::json message)>;
+using ChildFn = std::function<void(Server&, jsonrpc::Message message)>;
+struct Handlers {
+  std::unordered_map<std::string, RequestFn> requests;
+  std::unordered_map<std::string, NotificationFn> notifications;
+  // The editor's answers to the server's own requests.
+  ResponseFn response;
+  // Every message of the child.
+  ChildFn child;
+
+  // The server's own table, built once.
+  static const Handlers& standard();
+};
+
+// All state of a running server. Owned by the main thread alone: nothing in
+// it is locked, and nothing but the main thread writes standard output.
+class Server {
+ public:
+  Server(io::Output& out, proxy::Events::Sender events, const Handlers& handlers = Handlers::standard());
+
+  // Runs the message's handler under the catch-all: a failure is logged and,
+  // for an editor request, answered with -32603. State the handler changed
+  // before failing stays changed.
+  void guarded(jsonrpc::Message message, bool from_editor);
+
+  void handle_editor(jsonrpc::Message message);
+  void handle_child(jsonrpc::Message message);
+
+  void request(nlohmann::json id, const std::string& method, nlohmann::json params);
+  void notification(const std::string& method, nlohmann::json params);
+  void response(nlohmann::json id, nlohmann::json message);
+
+  // Writing to the editor. Write errors are dropped: there is nobody to tell.
+  void log(std::uint8_t level, std::string_view text);
+  void error(nlohmann::json id, std::int64_t code, std::string_view message);
+  void reply(nlohmann::json id, nlohmann::json result);
+  void send(const nlohmann::json& message);
+
+  // True the first time a key is seen in this run, so a line is logged once.
+  [[nodiscard]] bool first_time(std::string key);
+
+  // The end of the child's output; whatever child is current is dropped.
+  void child_exited();
+
+  // Sends the editor a "workspace/configuration" request for both sections.
+  void request_configuration();
+
+  // Keeping documents compiled: every change of a document's text ends in
+  // analyse, which publishes.
+  void resolve_generated(const std::string& uri);
+  void analyse(const std::string& uri);
+  void publish(const std::string& uri);
+  void did_save(const nlohmann::json& params);
+  // Hands a document's generated text to the child; nothing while none runs.
+  void sync_child(const std::string& uri);
+  void close_in_child(const std::string& generated_uri);
+
+  document::Documents documents;
+  project::Projects projects;
+  std::unordered_map<std::string, analysis::Compiled> compiled;
+  std::unordered_map<std::string, std::vector<nlohmann::json>> diagnostics;
+  std::unordered_map<std::string, std::vector<nlohmann::json>> luau_diagnostics;
+  std::unordered_map<std::string, bool> stale;
+  std::unordered_map<std::string, std::string> generated;
+  std::unordered_set<std::string> said_once;
+  std::unordered_set<std::int64_t> config_requests;
+  nlohmann::json init_params;
+  nlohmann::json luau_lsp_settings;
+  nlohmann::json own_settings;
+  proxy::Events::Sender events;
+  jsonrpc::Writer stdout_writer;
+  std::unordered_set<std::string> open_in_child;
+  std::int64_t next_id = 1;
+  bool snippet_support = false;
+  bool child_ready = false;
+  bool trace = false;
+  bool shutdown_requested = false;
+
+ private:
+  const Handlers& handlers_;
+};
+
+// Runs the server on standard input and output until the editor's input
+// ends. Returns success then; the `exit` notification ends the process from
+// inside instead.
+[[nodiscard]] std::expected<void, io::Error> run();
+
+}  // namespace tovix_lsp::server

@@ -1,0 +1,15 @@
+#include "core/versions.h"
+
+#include "version.h"
+
+namespace tovix_lsp::versions {
+
+std::string version_pair() {
+  std::string out(SERVER_VERSION);
+  out += " (tovix ";
+  out += tovix::VERSION;
+  out += ")";
+  return out;
+}
+
+}  // namespace tovix_lsp::versions

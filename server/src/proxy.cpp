@@ -1,1 +1,0 @@
-#include "proxy.h"

@@ -1,0 +1,155 @@
+#include "workspace/analysis.h"
+
+#include <algorithm>
+
+#include "backend/vide.h"
+#include "compile.h"
+#include "roblox/roblox.h"
+#include "whitespace.h"
+#include "workspace/map_builder.h"
+#include "workspace/scan.h"
+#include "workspace/utf8_text.h"
+
+namespace tovix_lsp::analysis {
+
+namespace {
+
+using json = nlohmann::json;
+using line_index::ByteRange;
+
+// The Roblox class an element name as written stands for, if any.
+std::optional<std::string> class_of(const tovix::config::Config& config, std::string_view element) {
+  auto resolved = config.resolve_element(element);
+  if (!resolved) return std::nullopt;
+  if (*resolved) return **resolved;
+  if (tovix::roblox::is_class(element)) return std::string(element);
+  return std::nullopt;
+}
+
+// A diagnostic's byte span, widened to whole characters.
+ByteRange widen(std::string_view text, std::size_t offset, std::size_t length) {
+  std::size_t start = utf8_text::floor_boundary(text, offset);
+  std::size_t widened = std::max<std::size_t>(length, 1);
+  return {start, utf8_text::ceil_boundary(text, widened > text.size() - start ? text.size() : start + widened)};
+}
+
+// Whether the span names an element (it starts at the `<`); other spans
+// may name an attribute, which takes the cursor context to tell.
+bool names_element(std::string_view text, ByteRange span) { return span.end > span.start && text[span.start] == '<'; }
+
+std::optional<json> element_suggestion(const document::Document& document, const project::Project& project,
+                                       ByteRange span) {
+  std::string_view text = document.text();
+  auto name = tovix::whitespace::trim(text.substr(span.start + 1, span.end - span.start - 1));
+  auto found = tovix::roblox::closest_class(name);
+  if (!found) return std::nullopt;
+  return json{{"candidates", json::array({project.vocabulary->element(project.config, *found)})},
+              {"kind", "element"},
+              {"range", document.range_at(span.start + 1, span.end)}};
+}
+
+// `scanned` is the cursor context at the span's start.
+std::optional<json> member_suggestion(const document::Document& document, const project::Project& project,
+                                      ByteRange span, const scan::Scan& scanned) {
+  auto* attribute = std::get_if<scan::AttributeName>(&scanned.context);
+  if (!attribute) return std::nullopt;
+  const auto& config = project.config;
+  auto class_name = class_of(config, attribute->element);
+  if (!class_name) return std::nullopt;
+  std::string_view written = std::string_view(document.text()).substr(span.start, span.end - span.start);
+  json candidates = json::array();
+  for (std::string_view member : tovix::roblox::closest_members(*class_name, written))
+    candidates.push_back(project.vocabulary->member(config, *class_name, member));
+  if (candidates.empty()) return std::nullopt;
+  return json{{"candidates", std::move(candidates)},
+              {"kind", "member"},
+              {"range", document.range_at(span.start, span.end)}};
+}
+
+json diagnostic_at(const document::Document& document, std::string_view message, ByteRange span,
+                   const std::optional<std::string>& help, Severity severity, std::optional<json> data) {
+  json range = document.range_at(span.start, span.end);
+  json out = {{"message", message}, {"range", range}, {"severity", static_cast<int>(severity)}, {"source", "tovix"}};
+  if (help)
+    out["relatedInformation"] =
+        json::array({{{"location", {{"range", range}, {"uri", document.uri()}}}, {"message", *help}}});
+  if (data) out["data"] = std::move(*data);
+  return out;
+}
+
+// One compiler report on its way to becoming a diagnostic.
+struct Report {
+  std::string_view message;
+  ByteRange span;
+  const std::optional<std::string>* help;
+  Severity severity;
+};
+
+}  // namespace
+
+std::optional<json> suggestion(const document::Document& document, const project::Project& project,
+                               std::size_t start, std::size_t end) {
+  const ByteRange span{start, end};
+  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
+  return member_suggestion(document, project, span, scan::scan(document.text(), start));
+}
+
+json diagnostic(const document::Document& document, const project::Project& project, std::string_view message,
+                std::size_t offset, std::size_t length, const std::optional<std::string>& help,
+                Severity severity) {
+  const ByteRange span = widen(document.text(), offset, length);
+  return diagnostic_at(document, message, span, help, severity, suggestion(document, project, span.start, span.end));
+}
+
+Analysis Analysis::run(const document::Document& document, const project::Project& project,
+                       std::optional<Compiled> previous) {
+  Analysis out;
+  if (project.config_error)
+    out.diagnostics.push_back({{"message", *project.config_error},
+                               {"range", document.range_at(0, 0)},
+                               {"severity", static_cast<int>(Severity::Error)},
+                               {"source", "tovix"}});
+  const std::string& text = document.text();
+  std::size_t lines = document.index().line_count();
+  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
+  if (!compiled) {
+    const auto& e = compiled.error();
+    out.diagnostics.push_back(diagnostic(document, project, e.message, e.offset, e.len, e.help, Severity::Error));
+    if (previous && previous->lines == lines) {
+      out.compiled = std::move(previous);
+      out.stale = true;
+    }
+    return out;
+  }
+
+  std::vector<Report> reports;
+  reports.reserve(compiled->errors.size() + compiled->warnings.size());
+  for (const auto& e : compiled->errors)
+    reports.push_back({e.message, widen(text, e.offset, e.len), &e.help, Severity::Error});
+  for (const auto& w : compiled->warnings)
+    reports.push_back({w.message, widen(text, w.offset, w.len), &w.help, Severity::Warning});
+  // The contexts of every span that may name an attribute, in one walk of
+  // the text rather than one walk per diagnostic.
+  std::vector<std::size_t> cursors;
+  for (const Report& r : reports)
+    if (!names_element(text, r.span)) cursors.push_back(r.span.start);
+  const std::vector<scan::Scan> contexts = scan::scan_all(text, cursors);
+  std::size_t next_context = 0;
+  for (const Report& r : reports) {
+    std::optional<json> data = names_element(text, r.span)
+                                   ? element_suggestion(document, project, r.span)
+                                   : member_suggestion(document, project, r.span, contexts[next_context++]);
+    out.diagnostics.push_back(diagnostic_at(document, r.message, r.span, *r.help, r.severity, std::move(data)));
+  }
+
+  Compiled result;
+  result.map =
+      map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
+  result.code = std::move(compiled->code);
+  result.version = document.version();
+  result.lines = lines;
+  out.compiled = std::move(result);
+  return out;
+}
+
+}  // namespace tovix_lsp::analysis

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "workspace/document.h"
+#include "workspace/project.h"
+#include "workspace/sourcemap.h"
+
+// One open document turned into what the server needs after each change:
+// protocol diagnostics, and the generated Luau with its source map.
+namespace tovix_lsp::analysis {
+
+enum class Severity : int { Error = 1, Warning = 2 };
+
+// The last usable generated output of a document.
+struct Compiled {
+  std::string code;
+  sourcemap::SourceMap map;  // between the document text and `code`
+  std::int64_t version = 0;  // the document version that was compiled
+  std::size_t lines = 0;     // the line count of the text that was compiled
+};
+
+// What one analysis gives: the diagnostics in order (configuration error,
+// compile errors, warnings; or configuration error and the one fatal error),
+// the output in use, and whether that output comes from an earlier version.
+struct Analysis {
+  std::vector<nlohmann::json> diagnostics;
+  std::optional<Compiled> compiled;
+  bool stale = false;
+
+  // Compiles the document with the project's settings. A fatal error keeps
+  // `previous` (marked stale) only while the line count is unchanged, so
+  // positions mapped through it still land on the right lines.
+  [[nodiscard]] static Analysis run(const document::Document& document, const project::Project& project,
+                                    std::optional<Compiled> previous);
+};
+
+// The "data" member of a diagnostic about a misspelt element or attribute:
+// what a quick fix replaces and the names it offers, best first. Absent
+// when there is nothing to offer. `start`..`end` is the diagnostic's span
+// after widening to whole characters.
+[[nodiscard]] std::optional<nlohmann::json> suggestion(const document::Document& document,
+                                                       const project::Project& project, std::size_t start,
+                                                       std::size_t end);
+
+// One protocol Diagnostic for a byte span of the document. The span is
+// clamped to the text and widened to whole characters; an empty span covers
+// the character at its start (nothing at the end of the text).
+[[nodiscard]] nlohmann::json diagnostic(const document::Document& document, const project::Project& project,
+                                        std::string_view message, std::size_t offset, std::size_t length,
+                                        const std::optional<std::string>& help, Severity severity);
+
+}  // namespace tovix_lsp::analysis

@@ -1,0 +1,204 @@
+#include "workspace/project.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "workspace/utf8_text.h"
+
+namespace tovix_lsp::project {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool is_unreserved(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '/' || c == ':' || c == '_' || c == '~';
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The path's components, with the empty ones of repeated and trailing
+// separators and every "." but a leading one left out.
+std::vector<fs::path> components(const fs::path& path) {
+  std::vector<fs::path> out;
+  for (const fs::path& part : path) {
+    if (part.empty()) continue;
+    if (part == "." && !out.empty()) continue;
+    out.push_back(part);
+  }
+  return out;
+}
+
+// The key a path has in the project map: its components, each ended by a
+// NUL, which no path component can hold.
+std::string component_key(const fs::path& path) {
+  std::string key;
+  for (const fs::path& part : components(path)) {
+    key += part.native();
+    key += '\0';
+  }
+  return key;
+}
+
+// The parent directory, ignoring a trailing slash; none for a root or an
+// empty path.
+std::optional<fs::path> parent_of(const fs::path& path) {
+  fs::path p = path;
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  if (!p.has_relative_path()) return std::nullopt;
+  return p.parent_path();
+}
+
+// The directory a search starts from: the path when it is a directory, else
+// its parent (the path itself when it has none).
+fs::path start_directory(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return path;
+  return parent_of(path).value_or(path);
+}
+
+bool is_existing_file(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+std::optional<fs::file_time_type> modification_time(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_time_type time = fs::last_write_time(path, ec);
+  if (ec) return std::nullopt;
+  return time;
+}
+
+fs::path with_luau_extension(fs::path path) {
+  path.replace_extension("luau");
+  return path;
+}
+
+}  // namespace
+
+Project Project::bare(fs::path root) {
+  Project project;
+  project.root = std::move(root);
+  project.vocabulary = std::make_shared<naming::Vocabulary>();
+  return project;
+}
+
+Project Project::discover(const fs::path& path) {
+  const fs::path start = start_directory(path);
+  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
+    fs::path file = *dir / "tovix.toml";
+    if (!is_existing_file(file)) continue;
+    Project project = bare(*dir);
+    project.config_mtime = modification_time(file);
+    project.config_path = std::move(file);
+    auto loaded = tovix::config::Config::load(*dir);
+    if (!loaded) {
+      project.config_error = std::move(loaded.error().message);
+      return project;
+    }
+    project.config = std::move(*loaded);
+    // Joining keeps an absolute setting unchanged.
+    if (const auto& in = project.config.build.in_dir) project.build_in = *dir / *in;
+    if (const auto& out = project.config.build.out_dir) project.build_out = *dir / *out;
+    return project;
+  }
+  return bare(start);
+}
+
+bool Project::is_stale() const {
+  if (!config_path) return is_existing_file(root / "tovix.toml");
+  const auto now = modification_time(*config_path);
+  if (!now) return config_mtime.has_value();
+  return !config_mtime || *config_mtime != *now;
+}
+
+fs::path Project::build_path(const fs::path& file) const {
+  if (!build_out) return with_luau_extension(file);
+  const std::vector<fs::path> base = components(build_in ? *build_in : root);
+  const std::vector<fs::path> parts = components(file);
+  if (parts.size() < base.size() || !std::equal(base.begin(), base.end(), parts.begin())) {
+    return with_luau_extension(file);
+  }
+  fs::path out = *build_out;
+  for (auto it = parts.begin() + static_cast<std::ptrdiff_t>(base.size()); it != parts.end(); ++it) {
+    out /= *it;
+  }
+  return with_luau_extension(std::move(out));
+}
+
+Project Projects::for_file(const fs::path& path) {
+  const fs::path start = start_directory(path);
+  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
+    const auto it = by_root_.find(component_key(*dir));
+    if (it == by_root_.end()) continue;
+    if (!it->second.is_stale()) return it->second;
+    break;
+  }
+  Project project = Project::discover(path);
+  by_root_.insert_or_assign(component_key(project.root), project);
+  return project;
+}
+
+std::string path_to_uri(const fs::path& path) {
+  const std::string text = utf8_text::to_valid(path.native());
+  std::string uri = "file://";
+  if (text.empty() || text.front() != '/') uri += '/';
+  constexpr char HEX[] = "0123456789ABCDEF";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (is_unreserved(c)) {
+      uri += ch;
+    } else {
+      uri += '%';
+      uri += HEX[c >> 4];
+      uri += HEX[c & 0xF];
+    }
+  }
+  return uri;
+}
+
+std::optional<fs::path> uri_to_path(std::string_view uri) {
+  constexpr std::string_view SCHEME = "file://";
+  if (!uri.starts_with(SCHEME)) return std::nullopt;
+  const std::string_view rest = uri.substr(SCHEME.size());
+  std::string bytes;
+  bytes.reserve(rest.size());
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size()) {
+      const int hi = hex_value(rest[i + 1]);
+      const int lo = hex_value(rest[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        bytes += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        continue;
+      }
+    }
+    bytes += rest[i];
+  }
+  std::string text = utf8_text::to_valid(bytes);
+  if (text.empty() || text.front() != '/') return std::nullopt;
+#ifdef _WIN32
+  if (text.size() >= 3 && text[2] == ':') return fs::path(text.substr(1));
+#endif
+  return fs::path(std::move(text));
+}
+
+bool same_path(const fs::path& a, const fs::path& b) { return components(a) == components(b); }
+
+bool same_file(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  const auto pa = uri_to_path(a);
+  if (!pa) return false;
+  const auto pb = uri_to_path(b);
+  return pb && same_path(*pa, *pb);
+}
+
+}  // namespace tovix_lsp::project

@@ -1,0 +1,85 @@
+#pragma once
+
+// What the cursor is in, for completion, hover, rename and closing tags.
+// The text is usually half-typed, so this does not use the markup parser
+// (which stops at the first error): one forgiving walk over the whole text
+// that never fails remembers the context it was in when it passed the
+// cursor, with the elements open there.
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tovix_lsp::scan {
+
+// One open element.
+struct OpenTag {
+  std::string name;       // as written (letters, digits, "." and "_"); empty for "<>"
+  std::size_t start = 0;  // its `<`
+
+  friend bool operator==(const OpenTag&, const OpenTag&) = default;
+};
+
+// Plain Luau code; also the answer when the walk recorded nothing.
+struct Luau {
+  friend bool operator==(const Luau&, const Luau&) = default;
+};
+
+// The inside of a `{…}` hole in markup: Luau code again.
+struct Hole {
+  std::size_t start = 0;  // just after the `{`
+  std::size_t end = 0;    // the matching `}`, or the end of the stretch walked
+  friend bool operator==(const Hole&, const Hole&) = default;
+};
+
+struct TagName {
+  std::string prefix;     // from the name's start up to the cursor
+  std::size_t start = 0;  // the name's first byte
+  bool closing = false;   // the name follows "</"
+  friend bool operator==(const TagName&, const TagName&) = default;
+};
+
+struct AttributeName {
+  std::string element;    // as written
+  std::string prefix;     // from the attribute's start up to the cursor; empty between attributes
+  std::size_t start = 0;  // where the attribute starts, or the cursor when `prefix` is empty
+  friend bool operator==(const AttributeName&, const AttributeName&) = default;
+};
+
+// Inside a quoted attribute value.
+struct AttributeValue {
+  std::string element;
+  std::string attribute;
+  friend bool operator==(const AttributeValue&, const AttributeValue&) = default;
+};
+
+// Text between tags.
+struct Children {
+  std::optional<std::string> parent;  // the innermost open element; none at the top level
+  friend bool operator==(const Children&, const Children&) = default;
+};
+
+using Context = std::variant<Luau, Hole, TagName, AttributeName, AttributeValue, Children>;
+
+struct Scan {
+  std::vector<OpenTag> open;  // outermost first; empty when nothing was recorded
+  Context context;
+  friend bool operator==(const Scan&, const Scan&) = default;
+};
+
+// The context at byte offset `cursor`, which must be a character boundary of
+// `text` (a cursor past the end is never reached and answers `Luau`). Never
+// fails: unterminated comments, tags, quotes and holes end at the end of
+// their stretch, and after a lexer error the Luau is walked byte by byte.
+[[nodiscard]] Scan scan(std::string_view text, std::size_t cursor);
+
+// `scan` at each of `cursors` (in any order, repeats allowed), answered in
+// their order by one walk of the text: what a run of analyses needs for
+// many diagnostics at once.
+[[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors);
+
+}  // namespace tovix_lsp::scan
