@@ -13,7 +13,7 @@ void BM_AnalysisRun(benchmark::State& state) {
   auto project = tovix_lsp::project::Project::bare("/tmp/bench");
   std::size_t diagnostics = 0;
   for (auto _ : state) {
-    auto result = tovix_lsp::analysis::Analysis::run(doc, project, std::nullopt);
+    auto result = tovix_lsp::analysis::Analysis::run(doc, project, nullptr);
     diagnostics = result.diagnostics.size();
     benchmark::DoNotOptimize(result);
   }

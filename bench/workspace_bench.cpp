@@ -12,7 +12,7 @@
 
 namespace {
 
-using tovix_lsp::document::Documents;
+using tovix_lsp::document::Document;
 using tovix_lsp::line_index::LineIndex;
 
 // 10,000 lines of Luau-like markup with some multi-byte characters.
@@ -32,16 +32,15 @@ nlohmann::json position(std::uint32_t line, std::uint32_t character) {
 // One incremental edit in the middle of the document (type one character,
 // then delete it again so the text stays the same size).
 void BM_IncrementalEdit(benchmark::State& state) {
-  Documents docs;
-  docs.open("file:///bench.tovix", ten_thousand_lines(), 1);
+  Document doc("file:///bench.tovix", ten_thousand_lines(), 1);
   const std::vector<nlohmann::json> insert = {
       {{"range", {{"start", position(5000, 10)}, {"end", position(5000, 10)}}}, {"text", "x"}}};
   const std::vector<nlohmann::json> remove = {
       {{"range", {{"start", position(5000, 10)}, {"end", position(5000, 11)}}}, {"text", ""}}};
   std::int64_t version = 1;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(docs.change("file:///bench.tovix", ++version, insert));
-    benchmark::DoNotOptimize(docs.change("file:///bench.tovix", ++version, remove));
+    benchmark::DoNotOptimize(doc.change(++version, insert));
+    benchmark::DoNotOptimize(doc.change(++version, remove));
   }
   // Two edits per iteration.
   state.SetItemsProcessed(state.iterations() * 2);

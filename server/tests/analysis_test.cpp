@@ -125,7 +125,7 @@ TEST(Suggestion, MemberCandidatesAreWrittenTheProjectsWay) {
 namespace tovix_lsp::analysis {
 namespace {
 
-Analysis analyse(std::string_view text, std::optional<Compiled> previous = std::nullopt,
+Analysis analyse(std::string_view text, std::shared_ptr<const Compiled> previous = nullptr,
                  project::Project project = project::Project::bare("/tmp")) {
   document::Document doc("file:///tmp/a.tovix", std::string(text), 7);
   return Analysis::run(doc, project, std::move(previous));
@@ -176,7 +176,7 @@ TEST(Analysis, ErrorRangesCountUtf16Columns) {
 TEST(Analysis, ConfigurationErrorComesFirst) {
   project::Project project = project::Project::bare("/tmp");
   project.config_error = "tovix.toml: something";
-  auto result = analyse("local a = 1\n", std::nullopt, project);
+  auto result = analyse("local a = 1\n", nullptr, project);
   ASSERT_EQ(result.diagnostics.size(), 1u);
   EXPECT_EQ(result.diagnostics[0].dump(),
             R"({"message":"tovix.toml: something","range":{"end":{"character":0,"line":0},)"
@@ -185,7 +185,7 @@ TEST(Analysis, ConfigurationErrorComesFirst) {
   // Warnings follow it, and the file still compiles.
   auto warned = analyse("local create = vide.create\nlocal a = <Frame>{cond and <Frame/>}</Frame>\n"
                         "local b = <Frame>\n\t{cond and <TextLabel/>}\n</Frame>\n",
-                        std::nullopt, project);
+                        nullptr, project);
   ASSERT_EQ(warned.diagnostics.size(), 3u);
   EXPECT_EQ(warned.diagnostics[0]["message"], "tovix.toml: something");
   for (std::size_t i : {1u, 2u}) {

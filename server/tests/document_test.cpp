@@ -50,8 +50,7 @@ TEST(Document, RangeAtConvertsBothEndsIndependently) {
 }
 
 TEST(Document, EditsApplyInOrder) {
-  Documents docs;
-  docs.open("file:///a", "one\r\ntwo\nthree", 1);
+  Document doc("file:///a", "one\r\ntwo\nthree", 1);
   struct Step {
     const char* what;
     json change;
@@ -71,26 +70,23 @@ TEST(Document, EditsApplyInOrder) {
   std::int64_t version = 1;
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
-    ASSERT_TRUE(docs.change("file:///a", ++version, std::vector<json>{s.change}));
-    const Document* doc = docs.get("file:///a");
-    ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(doc->text(), s.expected);
-    EXPECT_EQ(doc->version(), version);
-    EXPECT_EQ(doc->index().starts(), line_index::LineIndex(s.expected).starts());
+    ASSERT_TRUE(doc.change(++version, std::vector<json>{s.change}));
+    EXPECT_EQ(doc.text(), s.expected);
+    EXPECT_EQ(doc.version(), version);
+    EXPECT_EQ(doc.index().starts(), line_index::LineIndex(s.expected).starts());
   }
 }
 
 TEST(Document, RefusedChangesLeaveTextAndLaterChangesStillApply) {
-  Documents docs;
-  docs.open("file:///a", "abc", 1);
+  Document doc("file:///a", "abc", 1);
   const std::vector<json> changes = {
       edit(range(0, 0, 0, 1), "x"),
       edit(range(0, 2, 0, 1), "never"),  // end before start
       edit(range(0, 3, 0, 3), "!"),
   };
-  EXPECT_FALSE(docs.change("file:///a", 7, changes));
-  EXPECT_EQ(docs.get("file:///a")->text(), "xbc!");
-  EXPECT_EQ(docs.get("file:///a")->version(), 7);
+  EXPECT_FALSE(doc.change(7, changes));
+  EXPECT_EQ(doc.text(), "xbc!");
+  EXPECT_EQ(doc.version(), 7);
 
   struct Case {
     const char* what;
@@ -107,36 +103,20 @@ TEST(Document, RefusedChangesLeaveTextAndLaterChangesStillApply) {
   };
   for (const Case& c : refused) {
     SCOPED_TRACE(c.what);
-    EXPECT_FALSE(docs.change("file:///a", 8, std::vector<json>{c.change}));
-    EXPECT_EQ(docs.get("file:///a")->text(), "xbc!");
+    EXPECT_FALSE(doc.change(8, std::vector<json>{c.change}));
+    EXPECT_EQ(doc.text(), "xbc!");
   }
 }
 
-TEST(Documents, OpenChangeClose) {
-  Documents docs;
-  EXPECT_FALSE(docs.change("file:///none", 3, {}));
-  EXPECT_EQ(docs.get("file:///none"), nullptr);
-
-  docs.open("file:///a", "old", 1);
-  docs.open("file:///a", "new", 5);  // reopening starts afresh
-  docs.open("file:///A", "other", 1);  // keys are exact strings
-  EXPECT_EQ(docs.get("file:///a")->text(), "new");
-  EXPECT_EQ(docs.get("file:///a")->version(), 5);
-  EXPECT_EQ(docs.uris().size(), 2u);
-
-  EXPECT_TRUE(docs.change("file:///a", 9, {}));  // no changes still records the version
-  EXPECT_EQ(docs.get("file:///a")->version(), 9);
-
-  docs.close("file:///a");
-  docs.close("file:///a");
-  EXPECT_EQ(docs.get("file:///a"), nullptr);
-  EXPECT_EQ(docs.uris(), std::vector<std::string>{"file:///A"});
+TEST(Document, OpenRepairsIllFormedText) {
+  const Document doc("file:///a", "a\xFF" "b", 1);
+  EXPECT_EQ(doc.text(), "a\xEF\xBF\xBD" "b");
 }
 
-TEST(Documents, OpenRepairsIllFormedText) {
-  Documents docs;
-  docs.open("file:///a", "a\xFF" "b", 1);
-  EXPECT_EQ(docs.get("file:///a")->text(), "a\xEF\xBF\xBD" "b");
+TEST(Document, NoChangesStillRecordTheVersion) {
+  Document doc("file:///a", "old", 1);
+  EXPECT_TRUE(doc.change(9, {}));
+  EXPECT_EQ(doc.version(), 9);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::vector<json> messages(const std::string& wire) {
 
 struct Fixture {
   Fixture() : handlers(Handlers::standard()) {
-    auto fail = [](Server&, json, json) { throw std::runtime_error("boom"); };
+    auto fail = [](Server&, const json&, json) -> Reply { throw std::runtime_error("boom"); };
     handlers.requests["textDocument/hover"] = fail;
     handlers.notifications["test/fail"] = [](Server&, json) { throw std::logic_error("boom"); };
   }
@@ -172,11 +172,13 @@ TEST(Logging, OnceKeysStayForTheRun) {
 
 TEST(ChildExit, WarnsUnlessShuttingDown) {
   Fixture f;
+  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":""}}})");
+  f.out.data.clear();
   f.server.child_ready = true;
-  f.server.open_in_child.insert("file:///a.luau");
+  f.server.documents.get("file:///a.tovix")->in_child = true;
   f.server.child_exited();
   EXPECT_FALSE(f.server.child_ready);
-  EXPECT_TRUE(f.server.open_in_child.empty());
+  EXPECT_FALSE(f.server.documents.get("file:///a.tovix")->in_child);
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["params"].dump(), R"({"message":"tovix: luau-lsp exited — markup features only","type":2})");
@@ -197,7 +199,7 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
   Fixture f;
   f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
   ASSERT_NE(f.server.documents.get("file:///a.tovix"), nullptr);
-  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->version(), 0);
+  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.version(), 0);
   f.out.data.clear();
   f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///a.tovix","version":2},)"
            R"("contentChanges":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}},"text":"X"},)"
@@ -207,7 +209,7 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["params"].dump(),
             R"({"message":"tovix: lost track of an edit — reopen the file to resynchronise","type":1})");
-  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->text(), "Xb\ncZ");
+  EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.text(), "Xb\ncZ");
 
   f.out.data.clear();
   f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///never.tovix"},"contentChanges":[]}})");
@@ -243,13 +245,15 @@ TEST(DocumentSync, MalformedNotificationsAreIgnored) {
 namespace tovix_lsp::server {
 namespace {
 
-TEST(DocumentSync, SaveRecordsTheGeneratedUriEvenWhenNotOpen) {
+TEST(DocumentSync, OpenRecordsTheGeneratedUriAndSaveOfAnUnopenedFileDoesNothing) {
   Fixture f;
   f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix"}}})");
-  EXPECT_EQ(f.server.generated["file:///tmp/nowhere/My%20App/a.tovix"], "file:///tmp/nowhere/My%20App/a.luau");
   EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
-  f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"untitled:1"}}})");
-  EXPECT_FALSE(f.server.generated.contains("untitled:1"));
+  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix","text":""}}})");
+  EXPECT_EQ(f.server.documents.get("file:///tmp/nowhere/My%20App/a.tovix")->generated_uri,
+            "file:///tmp/nowhere/My%20App/a.luau");
+  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"untitled:1","text":""}}})");
+  EXPECT_EQ(f.server.documents.get("untitled:1")->generated_uri, "");
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/sync.h"
 #include "core/versions.h"
+#include "workspace/protocol.h"
 
 namespace tovix_lsp::server {
 
@@ -27,6 +29,25 @@ void read_editor(proxy::Events::Sender events) {
     }
     if (!events.send(proxy::Editor{std::move(**message)})) return;
   }
+}
+
+// Binds a handler that takes typed params: params that do not read answer
+// the request with null.
+template <auto read, typename Fn>
+RequestFn request_with(Fn fn) {
+  return [fn](Server& s, const json& id, json params) -> Reply {
+    auto typed = read(std::move(params));
+    if (!typed) return json(nullptr);
+    return fn(s, id, std::move(*typed));
+  };
+}
+
+// The same for a notification: params that do not read are ignored.
+template <auto read, typename Fn>
+NotificationFn notification_with(Fn fn) {
+  return [fn](Server& s, json params) {
+    if (auto typed = read(std::move(params))) fn(s, std::move(*typed));
+  };
 }
 
 json initialize_result() {
@@ -53,17 +74,17 @@ json initialize_result() {
           {"serverInfo", {{"name", "tovix-lsp"}, {"version", versions::version_pair()}}}};
 }
 
-void initialize(Server& s, json id, json params) {
+Reply initialize(Server& s, const json&, json params) {
   json::json_pointer snippets("/capabilities/textDocument/completion/completionItem/snippetSupport");
   s.snippet_support = params.is_object() && params.contains(snippets) && params.at(snippets).is_boolean() &&
                       params.at(snippets).get<bool>();
   s.init_params = std::move(params);
-  s.reply(std::move(id), initialize_result());
+  return initialize_result();
 }
 
-void shutdown(Server& s, json id, json) {
+Reply shutdown(Server& s, const json&, json) {
   s.shutdown_requested = true;
-  s.reply(std::move(id), nullptr);
+  return json(nullptr);
 }
 
 void exit_process(Server& s, json) { std::_Exit(s.shutdown_requested ? 0 : 1); }
@@ -75,70 +96,6 @@ void set_trace(Server& s, json params) {
 
 void configuration_changed(Server& s, json) { s.request_configuration(); }
 
-// A string at `pointer` in `params`, if there is one.
-std::optional<std::string> string_at(const json& params, const char* pointer) {
-  json::json_pointer p(pointer);
-  if (!params.is_object() || !params.contains(p)) return std::nullopt;
-  const json& v = params.at(p);
-  if (!v.is_string()) return std::nullopt;
-  return v.get<std::string>();
-}
-
-// A document version: an integer that fits 64 signed bits, else 0.
-std::int64_t version_of(const json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
-    return static_cast<std::int64_t>(value.get<std::uint64_t>());
-  return 0;
-}
-
-void did_open(Server& s, json params) {
-  if (!params.is_object()) return;
-  auto doc = params.find("textDocument");
-  if (doc == params.end() || !doc->is_object()) return;
-  auto uri = doc->find("uri");
-  auto text = doc->find("text");
-  if (uri == doc->end() || !uri->is_string() || text == doc->end() || !text->is_string()) return;
-  auto version = doc->find("version");
-  std::string key = uri->get<std::string>();
-  s.documents.open(key, text->get<std::string>(), version == doc->end() ? 0 : version_of(*version));
-  s.resolve_generated(key);
-  s.analyse(key);
-  s.sync_child(key);
-}
-
-void did_change(Server& s, json params) {
-  auto uri = string_at(params, "/textDocument/uri");
-  if (!uri) return;
-  json::json_pointer vp("/textDocument/version");
-  std::int64_t version = params.contains(vp) ? version_of(params.at(vp)) : 0;
-  auto changes = params.find("contentChanges");
-  std::vector<json> list;
-  if (changes != params.end() && changes->is_array()) list = changes->get<std::vector<json>>();
-  if (!s.documents.change(*uri, version, list)) {
-    s.log(1, "lost track of an edit — reopen the file to resynchronise");
-    return;
-  }
-  s.analyse(*uri);
-  s.sync_child(*uri);
-}
-
-void did_save(Server& s, json params) { s.did_save(params); }
-
-void did_close(Server& s, json params) {
-  auto uri = string_at(params, "/textDocument/uri");
-  if (!uri) return;
-  if (auto g = s.generated.find(*uri); g != s.generated.end()) s.close_in_child(g->second);
-  s.documents.close(*uri);
-  s.compiled.erase(*uri);
-  s.diagnostics.erase(*uri);
-  s.luau_diagnostics.erase(*uri);
-  s.stale.erase(*uri);
-  s.generated.erase(*uri);
-  s.send(jsonrpc::build::notification("textDocument/publishDiagnostics",
-                                      {{"diagnostics", json::array()}, {"uri", *uri}}));
-}
-
 // Answers to the configuration request are taken; reading them belongs to
 // the settings handling.
 void configuration_answered(Server& s, json id, json) {
@@ -147,15 +104,6 @@ void configuration_answered(Server& s, json id, json) {
 
 // Nothing is asked of the child yet, and what it says is not used.
 void child_message(Server&, jsonrpc::Message) {}
-
-void watched_files_changed(Server& s, json) {
-  s.projects.clear();
-  for (const std::string& uri : s.documents.uris()) {
-    s.resolve_generated(uri);
-    s.analyse(uri);
-    s.sync_child(uri);
-  }
-}
 
 }  // namespace
 
@@ -172,11 +120,11 @@ const Handlers& Handlers::standard() {
               {"$/setTrace", set_trace},
               {"initialized", configuration_changed},
               {"workspace/didChangeConfiguration", configuration_changed},
-              {"textDocument/didOpen", did_open},
-              {"textDocument/didChange", did_change},
-              {"textDocument/didSave", did_save},
-              {"textDocument/didClose", did_close},
-              {"workspace/didChangeWatchedFiles", watched_files_changed},
+              {"textDocument/didOpen", notification_with<protocol::read_did_open>(sync::did_open)},
+              {"textDocument/didChange", notification_with<protocol::read_did_change>(sync::did_change)},
+              {"textDocument/didSave", notification_with<protocol::read_text_document>(sync::did_save)},
+              {"textDocument/didClose", notification_with<protocol::read_text_document>(sync::did_close)},
+              {"workspace/didChangeWatchedFiles", sync::watched_files_changed},
           },
       .response = configuration_answered,
       .child = child_message,
@@ -235,7 +183,22 @@ void Server::request(json id, const std::string& method, json params) {
     error(std::move(id), -32601, method + " is not supported");
     return;
   }
-  handler->second(*this, std::move(id), std::move(params));
+  Reply reply = handler->second(*this, id, std::move(params));
+  answer(std::move(id), std::move(reply));
+}
+
+void Server::answer(json id, Reply reply) {
+  if (auto* value = std::get_if<json>(&reply)) {
+    this->reply(std::move(id), std::move(*value));
+  } else if (auto* failure = std::get_if<Failure>(&reply)) {
+    error(std::move(id), failure->code, failure->message);
+  } else if (auto* forwarded = std::get_if<Forward>(&reply)) {
+    forward(std::move(id), std::move(*forwarded));
+  }
+}
+
+void Server::forward(json id, Forward forward) {
+  reply(std::move(id), forward.local ? std::move(*forward.local) : json(nullptr));
 }
 
 void Server::notification(const std::string& method, json params) {
@@ -270,7 +233,7 @@ bool Server::first_time(std::string key) { return said_once.insert(std::move(key
 
 void Server::child_exited() {
   child_ready = false;
-  open_in_child.clear();
+  for (const std::string& uri : documents.uris()) documents.get(uri)->in_child = false;
   if (!shutdown_requested) log(2, "luau-lsp exited — markup features only");
 }
 
@@ -281,51 +244,43 @@ void Server::request_configuration() {
                                {{"items", {{{"section", "luau-lsp"}}, {{"section", "tovix"}}}}}));
 }
 
-void Server::resolve_generated(const std::string& uri) {
-  auto path = project::uri_to_path(uri);
+void Server::resolve_generated(open_documents::OpenDocument& open) {
+  auto path = project::uri_to_path(open.document.uri());
   if (!path) return;
   project::Project project = projects.for_file(*path);
   std::string generated_uri = project::path_to_uri(project.build_path(*path));
-  auto [entry, inserted] = generated.try_emplace(uri, generated_uri);
-  if (!inserted && entry->second != generated_uri) {
-    close_in_child(entry->second);
-    entry->second = std::move(generated_uri);
-  }
+  if (open.generated_uri == generated_uri) return;
+  if (open.in_child) close_in_child(open.generated_uri);
+  open.in_child = false;
+  open.generated_uri = std::move(generated_uri);
 }
 
-void Server::analyse(const std::string& uri) {
-  const document::Document* document = documents.get(uri);
-  if (!document) return;
-  auto path = project::uri_to_path(uri);
+void Server::analyse(open_documents::OpenDocument& open) {
+  auto path = project::uri_to_path(open.document.uri());
   if (!path) return;
   project::Project project = projects.for_file(*path);
-  std::optional<analysis::Compiled> previous;
-  if (auto node = compiled.extract(uri)) previous = std::move(node.mapped());
-  analysis::Analysis result = analysis::Analysis::run(*document, project, std::move(previous));
-  diagnostics[uri] = std::move(result.diagnostics);
-  stale[uri] = result.stale;
-  if (result.compiled) compiled.emplace(uri, std::move(*result.compiled));
-  publish(uri);
+  analysis::Analysis result = analysis::Analysis::run(open.document, project, std::move(open.compiled));
+  open.diagnostics = std::move(result.diagnostics);
+  open.stale = result.stale;
+  open.compiled = std::move(result.compiled);
+  publish(open);
 }
 
-void Server::publish(const std::string& uri) {
+void Server::recompile(open_documents::OpenDocument& open) {
+  resolve_generated(open);
+  analyse(open);
+  sync_child(open);
+}
+
+void Server::publish(const open_documents::OpenDocument& open) {
   json list = json::array();
-  if (auto d = diagnostics.find(uri); d != diagnostics.end())
-    for (const json& item : d->second) list.push_back(item);
-  if (auto d = luau_diagnostics.find(uri); d != luau_diagnostics.end())
-    for (const json& item : d->second) list.push_back(item);
-  send(jsonrpc::build::notification("textDocument/publishDiagnostics", {{"diagnostics", std::move(list)}, {"uri", uri}}));
+  for (const json& item : open.diagnostics) list.push_back(item);
+  for (const json& item : open.luau_diagnostics) list.push_back(item);
+  send(jsonrpc::build::notification("textDocument/publishDiagnostics",
+                                    {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}}));
 }
 
-void Server::did_save(const json& params) {
-  auto uri = string_at(params, "/textDocument/uri");
-  if (!uri) return;
-  resolve_generated(*uri);
-  analyse(*uri);
-  sync_child(*uri);
-}
-
-void Server::sync_child(const std::string&) {}
+void Server::sync_child(open_documents::OpenDocument&) {}
 
 void Server::close_in_child(const std::string&) {}
 

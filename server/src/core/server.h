@@ -8,23 +8,43 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
 #include "core/io.h"
 #include "core/jsonrpc.h"
+#include "core/open_documents.h"
 #include "core/proxy.h"
-#include "workspace/analysis.h"
-#include "workspace/document.h"
 #include "workspace/project.h"
 
 namespace tovix_lsp::server {
 
 class Server;
 
+// What a request handler answers; the core sends it.
+//
+// A value is the result. `Failure` is an error response. `Forward` asks the
+// child, with a local part to answer from when the child cannot, and to
+// merge into its answer. `Later` means the handler has arranged the answer
+// itself (a request of its own to the child).
+struct Failure {
+  std::int64_t code = 0;
+  std::string message;
+};
+struct Forward {
+  std::string method;
+  nlohmann::json params;
+  std::optional<nlohmann::json> local;
+  bool rename = false;
+};
+struct Later {};
+using Reply = std::variant<nlohmann::json, Failure, Forward, Later>;
+
 // Handlers by method name: one line per method, so every trigger of work is
-// visible in one table.
-using RequestFn = std::function<void(Server&, nlohmann::json id, nlohmann::json params)>;
+// visible in one table. Typed handlers are bound to these shapes by the
+// table itself (params that do not read answer null, or are ignored).
+using RequestFn = std::function<Reply(Server&, const nlohmann::json& id, nlohmann::json params)>;
 using NotificationFn = std::function<void(Server&, nlohmann::json params)>;
 using ResponseFn = std::function<void(Server&, nlohmann::json id, nlohmann::json message)>;
 using ChildFn = std::function<void(Server&, jsonrpc::Message message)>;
@@ -58,6 +78,13 @@ class Server {
   void notification(const std::string& method, nlohmann::json params);
   void response(nlohmann::json id, nlohmann::json message);
 
+  // Sends a handler's reply to request `id`.
+  void answer(nlohmann::json id, Reply reply);
+
+  // Asks the child. Until a child can be asked, the local part answers
+  // (null without one).
+  void forward(nlohmann::json id, Forward forward);
+
   // Writing to the editor. Write errors are dropped: there is nobody to tell.
   void log(std::uint8_t level, std::string_view text);
   void error(nlohmann::json id, std::int64_t code, std::string_view message);
@@ -75,21 +102,17 @@ class Server {
 
   // Keeping documents compiled: every change of a document's text ends in
   // analyse, which publishes.
-  void resolve_generated(const std::string& uri);
-  void analyse(const std::string& uri);
-  void publish(const std::string& uri);
-  void did_save(const nlohmann::json& params);
+  void resolve_generated(open_documents::OpenDocument& open);
+  void analyse(open_documents::OpenDocument& open);
+  void publish(const open_documents::OpenDocument& open);
+  // Recompiles a document's current text, its project looked up afresh.
+  void recompile(open_documents::OpenDocument& open);
   // Hands a document's generated text to the child; nothing while none runs.
-  void sync_child(const std::string& uri);
+  void sync_child(open_documents::OpenDocument& open);
   void close_in_child(const std::string& generated_uri);
 
-  document::Documents documents;
+  open_documents::OpenDocuments documents;
   project::Projects projects;
-  std::unordered_map<std::string, analysis::Compiled> compiled;
-  std::unordered_map<std::string, std::vector<nlohmann::json>> diagnostics;
-  std::unordered_map<std::string, std::vector<nlohmann::json>> luau_diagnostics;
-  std::unordered_map<std::string, bool> stale;
-  std::unordered_map<std::string, std::string> generated;
   std::unordered_set<std::string> said_once;
   std::unordered_set<std::int64_t> config_requests;
   nlohmann::json init_params;
@@ -97,7 +120,6 @@ class Server {
   nlohmann::json own_settings;
   proxy::Events::Sender events;
   jsonrpc::Writer stdout_writer;
-  std::unordered_set<std::string> open_in_child;
   std::int64_t next_id = 1;
   bool snippet_support = false;
   bool child_ready = false;

@@ -68,13 +68,12 @@ std::optional<json> member_suggestion(const document::Document& document, const 
 
 json diagnostic_at(const document::Document& document, std::string_view message, ByteRange span,
                    const std::optional<std::string>& help, Severity severity, std::optional<json> data) {
-  json range = document.range_at(span.start, span.end);
-  json out = {{"message", message}, {"range", range}, {"severity", static_cast<int>(severity)}, {"source", "tovix"}};
-  if (help)
-    out["relatedInformation"] =
-        json::array({{{"location", {{"range", range}, {"uri", document.uri()}}}, {"message", *help}}});
-  if (data) out["data"] = std::move(*data);
-  return out;
+  return protocol::to_json(protocol::Diagnostic{.range = document.range(span.start, span.end),
+                                                .severity = severity,
+                                                .message = std::string(message),
+                                                .uri = document.uri(),
+                                                .help = help,
+                                                .data = std::move(data)});
 }
 
 // One compiler report on its way to becoming a diagnostic.
@@ -102,13 +101,11 @@ json diagnostic(const document::Document& document, const project::Project& proj
 }
 
 Analysis Analysis::run(const document::Document& document, const project::Project& project,
-                       std::optional<Compiled> previous) {
+                       std::shared_ptr<const Compiled> previous) {
   Analysis out;
   if (project.config_error)
-    out.diagnostics.push_back({{"message", *project.config_error},
-                               {"range", document.range_at(0, 0)},
-                               {"severity", static_cast<int>(Severity::Error)},
-                               {"source", "tovix"}});
+    out.diagnostics.push_back(protocol::to_json(protocol::Diagnostic{
+        .range = document.range(0, 0), .severity = Severity::Error, .message = *project.config_error, .uri = document.uri(), .help = std::nullopt, .data = std::nullopt}));
   const std::string& text = document.text();
   std::size_t lines = document.index().line_count();
   auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
@@ -142,12 +139,13 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
     out.diagnostics.push_back(diagnostic_at(document, r.message, r.span, *r.help, r.severity, std::move(data)));
   }
 
-  Compiled result;
-  result.map =
+  auto result = std::make_shared<Compiled>();
+  result->source = text;
+  result->map =
       map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
-  result.code = std::move(compiled->code);
-  result.version = document.version();
-  result.lines = lines;
+  result->code = std::move(compiled->code);
+  result->version = document.version();
+  result->lines = lines;
   out.compiled = std::move(result);
   return out;
 }

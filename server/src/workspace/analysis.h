@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,16 +12,20 @@
 
 #include "workspace/document.h"
 #include "workspace/project.h"
+#include "workspace/protocol.h"
 #include "workspace/sourcemap.h"
 
 // One open document turned into what the server needs after each change:
 // protocol diagnostics, and the generated Luau with its source map.
 namespace tovix_lsp::analysis {
 
-enum class Severity : int { Error = 1, Warning = 2 };
+using Severity = protocol::Severity;
 
-// The last usable generated output of a document.
+// The last usable generated output of a document. Shared and never changed
+// once built, so work started on one version (a request at the child, a map
+// lookup) keeps that version alive while newer ones replace it.
 struct Compiled {
+  std::string source;  // the text that was compiled
   std::string code;
   sourcemap::SourceMap map;  // between the document text and `code`
   std::int64_t version = 0;  // the document version that was compiled
@@ -32,14 +37,14 @@ struct Compiled {
 // the output in use, and whether that output comes from an earlier version.
 struct Analysis {
   std::vector<nlohmann::json> diagnostics;
-  std::optional<Compiled> compiled;
+  std::shared_ptr<const Compiled> compiled;
   bool stale = false;
 
   // Compiles the document with the project's settings. A fatal error keeps
   // `previous` (marked stale) only while the line count is unchanged, so
   // positions mapped through it still land on the right lines.
   [[nodiscard]] static Analysis run(const document::Document& document, const project::Project& project,
-                                    std::optional<Compiled> previous);
+                                    std::shared_ptr<const Compiled> previous);
 };
 
 // The "data" member of a diagnostic about a misspelt element or attribute:

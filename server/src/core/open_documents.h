@@ -1,0 +1,68 @@
+#pragma once
+
+// The server's record of each open document: the text with its index, and
+// everything the server derived from it. One entry per document, so closing
+// a document forgets all of it at once.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "workspace/analysis.h"
+#include "workspace/document.h"
+
+namespace tovix_lsp::open_documents {
+
+struct OpenDocument {
+  explicit OpenDocument(document::Document document) : document(std::move(document)) {}
+
+  document::Document document;
+  // The last usable compile, shared with work still using it; null before
+  // the first compile that succeeded (or kept nothing).
+  std::shared_ptr<const analysis::Compiled> compiled;
+  // The compile in use comes from an earlier version of the text.
+  bool stale = false;
+  // The compiler's own diagnostics, and the child's moved into the source.
+  std::vector<nlohmann::json> diagnostics;
+  std::vector<nlohmann::json> luau_diagnostics;
+  // Where the document's generated Luau would live; empty for a document
+  // that is not a file.
+  std::string generated_uri;
+  // The child has been given the generated file.
+  bool in_child = false;
+};
+
+// Open documents by the URI exactly as the editor sent it.
+class OpenDocuments {
+ public:
+  // The entry stored under exactly `uri`, or null. The pointer stays valid
+  // until that entry is closed or replaced.
+  [[nodiscard]] OpenDocument* get(std::string_view uri);
+  [[nodiscard]] const OpenDocument* get(std::string_view uri) const;
+
+  // Stores a fresh entry, replacing any under the same URI.
+  OpenDocument& open(std::string uri, std::string text, std::int64_t version);
+
+  // Removes the entry under `uri`, if any.
+  void close(std::string_view uri);
+
+  // Copies of every stored URI, in no particular order.
+  [[nodiscard]] std::vector<std::string> uris() const;
+
+  [[nodiscard]] bool empty() const { return entries_.empty(); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, OpenDocument, Hash, std::equal_to<>> entries_;
+};
+
+}  // namespace tovix_lsp::open_documents
