@@ -82,19 +82,23 @@ std::optional<TextDocumentIdentifier> read_text_document(const json& params) {
   return TextDocumentIdentifier{std::move(*uri)};
 }
 
-std::optional<std::string> string_at(const json& value, std::string_view pointer) {
-  if (!value.is_object() && !value.is_array()) return std::nullopt;
+const json* value_at(const json& value, std::string_view pointer) {
+  if (!value.is_object() && !value.is_array()) return nullptr;
   // A pointer that does not parse finds nothing; no caller passes one.
   json::json_pointer p;
   try {
     p = json::json_pointer(std::string(pointer));
   } catch (const json::exception&) {
-    return std::nullopt;
+    return nullptr;
   }
-  if (!value.contains(p)) return std::nullopt;
-  const json& v = value.at(p);
-  if (!v.is_string()) return std::nullopt;
-  return v.get<std::string>();
+  if (!value.contains(p)) return nullptr;
+  return &value.at(p);
+}
+
+std::optional<std::string> string_at(const json& value, std::string_view pointer) {
+  const json* v = value_at(value, pointer);
+  if (!v || !v->is_string()) return std::nullopt;
+  return v->get<std::string>();
 }
 
 std::int64_t version_of(const json& value) {
