@@ -141,9 +141,11 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
 
   auto result = std::make_shared<Compiled>();
   result->source = text;
+  result->source_index = document.index();
   result->map =
       map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
   result->code = std::move(compiled->code);
+  result->code_index = line_index::LineIndex(result->code);
   result->version = document.version();
   result->lines = lines;
   out.compiled = std::move(result);

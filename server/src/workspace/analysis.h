@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "workspace/document.h"
+#include "workspace/line_index.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
 #include "workspace/sourcemap.h"
@@ -27,6 +28,10 @@ using Severity = protocol::Severity;
 struct Compiled {
   std::string source;  // the text that was compiled
   std::string code;
+  // Indexes of the two texts, built once here rather than for every payload
+  // moved through this compile.
+  line_index::LineIndex source_index;
+  line_index::LineIndex code_index;
   sourcemap::SourceMap map;  // between the document text and `code`
   std::int64_t version = 0;  // the document version that was compiled
   std::size_t lines = 0;     // the line count of the text that was compiled

@@ -1,0 +1,370 @@
+#include "workspace/remap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "workspace/line_index.h"
+#include "workspace/project.h"
+#include "workspace/protocol.h"
+
+namespace tovix_lsp::remap {
+
+namespace {
+
+using json = nlohmann::json;
+using line_index::ByteRange;
+using line_index::LineIndex;
+
+// Legitimate payloads nest a few dozen levels; a deeper one is not walked,
+// so no payload can exhaust the stack.
+constexpr std::size_t MAX_DEPTH = 256;
+
+// Bytes that `a` and `b` share at their start.
+std::size_t common_prefix(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  constexpr std::size_t BLOCK = 64;
+  std::size_t i = 0;
+  while (i + BLOCK <= n && std::memcmp(a.data() + i, b.data() + i, BLOCK) == 0) i += BLOCK;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Bytes that `a` and `b` share at their end, at most `limit`.
+std::size_t common_suffix(std::string_view a, std::string_view b, std::size_t limit) {
+  std::size_t i = 0;
+  while (i < limit && a[a.size() - 1 - i] == b[b.size() - 1 - i]) ++i;
+  return i;
+}
+
+// Whether a line of `text` ends at `pos`: its break (LF, or CR LF) or the
+// end of the text follows.
+bool line_ends_at(std::string_view text, std::size_t pos) {
+  return pos == text.size() || text[pos] == '\n' ||
+         (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n');
+}
+
+// Where the text a compile read and the document's current text hold the
+// same lines: those before the first difference and those after the last.
+// Between the two nothing counts as the same, not even a line that happens
+// to read alike, as it may be another line moved there.
+class Alignment {
+ public:
+  Alignment(std::string_view compiled, const LineIndex& compiled_index, std::string_view current,
+            const LineIndex& current_index)
+      : compiled_(compiled),
+        current_(current),
+        compiled_index_(compiled_index),
+        current_index_(current_index),
+        identical_(compiled == current) {
+    if (identical_) return;
+    prefix_ = common_prefix(compiled, current);
+    suffix_ = common_suffix(compiled, current, std::min(compiled.size(), current.size()) - prefix_);
+  }
+
+  [[nodiscard]] std::optional<std::size_t> to_current(std::size_t offset) const {
+    return across(offset, compiled_index_, compiled_, current_);
+  }
+  [[nodiscard]] std::optional<std::size_t> to_compiled(std::size_t offset) const {
+    return across(offset, current_index_, current_, compiled_);
+  }
+
+ private:
+  // An offset of `text` (indexed by `index`) in `other`; nothing unless its
+  // line is the same line in both.
+  [[nodiscard]] std::optional<std::size_t> across(std::size_t offset, const LineIndex& index, std::string_view text,
+                                                  std::string_view other) const {
+    if (identical_) return offset;
+    const auto& starts = index.starts();
+    const std::size_t line = index.line_of(offset);
+    const std::size_t start = starts[line];
+    const bool last = line + 1 == starts.size();
+    // The whole line, its break included, lies before the first difference
+    // (a last line without a break: and the other's line ends there too).
+    const std::size_t end = last ? text.size() : starts[line + 1];
+    if (end <= prefix_ && (!last || line_ends_at(other, end))) return offset;
+    // The line starts after the last difference, at a line start in both.
+    if (start >= text.size() - suffix_) {
+      const std::size_t moved = other.size() - (text.size() - start);
+      if (moved == 0 ? start == 0 : other[moved - 1] == '\n') return moved + (offset - start);
+    }
+    return std::nullopt;
+  }
+
+  std::string_view compiled_;
+  std::string_view current_;
+  const LineIndex& compiled_index_;
+  const LineIndex& current_index_;
+  bool identical_;
+  std::size_t prefix_ = 0;
+  std::size_t suffix_ = 0;
+};
+
+// Members without which their object means nothing.
+bool required(std::string_view key) {
+  return key == "range" || key == "position" || key == "targetRange" || key == "selectionRange" ||
+         key == "targetSelectionRange" || key == "originSelectionRange";
+}
+
+// The edits a code action or completion item makes itself.
+bool own_edits(std::string_view key) { return key == "edit" || key == "textEdit" || key == "additionalTextEdits"; }
+
+const std::string* string_member(const json& object, std::string_view key) {
+  const json* found = protocol::member(object, key);
+  return found != nullptr && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
+}
+
+}  // namespace
+
+bool names(const Pair& pair, std::string_view uri) {
+  return project::same_file(uri, pair.document->uri()) ||
+         (!pair.generated_uri.empty() && project::same_file(uri, pair.generated_uri));
+}
+
+// One document's side of the walk: reading positions in the incoming text,
+// moving offsets, writing positions in the target text.
+struct Remap::Scope {
+  Pair pair;
+  std::optional<Alignment> alignment;  // built for the first position moved
+
+  [[nodiscard]] const Alignment& aligned() {
+    if (!alignment) {
+      const auto& c = *pair.compiled;
+      alignment.emplace(c.source, c.source_index, pair.document->text(), pair.document->index());
+    }
+    return *alignment;
+  }
+
+  // The offset of a position value in the incoming text. Nothing for a value
+  // that is not a valid position there. Without a compile nothing maps, so
+  // any position that reads will do.
+  [[nodiscard]] std::optional<std::size_t> incoming(const json& value, Direction direction) const {
+    const auto p = protocol::read_position(value);
+    if (!p) return std::nullopt;
+    if (direction == Direction::ToOutput) return pair.document->index().offset(pair.document->text(), p->line, p->character);
+    if (!pair.compiled) return 0;
+    return pair.compiled->code_index.offset(pair.compiled->code, p->line, p->character);
+  }
+
+  [[nodiscard]] protocol::Position emit(std::size_t offset, Direction direction) const {
+    if (direction == Direction::ToOutput) return pair.compiled->code_index.position(pair.compiled->code, offset);
+    return pair.document->index().position(pair.document->text(), offset);
+  }
+
+  [[nodiscard]] std::optional<json> move_point(std::size_t offset, Direction direction) {
+    if (!pair.compiled) return std::nullopt;
+    const auto& map = pair.compiled->map;
+    std::optional<std::size_t> moved;
+    if (direction == Direction::ToOutput) {
+      const auto source = aligned().to_compiled(offset);
+      if (!source) return std::nullopt;
+      moved = map.to_output(*source);
+      if (!moved) moved = map.to_output_end(*source);
+    } else {
+      auto source = map.to_source(offset);
+      if (!source) source = map.to_source_end(offset);
+      if (source) moved = aligned().to_current(*source);
+    }
+    if (!moved) return std::nullopt;
+    return protocol::to_json(emit(*moved, direction));
+  }
+
+  [[nodiscard]] std::optional<json> move_range(std::size_t start, std::size_t end, Direction direction) {
+    if (!pair.compiled) return std::nullopt;
+    const auto& map = pair.compiled->map;
+    std::optional<ByteRange> moved;
+    if (direction == Direction::ToOutput) {
+      const auto s = aligned().to_compiled(start);
+      const auto e = aligned().to_compiled(end);
+      if (s && e) moved = map.to_output_range(*s, *e);
+    } else if (const auto source = map.to_source_range(start, end)) {
+      const auto s = aligned().to_current(source->start);
+      const auto e = aligned().to_current(source->end);
+      if (s && e) moved = ByteRange{*s, *e};
+    }
+    if (!moved) return std::nullopt;
+    return protocol::to_json(protocol::Range{emit(moved->start, direction), emit(moved->end, direction)});
+  }
+};
+
+// A URI met in the payload: the scope it names (null for a file that is no
+// open document's) and what it becomes on the other side, if it changes.
+struct Remap::Named {
+  std::string uri;
+  Scope* scope = nullptr;
+  std::optional<std::string_view> rewritten;
+};
+
+Remap::Remap(Pair home, Direction direction, Lookup others)
+    : direction_(direction), others_(std::move(others)), home_(std::make_unique<Scope>(Scope{std::move(home), {}})) {}
+
+Remap::~Remap() = default;
+
+const Remap::Named& Remap::resolve(std::string_view uri) {
+  for (const auto& named : named_)
+    if (named->uri == uri) return *named;
+  auto named = std::make_unique<Named>();
+  named->uri = uri;
+  if (names(home_->pair, uri)) {
+    named->scope = home_.get();
+  } else if (const auto found = others_ ? others_(uri) : std::nullopt) {
+    const auto same = [&](const std::unique_ptr<Scope>& s) {
+      return s->pair.document == found->document && s->pair.compiled == found->compiled;
+    };
+    const auto it = std::find_if(scopes_.begin(), scopes_.end(), same);
+    if (it != scopes_.end()) {
+      named->scope = it->get();
+    } else {
+      scopes_.push_back(std::make_unique<Scope>(Scope{*found, {}}));
+      named->scope = scopes_.back().get();
+    }
+  }
+  if (named->scope != nullptr) {
+    const Pair& pair = named->scope->pair;
+    if (!pair.generated_uri.empty()) {
+      if (direction_ == Direction::ToSource && project::same_file(uri, pair.generated_uri))
+        named->rewritten = pair.document->uri();
+      else if (direction_ == Direction::ToOutput && project::same_file(uri, pair.document->uri()))
+        named->rewritten = pair.generated_uri;
+    }
+  }
+  named_.push_back(std::move(named));
+  return *named_.back();
+}
+
+std::optional<json> Remap::value(const json& v, bool in_scope) {
+  return walk(v, in_scope ? home_.get() : nullptr, 0);
+}
+
+std::optional<json> Remap::answer(const json& result) {
+  whole_items_ = true;
+  auto moved = value(result);
+  whole_items_ = false;
+  return moved;
+}
+
+std::optional<json> Remap::walk(const json& v, Scope* scope, std::size_t depth) {
+  if (depth > MAX_DEPTH) return std::nullopt;
+  if (v.is_object()) return object(v, scope, depth);
+  if (!v.is_array()) return v;
+  json out = json::array();
+  auto& elements = out.get_ref<json::array_t&>();
+  elements.reserve(v.size());
+  for (const json& element : v) {
+    auto moved = walk(element, scope, depth + 1);
+    if (moved) {
+      elements.push_back(std::move(*moved));
+    } else {
+      ++drops_;
+    }
+  }
+  return out;
+}
+
+std::optional<json> Remap::object(const json& v, Scope* scope, std::size_t depth) {
+  // An object naming a URI, itself or through its text document (a text
+  // document edit, request params), takes the scope of that URI.
+  if (const json* uri = protocol::member(v, "uri")) {
+    if (uri->is_string()) scope = resolve(uri->get_ref<const std::string&>()).scope;
+  } else if (const json* document = protocol::member(v, "textDocument")) {
+    if (const std::string* uri = string_member(*document, "uri")) scope = resolve(*uri).scope;
+  }
+
+  if (scope != nullptr) {
+    const json* start = protocol::member(v, "start");
+    const json* end = protocol::member(v, "end");
+    if (start != nullptr && end != nullptr) {
+      const auto s = scope->incoming(*start, direction_);
+      const auto e = scope->incoming(*end, direction_);
+      if (s && e) return scope->move_range(*s, *e, direction_);
+    }
+    if (v.size() == 2 && v.contains("line") && v.contains("character")) {
+      if (const auto o = scope->incoming(v, direction_)) return scope->move_point(*o, direction_);
+    }
+  }
+
+  // A location link's target ranges belong to the file it links to.
+  Scope* target = scope;
+  if (const std::string* target_uri = string_member(v, "targetUri")) target = resolve(*target_uri).scope;
+
+  json out = json::object();
+  auto& fields = out.get_ref<json::object_t&>();
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    const std::string& key = it.key();
+    const json& field = it.value();
+    if (key == "uri" || key == "targetUri") {
+      if (!field.is_string()) return std::nullopt;
+      const Named& named = resolve(field.get_ref<const std::string&>());
+      fields.emplace_hint(fields.end(), key, named.rewritten ? json(*named.rewritten) : field);
+      continue;
+    }
+    const std::size_t drops_before = drops_;
+    std::optional<json> moved;
+    if (key == "changes" && field.is_object()) {
+      moved = changes(field, depth + 1);
+    } else {
+      Scope* member_scope = key == "targetRange" || key == "targetSelectionRange" ? target : scope;
+      moved = walk(field, member_scope, depth + 1);
+    }
+    if (!moved) {
+      ++drops_;
+      if (required(key)) return std::nullopt;
+    }
+    if (whole_items_ && own_edits(key) && drops_ > drops_before) return std::nullopt;
+    if (moved) fields.emplace_hint(fields.end(), key, std::move(*moved));
+  }
+  return out;
+}
+
+std::optional<json> Remap::changes(const json& v, std::size_t depth) {
+  if (depth > MAX_DEPTH) return std::nullopt;
+  json out = json::object();
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    const Named& named = resolve(it.key());
+    auto moved = walk(it.value(), named.scope, depth + 1);
+    if (!moved) {
+      ++drops_;
+      continue;
+    }
+    const std::string key = named.rewritten ? std::string(*named.rewritten) : it.key();
+    const auto existing = out.find(key);
+    if (existing == out.end()) {
+      out.emplace(key, std::move(*moved));
+    } else if (existing->is_array() && moved->is_array()) {
+      // Both names of one file: keep every edit under the one name.
+      for (auto& edit : *moved) existing->push_back(std::move(edit));
+    } else {
+      ++drops_;
+    }
+  }
+  return out;
+}
+
+std::optional<json> Remap::whole_lines(const json& range) {
+  const auto r = protocol::read_range(range);
+  const auto& compiled = home_->pair.compiled;
+  if (!r || !compiled || r->end.line < r->start.line) return std::nullopt;
+  const bool to_output = direction_ == Direction::ToOutput;
+  const LineIndex& index = to_output ? compiled->code_index : home_->pair.document->index();
+  const auto line_start = [&](std::size_t line) {
+    return line < index.line_count() ? index.starts()[line] : index.len();
+  };
+  const std::size_t start = line_start(r->start.line);
+  const std::size_t end = line_start(static_cast<std::size_t>(r->end.line) + 1);
+  return protocol::to_json(protocol::Range{home_->emit(start, direction_), home_->emit(end, direction_)});
+}
+
+std::optional<json> Remap::inlay_hint_params(const json& params) {
+  const json* range = protocol::member(params, "range");
+  if (range == nullptr) return value(params);
+  auto lines = whole_lines(*range);
+  if (!lines) return std::nullopt;
+  json rest = params;
+  rest.erase("range");
+  auto moved = value(rest);
+  if (!moved) return std::nullopt;
+  (*moved)["range"] = std::move(*lines);
+  return moved;
+}
+
+}  // namespace tovix_lsp::remap

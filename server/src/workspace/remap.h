@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "workspace/analysis.h"
+#include "workspace/document.h"
+
+// Whole protocol payloads moved between a .tovix document, as the editor
+// sees it, and its generated Luau file, as the child language server sees
+// it. The walk knows no message types: it recognises URIs, ranges and
+// positions by their member names, moves positions through the source map
+// and drops what has no counterpart, remembering that it did.
+namespace tovix_lsp::remap {
+
+enum class Direction {
+  ToOutput,  // editor towards child: source positions become generated ones
+  ToSource,  // child towards editor
+};
+
+// One open .tovix document with the compile its positions move through.
+// `compiled` may be older than the document's text (a stale compile, or the
+// compile a request was sent against): positions then move only on lines
+// that both texts hold unchanged.
+struct Pair {
+  const document::Document* document = nullptr;  // never null
+  std::shared_ptr<const analysis::Compiled> compiled;  // null: nothing maps
+  std::string_view generated_uri;  // the child's URI of it; empty: none
+};
+
+// Whether `uri` names the pair's document or its generated file (same_file).
+[[nodiscard]] bool names(const Pair& pair, std::string_view uri);
+
+// The open .tovix document that `uri` names, by its own URI or by its
+// generated file's (as `names` tells), with its compile in use; nothing when
+// `uri` is no open document's. The pointers it hands out must stay valid
+// while the `Remap` that asked lives.
+using Lookup = std::function<std::optional<Pair>(std::string_view uri)>;
+
+// Moves payloads for one document and one direction; lives for one payload
+// (or a few of one exchange), borrowing everything it is given.
+//
+// Scope: every object that names a URI ("uri", or "textDocument.uri") is
+// moved with the map of the document that URI names: the home pair, another
+// open document found through `others`, or none (a plain file, copied
+// untouched). A location link's "targetRange" and "targetSelectionRange"
+// take the scope of its "targetUri"; each list under a workspace edit's
+// "changes" takes the scope of its member name, and that name, like every
+// "uri" and "targetUri", is rewritten to the other side of its document.
+class Remap {
+ public:
+  Remap(Pair home, Direction direction, Lookup others = {});
+  ~Remap();
+  Remap(const Remap&) = delete;
+  Remap& operator=(const Remap&) = delete;
+
+  // The value moved, or nothing when it has no counterpart as a whole.
+  // `in_scope` true starts in the home document's scope (what the server
+  // passes for a whole payload), false as a value of no known file. An
+  // array element or object member that does not move is left out and sets
+  // `lost`; an object without its "range", "position", "targetRange",
+  // "selectionRange", "targetSelectionRange" or "originSelectionRange", or
+  // whose "uri" or "targetUri" is not a string, maps to nothing. Invalid
+  // positions are copied as ordinary members. Values nested deeper than 256
+  // levels map to nothing.
+  [[nodiscard]] std::optional<nlohmann::json> value(const nlohmann::json& v, bool in_scope = true);
+
+  // `value` for a forwarded answer that is not a rename: a code action or
+  // completion item (any object) that lost anything in its own edits
+  // ("edit", "textEdit", "additionalTextEdits") maps to nothing as a whole,
+  // rather than keep half of them. A lone item that does gives no answer.
+  [[nodiscard]] std::optional<nlohmann::json> answer(const nlohmann::json& result);
+
+  // A Range moved by whole lines in the home document: from the start of its
+  // first line to the start of the line after its last (the end of the text
+  // when there is none). Line numbers are the same on both sides, as the
+  // compile in use always has the document's line count; lines past the
+  // target's last line clamp to the end of its text. Nothing for a value
+  // that is not a valid range or when the home pair has no compile.
+  [[nodiscard]] std::optional<nlohmann::json> whole_lines(const nlohmann::json& range);
+
+  // The params of "textDocument/inlayHint" moved: the visible "range" by
+  // whole lines (a range across markup would never map), the rest by
+  // `value`. Nothing when either gives nothing.
+  [[nodiscard]] std::optional<nlohmann::json> inlay_hint_params(const nlohmann::json& params);
+
+  // Something was left out since this Remap was made. Never cleared.
+  [[nodiscard]] bool lost() const { return drops_ > 0; }
+
+ private:
+  struct Scope;
+  struct Named;
+
+  std::optional<nlohmann::json> walk(const nlohmann::json& v, Scope* scope, std::size_t depth);
+  std::optional<nlohmann::json> object(const nlohmann::json& v, Scope* scope, std::size_t depth);
+  std::optional<nlohmann::json> changes(const nlohmann::json& v, std::size_t depth);
+  std::optional<nlohmann::json> range_form(const nlohmann::json& v, Scope& scope);
+  std::optional<nlohmann::json> position_form(const nlohmann::json& v, Scope& scope);
+  const Named& resolve(std::string_view uri);
+
+  Direction direction_;
+  Lookup others_;
+  std::unique_ptr<Scope> home_;
+  std::vector<std::unique_ptr<Scope>> scopes_;  // documents found through `others_`
+  std::vector<std::unique_ptr<Named>> named_;   // URIs already resolved
+  std::size_t drops_ = 0;
+  bool whole_items_ = false;
+};
+
+}  // namespace tovix_lsp::remap

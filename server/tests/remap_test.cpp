@@ -1,0 +1,457 @@
+#include "workspace/remap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovix_lsp::remap {
+namespace {
+
+using json = nlohmann::json;
+
+// A protocol position counted here rather than by the line index, so the
+// expectations do not lean on the code under test: lines by LF, columns in
+// UTF-16 units (two for a four-byte character).
+json utf16_position(std::string_view text, std::size_t offset) {
+  std::size_t line = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      start = i + 1;
+    }
+  }
+  std::size_t units = 0;
+  for (std::size_t i = start; i < offset; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return {{"character", units}, {"line", line}};
+}
+
+json range(json start, json end) { return {{"end", std::move(end)}, {"start", std::move(start)}}; }
+
+json location(std::string_view uri, json range) { return {{"range", std::move(range)}, {"uri", uri}}; }
+
+json text_document_edit(std::string_view uri, json edit) {
+  return {{"edits", json::array({std::move(edit)})}, {"textDocument", {{"uri", uri}, {"version", 3}}}};
+}
+
+// A diagnostic as luau-lsp publishes one, with related information when given.
+json diagnostic(json range, json related = nullptr) {
+  json d = {{"code", 1000}, {"message", "m"}, {"range", std::move(range)}, {"severity", 1}, {"source", "Luau"}};
+  if (!related.is_null())
+    d["relatedInformation"] = json::array({json{{"location", std::move(related)}, {"message", "r"}}});
+  return d;
+}
+
+std::size_t find(std::string_view text, std::string_view needle, int nth) {
+  std::size_t at = text.find(needle);
+  for (int i = 0; i < nth && at != std::string_view::npos; ++i) at = text.find(needle, at + 1);
+  if (at == std::string_view::npos) ADD_FAILURE() << "no " << nth << "th '" << needle << "' in:\n" << text;
+  return at == std::string_view::npos ? 0 : at;
+}
+
+// An open document compiled for real, its generated file named next to it.
+// Places are named by a needle and which occurrence of it, in the document's
+// current text (`src…`) or in the generated code of its compile (`out…`).
+struct Doc {
+  Doc(std::string uri, std::string text, std::string generated)
+      : document(std::move(uri), std::move(text), 1), generated_uri(std::move(generated)) {
+    compiled = analysis::Analysis::run(document, project::Project::bare("/p"), nullptr).compiled;
+    EXPECT_TRUE(compiled) << document.text();
+  }
+
+  [[nodiscard]] Pair pair() const { return {&document, compiled, generated_uri}; }
+
+  // Replaces the whole text; `reanalyse` compiles it again (keeping the old
+  // compile, stale, when the new text does not compile), otherwise the old
+  // compile stays as a request sent before the edit would hold it.
+  void edit(std::string text, bool reanalyse) {
+    EXPECT_TRUE(document.change(document.version() + 1, std::vector<json>{{{"text", std::move(text)}}}));
+    if (!reanalyse) return;
+    auto analysed = analysis::Analysis::run(document, project::Project::bare("/p"), compiled);
+    compiled = analysed.compiled;
+    stale = analysed.stale;
+  }
+
+  [[nodiscard]] std::string_view code() const { return compiled->code; }
+
+  [[nodiscard]] json src(std::string_view needle, int nth = 0, std::size_t shift = 0) const {
+    return utf16_position(document.text(), find(document.text(), needle, nth) + shift);
+  }
+  [[nodiscard]] json out(std::string_view needle, int nth = 0, std::size_t shift = 0) const {
+    return utf16_position(code(), find(code(), needle, nth) + shift);
+  }
+  [[nodiscard]] json src_range(std::string_view needle, int nth = 0) const {
+    return range(src(needle, nth), src(needle, nth, needle.size()));
+  }
+  [[nodiscard]] json out_range(std::string_view needle, int nth = 0) const {
+    return range(out(needle, nth), out(needle, nth, needle.size()));
+  }
+
+  document::Document document;
+  std::string generated_uri;
+  std::shared_ptr<const analysis::Compiled> compiled;
+  bool stale = false;
+};
+
+// Three uses of `count`: plain Luau (#0), inside a markup hole (#1) and after
+// markup on the same line (#2), with astral characters before it on both
+// sides; the generated file starts with an injected helper.
+const char* const A_TEXT =
+    "local create = vide.create\n"
+    "local count = 1\n"
+    "local e = <TextLabel Name=\"😀\">{count} left</TextLabel>; local z = \"😀\" .. count\n"
+    "return e\n";
+const char* const A_URI = "file:///p/a.tovix";
+const char* const A_OUT = "file:///p/a.luau";
+
+// Another open document, for answers that point into it.
+const char* const B_TEXT =
+    "local create = vide.create\n"
+    "local function Card(props)\n"
+    "\treturn <Frame Name={props.title} />\n"
+    "end\n"
+    "return Card\n";
+const char* const B_URI = "file:///p/b.tovix";
+const char* const B_OUT = "file:///p/b.luau";
+
+struct Case {
+  const char* name;
+  json input;
+  std::optional<json> expected;  // nothing: the value has no counterpart
+  bool lost = false;
+};
+
+std::string shown(const std::optional<json>& value) { return value ? value->dump() : "(nothing)"; }
+
+void check(const Doc& doc, Direction direction, const std::vector<Case>& cases, const Lookup& others = {}) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Remap remap(doc.pair(), direction, others);
+    EXPECT_EQ(shown(remap.value(c.input)), shown(c.expected));
+    EXPECT_EQ(remap.lost(), c.lost);
+  }
+}
+
+TEST(Remap, ChildPayloadsMoveIntoTheSource) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const json third = {{"uri", "file:///p/other.luau"}, {"range", range({{"character", 1}, {"line", 0}}, {{"character", 2}, {"line", 0}})}};
+  const json edit_ok = {{"newText", "n"}, {"range", a.out_range("count", 2)}};
+  const json edit_ok_moved = {{"newText", "n"}, {"range", a.src_range("count", 2)}};
+  const json edit_lost = {{"newText", "n"}, {"range", a.out_range("__tovix_read")}};
+  const json nested = {{"a", {{"b", {1, "x", nullptr, true, {{"c", 2.5}}}}}}, {"d", json::array()}, {"e", json::object()}};
+  const std::vector<Case> cases = {
+      {"position in Luau", a.out("count"), a.src("count")},
+      {"position in a hole", a.out("count", 1), a.src("count", 1)},
+      {"position after astral characters on both sides", a.out("count", 2), a.src("count", 2)},
+      {"position just after a hole's code (end lookup)", a.out("count", 1, 5), a.src("count", 1, 5)},
+      {"position in generated-only text", a.out("__tovix_read"), std::nullopt},
+      {"positions in an array, one generated-only", {a.out("count"), a.out("create(\"TextLabel\")", 0, 2)},
+       json::array({a.src("count")}), true},
+      {"range of an astral character", a.out_range("😀"), a.src_range("😀")},
+      {"range across two runs", range(a.out("Name"), a.out("count", 1, 5)), std::nullopt},
+      {"range with a third member keeps only its ends",
+       {{"end", a.out("count", 1, 5)}, {"start", a.out("count", 1)}, {"x", 1}}, a.src_range("count", 1)},
+      {"position with a third member is copied",
+       {{"character", 0}, {"line", 0}, {"x", 1}}, json{{"character", 0}, {"line", 0}, {"x", 1}}},
+      {"invalid positions are copied",
+       {{"p", {{"character", 0}, {"line", -1}}}, {"q", {{"character", 0}, {"line", 1.5}}}},
+       json{{"p", {{"character", 0}, {"line", -1}}}, {"q", {{"character", 0}, {"line", 1.5}}}}},
+      {"a line of 2^32 + 1 reads as line 1",
+       {{"character", 6}, {"line", (std::uint64_t{1} << 32) + 1}}, a.src("count")},
+      {"location of the generated file", {{"uri", A_OUT}, {"range", a.out_range("count", 1)}},
+       json{{"range", a.src_range("count", 1)}, {"uri", A_URI}}},
+      {"locations, one in generated-only text",
+       {{{"uri", A_OUT}, {"range", a.out_range("count")}}, {{"uri", A_OUT}, {"range", a.out_range("__tovix_read")}}},
+       json::array({{{"range", a.src_range("count")}, {"uri", A_URI}}}), true},
+      {"location link in this document",
+       {{"originSelectionRange", a.out_range("count", 2)},
+        {"targetRange", a.out_range("count")},
+        {"targetSelectionRange", a.out_range("count")},
+        {"targetUri", A_OUT}},
+       json{{"originSelectionRange", a.src_range("count", 2)},
+            {"targetRange", a.src_range("count")},
+            {"targetSelectionRange", a.src_range("count")},
+            {"targetUri", A_URI}}},
+      {"text edits, one in generated-only text", {edit_ok, edit_lost}, json::array({edit_ok_moved}), true},
+      {"workspace edit: changes keyed by the generated file",
+       {{"changes", {{A_OUT, {edit_ok, edit_lost}}}}}, json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}}, true},
+      {"workspace edit: document changes",
+       {{"documentChanges", json::array({text_document_edit(A_OUT, edit_ok)})}},
+       json{{"documentChanges", json::array({text_document_edit(A_URI, edit_ok_moved)})}}},
+      {"diagnostics with related information, one in generated-only text",
+       json::array({diagnostic(a.out_range("count", 2), location(A_OUT, a.out_range("count"))),
+                    diagnostic(a.out_range("create(\"TextLabel\")"))}),
+       json::array({diagnostic(a.src_range("count", 2), location(A_URI, a.src_range("count")))}), true},
+      {"hover whose range does not move",
+       {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", a.out_range("__tovix_read")}}, std::nullopt,
+       true},
+      {"a range under another member is left out",
+       {{"name", "n"}, {"other", a.out_range("__tovix_read")}}, json{{"name", "n"}}, true},
+      {"a symbol without its selection range goes",
+       json::array({{{"name", "n"}, {"range", a.out_range("count")}, {"selectionRange", a.out_range("__tovix_read")}}}),
+       json::array(), true},
+      {"values without positions", nested, nested},
+      {"a plain string is never a URI", {{"data", A_OUT}}, json{{"data", A_OUT}}},
+      {"a uri that is not a string", {{{"uri", 5}}, 1}, json::array({1}), true},
+      {"another file's location is copied, a nested one of this file moves",
+       {{"uri", "file:///p/other.luau"}, {"range", third["range"]}, {"inner", {{"uri", A_OUT}, {"range", a.out_range("count")}}}},
+       json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}}, {"range", third["range"]}, {"uri", "file:///p/other.luau"}}},
+      {"a URI spelt differently names the same file", {{"uri", "file:///p//a.luau"}, {"range", a.out_range("count")}},
+       json{{"range", a.src_range("count")}, {"uri", A_URI}}},
+  };
+  check(a, Direction::ToSource, cases);
+}
+
+TEST(Remap, EditorPayloadsMoveIntoTheGeneratedFile) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const std::vector<Case> cases = {
+      {"position params", {{"position", a.src("count", 1)}, {"textDocument", {{"uri", A_URI}}}},
+       json{{"position", a.out("count", 1)}, {"textDocument", {{"uri", A_OUT}}}}},
+      {"position params on a tag name", {{"position", a.src("TextLabel")}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt, true},
+      // A point at a run's end maps as the end of what came before.
+      {"position where markup starts", a.src("<TextLabel"), a.out("create(")},
+      {"position at the end of the text", {{"character", 0}, {"line", 4}}, a.out("return e\n", 0, 9)},
+      {"range after astral characters", a.src_range("count", 2), a.out_range("count", 2)},
+      {"changes keyed by the source document",
+       {{"changes", {{A_URI, {{{"newText", "n"}, {"range", a.src_range("count")}}}}}}},
+       json{{"changes", {{A_OUT, {{{"newText", "n"}, {"range", a.out_range("count")}}}}}}}},
+  };
+  check(a, Direction::ToOutput, cases);
+}
+
+TEST(Remap, CrlfDocuments) {
+  const Doc a("file:///p/c.tovix",
+              "local create = vide.create\r\nlocal count = 1\r\nlocal e = <Frame Name=\"😀\"/>\r\nreturn count\r\n",
+              "file:///p/c.luau");
+  ASSERT_NE(a.code().find("\r\n"), std::string_view::npos);
+  const std::vector<Case> to_source = {
+      {"range on a line after CR LF breaks", a.out_range("count", 1), a.src_range("count", 1)},
+      {"astral character in a quoted value", a.out_range("\"😀\""), a.src_range("\"😀\"")},
+      // Past the end of a line clamps before its CR, which both texts share.
+      {"column past the line's end", {{"character", 99}, {"line", 1}}, a.src("\r\nlocal e")},
+      {"range over a line's break", range(a.out("1\r\n"), a.out("local e")), range(a.src("1\r\n"), a.src("local e"))},
+  };
+  check(a, Direction::ToSource, to_source);
+  const std::vector<Case> to_output = {
+      {"position before a CR", a.src("\r\nlocal e"), a.out("\r\nlocal e")},
+      {"position in markup", a.src("Frame"), std::nullopt},
+  };
+  check(a, Direction::ToOutput, to_output);
+}
+
+TEST(Remap, StaleCompileMovesOnlyOnUnchangedLines) {
+  Doc a(A_URI, A_TEXT, A_OUT);
+  // Line 2 no longer compiles; the line count holds, so the compile stays.
+  a.edit("local create = vide.create\nlocal count = 1\nlocal e = <TextLabel>{count} left; local z = count\nreturn e\n",
+         true);
+  ASSERT_TRUE(a.stale);
+  const std::vector<Case> to_source = {
+      {"unchanged line", a.out_range("count"), a.src_range("count")},
+      {"unchanged line after the change", a.out_range("return e"), a.src_range("return e")},
+      {"changed line, though its text maps", a.out_range("count", 2), std::nullopt},
+      {"diagnostics, one on the changed line",
+       {{{"range", a.out_range("count")}}, {{"range", a.out_range("count", 2)}}, {{"range", a.out_range("return e")}}},
+       json::array({{{"range", a.src_range("count")}}, {{"range", a.src_range("return e")}}}), true},
+  };
+  check(a, Direction::ToSource, to_source);
+  const std::vector<Case> to_output = {
+      {"unchanged line", a.src("return e", 0, 7), a.out("return e", 0, 7)},
+      {"changed line", a.src("count", 2), std::nullopt},
+  };
+  check(a, Direction::ToOutput, to_output);
+}
+
+TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
+  // A request was sent against this compile; two lines were added above the
+  // markup and one changed below before the answer came.
+  Doc a(A_URI, A_TEXT, A_OUT);
+  a.edit(std::string("-- one\n-- two\n") + A_TEXT, false);
+  const std::vector<Case> shifted = {
+      {"a line after the inserted ones", a.out_range("count", 2), a.src_range("count", 2)},
+      {"the first line", a.out_range("local create"), a.src_range("local create")},
+  };
+  check(a, Direction::ToSource, shifted);
+
+  a.edit(std::string("-- one\n-- two\n") + "local create = vide.create\nlocal count = 1\nlocal e = 1\nreturn e\n", false);
+  const std::vector<Case> both_ends = {
+      // Only the lines before the first difference and after the last count.
+      {"between the insertion and the change", a.out_range("count"), std::nullopt},
+      {"the changed line", a.out_range("count", 2), std::nullopt},
+      {"after the change", a.out_range("return e"), a.src_range("return e")},
+  };
+  check(a, Direction::ToSource, both_ends);
+
+  // A line that reads alike at the same place is not taken for the same
+  // line: here the "end" on line 2 is another one.
+  Doc b("file:///p/d.tovix", "local create = vide.create\nlocal a = 1\nend\nend\nlocal y = <Frame/>\n", "file:///p/d.luau");
+  b.edit("local create = vide.create\nend\nend\nlocal a = 1\nlocal y = <Frame/>\n", false);
+  const std::vector<Case> alike = {
+      {"a line that reads alike", b.out_range("end"), std::nullopt},
+      {"a line after the change", b.out_range("local y"), b.src_range("local y")},
+  };
+  check(b, Direction::ToSource, alike);
+}
+
+TEST(Remap, EachUriTakesTheScopeOfItsDocument) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const Doc b(B_URI, B_TEXT, B_OUT);
+  Doc uncompiled(B_URI, B_TEXT, B_OUT);
+  uncompiled.compiled = nullptr;
+  const Lookup others = [&](std::string_view uri) -> std::optional<Pair> {
+    if (names(b.pair(), uri)) return b.pair();
+    return std::nullopt;
+  };
+  const json plain = {{"uri", "file:///p/util.luau"}, {"range", range({{"character", 3}, {"line", 40}}, {{"character", 9}, {"line", 40}})}};
+  const json b_link = {{"originSelectionRange", a.out_range("count", 2)},
+                       {"targetRange", b.out_range("props.title")},
+                       {"targetSelectionRange", b.out_range("Card", 1)},
+                       {"targetUri", B_OUT}};
+  const std::vector<Case> cases = {
+      {"location link into another document",
+       b_link,
+       json{{"originSelectionRange", a.src_range("count", 2)},
+            {"targetRange", b.src_range("props.title")},
+            {"targetSelectionRange", b.src_range("Card", 1)},
+            {"targetUri", B_URI}}},
+      {"location in another document", {{"uri", B_OUT}, {"range", b.out_range("props.title")}},
+       json{{"range", b.src_range("props.title")}, {"uri", B_URI}}},
+      {"location in another document's generated-only text", json::array({{{"uri", B_OUT}, {"range", b.out_range("create(")}}}),
+       json::array(), true},
+      {"location in a plain Luau file", plain, plain},
+      {"location link into a plain Luau file",
+       {{"originSelectionRange", a.out_range("count")}, {"targetRange", plain["range"]},
+        {"targetSelectionRange", plain["range"]}, {"targetUri", "file:///p/util.luau"}},
+       json{{"originSelectionRange", a.src_range("count")}, {"targetRange", plain["range"]},
+            {"targetSelectionRange", plain["range"]}, {"targetUri", "file:///p/util.luau"}}},
+      {"changes keyed by three files",
+       {{"changes",
+         {{A_OUT, {{{"newText", "a"}, {"range", a.out_range("count")}}}},
+          {B_OUT, {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
+          {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain["range"]}}}}}}},
+       json{{"changes",
+             {{A_URI, {{{"newText", "a"}, {"range", a.src_range("count")}}}},
+              {B_URI, {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
+              {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain["range"]}}}}}}}},
+      {"document changes of another document",
+       {{"documentChanges", {{{"edits", {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
+                              {"textDocument", {{"uri", B_OUT}, {"version", nullptr}}}}}}},
+       json{{"documentChanges", {{{"edits", {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
+                                  {"textDocument", {{"uri", B_URI}, {"version", nullptr}}}}}}}},
+  };
+  check(a, Direction::ToSource, cases, others);
+
+  // Without a way to find it, the other document is a plain file.
+  json unknown = b_link;
+  unknown["originSelectionRange"] = a.src_range("count", 2);
+  check(a, Direction::ToSource, {{"unknown document", b_link, unknown}});
+
+  // A document without a compile has nothing to move through.
+  const Lookup without = [&](std::string_view uri) -> std::optional<Pair> {
+    if (names(uncompiled.pair(), uri)) return uncompiled.pair();
+    return std::nullopt;
+  };
+  check(a, Direction::ToSource, {{"document without a compile", json::array({b_link}), json::array(), true}}, without);
+
+  // Towards the child, a source URI of another document becomes its generated one.
+  check(a, Direction::ToOutput,
+        {{"changes keyed by another source",
+          {{"changes", {{B_URI, {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}}}}},
+          json{{"changes", {{B_OUT, {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}}}}}}},
+        others);
+}
+
+TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const json ok = {{"newText", "n"}, {"range", a.out_range("count")}};
+  const json bad = {{"newText", "n"}, {"range", a.out_range("__tovix_read")}};
+  const auto action = [&](const char* title, json edits) {
+    return json{{"edit", {{"changes", {{A_OUT, std::move(edits)}}}}}, {"kind", "quickfix"}, {"title", title}};
+  };
+  const json command = {{"command", {{"command", "c"}, {"title", "t"}}}, {"title", "command only"}};
+  const json actions = {action("whole", {ok}), action("half", {ok, bad}), command};
+
+  Remap answer(a.pair(), Direction::ToSource);
+  const auto moved = answer.answer(actions);
+  ASSERT_TRUE(moved);
+  ASSERT_EQ(moved->size(), 2u);
+  EXPECT_EQ((*moved)[0]["title"], "whole");
+  EXPECT_EQ((*moved)[0]["edit"]["changes"][A_URI][0]["range"], a.src_range("count"));
+  EXPECT_EQ((*moved)[1], command);
+  EXPECT_TRUE(answer.lost());
+
+  // A rename keeps the half it could move and tells that it lost the rest.
+  Remap rename(a.pair(), Direction::ToSource);
+  const auto kept = rename.value(actions);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->size(), 3u);
+  EXPECT_EQ((*kept)[1]["edit"]["changes"][A_URI].size(), 1u);
+  EXPECT_TRUE(rename.lost());
+
+  const json items = {
+      {"isIncomplete", false},
+      {"items",
+       {{{"label", "text edit"}, {"textEdit", ok}},
+        {{"label", "lost text edit"}, {"textEdit", bad}},
+        {{"label", "lost additional edit"}, {"textEdit", ok}, {"additionalTextEdits", {ok, bad}}},
+        {{"label", "lost insert-replace half"},
+         {"textEdit", {{"insert", a.out_range("count")}, {"newText", "n"}, {"replace", a.out_range("__tovix_read")}}}},
+        {{"label", "plain"}}}}};
+  Remap completion(a.pair(), Direction::ToSource);
+  const auto list = completion.answer(items);
+  ASSERT_TRUE(list);
+  std::vector<std::string> labels;
+  for (const json& item : (*list)["items"]) labels.push_back(item["label"]);
+  EXPECT_EQ(labels, (std::vector<std::string>{"text edit", "plain"}));
+  EXPECT_EQ((*list)["isIncomplete"], false);
+
+  // A lone item (a resolve answer) that lost an edit gives no answer.
+  Remap resolve(a.pair(), Direction::ToSource);
+  EXPECT_FALSE(resolve.answer(items["items"][1]));
+  EXPECT_TRUE(resolve.lost());
+}
+
+TEST(Remap, InlayHintRangeMovesByWholeLines) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const auto line = [](std::uint32_t l, std::uint32_t c) { return json{{"character", c}, {"line", l}}; };
+  struct LinesCase {
+    const char* name;
+    json range;
+    std::optional<json> expected;
+  } cases[] = {
+      // The markup on line 2 would never map as a range.
+      {"lines across markup", range(a.src("TextLabel"), a.src("count", 2)), range(line(2, 0), line(3, 0))},
+      {"to the last line", range(line(1, 4), line(4, 0)), range(line(1, 0), a.out("return e\n", 0, 9))},
+      {"past the last line", range(line(0, 0), line(90, 0)), range(line(0, 0), a.out("return e\n", 0, 9))},
+      {"reversed", range(line(2, 0), line(1, 0)), std::nullopt},
+      {"not a range", json{{"start", 1}}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Remap remap(a.pair(), Direction::ToOutput);
+    EXPECT_EQ(shown(remap.whole_lines(c.range)), shown(c.expected));
+  }
+  Remap remap(a.pair(), Direction::ToOutput);
+  const auto params = remap.inlay_hint_params(
+      {{"range", range(a.src("TextLabel"), a.src("count", 2))}, {"textDocument", {{"uri", A_URI}}}});
+  EXPECT_EQ(shown(params), shown(json{{"range", range(line(2, 0), line(3, 0))}, {"textDocument", {{"uri", A_OUT}}}}));
+  EXPECT_FALSE(remap.lost());
+}
+
+TEST(Remap, DeepNestingIsCutNotFollowed) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  json deep = json::array();
+  for (int i = 0; i < 5000; ++i) deep = json::array({std::move(deep)});
+  Remap remap(a.pair(), Direction::ToSource);
+  const auto moved = remap.value(deep);
+  ASSERT_TRUE(moved);
+  EXPECT_TRUE(remap.lost());
+}
+
+}  // namespace
+}  // namespace tovix_lsp::remap
