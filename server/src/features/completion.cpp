@@ -58,17 +58,6 @@ Answer elements(const document::Document& document, const project::Project& proj
   return List{list(std::move(items))};
 }
 
-// The Roblox class an element name stands for, by the configuration and
-// then the class table; none for a component, an unknown name, or a class
-// written under its own name although the project renames it.
-std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name) {
-  auto resolved = config.resolve_element(name);
-  if (!resolved) return std::nullopt;
-  if (*resolved) return std::move(**resolved);
-  if (tovix::roblox::is_class(name)) return std::string(name);
-  return std::nullopt;
-}
-
 Answer attributes(const document::Document& document, const project::Project& project,
                   const scan::AttributeName& at, bool snippets, const api::Api* facts) {
   std::optional<std::string> klass = element_class(project.config, at.element);
@@ -157,6 +146,14 @@ Answer complete(const document::Document& document, const project::Project& proj
     return attributes(document, project, *attribute, snippets, facts);
   }
   return Empty{};
+}
+
+std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name) {
+  auto resolved = config.resolve_element(name);
+  if (!resolved) return std::nullopt;
+  if (*resolved) return std::move(**resolved);
+  if (tovix::roblox::is_class(name)) return std::string(name);
+  return std::nullopt;
 }
 
 json item(std::string_view label, std::uint32_t kind, std::string_view detail, std::string_view sort_prefix,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,12 @@ struct Members {
 // half-typed document gives what its cursor context allows, or `Empty`.
 [[nodiscard]] Answer complete(const document::Document& document, const project::Project& project,
                               std::size_t offset, bool snippets, const api::Api* facts = api::present());
+
+// The Roblox class an element name stands for: the class the configuration
+// gives it, else the name itself when it is a Roblox class. None for a
+// component, an unknown name, or a class written under its Roblox name
+// although the project renames it.
+[[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,
