@@ -99,7 +99,7 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
                                             std::size_t start, const std::string& prefix) {
   if (!open.compiled || open.generated_uri.empty()) return std::nullopt;
   const document::Document& document = open.document;
-  const std::vector<tree::Tag> tags = tree::tree(document.text());
+  const std::vector<tree::Tag> tags = tree::tree_at(document.text(), offset);
   const tree::Tag* tag = tree::innermost_at(tags, offset);
   if (!tag) return std::nullopt;
   const std::optional<std::size_t> mapped = open.compiled->map.to_output(tag->open.start);

@@ -25,8 +25,13 @@ constexpr std::uint32_t PROPERTY = 10;
 constexpr std::uint32_t EVENT = 23;
 constexpr int SNIPPET = 2;
 
+// Objects are filled member by member: an initializer list would copy
+// every nested value once more, and an element list has hundreds of items.
 json edit(const json& range, std::string new_text) {
-  return {{"newText", std::move(new_text)}, {"range", range}};
+  json out(json::value_t::object);
+  out["newText"] = std::move(new_text);
+  out["range"] = range;
+  return out;
 }
 
 Answer closing(const document::Document& document, const scan::TagName& at, const std::vector<scan::OpenTag>& open) {
@@ -160,16 +165,23 @@ json item(std::string_view label, std::uint32_t kind, std::string_view detail, s
           const json& range) {
   std::string sort_text(sort_prefix);
   sort_text += label;
-  return {
-      {"label", label},
-      {"kind", kind},
-      {"detail", detail},
-      {"sortText", std::move(sort_text)},
-      {"textEdit", edit(range, std::string(label))},
-  };
+  json out(json::value_t::object);
+  out["detail"] = detail;
+  out["kind"] = kind;
+  out["label"] = label;
+  out["sortText"] = std::move(sort_text);
+  out["textEdit"] = edit(range, std::string(label));
+  return out;
 }
 
-json list(std::vector<json> items) { return {{"isIncomplete", false}, {"items", std::move(items)}}; }
+json list(std::vector<json> items) {
+  json out(json::value_t::object);
+  out["isIncomplete"] = false;
+  // Moved in whole: converting the vector would copy every item.
+  json& array = out["items"] = json(json::value_t::array);
+  array.get_ref<json::array_t&>() = std::move(items);
+  return out;
+}
 
 std::string html_to_markdown(std::string_view html) {
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> REPLACEMENTS = {{

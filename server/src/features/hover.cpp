@@ -48,7 +48,7 @@ bool may_be_tag_name(std::string_view text, std::size_t offset) {
 std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset, const scan::Scan& at) {
   const std::string_view text = document.text();
   if (may_be_tag_name(text, offset)) {
-    const std::vector<tree::Tag> tags = tree::tree(text);
+    const std::vector<tree::Tag> tags = tree::tree_at(text, offset);
     for (const tree::Tag* tag : tree::flatten(tags)) {
       std::optional<line_index::ByteRange> on;
       if (tag->open.start <= offset && offset <= tag->open.end) {
