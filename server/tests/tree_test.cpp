@@ -122,6 +122,20 @@ TEST(Tree, NestingThroughHolesIsBounded) {
   EXPECT_EQ(flatten(tree(nested(2000))).size(), limit);
 }
 
+// At every offset, the regions around it and nothing else, built the same.
+TEST(Tree, TreeAtIsTheTreeAroundTheOffset) {
+  const std::string text = "a = <A>{<B/>}</A> b = f(<C x={<D/>}/>, <>t</>)\nc = 1";
+  const std::vector<Tag> all = tree(text);
+  ASSERT_EQ(all.size(), 3u);
+  for (std::size_t offset = 0; offset <= text.size(); ++offset) {
+    std::vector<Tag> expected;
+    for (const Tag& t : all) {
+      if (t.span.start <= offset && offset <= t.span.end) expected.push_back(t);
+    }
+    EXPECT_EQ(tree_at(text, offset), expected) << offset;
+  }
+}
+
 TEST(Tree, EmbeddedFindsTheFirstHoleFrom) {
   const MarkedText f("$f({ $<$A$/>$ }, { <B/> })");
   const std::vector<Tag> tags = embedded(f.text, f.marks[0]);

@@ -6,6 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/requests.h"
 #include "core/sync.h"
 #include "core/versions.h"
 #include "workspace/protocol.h"
@@ -113,6 +114,10 @@ const Handlers& Handlers::standard() {
           {
               {"initialize", initialize},
               {"shutdown", shutdown},
+              {"tovix/closingTag", requests::closing_tag},
+              {"textDocument/hover", requests::hover},
+              {"textDocument/definition", requests::definition},
+              {"textDocument/completion", requests::completion},
           },
       .notifications =
           {
@@ -185,6 +190,16 @@ void Server::request(json id, const std::string& method, json params) {
   }
   Reply reply = handler->second(*this, id, std::move(params));
   answer(std::move(id), std::move(reply));
+}
+
+std::optional<std::pair<std::string, std::size_t>> Server::locate(const json& params) const {
+  auto where = protocol::read_text_document_position(params);
+  if (!where) return std::nullopt;
+  const open_documents::OpenDocument* open = documents.get(where->uri);
+  if (!open) return std::nullopt;
+  auto offset = open->document.offset(where->position);
+  if (!offset) return std::nullopt;
+  return std::pair{std::move(where->uri), *offset};
 }
 
 void Server::answer(json id, Reply reply) {

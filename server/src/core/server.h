@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <variant>
 
 #include <nlohmann/json.hpp>
@@ -77,6 +78,12 @@ class Server {
   void request(nlohmann::json id, const std::string& method, nlohmann::json params);
   void notification(const std::string& method, nlohmann::json params);
   void response(nlohmann::json id, nlohmann::json message);
+
+  // Where a request about one position points: the URI at
+  // "/textDocument/uri" of a document open under exactly that URI, and the
+  // byte offset of its "position" (line and UTF-16 character, each the low
+  // 32 bits of a non-negative integer). None when any of it is missing.
+  [[nodiscard]] std::optional<std::pair<std::string, std::size_t>> locate(const nlohmann::json& params) const;
 
   // Sends a handler's reply to request `id`.
   void answer(nlohmann::json id, Reply reply);

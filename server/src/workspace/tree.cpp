@@ -88,6 +88,14 @@ std::vector<Tag> tree(std::string_view text) {
   return tags;
 }
 
+std::vector<Tag> tree_at(std::string_view text, std::size_t offset) {
+  std::vector<Tag> tags;
+  for (const regions::Region& region : regions::regions(text)) {
+    if (region.start <= offset && offset <= region.end) tags.push_back(tag(text, region.node));
+  }
+  return tags;
+}
+
 Tag tag(std::string_view text, const ast::Node& node, std::size_t depth) {
   Tag out;
   out.span = {node.start(), node.end()};

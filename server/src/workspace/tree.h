@@ -40,6 +40,11 @@ struct Tag {
 // nothing after the first region that does not lex or parse.
 [[nodiscard]] std::vector<Tag> tree(std::string_view text);
 
+// The tags of `tree` whose top-level region contains `offset` (both ends
+// included): all that `innermost_at`, or a search for the name at the
+// offset, can find, without walking the holes of the other regions.
+[[nodiscard]] std::vector<Tag> tree_at(std::string_view text, std::size_t offset);
+
 // The tag of a parsed element or fragment whose offsets are offsets into
 // `text`. `depth` counts the elements and fragments open around it (through
 // holes too); markup nested deeper than the parser's bound is left out, so
