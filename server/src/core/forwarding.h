@@ -4,7 +4,16 @@
 // outstanding child request waits for, and how a child's answer is joined
 // with what the server knew locally.
 
+#include <optional>
+
 #include <nlohmann/json.hpp>
+
+#include "core/jsonrpc.h"
+
+namespace tovix_lsp::server {
+class Server;
+struct Forward;
+}  // namespace tovix_lsp::server
 
 namespace tovix_lsp::forwarding {
 
@@ -21,5 +30,25 @@ namespace tovix_lsp::forwarding {
 // Adds the note that a hover comes from the last version that compiled to
 // the markdown at "/contents/value", when there is one.
 void add_stale_note(nlohmann::json& hover);
+
+// Sends an editor request to the child, its params moved into the
+// generated file; answers at once from the local part when it cannot.
+void forward(server::Server& server, nlohmann::json id, server::Forward forward);
+
+// A response of the child: matched by id with what waits for it, moved back
+// into the source, merged and answered. Unknown ids are dropped.
+void response(server::Server& server, jsonrpc::Response message);
+
+// The editor's id waiting on the child's response `message`, if any: what a
+// failure in handling that response must still answer.
+[[nodiscard]] std::optional<nlohmann::json> waiting_editor_id(const server::Server& server,
+                                                              const jsonrpc::Response& message);
+
+// Answers every request still waiting for the child locally and forgets it.
+void fail_pending(server::Server& server);
+
+// The editor's $/cancelRequest: passed to the child under the child's id
+// when the request waits there. The child's answer is still awaited.
+void cancel(server::Server& server, const nlohmann::json& params);
 
 }  // namespace tovix_lsp::forwarding

@@ -1,6 +1,13 @@
 #include "core/settings.h"
 
+#include <unistd.h>
+
+#include "core/locate.h"
+#include "core/proxy.h"
+#include "core/server.h"
+#include "features/api.h"
 #include "whitespace.h"
+#include "workspace/protocol.h"
 
 namespace tovix_lsp::settings {
 
@@ -48,6 +55,61 @@ json child_initialize_params(const json& init_params, long process_id, const jso
     (*options)["fflags"] = fflags;
   }
   return params;
+}
+
+void response(server::Server& server, json id, json message) {
+  if (!id.is_number_integer() || (id.is_number_unsigned() && id.get<std::uint64_t>() > std::uint64_t(INT64_MAX)))
+    return;
+  const std::int64_t ours = id.get<std::int64_t>();
+  if (server.config_requests.erase(ours) > 0) {
+    configuration_answered(server, message);
+    return;
+  }
+  const auto relayed = server.relayed.find(ours);
+  if (relayed == server.relayed.end()) return;
+  message["id"] = std::move(relayed->second);
+  server.relayed.erase(relayed);
+  if (server.proxy) (void)server.proxy->write(message);
+}
+
+void configuration_answered(server::Server& server, const json& message) {
+  const json* result = protocol::member(message, "result");
+  if (result == nullptr) return;
+  server.luau_lsp_settings = result->is_array() && !result->empty() ? (*result)[0] : json(nullptr);
+  server.own_settings = result->is_array() && result->size() >= 2 ? (*result)[1] : json(nullptr);
+
+  auto [definitions, documentation] = locate::roblox_type_files(server.luau_lsp_settings);
+  api::install(std::move(definitions), std::move(documentation));
+
+  // A running child is never restarted, and none starts after shutdown.
+  if (server.proxy || server.shutdown_requested) return;
+  const auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
+  const auto found = locate::locate("luau-lsp", configured ? std::optional<std::string_view>(*configured) : std::nullopt);
+  if (!found) {
+    server.log(2, "luau-lsp not found — markup features only, no Luau types");
+    return;
+  }
+  auto started = proxy::Proxy::spawn(*found, proxy::arguments(server.luau_lsp_settings), server.events);
+  if (!started) {
+    server.log(1, "could not start luau-lsp: " + started.error().message);
+    return;
+  }
+  server.log(3, "luau-lsp: " + found->string());
+
+  static const json::json_pointer editor_fflags("/initializationOptions/fflags");
+  const json* own_flags = server.init_params.is_object() && server.init_params.contains(editor_fflags)
+                              ? &server.init_params.at(editor_fflags)
+                              : nullptr;
+  json params = child_initialize_params(server.init_params, static_cast<long>(::getpid()),
+                                        proxy::fflags(server.luau_lsp_settings, own_flags));
+  auto sent = started->request("initialize", std::move(params));
+  if (!sent) {
+    // Dropping the new child kills and reaps it.
+    server.log(1, "luau-lsp: " + sent.error().message);
+    return;
+  }
+  server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Initialize{}});
+  server.proxy.emplace(std::move(*started));
 }
 
 }  // namespace tovix_lsp::settings

@@ -8,6 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
+namespace tovix_lsp::server {
+class Server;
+}
+
 namespace tovix_lsp::settings {
 
 // The luau-lsp the user configured: "/luauLsp/path" of the "tovix" section,
@@ -24,5 +28,14 @@ namespace tovix_lsp::settings {
 // empty) in "initializationOptions".
 [[nodiscard]] nlohmann::json child_initialize_params(const nlohmann::json& init_params, long process_id,
                                                      const nlohmann::json& fflags);
+
+// The editor's answer to one of our requests: a configuration answer, or
+// the answer to a child's request we relayed (sent back under the child's
+// own id). Anything else is dropped.
+void response(server::Server& server, nlohmann::json id, nlohmann::json message);
+
+// A configuration answer: keeps both sections, installs the Roblox API facts
+// and, when no child runs, finds, starts and initialises luau-lsp.
+void configuration_answered(server::Server& server, const nlohmann::json& message);
 
 }  // namespace tovix_lsp::settings
