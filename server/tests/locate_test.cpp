@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "process_table.h"
 #include "temp_tree.h"
 
 namespace tovix_lsp::locate {
@@ -15,21 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 using testing::TempTree;
+using testing::gone;
+using testing::running;
 
 constexpr const char* GOOD = "exit 0";
 constexpr const char* FAILING = "exit 1";
 
-// Whether a process id names no process at all: a zombie still has its
-// /proc entry.
-bool gone(int pid) { return !fs::exists("/proc/" + std::to_string(pid)); }
-
-// Whether a process runs: it is in the process table and not a zombie.
-bool running(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string pid_text, command, state;
-  return stat >> pid_text >> command >> state && state != "Z";
-}
-
+// The pid a script wrote to `file`, once it is there.
 int read_pid(const fs::path& file) {
   for (int i = 0; i < 500; ++i) {
     std::ifstream in(file);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/proxy.h"
+#include "process_table.h"
 #include "temp_tree.h"
 #include "workspace/project.h"
 
@@ -98,7 +99,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
     if (auto* exited = std::get_if<ChildExited>(&*event)) exits += exited->child == number;
   EXPECT_EQ(exits, 1u);
   proxy.reset();
-  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << "luau-lsp " << pid << " was not reaped";
+  EXPECT_TRUE(testing::gone(pid)) << "luau-lsp " << pid << " was not reaped";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "process_table.h"
 #include "temp_tree.h"
 
 namespace tovix_lsp::proxy {
@@ -20,17 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 using namespace std::chrono_literals;
-
-// Whether a process id names no process at all: a zombie still has its
-// /proc entry, so this is also "reaped".
-bool gone(int pid) { return !fs::exists("/proc/" + std::to_string(pid)); }
-
-// Whether a process runs: in the process table and not a zombie.
-bool running(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string pid_text, command, state;
-  return stat >> pid_text >> command >> state && state != "Z";
-}
+using testing::gone;
+using testing::running;
 
 std::string link_of(const fs::path& path) {
   std::error_code ec;

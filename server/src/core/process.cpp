@@ -18,26 +18,16 @@ namespace tovix_lsp::process {
 
 namespace {
 
-io::Error os_error(int code) { return io::Error{io::Error::Kind::Other, std::strerror(code)}; }
+// The status of a child whose end was not seen: never a success.
+constexpr int UNKNOWN_STATUS = -1;
 
-// Moves a descriptor above the three standard ones. With our own standard
-// streams closed, a new pipe could land on 0, 1 or 2 and be overwritten (or
-// kept close-on-exec) by the child's stream wiring.
-bool above_stdio(Fd& fd) {
-  if (fd.get() > STDERR_FILENO) return true;
-  int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  if (moved < 0) return false;
-  fd.reset(moved);
-  return true;
-}
+io::Error os_error(int code) { return io::Error{io::Error::Kind::Other, std::strerror(code)}; }
 
 // A close-on-exec pipe: [0] is read, [1] is written.
 std::expected<std::pair<Fd, Fd>, io::Error> make_pipe() {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return std::unexpected(os_error(errno));
-  Fd read_end(ends[0]), write_end(ends[1]);
-  if (!above_stdio(read_end) || !above_stdio(write_end)) return std::unexpected(os_error(errno));
-  return std::pair{std::move(read_end), std::move(write_end)};
+  return std::pair{Fd(ends[0]), Fd(ends[1])};
 }
 
 // The spawn attributes and file actions, freed on every path.
@@ -65,8 +55,8 @@ std::optional<int> poll_wait(int pid) {
     if (r == pid) return status;
     if (r < 0 && errno == EINTR) continue;
     // Not ended yet (0), or not ours to wait for (ECHILD): the latter cannot
-    // become waitable, so report it as ended rather than wait for ever.
-    if (r < 0) return 0;
+    // become waitable, so report it as ended, how unknown.
+    if (r < 0) return UNKNOWN_STATUS;
     return std::nullopt;
   }
 }
@@ -116,17 +106,17 @@ void Child::kill() {
 }
 
 Exit Child::wait() {
-  if (exit_ || pid_ < 0) return exit_.value_or(Exit{});
+  if (exit_ || pid_ < 0) return exit_.value_or(Exit{UNKNOWN_STATUS});
   for (;;) {
     int status = 0;
     pid_t r = ::waitpid(pid_, &status, 0);
     if (r == pid_) return *(exit_ = Exit{status});
-    if (r < 0 && errno != EINTR) return *(exit_ = Exit{0});
+    if (r < 0 && errno != EINTR) return *(exit_ = Exit{UNKNOWN_STATUS});
   }
 }
 
 std::optional<Exit> Child::wait_for(std::chrono::milliseconds limit) {
-  if (exit_ || pid_ < 0) return exit_.value_or(Exit{});
+  if (exit_ || pid_ < 0) return exit_.value_or(Exit{UNKNOWN_STATUS});
   auto deadline = std::chrono::steady_clock::now() + limit;
   // A pidfd becomes readable when the child ends, so the wait is exact; on a
   // kernel without it, look every few milliseconds.
