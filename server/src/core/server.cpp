@@ -6,6 +6,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/outline_requests.h"
 #include "core/sync.h"
 #include "core/versions.h"
 #include "workspace/protocol.h"
@@ -113,6 +114,7 @@ const Handlers& Handlers::standard() {
           {
               {"initialize", initialize},
               {"shutdown", shutdown},
+              {"textDocument/codeAction", outline_requests::code_action},
           },
       .notifications =
           {
