@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "marked_text.h"
+
 namespace tovix_lsp::code_actions {
 namespace {
 
@@ -80,6 +82,43 @@ TEST(CodeActions, OnlyOurOwnDiagnostics) {
   EXPECT_EQ(json(ours(context)), json::array({mine, second}));
   EXPECT_TRUE(ours(json::object()).empty());
   EXPECT_TRUE(ours(nullptr).empty());
+}
+
+// A misspelt element with a closing tag is fixed in both tags, or the
+// document would no longer compile: the closing name is found in the
+// document as it is now. The first two marks are the data's range.
+TEST(CodeActions, ElementFixesRenameTheClosingTagToo) {
+  struct Case {
+    const char* fixture;
+    const char* kind;
+    const char* edits;  // the edited ranges, named by the fixture's marks
+  } cases[] = {
+      {"return <$Txtlabel$>Hi</$Txtlabel$>", "element", "$0..$1 $2..$3"},
+      {"return <$Txtlabel$\n  Text='a'>\n</  $Txtlabel$  >", "element", "$0..$1 $2..$3"},
+      {"return <$Txtlabel$ Text='a' />", "element", "$0..$1"},
+      {"return <Txtlabel><$Txtlabel$/></Txtlabel>", "element", "$0..$1"},
+      {"return <$Txtlabel$><Txtlabel/></$Txtlabel$>", "element", "$0..$1 $2..$3"},
+      // The range no longer names an element: only the range itself.
+      {"return <Txtlabel>$Hi$</Txtlabel>", "element", "$0..$1"},
+      {"return <TextLabel $Txet$='a'></TextLabel>", "member", "$0..$1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const testing_support::MarkedText f(c.fixture);
+    document::Document doc(URI, f.text, 1);
+    json d = diagnostic(
+        {{"candidates", {"Fixed"}}, {"kind", c.kind}, {"range", doc.range_at(f.marks[0], f.marks[1])}});
+    const json all = actions(URI, std::vector<json>{d}, &doc);
+    ASSERT_EQ(all.size(), 1u);
+    std::string edited;
+    for (const json& edit : all[0]["edit"]["changes"][URI]) {
+      EXPECT_EQ(edit["newText"], "Fixed");
+      auto r = doc.byte_range(edit["range"]);
+      ASSERT_TRUE(r);
+      edited += (edited.empty() ? "" : " ") + f.name(r->start) + ".." + f.name(r->end);
+    }
+    EXPECT_EQ(edited, c.edits);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "workspace/protocol.h"
+#include "workspace/tree.h"
 
 namespace tovix_lsp::code_actions {
 
@@ -14,8 +15,14 @@ using json = nlohmann::json;
 // The range of the closing name of the element whose opening name is at
 // `range`, when the document has that element and it has a closing tag.
 std::optional<json> closing_name(const document::Document& document, const json& range) {
-  (void)document;
-  (void)range;
+  const auto opening = document.byte_range(range);
+  if (!opening) return std::nullopt;
+  const std::vector<tree::Tag> tags = tree::tree(document.text());
+  for (const tree::Tag* tag : tree::flatten(tags)) {
+    if (tag->open != *opening || tag->name.empty()) continue;
+    if (!tag->close) return std::nullopt;
+    return document.range_at(tag->close->start, tag->close->end);
+  }
   return std::nullopt;
 }
 
