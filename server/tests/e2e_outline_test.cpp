@@ -2,6 +2,7 @@
 // with no child running.
 
 #include <algorithm>
+#include <array>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -93,7 +94,7 @@ class Session {
 
 TEST(OutlineRequests, QuickFixForAMisspeltClassRemovesItsDiagnostic) {
   Session session;
-  json diagnostics = session.open("local create = vide.create\nreturn <Txtlabel Text=\"x\" />\n");
+  json diagnostics = session.open("local create = vide.create\nreturn <Txtlabel Text=\"x\">\n</Txtlabel>\n");
   ASSERT_EQ(diagnostics.size(), 1u);
 
   json params = {{"context", {{"diagnostics", diagnostics}}},
@@ -103,11 +104,96 @@ TEST(OutlineRequests, QuickFixForAMisspeltClassRemovesItsDiagnostic) {
   ASSERT_EQ(actions.size(), 1u);
   EXPECT_EQ(actions[0]["title"], "Change element to TextLabel");
   EXPECT_EQ(actions[0]["diagnostics"], diagnostics);
+  // Both tags are fixed, so the fix leaves nothing to report.
+  EXPECT_EQ(actions[0]["edit"]["changes"][URI].size(), 2u);
   EXPECT_EQ(session.apply(actions[0]["edit"]), json::array());
 
   // Without the context's diagnostics there is nothing to fix.
   params.erase("context");
   EXPECT_EQ(session.request("textDocument/codeAction", params), json::array());
+}
+
+TEST(OutlineRequests, RenameOfTagNames) {
+  Session session;
+  ASSERT_EQ(session.open("local create = vide.create\nreturn <Frame>\n  <TextLabel Text=\"é\" />\n</Frame>\n"),
+            json::array());
+
+  json params = Session::at(3, 4);  // on the closing "Frame"
+  params["newName"] = "ScrollingFrame";
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(3, 4)).dump(),
+            R"({"end":{"character":13,"line":1},"start":{"character":8,"line":1}})");
+  json both = session.request("textDocument/rename", params);
+  EXPECT_EQ(both.dump(),
+            R"({"changes":{"file:///tmp/tovix-e2e/outline.tovix":[{"newText":"ScrollingFrame","range":)"
+            R"({"end":{"character":13,"line":1},"start":{"character":8,"line":1}}},{"newText":"ScrollingFrame",)"
+            R"("range":{"end":{"character":7,"line":3},"start":{"character":2,"line":3}}}]}})");
+  EXPECT_EQ(session.apply(both), json::array());
+
+  params = Session::at(2, 3);  // the self-closing TextLabel
+  params["newName"] = "TextButton";
+  json one = session.request("textDocument/rename", params);
+  EXPECT_EQ(one["changes"][URI].size(), 1u);
+  EXPECT_EQ(session.apply(one), json::array());
+
+  // A name that cannot be an element's: no edit.
+  params["newName"] = "Text Button";
+  EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
+}
+
+TEST(OutlineRequests, PrepareRenameRefusesFragmentsAndStandsInForLuau) {
+  Session session;
+  session.open("local create = vide.create\nlocal count = 1\nreturn <>\n  <Frame />\n</>\n");
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(2, 8)), nullptr);
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(4, 2)), nullptr);
+  // In Luau code the child would answer; without one, the name under the
+  // cursor lets the editor start the rename. The rename itself is the
+  // child's alone.
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(1, 8)).dump(),
+            R"({"end":{"character":11,"line":1},"start":{"character":6,"line":1}})");
+  json params = Session::at(1, 8);
+  params["newName"] = "total";
+  EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
+}
+
+TEST(OutlineRequests, DocumentSymbolsOfNestedMarkup) {
+  Session session;
+  session.open(
+      "local create = vide.create\nreturn <Frame Name=\"root\">\n  <TextLabel Text=\"a\" />\n"
+      "  {items.map(function(i) return <Folder /> end)}\n</Frame>\n");
+  json symbols = session.request("textDocument/documentSymbol", {{"textDocument", {{"uri", URI}}}});
+  ASSERT_EQ(symbols.size(), 1u);
+  EXPECT_EQ(symbols[0]["name"], "Frame");
+  EXPECT_EQ(symbols[0]["detail"], "root");
+  EXPECT_EQ(symbols[0]["range"].dump(), R"({"end":{"character":8,"line":4},"start":{"character":7,"line":1}})");
+  ASSERT_EQ(symbols[0]["children"].size(), 2u);
+  EXPECT_EQ(symbols[0]["children"][0]["name"], "TextLabel");
+  EXPECT_EQ(symbols[0]["children"][1]["name"], "Folder");
+  EXPECT_EQ(symbols[0]["children"][1]["selectionRange"].dump(),
+            R"({"end":{"character":39,"line":3},"start":{"character":33,"line":3}})");
+  EXPECT_EQ(session.request("textDocument/documentSymbol", {{"textDocument", {{"uri", "file:///tmp/other.tovix"}}}}),
+            nullptr);
+}
+
+TEST(OutlineRequests, SemanticTokensDecodeToTheTagNames) {
+  Session session;
+  session.open("local create = vide.create\nlocal Card = require(script.Card)\n"
+               "return <Frame>{'😀'}<Card /><ui.Button /></Frame>\n");
+  json tokens = session.request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", URI}}}});
+  // (line, column, length, type), decoded from the relative encoding.
+  std::vector<std::array<int, 4>> decoded;
+  int line = 0;
+  int column = 0;
+  const json& data = tokens["data"];
+  ASSERT_EQ(data.size() % 5, 0u);
+  for (std::size_t i = 0; i < data.size(); i += 5) {
+    column = data[i] == 0 ? column + data[i + 1].get<int>() : data[i + 1].get<int>();
+    line += data[i].get<int>();
+    decoded.push_back({line, column, data[i + 2].get<int>(), data[i + 3].get<int>()});
+  }
+  EXPECT_EQ(decoded, (std::vector<std::array<int, 4>>{
+                         {2, 8, 5, 0}, {2, 21, 4, 1}, {2, 29, 9, 1}, {2, 43, 5, 0}}));
+  EXPECT_EQ(session.request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", "untitled:x"}}}}),
+            nullptr);
 }
 
 }  // namespace

@@ -115,6 +115,10 @@ const Handlers& Handlers::standard() {
               {"initialize", initialize},
               {"shutdown", shutdown},
               {"textDocument/codeAction", outline_requests::code_action},
+              {"textDocument/documentSymbol", outline_requests::document_symbol},
+              {"textDocument/prepareRename", outline_requests::prepare_rename},
+              {"textDocument/rename", outline_requests::rename},
+              {"textDocument/semanticTokens/full", outline_requests::semantic_tokens},
           },
       .notifications =
           {
