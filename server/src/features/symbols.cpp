@@ -23,11 +23,14 @@ json symbol(const document::Document& document, const tree::Tag& tag) {
   const std::size_t after_start =
       tag.open.start < text.size() ? utf8_text::next_boundary(text, tag.open.start, text.size()) : text.size();
   const std::size_t selection_end = std::max(tag.open.end, after_start);
-  json out = {{"children", std::move(children)},
-              {"kind", tag.name.empty() ? 19 : 5},
-              {"name", tag.name.empty() ? "<>" : tag.name},
-              {"range", document.range_at(tag.span.start, tag.span.end)},
-              {"selectionRange", document.range_at(tag.open.start, selection_end)}};
+  // Members are moved in one by one: an initializer list would copy the
+  // whole subtree of children at every level.
+  json out = json::object();
+  out["children"] = std::move(children);
+  out["kind"] = tag.name.empty() ? 19 : 5;
+  out["name"] = tag.name.empty() ? std::string("<>") : tag.name;
+  out["range"] = document.range_at(tag.span.start, tag.span.end);
+  out["selectionRange"] = document.range_at(tag.open.start, selection_end);
   if (tag.name_attr) out["detail"] = *tag.name_attr;
   return out;
 }
