@@ -8,6 +8,7 @@
 
 #include "core/child.h"
 #include "core/forwarding.h"
+#include "core/outline_requests.h"
 #include "core/requests.h"
 #include "core/settings.h"
 #include "core/sync.h"
@@ -159,6 +160,11 @@ const Handlers& Handlers::standard() {
               {TYPE_DEFINITION, forwarded<TYPE_DEFINITION>},
               {SELECTION_RANGE, forwarded<SELECTION_RANGE>},
               {DOCUMENT_HIGHLIGHT, forwarded<DOCUMENT_HIGHLIGHT>},
+              {"textDocument/codeAction", outline_requests::code_action},
+              {"textDocument/documentSymbol", outline_requests::document_symbol},
+              {"textDocument/prepareRename", outline_requests::prepare_rename},
+              {"textDocument/rename", outline_requests::rename},
+              {"textDocument/semanticTokens/full", outline_requests::semantic_tokens},
           },
       .notifications =
           {

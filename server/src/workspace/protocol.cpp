@@ -108,11 +108,24 @@ std::int64_t version_of(const json& value) {
   return 0;
 }
 
+// Positions and ranges are built by emplacing members: an initializer list
+// copies every member it holds, and whole-document answers (symbols, edits)
+// build thousands of ranges.
 json to_json(const Position& position) {
-  return {{"character", position.character}, {"line", position.line}};
+  json out(json::value_t::object);
+  auto& members = out.get_ref<json::object_t&>();
+  members.emplace("character", position.character);
+  members.emplace("line", position.line);
+  return out;
 }
 
-json to_json(const Range& range) { return {{"end", to_json(range.end)}, {"start", to_json(range.start)}}; }
+json to_json(const Range& range) {
+  json out(json::value_t::object);
+  auto& members = out.get_ref<json::object_t&>();
+  members.emplace("end", to_json(range.end));
+  members.emplace("start", to_json(range.start));
+  return out;
+}
 
 json to_json(const Location& location) { return {{"range", to_json(location.range)}, {"uri", location.uri}}; }
 
