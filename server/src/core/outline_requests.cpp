@@ -19,21 +19,15 @@ namespace {
 
 using json = nlohmann::json;
 
-// The open document and the byte offset a position request is about; none
-// when the URI is not a string, no document is open under exactly it, or
-// the position is malformed or past the last line.
+// The open document and the byte offset a position request is about.
 struct Located {
   const document::Document* document;
   std::size_t offset;
 };
 std::optional<Located> locate(const server::Server& server, const json& params) {
-  auto at = protocol::read_text_document_position(params);
+  auto at = server.locate(params);
   if (!at) return std::nullopt;
-  const open_documents::OpenDocument* open = server.documents.get(at->uri);
-  if (open == nullptr) return std::nullopt;
-  auto offset = open->document.offset(at->position);
-  if (!offset) return std::nullopt;
-  return Located{&open->document, *offset};
+  return Located{&server.documents.get(at->first)->document, at->second};
 }
 
 // The open document under the string at "/textDocument/uri".
