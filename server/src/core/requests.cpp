@@ -112,13 +112,25 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
     return std::nullopt;
   }
   const std::size_t inside = *mapped + call.size();
-  const line_index::LineIndex generated(code);
-  return PropsQuestion{open.generated_uri, generated.position(code, inside),
+  return PropsQuestion{open.generated_uri, open.compiled->code_index.position(code, inside),
                        document.range_at(start, start + prefix.size()), tag->name};
 }
 
-server::Reply ask_child_for_props(server::Server&, const json&, open_documents::OpenDocument&, PropsQuestion) {
-  return empty_list();
+server::Reply ask_child_for_props(server::Server& server, const json& id, open_documents::OpenDocument& open,
+                                  PropsQuestion question) {
+  if (!open.in_child) server.sync_child(open);
+  if (!server.proxy) return empty_list();
+  auto sent = server.proxy->request(
+      "textDocument/completion",
+      {{"position", protocol::to_json(question.position)}, {"textDocument", {{"uri", question.generated_uri}}}});
+  if (!sent) {
+    server.log(1, "luau-lsp: " + sent.error().message);
+    return empty_list();
+  }
+  server.pending.insert_or_assign(
+      *sent, server::Pending{server::Pending::Props{id, std::move(question.name), std::move(question.range),
+                                                   server.snippet_support}});
+  return server::Later{};
 }
 
 }  // namespace tovix_lsp::requests

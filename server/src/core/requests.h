@@ -46,7 +46,8 @@ struct PropsQuestion {
 // Sends the props question to the child (handing it the document first when
 // it does not have it) and remembers the request as pending, so that the
 // child's answer becomes the reply. Called only while the child is ready.
-// Gives up (the empty list) while there is no forwarding to the child.
+// Gives up (the empty list) when there is no child or the request cannot be
+// written.
 [[nodiscard]] server::Reply ask_child_for_props(server::Server& server, const nlohmann::json& id,
                                                 open_documents::OpenDocument& open, PropsQuestion question);
 
