@@ -468,10 +468,16 @@ TEST(Remap, InlayHintRangeMovesByWholeLines) {
 
 TEST(Remap, DeepNestingIsCutNotFollowed) {
   const Doc a(A_URI, A_TEXT, A_OUT);
+  // Built and handed over by moves: copying a value this deep would itself
+  // recurse as deep.
   json deep = json::array();
-  for (int i = 0; i < 5000; ++i) deep = json::array({std::move(deep)});
+  for (int i = 0; i < 5000; ++i) {
+    json outer = json::array();
+    outer.push_back(std::move(deep));
+    deep = std::move(outer);
+  }
   Remap remap(a.pair(), Direction::ToSource);
-  const auto moved = remap.value(deep);
+  const auto moved = remap.value(std::move(deep));
   ASSERT_TRUE(moved);
   EXPECT_TRUE(remap.lost());
 }
