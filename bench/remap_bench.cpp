@@ -36,8 +36,9 @@ json position(const analysis::Compiled& c, std::size_t offset) {
 }
 
 // 500 diagnostics as luau-lsp publishes them, spread over the whole
-// generated file: nine in ten on text copied from the source, one in ten in
-// generated-only text (between runs), which is dropped.
+// generated file: nine in ten on text copied from the source, one in ten
+// just past a run, in generated-only text (dropped, unless another run
+// starts right there).
 json child_diagnostics(const analysis::Compiled& c) {
   const auto runs = c.map.runs();
   json out = json::array();
