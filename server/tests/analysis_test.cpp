@@ -95,6 +95,32 @@ TEST(Suggestion, ElementAndMemberCandidates) {
   EXPECT_FALSE(check("local [[x]] = 1").contains("data"));
 }
 
+// A fix replaces exactly the name as written, wherever the diagnostic's span
+// (the `<` and as many bytes as the name has) happens to end.
+TEST(Suggestion, ElementRangeIsTheWrittenName) {
+  struct Case {
+    const char* fixture;
+    const char* replaced;  // the text the data's range covers
+  } cases[] = {
+      {"return [[<Txtlabel]] />", "Txtlabel"},
+      {"return [[< TextLab]]l/>", "TextLabl"},
+      {"return [[<\n\t TextLa]]bl>hi</TextLabl>", "TextLabl"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    auto m = marked(c.fixture);
+    document::Document doc("file:///tmp/a.tovix", m.text, 1);
+    json d = diagnostic(doc, project::Project::bare("/tmp"), "msg", m.start, m.end - m.start, std::nullopt,
+                        Severity::Error);
+    ASSERT_TRUE(d.contains("data"));
+    auto range = doc.byte_range(d["data"]["range"]);
+    ASSERT_TRUE(range);
+    EXPECT_EQ(m.text.substr(range->start, range->end - range->start), c.replaced);
+  }
+  // Nothing written after the `<`: nothing to replace.
+  EXPECT_FALSE(check("return [[< ]]>x</>").contains("data"));
+}
+
 TEST(Suggestion, MemberCandidatesAreWrittenTheProjectsWay) {
   project::Project project = project::Project::bare("/tmp");
   auto config = tovix::config::Config::parse_reporting(

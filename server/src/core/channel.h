@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -63,14 +64,27 @@ class Channel {
 
     std::optional<T> receive() {
       std::unique_lock lock(state_->mutex);
-      state_->ready.wait(lock, [&] { return !state_->queue.empty() || state_->senders == 0; });
+      state_->ready.wait(lock, [&] { return ready(); });
+      return pop();
+    }
+
+    // The same, giving up after `limit` (nothing then).
+    std::optional<T> receive_for(std::chrono::milliseconds limit) {
+      std::unique_lock lock(state_->mutex);
+      state_->ready.wait_for(lock, limit, [&] { return ready(); });
+      return pop();
+    }
+
+   private:
+    // Both under the lock.
+    bool ready() const { return !state_->queue.empty() || state_->senders == 0; }
+    std::optional<T> pop() {
       if (state_->queue.empty()) return std::nullopt;
       T value = std::move(state_->queue.front());
       state_->queue.pop_front();
       return value;
     }
 
-   private:
     std::shared_ptr<State> state_;
   };
 

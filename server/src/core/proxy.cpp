@@ -1,1 +1,169 @@
 #include "core/proxy.h"
+
+#include <array>
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include "whitespace.h"
+#include "workspace/protocol.h"
+
+namespace tovix_lsp::proxy {
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr std::array<std::string_view, 4> FLAG_PREFIXES = {"FFlag", "FInt", "DFFlag", "DFInt"};
+
+constexpr std::array<std::string_view, 7> EDITOR_METHODS = {
+    "workspace/applyEdit",        "workspace/configuration",    "window/showMessageRequest",
+    "client/registerCapability",  "workspace/workspaceFolders", "client/unregisterCapability",
+    "window/workDoneProgress/create",
+};
+
+std::atomic<std::uint64_t> last_child_number{0};
+
+// Every string element of the array at `pointer`, with `option` before it.
+void add_each_string(std::vector<std::string>& out, const json& settings, std::string_view pointer,
+                     std::string_view option) {
+  const json* list = protocol::value_at(settings, pointer);
+  if (!list || !list->is_array()) return;
+  for (const json& item : *list)
+    if (item.is_string()) out.push_back(std::string(option) + item.get<std::string>());
+}
+
+// The flag name an override key gives: trimmed, then at most one prefix off.
+std::string_view flag_name(std::string_view key) {
+  key = tovix::whitespace::trim(key);
+  for (std::string_view prefix : FLAG_PREFIXES) {
+    if (key.starts_with(prefix)) {
+      key.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  return key;
+}
+
+}  // namespace
+
+std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, const std::vector<std::string>& args,
+                                             Events::Sender events) {
+  process::Command command;
+  command.program = path;
+  command.args.reserve(args.size() + 1);
+  command.args.push_back("lsp");
+  command.args.insert(command.args.end(), args.begin(), args.end());
+  command.in = process::Stream::Pipe;
+  command.out = process::Stream::Pipe;
+  auto child = process::spawn(command);
+  if (!child) return std::unexpected(child.error());
+  process::Fd output = child->take_stdout();
+  process::Fd input = child->take_stdin();
+  std::uint64_t number = ++last_child_number;
+  try {
+    std::thread(read_child, number, std::move(output), std::move(events)).detach();
+  } catch (const std::system_error&) {
+    // `child` kills and reaps the process as it goes.
+    return std::unexpected(io::Error{io::Error::Kind::Other, "failed to spawn thread"});
+  }
+  return Proxy(std::move(*child), process::PipeOutput(std::move(input)), path, number);
+}
+
+std::expected<std::int64_t, io::Error> Proxy::request(std::string_view method, json params) {
+  std::int64_t id = next_id_++;
+  if (auto failure = write(jsonrpc::build::request(id, method, std::move(params)))) return std::unexpected(*failure);
+  return id;
+}
+
+std::optional<io::Error> Proxy::notify(std::string_view method, json params) {
+  return write(jsonrpc::build::notification(method, std::move(params)));
+}
+
+std::optional<io::Error> Proxy::write(const json& message) { return jsonrpc::Writer(stdin_).write(message); }
+
+void Proxy::shutdown() {
+  (void)request("shutdown", nullptr);
+  (void)notify("exit", nullptr);
+  child_.kill();
+  (void)child_.wait();
+}
+
+void read_child(std::uint64_t child, process::Fd output, Events::Sender events) {
+  io::FdInput input(output.get());
+  jsonrpc::Reader reader(input);
+  for (;;) {
+    auto message = reader.read();
+    if (!message || !*message) {
+      events.send(ChildExited{child});
+      return;
+    }
+    if (!events.send(Child{child, std::move(**message)})) return;
+  }
+}
+
+std::vector<std::string> arguments(const json& settings, const locate::Environment& env) {
+  std::vector<std::string> args = {"--stdio"};
+  locate::TypeFiles roblox = locate::roblox_types(settings, env);
+
+  for (const std::string& file : roblox.definitions) args.push_back("--definitions=" + file);
+  if (const json* files = protocol::value_at(settings, "/types/definitionFiles"); files && files->is_object()) {
+    // luau-lsp's own form: package name to path, the name marked with "@".
+    for (const auto& [name, file] : files->items()) {
+      if (!file.is_string()) continue;
+      std::string package = name.starts_with('@') ? name : "@" + name;
+      args.push_back("--definitions=" + package + "=" + file.get<std::string>());
+    }
+  } else {
+    add_each_string(args, settings, "/types/definitionFiles", "--definitions=");
+  }
+
+  for (const std::string& file : roblox.documentation) args.push_back("--docs=" + file);
+  add_each_string(args, settings, "/types/documentationFiles", "--docs=");
+
+  // luau-lsp exits at once on an empty base path, so only a real one goes.
+  const json* luaurc = protocol::value_at(settings, "/platform/baseLuaurc");
+  if (!luaurc) luaurc = protocol::value_at(settings, "/server/baseLuaurc");
+  if (luaurc && luaurc->is_string() && !luaurc->get_ref<const std::string&>().empty())
+    args.push_back("--base-luaurc=" + luaurc->get<std::string>());
+
+  if (const json* enabled = protocol::value_at(settings, "/fflags/enableByDefault");
+      enabled && enabled->is_boolean() && !enabled->get<bool>())
+    args.push_back("--no-flags-enabled");
+  return args;
+}
+
+json fflags(const json& settings, const json* editor_fflags) {
+  json flags = editor_fflags && editor_fflags->is_object() ? *editor_fflags : json::object();
+  if (const json* solver = protocol::value_at(settings, "/fflags/enableNewSolver");
+      solver && solver->is_boolean() && solver->get<bool>())
+    flags["LuauSolverV2"] = "true";
+  if (const json* overrides = protocol::value_at(settings, "/fflags/override"); overrides && overrides->is_object()) {
+    // Object members iterate in ascending key order, so of two keys giving
+    // one name the later wins.
+    for (const auto& [key, value] : overrides->items()) {
+      if (!value.is_string()) continue;
+      std::string_view text = tovix::whitespace::trim(value.get_ref<const std::string&>());
+      std::string_view name = flag_name(key);
+      if (text.empty() || name.empty()) continue;
+      flags[std::string(name)] = std::string(text);
+    }
+  }
+  // luau-lsp reads the flags as text to text and drops them all at the
+  // first value that is not a string.
+  for (auto& [name, value] : flags.items())
+    if (!value.is_string()) value = value.dump(-1, ' ', false, json::error_handler_t::replace);
+  return flags;
+}
+
+bool needs_the_editor(const jsonrpc::Message& message) {
+  const std::string* method = nullptr;
+  if (const auto* request = std::get_if<jsonrpc::Request>(&message)) method = &request->method;
+  if (const auto* notification = std::get_if<jsonrpc::Notification>(&message)) method = &notification->method;
+  if (!method) return false;
+  for (std::string_view each : EDITOR_METHODS)
+    if (*method == each) return true;
+  return false;
+}
+
+}  // namespace tovix_lsp::proxy

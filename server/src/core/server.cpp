@@ -6,6 +6,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "core/child.h"
+#include "core/forwarding.h"
+#include "core/outline_requests.h"
+#include "core/requests.h"
+#include "core/settings.h"
 #include "core/sync.h"
 #include "core/versions.h"
 #include "workspace/protocol.h"
@@ -84,7 +89,22 @@ Reply initialize(Server& s, const json&, json params) {
 
 Reply shutdown(Server& s, const json&, json) {
   s.shutdown_requested = true;
+  s.let_go_of_child(true);
+  // Whatever still waited for the child is answered before the reply, so
+  // nothing is left unanswered when the editor exits.
+  s.fail_pending();
   return json(nullptr);
+}
+
+// A request that luau-lsp answers alone, its params moved into the
+// generated file.
+Reply to_the_child(Server&, const json&, std::string method, json params) {
+  return Forward{std::move(method), std::move(params), std::nullopt, false};
+}
+
+template <const char* method>
+Reply forwarded(Server& s, const json& id, json params) {
+  return to_the_child(s, id, method, std::move(params));
 }
 
 void exit_process(Server& s, json) { std::_Exit(s.shutdown_requested ? 0 : 1); }
@@ -94,16 +114,32 @@ void set_trace(Server& s, json params) {
   s.trace = !(params.is_object() && value != params.end() && value->is_string() && *value == "off");
 }
 
-void configuration_changed(Server& s, json) { s.request_configuration(); }
+void initialized(Server& s, json) { s.request_configuration(); }
 
-// Answers to the configuration request are taken; reading them belongs to
-// the settings handling.
-void configuration_answered(Server& s, json id, json) {
-  if (id.is_number_integer()) s.config_requests.erase(id.get<std::int64_t>());
+// The child re-reads its own settings when told they changed.
+void configuration_changed(Server& s, json params) {
+  s.request_configuration();
+  if (s.child_ready && s.proxy) (void)s.proxy->notify("workspace/didChangeConfiguration", std::move(params));
 }
 
-// Nothing is asked of the child yet, and what it says is not used.
-void child_message(Server&, jsonrpc::Message) {}
+void cancel_request(Server& s, json params) { forwarding::cancel(s, params); }
+
+void child_message(Server& s, jsonrpc::Message message) {
+  if (auto* response = std::get_if<jsonrpc::Response>(&message))
+    forwarding::response(s, std::move(*response));
+  else if (auto* notification = std::get_if<jsonrpc::Notification>(&message))
+    child::notification(s, std::move(*notification));
+  else
+    child::request(s, std::get<jsonrpc::Request>(std::move(message)));
+}
+
+constexpr char INLAY_HINT[] = "textDocument/inlayHint";
+constexpr char REFERENCES[] = "textDocument/references";
+constexpr char FOLDING_RANGE[] = "textDocument/foldingRange";
+constexpr char SIGNATURE_HELP[] = "textDocument/signatureHelp";
+constexpr char TYPE_DEFINITION[] = "textDocument/typeDefinition";
+constexpr char SELECTION_RANGE[] = "textDocument/selectionRange";
+constexpr char DOCUMENT_HIGHLIGHT[] = "textDocument/documentHighlight";
 
 }  // namespace
 
@@ -113,20 +149,37 @@ const Handlers& Handlers::standard() {
           {
               {"initialize", initialize},
               {"shutdown", shutdown},
+              {"tovix/closingTag", requests::closing_tag},
+              {"textDocument/hover", requests::hover},
+              {"textDocument/definition", requests::definition},
+              {"textDocument/completion", requests::completion},
+              {INLAY_HINT, forwarded<INLAY_HINT>},
+              {REFERENCES, forwarded<REFERENCES>},
+              {FOLDING_RANGE, forwarded<FOLDING_RANGE>},
+              {SIGNATURE_HELP, forwarded<SIGNATURE_HELP>},
+              {TYPE_DEFINITION, forwarded<TYPE_DEFINITION>},
+              {SELECTION_RANGE, forwarded<SELECTION_RANGE>},
+              {DOCUMENT_HIGHLIGHT, forwarded<DOCUMENT_HIGHLIGHT>},
+              {"textDocument/codeAction", outline_requests::code_action},
+              {"textDocument/documentSymbol", outline_requests::document_symbol},
+              {"textDocument/prepareRename", outline_requests::prepare_rename},
+              {"textDocument/rename", outline_requests::rename},
+              {"textDocument/semanticTokens/full", outline_requests::semantic_tokens},
           },
       .notifications =
           {
               {"exit", exit_process},
               {"$/setTrace", set_trace},
-              {"initialized", configuration_changed},
+              {"initialized", initialized},
               {"workspace/didChangeConfiguration", configuration_changed},
+              {"$/cancelRequest", cancel_request},
               {"textDocument/didOpen", notification_with<protocol::read_did_open>(sync::did_open)},
               {"textDocument/didChange", notification_with<protocol::read_did_change>(sync::did_change)},
               {"textDocument/didSave", notification_with<protocol::read_text_document>(sync::did_save)},
               {"textDocument/didClose", notification_with<protocol::read_text_document>(sync::did_close)},
               {"workspace/didChangeWatchedFiles", sync::watched_files_changed},
           },
-      .response = configuration_answered,
+      .response = settings::response,
       .child = child_message,
   };
   return table;
@@ -137,14 +190,17 @@ Server::Server(io::Output& out, proxy::Events::Sender events, const Handlers& ha
 
 void Server::guarded(jsonrpc::Message message, bool from_editor) {
   std::string label;
+  // The editor's request this message answers or is: a failure must still
+  // answer it.
   std::optional<json> request_id;
   if (auto* r = std::get_if<jsonrpc::Request>(&message)) {
     label = r->method;
-    request_id = r->id;
+    if (from_editor) request_id = r->id;
   } else if (auto* n = std::get_if<jsonrpc::Notification>(&message)) {
     label = n->method;
   } else {
     label = "a response";
+    if (!from_editor) request_id = forwarding::waiting_editor_id(*this, std::get<jsonrpc::Response>(message));
   }
   // The one catch-all of the server: a bad message must never end it.
   try {
@@ -156,7 +212,7 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
   } catch (...) {
   }
   log(1, "internal error handling " + label + " — please report it");
-  if (from_editor && request_id) error(std::move(*request_id), -32603, "tovix-lsp could not handle this request");
+  if (request_id) error(std::move(*request_id), -32603, "tovix-lsp could not handle this request");
 }
 
 void Server::handle_editor(jsonrpc::Message message) {
@@ -187,6 +243,16 @@ void Server::request(json id, const std::string& method, json params) {
   answer(std::move(id), std::move(reply));
 }
 
+std::optional<std::pair<std::string, std::size_t>> Server::locate(const json& params) const {
+  auto where = protocol::read_text_document_position(params);
+  if (!where) return std::nullopt;
+  const open_documents::OpenDocument* open = documents.get(where->uri);
+  if (!open) return std::nullopt;
+  auto offset = open->document.offset(where->position);
+  if (!offset) return std::nullopt;
+  return std::pair{std::move(where->uri), *offset};
+}
+
 void Server::answer(json id, Reply reply) {
   if (auto* value = std::get_if<json>(&reply)) {
     this->reply(std::move(id), std::move(*value));
@@ -197,9 +263,9 @@ void Server::answer(json id, Reply reply) {
   }
 }
 
-void Server::forward(json id, Forward forward) {
-  reply(std::move(id), forward.local ? std::move(*forward.local) : json(nullptr));
-}
+void Server::forward(json id, Forward forward) { forwarding::forward(*this, std::move(id), std::move(forward)); }
+
+void Server::fail_pending() { forwarding::fail_pending(*this); }
 
 void Server::notification(const std::string& method, json params) {
   auto handler = handlers_.notifications.find(method);
@@ -231,10 +297,33 @@ void Server::reply(json id, json result) { send(jsonrpc::build::result(std::move
 
 bool Server::first_time(std::string key) { return said_once.insert(std::move(key)).second; }
 
-void Server::child_exited() {
+void Server::child_exited(std::uint64_t child) {
+  // The end of a child already let go of (refused, shut down, replaced)
+  // says nothing about the current one.
+  if (!proxy || proxy->number() != child) return;
+  let_go_of_child(false);
+  if (shutdown_requested) return;
+  log(2, "luau-lsp exited — markup features only");
+  fail_pending();
+}
+
+void Server::let_go_of_child(bool orderly) {
+  if (proxy) {
+    if (orderly) proxy->shutdown();
+    proxy.reset();  // kills and reaps
+  }
   child_ready = false;
-  for (const std::string& uri : documents.uris()) documents.get(uri)->in_child = false;
-  if (!shutdown_requested) log(2, "luau-lsp exited — markup features only");
+  // Answers of the editor to a dead child's requests must not reach a new
+  // child under ids of its own.
+  relayed.clear();
+  for (const std::string& uri : documents.uris()) {
+    open_documents::OpenDocument& open = *documents.get(uri);
+    open.in_child = false;
+    if (!open.luau_diagnostics.empty()) {
+      open.luau_diagnostics.clear();
+      publish(open);
+    }
+  }
 }
 
 void Server::request_configuration() {
@@ -250,8 +339,7 @@ void Server::resolve_generated(open_documents::OpenDocument& open) {
   project::Project project = projects.for_file(*path);
   std::string generated_uri = project::path_to_uri(project.build_path(*path));
   if (open.generated_uri == generated_uri) return;
-  if (open.in_child) close_in_child(open.generated_uri);
-  open.in_child = false;
+  close_in_child(open);
   open.generated_uri = std::move(generated_uri);
 }
 
@@ -263,6 +351,8 @@ void Server::analyse(open_documents::OpenDocument& open) {
   open.diagnostics = std::move(result.diagnostics);
   open.stale = result.stale;
   open.compiled = std::move(result.compiled);
+  // The child's diagnostics speak of a compile that is gone.
+  if (!open.compiled) open.luau_diagnostics.clear();
   publish(open);
 }
 
@@ -280,9 +370,9 @@ void Server::publish(const open_documents::OpenDocument& open) {
                                     {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}}));
 }
 
-void Server::sync_child(open_documents::OpenDocument&) {}
+void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this, open); }
 
-void Server::close_in_child(const std::string&) {}
+void Server::close_in_child(open_documents::OpenDocument& open) { child::close(*this, open); }
 
 std::expected<void, io::Error> run() {
   // An editor that closes our output must not kill us mid-message: the write
@@ -303,11 +393,14 @@ std::expected<void, io::Error> run() {
     if (auto* e = std::get_if<proxy::Editor>(&*event)) {
       if (auto message = jsonrpc::from_value(std::move(e->value))) server.guarded(std::move(*message), true);
     } else if (auto* c = std::get_if<proxy::Child>(&*event)) {
+      // What a child let go of still had in its pipe is not for us.
+      if (!server.proxy || server.proxy->number() != c->child) continue;
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
-    } else if (std::holds_alternative<proxy::ChildExited>(*event)) {
-      server.child_exited();
+    } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
+      server.child_exited(exited->child);
     }
   }
+  server.let_go_of_child(true);
   return {};
 }
 

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <variant>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +18,7 @@
 #include "core/jsonrpc.h"
 #include "core/open_documents.h"
 #include "core/proxy.h"
+#include "workspace/analysis.h"
 #include "workspace/project.h"
 
 namespace tovix_lsp::server {
@@ -40,6 +43,30 @@ struct Forward {
 };
 struct Later {};
 using Reply = std::variant<nlohmann::json, Failure, Forward, Later>;
+
+// What one request to the child waits for, under the child's request id.
+struct Pending {
+  // An editor request asked of the child. The compile it was sent against
+  // moves the answer back, whatever compiles came since.
+  struct Forward {
+    nlohmann::json id;  // the editor's
+    std::string uri;    // the editor's document
+    std::optional<nlohmann::json> local;
+    bool rename = false;
+    std::shared_ptr<const analysis::Compiled> compiled;
+  };
+  // A completion of a component's props, asked at its generated call.
+  struct Props {
+    nlohmann::json id;  // the editor's
+    std::string name;   // the component
+    nlohmann::json range;  // the source range the items replace
+    bool snippet = false;
+  };
+  // The child's own initialize.
+  struct Initialize {};
+
+  std::variant<Forward, Props, Initialize> what;
+};
 
 // Handlers by method name: one line per method, so every trigger of work is
 // visible in one table. Typed handlers are bound to these shapes by the
@@ -78,12 +105,22 @@ class Server {
   void notification(const std::string& method, nlohmann::json params);
   void response(nlohmann::json id, nlohmann::json message);
 
+  // Where a request about one position points: the URI at
+  // "/textDocument/uri" of a document open under exactly that URI, and the
+  // byte offset of its "position" (line and UTF-16 character, each the low
+  // 32 bits of a non-negative integer). None when any of it is missing.
+  [[nodiscard]] std::optional<std::pair<std::string, std::size_t>> locate(const nlohmann::json& params) const;
+
   // Sends a handler's reply to request `id`.
   void answer(nlohmann::json id, Reply reply);
 
-  // Asks the child. Until a child can be asked, the local part answers
-  // (null without one).
+  // Asks the child. When it cannot be asked (no child, not ready, the
+  // document not movable into its generated file, a failed write), the
+  // local part answers at once (null without one).
   void forward(nlohmann::json id, Forward forward);
+  // Answers every request still waiting for the child from what is known
+  // locally, and forgets them.
+  void fail_pending();
 
   // Writing to the editor. Write errors are dropped: there is nobody to tell.
   void log(std::uint8_t level, std::string_view text);
@@ -94,8 +131,13 @@ class Server {
   // True the first time a key is seen in this run, so a line is logged once.
   [[nodiscard]] bool first_time(std::string key);
 
-  // The end of the child's output; whatever child is current is dropped.
-  void child_exited();
+  // The end of child `child`'s output. Only the current child's end counts:
+  // it is let go of and waiting requests are answered locally.
+  void child_exited(std::uint64_t child);
+  // Lets go of the running child, if any (after asking it to stop when
+  // `orderly`): it is killed and reaped, forgets every document, its
+  // diagnostics are withdrawn and requests relayed for it are forgotten.
+  void let_go_of_child(bool orderly);
 
   // Sends the editor a "workspace/configuration" request for both sections.
   void request_configuration();
@@ -109,10 +151,14 @@ class Server {
   void recompile(open_documents::OpenDocument& open);
   // Hands a document's generated text to the child; nothing while none runs.
   void sync_child(open_documents::OpenDocument& open);
-  void close_in_child(const std::string& generated_uri);
+  void close_in_child(open_documents::OpenDocument& open);
 
   open_documents::OpenDocuments documents;
   project::Projects projects;
+  std::optional<proxy::Proxy> proxy;
+  std::unordered_map<std::int64_t, Pending> pending;
+  // The child's requests passed on to the editor: our id -> the child's id.
+  std::unordered_map<std::int64_t, nlohmann::json> relayed;
   std::unordered_set<std::string> said_once;
   std::unordered_set<std::int64_t> config_requests;
   nlohmann::json init_params;

@@ -30,16 +30,19 @@ void did_save(server::Server& server, protocol::TextDocumentIdentifier params) {
 
 void did_close(server::Server& server, protocol::TextDocumentIdentifier params) {
   if (auto* open = server.documents.get(params.uri)) {
-    if (open->in_child) server.close_in_child(open->generated_uri);
+    server.close_in_child(*open);
     server.documents.close(params.uri);
   }
   server.send(jsonrpc::build::notification("textDocument/publishDiagnostics",
                                            {{"diagnostics", json::array()}, {"uri", params.uri}}));
 }
 
-void watched_files_changed(server::Server& server, json) {
+void watched_files_changed(server::Server& server, json params) {
   server.projects.clear();
   for (const std::string& uri : server.documents.uris()) server.recompile(*server.documents.get(uri));
+  // A child that is still starting reads the files itself when it is ready.
+  if (server.child_ready && server.proxy)
+    (void)server.proxy->notify("workspace/didChangeWatchedFiles", std::move(params));
 }
 
 }  // namespace tovix_lsp::sync

@@ -37,15 +37,33 @@ ByteRange widen(std::string_view text, std::size_t offset, std::size_t length) {
 // may name an attribute, which takes the cursor context to tell.
 bool names_element(std::string_view text, ByteRange span) { return span.end > span.start && text[span.start] == '<'; }
 
+bool is_name_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
+}
+
+// The element name as written after the `<` at `lt`: the run of name bytes
+// and "." from the first non-blank byte. The diagnostic's own span counts
+// the name's length from the `<`, so with blanks in between it would end
+// inside the name; a fix must replace the whole name and nothing else.
+ByteRange written_name(std::string_view text, std::size_t lt) {
+  std::size_t start = lt + 1;
+  while (start < text.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(text[start])))
+    ++start;
+  std::size_t end = start;
+  while (end < text.size() && is_name_byte(text[end])) ++end;
+  return {start, end};
+}
+
 std::optional<json> element_suggestion(const document::Document& document, const project::Project& project,
                                        ByteRange span) {
   std::string_view text = document.text();
-  auto name = tovix::whitespace::trim(text.substr(span.start + 1, span.end - span.start - 1));
-  auto found = tovix::roblox::closest_class(name);
+  const ByteRange name = written_name(text, span.start);
+  if (name.start == name.end) return std::nullopt;
+  auto found = tovix::roblox::closest_class(text.substr(name.start, name.end - name.start));
   if (!found) return std::nullopt;
   return json{{"candidates", json::array({project.vocabulary->element(project.config, *found)})},
               {"kind", "element"},
-              {"range", document.range_at(span.start + 1, span.end)}};
+              {"range", document.range_at(name.start, name.end)}};
 }
 
 // `scanned` is the cursor context at the span's start.

@@ -82,19 +82,23 @@ std::optional<TextDocumentIdentifier> read_text_document(const json& params) {
   return TextDocumentIdentifier{std::move(*uri)};
 }
 
-std::optional<std::string> string_at(const json& value, std::string_view pointer) {
-  if (!value.is_object() && !value.is_array()) return std::nullopt;
+const json* value_at(const json& value, std::string_view pointer) {
+  if (!value.is_object() && !value.is_array()) return nullptr;
   // A pointer that does not parse finds nothing; no caller passes one.
   json::json_pointer p;
   try {
     p = json::json_pointer(std::string(pointer));
   } catch (const json::exception&) {
-    return std::nullopt;
+    return nullptr;
   }
-  if (!value.contains(p)) return std::nullopt;
-  const json& v = value.at(p);
-  if (!v.is_string()) return std::nullopt;
-  return v.get<std::string>();
+  if (!value.contains(p)) return nullptr;
+  return &value.at(p);
+}
+
+std::optional<std::string> string_at(const json& value, std::string_view pointer) {
+  const json* v = value_at(value, pointer);
+  if (!v || !v->is_string()) return std::nullopt;
+  return v->get<std::string>();
 }
 
 std::int64_t version_of(const json& value) {
@@ -104,11 +108,24 @@ std::int64_t version_of(const json& value) {
   return 0;
 }
 
+// Positions and ranges are built by emplacing members: an initializer list
+// copies every member it holds, and whole-document answers (symbols, edits)
+// build thousands of ranges.
 json to_json(const Position& position) {
-  return {{"character", position.character}, {"line", position.line}};
+  json out(json::value_t::object);
+  auto& members = out.get_ref<json::object_t&>();
+  members.emplace("character", position.character);
+  members.emplace("line", position.line);
+  return out;
 }
 
-json to_json(const Range& range) { return {{"end", to_json(range.end)}, {"start", to_json(range.start)}}; }
+json to_json(const Range& range) {
+  json out(json::value_t::object);
+  auto& members = out.get_ref<json::object_t&>();
+  members.emplace("end", to_json(range.end));
+  members.emplace("start", to_json(range.start));
+  return out;
+}
 
 json to_json(const Location& location) { return {{"range", to_json(location.range)}, {"uri", location.uri}}; }
 

@@ -105,6 +105,11 @@ struct TextDocumentIdentifier {
 [[nodiscard]] std::optional<DidChangeTextDocumentParams> read_did_change(nlohmann::json&& params);
 [[nodiscard]] std::optional<TextDocumentIdentifier> read_text_document(const nlohmann::json& params);
 
+// The value at JSON pointer `pointer` of `value`, or null when there is none
+// (a member missing, a step into a value of another type, a malformed pointer).
+// Settings may hold anything, so no shape is ever assumed.
+[[nodiscard]] const nlohmann::json* value_at(const nlohmann::json& value, std::string_view pointer);
+
 // The string at JSON pointer `pointer` of `value`, if there is one.
 [[nodiscard]] std::optional<std::string> string_at(const nlohmann::json& value, std::string_view pointer);
 

@@ -1,0 +1,187 @@
+#include "core/child.h"
+
+#include <iostream>
+#include <string>
+
+#include "core/open_documents.h"
+#include "core/proxy.h"
+#include "core/server.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp::child {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The open documents a payload may name besides its own, found by their own
+// URI or their generated file's.
+remap::Lookup others(server::Server& server) {
+  return [&server](std::string_view uri) -> std::optional<remap::Pair> {
+    for (const std::string& key : server.documents.uris()) {
+      const open_documents::OpenDocument* open = server.documents.get(key);
+      remap::Pair pair{&open->document, open->compiled, open->generated_uri};
+      if (remap::names(pair, uri)) return pair;
+    }
+    return std::nullopt;
+  };
+}
+
+// The open document whose generated file `uri` names.
+open_documents::OpenDocument* owner_of_generated(server::Server& server, std::string_view uri) {
+  for (const std::string& key : server.documents.uris()) {
+    open_documents::OpenDocument* open = server.documents.get(key);
+    if (!open->generated_uri.empty() && project::same_file(open->generated_uri, uri)) return open;
+  }
+  return nullptr;
+}
+
+void write_to_child(server::Server& server, const json& message) {
+  if (server.proxy) (void)server.proxy->write(message);
+}
+
+void publish_diagnostics(server::Server& server, const json& params) {
+  const json* uri = protocol::member(params, "uri");
+  if (uri == nullptr || !uri->is_string()) return;
+  const std::string& generated = uri->get_ref<const std::string&>();
+  open_documents::OpenDocument* open = owner_of_generated(server, generated);
+  if (open == nullptr) {
+    for (const std::string& key : server.documents.uris()) {
+      const open_documents::OpenDocument* other = server.documents.get(key);
+      if (other->in_child && project::same_file(other->generated_uri, generated)) {
+        server.log(2, "luau-lsp published diagnostics for " + generated +
+                          ", which is open in it but matches no document here — they cannot be shown");
+        return;
+      }
+    }
+    return;
+  }
+  const std::string editor_uri = open->document.uri();
+  const json* given = protocol::member(params, "diagnostics");
+  const json diagnostics = given ? *given : json::array();
+  const std::size_t received = diagnostics.is_array() ? diagnostics.size() : 0;
+  if (server.first_time("heard:" + editor_uri))
+    server.log(3, "luau-lsp answered about this file with " + std::to_string(received) + " diagnostic(s)");
+  std::vector<json> kept;
+  if (auto moved = with_remap(server, editor_uri, remap::Direction::ToSource, diagnostics);
+      moved && moved->value.is_array()) {
+    for (json& d : moved->value) kept.push_back(std::move(d));
+  }
+  if (received > 0 && kept.empty() && server.first_time("dropped:" + editor_uri)) {
+    server.log(2, "luau-lsp reported " + std::to_string(received) + " diagnostic(s) for this file; " +
+                      (open->compiled ? "none of them mapped back into the source"
+                                      : "there is no successful compile to map them through"));
+  }
+  if (server.trace)
+    std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept.size() << " shown\n"
+              << std::flush;
+  open->luau_diagnostics = std::move(kept);
+  server.publish(*open);
+}
+
+void cancel_relayed(server::Server& server, const json& params) {
+  const json* id = protocol::member(params, "id");
+  if (id == nullptr) return;
+  for (auto it = server.relayed.begin(); it != server.relayed.end(); ++it) {
+    if (it->second != *id) continue;
+    const std::int64_t ours = it->first;
+    server.relayed.erase(it);
+    server.send(jsonrpc::build::notification("$/cancelRequest", {{"id", ours}}));
+    return;
+  }
+}
+
+// A child's edit names its generated files at generated positions; the
+// editor knows only the sources. Nothing when some of it does not map.
+std::optional<json> edit_in_the_sources(server::Server& server, const json& params) {
+  const auto uris = server.documents.uris();
+  if (uris.empty()) return params;  // no generated file is open: nothing to move
+  open_documents::OpenDocument* home = server.documents.get(uris.front());
+  remap::Remap remap({&home->document, home->compiled, home->generated_uri}, remap::Direction::ToSource,
+                     others(server));
+  auto moved = remap.value(params, false);
+  if (!moved || remap.lost()) return std::nullopt;
+  return moved;
+}
+
+}  // namespace
+
+void sync(server::Server& server, open_documents::OpenDocument& open) {
+  if (!server.child_ready) return;
+  if (open.generated_uri.empty() || !open.compiled) {
+    if (server.first_time("unsent:" + open.document.uri()))
+      server.log(3, "no compiled output yet, so luau-lsp has not been given this file");
+    return;
+  }
+  const std::string& code = open.compiled->code;
+  if (open.in_child) {
+    write_to_child(server, jsonrpc::build::notification(
+                               "textDocument/didChange",
+                               {{"contentChanges", json::array({{{"text", code}}})},
+                                {"textDocument", {{"uri", open.generated_uri}, {"version", open.document.version()}}}}));
+    return;
+  }
+  open.in_child = true;
+  if (server.first_time("sent:" + open.generated_uri))
+    server.log(3, "handed " + open.generated_uri + " to luau-lsp (" + std::to_string(code.size()) + " bytes)");
+  write_to_child(server, jsonrpc::build::notification("textDocument/didOpen",
+                                                      {{"textDocument",
+                                                        {{"languageId", "luau"},
+                                                         {"text", code},
+                                                         {"uri", open.generated_uri},
+                                                         {"version", open.document.version()}}}}));
+}
+
+void close(server::Server& server, open_documents::OpenDocument& open) {
+  if (!open.in_child) return;
+  open.in_child = false;
+  write_to_child(server, jsonrpc::build::notification("textDocument/didClose",
+                                                      {{"textDocument", {{"uri", open.generated_uri}}}}));
+}
+
+std::optional<Moved> with_remap(server::Server& server, std::string_view uri, remap::Direction direction,
+                                const json& value, How how, std::shared_ptr<const analysis::Compiled> compiled) {
+  open_documents::OpenDocument* open = server.documents.get(uri);
+  if (open == nullptr || open->generated_uri.empty()) return std::nullopt;
+  if (!compiled) compiled = open->compiled;
+  if (!compiled) return std::nullopt;
+  remap::Remap remap({&open->document, std::move(compiled), open->generated_uri}, direction, others(server));
+  std::optional<json> moved;
+  switch (how) {
+    case How::Value: moved = remap.value(value); break;
+    case How::Answer: moved = remap.answer(value); break;
+    case How::InlayHintParams: moved = remap.inlay_hint_params(value); break;
+  }
+  if (!moved) return std::nullopt;
+  return Moved{std::move(*moved), remap.lost()};
+}
+
+void notification(server::Server& server, jsonrpc::Notification message) {
+  if (message.method == "textDocument/publishDiagnostics") {
+    publish_diagnostics(server, message.params);
+  } else if (message.method == "$/cancelRequest") {
+    cancel_relayed(server, message.params);
+  } else {
+    server.send(jsonrpc::build::notification(message.method, std::move(message.params)));
+  }
+}
+
+void request(server::Server& server, jsonrpc::Request message) {
+  if (!proxy::needs_the_editor(message)) {
+    write_to_child(server, jsonrpc::build::error(std::move(message.id), -32601, "not supported"));
+    return;
+  }
+  if (message.method == "workspace/applyEdit") {
+    auto moved = edit_in_the_sources(server, message.params);
+    if (!moved) {
+      write_to_child(server, jsonrpc::build::result(std::move(message.id), {{"applied", false}}));
+      return;
+    }
+    message.params = std::move(*moved);
+  }
+  const std::int64_t ours = server.next_id++;
+  server.relayed[ours] = std::move(message.id);
+  server.send(jsonrpc::build::request(ours, message.method, std::move(message.params)));
+}
+
+}  // namespace tovix_lsp::child

@@ -1,0 +1,54 @@
+#pragma once
+
+// Luau questions asked of the child, and its answers carried back: what each
+// outstanding child request waits for, and how a child's answer is joined
+// with what the server knew locally.
+
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "core/jsonrpc.h"
+
+namespace tovix_lsp::server {
+class Server;
+struct Forward;
+}  // namespace tovix_lsp::server
+
+namespace tovix_lsp::forwarding {
+
+// The local part and the child's answer as one answer: arrays are joined
+// (local elements first), two hovers become the child's text, a rule and
+// the local text after its last code fence (with the local range); a null
+// child answer gives the local part; otherwise the child's answer wins.
+// `local` is null when there is no local part.
+[[nodiscard]] nlohmann::json merged(const nlohmann::json* local, nlohmann::json child);
+
+// Whether a child's error says it does not have the document open.
+[[nodiscard]] bool lost_the_document(const nlohmann::json& error);
+
+// Adds the note that a hover comes from the last version that compiled to
+// the markdown at "/contents/value", when there is one.
+void add_stale_note(nlohmann::json& hover);
+
+// Sends an editor request to the child, its params moved into the
+// generated file; answers at once from the local part when it cannot.
+void forward(server::Server& server, nlohmann::json id, server::Forward forward);
+
+// A response of the child: matched by id with what waits for it, moved back
+// into the source, merged and answered. Unknown ids are dropped.
+void response(server::Server& server, jsonrpc::Response message);
+
+// The editor's id waiting on the child's response `message`, if any: what a
+// failure in handling that response must still answer.
+[[nodiscard]] std::optional<nlohmann::json> waiting_editor_id(const server::Server& server,
+                                                              const jsonrpc::Response& message);
+
+// Answers every request still waiting for the child locally and forgets it.
+void fail_pending(server::Server& server);
+
+// The editor's $/cancelRequest: passed to the child under the child's id
+// when the request waits there. The child's answer is still awaited.
+void cancel(server::Server& server, const nlohmann::json& params);
+
+}  // namespace tovix_lsp::forwarding

@@ -1,0 +1,254 @@
+#include "core/locate.h"
+
+#include <array>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/process.h"
+#include "whitespace.h"
+#include "workspace/protocol.h"
+#include "workspace/utf8_text.h"
+
+namespace tovix_lsp::locate {
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// Suffixes tried after a program name; Linux executables have none.
+constexpr std::array<std::string_view, 1> SUFFIXES = {""};
+
+constexpr std::array<std::string_view, 5> EDITOR_HOMES = {".vscode", ".vscode-insiders", ".vscode-oss", ".cursor",
+                                                          ".windsurf"};
+constexpr std::array<std::string_view, 5> EDITOR_NAMES = {"Code", "Code - Insiders", "VSCodium", "Cursor",
+                                                          "Windsurf"};
+constexpr std::array<std::string_view, 4> FALLBACK_LEVELS = {"PluginSecurity", "None", "LocalUserSecurity",
+                                                             "RobloxScriptSecurity"};
+
+// The extension under both publisher names: the one its users know it by and
+// the one the editors really store it under.
+constexpr std::array<std::string_view, 2> EXTENSION_PREFIXES = {"zentravolmira.luau-lsp-", "johnnymorganz.luau-lsp-"};
+constexpr std::array<std::string_view, 2> STORAGE_NAMES = {"zentravolmira.luau-lsp", "johnnymorganz.luau-lsp"};
+
+bool stat_path(const fs::path& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+
+// A regular file (links followed) with an execute bit for anyone.
+bool is_executable_file(const fs::path& path) {
+  struct stat st;
+  return stat_path(path, st) && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
+}
+
+bool is_file(const fs::path& path) {
+  struct stat st;
+  return stat_path(path, st) && S_ISREG(st.st_mode);
+}
+
+bool is_folder(const fs::path& path) {
+  struct stat st;
+  return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
+// The entries of a directory, or nothing when it cannot be listed. An entry
+// that cannot be read ends the listing there.
+std::optional<std::vector<fs::path>> list(const fs::path& dir) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) return std::nullopt;
+  std::vector<fs::path> entries;
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(it->path());
+  return entries;
+}
+
+// The first file name of `name` in `dir` that is executable.
+std::optional<fs::path> executable_in(const fs::path& dir, std::string_view name) {
+  for (const std::string& file : filenames(name))
+    if (fs::path candidate = dir / file; is_executable_file(candidate)) return candidate;
+  return std::nullopt;
+}
+
+std::string as_text(const fs::path& path) { return utf8_text::to_valid(path.native()); }
+
+// The candidate with the greatest version name; of equal names the first
+// offered stays.
+struct Newest {
+  std::optional<fs::path> path;
+  std::string version;
+
+  void offer(fs::path candidate, std::string candidate_version) {
+    if (path && compare_versions(candidate_version, version) <= 0) return;
+    path = std::move(candidate);
+    version = std::move(candidate_version);
+  }
+};
+
+bool is_number(std::string_view segment) {
+  if (segment.empty()) return false;
+  for (char c : segment)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::strong_ordering compare_numbers(std::string_view a, std::string_view b) {
+  a.remove_prefix(std::min(a.find_first_not_of('0'), a.size()));
+  b.remove_prefix(std::min(b.find_first_not_of('0'), b.size()));
+  if (a.size() != b.size()) return a.size() <=> b.size();
+  return a.compare(b) <=> 0;
+}
+
+}  // namespace
+
+Environment Environment::current() {
+  Environment env;
+  if (const char* path = std::getenv("PATH")) env.path = path;
+  if (const char* appdata = std::getenv("APPDATA")) env.appdata = appdata;
+  if (const char* home = std::getenv("HOME"); home && *home) {
+    env.home = fs::path(home);
+  } else {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry;
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        *found->pw_dir)
+      env.home = fs::path(found->pw_dir);
+  }
+  return env;
+}
+
+std::vector<std::string> filenames(std::string_view name) {
+  std::vector<std::string> names;
+  for (std::string_view suffix : SUFFIXES) names.push_back(std::string(name) + std::string(suffix));
+  return names;
+}
+
+std::strong_ordering compare_versions(std::string_view a, std::string_view b) {
+  for (;;) {
+    auto dot_a = a.find('.'), dot_b = b.find('.');
+    std::string_view x = a.substr(0, dot_a), y = b.substr(0, dot_b);
+    auto order = is_number(x) && is_number(y) ? compare_numbers(x, y) : x.compare(y) <=> 0;
+    if (order != 0) return order;
+    bool more_a = dot_a != std::string_view::npos, more_b = dot_b != std::string_view::npos;
+    if (!more_a || !more_b) return more_a <=> more_b;
+    a.remove_prefix(dot_a + 1);
+    b.remove_prefix(dot_b + 1);
+  }
+}
+
+std::optional<fs::path> on_path(std::string_view name, const Environment& env) {
+  if (!env.path) return std::nullopt;
+  std::string_view rest = *env.path;
+  for (;;) {
+    auto colon = rest.find(':');
+    if (auto found = executable_in(fs::path(rest.substr(0, colon)), name)) return found;
+    if (colon == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+std::optional<fs::path> rokit_tool(std::string_view name, const Environment& env) {
+  if (!env.home) return std::nullopt;
+  auto tools = list(*env.home / ".rokit" / "tool-storage");
+  if (!tools) return std::nullopt;
+  Newest newest;
+  for (const fs::path& tool : *tools) {
+    auto versions = list(tool / name);
+    if (!versions) continue;
+    for (const fs::path& version : *versions)
+      if (auto found = executable_in(version, name)) newest.offer(std::move(*found), as_text(version.filename()));
+  }
+  return newest.path;
+}
+
+std::optional<fs::path> vscode_extension(std::string_view name, const Environment& env) {
+  if (name != "luau-lsp" || !env.home) return std::nullopt;
+  Newest newest;
+  for (std::string_view editor : EDITOR_HOMES) {
+    auto extensions = list(*env.home / editor / "extensions");
+    if (!extensions) continue;
+    for (const fs::path& extension : *extensions) {
+      std::string folder = as_text(extension.filename());
+      for (std::string_view prefix : EXTENSION_PREFIXES) {
+        if (!folder.starts_with(prefix)) continue;
+        // Publishers differ, so only the version after the prefix is compared.
+        if (auto found = executable_in(extension / "bin", "server"))
+          newest.offer(std::move(*found), folder.substr(prefix.size()));
+      }
+    }
+  }
+  return newest.path;
+}
+
+bool locate_on(const fs::path& candidate, std::chrono::milliseconds limit) {
+  process::Command command{.program = candidate,
+                           .args = {"--version"},
+                           .in = process::Stream::Null,
+                           .out = process::Stream::Null,
+                           .err = process::Stream::Null,
+                           .own_group = true};
+  auto child = process::spawn(command);
+  if (!child) return false;
+  auto exit = child->wait_for(limit);
+  // Past the limit, dropping the child kills its group and reaps it.
+  return exit && exit->succeeded();
+}
+
+std::optional<fs::path> locate(std::string_view name, std::optional<std::string_view> configured,
+                               const Environment& env) {
+  if (configured && !tovix::whitespace::trim(*configured).empty()) {
+    fs::path path(*configured);
+    if (is_file(path)) return path;
+    return std::nullopt;
+  }
+  std::array<std::optional<fs::path>, 3> candidates = {on_path(name, env), rokit_tool(name, env),
+                                                       vscode_extension(name, env)};
+  for (auto& candidate : candidates)
+    if (candidate && locate_on(*candidate)) return std::move(*candidate);
+  return std::nullopt;
+}
+
+std::optional<fs::path> luau_lsp_storage(const Environment& env) {
+  std::vector<fs::path> bases;
+  if (env.appdata) bases.emplace_back(*env.appdata);
+  if (env.home) {
+    bases.push_back(*env.home / "Library" / "Application Support");
+    bases.push_back(*env.home / ".config");
+  }
+  for (const fs::path& base : bases)
+    for (std::string_view editor : EDITOR_NAMES)
+      for (std::string_view storage : STORAGE_NAMES)
+        if (fs::path folder = base / editor / "User" / "globalStorage" / storage; is_folder(folder)) return folder;
+  return std::nullopt;
+}
+
+TypeFiles roblox_types(const json& settings, const Environment& env) {
+  if (auto platform = protocol::string_at(settings, "/platform/type"); platform && *platform != "roblox") return {};
+  if (const json* roblox = protocol::value_at(settings, "/types/roblox"); roblox && roblox->is_boolean() && !roblox->get<bool>()) return {};
+  std::string level = protocol::string_at(settings, "/types/robloxSecurityLevel").value_or("PluginSecurity");
+  auto folder = luau_lsp_storage(env);
+  if (!folder) return {};
+
+  TypeFiles files;
+  std::vector<std::string> levels = {level};
+  levels.insert(levels.end(), FALLBACK_LEVELS.begin(), FALLBACK_LEVELS.end());
+  for (const std::string& each : levels) {
+    if (fs::path file = *folder / ("globalTypes." + each + ".d.luau"); is_file(file)) {
+      files.definitions.push_back(as_text(file));
+      break;
+    }
+  }
+  if (fs::path docs = *folder / "api-docs.json"; is_file(docs)) files.documentation.push_back(as_text(docs));
+  return files;
+}
+
+TypeFilePair roblox_type_files(const json& settings, const Environment& env) {
+  TypeFiles files = roblox_types(settings, env);
+  TypeFilePair pair;
+  if (!files.definitions.empty()) pair.definitions = std::move(files.definitions.front());
+  if (!files.documentation.empty()) pair.documentation = std::move(files.documentation.front());
+  return pair;
+}
+
+}  // namespace tovix_lsp::locate

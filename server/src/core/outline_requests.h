@@ -1,0 +1,39 @@
+#pragma once
+
+// The requests about a document's markup as a whole and its names: rename
+// and prepareRename of tag names, the outline, semantic tokens and quick
+// fixes. Each asks one feature and turns its answer into a reply; what
+// falls to luau-lsp is forwarded.
+
+#include <nlohmann/json.hpp>
+
+#include "core/server.h"
+
+namespace tovix_lsp::outline_requests {
+
+// textDocument/rename: a tag name is renamed here (its opening and closing
+// names together); in Luau code the child renames, and its answer must map
+// back whole. A missing or non-string "newName" is the empty name.
+[[nodiscard]] server::Reply rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
+
+// textDocument/prepareRename: the opening name's range on a tag name; in
+// Luau code the child's answer, or the range of the name under the cursor
+// when the child has none.
+[[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
+                                           nlohmann::json params);
+
+// textDocument/documentSymbol: the markup's outline; null for a document
+// that is not open. Never forwarded.
+[[nodiscard]] server::Reply document_symbol(server::Server& server, const nlohmann::json& id,
+                                            nlohmann::json params);
+
+// textDocument/semanticTokens/full: the tag names coloured; null for a
+// document that is not open or not a file. Never forwarded.
+[[nodiscard]] server::Reply semantic_tokens(server::Server& server, const nlohmann::json& id,
+                                            nlohmann::json params);
+
+// textDocument/codeAction: the quick fixes of the server's own diagnostics
+// in the context, put before the child's actions. Null without a URI.
+[[nodiscard]] server::Reply code_action(server::Server& server, const nlohmann::json& id, nlohmann::json params);
+
+}  // namespace tovix_lsp::outline_requests

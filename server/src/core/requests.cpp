@@ -1,0 +1,124 @@
+#include "core/requests.h"
+
+#include <utility>
+#include <variant>
+
+#include "features/api.h"
+#include "features/closing_tag.h"
+#include "features/completion.h"
+#include "features/hover.h"
+#include "workspace/project.h"
+#include "workspace/tree.h"
+#include "workspace/utf8_text.h"
+
+namespace tovix_lsp::requests {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The open document of a request about one position, with its project and
+// the byte offset; none when the params do not locate an open file.
+struct Target {
+  open_documents::OpenDocument& open;
+  project::Project project;
+  std::size_t offset;
+};
+
+std::optional<Target> target(server::Server& server, const json& params) {
+  auto located = server.locate(params);
+  if (!located) return std::nullopt;
+  const auto path = project::uri_to_path(located->first);
+  if (!path) return std::nullopt;
+  open_documents::OpenDocument* open = server.documents.get(located->first);
+  if (!open) return std::nullopt;
+  return Target{*open, server.projects.for_file(*path), located->second};
+}
+
+server::Reply forwarded(const char* method, json params, std::optional<json> local = std::nullopt) {
+  return server::Forward{method, std::move(params), std::move(local), false};
+}
+
+server::Reply props(server::Server& server, const json& id, Target& at, const completion::Props& asked) {
+  auto question = props_question(at.open, at.offset, asked.start, asked.prefix);
+  if (!question || !server.child_ready) return empty_list();
+  return ask_child_for_props(server, id, at.open, std::move(*question));
+}
+
+}  // namespace
+
+json empty_list() { return completion::list({}); }
+
+server::Reply closing_tag(server::Server& server, const json&, json params) {
+  const auto located = server.locate(params);
+  if (!located) return json(nullptr);
+  const auto* open = server.documents.get(located->first);
+  auto name = closing_tag::closing_tag(open->document.text(), located->second);
+  if (!name) return json(nullptr);
+  return json{{"tagName", std::move(*name)}};
+}
+
+server::Reply hover(server::Server& server, const json&, json params) {
+  auto at = target(server, params);
+  if (!at) return json(nullptr);
+  const document::Document& document = at->open.document;
+  hover::Answer answer = hover::hover(document, at->project, at->offset, api::present());
+  if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
+  if (std::holds_alternative<hover::Forward>(answer)) return forwarded("textDocument/hover", std::move(params));
+  if (auto* merge = std::get_if<hover::Merge>(&answer)) {
+    // The child is asked about the component at its opening name.
+    params["position"] = document.range_at(merge->at, merge->at)["start"];
+    return forwarded("textDocument/hover", std::move(params), std::move(merge->local));
+  }
+  return json(nullptr);
+}
+
+server::Reply definition(server::Server& server, const json&, json params) {
+  auto at = target(server, params);
+  if (!at) return json(nullptr);
+  hover::Answer answer = hover::definition(at->open.document, at->project, at->offset);
+  if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
+  if (std::holds_alternative<hover::Forward>(answer)) return forwarded("textDocument/definition", std::move(params));
+  return json(nullptr);
+}
+
+server::Reply completion(server::Server& server, const json& id, json params) {
+  auto at = target(server, params);
+  if (!at) return json(nullptr);
+  completion::Answer answer =
+      completion::complete(at->open.document, at->project, at->offset, server.snippet_support, api::present());
+  if (auto* list = std::get_if<completion::List>(&answer)) return std::move(list->value);
+  if (std::holds_alternative<completion::Forward>(answer)) {
+    return forwarded("textDocument/completion", std::move(params));
+  }
+  if (auto* asked = std::get_if<completion::Props>(&answer)) return props(server, id, *at, *asked);
+  return empty_list();
+}
+
+std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& open, std::size_t offset,
+                                            std::size_t start, const std::string& prefix) {
+  if (!open.compiled || open.generated_uri.empty()) return std::nullopt;
+  const document::Document& document = open.document;
+  const std::vector<tree::Tag> tags = tree::tree_at(document.text(), offset);
+  const tree::Tag* tag = tree::innermost_at(tags, offset);
+  if (!tag) return std::nullopt;
+  const std::optional<std::size_t> mapped = open.compiled->map.to_output(tag->open.start);
+  if (!mapped) return std::nullopt;
+  // The generated call must read "Name({" there: the child is asked just
+  // inside the table, where the props go.
+  const std::string_view code = open.compiled->code;
+  const std::string call = tag->name + "({";
+  if (!utf8_text::is_whole(code, *mapped, call.size()) || code.substr(*mapped, call.size()) != call) {
+    return std::nullopt;
+  }
+  const std::size_t inside = *mapped + call.size();
+  const line_index::LineIndex generated(code);
+  return PropsQuestion{open.generated_uri, generated.position(code, inside),
+                       document.range_at(start, start + prefix.size()), tag->name};
+}
+
+server::Reply ask_child_for_props(server::Server&, const json&, open_documents::OpenDocument&, PropsQuestion) {
+  return empty_list();
+}
+
+}  // namespace tovix_lsp::requests

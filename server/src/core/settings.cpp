@@ -1,0 +1,115 @@
+#include "core/settings.h"
+
+#include <unistd.h>
+
+#include "core/locate.h"
+#include "core/proxy.h"
+#include "core/server.h"
+#include "features/api.h"
+#include "whitespace.h"
+#include "workspace/protocol.h"
+
+namespace tovix_lsp::settings {
+
+using json = nlohmann::json;
+
+std::optional<std::string> configured_path(const json& own_settings, const json& luau_lsp_settings) {
+  static const json::json_pointer own("/luauLsp/path");
+  static const json::json_pointer luau("/server/path");
+  const json* value = nullptr;
+  if (own_settings.is_object() && own_settings.contains(own))
+    value = &own_settings.at(own);
+  else if (luau_lsp_settings.is_object() && luau_lsp_settings.contains(luau))
+    value = &luau_lsp_settings.at(luau);
+  if (value == nullptr || !value->is_string()) return std::nullopt;
+  const auto& text = value->get_ref<const std::string&>();
+  if (tovix::whitespace::trim(text).empty()) return std::nullopt;
+  return text;
+}
+
+json child_initialize_params(const json& init_params, long process_id, const json& fflags) {
+  json params = init_params.is_object() ? init_params : json::object();
+  params["processId"] = process_id;
+  if (auto caps = params.find("capabilities"); caps != params.end() && caps->is_object()) {
+    if (auto document = caps->find("textDocument"); document != caps->end() && document->is_object())
+      document->erase("diagnostic");
+    if (auto workspace = caps->find("workspace"); workspace != caps->end() && workspace->is_object())
+      workspace->erase("diagnostics");
+    // luau-lsp takes the first encoding offered; the source map and every
+    // position we move speak UTF-16.
+    auto general = caps->find("general");
+    if (general == caps->end() || !general->is_object()) {
+      (*caps)["general"] = json::object();
+      general = caps->find("general");
+    }
+    (*general)["positionEncodings"] = json::array({"utf-16"});
+  } else {
+    params["capabilities"] = {{"general", {{"positionEncodings", json::array({"utf-16"})}}}};
+  }
+  if (fflags.is_object() && !fflags.empty()) {
+    auto options = params.find("initializationOptions");
+    if (options == params.end() || !options->is_object()) {
+      params["initializationOptions"] = json::object();
+      options = params.find("initializationOptions");
+    }
+    (*options)["fflags"] = fflags;
+  }
+  return params;
+}
+
+void response(server::Server& server, json id, json message) {
+  if (!id.is_number_integer() || (id.is_number_unsigned() && id.get<std::uint64_t>() > std::uint64_t(INT64_MAX)))
+    return;
+  const std::int64_t ours = id.get<std::int64_t>();
+  if (server.config_requests.erase(ours) > 0) {
+    configuration_answered(server, message);
+    return;
+  }
+  const auto relayed = server.relayed.find(ours);
+  if (relayed == server.relayed.end()) return;
+  message["id"] = std::move(relayed->second);
+  server.relayed.erase(relayed);
+  if (server.proxy) (void)server.proxy->write(message);
+}
+
+void configuration_answered(server::Server& server, const json& message) {
+  const json* result = protocol::member(message, "result");
+  if (result == nullptr) return;
+  server.luau_lsp_settings = result->is_array() && !result->empty() ? (*result)[0] : json(nullptr);
+  server.own_settings = result->is_array() && result->size() >= 2 ? (*result)[1] : json(nullptr);
+
+  auto [definitions, documentation] = locate::roblox_type_files(server.luau_lsp_settings);
+  api::install(std::move(definitions), std::move(documentation));
+
+  // A running child is never restarted, and none starts after shutdown.
+  if (server.proxy || server.shutdown_requested) return;
+  const auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
+  const auto found = locate::locate("luau-lsp", configured ? std::optional<std::string_view>(*configured) : std::nullopt);
+  if (!found) {
+    server.log(2, "luau-lsp not found — markup features only, no Luau types");
+    return;
+  }
+  auto started = proxy::Proxy::spawn(*found, proxy::arguments(server.luau_lsp_settings), server.events);
+  if (!started) {
+    server.log(1, "could not start luau-lsp: " + started.error().message);
+    return;
+  }
+  server.log(3, "luau-lsp: " + found->string());
+
+  static const json::json_pointer editor_fflags("/initializationOptions/fflags");
+  const json* own_flags = server.init_params.is_object() && server.init_params.contains(editor_fflags)
+                              ? &server.init_params.at(editor_fflags)
+                              : nullptr;
+  json params = child_initialize_params(server.init_params, static_cast<long>(::getpid()),
+                                        proxy::fflags(server.luau_lsp_settings, own_flags));
+  auto sent = started->request("initialize", std::move(params));
+  if (!sent) {
+    // Dropping the new child kills and reaps it.
+    server.log(1, "luau-lsp: " + sent.error().message);
+    return;
+  }
+  server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Initialize{}});
+  server.proxy.emplace(std::move(*started));
+}
+
+}  // namespace tovix_lsp::settings

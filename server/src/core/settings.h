@@ -1,0 +1,41 @@
+#pragma once
+
+// The editor's settings as they bear on the child: which luau-lsp to run and
+// what the child is told in its `initialize`.
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace tovix_lsp::server {
+class Server;
+}
+
+namespace tovix_lsp::settings {
+
+// The luau-lsp the user configured: "/luauLsp/path" of the "tovix" section,
+// or, only when that member is absent, "/server/path" of the "luau-lsp"
+// section. It counts when it is a string that is not blank, and is then
+// taken exactly as written.
+[[nodiscard]] std::optional<std::string> configured_path(const nlohmann::json& own_settings,
+                                                         const nlohmann::json& luau_lsp_settings);
+
+// The child's `initialize` params: the editor's own (an object, or treated
+// as an empty one) with our process id, without the pull-diagnostic
+// capabilities (we publish the child's diagnostics ourselves), positions
+// counted in UTF-16 as the source map counts them, and `fflags` (when not
+// empty) in "initializationOptions".
+[[nodiscard]] nlohmann::json child_initialize_params(const nlohmann::json& init_params, long process_id,
+                                                     const nlohmann::json& fflags);
+
+// The editor's answer to one of our requests: a configuration answer, or
+// the answer to a child's request we relayed (sent back under the child's
+// own id). Anything else is dropped.
+void response(server::Server& server, nlohmann::json id, nlohmann::json message);
+
+// A configuration answer: keeps both sections, installs the Roblox API facts
+// and, when no child runs, finds, starts and initialises luau-lsp.
+void configuration_answered(server::Server& server, const nlohmann::json& message);
+
+}  // namespace tovix_lsp::settings

@@ -1,0 +1,115 @@
+#pragma once
+
+// The Luau types and documentation of Roblox members, which the embedded
+// class table lacks: read from the editor extension's type-definition file
+// ("globalTypes.{}.d.luau") and its `api-docs.json`. One process-wide value,
+// installed at most once and never changed after; every reader works
+// without it (plainer details, no documentation).
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tovix_lsp::api {
+
+namespace detail {
+struct Hash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename V>
+using ByName = std::unordered_map<std::string, V, Hash, std::equal_to<>>;
+}  // namespace detail
+
+// One `declare` block of the definitions file.
+struct Class {
+  std::optional<std::string> superclass;            // the word after "extends"
+  detail::ByName<std::string> members;              // name -> Luau type as written
+};
+
+// A member found by `Api::member`; owned by the caller.
+struct Member {
+  std::string owner;  // the class whose block declares it
+  std::string ty;     // its Luau type
+
+  // The parameter types of an event, "RBXScriptSignal<…>"; none for any
+  // other type. Top-level commas split (brackets nest, "->" is no bracket);
+  // empty pieces are dropped, so "RBXScriptSignal<()>" gives an empty list.
+  [[nodiscard]] std::optional<std::vector<std::string>> event_parameters() const;
+};
+
+// One entry of the documentation file. The texts are empty when absent.
+struct Documentation {
+  std::string documentation;  // HTML
+  std::string learn_more_link;
+  friend bool operator==(const Documentation&, const Documentation&) = default;
+};
+
+struct Api {
+  detail::ByName<Class> classes;
+  detail::ByName<Documentation> docs;
+
+  // The member in the class or its nearest ancestor (by the file's
+  // "extends"); none for a missing class or member, or a loop of "extends".
+  [[nodiscard]] std::optional<Member> member(std::string_view class_name, std::string_view member_name) const;
+
+  // The entry under exactly "@roblox/globaltype/{class}.{member}", or null.
+  [[nodiscard]] const Documentation* documentation(std::string_view class_name,
+                                                   std::string_view member_name) const;
+};
+
+// The classes of a definitions file's text, by its line rules: "declare
+// extern type"/"declare class" lines open a class, lines starting "end"
+// close it, tab- or space-indented "name: type" lines are its members.
+// Nothing fails: other lines are ignored.
+[[nodiscard]] detail::ByName<Class> parse_definitions(std::string_view text);
+
+// The entries of a documentation file's text. Any fault (not JSON, not an
+// object, an entry of the wrong shape, a text member that is not a string or
+// given twice) gives none at all.
+[[nodiscard]] detail::ByName<Documentation> parse_docs(std::string_view text);
+
+// Both files read whole; an unreadable or ill-formed file gives empty maps.
+[[nodiscard]] Api load(const std::string& definitions_path, const std::optional<std::string>& docs_path);
+
+// A place for the facts that is filled at most once. Readers need no lock:
+// the value is published before the pointer to it.
+class Slot {
+ public:
+  constexpr Slot() = default;
+  Slot(const Slot&) = delete;
+  Slot& operator=(const Slot&) = delete;
+
+  // Without a definitions path nothing happens. Otherwise the first call
+  // loads both files and keeps the result, even when it holds no class; the
+  // files of every later call are not read.
+  void install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path);
+
+  // The kept facts, or null before the first install.
+  [[nodiscard]] const Api* installed() const { return published_.load(std::memory_order_acquire); }
+  // The kept facts when they hold at least one class (the only way readers
+  // count them as present), or null.
+  [[nodiscard]] const Api* present() const;
+
+ private:
+  std::once_flag once_;
+  std::unique_ptr<const Api> value_;
+  std::atomic<const Api*> published_{nullptr};
+};
+
+// The process-wide facts.
+extern Slot API;
+
+// `API.install`.
+void install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path);
+
+// `API.present()`: what completion and hover read.
+[[nodiscard]] const Api* present();
+
+}  // namespace tovix_lsp::api

@@ -1,0 +1,253 @@
+#include "features/completion.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <utility>
+
+#include "lexer.h"
+#include "resolve.h"
+#include "roblox/roblox.h"
+#include "unicode.h"
+#include "whitespace.h"
+#include "workspace/regions.h"
+#include "workspace/scan.h"
+
+namespace tovix_lsp::completion {
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr std::uint32_t CLASS = 7;
+constexpr std::uint32_t FUNCTION = 3;
+constexpr std::uint32_t PROPERTY = 10;
+constexpr std::uint32_t EVENT = 23;
+constexpr int SNIPPET = 2;
+
+// Objects are filled member by member: an initializer list would copy
+// every nested value once more, and an element list has hundreds of items.
+json edit(const json& range, std::string new_text) {
+  json out(json::value_t::object);
+  out["newText"] = std::move(new_text);
+  out["range"] = range;
+  return out;
+}
+
+Answer closing(const document::Document& document, const scan::TagName& at, const std::vector<scan::OpenTag>& open) {
+  if (open.empty()) return Empty{};
+  const std::string& name = open.back().name;
+  const std::size_t end = at.start + at.prefix.size();
+  const bool closed = tovix::whitespace::trim_start(std::string_view(document.text()).substr(end)).starts_with('>');
+  json closing_item = {
+      {"label", name.empty() ? "</>" : name},
+      {"kind", CLASS},
+      {"detail", "close this element"},
+      {"sortText", "0"},
+      {"textEdit", edit(document.range_at(at.start, end), closed ? name : name + ">")},
+  };
+  return List{list({std::move(closing_item)})};
+}
+
+Answer elements(const document::Document& document, const project::Project& project, const scan::TagName& at) {
+  const json range = document.range_at(at.start, at.start + at.prefix.size());
+  std::vector<json> items;
+  for (const naming::Named& named : project.vocabulary->elements(project.config)) {
+    std::string detail = "Roblox class";
+    if (named.name != named.canonical) (detail += ' ') += named.canonical;
+    items.push_back(item(named.name, CLASS, detail, "1", range));
+  }
+  for (const std::string& name : components(document.text(), project.config)) {
+    items.push_back(item(name, FUNCTION, "component", "0", range));
+  }
+  return List{list(std::move(items))};
+}
+
+Answer attributes(const document::Document& document, const project::Project& project,
+                  const scan::AttributeName& at, bool snippets, const api::Api* facts) {
+  std::optional<std::string> klass = element_class(project.config, at.element);
+  if (!klass) return Props{at.start, at.prefix};
+  const Members members{document.range_at(at.start, at.start + at.prefix.size()), std::move(*klass), facts,
+                        snippets};
+  std::vector<json> items;
+  for (const naming::Named& named : project.vocabulary->members(project.config, members.class_name)) {
+    const bool event = tovix::roblox::is_event(members.class_name, named.canonical);
+    items.push_back(members.item(named.name, named.canonical, event ? EVENT : PROPERTY, event ? "1" : "0"));
+  }
+  return List{list(std::move(items))};
+}
+
+// "={function(${1:p1}: A, ${2:p2}: B) $3 end}" after the label.
+std::string handler(std::string_view label, std::span<const std::string> parameters) {
+  std::string text(label);
+  text += "={function(";
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    if (i > 0) text += ", ";
+    const std::string n = std::to_string(i + 1);
+    text += "${" + n + ":p" + n + "}: " + parameters[i];
+  }
+  text += ") $" + std::to_string(parameters.size() + 1) + " end}";
+  return text;
+}
+
+bool is_keyword(std::string_view word) {
+  static constexpr std::array<std::string_view, 21> KEYWORDS = {
+      "and", "break", "do",  "else", "elseif", "end",    "false", "for",  "function", "if",    "in",
+      "local", "nil", "not", "or",   "repeat", "return", "then",  "true", "until",    "while",
+  };
+  return std::ranges::find(KEYWORDS, word) != KEYWORDS.end();
+}
+
+// A label that can be written as an attribute name: one Luau name, not a
+// keyword.
+bool is_prop_name(std::string_view label) {
+  const auto tokens = tovix::lexer::tokenize(label);
+  return tokens && tokens->size() == 1 && tokens->front().kind == tovix::lexer::TokenKind::Name &&
+         !is_keyword(label);
+}
+
+// The protocol's documentation is a string or a MarkupContent; anything
+// else (null, say) would make the whole answer invalid for the editor.
+bool is_documentation(const json& value) {
+  if (value.is_string()) return true;
+  if (!value.is_object()) return false;
+  const auto kind = value.find("kind");
+  const auto text = value.find("value");
+  return kind != value.end() && kind->is_string() && text != value.end() && text->is_string();
+}
+
+}  // namespace
+
+json Members::item(std::string_view label, std::string_view member, std::uint32_t kind,
+                   std::string_view sort_prefix) const {
+  const std::optional<api::Member> found = api ? api->member(class_name, member) : std::nullopt;
+  const std::string_view detail = found ? std::string_view(found->ty) : kind == EVENT ? "event" : "property";
+  json out = completion::item(label, kind, detail, sort_prefix, range);
+  if (!found) return out;
+  if (const api::Documentation* doc = api->documentation(found->owner, member)) {
+    std::string value = "```luau\n" + found->ty + "\n```\n\n" + html_to_markdown(doc->documentation);
+    if (!doc->learn_more_link.empty()) value += "\n\n[Learn more](" + doc->learn_more_link + ")";
+    out["documentation"] = {{"kind", "markdown"}, {"value", std::move(value)}};
+  }
+  if (kind == EVENT && snippets) {
+    if (const auto parameters = found->event_parameters()) {
+      out["insertTextFormat"] = SNIPPET;
+      out["textEdit"] = edit(range, handler(label, *parameters));
+    }
+  }
+  return out;
+}
+
+Answer complete(const document::Document& document, const project::Project& project, std::size_t offset,
+                bool snippets, const api::Api* facts) {
+  const scan::Scan at = scan::scan(document.text(), offset);
+  if (std::holds_alternative<scan::Luau>(at.context) || std::holds_alternative<scan::Hole>(at.context)) {
+    return Forward{};
+  }
+  if (const auto* tag = std::get_if<scan::TagName>(&at.context)) {
+    return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag);
+  }
+  if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
+    return attributes(document, project, *attribute, snippets, facts);
+  }
+  return Empty{};
+}
+
+std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name) {
+  auto resolved = config.resolve_element(name);
+  if (!resolved) return std::nullopt;
+  if (*resolved) return std::move(**resolved);
+  if (tovix::roblox::is_class(name)) return std::string(name);
+  return std::nullopt;
+}
+
+json item(std::string_view label, std::uint32_t kind, std::string_view detail, std::string_view sort_prefix,
+          const json& range) {
+  std::string sort_text(sort_prefix);
+  sort_text += label;
+  json out(json::value_t::object);
+  out["detail"] = detail;
+  out["kind"] = kind;
+  out["label"] = label;
+  out["sortText"] = std::move(sort_text);
+  out["textEdit"] = edit(range, std::string(label));
+  return out;
+}
+
+json list(std::vector<json> items) {
+  json out(json::value_t::object);
+  out["isIncomplete"] = false;
+  // Moved in whole: converting the vector would copy every item.
+  json& array = out["items"] = json(json::value_t::array);
+  array.get_ref<json::array_t&>() = std::move(items);
+  return out;
+}
+
+std::string html_to_markdown(std::string_view html) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> REPLACEMENTS = {{
+      {"<code>", "`"},
+      {"</code>", "`"},
+      {"<b>", "**"},
+      {"</b>", "**"},
+      {"<i>", "*"},
+      {"</i>", "*"},
+      {"<br/>", "\n"},
+      {"<br>", "\n"},
+  }};
+  std::string text(html);
+  std::string next;
+  for (const auto& [from, to] : REPLACEMENTS) {
+    if (text.find(from) == std::string::npos) continue;
+    next.clear();
+    std::size_t at = 0;
+    for (std::size_t found; (found = text.find(from, at)) != std::string::npos; at = found + from.size()) {
+      next.append(text, at, found - at);
+      next += to;
+    }
+    next.append(text, at);
+    std::swap(text, next);
+  }
+  return text;
+}
+
+std::vector<std::string> components(std::string_view text, const tovix::config::Config& config) {
+  const auto spans = regions::spans(regions::regions(text));
+  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, spans), config);
+  std::vector<std::string> names;
+  for (const std::string& name : resolver.bindings) {
+    if (name.empty() || !tovix::unicode::is_uppercase(tovix::unicode::decode_at(name, 0).value)) continue;
+    if (tovix::roblox::is_class(name)) continue;
+    names.push_back(name);
+  }
+  std::ranges::sort(names);
+  return names;
+}
+
+json props(std::span<const json> items, const json& range, bool snippets) {
+  std::vector<json> out;
+  for (const json& child : items) {
+    const json* sort_text = protocol::member(child, "sortText");
+    if (!sort_text || *sort_text != "1") continue;
+    const json* label = protocol::member(child, "label");
+    if (!label || !label->is_string()) continue;
+    const std::string& name = label->get_ref<const std::string&>();
+    if (!is_prop_name(name)) continue;
+    const json* kind = protocol::member(child, "kind");
+    const bool function = kind && kind->is_number_integer() && *kind == FUNCTION;
+    const json* detail = protocol::member(child, "detail");
+    json prop = item(name, function ? EVENT : PROPERTY,
+                     detail && detail->is_string() ? detail->get_ref<const std::string&>() : "prop", "0", range);
+    if (const json* documentation = protocol::member(child, "documentation");
+        documentation && is_documentation(*documentation)) {
+      prop["documentation"] = *documentation;
+    }
+    if (function && snippets) {
+      prop["insertTextFormat"] = SNIPPET;
+      prop["textEdit"] = edit(range, name + "={function() $1 end}");
+    }
+    out.push_back(std::move(prop));
+  }
+  return list(std::move(out));
+}
+
+}  // namespace tovix_lsp::completion

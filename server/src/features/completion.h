@@ -1,0 +1,96 @@
+#pragma once
+
+// Completion inside markup: element names (Roblox classes as the project
+// writes them, then the components bound in the file), the element to close
+// after "</", and the properties and events of the element being written,
+// with their Luau types, documentation and handler snippets when the Roblox
+// API facts are installed. What it cannot answer from the text it hands
+// back: Luau code goes to luau-lsp, a component's props are asked of it.
+// Works on the document text alone and keeps no state.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "features/api.h"
+#include "workspace/document.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp::completion {
+
+// A finished CompletionList; the server replies with it.
+struct List {
+  nlohmann::json value;
+};
+// The cursor is in Luau code: luau-lsp answers.
+struct Forward {};
+// An attribute name on an element that is no Roblox class (a component, as
+// a rule): luau-lsp is asked for the props, and the items replace the
+// attribute name typed so far, `start` to `start` + size of `prefix`.
+struct Props {
+  std::size_t start = 0;
+  std::string prefix;
+};
+// Nothing to offer: the empty list.
+struct Empty {};
+
+using Answer = std::variant<List, Forward, Props, Empty>;
+
+// What every member item of one attribute-name request shares.
+struct Members {
+  nlohmann::json range;         // the protocol Range each item replaces
+  std::string class_name;       // the Roblox class the element stands for
+  const api::Api* api = nullptr;  // the API facts, when present
+  bool snippets = false;        // the editor takes snippets
+
+  // The item of one member: "detail" its Luau type (else "property" or
+  // "event"), documentation in Markdown when the facts have an entry for the
+  // class that declares it, and for an event with known parameters and
+  // snippet support a handler snippet.
+  [[nodiscard]] nlohmann::json item(std::string_view label, std::string_view member, std::uint32_t kind,
+                                    std::string_view sort_prefix) const;
+};
+
+// The answer at byte offset `offset` of the document (a character boundary).
+// `facts` are the installed API facts (null without them). Never fails: a
+// half-typed document gives what its cursor context allows, or `Empty`.
+[[nodiscard]] Answer complete(const document::Document& document, const project::Project& project,
+                              std::size_t offset, bool snippets, const api::Api* facts = api::present());
+
+// The Roblox class an element name stands for: the class the configuration
+// gives it, else the name itself when it is a Roblox class. None for a
+// component, an unknown name, or a class written under its Roblox name
+// although the project renames it.
+[[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
+
+// {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
+[[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,
+                                  std::string_view sort_prefix, const nlohmann::json& range);
+
+// {"isIncomplete": false, "items": items}.
+[[nodiscard]] nlohmann::json list(std::vector<nlohmann::json> items);
+
+// The documentation's HTML made readable as Markdown: code, bold, italic
+// and line breaks; every other tag and entity is left as it is.
+[[nodiscard]] std::string html_to_markdown(std::string_view html);
+
+// The names bound in the document's Luau that can be components: not
+// empty, starting with an upper-case letter, not a Roblox class; sorted in
+// byte order.
+[[nodiscard]] std::vector<std::string> components(std::string_view text, const tovix::config::Config& config);
+
+// The child's completion items inside a component's props table turned into
+// attribute items that replace `range` in the source: only its table-field
+// items ("sortText" "1") whose label is a plain Luau name (no keyword);
+// functions become events, with a handler snippet when `snippets` is set.
+[[nodiscard]] nlohmann::json props(std::span<const nlohmann::json> items, const nlohmann::json& range,
+                                   bool snippets);
+
+}  // namespace tovix_lsp::completion

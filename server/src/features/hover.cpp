@@ -1,0 +1,175 @@
+#include "features/hover.h"
+
+#include <utility>
+#include <vector>
+
+#include "features/completion.h"
+#include "roblox/roblox.h"
+#include "whitespace.h"
+#include "workspace/bindings.h"
+#include "workspace/scan.h"
+#include "workspace/tree.h"
+
+namespace tovix_lsp::hover {
+
+namespace {
+
+using json = nlohmann::json;
+
+bool is_name_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_';
+}
+
+bool is_attribute_char(char c) { return is_name_char(c) && c != '.'; }
+
+// The end of the run of `accepts` characters that starts at `start`.
+template <typename Accepts>
+std::size_t run_end(std::string_view text, std::size_t start, Accepts accepts) {
+  std::size_t end = start;
+  while (end < text.size() && accepts(text[end])) ++end;
+  return end;
+}
+
+bool in_luau(const scan::Scan& at) {
+  return std::holds_alternative<scan::Luau>(at.context) || std::holds_alternative<scan::Hole>(at.context);
+}
+
+// Whether `offset` can lie on a name of the tag tree at all: the name
+// characters around it must follow "<" or "</" (blanks allowed between).
+// The tree costs a parse of every markup region, so it is built only then.
+bool may_be_tag_name(std::string_view text, std::size_t offset) {
+  std::size_t at = offset;
+  while (at > 0 && is_name_char(text[at - 1])) --at;
+  while (at > 0 && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(text[at - 1]))) --at;
+  if (at == 0) return false;
+  return text[at - 1] == '<' || (text[at - 1] == '/' && at >= 2 && text[at - 2] == '<');
+}
+
+std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset, const scan::Scan& at) {
+  const std::string_view text = document.text();
+  if (may_be_tag_name(text, offset)) {
+    const std::vector<tree::Tag> tags = tree::tree_at(text, offset);
+    for (const tree::Tag* tag : tree::flatten(tags)) {
+      std::optional<line_index::ByteRange> on;
+      if (tag->open.start <= offset && offset <= tag->open.end) {
+        on = tag->open;
+      } else if (tag->close && tag->close->start <= offset && offset <= tag->close->end) {
+        on = tag->close;
+      }
+      if (on) return TagAt{tag->name, document.range_at(on->start, on->end), tag->open.start};
+    }
+  }
+  // A name the tree does not hold, such as one being typed: the whole name
+  // as written, also past the cursor.
+  const auto* typed = std::get_if<scan::TagName>(&at.context);
+  if (!typed) return std::nullopt;
+  const std::size_t end = run_end(text, typed->start, is_name_char);
+  if (end == typed->start) return std::nullopt;
+  return TagAt{std::string(text.substr(typed->start, end - typed->start)), document.range_at(typed->start, end),
+               typed->start};
+}
+
+json markdown(std::string text, json range) {
+  return {{"contents", {{"kind", "markdown"}, {"value", std::move(text)}}}, {"range", std::move(range)}};
+}
+
+std::string fenced(std::string_view code) {
+  std::string out = "```luau\n";
+  out += code;
+  out += "\n```";
+  return out;
+}
+
+std::string_view first_segment(std::string_view name) { return name.substr(0, name.find('.')); }
+
+Answer tag_hover(const document::Document& document, const project::Project& project, const TagAt& tag) {
+  std::string text = fenced(tag.name);
+  if (const auto klass = completion::element_class(project.config, tag.name)) {
+    text = fenced(*klass) + "\n\nRoblox class";
+    if (tag.name != *klass) text += ", written `" + tag.name + "` in this project";
+    if (const auto super = tovix::roblox::superclass(*klass)) text += "\n\nInherits `" + std::string(*super) + "`.";
+    if (tovix::roblox::has_text_property(*klass)) text += "\n\nText between the tags becomes its `Text` property.";
+  } else if (const auto bound = bindings::find(document.text(), first_segment(tag.name))) {
+    text += "\n\nComponent, bound on line " + std::to_string(document.position(bound->start).line + 1) + ".";
+  } else {
+    text += "\n\nNot a Roblox class, and not bound in this file.";
+  }
+  json value = markdown(std::move(text), tag.range);
+  // A dotted name is a component's member even when the project maps it to
+  // a class, so luau-lsp has something to say about it.
+  if (tag.name.find('.') == std::string::npos && completion::element_class(project.config, tag.name)) {
+    return Local{std::move(value)};
+  }
+  return Merge{std::move(value), tag.start};
+}
+
+Answer attribute_hover(const document::Document& document, const project::Project& project,
+                       const scan::AttributeName& at, const api::Api* facts) {
+  // The whole name as written, also past the cursor, and also when the
+  // cursor is on its first character (where editors ask about it).
+  const std::string_view text = document.text();
+  const std::string_view written = text.substr(at.start, run_end(text, at.start, is_attribute_char) - at.start);
+  if (written.empty()) return Null{};
+  const auto klass = completion::element_class(project.config, at.element);
+  if (!klass) return Null{};
+  const auto resolved = project.config.resolve_property(*klass, written);
+  if (!resolved) return Null{};
+  const std::string& member = *resolved;
+  const bool event = tovix::roblox::is_event(*klass, member);
+  if (!event && !tovix::roblox::has_property(*klass, member)) return Null{};
+
+  const std::optional<api::Member> found = facts ? facts->member(*klass, member) : std::nullopt;
+  std::string value = fenced(found ? member + ": " + found->ty : member);
+  value += "\n\n";
+  value += event ? "Event" : "Property";
+  value += " of `" + (found ? found->owner : *klass) + "`";
+  if (written != member) value += ", written `" + std::string(written) + "` in this project";
+  value += ".";
+  if (found) {
+    if (const auto parameters = found->event_parameters()) {
+      std::string joined;
+      for (const std::string& p : *parameters) joined += (joined.empty() ? "" : ", ") + p;
+      value += "\n\nConnect a function of `(" + joined + ")`.";
+    }
+    if (const api::Documentation* doc = facts->documentation(found->owner, member)) {
+      value += "\n\n---\n\n" + completion::html_to_markdown(doc->documentation);
+      if (!doc->learn_more_link.empty()) value += "\n\n[Learn more](" + doc->learn_more_link + ")";
+    }
+  }
+  return Local{markdown(std::move(value), document.range_at(at.start, at.start + written.size()))};
+}
+
+}  // namespace
+
+bool forwards(std::string_view text, std::size_t offset) { return in_luau(scan::scan(text, offset)); }
+
+std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset) {
+  return tag_at(document, offset, scan::scan(document.text(), offset));
+}
+
+Answer hover(const document::Document& document, const project::Project& project, std::size_t offset,
+             const api::Api* facts) {
+  const scan::Scan at = scan::scan(document.text(), offset);
+  if (in_luau(at)) return Forward{};
+  if (const auto tag = tag_at(document, offset, at)) return tag_hover(document, project, *tag);
+  if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
+    return attribute_hover(document, project, *attribute, facts);
+  }
+  return Null{};
+}
+
+Answer definition(const document::Document& document, const project::Project& project, std::size_t offset) {
+  const scan::Scan at = scan::scan(document.text(), offset);
+  if (in_luau(at)) return Forward{};
+  const auto tag = tag_at(document, offset, at);
+  if (!tag) return Null{};
+  // Roblox classes are declared nowhere in the file.
+  if (tag->name.find('.') == std::string::npos && completion::element_class(project.config, tag->name)) {
+    return Null{};
+  }
+  const auto bound = bindings::find(document.text(), first_segment(tag->name));
+  if (!bound) return Null{};
+  return Local{{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}}};
+}
+
+}  // namespace tovix_lsp::hover

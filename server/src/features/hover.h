@@ -1,0 +1,67 @@
+#pragma once
+
+// Hover and go to definition on markup. Each request is decided from the
+// document text (plus the project's configuration and the API facts): the
+// server answers itself, forwards the request to luau-lsp unchanged (Luau
+// code), forwards it and joins its own text to the child's hover (a
+// component), or answers null. Never looks at the generated Luau.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include <nlohmann/json.hpp>
+
+#include "features/api.h"
+#include "workspace/document.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp::hover {
+
+// The tag name under the cursor.
+struct TagAt {
+  std::string name;      // as written; empty for a fragment
+  nlohmann::json range;  // the name the cursor is on: the opening or the closing one
+  std::size_t start = 0;  // the opening name, where the child is asked about it
+};
+
+// Sent unchanged as the result.
+struct Local {
+  nlohmann::json value;
+};
+// luau-lsp answers the request unchanged.
+struct Forward {};
+// luau-lsp is asked for a hover at `at` (a byte offset), and its text comes
+// first, then a rule and `local`'s text after its last code fence, with
+// `local`'s range; `local` alone when the child has nothing.
+struct Merge {
+  nlohmann::json local;
+  std::size_t at = 0;
+};
+// The result is null.
+struct Null {};
+
+using Answer = std::variant<Local, Forward, Merge, Null>;
+
+// Whether the cursor is in Luau code (outside markup or in a `{…}` hole), so
+// the question belongs to luau-lsp.
+[[nodiscard]] bool forwards(std::string_view text, std::size_t offset);
+
+// The tag name at `offset`, both ends of a name included: an opening or
+// closing name of the tag tree, else a name being typed that the tree does
+// not hold (markup that does not parse yet), taken whole.
+[[nodiscard]] std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset);
+
+// The hover at byte offset `offset` (a character boundary). `facts` are the
+// installed API facts (null without them). Never fails.
+[[nodiscard]] Answer hover(const document::Document& document, const project::Project& project, std::size_t offset,
+                           const api::Api* facts = api::present());
+
+// Go to definition at `offset`: the declaration of a component used as a
+// tag, forwarded in Luau code, null for anything else. Never `Merge`.
+[[nodiscard]] Answer definition(const document::Document& document, const project::Project& project,
+                                std::size_t offset);
+
+}  // namespace tovix_lsp::hover

@@ -1,0 +1,71 @@
+#pragma once
+
+// Rename of tag names: the opening and closing names of one element change
+// together, so its two tags stay matched. Only the text is read: any valid
+// new name is accepted, whatever it resolves to. In Luau code the rename is
+// luau-lsp's.
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include <nlohmann/json.hpp>
+
+#include "workspace/document.h"
+#include "workspace/line_index.h"
+
+namespace tovix_lsp::rename {
+
+// The result, sent unchanged: a WorkspaceEdit for a rename, a Range for
+// prepareRename.
+struct Local {
+  nlohmann::json value;
+};
+// The child answers. `local` is what to answer when it has nothing to say
+// (null, an error, no child): luau-lsp has no prepareRename, and without a
+// range there common clients refuse to start any rename in Luau code.
+struct Forward {
+  std::optional<nlohmann::json> local;
+};
+// The result is null.
+struct Null {};
+using Answer = std::variant<Local, Forward, Null>;
+
+// The names of one element: byte ranges of the opening name and, when the
+// element has a closing tag whose name was found, of the closing name.
+struct Pair {
+  line_index::ByteRange open;
+  std::optional<line_index::ByteRange> close;
+  friend bool operator==(const Pair&, const Pair&) = default;
+};
+
+// Whether the offset is in Luau code (outside markup or in a `{…}` hole),
+// where luau-lsp answers.
+[[nodiscard]] bool forwards(std::string_view text, std::size_t offset);
+
+// The element whose opening or closing name holds the byte offset, both
+// ends included (from the name's first byte to just after its last).
+// Fragments are never found. None off every tag name.
+[[nodiscard]] std::optional<Pair> pair(std::string_view text, std::size_t offset);
+
+// The Luau name (an identifier, not a keyword) that holds the byte offset,
+// both ends included, when the offset is in Luau code; none elsewhere, on
+// anything else, and when the Luau before it does not lex.
+[[nodiscard]] std::optional<line_index::ByteRange> luau_name(std::string_view text, std::size_t offset);
+
+// Whether `name` can name an element: identifiers ([A-Za-z_][A-Za-z0-9_]*,
+// ASCII only) joined by single dots. Keywords are allowed.
+[[nodiscard]] bool valid_name(std::string_view name);
+
+// prepareRename at a byte offset: the opening name's range on either name of
+// an element; in Luau code the child's answer, with the range of the Luau
+// name there as its stand-in; null elsewhere.
+[[nodiscard]] Answer prepare(const document::Document& document, std::size_t offset);
+
+// rename at a byte offset: on a tag name, the edit of the opening name and
+// then of the closing name (for the document's URI as stored), or null when
+// `new_name` is not valid; in Luau code, the child's; null elsewhere.
+[[nodiscard]] Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name);
+
+}  // namespace tovix_lsp::rename

@@ -1,0 +1,77 @@
+#include "features/semantic_tokens.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "resolve.h"
+#include "roblox/roblox.h"
+#include "workspace/regions.h"
+#include "workspace/tree.h"
+
+namespace tovix_lsp::semantic_tokens {
+
+namespace {
+
+using json = nlohmann::json;
+
+constexpr std::uint32_t CLASS_TYPE = 0;
+constexpr std::uint32_t FUNCTION_TYPE = 1;
+
+struct Token {
+  line_index::ByteRange name;
+  std::uint32_t type = 0;
+};
+
+std::optional<std::uint32_t> type_of(const tovix::resolve::Resolver& resolver, std::string_view name) {
+  if (name.find('.') != std::string_view::npos) return FUNCTION_TYPE;
+  auto resolved = resolver.config.resolve_element(name);
+  if (!resolved) return std::nullopt;
+  if (*resolved || tovix::roblox::is_class(name)) return CLASS_TYPE;
+  if (resolver.bindings.contains(name)) return FUNCTION_TYPE;
+  return std::nullopt;
+}
+
+}  // namespace
+
+json tokens(const document::Document& document, const project::Project& project) {
+  const std::string& text = document.text();
+  // One walk of the regions serves both the tag tree and the blanking.
+  std::vector<regions::Region> found = regions::regions(text);
+  std::vector<tree::Tag> tags;
+  tags.reserve(found.size());
+  for (const regions::Region& region : found) tags.push_back(tree::tag(text, region.node));
+  const auto spans = regions::spans(std::move(found));
+  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, spans), project.config);
+
+  std::vector<Token> named;
+  for (const tree::Tag* tag : tree::flatten(tags)) {
+    if (tag->name.empty()) continue;
+    const auto type = type_of(resolver, tag->name);
+    if (!type) continue;
+    named.push_back({tag->open, *type});
+    if (tag->close) named.push_back({*tag->close, *type});
+  }
+  std::ranges::stable_sort(named, {}, [](const Token& t) { return t.name.start; });
+
+  json data = json::array();
+  const line_index::LineIndex& index = document.index();
+  std::uint32_t previous_line = 0;
+  std::uint32_t previous_column = 0;
+  for (const Token& token : named) {
+    const line_index::Position start = index.position(text, token.name.start);
+    const std::uint32_t end_column = index.position(text, token.name.end).character;
+    if (end_column <= start.character) continue;
+    data.push_back(start.line - previous_line);
+    data.push_back(start.line == previous_line ? start.character - previous_column : start.character);
+    data.push_back(end_column - start.character);
+    data.push_back(token.type);
+    data.push_back(0);
+    previous_line = start.line;
+    previous_column = start.character;
+  }
+  return {{"data", std::move(data)}};
+}
+
+}  // namespace tovix_lsp::semantic_tokens

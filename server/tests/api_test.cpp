@@ -1,0 +1,209 @@
+#include "features/api.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovix_lsp::api {
+namespace {
+
+const std::string ROBLOX = TOVIX_ROBLOX_DATA;
+
+Api from(std::string_view definitions, std::string_view docs = "{}") {
+  return Api{parse_definitions(definitions), parse_docs(docs)};
+}
+
+// "owner: type", or "none".
+std::string found(const Api& api, std::string_view klass, std::string_view member) {
+  const auto m = api.member(klass, member);
+  return m ? m->owner + ": " + m->ty : "none";
+}
+
+TEST(ApiDefinitions, MembersUpTheChain) {
+  const Api api = from(
+      "declare class A\n\tx: number\nend\n"
+      "declare class B extends A\n\ty: string\nend\n");
+  EXPECT_EQ(found(api, "B", "x"), "A: number");
+  EXPECT_EQ(found(api, "B", "y"), "B: string");
+  EXPECT_EQ(found(api, "B", "z"), "none");
+  EXPECT_EQ(found(api, "C", "x"), "none");
+  EXPECT_EQ(found(api, "A", "y"), "none");
+}
+
+TEST(ApiDefinitions, LineRules) {
+  struct Case {
+    const char* text;
+    const char* klass;
+    const char* member;
+    const char* expected;
+  } cases[] = {
+      // No "end" between: P is stored and Q opened.
+      {"declare class P\n\ta: A\ndeclare class Q\n\tb: B\n", "P", "a", "P: A"},
+      {"declare class P\n\ta: A\ndeclare class Q\n\tb: B\n", "Q", "b", "Q: B"},
+      {"declare class P\n\ta: A\ndeclare class Q\n\tb: B\n", "Q", "a", "none"},
+      // Only the last declaration of a class counts.
+      {"declare class P\n\ta: A\nend\ndeclare class P\n\tb: B\nend\n", "P", "a", "none"},
+      {"declare class P\n\ta: A\nend\ndeclare class P\n\tb: B\nend\n", "P", "b", "P: B"},
+      // An indented "end" does not close; "ending" does.
+      {"declare class P\n  end\n\ta: A\n", "P", "a", "P: A"},
+      {"declare class P\nending\n\ta: A\n", "P", "a", "none"},
+      {"declare class P\n\tName: string\n", "P", "Name", "P: string"},
+      {"declare class P\n Name : string \n", "P", "Name", "P: string"},
+      {"declare class P\n\t[\"Name\"]: string\n", "P", "[\"Name\"]", "none"},
+      {"declare class P\n\tfunction Destroy(self): ()\n", "P", "function Destroy(self)", "none"},
+      {"declare class P\n\tEmpty:\n", "P", "Empty", "P: "},
+      {"declare class P\n\tNoColon\n", "P", "NoColon", "none"},
+      {"declare class P\n\tx: A\n\tx: B\n", "P", "x", "P: B"},
+      // Member lines outside a class are ignored.
+      {"\tx: A\ndeclare class P\nend\n\ty: B\n", "P", "x", "none"},
+      {"\tx: A\ndeclare class P\nend\n\ty: B\n", "P", "y", "none"},
+      {"declare class P\r\n\tx: A\r\nend\r\n", "P", "x", "P: A"},
+      {"declare extern type P extends Q with\n\tx: A\nend\ndeclare class Q\n\ty: B\nend", "P", "y", "Q: B"},
+      // Only "extends" names a superclass.
+      {"declare class P with Q\nend\ndeclare class Q\n\ty: B\nend", "P", "y", "none"},
+      // A line that declares no name leaves the open class open.
+      {"declare class P\ndeclare class \n\tx: A\n", "P", "x", "P: A"},
+      // A loop of "extends" ends.
+      {"declare class P extends Q\nend\ndeclare class Q extends P\nend\n", "P", "x", "none"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(found(from(c.text), c.klass, c.member), c.expected);
+  }
+}
+
+TEST(ApiMember, EventParameters) {
+  struct Case {
+    const char* ty;
+    std::optional<std::vector<std::string>> expected;
+  } cases[] = {
+      {"RBXScriptSignal<(Instance, string)>", std::vector<std::string>{"Instance", "string"}},
+      {"RBXScriptSignal<Instance>", std::vector<std::string>{"Instance"}},
+      {"RBXScriptSignal<()>", std::vector<std::string>{}},
+      {"RBXScriptSignal<>", std::vector<std::string>{}},
+      {"RBXScriptSignal<(number, (string, number) -> ())>",
+       std::vector<std::string>{"number", "(string, number) -> ()"}},
+      {"RBXScriptSignal<(a, , b)>", std::vector<std::string>{"a", "b"}},
+      {"RBXScriptSignal<({ [string]: any }, Map<K, V>)>", std::vector<std::string>{"{ [string]: any }", "Map<K, V>"}},
+      {"RBXScriptSignal", std::nullopt},
+      {"string", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ty);
+    EXPECT_EQ((Member{"X", c.ty}.event_parameters()), c.expected);
+  }
+}
+
+TEST(ApiDocs, Entries) {
+  const Api api = from("",
+                       R"({"@roblox/globaltype/TextLabel.Text": {"documentation": "<b>x</b>", "keys": {"a": [1]},
+                            "learn_more_link": "https://l"},
+                          "@roblox/globaltype/A.b": {"documentation": "only"},
+                          "@roblox/globaltype/A.c": ["d", "l"],
+                          "@roblox/globaltype/A.d": {"documentation": "first"},
+                          "@roblox/globaltype/A.d": {"documentation": "later"}})");
+  ASSERT_EQ(api.docs.size(), 4u);
+  const Documentation* text = api.documentation("TextLabel", "Text");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, (Documentation{"<b>x</b>", "https://l"}));
+  EXPECT_EQ(*api.documentation("A", "b"), (Documentation{"only", ""}));
+  EXPECT_EQ(*api.documentation("A", "c"), (Documentation{"d", "l"}));
+  EXPECT_EQ(*api.documentation("A", "d"), (Documentation{"later", ""}));
+  EXPECT_EQ(api.documentation("TextLabel", "text"), nullptr);
+}
+
+// One bad entry empties the whole map.
+TEST(ApiDocs, AnyFaultGivesNone) {
+  for (const char* text : {
+           R"({"a": {"documentation": "x"}, "b": {"learn_more_link": null}})",
+           R"({"a": {"documentation": "x", "documentation": "y"}})",
+           R"({"a": {"documentation": 1}})",
+           R"({"a": {"documentation": ["x"]}})",
+           R"({"a": "x"})",
+           R"({"a": ["x", "y", "z"]})",
+           R"({"a": [1]})",
+           R"(["x"])",
+           R"({"a": {"documentation": "x"})",
+           "not json",
+           "",
+       }) {
+    SCOPED_TRACE(text);
+    EXPECT_TRUE(parse_docs(text).empty());
+  }
+}
+
+class TempFile {
+ public:
+  explicit TempFile(std::string_view content) {
+    path_ = std::filesystem::temp_directory_path() / ("tovix_api_" + std::to_string(counter_++) + "_" +
+                                                      std::to_string(::getpid()));
+    std::ofstream(path_, std::ios::binary) << content;
+  }
+  ~TempFile() { std::filesystem::remove(path_); }
+  [[nodiscard]] std::string path() const { return path_.string(); }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path path_;
+};
+
+TEST(ApiSlot, InstalledOnceByTheFirstCallWithDefinitions) {
+  const TempFile defs("declare class A\n\tx: number\nend\n");
+  const TempFile other("declare class B\n\ty: number\nend\n");
+  const TempFile docs(R"({"@roblox/globaltype/A.x": {"documentation": "d"}})");
+  Slot slot;
+  slot.install(std::nullopt, docs.path());
+  EXPECT_EQ(slot.installed(), nullptr);
+  slot.install(defs.path(), docs.path());
+  ASSERT_NE(slot.present(), nullptr);
+  EXPECT_EQ(found(*slot.present(), "A", "x"), "A: number");
+  EXPECT_NE(slot.present()->documentation("A", "x"), nullptr);
+  slot.install(other.path(), std::nullopt);
+  EXPECT_EQ(found(*slot.present(), "B", "y"), "none");
+}
+
+TEST(ApiSlot, AnUnreadableFileFixesFactsWithoutClasses) {
+  const TempFile docs(R"({"k": {}})");
+  const TempFile defs("declare class A\nend\n");
+  const TempFile invalid("declare class A\n\tx: \xff\nend\n");
+  Slot slot;
+  slot.install("/nonexistent/globalTypes.None.d.luau", docs.path());
+  ASSERT_NE(slot.installed(), nullptr);
+  EXPECT_EQ(slot.present(), nullptr);
+  EXPECT_EQ(slot.installed()->docs.size(), 1u);
+  slot.install(defs.path(), std::nullopt);
+  EXPECT_EQ(slot.present(), nullptr);
+
+  Slot other;
+  other.install(invalid.path(), "/nonexistent/api-docs.json");
+  ASSERT_NE(other.installed(), nullptr);
+  EXPECT_TRUE(other.installed()->classes.empty());
+  EXPECT_TRUE(other.installed()->docs.empty());
+}
+
+TEST(ApiRealFiles, TypesAndDocumentation) {
+  const std::string defs = ROBLOX + "/globalTypes.None.d.luau";
+  if (!std::filesystem::exists(defs)) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;
+  const Api api = load(defs, ROBLOX + "/api-docs.json");
+  EXPECT_EQ(found(api, "TextLabel", "Text"), "TextLabel: string");
+  EXPECT_EQ(found(api, "TextLabel", "Size"), "GuiObject: UDim2");
+  EXPECT_EQ(found(api, "TextButton", "Activated"), "GuiButton: RBXScriptSignal<(InputObject, number)>");
+  EXPECT_EQ(found(api, "Frame", "Nonsense"), "none");
+  EXPECT_GT(api.docs.size(), 10000u);
+  const Documentation* size = api.documentation("GuiObject", "Size");
+  ASSERT_NE(size, nullptr);
+  EXPECT_FALSE(size->documentation.empty());
+  EXPECT_EQ(size->learn_more_link, "https://create.roblox.com/docs/reference/engine/classes/GuiObject#Size");
+
+  const Api plugin = load(ROBLOX + "/globalTypes.PluginSecurity.d.luau", std::nullopt);
+  EXPECT_GE(plugin.classes.size(), api.classes.size());
+  EXPECT_TRUE(plugin.docs.empty());
+}
+
+}  // namespace
+}  // namespace tovix_lsp::api

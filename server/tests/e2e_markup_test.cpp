@@ -1,0 +1,185 @@
+// The markup requests over the wire, with no luau-lsp: completion, hover,
+// go to definition and the closing tag answered by the server alone, names
+// spelled the way the project's `tovix.toml` writes them.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "lsp_process.h"
+#include "marked_text.h"
+
+namespace tovix_lsp {
+namespace {
+
+using json = nlohmann::json;
+using testing::LspProcess;
+using testing_support::MarkedText;
+
+const std::string BINARY = TOVIX_LSP_BINARY;
+
+json notification(const std::string& method, json params) {
+  return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
+}
+
+// The protocol position of a byte offset: UTF-16 units on its line.
+json position(std::string_view text, std::size_t offset) {
+  std::size_t line = 0;
+  std::size_t character = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n') {
+      ++line;
+      character = 0;
+    } else if ((byte & 0xC0) != 0x80) {
+      character += byte >= 0xF0 ? 2 : 1;
+    }
+  }
+  return {{"line", line}, {"character", character}};
+}
+
+// A session in a project directory of its own, whose `tovix.toml` aliases
+// TextLabel and writes elements in camelCase.
+class Session {
+ public:
+  Session() : lsp_(BINARY, {"--stdio"}) {
+    dir_ = std::filesystem::temp_directory_path() / ("tovix_e2e_markup_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    std::ofstream(dir_ / "tovix.toml") << "[elements]\nall = \"camelCase\"\nTextLabel = \"Label\"\n";
+    request("initialize",
+            {{"capabilities", {{"textDocument", {{"completion", {{"completionItem", {{"snippetSupport", true}}}}}}}}}});
+    lsp_.send(notification("initialized", json::object()));
+    auto config = lsp_.receive_until([](const json& m) { return m.value("method", "") == "workspace/configuration"; });
+    EXPECT_TRUE(config);
+    if (config) lsp_.send({{"jsonrpc", "2.0"}, {"id", (*config)["id"]}, {"result", {nullptr, nullptr}}});
+  }
+  ~Session() {
+    lsp_.close_stdin();
+    lsp_.wait();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Opens the fixture's text as a new document; returns its URI.
+  std::string open(const MarkedText& fixture) {
+    const std::string uri = "file://" + (dir_ / ("doc" + std::to_string(++documents_) + ".tovix")).string();
+    lsp_.send(notification("textDocument/didOpen",
+                           {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", fixture.text}}}}));
+    return uri;
+  }
+
+  // The result of `method` at the fixture's cursor in a new document.
+  json at_cursor(const std::string& method, std::string_view fixture_text, std::string* uri_out = nullptr) {
+    const MarkedText fixture(fixture_text);
+    const std::string uri = open(fixture);
+    if (uri_out) *uri_out = uri;
+    return request(method, {{"textDocument", {{"uri", uri}}}, {"position", position(fixture.text, *fixture.cursor)}});
+  }
+
+  json request(const std::string& method, json params) {
+    const int id = ++requests_;
+    lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
+    auto answer = lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
+    EXPECT_TRUE(answer) << method;
+    if (!answer) return nullptr;
+    EXPECT_FALSE(answer->contains("error")) << answer->dump();
+    return answer->value("result", json());
+  }
+
+ private:
+  LspProcess lsp_;
+  std::filesystem::path dir_;
+  int documents_ = 0;
+  int requests_ = 0;
+};
+
+const json* find_label(const json& list, std::string_view label) {
+  for (const json& item : list.at("items")) {
+    if (item.at("label") == label) return &item;
+  }
+  return nullptr;
+}
+
+json range(int line, int start, int end) {
+  return {{"start", {{"line", line}, {"character", start}}}, {"end", {{"line", line}, {"character", end}}}};
+}
+
+TEST(MarkupE2E, ElementNamesSpelledTheProjectsWay) {
+  Session s;
+  const json list = s.at_cursor("textDocument/completion",
+                                "local create = nil\nlocal function TextCard() end\n\nlocal s, x = \"é\", <Text^");
+  ASSERT_TRUE(list.is_object());
+  EXPECT_EQ(list.at("isIncomplete"), false);
+  const json label = {{"detail", "Roblox class TextLabel"}, {"kind", 7}, {"label", "Label"}, {"sortText", "1Label"},
+                      {"textEdit", {{"newText", "Label"}, {"range", range(3, 19, 23)}}}};
+  ASSERT_TRUE(find_label(list, "Label"));
+  EXPECT_EQ(*find_label(list, "Label"), label);
+  ASSERT_TRUE(find_label(list, "textButton"));
+  EXPECT_EQ(find_label(list, "textButton")->at("detail"), "Roblox class TextButton");
+  EXPECT_EQ(find_label(list, "TextLabel"), nullptr);
+  ASSERT_TRUE(find_label(list, "TextCard"));
+  EXPECT_EQ(*find_label(list, "TextCard"),
+            (json{{"detail", "component"}, {"kind", 3}, {"label", "TextCard"}, {"sortText", "0TextCard"},
+                  {"textEdit", {{"newText", "TextCard"}, {"range", range(3, 19, 23)}}}}));
+}
+
+TEST(MarkupE2E, ClosingTagsAndAttributes) {
+  Session s;
+  EXPECT_EQ(s.at_cursor("textDocument/completion", "local x = <frame><Label/></^"),
+            (json{{"isIncomplete", false},
+                  {"items",
+                   {{{"detail", "close this element"}, {"kind", 7}, {"label", "frame"}, {"sortText", "0"},
+                     {"textEdit", {{"newText", "frame>"}, {"range", range(0, 27, 27)}}}}}}}));
+  const json attributes = s.at_cursor("textDocument/completion", "local x = <Label Te^");
+  ASSERT_TRUE(find_label(attributes, "Text"));
+  EXPECT_EQ(*find_label(attributes, "Text"),
+            (json{{"detail", "property"}, {"kind", 10}, {"label", "Text"}, {"sortText", "0Text"},
+                  {"textEdit", {{"newText", "Text"}, {"range", range(0, 17, 19)}}}}));
+  EXPECT_EQ(s.at_cursor("textDocument/completion", "local x = <Label Text=\"a^\"/>"),
+            (json{{"isIncomplete", false}, {"items", json::array()}}));
+  EXPECT_EQ(s.at_cursor("tovix/closingTag", "local x = <frame>^"), (json{{"tagName", "frame"}}));
+  EXPECT_EQ(s.at_cursor("tovix/closingTag", "local x = <frame/>^"), json(nullptr));
+}
+
+TEST(MarkupE2E, HoverAndDefinition) {
+  Session s;
+  EXPECT_EQ(s.at_cursor("textDocument/hover", "local x = <La^bel/>"),
+            (json{{"contents",
+                   {{"kind", "markdown"},
+                    {"value",
+                     "```luau\nTextLabel\n```\n\nRoblox class, written `Label` in this project\n\n"
+                     "Inherits `GuiLabel`.\n\nText between the tags becomes its `Text` property."}}},
+                  {"range", range(0, 11, 16)}}));
+  EXPECT_EQ(s.at_cursor("textDocument/hover", "local x = <Label ^TextSize={1}/>"),
+            (json{{"contents", {{"kind", "markdown"}, {"value", "```luau\nTextSize\n```\n\nProperty of `TextLabel`."}}},
+                  {"range", range(0, 17, 25)}}));
+  // Without luau-lsp a component's hover is the local part alone.
+  EXPECT_EQ(s.at_cursor("textDocument/hover", "local function Card() end\nlocal x = <Ca^rd/>")
+                .at("contents")
+                .at("value"),
+            "```luau\nCard\n```\n\nComponent, bound on line 1.");
+  // Luau code belongs to luau-lsp, which is not there.
+  EXPECT_EQ(s.at_cursor("textDocument/hover", "local x^ = 1"), json(nullptr));
+
+  std::string uri;
+  const json definition =
+      s.at_cursor("textDocument/definition", "local Other = 1\nlocal function Card() end\nlocal x = <Card></Ca^rd>", &uri);
+  EXPECT_EQ(definition, (json{{"range", range(1, 15, 19)}, {"uri", uri}}));
+  EXPECT_EQ(s.at_cursor("textDocument/definition", "local x = <Fr^ame/>"), json(nullptr));
+}
+
+TEST(MarkupE2E, HalfTypedDocumentsAnswer) {
+  Session s;
+  for (const char* fixture : {"local x = <frame>{^", "local x = <frame Name=\"ab^", "local x = <frame>\n<Label ^",
+                              "local s = 'unclosed <Label Te^"}) {
+    SCOPED_TRACE(fixture);
+    for (const char* method : {"textDocument/completion", "textDocument/hover", "textDocument/definition"}) {
+      (void)s.at_cursor(method, fixture);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tovix_lsp

@@ -1,0 +1,72 @@
+#include "core/outline_requests.h"
+
+#include <gtest/gtest.h>
+
+namespace tovix_lsp::outline_requests {
+namespace {
+
+using json = nlohmann::json;
+
+const std::string URI = "file:///tmp/tovix-requests/a.tovix";
+
+// A server with one open document; handlers are called directly, so the
+// reply they return is seen before the core carries it out.
+struct Fixture {
+  explicit Fixture(std::string text) { server.documents.open(URI, std::move(text), 1); }
+  io::StringOutput out;
+  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  server::Server server{out, channel.first};
+};
+
+json at(json line, json character, std::string uri = URI) {
+  return {{"position", {{"character", character}, {"line", line}}}, {"textDocument", {{"uri", std::move(uri)}}}};
+}
+
+// The reply as one line: "null", "value <json>" or "forward <method> local=<json> rename".
+std::string describe(const server::Reply& reply) {
+  if (const auto* value = std::get_if<json>(&reply)) return value->is_null() ? "null" : "value " + value->dump();
+  if (const auto* forward = std::get_if<server::Forward>(&reply))
+    return "forward " + forward->method + (forward->local ? " local=" + forward->local->dump() : "") +
+           (forward->rename ? " rename" : "");
+  return "other";
+}
+
+TEST(OutlineRequestsReplies, WhatIsForwardedAndHow) {
+  Fixture f("local count = 1\nreturn <Frame>{count}</Frame>\n");
+  json params = at(0, 8);
+  params["newName"] = "total";
+  // Forwarded params are the editor's, unchanged.
+  const server::Reply luau = rename(f.server, 1, params);
+  ASSERT_TRUE(std::holds_alternative<server::Forward>(luau));
+  EXPECT_EQ(std::get<server::Forward>(luau).params, params);
+  EXPECT_EQ(describe(luau), "forward textDocument/rename rename");
+  EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))),
+            R"(forward textDocument/prepareRename local={"end":{"character":20,"line":1},"start":{"character":15,"line":1}})");
+  EXPECT_EQ(describe(prepare_rename(f.server, 1, at(0, 2))), "forward textDocument/prepareRename");
+
+  // A rename without "newName" renames to the empty name: refused.
+  EXPECT_EQ(describe(rename(f.server, 1, at(1, 9))), "null");
+
+  json action = {{"textDocument", {{"uri", URI}}}, {"range", at(0, 0)["position"]}};
+  EXPECT_EQ(describe(code_action(f.server, 1, action)), "forward textDocument/codeAction local=[]");
+  action["context"] = {{"diagnostics", 3}};
+  EXPECT_EQ(describe(code_action(f.server, 1, action)), "forward textDocument/codeAction local=[]");
+  EXPECT_EQ(describe(code_action(f.server, 1, json::object())), "null");
+}
+
+TEST(OutlineRequestsReplies, UnusableParamsAnswerNull) {
+  Fixture f("return <Frame/>\n");
+  const std::string other = "file:///tmp/tovix-requests/closed.tovix";
+  for (const json& params : {at(-1, 0), at(0, 1.5), at(5, 0), at(0, 9, other), json::array(), json(nullptr)}) {
+    SCOPED_TRACE(params.dump());
+    EXPECT_EQ(describe(rename(f.server, 1, params)), "null");
+    EXPECT_EQ(describe(prepare_rename(f.server, 1, params)), "null");
+  }
+  EXPECT_EQ(describe(document_symbol(f.server, 1, at(0, 0, other))), "null");
+  EXPECT_EQ(describe(semantic_tokens(f.server, 1, at(0, 0, other))), "null");
+  EXPECT_EQ(describe(semantic_tokens(f.server, 1, json::object())), "null");
+  EXPECT_EQ(describe(semantic_tokens(f.server, 1, at(0, 0))), R"(value {"data":[0,8,5,0,0]})");
+}
+
+}  // namespace
+}  // namespace tovix_lsp::outline_requests

@@ -1,0 +1,163 @@
+#include "core/requests.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <variant>
+
+#include "core/sync.h"
+#include "marked_text.h"
+
+namespace tovix_lsp::requests {
+namespace {
+
+using json = nlohmann::json;
+using testing_support::MarkedText;
+
+// A server with one document open under a file URI, in a directory of its
+// own (so no `tovix.toml` of the machine is found).
+struct Fixture {
+  explicit Fixture(std::string_view fixture_text) : fixture(fixture_text) {
+    dir = std::filesystem::temp_directory_path() / ("tovix_requests_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "tovix.toml") << "";
+    uri = project::path_to_uri(dir / "a.tovix");
+    sync::did_open(server, {uri, fixture.text, 1});
+  }
+  ~Fixture() { std::filesystem::remove_all(dir); }
+
+  json at(std::size_t offset) const {
+    const auto position = server.documents.get(uri)->document.position(offset);
+    return {{"textDocument", {{"uri", uri}}}, {"position", {{"line", position.line}, {"character", position.character}}}};
+  }
+  json at_cursor() const { return at(*fixture.cursor); }
+
+  MarkedText fixture;
+  std::filesystem::path dir;
+  std::string uri;
+  io::StringOutput out;
+  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  server::Server server{out, channel.first};
+};
+
+json value_of(const server::Reply& reply) {
+  const auto* value = std::get_if<json>(&reply);
+  EXPECT_TRUE(value) << "not a value";
+  return value ? *value : json("not a value");
+}
+
+TEST(Requests, ClosingTag) {
+  Fixture f("x = <Frame>^");
+  EXPECT_EQ(value_of(closing_tag(f.server, 1, f.at_cursor())), (json{{"tagName", "Frame"}}));
+  EXPECT_EQ(value_of(closing_tag(f.server, 1, f.at(0))), json(nullptr));
+}
+
+TEST(Requests, UnusableParamsAnswerNull) {
+  Fixture f("x = <Frame>^");
+  json elsewhere = f.at_cursor();
+  elsewhere["textDocument"]["uri"] = "file:///not/open.tovix";
+  json negative = f.at_cursor();
+  negative["position"]["line"] = -1;
+  json fraction = f.at_cursor();
+  fraction["position"]["character"] = 1.5;
+  for (const json& params : {elsewhere, negative, fraction, json::object(), json(nullptr)}) {
+    SCOPED_TRACE(params.dump());
+    EXPECT_EQ(value_of(closing_tag(f.server, 1, params)), json(nullptr));
+    EXPECT_EQ(value_of(hover(f.server, 1, params)), json(nullptr));
+    EXPECT_EQ(value_of(definition(f.server, 1, params)), json(nullptr));
+    EXPECT_EQ(value_of(completion(f.server, 1, params)), json(nullptr));
+  }
+}
+
+TEST(Requests, HoverAnswersForwardsAndMerges) {
+  Fixture f("local Card = 1\nlocal y = ^Card\nx = <$Card></Ca$rd>\nz = <Fr$ame/>");
+  const server::Reply forwarded = hover(f.server, 1, f.at_cursor());
+  const auto* forward = std::get_if<server::Forward>(&forwarded);
+  ASSERT_TRUE(forward);
+  EXPECT_EQ(forward->method, "textDocument/hover");
+  EXPECT_EQ(forward->params, f.at_cursor());
+  EXPECT_FALSE(forward->local);
+
+  // On the closing name: the child is asked at the opening one.
+  server::Reply merged = hover(f.server, 1, f.at(f.fixture.marks[1]));
+  const auto* merge = std::get_if<server::Forward>(&merged);
+  ASSERT_TRUE(merge);
+  EXPECT_EQ(merge->method, "textDocument/hover");
+  EXPECT_EQ(merge->params, f.at(f.fixture.marks[0]));
+  ASSERT_TRUE(merge->local);
+  EXPECT_EQ(merge->local->at("contents").at("value"), "```luau\nCard\n```\n\nComponent, bound on line 1.");
+
+  EXPECT_EQ(value_of(hover(f.server, 1, f.at(f.fixture.marks[2]))).at("range"),
+            (json{{"start", {{"line", 3}, {"character", 5}}}, {"end", {{"line", 3}, {"character", 10}}}}));
+}
+
+TEST(Requests, Definition) {
+  Fixture f("local Card = 1\nx = <Ca^rd/>\ny = Ca$rd");
+  EXPECT_EQ(value_of(definition(f.server, 1, f.at_cursor())),
+            (json{{"range", {{"start", {{"line", 0}, {"character", 6}}}, {"end", {{"line", 0}, {"character", 10}}}}},
+                  {"uri", f.uri}}));
+  const server::Reply forwarded = definition(f.server, 1, f.at(f.fixture.marks[0]));
+  const auto* forward = std::get_if<server::Forward>(&forwarded);
+  ASSERT_TRUE(forward);
+  EXPECT_EQ(forward->method, "textDocument/definition");
+  EXPECT_FALSE(forward->local);
+}
+
+TEST(Requests, CompletionAnswers) {
+  {
+    Fixture f("x = <Frame></^");
+    EXPECT_EQ(value_of(completion(f.server, 1, f.at_cursor())).at("items").size(), 1u);
+  }
+  {
+    Fixture f("x = <Frame Te^");
+    EXPECT_GT(value_of(completion(f.server, 1, f.at_cursor())).at("items").size(), 10u);
+  }
+  {
+    // No child: the props of a component cannot be had.
+    Fixture f("local function Card(props) return nil end\nx = <Card Ti^/>");
+    EXPECT_EQ(value_of(completion(f.server, 1, f.at_cursor())), empty_list());
+  }
+  {
+    Fixture f("x = (^)");
+    const server::Reply reply = completion(f.server, 1, f.at_cursor());
+    const auto* forward = std::get_if<server::Forward>(&reply);
+    ASSERT_TRUE(forward);
+    EXPECT_EQ(forward->method, "textDocument/completion");
+    EXPECT_EQ(forward->params, f.at_cursor());
+    EXPECT_FALSE(forward->local);
+  }
+}
+
+// Where the child would be asked for a component's props: just inside the
+// table of the generated call.
+TEST(Requests, PropsQuestion) {
+  Fixture f("local function Card(props) return nil end\nlocal x = <Card Title=\"a\" $Ti^/>\n");
+  const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
+  ASSERT_TRUE(open.compiled) << open.diagnostics.size();
+  const auto question = props_question(open, *f.fixture.cursor, f.fixture.marks[0], "Ti");
+  ASSERT_TRUE(question);
+  EXPECT_EQ(question->name, "Card");
+  EXPECT_EQ(question->generated_uri, open.generated_uri);
+  EXPECT_EQ(question->range,
+            (json{{"start", {{"line", 1}, {"character", 26}}}, {"end", {{"line", 1}, {"character", 28}}}}));
+  const line_index::LineIndex generated(open.compiled->code);
+  const auto inside = generated.offset(open.compiled->code, question->position.line, question->position.character);
+  ASSERT_TRUE(inside);
+  EXPECT_TRUE(open.compiled->code.substr(0, *inside).ends_with("Card({")) << open.compiled->code;
+
+  // Outside every element there is nothing to ask about.
+  EXPECT_FALSE(props_question(open, 0, 0, ""));
+}
+
+TEST(Requests, PropsQuestionNeedsTheCallInTheGeneratedCode) {
+  // A class is created through the factory, not called by its name.
+  Fixture f("local create = nil\nlocal x = <Frame ^/>\n");
+  const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
+  ASSERT_TRUE(open.compiled);
+  EXPECT_FALSE(props_question(open, *f.fixture.cursor, *f.fixture.cursor, ""));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::requests
