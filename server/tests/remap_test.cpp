@@ -287,6 +287,29 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
   };
   check(a, Direction::ToSource, both_ends);
 
+  // Text typed at the end of a line changes that line, not the next; a
+  // last line without a break stays the same line when lines are added
+  // after it, and changes when text is.
+  const char* const short_text = "local create = vide.create\nlocal count = 1\nreturn count";
+  struct LineEnd {
+    const char* edited;
+    const char* name;
+    int count;  // which `count` of the generated code
+    bool same;
+  } line_ends[] = {
+      {"local create = vide.create\nlocal count = 1 <\nreturn count", "typed at the end of a line", 0, false},
+      {"local create = vide.create\nlocal count = 1 <\nreturn count", "the line after it", 1, true},
+      {"local create = vide.create\nlocal count = 1\nreturn count\nlocal q = <", "lines added after the last", 1, true},
+      {"local create = vide.create\nlocal count = 1\nreturn count2", "text added to the last line", 1, false},
+      {"local create = vide.create\nlocal count = 1 return count", "a line joined to the one before", 1, false},
+  };
+  for (const auto& l : line_ends) {
+    Doc c("file:///p/e.tovix", short_text, "file:///p/e.luau");
+    c.edit(l.edited, false);
+    const auto out = c.out_range("count", l.count);
+    check(c, Direction::ToSource, {{l.name, out, l.same ? std::optional(c.src_range("count", l.count)) : std::nullopt}});
+  }
+
   // A line that reads alike at the same place is not taken for the same
   // line: here the "end" on line 2 is another one.
   Doc b("file:///p/d.tovix", "local create = vide.create\nlocal a = 1\nend\nend\nlocal y = <Frame/>\n", "file:///p/d.luau");
@@ -445,10 +468,16 @@ TEST(Remap, InlayHintRangeMovesByWholeLines) {
 
 TEST(Remap, DeepNestingIsCutNotFollowed) {
   const Doc a(A_URI, A_TEXT, A_OUT);
+  // Built and handed over by moves: copying a value this deep would itself
+  // recurse as deep.
   json deep = json::array();
-  for (int i = 0; i < 5000; ++i) deep = json::array({std::move(deep)});
+  for (int i = 0; i < 5000; ++i) {
+    json outer = json::array();
+    outer.push_back(std::move(deep));
+    deep = std::move(outer);
+  }
   Remap remap(a.pair(), Direction::ToSource);
-  const auto moved = remap.value(deep);
+  const auto moved = remap.value(std::move(deep));
   ASSERT_TRUE(moved);
   EXPECT_TRUE(remap.lost());
 }

@@ -20,10 +20,13 @@ using line_index::LineIndex;
 // so no payload can exhaust the stack.
 constexpr std::size_t MAX_DEPTH = 256;
 
+// Texts are compared a block at a time, then byte by byte in the block that
+// differs.
+constexpr std::size_t BLOCK = 64;
+
 // Bytes that `a` and `b` share at their start.
 std::size_t common_prefix(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
-  constexpr std::size_t BLOCK = 64;
   std::size_t i = 0;
   while (i + BLOCK <= n && std::memcmp(a.data() + i, b.data() + i, BLOCK) == 0) i += BLOCK;
   while (i < n && a[i] == b[i]) ++i;
@@ -33,6 +36,9 @@ std::size_t common_prefix(std::string_view a, std::string_view b) {
 // Bytes that `a` and `b` share at their end, at most `limit`.
 std::size_t common_suffix(std::string_view a, std::string_view b, std::size_t limit) {
   std::size_t i = 0;
+  while (i + BLOCK <= limit &&
+         std::memcmp(a.data() + a.size() - i - BLOCK, b.data() + b.size() - i - BLOCK, BLOCK) == 0)
+    i += BLOCK;
   while (i < limit && a[a.size() - 1 - i] == b[b.size() - 1 - i]) ++i;
   return i;
 }
@@ -100,18 +106,102 @@ class Alignment {
   std::size_t suffix_ = 0;
 };
 
-// Members without which their object means nothing.
-bool required(std::string_view key) {
-  return key == "range" || key == "position" || key == "targetRange" || key == "selectionRange" ||
-         key == "targetSelectionRange" || key == "originSelectionRange";
+// The member names the walk looks at. Payloads are mostly other names, so
+// each is told apart by its length first.
+enum class Key {
+  Other,
+  Uri,
+  TargetUri,
+  TextDocument,
+  Start,
+  End,
+  Line,
+  Character,
+  Changes,
+  TargetRange,
+  TargetSelectionRange,
+  // Further members without which their object means nothing.
+  Range,
+  Position,
+  SelectionRange,
+  OriginSelectionRange,
+  // The edits a code action or completion item makes itself.
+  Edit,
+  TextEdit,
+  AdditionalTextEdits,
+};
+
+Key key_of(std::string_view key) {
+  const auto is = [&](std::string_view name, Key k) { return key == name ? k : Key::Other; };
+  switch (key.size()) {
+    case 3: return key == "uri" ? Key::Uri : is("end", Key::End);
+    case 4: return key == "line" ? Key::Line : is("edit", Key::Edit);
+    case 5: return key == "start" ? Key::Start : is("range", Key::Range);
+    case 7: return is("changes", Key::Changes);
+    case 8: return key == "position" ? Key::Position : is("textEdit", Key::TextEdit);
+    case 9: return key == "character" ? Key::Character : is("targetUri", Key::TargetUri);
+    case 11: return is("targetRange", Key::TargetRange);
+    case 12: return is("textDocument", Key::TextDocument);
+    case 14: return is("selectionRange", Key::SelectionRange);
+    case 19: return is("additionalTextEdits", Key::AdditionalTextEdits);
+    case 20: return key == "targetSelectionRange" ? Key::TargetSelectionRange
+                                                   : is("originSelectionRange", Key::OriginSelectionRange);
+    default: return Key::Other;
+  }
 }
 
-// The edits a code action or completion item makes itself.
-bool own_edits(std::string_view key) { return key == "edit" || key == "textEdit" || key == "additionalTextEdits"; }
+bool required(Key key) {
+  return key == Key::Range || key == Key::Position || key == Key::TargetRange || key == Key::SelectionRange ||
+         key == Key::TargetSelectionRange || key == Key::OriginSelectionRange;
+}
+
+bool own_edits(Key key) { return key == Key::Edit || key == Key::TextEdit || key == Key::AdditionalTextEdits; }
+
+// The members of an object that decide how it moves, found in one pass.
+struct Members {
+  json* uri = nullptr;
+  json* text_document = nullptr;
+  json* target_uri = nullptr;
+  json* start = nullptr;
+  json* end = nullptr;
+  bool line = false;
+  bool character = false;
+
+  explicit Members(json::object_t& object) {
+    for (auto& [key, value] : object) {
+      switch (key_of(key)) {
+        case Key::Uri: uri = &value; break;
+        case Key::TextDocument: text_document = &value; break;
+        case Key::TargetUri: target_uri = &value; break;
+        case Key::Start: start = &value; break;
+        case Key::End: end = &value; break;
+        case Key::Line: line = true; break;
+        case Key::Character: character = true; break;
+        default: break;
+      }
+    }
+  }
+};
 
 const std::string* string_member(const json& object, std::string_view key) {
   const json* found = protocol::member(object, key);
   return found != nullptr && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
+}
+
+// Writes a position into `slot`, reusing its members when it already is a
+// bare position, so moving one allocates nothing.
+void put(json& slot, const protocol::Position& p) {
+  if (slot.is_object() && slot.size() == 2) {
+    auto& object = slot.get_ref<json::object_t&>();
+    const auto line = object.find("line");
+    const auto character = object.find("character");
+    if (line != object.end() && character != object.end()) {
+      line->second = p.line;
+      character->second = p.character;
+      return;
+    }
+  }
+  slot = protocol::to_json(p);
 }
 
 }  // namespace
@@ -151,13 +241,15 @@ struct Remap::Scope {
     return pair.document->index().position(pair.document->text(), offset);
   }
 
-  [[nodiscard]] std::optional<json> move_point(std::size_t offset, Direction direction) {
-    if (!pair.compiled) return std::nullopt;
+  // Moves a point to where `slot` is written; false when it has no
+  // counterpart.
+  [[nodiscard]] bool move_point(std::size_t offset, Direction direction, json& slot) {
+    if (!pair.compiled) return false;
     const auto& map = pair.compiled->map;
     std::optional<std::size_t> moved;
     if (direction == Direction::ToOutput) {
       const auto source = aligned().to_compiled(offset);
-      if (!source) return std::nullopt;
+      if (!source) return false;
       moved = map.to_output(*source);
       if (!moved) moved = map.to_output_end(*source);
     } else {
@@ -165,25 +257,26 @@ struct Remap::Scope {
       if (!source) source = map.to_source_end(offset);
       if (source) moved = aligned().to_current(*source);
     }
-    if (!moved) return std::nullopt;
-    return protocol::to_json(emit(*moved, direction));
+    if (!moved) return false;
+    put(slot, emit(*moved, direction));
+    return true;
   }
 
-  [[nodiscard]] std::optional<json> move_range(std::size_t start, std::size_t end, Direction direction) {
+  [[nodiscard]] std::optional<ByteRange> move_range(std::size_t start, std::size_t end, Direction direction) {
     if (!pair.compiled) return std::nullopt;
     const auto& map = pair.compiled->map;
-    std::optional<ByteRange> moved;
     if (direction == Direction::ToOutput) {
       const auto s = aligned().to_compiled(start);
       const auto e = aligned().to_compiled(end);
-      if (s && e) moved = map.to_output_range(*s, *e);
-    } else if (const auto source = map.to_source_range(start, end)) {
-      const auto s = aligned().to_current(source->start);
-      const auto e = aligned().to_current(source->end);
-      if (s && e) moved = ByteRange{*s, *e};
+      if (!s || !e) return std::nullopt;
+      return map.to_output_range(*s, *e);
     }
-    if (!moved) return std::nullopt;
-    return protocol::to_json(protocol::Range{emit(moved->start, direction), emit(moved->end, direction)});
+    const auto source = map.to_source_range(start, end);
+    if (!source) return std::nullopt;
+    const auto s = aligned().to_current(source->start);
+    const auto e = aligned().to_current(source->end);
+    if (!s || !e) return std::nullopt;
+    return ByteRange{*s, *e};
   }
 };
 
@@ -232,112 +325,129 @@ const Remap::Named& Remap::resolve(std::string_view uri) {
   return *named_.back();
 }
 
-std::optional<json> Remap::value(const json& v, bool in_scope) {
-  return walk(v, in_scope ? home_.get() : nullptr, 0);
+std::optional<json> Remap::value(json v, bool in_scope) {
+  if (!walk(v, in_scope ? home_.get() : nullptr, 0)) return std::nullopt;
+  return v;
 }
 
-std::optional<json> Remap::answer(const json& result) {
+std::optional<json> Remap::answer(json result) {
   whole_items_ = true;
-  auto moved = value(result);
+  auto moved = value(std::move(result));
   whole_items_ = false;
   return moved;
 }
 
-std::optional<json> Remap::walk(const json& v, Scope* scope, std::size_t depth) {
-  if (depth > MAX_DEPTH) return std::nullopt;
+bool Remap::walk(json& v, Scope* scope, std::size_t depth) {
+  if (depth > MAX_DEPTH) return false;
   if (v.is_object()) return object(v, scope, depth);
-  if (!v.is_array()) return v;
-  json out = json::array();
-  auto& elements = out.get_ref<json::array_t&>();
-  elements.reserve(v.size());
-  for (const json& element : v) {
-    auto moved = walk(element, scope, depth + 1);
-    if (moved) {
-      elements.push_back(std::move(*moved));
-    } else {
+  if (!v.is_array()) return true;
+  auto& elements = v.get_ref<json::array_t&>();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (!walk(elements[i], scope, depth + 1)) {
       ++drops_;
+      continue;
     }
+    if (kept != i) elements[kept] = std::move(elements[i]);
+    ++kept;
   }
-  return out;
+  elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(kept), elements.end());
+  return true;
 }
 
-std::optional<json> Remap::object(const json& v, Scope* scope, std::size_t depth) {
+bool Remap::object(json& v, Scope* scope, std::size_t depth) {
+  auto& fields = v.get_ref<json::object_t&>();
+  const Members members(fields);
   // An object naming a URI, itself or through its text document (a text
   // document edit, request params), takes the scope of that URI.
-  if (const json* uri = protocol::member(v, "uri")) {
-    if (uri->is_string()) scope = resolve(uri->get_ref<const std::string&>()).scope;
-  } else if (const json* document = protocol::member(v, "textDocument")) {
-    if (const std::string* uri = string_member(*document, "uri")) scope = resolve(*uri).scope;
+  if (members.uri != nullptr) {
+    if (members.uri->is_string()) scope = resolve(members.uri->get_ref<const std::string&>()).scope;
+  } else if (members.text_document != nullptr) {
+    if (const std::string* uri = string_member(*members.text_document, "uri")) scope = resolve(*uri).scope;
   }
 
   if (scope != nullptr) {
-    const json* start = protocol::member(v, "start");
-    const json* end = protocol::member(v, "end");
-    if (start != nullptr && end != nullptr) {
-      const auto s = scope->incoming(*start, direction_);
-      const auto e = scope->incoming(*end, direction_);
-      if (s && e) return scope->move_range(*s, *e, direction_);
+    if (members.start != nullptr && members.end != nullptr) {
+      const auto s = scope->incoming(*members.start, direction_);
+      const auto e = scope->incoming(*members.end, direction_);
+      if (s && e) {
+        const auto moved = scope->move_range(*s, *e, direction_);
+        if (!moved) return false;
+        put(*members.start, scope->emit(moved->start, direction_));
+        put(*members.end, scope->emit(moved->end, direction_));
+        if (fields.size() > 2) {
+          std::erase_if(fields, [](const auto& field) {
+            const Key key = key_of(field.first);
+            return key != Key::Start && key != Key::End;
+          });
+        }
+        return true;
+      }
     }
-    if (v.size() == 2 && v.contains("line") && v.contains("character")) {
-      if (const auto o = scope->incoming(v, direction_)) return scope->move_point(*o, direction_);
+    if (fields.size() == 2 && members.line && members.character) {
+      if (const auto o = scope->incoming(v, direction_)) return scope->move_point(*o, direction_, v);
     }
   }
 
   // A location link's target ranges belong to the file it links to.
   Scope* target = scope;
-  if (const std::string* target_uri = string_member(v, "targetUri")) target = resolve(*target_uri).scope;
+  if (members.target_uri != nullptr && members.target_uri->is_string())
+    target = resolve(members.target_uri->get_ref<const std::string&>()).scope;
 
-  json out = json::object();
-  auto& fields = out.get_ref<json::object_t&>();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    const std::string& key = it.key();
-    const json& field = it.value();
-    if (key == "uri" || key == "targetUri") {
-      if (!field.is_string()) return std::nullopt;
+  for (auto it = fields.begin(); it != fields.end();) {
+    const Key key = key_of(it->first);
+    json& field = it->second;
+    if (key == Key::Uri || key == Key::TargetUri) {
+      if (!field.is_string()) return false;
       const Named& named = resolve(field.get_ref<const std::string&>());
-      fields.emplace_hint(fields.end(), key, named.rewritten ? json(*named.rewritten) : field);
+      if (named.rewritten) field = *named.rewritten;
+      ++it;
       continue;
     }
     const std::size_t drops_before = drops_;
-    std::optional<json> moved;
-    if (key == "changes" && field.is_object()) {
+    bool moved = true;
+    if (key == Key::Changes && field.is_object()) {
       moved = changes(field, depth + 1);
     } else {
-      Scope* member_scope = key == "targetRange" || key == "targetSelectionRange" ? target : scope;
+      Scope* member_scope = key == Key::TargetRange || key == Key::TargetSelectionRange ? target : scope;
       moved = walk(field, member_scope, depth + 1);
     }
     if (!moved) {
       ++drops_;
-      if (required(key)) return std::nullopt;
+      if (required(key)) return false;
     }
-    if (whole_items_ && own_edits(key) && drops_ > drops_before) return std::nullopt;
-    if (moved) fields.emplace_hint(fields.end(), key, std::move(*moved));
+    if (whole_items_ && own_edits(key) && drops_ > drops_before) return false;
+    it = moved ? std::next(it) : fields.erase(it);
   }
-  return out;
+  return true;
 }
 
-std::optional<json> Remap::changes(const json& v, std::size_t depth) {
-  if (depth > MAX_DEPTH) return std::nullopt;
-  json out = json::object();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    const Named& named = resolve(it.key());
-    auto moved = walk(it.value(), named.scope, depth + 1);
-    if (!moved) {
+bool Remap::changes(json& v, std::size_t depth) {
+  if (depth > MAX_DEPTH) return false;
+  auto& edits = v.get_ref<json::object_t&>();
+  json::object_t out;
+  // Nodes move from one map to the other, so renaming a member copies nothing.
+  while (!edits.empty()) {
+    auto node = edits.extract(edits.begin());
+    const Named& named = resolve(node.key());
+    if (!walk(node.mapped(), named.scope, depth + 1)) {
       ++drops_;
       continue;
     }
-    const std::string key = named.rewritten ? std::string(*named.rewritten) : it.key();
-    const auto existing = out.find(key);
-    if (existing == out.end()) {
-      out.emplace(key, std::move(*moved));
-    } else if (existing->is_array() && moved->is_array()) {
+    if (named.rewritten) node.key() = *named.rewritten;
+    auto inserted = out.insert(std::move(node));
+    if (inserted.inserted) continue;
+    json& existing = inserted.position->second;
+    json& more = inserted.node.mapped();
+    if (existing.is_array() && more.is_array()) {
       // Both names of one file: keep every edit under the one name.
-      for (auto& edit : *moved) existing->push_back(std::move(edit));
+      for (auto& edit : more) existing.push_back(std::move(edit));
     } else {
       ++drops_;
     }
   }
-  return out;
+  edits = std::move(out);
+  return true;
 }
 
 std::optional<json> Remap::whole_lines(const json& range) {
@@ -354,14 +464,13 @@ std::optional<json> Remap::whole_lines(const json& range) {
   return protocol::to_json(protocol::Range{home_->emit(start, direction_), home_->emit(end, direction_)});
 }
 
-std::optional<json> Remap::inlay_hint_params(const json& params) {
+std::optional<json> Remap::inlay_hint_params(json params) {
   const json* range = protocol::member(params, "range");
-  if (range == nullptr) return value(params);
+  if (range == nullptr) return value(std::move(params));
   auto lines = whole_lines(*range);
   if (!lines) return std::nullopt;
-  json rest = params;
-  rest.erase("range");
-  auto moved = value(rest);
+  params.erase("range");
+  auto moved = value(std::move(params));
   if (!moved) return std::nullopt;
   (*moved)["range"] = std::move(*lines);
   return moved;

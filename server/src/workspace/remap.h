@@ -61,22 +61,23 @@ class Remap {
   Remap(const Remap&) = delete;
   Remap& operator=(const Remap&) = delete;
 
-  // The value moved, or nothing when it has no counterpart as a whole.
-  // `in_scope` true starts in the home document's scope (what the server
-  // passes for a whole payload), false as a value of no known file. An
-  // array element or object member that does not move is left out and sets
-  // `lost`; an object without its "range", "position", "targetRange",
-  // "selectionRange", "targetSelectionRange" or "originSelectionRange", or
-  // whose "uri" or "targetUri" is not a string, maps to nothing. Invalid
-  // positions are copied as ordinary members. Values nested deeper than 256
-  // levels map to nothing.
-  [[nodiscard]] std::optional<nlohmann::json> value(const nlohmann::json& v, bool in_scope = true);
+  // The value moved, or nothing when it has no counterpart as a whole. The
+  // value is taken whole and rewritten in place: pass a payload moved in
+  // (`std::move`) and nothing of it is copied. `in_scope` true starts in the
+  // home document's scope (what the server passes for a whole payload),
+  // false as a value of no known file. An array element or object member
+  // that does not move is left out and sets `lost`; an object without its
+  // "range", "position", "targetRange", "selectionRange",
+  // "targetSelectionRange" or "originSelectionRange", or whose "uri" or
+  // "targetUri" is not a string, maps to nothing. Invalid positions are kept
+  // as ordinary members. Values nested deeper than 256 levels map to nothing.
+  [[nodiscard]] std::optional<nlohmann::json> value(nlohmann::json v, bool in_scope = true);
 
   // `value` for a forwarded answer that is not a rename: a code action or
   // completion item (any object) that lost anything in its own edits
   // ("edit", "textEdit", "additionalTextEdits") maps to nothing as a whole,
   // rather than keep half of them. A lone item that does gives no answer.
-  [[nodiscard]] std::optional<nlohmann::json> answer(const nlohmann::json& result);
+  [[nodiscard]] std::optional<nlohmann::json> answer(nlohmann::json result);
 
   // A Range moved by whole lines in the home document: from the start of its
   // first line to the start of the line after its last (the end of the text
@@ -89,7 +90,7 @@ class Remap {
   // The params of "textDocument/inlayHint" moved: the visible "range" by
   // whole lines (a range across markup would never map), the rest by
   // `value`. Nothing when either gives nothing.
-  [[nodiscard]] std::optional<nlohmann::json> inlay_hint_params(const nlohmann::json& params);
+  [[nodiscard]] std::optional<nlohmann::json> inlay_hint_params(nlohmann::json params);
 
   // Something was left out since this Remap was made. Never cleared.
   [[nodiscard]] bool lost() const { return drops_ > 0; }
@@ -98,11 +99,11 @@ class Remap {
   struct Scope;
   struct Named;
 
-  std::optional<nlohmann::json> walk(const nlohmann::json& v, Scope* scope, std::size_t depth);
-  std::optional<nlohmann::json> object(const nlohmann::json& v, Scope* scope, std::size_t depth);
-  std::optional<nlohmann::json> changes(const nlohmann::json& v, std::size_t depth);
-  std::optional<nlohmann::json> range_form(const nlohmann::json& v, Scope& scope);
-  std::optional<nlohmann::json> position_form(const nlohmann::json& v, Scope& scope);
+  // Move `v` in place; false when it has no counterpart (it is then left
+  // half moved, for the caller to drop).
+  bool walk(nlohmann::json& v, Scope* scope, std::size_t depth);
+  bool object(nlohmann::json& v, Scope* scope, std::size_t depth);
+  bool changes(nlohmann::json& v, std::size_t depth);
   const Named& resolve(std::string_view uri);
 
   Direction direction_;
