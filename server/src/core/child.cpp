@@ -40,7 +40,7 @@ void write_to_child(server::Server& server, const json& message) {
   if (server.proxy) (void)server.proxy->write(message);
 }
 
-void publish_diagnostics(server::Server& server, const json& params) {
+void publish_diagnostics(server::Server& server, json& params) {
   const json* uri = protocol::member(params, "uri");
   if (uri == nullptr || !uri->is_string()) return;
   const std::string& generated = uri->get_ref<const std::string&>();
@@ -57,13 +57,13 @@ void publish_diagnostics(server::Server& server, const json& params) {
     return;
   }
   const std::string editor_uri = open->document.uri();
-  const json* given = protocol::member(params, "diagnostics");
-  const json diagnostics = given ? *given : json::array();
+  json* given = protocol::member(params, "diagnostics") ? &params["diagnostics"] : nullptr;
+  json diagnostics = given ? std::move(*given) : json::array();
   const std::size_t received = diagnostics.is_array() ? diagnostics.size() : 0;
   if (server.first_time("heard:" + editor_uri))
     server.log(3, "luau-lsp answered about this file with " + std::to_string(received) + " diagnostic(s)");
   std::vector<json> kept;
-  if (auto moved = with_remap(server, editor_uri, remap::Direction::ToSource, diagnostics);
+  if (auto moved = with_remap(server, editor_uri, remap::Direction::ToSource, std::move(diagnostics));
       moved && moved->value.is_array()) {
     for (json& d : moved->value) kept.push_back(std::move(d));
   }
@@ -93,13 +93,13 @@ void cancel_relayed(server::Server& server, const json& params) {
 
 // A child's edit names its generated files at generated positions; the
 // editor knows only the sources. Nothing when some of it does not map.
-std::optional<json> edit_in_the_sources(server::Server& server, const json& params) {
+std::optional<json> edit_in_the_sources(server::Server& server, json params) {
   const auto uris = server.documents.uris();
   if (uris.empty()) return params;  // no generated file is open: nothing to move
   open_documents::OpenDocument* home = server.documents.get(uris.front());
   remap::Remap remap({&home->document, home->compiled, home->generated_uri}, remap::Direction::ToSource,
                      others(server));
-  auto moved = remap.value(params, false);
+  auto moved = remap.value(std::move(params), false);
   if (!moved || remap.lost()) return std::nullopt;
   return moved;
 }
@@ -140,7 +140,7 @@ void close(server::Server& server, open_documents::OpenDocument& open) {
 }
 
 std::optional<Moved> with_remap(server::Server& server, std::string_view uri, remap::Direction direction,
-                                const json& value, How how, std::shared_ptr<const analysis::Compiled> compiled) {
+                                json value, How how, std::shared_ptr<const analysis::Compiled> compiled) {
   open_documents::OpenDocument* open = server.documents.get(uri);
   if (open == nullptr || open->generated_uri.empty()) return std::nullopt;
   if (!compiled) compiled = open->compiled;
@@ -148,9 +148,9 @@ std::optional<Moved> with_remap(server::Server& server, std::string_view uri, re
   remap::Remap remap({&open->document, std::move(compiled), open->generated_uri}, direction, others(server));
   std::optional<json> moved;
   switch (how) {
-    case How::Value: moved = remap.value(value); break;
-    case How::Answer: moved = remap.answer(value); break;
-    case How::InlayHintParams: moved = remap.inlay_hint_params(value); break;
+    case How::Value: moved = remap.value(std::move(value)); break;
+    case How::Answer: moved = remap.answer(std::move(value)); break;
+    case How::InlayHintParams: moved = remap.inlay_hint_params(std::move(value)); break;
   }
   if (!moved) return std::nullopt;
   return Moved{std::move(*moved), remap.lost()};
@@ -172,7 +172,7 @@ void request(server::Server& server, jsonrpc::Request message) {
     return;
   }
   if (message.method == "workspace/applyEdit") {
-    auto moved = edit_in_the_sources(server, message.params);
+    auto moved = edit_in_the_sources(server, std::move(message.params));
     if (!moved) {
       write_to_child(server, jsonrpc::build::result(std::move(message.id), {{"applied", false}}));
       return;

@@ -46,7 +46,7 @@ enum class How {
   InlayHintParams,  // the visible range by whole lines
 };
 [[nodiscard]] std::optional<Moved> with_remap(server::Server& server, std::string_view uri,
-                                              remap::Direction direction, const nlohmann::json& value,
+                                              remap::Direction direction, nlohmann::json value,
                                               How how = How::Value,
                                               std::shared_ptr<const analysis::Compiled> compiled = nullptr);
 

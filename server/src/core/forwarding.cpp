@@ -139,7 +139,7 @@ void props_answered(server::Server& server, server::Pending::Props props, const 
   server.reply(std::move(props.id), std::move(answer));
 }
 
-void forward_answered(server::Server& server, server::Pending::Forward forward, const json& message) {
+void forward_answered(server::Server& server, server::Pending::Forward forward, json& message) {
   const json* local = forward.local ? &*forward.local : nullptr;
   if (const json* error = protocol::member(message, "error")) {
     const json* code = protocol::member(*error, "code");
@@ -157,12 +157,12 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
     }
     return;
   }
-  const json* given = protocol::member(message, "result");
+  json* given = message.is_object() && message.contains("result") ? &message["result"] : nullptr;
   if (given == nullptr || given->is_null()) {
     server.reply(std::move(forward.id), merged(local, nullptr));
     return;
   }
-  auto moved = child::with_remap(server, forward.uri, remap::Direction::ToSource, *given,
+  auto moved = child::with_remap(server, forward.uri, remap::Direction::ToSource, std::move(*given),
                                  forward.rename ? child::How::Value : child::How::Answer, forward.compiled);
   if (!moved) {
     server.reply(std::move(forward.id), merged(local, nullptr));
@@ -186,7 +186,7 @@ void forward(server::Server& server, json id, server::Forward forward) {
   auto uri = protocol::string_at(forward.params, "/textDocument/uri");
   if (!uri) return answer_locally(server, std::move(id), forward.local);
   const bool inlay = forward.method == "textDocument/inlayHint";
-  auto moved = child::with_remap(server, *uri, remap::Direction::ToOutput, forward.params,
+  auto moved = child::with_remap(server, *uri, remap::Direction::ToOutput, std::move(forward.params),
                                  inlay ? child::How::InlayHintParams : child::How::Value);
   if (!moved) return answer_locally(server, std::move(id), forward.local);
   if (!server.child_ready) return answer_locally(server, std::move(id), forward.local);
