@@ -86,6 +86,9 @@ TEST(Completion, WhatTheCursorIsIn) {
       // Half-typed documents still answer.
       {"x = <Frame>\n  <TextLabel Text=\"unclosed\n  <Fr^", "List"},
       {"local s = 'unterminated <Frame></^", "List"},
+      // In a tag left open, between "=" and the value: no name is typed.
+      {"x = <Frame Text=^'", "Empty"},
+      {"x = <Frame Text ^= 'a", "Empty"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
