@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "marked_text.h"
+#include "markup_fixtures.h"
 #include "roblox/roblox.h"
 
 namespace tovix_lsp::completion {
@@ -17,16 +18,10 @@ namespace {
 
 using json = nlohmann::json;
 using testing_support::MarkedText;
+using testing_support::project_with;
+using testing_support::small_facts;
 
 const std::string ROBLOX = TOVIX_ROBLOX_DATA;
-
-project::Project project_with(std::string_view toml = "") {
-  project::Project project = project::Project::bare("/nowhere");
-  auto config = tovix::config::Config::parse_reporting(toml);
-  EXPECT_TRUE(config) << toml;
-  if (config) project.config = std::move(*config);
-  return project;
-}
 
 json range(std::uint32_t line, std::uint32_t start, std::uint32_t end) {
   return {{"start", {{"line", line}, {"character", start}}}, {"end", {{"line", line}, {"character", end}}}};
@@ -91,6 +86,9 @@ TEST(Completion, WhatTheCursorIsIn) {
       // Half-typed documents still answer.
       {"x = <Frame>\n  <TextLabel Text=\"unclosed\n  <Fr^", "List"},
       {"local s = 'unterminated <Frame></^", "List"},
+      // In a tag left open, between "=" and the value: no name is typed.
+      {"x = <Frame Text=^'", "Empty"},
+      {"x = <Frame Text ^= 'a", "Empty"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
@@ -164,22 +162,6 @@ TEST(Completion, MembersWithoutFacts) {
   // Attribute names follow the project's casing.
   const std::vector<json> cased = items_of(complete_at("x = <Frame s^", {.toml = "[properties]\nall = \"camelCase\"\n"}));
   EXPECT_EQ(find_label(cased, "size")->at("detail"), "property");
-}
-
-// Facts as the definitions file and the documentation would give them.
-api::Api small_facts() {
-  return api::Api{
-      api::parse_definitions("declare extern type GuiButton extends GuiObject with\n"
-                             "\tActivated: RBXScriptSignal<(InputObject, number)>\n"
-                             "\tMouseEnter: RBXScriptSignal<()>\n"
-                             "end\n"
-                             "declare extern type TextButton extends GuiButton with\n"
-                             "\tText: string\n"
-                             "end\n"),
-      api::parse_docs(R"({"@roblox/globaltype/GuiButton.Activated": {"documentation": "Fires when <b>activated</b>.",
-                          "learn_more_link": "https://l/Activated"},
-                          "@roblox/globaltype/TextButton.Text": {"documentation": "The text."}})"),
-  };
 }
 
 TEST(Completion, MembersWithFacts) {

@@ -8,22 +8,17 @@
 #include <variant>
 
 #include "marked_text.h"
+#include "markup_fixtures.h"
 
 namespace tovix_lsp::hover {
 namespace {
 
 using json = nlohmann::json;
 using testing_support::MarkedText;
+using testing_support::project_with;
+using testing_support::small_facts;
 
 const std::string URI = "file:///nowhere/a.tovix";
-
-project::Project project_with(std::string_view toml) {
-  project::Project project = project::Project::bare("/nowhere");
-  auto config = tovix::config::Config::parse_reporting(toml);
-  EXPECT_TRUE(config) << toml;
-  if (config) project.config = std::move(*config);
-  return project;
-}
 
 // The answer as one line, with byte offsets named by the fixture's markers
 // and a Range as "line:character-line:character".
@@ -133,21 +128,6 @@ TEST(Hover, NameBeingTyped) {
       {"x = <Frame>\n  <^", "Null"},
   };
   for (const Case& c : cases) check_hover(c);
-}
-
-api::Api small_facts() {
-  return api::Api{
-      api::parse_definitions("declare extern type GuiButton extends GuiObject with\n"
-                             "\tActivated: RBXScriptSignal<(InputObject, number)>\n"
-                             "\tMouseEnter: RBXScriptSignal<()>\n"
-                             "end\n"
-                             "declare extern type TextButton extends GuiButton with\n"
-                             "\tText: string\n"
-                             "end\n"),
-      api::parse_docs(R"({"@roblox/globaltype/GuiButton.Activated": {"documentation": "Fires when <b>activated</b>.",
-                          "learn_more_link": "https://l/Activated"},
-                          "@roblox/globaltype/TextButton.Text": {"documentation": "The text."}})"),
-  };
 }
 
 TEST(Hover, Attributes) {

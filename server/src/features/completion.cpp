@@ -148,6 +148,11 @@ Answer complete(const document::Document& document, const project::Project& proj
     return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag);
   }
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
+    // A tag left open at the end of the text is answered from there, also
+    // for a cursor before it (between "=" and a quote, say): no attribute
+    // name is being typed at the cursor, and an edit elsewhere would be
+    // refused by the editor.
+    if (attribute->start > offset) return Empty{};
     return attributes(document, project, *attribute, snippets, facts);
   }
   return Empty{};

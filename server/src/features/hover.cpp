@@ -16,9 +16,7 @@ namespace {
 
 using json = nlohmann::json;
 
-bool is_name_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_';
-}
+bool is_name_char(char c) { return scan::is_name_char(static_cast<unsigned char>(c)); }
 
 bool is_attribute_char(char c) { return is_name_char(c) && c != '.'; }
 

@@ -31,10 +31,6 @@ constexpr std::size_t MAX_MARKUP_RETRIES = 4;
 
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool is_name_char(unsigned char c) {
-  return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_';
-}
-
 // The `}` that closes the `{` at `open`, in `text` (already cut where the
 // stretch ends). The hole's inside is walked as the compiler walks Luau, so
 // text in nested markup (an apostrophe, a backtick, "--") never reads as a

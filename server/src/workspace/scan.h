@@ -71,6 +71,12 @@ struct Scan {
   friend bool operator==(const Scan&, const Scan&) = default;
 };
 
+// A character of an element or attribute name as markup writes it: ASCII
+// letters and digits, "." and "_".
+[[nodiscard]] constexpr bool is_name_char(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_';
+}
+
 // The context at byte offset `cursor`, which must be a character boundary of
 // `text` (a cursor past the end is never reached and answers `Luau`). Never
 // fails: unterminated comments, tags, quotes and holes end at the end of

@@ -9,16 +9,13 @@
 #include "markup/walk.h"
 #include "whitespace.h"
 #include "workspace/regions.h"
+#include "workspace/scan.h"
 
 namespace tovix_lsp::tree {
 
 namespace {
 
 namespace ast = tovix::markup::ast;
-
-bool is_name_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_';
-}
 
 std::size_t skip_tag_blanks(std::string_view text, std::size_t at) {
   while (at < text.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(text[at]))) ++at;
@@ -40,7 +37,7 @@ std::optional<line_index::ByteRange> closing_name(std::string_view text, const a
   const std::size_t start = skip_tag_blanks(text, element.start + slash + 2);
   const std::size_t end = start + name.size();
   if (text.substr(start, name.size()) != name) return std::nullopt;
-  if (end < text.size() && is_name_char(text[end])) return std::nullopt;
+  if (end < text.size() && scan::is_name_char(static_cast<unsigned char>(text[end]))) return std::nullopt;
   return line_index::ByteRange{start, end};
 }
 

@@ -1,0 +1,88 @@
+// The markup features on random text (made valid UTF-8, as documents always
+// are): the tag tree's ranges lie in the text and spell the names, children
+// lie in their parents, and completion, hover and definition at every
+// character boundary answer without failing, with ranges and offsets inside
+// the text. The tree around an offset is the whole tree's regions there.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "features/api.h"
+#include "features/completion.h"
+#include "features/hover.h"
+#include "workspace/document.h"
+#include "workspace/project.h"
+#include "workspace/tree.h"
+#include "workspace/utf8_text.h"
+
+namespace {
+
+using namespace tovix_lsp;
+
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+
+bool inside(std::string_view text, line_index::ByteRange r) {
+  return r.start <= r.end && r.end <= text.size() && utf8_text::is_boundary(text, r.start) &&
+         utf8_text::is_boundary(text, r.end);
+}
+
+void check_tags(std::string_view text, const std::vector<tree::Tag>& tags, line_index::ByteRange within) {
+  for (const tree::Tag& tag : tags) {
+    check(inside(text, tag.span) && within.start <= tag.span.start && tag.span.end <= within.end);
+    check(inside(text, tag.open) && tag.span.start < tag.open.start && tag.open.end <= tag.span.end);
+    check(text.substr(tag.open.start, tag.open.end - tag.open.start) == tag.name);
+    if (tag.close) {
+      check(inside(text, *tag.close) && tag.open.end <= tag.close->start && tag.close->end < tag.span.end);
+      check(text.substr(tag.close->start, tag.close->end - tag.close->start) == tag.name);
+    }
+    check_tags(text, tag.children, tag.span);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 2048) return 0;
+  const std::string text =
+      utf8_text::to_valid(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::vector<tree::Tag> all = tree::tree(text);
+  check_tags(text, all, {0, text.size()});
+
+  const document::Document document("file:///fuzz/a.tovix", text, 1);
+  static const project::Project project = project::Project::bare("/fuzz");
+  for (std::size_t offset = 0; offset <= text.size(); ++offset) {
+    if (!utf8_text::is_boundary(text, offset)) continue;
+    std::vector<tree::Tag> around;
+    for (const tree::Tag& tag : all) {
+      if (tag.span.start <= offset && offset <= tag.span.end) around.push_back(tag);
+    }
+    check(tree::tree_at(text, offset) == around);
+
+    const completion::Answer answer = completion::complete(document, project, offset, offset % 2 == 0, nullptr);
+    if (const auto* props = std::get_if<completion::Props>(&answer)) {
+      check(props->start + props->prefix.size() == offset);
+      check(text.substr(props->start, props->prefix.size()) == props->prefix);
+    } else if (const auto* list = std::get_if<completion::List>(&answer)) {
+      // Every edit is on one line and covers the cursor, as editors require.
+      const auto cursor = document.position(offset);
+      for (const auto& item : list->value.at("items")) {
+        const auto& range = item.at("textEdit").at("range");
+        const std::uint32_t line = range.at("start").at("line");
+        check(range.at("end").at("line") == line && line == cursor.line);
+        check(range.at("start").at("character") <= cursor.character);
+        check(cursor.character <= range.at("end").at("character"));
+      }
+    }
+    const hover::Answer hovered = hover::hover(document, project, offset, nullptr);
+    if (const auto* merge = std::get_if<hover::Merge>(&hovered)) check(merge->at <= text.size());
+    const hover::Answer defined = hover::definition(document, project, offset);
+    check(!std::holds_alternative<hover::Merge>(defined));
+  }
+  return 0;
+}
