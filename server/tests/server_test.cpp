@@ -195,7 +195,7 @@ TEST(ChildExit, WarnsUnlessShuttingDown) {
 namespace tovix_lsp::server {
 namespace {
 
-TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
+TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndWhatAppliedIsPublished) {
   Fixture f;
   f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
   ASSERT_NE(f.server.documents.get("file:///a.tovix"), nullptr);
@@ -206,9 +206,10 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
            R"({"range":{"start":{"line":9,"character":0},"end":{"line":9,"character":1}},"text":"Y"},)"
            R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
   auto sent = messages(f.out.data);
-  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0]["params"].dump(),
             R"({"message":"tovix: lost track of an edit — reopen the file to resynchronise","type":1})");
+  EXPECT_EQ(sent[1]["method"], "textDocument/publishDiagnostics");
   EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.text(), "Xb\ncZ");
 
   f.out.data.clear();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace tovix_lsp::channel {
 
@@ -65,6 +66,18 @@ class Channel {
       std::unique_lock lock(state_->mutex);
       state_->ready.wait(lock, [&] { return !state_->queue.empty() || state_->senders == 0; });
       if (state_->queue.empty()) return std::nullopt;
+      T value = std::move(state_->queue.front());
+      state_->queue.pop_front();
+      return value;
+    }
+
+    // Takes the value at the front without waiting, and only when `accept`
+    // (called with the lock held, so it must be quick) says yes; nothing
+    // otherwise. Lets the receiver see what is already waiting.
+    template <typename Accept>
+    std::optional<T> receive_if(Accept&& accept) {
+      std::lock_guard lock(state_->mutex);
+      if (state_->queue.empty() || !accept(std::as_const(state_->queue.front()))) return std::nullopt;
       T value = std::move(state_->queue.front());
       state_->queue.pop_front();
       return value;
