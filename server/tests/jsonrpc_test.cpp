@@ -49,7 +49,7 @@ TEST(Reader, Framing) {
       {"trailing garbage", "Content-Length: 3\r\n\r\n{}x", "error:message is not JSON: [json.exception.parse_error"},
       {"end of input at start", "", "none"},
       {"end of input after header lines", "Content-Length: 2\r\n", "none"},
-      {"end of input in body", "Content-Length: 10\r\n\r\n{}", "error:failed to fill whole buffer"},
+      {"end of input in body", "Content-Length: 10\r\n\r\n{}", "error:the input ended inside a message body"},
       {"header not UTF-8", "Content-Length: 2\xff\r\n\r\n{}", "error:stream did not contain valid UTF-8"},
       {"too large to accept", "Content-Length: 99999999999\r\n\r\n{}", "error:message header announced"},
       {"no-break space trimmed", "Content-Length:\xc2\xa0" "2\r\n\r\n{}", "{}"},

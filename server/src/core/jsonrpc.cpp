@@ -12,6 +12,8 @@ namespace {
 
 using json = nlohmann::json;
 
+constexpr std::size_t MAX_HEADER_LINE = 64 * 1024;
+
 io::Error invalid(std::string message) {
   return io::Error{io::Error::Kind::InvalidData, std::move(message)};
 }
@@ -113,10 +115,10 @@ std::expected<bool, io::Error> Reader::read_line(std::string& line) {
       std::size_t take = lf ? static_cast<std::size_t>(lf - start) + 1 : end_ - begin_;
       line.append(start, take);
       begin_ += take;
-      if (lf) return true;
       // A header line longer than any real header is a framing error, not a
       // reason to buffer without bound.
-      if (line.size() > 64 * 1024) return std::unexpected(invalid("message header line is too long"));
+      if (line.size() > MAX_HEADER_LINE) return std::unexpected(invalid("message header line is too long"));
+      if (lf) return true;
     }
     auto more = fill();
     if (!more) return std::unexpected(more.error());
@@ -134,7 +136,7 @@ std::expected<void, io::Error> Reader::read_exact(std::string& out, std::size_t 
       auto more = fill();
       if (!more) return std::unexpected(more.error());
       if (!*more)
-        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "failed to fill whole buffer"});
+        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "the input ended inside a message body"});
     }
     std::size_t take = std::min(n - out.size(), end_ - begin_);
     out.append(buf_.data() + begin_, take);
