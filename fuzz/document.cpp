@@ -16,7 +16,7 @@
 
 namespace {
 
-using tovix_lsp::document::Documents;
+using tovix_lsp::document::Document;
 using tovix_lsp::line_index::LineIndex;
 
 struct Reader {
@@ -55,7 +55,12 @@ void check_conversions(std::string_view text, const LineIndex& index, Reader& in
     const std::uint32_t line = in.byte() % (index.line_count() + 1);
     const std::uint32_t character = in.byte();
     const auto at = index.offset(text, line, character);
-    check(at.has_value() == (line < index.line_count()));
+    // The start of the line after the last is the end of the text.
+    check(at.has_value() == (line < index.line_count() || character == 0));
+    if (at && line == index.line_count()) {
+      check(*at == text.size());
+      continue;
+    }
     if (at) {
       const auto q = index.position(text, *at);
       check(q.line == line && q.character <= character + 1);
@@ -68,9 +73,8 @@ void check_conversions(std::string_view text, const LineIndex& index, Reader& in
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Reader in{std::string_view(reinterpret_cast<const char*>(data), size)};
-  Documents docs;
-  docs.open("file:///f", std::string(in.take(in.byte())), 0);
-  const auto* doc = docs.get("file:///f");
+  Document document("file:///f", std::string(in.take(in.byte())), 0);
+  const Document* doc = &document;
   check(tovix_lsp::utf8_text::is_valid(doc->text()));
   check_conversions(doc->text(), doc->index(), in);
 
@@ -86,8 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     change["text"] = std::string(in.take(in.byte() % 16));
     const std::string before = doc->text();
-    const bool applied = docs.change("file:///f", ++version, std::vector<nlohmann::json>{change});
-    doc = docs.get("file:///f");
+    const bool applied = document.change(++version, std::vector<nlohmann::json>{change});
     if (!applied) check(doc->text() == before);
     check(doc->version() == version);
     check(tovix_lsp::utf8_text::is_valid(doc->text()));
