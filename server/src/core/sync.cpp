@@ -20,6 +20,8 @@ void did_change(server::Server& server, protocol::DidChangeTextDocumentParams pa
     server.log(1, "lost track of an edit — reopen the file to resynchronise");
   if (open == nullptr) return;
   // The changes that did apply changed the text: its diagnostics follow it.
+  // A burst of edits arrives here folded into one notification, so the text
+  // is analysed and handed to the child once per burst.
   server.analyse(*open);
   server.sync_child(*open);
 }
