@@ -55,7 +55,12 @@ void check_conversions(std::string_view text, const LineIndex& index, Reader& in
     const std::uint32_t line = in.byte() % (index.line_count() + 1);
     const std::uint32_t character = in.byte();
     const auto at = index.offset(text, line, character);
-    check(at.has_value() == (line < index.line_count()));
+    // The start of the line after the last is the end of the text.
+    check(at.has_value() == (line < index.line_count() || character == 0));
+    if (at && line == index.line_count()) {
+      check(*at == text.size());
+      continue;
+    }
     if (at) {
       const auto q = index.position(text, *at);
       check(q.line == line && q.character <= character + 1);

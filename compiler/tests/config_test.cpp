@@ -105,6 +105,53 @@ TEST(ConfigRaw, ShapeErrorsCarryTheTomlLayersMessage) {
   check_messages(std::begin(cases), std::end(cases));
 }
 
+// Nesting that toml++ would recurse through is refused before it parses;
+// brackets and dots in strings and comments are not nesting.
+TEST(ConfigRaw, DeepNestingIsRefusedBeforeParsing) {
+  auto repeat = [](std::string_view piece, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
+  };
+  auto dotted = [&](std::size_t parts) { return "a" + repeat(".a", parts - 1); };
+  const std::string TOO_DEEP = "tovix.toml: tables and arrays are nested more than 128 levels deep";
+  const std::string UNKNOWN_A =
+      "tovix.toml: unknown field `a`, expected one of `elements`, `properties`, `lints`, `factory`, `build`";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string message;
+  } cases[] = {
+      {"header of 200,000 parts", "[" + dotted(200000) + "]\n", TOO_DEEP},
+      {"header of 128 parts", "[" + dotted(128) + "]\n", UNKNOWN_A},
+      {"a key under a header of 128 parts", "[" + dotted(128) + "]\nx = 1\n", TOO_DEEP},
+      {"array of tables one level down", "[[" + dotted(128) + "]]\n", TOO_DEEP},
+      {"dotted key", dotted(129) + " = 1\n", TOO_DEEP},
+      {"dotted key of 128 parts", dotted(128) + " = 1\n", UNKNOWN_A},
+      {"inline tables", "a = " + repeat("{a = ", 100000) + "1" + repeat("}", 100000) + "\n", TOO_DEEP},
+      {"arrays", "a = " + repeat("[", 100000) + repeat("]", 100000) + "\n", TOO_DEEP},
+      {"arrays under a header and a dotted key", "[a.a]\na.a = " + repeat("[", 126) + repeat("]", 126) + "\n",
+       TOO_DEEP},
+      {"arrays just within", "[a.a]\na.a = " + repeat("[", 125) + repeat("]", 125) + "\n", UNKNOWN_A},
+      {"multi-line inline tables and comments",
+       "a = {\n  b = [ # [[[[\n    { c.d = " + repeat("[", 124) + repeat("]", 124) + " },\n  ],\n}\n", UNKNOWN_A},
+      {"one more level there",
+       "a = {\n  b = [ # [[[[\n    { c.d = " + repeat("[", 125) + repeat("]", 125) + " },\n  ],\n}\n", TOO_DEEP},
+      {"brackets and dots in strings",
+       "[build]\ninclude = [\"" + repeat("[{.", 500) + "\\\"\", '" + repeat("[.", 500) + "', \"\"\"\n" +
+           repeat("[", 500) + "\"\"\"\", '''" + repeat("{", 500) + "''']\n",
+       ""},
+      {"quoted key parts", "[build]\n\"" + repeat(".", 500) + "\" = 1\n",
+       "tovix.toml: unknown field `" + repeat(".", 500) +
+           "`, expected one of `in`, `out`, `include`, `exclude`, `clean` for key `build`"},
+      {"brackets in a comment", "# " + repeat("[", 500) + "\n[build]\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(message_of(c.text), c.message);
+  }
+}
+
 TEST(ConfigRaw, FirstShapeErrorInDocumentOrderIsReported) {
   // toml++ iterates tables sorted by key; the report follows the file.
   EXPECT_EQ(message_of("[build]\nzzz = 1\naaa = 2\n"),

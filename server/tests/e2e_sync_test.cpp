@@ -142,11 +142,15 @@ TEST(Sync, BadInputLosesNothingAndTheServerGoesOn) {
   ASSERT_TRUE(big_diagnostics);
   EXPECT_EQ((*big_diagnostics)["params"]["diagnostics"], json::array());
 
-  // An edit far out of range is refused and logged; the document stays as it was.
+  // An edit far out of range is refused and logged; the document stays as it
+  // was, and its diagnostics are published again.
   lsp.send(did_change(big_uri, 2, json::array({change(999999, 0, 999999, 1, "x")})));
+  std::vector<json> skipped;
+  auto unchanged = diagnostics_of(lsp, big_uri, &skipped);
+  ASSERT_TRUE(unchanged);
+  EXPECT_EQ((*unchanged)["params"]["diagnostics"], json::array());
   lsp.send(did_change("file:///tmp/tovix-e2e/never-opened.tovix", 1, json::array({change(0, 0, 0, 0, "x")})));
   lsp.send(did_change(big_uri, 3, json::array({change(0, 0, 0, 0, "\"")})));  // breaks line 1
-  std::vector<json> skipped;
   auto after = diagnostics_of(lsp, big_uri, &skipped);
   ASSERT_TRUE(after);
   ASSERT_EQ((*after)["params"]["diagnostics"].size(), 1u);

@@ -44,12 +44,12 @@ TEST(Reader, Framing) {
       {"bare LF", "Content-Length: 2\n\n{}", "{}"},
       {"CR CR LF", "Content-Length: 2\r\r\n\r\n{}", "{}"},
       {"empty first line", "\r\nContent-Length: 2\r\n\r\n{}", NO_LENGTH},
-      {"zero length is not JSON", "Content-Length: 0\r\n\r\n", "error:[json.exception.parse_error"},
+      {"zero length is not JSON", "Content-Length: 0\r\n\r\n", "error:message is not JSON: [json.exception.parse_error"},
       {"trailing whitespace", "Content-Length: 5\r\n\r\n{} \n\t", "{}"},
-      {"trailing garbage", "Content-Length: 3\r\n\r\n{}x", "error:[json.exception.parse_error"},
+      {"trailing garbage", "Content-Length: 3\r\n\r\n{}x", "error:message is not JSON: [json.exception.parse_error"},
       {"end of input at start", "", "none"},
       {"end of input after header lines", "Content-Length: 2\r\n", "none"},
-      {"end of input in body", "Content-Length: 10\r\n\r\n{}", "error:failed to fill whole buffer"},
+      {"end of input in body", "Content-Length: 10\r\n\r\n{}", "error:the input ended inside a message body"},
       {"header not UTF-8", "Content-Length: 2\xff\r\n\r\n{}", "error:stream did not contain valid UTF-8"},
       {"too large to accept", "Content-Length: 99999999999\r\n\r\n{}", "error:message header announced"},
       {"no-break space trimmed", "Content-Length:\xc2\xa0" "2\r\n\r\n{}", "{}"},
@@ -82,6 +82,102 @@ TEST(Reader, ConsecutiveMessagesShareTheBuffer) {
   auto third = reader.read();
   ASSERT_TRUE(third);
   EXPECT_FALSE(*third);
+}
+
+// A body that cannot be taken leaves the stream in step: the next message
+// is read as usual. Framing errors end it.
+TEST(Reader, RefusedBodiesAreSkippedInStep) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const std::string bodies[] = {"{", "", "{}x", "[1e400]", "\"\xff\"", "{\"id\":1,\"method\":\"m\",\"params\":" + deep + "}"};
+  std::string input;
+  for (const std::string& body : bodies)
+    input += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  input += "Content-Length: 2\r\n\r\n{}Content-Length: x\r\n\r\n{}";
+  io::StringInput in(input, 7);
+  Reader reader(in);
+  for (const std::string& body : bodies) {
+    SCOPED_TRACE(body.substr(0, 40));
+    auto got = reader.read();
+    ASSERT_FALSE(got);
+    EXPECT_EQ(got.error().kind, io::Error::Kind::InvalidJson);
+  }
+  auto good = reader.read();
+  ASSERT_TRUE(good && *good);
+  EXPECT_EQ((*good)->dump(), "{}");
+  auto bad_header = reader.read();
+  ASSERT_FALSE(bad_header);
+  EXPECT_EQ(bad_header.error().kind, io::Error::Kind::InvalidData);
+}
+
+TEST(ParseBody, WhatARefusedBodyIsOwed) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const std::string NOT_JSON = "message is not JSON: [json.exception.";
+  const std::string TOO_DEEP = "message is nested more than 512 levels deep";
+  struct Case {
+    const char* what;
+    std::string body;
+    std::string message;  // a prefix
+    bool owed;
+    std::int64_t code;
+    json id;
+  } cases[] = {
+      {"bad syntax", "{Content-Length", NOT_JSON, true, -32700, nullptr},
+      {"empty", "", NOT_JSON, true, -32700, nullptr},
+      {"trailing bytes", "{} {}", NOT_JSON, true, -32700, nullptr},
+      {"number out of range", R"({"id":1e400,"method":"m"})", NOT_JSON + "out_of_range.406", true, -32700, nullptr},
+      {"invalid UTF-8", "{\"id\":\"\xc3\",\"method\":\"m\"}", NOT_JSON, true, -32700, nullptr},
+      {"deep request id", R"({"id":)" + deep + R"(,"method":"m"})", TOO_DEEP, true, -32600, nullptr},
+      {"deep params, id before", R"({"id":7,"method":"m","params":)" + deep + "}", TOO_DEEP, true, -32600, 7},
+      {"deep params, id after", R"({"method":"m","params":)" + deep + R"(,"id":"x"})", TOO_DEEP, true, -32600, "x"},
+      {"deep response id", R"({"id":)" + deep + R"(,"result":1})", TOO_DEEP, false, 0, nullptr},
+      {"deep notification", R"({"method":"m","params":)" + deep + "}", TOO_DEEP, false, 0, nullptr},
+      {"deep and then bad syntax", R"({"id":1,"method":"m","params":)" + deep + "x", NOT_JSON, true, -32700, nullptr},
+      {"deep bare array", deep, TOO_DEEP, false, 0, nullptr},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string body = c.body;
+    auto got = parse_body(body);
+    ASSERT_FALSE(got);
+    EXPECT_TRUE(got.error().message.starts_with(c.message)) << got.error().message;
+    EXPECT_EQ(got.error().owed_answer, c.owed);
+    if (c.owed) {
+      EXPECT_EQ(got.error().code, c.code);
+      EXPECT_EQ(got.error().id, c.id);
+    }
+  }
+  // The deepest value that is taken.
+  std::string deepest = std::string(512, '[') + std::string(512, ']');
+  EXPECT_TRUE(parse_body(deepest));
+  std::string one_more = "[" + deepest + "]";
+  EXPECT_FALSE(parse_body(one_more));
+}
+
+TEST(ParseBody, LoneSurrogateEscapesReadAsReplacementCharacters) {
+  const std::string FFFD = "\xEF\xBF\xBD";
+  struct Case {
+    const char* what;
+    std::string json_text;  // inside the quotes
+    std::string expected;
+  } cases[] = {
+      {"high alone", R"(a\ud800b)", "a" + FFFD + "b"},
+      {"low alone", R"(\uDC00)", FFFD},
+      {"high at the end", R"(x\ud83d)", "x" + FFFD},
+      {"high before a non-surrogate", R"(\ud800\u0041)", FFFD + "A"},
+      {"two highs", R"(\ud800\ud800)", FFFD + FFFD},
+      {"reversed pair", R"(\udc00\ud800)", FFFD + FFFD},
+      {"a pair stays", R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+      {"high before a pair", R"(\ud800\ud83d\ude00)", FFFD + "\xF0\x9F\x98\x80"},
+      {"escaped backslash is no escape", R"(\\ud800)", "\\ud800"},
+      {"after other escapes", R"(\n\"\\\ud800)", "\n\"\\" + FFFD},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string body = "[\"" + c.json_text + "\"]";
+    auto got = parse_body(body);
+    ASSERT_TRUE(got) << got.error().message;
+    EXPECT_EQ((*got)[0].get<std::string>(), c.expected);
+  }
 }
 
 TEST(Writer, FramesCompactSortedJson) {

@@ -67,7 +67,8 @@ TEST(LineIndex, OffsetOfEveryInterestingPosition) {
       {0, 5, 10},  {0, 6, 11},  {0, 7, 11},   {0, 99, 11},  // clamped before CRLF
       {1, 0, 13},  {1, 5, 13},  {2, 2, 16},   {2, 9, 17},   {3, 1, 22},
       {3, 2, 22},  {3, 3, 23},  {3, 4000000000u, 23},
-      {4, 0, std::nullopt},
+      {4, 0, 23},  // the start of the line after the last: the end of the text
+      {4, 1, std::nullopt}, {5, 0, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.line << ":" << c.character);
@@ -82,7 +83,8 @@ TEST(LineIndex, SmallTexts) {
     EXPECT_EQ(index.line_count(), 1u);
     EXPECT_EQ(index.position("", 0), (Position{0, 0}));
     EXPECT_EQ(index.offset("", 0, 7), 0u);
-    EXPECT_EQ(index.offset("", 1, 0), std::nullopt);
+    EXPECT_EQ(index.offset("", 1, 0), 0u);
+    EXPECT_EQ(index.offset("", 1, 1), std::nullopt);
     EXPECT_EQ(LineIndex().line_count(), 1u);
   }
   {

@@ -46,6 +46,13 @@ TEST(Uri, UriToPathDecodesOnlyWholeEscapes) {
       {"file:///a:/x", "/a:/x"},
       {"file://", std::nullopt},
       {"file://host/share", std::nullopt},
+      // "localhost" is this machine, the same as no authority.
+      {"file://localhost/project/ui.tovix", "/project/ui.tovix"},
+      {"file://LocalHost/a", "/a"},
+      {"file://localhost", std::nullopt},
+      {"file://localhost:80/a", std::nullopt},
+      {"file://localhostx/a", std::nullopt},
+      {"file:///localhost/a", "/localhost/a"},
       {"http:///a", std::nullopt},
       {"FILE:///a", std::nullopt},
   };
@@ -86,6 +93,7 @@ TEST(Uri, SameFile) {
       {"untitled:1", "untitled:1", true},
       {"untitled:1", "untitled:01", false},
       {"untitled:/a", "file:///a", false},
+      {"file://localhost/a/b", "file:///a/b", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.a << " vs " << c.b);

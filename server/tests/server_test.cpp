@@ -209,7 +209,7 @@ TEST(ChildExit, OnlyTheCurrentChildsEndCountsAndWarnsUnlessShuttingDown) {
 namespace tovix_lsp::server {
 namespace {
 
-TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
+TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndWhatAppliedIsPublished) {
   Fixture f;
   f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
   ASSERT_NE(f.server.documents.get("file:///a.tovix"), nullptr);
@@ -220,9 +220,10 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndNotAnalysed) {
            R"({"range":{"start":{"line":9,"character":0},"end":{"line":9,"character":1}},"text":"Y"},)"
            R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
   auto sent = messages(f.out.data);
-  ASSERT_EQ(sent.size(), 1u);
+  ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0]["params"].dump(),
             R"({"message":"tovix: lost track of an edit — reopen the file to resynchronise","type":1})");
+  EXPECT_EQ(sent[1]["method"], "textDocument/publishDiagnostics");
   EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.text(), "Xb\ncZ");
 
   f.out.data.clear();
@@ -323,6 +324,91 @@ TEST(DocumentSync, WatchedFilesReloadEveryProject) {
                            {a, {error, "<Label> is not a Roblox class and is not defined"}},
                            {b, {error}},
                        }));
+}
+
+}  // namespace
+}  // namespace tovix_lsp::server
+
+namespace tovix_lsp::server {
+namespace {
+
+// The main loop over events already waiting on the channel, no threads.
+struct Loop : Fixture {
+  Loop() {
+    handlers.requests["test/text"] = [](Server& s, const json&, json params) -> Reply {
+      return s.documents.get(params["uri"].get<std::string>())->document.text();
+    };
+  }
+  void editor_event(json value) { channel.first.send(proxy::Editor{std::move(value)}); }
+  std::expected<void, io::Error> run(std::optional<io::Error> error = std::nullopt) {
+    channel.first.send(proxy::EditorClosed{std::move(error)});
+    return serve(server, channel.second);
+  }
+};
+
+json change_at_start(const std::string& uri, int version, const std::string& text) {
+  json position = {{"line", 0}, {"character", 0}};
+  return {{"jsonrpc", "2.0"},
+          {"method", "textDocument/didChange"},
+          {"params",
+           {{"textDocument", {{"uri", uri}, {"version", version}}},
+            {"contentChanges", json::array({{{"range", {{"start", position}, {"end", position}}}, {"text", text}}})}}}};
+}
+
+json open_document(const std::string& uri, const std::string& text) {
+  return {{"method", "textDocument/didOpen"}, {"params", {{"textDocument", {{"uri", uri}, {"text", text}}}}}};
+}
+
+TEST(Loop, EditsWaitingForOneDocumentAreAnalysedOnceAndWhatFollowsSeesTheirText) {
+  Loop f;
+  const std::string a = "file:///tmp/tovix-loop/a.tovix", b = "file:///tmp/tovix-loop/b.tovix";
+  f.editor_event(open_document(a, "return 1\n"));
+  f.editor_event(open_document(b, ""));
+  for (int i = 0; i < 50; ++i) f.editor_event(change_at_start(a, i + 2, "x"));
+  f.editor_event(change_at_start(a, 52, "\""));  // leaves a string open
+  json refused = change_at_start(a, 53, "never");
+  refused["params"]["contentChanges"][0]["range"]["start"]["line"] = 9;
+  f.editor_event(refused);
+  f.editor_event(change_at_start(a, 54, "y"));
+  f.editor_event(change_at_start(b, 2, "z"));  // another document ends the burst
+  f.editor_event(change_at_start(a, 55, "-"));
+  f.editor_event({{"id", 1}, {"method", "test/text"}, {"params", {{"uri", a}}}});
+  ASSERT_TRUE(f.run());
+
+  std::vector<std::string> seen;
+  for (const json& m : messages(f.out.data)) {
+    if (m.value("method", "") == "textDocument/publishDiagnostics")
+      seen.push_back(m["params"]["uri"].get<std::string>() + " " +
+                     std::to_string(m["params"]["diagnostics"].size()));
+    else if (m.value("method", "") == "window/logMessage")
+      seen.push_back(m["params"]["message"]);
+    else
+      seen.push_back(m.dump());
+  }
+  const std::string text = "y\"" + std::string(50, 'x') + "return 1\n";
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      a + " 0",
+                      b + " 0",
+                      "tovix: lost track of an edit — reopen the file to resynchronise",
+                      a + " 1",
+                      b + " 0",
+                      a + " 1",
+                      json{{"id", 1}, {"jsonrpc", "2.0"}, {"result", "-" + text}}.dump(),
+                  }));
+  EXPECT_EQ(f.server.documents.get(a)->document.version(), 55);
+}
+
+TEST(Loop, RefusedMessagesAreAnsweredAndABadHeaderEndsWithItsError) {
+  Loop f;
+  f.channel.first.send(proxy::EditorRefused{nullptr, -32700, "message is not JSON: x"});
+  f.editor_event({{"id", 2}, {"method", "nope"}});
+  auto ended = f.run(io::Error{io::Error::Kind::InvalidData, "message header carried no Content-Length"});
+  ASSERT_FALSE(ended);
+  EXPECT_EQ(ended.error().message, "message header carried no Content-Length");
+  auto sent = messages(f.out.data);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].dump(), R"({"error":{"code":-32700,"message":"message is not JSON: x"},"id":null,"jsonrpc":"2.0"})");
+  EXPECT_EQ(sent[1]["id"], 2);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 #include <initializer_list>
 #include <sstream>
+#include <string>
+#include <vector>
 
 // toml++ 3.3.0 states some expectations of its parser as assertions that
 // malformed input breaks (a table header "[@]" reaches its key parser with
@@ -409,6 +411,109 @@ void restore(RawConfig& raw) {
   restore(raw.build.exclude);
 }
 
+// toml++ recurses once per level of nesting while it parses, walks and
+// destroys a document, and does not bound nesting made by dotted keys
+// (a header "[a.a.a…]" of 200,000 parts). A settings file needs three
+// levels; anything past this is refused before toml++ sees it.
+constexpr std::size_t MAX_DEPTH = 128;
+
+// The index after the string that starts at `i` (a quote), or where the
+// string stops being one: a line break ends a single-line string, the text's
+// end any string. Basic and literal strings, single-line or in triple quotes
+// (which may end in up to two more quotes of content).
+std::size_t skip_string(std::string_view text, std::size_t i) {
+  const char quote = text[i];
+  const bool escapes = quote == '"';
+  const bool triple = text.substr(i, 3) == std::string(3, quote);
+  for (i += triple ? 3 : 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (escapes && c == '\\') {
+      ++i;
+    } else if (c == quote) {
+      if (!triple) return i + 1;
+      if (text.substr(i, 3) == std::string(3, quote)) {
+        i += 3;
+        for (int extra = 0; extra < 2 && i < text.size() && text[i] == quote; ++extra) ++i;
+        return i;
+      }
+    } else if (c == '\n' && !triple) {
+      return i;
+    }
+  }
+  return text.size();
+}
+
+// Whether the document nests tables and arrays more than MAX_DEPTH deep,
+// judged by reading it as TOML is read, without building anything: a
+// value's depth is the parts of its table header, then the parts of each
+// key on the way to it, then one level per array around it. Up to the first
+// place that is not TOML this agrees with toml++; what toml++ never builds
+// may count deeper than it would nest. Linear, and its stack stays within
+// MAX_DEPTH.
+bool nested_too_deep(std::string_view text) {
+  struct Open {
+    char kind;          // '[' an array, '{' an inline table
+    std::size_t depth;  // the container's own depth
+  };
+  std::vector<Open> open;
+  std::size_t table = 0;        // depth of the table that top-level keys go into
+  bool in_key = true;           // a statement's start, or after '{' or ',' in an inline table
+  std::size_t key_parts = 1;    // parts of that key so far
+  std::size_t value_depth = 0;  // depth of the next value
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      i = skip_string(text, i);
+      continue;
+    }
+    if (c == '#') {
+      i = std::min(text.find('\n', i), text.size());
+      continue;
+    }
+    ++i;
+    if (c == '\n' && open.empty()) {
+      in_key = true;
+      key_parts = 1;
+    } else if (c == '.' && in_key) {
+      ++key_parts;
+    } else if (c == '=' && in_key) {
+      in_key = false;
+      value_depth = (open.empty() ? table : open.back().depth) + key_parts;
+      if (value_depth > MAX_DEPTH) return true;
+    } else if (c == '[' && open.empty() && in_key) {
+      // A table header, "[a.b]" or "[[a.b]]" (whose table is one level
+      // further down, inside the array).
+      const bool array = i < text.size() && text[i] == '[';
+      if (array) ++i;
+      std::size_t parts = 1;
+      while (i < text.size() && text[i] != ']' && text[i] != '\n') {
+        if (text[i] == '"' || text[i] == '\'') {
+          i = skip_string(text, i);
+          continue;
+        }
+        if (text[i] == '.') ++parts;
+        ++i;
+      }
+      table = parts + (array ? 1 : 0);
+      if (table > MAX_DEPTH) return true;
+    } else if (c == '[' || c == '{') {
+      if (value_depth > MAX_DEPTH) return true;
+      open.push_back({c, value_depth});
+      in_key = c == '{';
+      key_parts = 1;
+      ++value_depth;  // an array's first element
+    } else if ((c == ']' || c == '}') && !open.empty()) {
+      open.pop_back();
+      in_key = false;
+    } else if (c == ',' && !open.empty()) {
+      in_key = open.back().kind == '{';
+      key_parts = 1;
+      value_depth = open.back().depth + 1;
+    }
+  }
+  return false;
+}
+
 // The records of a parsed document.
 std::expected<RawConfig, RawError> records(const toml::table& root) {
   RawConfig raw;
@@ -436,6 +541,8 @@ std::expected<RawConfig, RawError> records(const toml::table& root) {
 }  // namespace
 
 std::expected<RawConfig, RawError> parse(std::string_view text) {
+  if (nested_too_deep(text))
+    return std::unexpected(RawError{fmt::format("tables and arrays are nested more than {} levels deep", MAX_DEPTH)});
   auto substituted = with_stand_ins(text);
   if (!substituted) return std::unexpected(std::move(substituted.error()));
   const bool stand_ins = substituted->has_value();

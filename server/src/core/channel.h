@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace tovix_lsp::channel {
 
@@ -72,6 +73,16 @@ class Channel {
     std::optional<T> receive_for(std::chrono::milliseconds limit) {
       std::unique_lock lock(state_->mutex);
       state_->ready.wait_for(lock, limit, [&] { return ready(); });
+      return pop();
+    }
+
+    // Takes the value at the front without waiting, and only when `accept`
+    // (called with the lock held, so it must be quick) says yes; nothing
+    // otherwise. Lets the receiver see what is already waiting.
+    template <typename Accept>
+    std::optional<T> receive_if(Accept&& accept) {
+      std::lock_guard lock(state_->mutex);
+      if (state_->queue.empty() || !accept(std::as_const(state_->queue.front()))) return std::nullopt;
       return pop();
     }
 

@@ -46,7 +46,10 @@ int main(const std::vector<std::string>& args) {
     return 2;
   }
   auto ran = server::run();
-  return ran ? 0 : 1;
+  if (ran) return 0;
+  // The editor takes status 0 for an orderly end; this one was not.
+  std::cerr << "tovix-lsp: cannot read the editor's input: " << ran.error().message << '\n' << std::flush;
+  return 1;
 }
 
 }  // namespace tovix_lsp::cli

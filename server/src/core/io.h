@@ -8,10 +8,13 @@
 
 namespace tovix_lsp::io {
 
-// What went wrong on a stream. `InvalidData` is a framing or JSON problem in
-// otherwise readable bytes; `UnexpectedEof` is a stream that ended mid-message.
+// What went wrong on a stream. `InvalidData` is a framing problem in
+// otherwise readable bytes; `UnexpectedEof` is a stream that ended
+// mid-message. `InvalidJson` is a well-framed body that cannot be taken (not
+// one JSON text, or nested too deep): the stream is still in step, and the
+// reader may read on.
 struct Error {
-  enum class Kind { Other, InvalidData, UnexpectedEof };
+  enum class Kind { Other, InvalidData, UnexpectedEof, InvalidJson };
   Kind kind = Kind::Other;
   std::string message;
 };

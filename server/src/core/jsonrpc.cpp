@@ -12,8 +12,62 @@ namespace {
 
 using json = nlohmann::json;
 
+constexpr std::size_t MAX_HEADER_LINE = 64 * 1024;
+
 io::Error invalid(std::string message) {
   return io::Error{io::Error::Kind::InvalidData, std::move(message)};
+}
+
+// The value of the escape \uXXXX at `i`, if one is there.
+std::optional<unsigned> utf16_escape_at(std::string_view text, std::size_t i) {
+  if (i + 6 > text.size() || text[i] != '\\' || text[i + 1] != 'u') return std::nullopt;
+  unsigned value = 0;
+  for (char c : text.substr(i + 2, 4)) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return value;
+}
+
+// Rewrites each unpaired surrogate escape as \ufffd, the same six bytes. A
+// backslash starts an escape inside a string and is an error outside one,
+// so escapes are found without tracking strings: walking from one escape
+// to the next is exactly how the parser reads them.
+void mend_lone_surrogates(std::string& body) {
+  for (std::size_t i = body.find('\\'); i != std::string::npos; i = body.find('\\', i)) {
+    const auto unit = utf16_escape_at(body, i);
+    if (!unit) {
+      i += 2;
+      continue;
+    }
+    const bool high = *unit >= 0xD800 && *unit <= 0xDBFF;
+    const bool low = *unit >= 0xDC00 && *unit <= 0xDFFF;
+    if (high) {
+      const auto next = utf16_escape_at(body, i + 6);
+      if (next && *next >= 0xDC00 && *next <= 0xDFFF) {
+        i += 12;
+        continue;
+      }
+    }
+    if (high || low) body.replace(i + 2, 4, "fffd");
+    i += 6;
+  }
+}
+
+// A library message made fit for an answer: valid UTF-8, and short (it can
+// quote a long stretch of the body).
+std::string one_line(std::string_view text) {
+  constexpr std::size_t MAX = 300;
+  std::string out = utf8_text::to_valid(text);
+  if (out.size() > MAX) {
+    out.resize(utf8_text::floor_boundary(out, MAX));
+    out += "…";
+  }
+  return out;
 }
 
 bool iequals_ascii(std::string_view a, std::string_view b) {
@@ -61,10 +115,10 @@ std::expected<bool, io::Error> Reader::read_line(std::string& line) {
       std::size_t take = lf ? static_cast<std::size_t>(lf - start) + 1 : end_ - begin_;
       line.append(start, take);
       begin_ += take;
-      if (lf) return true;
       // A header line longer than any real header is a framing error, not a
       // reason to buffer without bound.
-      if (line.size() > 64 * 1024) return std::unexpected(invalid("message header line is too long"));
+      if (line.size() > MAX_HEADER_LINE) return std::unexpected(invalid("message header line is too long"));
+      if (lf) return true;
     }
     auto more = fill();
     if (!more) return std::unexpected(more.error());
@@ -82,7 +136,7 @@ std::expected<void, io::Error> Reader::read_exact(std::string& out, std::size_t 
       auto more = fill();
       if (!more) return std::unexpected(more.error());
       if (!*more)
-        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "failed to fill whole buffer"});
+        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "the input ended inside a message body"});
     }
     std::size_t take = std::min(n - out.size(), end_ - begin_);
     out.append(buf_.data() + begin_, take);
@@ -113,18 +167,52 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
                                    " bytes, more than this server accepts"));
   std::string body;
   if (auto ok = read_exact(body, static_cast<std::size_t>(*length)); !ok) return std::unexpected(ok.error());
-  json value = json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded()) {
-    // Parse again with exceptions only to get the library's own message.
-    try {
-      json again = json::parse(body);
-      (void)again;
-    } catch (const json::exception& e) {
-      return std::unexpected(invalid(e.what()));
-    }
-    return std::unexpected(invalid("body is not JSON"));
+  auto value = parse_body(body);
+  if (!value) {
+    refused_ = std::move(value.error());
+    return std::unexpected(io::Error{io::Error::Kind::InvalidJson, refused_.message});
   }
-  return std::optional<json>(std::move(value));
+  return std::optional<json>(std::move(*value));
+}
+
+std::expected<json, Refused> parse_body(std::string& body) {
+  mend_lone_surrogates(body);
+  // Containers at MAX_JSON_DEPTH are cut while parsing (the callback's depth
+  // counts the containers around the one that starts), and the rest of the
+  // body is still read, so that a cut value is told apart from bad syntax
+  // and a request's members after the cut are still seen.
+  bool too_deep = false;
+  bool in_id = false;
+  bool id_cut = false;
+  auto limit = [&](int depth, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::key && depth == 1) {
+      in_id = parsed == "id";
+      if (in_id) id_cut = false;
+    }
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        depth >= MAX_JSON_DEPTH) {
+      too_deep = true;
+      id_cut = id_cut || in_id;
+      return false;
+    }
+    return true;
+  };
+  json value;
+  try {
+    value = json::parse(body.begin(), body.end(), limit);
+  } catch (const json::exception& e) {
+    return std::unexpected(Refused{"message is not JSON: " + one_line(e.what()), true, PARSE_ERROR, nullptr});
+  }
+  if (!too_deep) return value;
+  Refused refused{"message is nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep", false, 0,
+                  nullptr};
+  const auto method = value.is_object() ? value.find("method") : value.end();
+  if (method != value.end() && method->is_string() && value.contains("id")) {
+    refused.owed_answer = true;
+    refused.code = INVALID_REQUEST;
+    if (!id_cut) refused.id = value["id"];
+  }
+  return std::unexpected(std::move(refused));
 }
 
 std::expected<std::string, io::Error> serialize(const json& value) {

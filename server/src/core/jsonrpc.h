@@ -23,14 +23,43 @@ namespace tovix_lsp::jsonrpc {
 // header must not make the server try to allocate gigabytes.
 inline constexpr std::size_t MAX_CONTENT_LENGTH = std::size_t{256} << 20;
 
+// Arrays and objects nested deeper than this are refused while a body is
+// parsed, so that nothing later copies, compares, prints or destroys a value
+// recursively past it. No protocol message comes close.
+inline constexpr int MAX_JSON_DEPTH = 512;
+
+// JSON-RPC's codes for a message that cannot be taken.
+inline constexpr std::int64_t PARSE_ERROR = -32700;
+inline constexpr std::int64_t INVALID_REQUEST = -32600;
+
+// A well-framed body that cannot be taken, and the error answer its sender
+// is owed: -32700 with a null id for a body that is not one JSON text;
+// -32600 with the request's id (null when the id is what is too deep) for a
+// request nested too deep. Anything else nested too deep is owed nothing.
+struct Refused {
+  std::string message;  // one line, valid UTF-8
+  bool owed_answer = false;
+  std::int64_t code = 0;
+  nlohmann::json id;
+};
+
+// Parses one body as JSON. An unpaired surrogate escape ("\ud800", which
+// JavaScript writes for a lone surrogate) reads as U+FFFD, one UTF-16 unit
+// like the original, so positions stay in step; `body` is mended in place.
+[[nodiscard]] std::expected<nlohmann::json, Refused> parse_body(std::string& body);
+
 class Reader {
  public:
   explicit Reader(io::Input& input) : input_(input), buf_(BUFFER_SIZE) {}
 
   // One message: its JSON value, nothing when the input ended before a
-  // header was complete, or the error that ended the stream. After an error
-  // the stream is not usable: callers stop reading.
+  // header was complete, or an error. After an `InvalidJson` error the
+  // stream is still in step (`refused` says what the body was owed) and
+  // reading may go on; after any other error the stream is not usable.
   [[nodiscard]] std::expected<std::optional<nlohmann::json>, io::Error> read();
+
+  // The last body refused with `InvalidJson`.
+  [[nodiscard]] const Refused& refused() const { return refused_; }
 
  private:
   static constexpr std::size_t BUFFER_SIZE = 8192;
@@ -45,6 +74,7 @@ class Reader {
   std::vector<char> buf_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  Refused refused_;
 };
 
 // Reads one Content-Length value: at most one leading "+", then ASCII digits,

@@ -24,7 +24,7 @@
 
 namespace tovix_lsp::proxy {
 
-// The four things that arrive on the main thread's channel. A child's events
+// What arrives on the main thread's channel. A child's events
 // carry its `Proxy::number()`, so that what an old child says after it was
 // let go of is told apart from the current child's.
 struct Editor {
@@ -34,12 +34,22 @@ struct Child {
   std::uint64_t child = 0;
   nlohmann::json value;
 };
-struct EditorClosed {};
+// The editor's input ended; `error` says why when it did not end cleanly.
+struct EditorClosed {
+  std::optional<io::Error> error;
+};
 struct ChildExited {
   std::uint64_t child = 0;
 };
+// A message from the editor that could not be taken and is owed an error
+// answer; the main thread sends it, as it alone writes to the editor.
+struct EditorRefused {
+  nlohmann::json id;
+  std::int64_t code = 0;
+  std::string message;
+};
 
-using Event = std::variant<Editor, Child, EditorClosed, ChildExited>;
+using Event = std::variant<Editor, Child, EditorClosed, ChildExited, EditorRefused>;
 using Events = channel::Channel<Event>;
 
 // A running luau-lsp child and the only way to write to it. Used by the main

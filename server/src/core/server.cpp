@@ -21,19 +21,19 @@ namespace {
 
 using json = nlohmann::json;
 
-// The editor reader: parse framed messages off standard input and hand them
-// to the main thread. It never looks inside them.
-void read_editor(proxy::Events::Sender events) {
-  io::FdInput input(STDIN_FILENO);
-  jsonrpc::Reader reader(input);
-  for (;;) {
-    auto message = reader.read();
-    if (!message || !*message) {
-      events.send(proxy::EditorClosed{});
-      return;
-    }
-    if (!events.send(proxy::Editor{std::move(**message)})) return;
-  }
+// Edits already waiting behind a didChange for the same document join it:
+// the burst is applied as one change, so the text is analysed, published
+// and handed to the child once, and a message behind it sees the final text.
+void take_burst(json& change, proxy::Events::Receiver& events) {
+  const auto uri = sync::changed_document(change);
+  if (!uri) return;
+  const std::string target(*uri);
+  auto same_document = [&](const proxy::Event& event) {
+    const auto* editor = std::get_if<proxy::Editor>(&event);
+    return editor != nullptr && sync::changed_document(editor->value) == std::string_view(target);
+  };
+  while (auto next = events.receive_if(same_document))
+    sync::fold_change(change, std::move(std::get<proxy::Editor>(*next).value));
 }
 
 // Binds a handler that takes typed params: params that do not read answer
@@ -142,6 +142,23 @@ constexpr char SELECTION_RANGE[] = "textDocument/selectionRange";
 constexpr char DOCUMENT_HIGHLIGHT[] = "textDocument/documentHighlight";
 
 }  // namespace
+
+void read_editor(io::Input& input, proxy::Events::Sender events) {
+  jsonrpc::Reader reader(input);
+  for (;;) {
+    auto message = reader.read();
+    if (message && *message) {
+      if (!events.send(proxy::Editor{std::move(**message)})) return;
+    } else if (!message && message.error().kind == io::Error::Kind::InvalidJson) {
+      const jsonrpc::Refused& refused = reader.refused();
+      if (refused.owed_answer && !events.send(proxy::EditorRefused{refused.id, refused.code, refused.message}))
+        return;
+    } else {
+      events.send(proxy::EditorClosed{message ? std::nullopt : std::optional(message.error())});
+      return;
+    }
+  }
+}
 
 const Handlers& Handlers::standard() {
   static const Handlers table{
@@ -374,23 +391,17 @@ void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this,
 
 void Server::close_in_child(open_documents::OpenDocument& open) { child::close(*this, open); }
 
-std::expected<void, io::Error> run() {
-  // An editor that closes our output must not kill us mid-message: the write
-  // fails with EPIPE instead, and write errors are dropped.
-  std::signal(SIGPIPE, SIG_IGN);
-  auto [sender, receiver] = proxy::Events::make();
-  try {
-    std::thread(read_editor, sender).detach();
-  } catch (...) {
-    std::cerr << "failed to spawn thread\n";
-    std::abort();
-  }
-  io::FdOutput out(STDOUT_FILENO);
-  Server server(out, sender);
+std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events) {
+  std::expected<void, io::Error> ended;
   for (;;) {
-    auto event = receiver.receive();
-    if (!event || std::holds_alternative<proxy::EditorClosed>(*event)) break;
+    auto event = events.receive();
+    if (!event) break;
+    if (auto* closed = std::get_if<proxy::EditorClosed>(&*event)) {
+      if (closed->error) ended = std::unexpected(std::move(*closed->error));
+      break;
+    }
     if (auto* e = std::get_if<proxy::Editor>(&*event)) {
+      take_burst(e->value, events);
       if (auto message = jsonrpc::from_value(std::move(e->value))) server.guarded(std::move(*message), true);
     } else if (auto* c = std::get_if<proxy::Child>(&*event)) {
       // What a child let go of still had in its pipe is not for us.
@@ -398,10 +409,31 @@ std::expected<void, io::Error> run() {
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
     } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
       server.child_exited(exited->child);
+    } else if (auto* refused = std::get_if<proxy::EditorRefused>(&*event)) {
+      server.error(std::move(refused->id), refused->code, refused->message);
     }
   }
   server.let_go_of_child(true);
-  return {};
+  return ended;
+}
+
+std::expected<void, io::Error> run() {
+  // An editor that closes our output must not kill us mid-message: the write
+  // fails with EPIPE instead, and write errors are dropped.
+  std::signal(SIGPIPE, SIG_IGN);
+  auto [sender, receiver] = proxy::Events::make();
+  try {
+    std::thread([events = sender] {
+      io::FdInput input(STDIN_FILENO);
+      read_editor(input, events);
+    }).detach();
+  } catch (...) {
+    std::cerr << "failed to spawn thread\n";
+    std::abort();
+  }
+  io::FdOutput out(STDOUT_FILENO);
+  Server server(out, sender);
+  return serve(server, receiver);
 }
 
 }  // namespace tovix_lsp::server

@@ -176,9 +176,22 @@ class Server {
   const Handlers& handlers_;
 };
 
+// The editor reader: reads framed messages off `input` and sends them to
+// the main thread until the input ends or can no longer be read in step
+// (`EditorClosed`, with the error unless the input ended cleanly). A body
+// that cannot be taken is answered when it is owed an answer
+// (`EditorRefused`), and the next message is read as usual.
+void read_editor(io::Input& input, proxy::Events::Sender events);
+
+// The main loop: takes events one at a time until the editor's input ends.
+// didChange notifications of one document already waiting behind each
+// other are handled as one, so a burst of edits is analysed and published
+// once. Returns the error that ended the editor's input, if any.
+[[nodiscard]] std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events);
+
 // Runs the server on standard input and output until the editor's input
-// ends. Returns success then; the `exit` notification ends the process from
-// inside instead.
+// ends: success when it ended cleanly, else the error that ended it. The
+// `exit` notification ends the process from inside instead.
 [[nodiscard]] std::expected<void, io::Error> run();
 
 }  // namespace tovix_lsp::server

@@ -16,10 +16,12 @@ void did_open(server::Server& server, protocol::TextDocumentItem params) {
 void did_change(server::Server& server, protocol::DidChangeTextDocumentParams params) {
   auto* open = server.documents.get(params.uri);
   const auto& changes = params.changes.get_ref<const json::array_t&>();
-  if (open == nullptr || !open->document.change(params.version, changes)) {
+  if (open == nullptr || !open->document.change(params.version, changes))
     server.log(1, "lost track of an edit — reopen the file to resynchronise");
-    return;
-  }
+  if (open == nullptr) return;
+  // The changes that did apply changed the text: its diagnostics follow it.
+  // A burst of edits arrives here folded into one notification, so the text
+  // is analysed and handed to the child once per burst.
   server.analyse(*open);
   server.sync_child(*open);
 }
@@ -43,6 +45,27 @@ void watched_files_changed(server::Server& server, json params) {
   // A child that is still starting reads the files itself when it is ready.
   if (server.child_ready && server.proxy)
     (void)server.proxy->notify("workspace/didChangeWatchedFiles", std::move(params));
+}
+
+std::optional<std::string_view> changed_document(const json& message) {
+  if (!message.is_object() || message.contains("id")) return std::nullopt;
+  const auto method = message.find("method");
+  if (method == message.end() || *method != "textDocument/didChange") return std::nullopt;
+  const json* params = protocol::member(message, "params");
+  const json* document = params ? protocol::member(*params, "textDocument") : nullptr;
+  const json* uri = document ? protocol::member(*document, "uri") : nullptr;
+  if (uri == nullptr || !uri->is_string()) return std::nullopt;
+  return std::string_view(uri->get_ref<const std::string&>());
+}
+
+void fold_change(json& into, json&& later) {
+  json& params = into["params"];
+  json& changes = params["contentChanges"];
+  if (!changes.is_array()) changes = json::array();
+  json& more = later["params"]["contentChanges"];
+  if (more.is_array())
+    for (json& change : more) changes.push_back(std::move(change));
+  params["textDocument"] = std::move(later["params"]["textDocument"]);
 }
 
 }  // namespace tovix_lsp::sync

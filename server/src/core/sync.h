@@ -4,6 +4,9 @@
 // of watched files. Every change of a text ends in a compile, a publish of
 // its diagnostics and, while a child runs, the generated text handed to it.
 
+#include <optional>
+#include <string_view>
+
 #include <nlohmann/json.hpp>
 
 #include "workspace/protocol.h"
@@ -20,5 +23,14 @@ void did_save(server::Server& server, protocol::TextDocumentIdentifier params);
 void did_close(server::Server& server, protocol::TextDocumentIdentifier params);
 // Forgets every cached project, then recompiles every open document.
 void watched_files_changed(server::Server& server, nlohmann::json params);
+
+// Bursts of edits, on raw messages before they are dispatched.
+// The URI of the document that `message` changes, when it is a
+// "textDocument/didChange" notification naming one; a view into `message`.
+[[nodiscard]] std::optional<std::string_view> changed_document(const nlohmann::json& message);
+// Folds `later`, a didChange of the same document, into `into`: its changes
+// follow, and its version is the one recorded. Handling the result equals
+// handling the two in turn, except that the text is analysed once.
+void fold_change(nlohmann::json& into, nlohmann::json&& later);
 
 }  // namespace tovix_lsp::sync

@@ -78,6 +78,7 @@ ByteRange LineIndex::line_range(std::string_view text, std::size_t line) const {
 
 std::optional<std::size_t> LineIndex::offset(std::string_view text, std::uint32_t line,
                                              std::uint32_t character) const {
+  if (line == starts_.size() && character == 0) return len_;
   if (line >= starts_.size()) return std::nullopt;
   const ByteRange range = line_range(text, line);
   const std::size_t end = std::min(range.end, text.size());

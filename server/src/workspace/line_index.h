@@ -56,10 +56,12 @@ class LineIndex {
   // A line at or past the line count gives (len, len).
   [[nodiscard]] ByteRange line_range(std::string_view text, std::size_t line) const;
 
-  // Byte offset of a position, always a character boundary. Absent only when
-  // the line is at or past the line count; a column past the line's end is
-  // clamped to the end of its content, and a column between the two halves
-  // of a surrogate pair gives the offset after that character.
+  // Byte offset of a position, always a character boundary. A column past
+  // the line's end is clamped to the end of its content, and a column
+  // between the two halves of a surrogate pair gives the offset after that
+  // character. Line = line count with column 0, the start of the line after
+  // the last (where an edit running through the last line's end ends), is
+  // the end of the text. Absent for any other line at or past the count.
   [[nodiscard]] std::optional<std::size_t> offset(std::string_view text, std::uint32_t line,
                                                   std::uint32_t character) const;
 

@@ -168,7 +168,13 @@ std::string path_to_uri(const fs::path& path) {
 std::optional<fs::path> uri_to_path(std::string_view uri) {
   constexpr std::string_view SCHEME = "file://";
   if (!uri.starts_with(SCHEME)) return std::nullopt;
-  const std::string_view rest = uri.substr(SCHEME.size());
+  std::string_view rest = uri.substr(SCHEME.size());
+  // "localhost" names this machine: file://localhost/a is file:///a.
+  constexpr std::string_view LOCALHOST = "localhost";
+  if (rest.size() > LOCALHOST.size() && rest[LOCALHOST.size()] == '/' &&
+      std::equal(LOCALHOST.begin(), LOCALHOST.end(), rest.begin(),
+                 [](char a, char b) { return a == (b >= 'A' && b <= 'Z' ? char(b - 'A' + 'a') : b); }))
+    rest.remove_prefix(LOCALHOST.size());
   std::string bytes;
   bytes.reserve(rest.size());
   for (std::size_t i = 0; i < rest.size(); ++i) {

@@ -75,7 +75,8 @@ class Projects {
 
 // The path of a "file://" URI with an absolute path: percent escapes of two
 // hex digits are decoded (any other % stays), ill-formed UTF-8 becomes
-// U+FFFD. Absent for other schemes, an authority part or an empty path. On
+// U+FFFD. The authority "localhost" (any case) names this machine and reads
+// as none. Absent for other schemes, another authority or an empty path. On
 // Windows a slash before a drive letter ("/C:/x") is dropped; elsewhere such
 // a path is an ordinary absolute path and stays as it is.
 [[nodiscard]] std::optional<std::filesystem::path> uri_to_path(std::string_view uri);

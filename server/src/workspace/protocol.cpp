@@ -7,10 +7,14 @@ namespace tovix_lsp::protocol {
 using json = nlohmann::json;
 
 std::optional<std::uint32_t> read_u32(const json& value) {
-  if (value.is_number_unsigned()) return static_cast<std::uint32_t>(value.get<std::uint64_t>());
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<std::uint64_t>();
+    if (n > UINT32_MAX) return std::nullopt;
+    return static_cast<std::uint32_t>(n);
+  }
   if (value.is_number_integer()) {
     const auto n = value.get<std::int64_t>();
-    if (n < 0) return std::nullopt;
+    if (n < 0 || n > std::int64_t{UINT32_MAX}) return std::nullopt;
     return static_cast<std::uint32_t>(n);
   }
   return std::nullopt;

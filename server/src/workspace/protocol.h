@@ -87,8 +87,9 @@ struct TextDocumentIdentifier {
   std::string uri;
 };
 
-// A non-negative JSON integer, reduced to its low 32 bits. Nothing for
-// negative or fractional numbers and other types.
+// A JSON integer from 0 to 2^32 - 1. Nothing for larger, negative or
+// fractional numbers and other types: a line or column out of range is
+// never wrapped onto another place.
 [[nodiscard]] std::optional<std::uint32_t> read_u32(const nlohmann::json& value);
 
 // {"line", "character"} with both members valid as `read_u32`.
