@@ -229,6 +229,52 @@ TEST(ChildE2E, ChildDiagnosticsArePublishedInSourcePositionsAfterTheCompilers) {
   EXPECT_TRUE(s.log_line("luau-lsp answered about this file with 2 diagnostic(s)"));
 }
 
+// luau-lsp checks each text in turn and says which one a publication is
+// about: one may come for an older text after a newer one was handed over.
+json publication(const std::string& generated, int version, json diagnostics) {
+  return {{"jsonrpc", "2.0"},
+          {"method", "textDocument/publishDiagnostics"},
+          {"params", {{"diagnostics", std::move(diagnostics)}, {"uri", generated}, {"version", version}}}};
+}
+
+TEST(ChildE2E, ChildDiagnosticsStayOnTheTextTheyWereFoundIn) {
+  const std::string edited = std::string("-- a note\n") + DOC;  // every line moves down
+  struct Case {
+    const char* what;
+    const char* after;  // the child publishes about version 1 after this message
+  } cases[] = {
+      {"published for the open text, then the text changes", "textDocument/didOpen"},
+      {"published for the open text after the changed one was handed over", "textDocument/didChange"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child;
+    const auto compiled = child.compile("a.tovix", DOC);
+    ASSERT_TRUE(compiled);
+    const json found = {diagnostic(range_in(compiled->code, "value"), "declared"),
+                        diagnostic(range_in(compiled->code, "value", 1), "in the hole")};
+    child.write_script({{"on", {{c.after, {publication(child.generated("a.tovix"), 1, found)}}}}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", DOC, 1);
+    s.change(uri, edited, 2);
+    round_trip(s, uri);
+    const json expected = {diagnostic(range_in(edited, "value"), "declared"),
+                           diagnostic(range_in(edited, "value", 1), "in the hole")};
+    // Every publication shows them where they are in the text of that moment.
+    const json before = {diagnostic(range_in(DOC, "value"), "declared"),
+                         diagnostic(range_in(DOC, "value", 1), "in the hole")};
+    json last;
+    for (const json& m : s.history()) {
+      if (!method_is(m, "textDocument/publishDiagnostics")) continue;
+      last = m["params"]["diagnostics"];
+      EXPECT_TRUE(last == json::array() || last == expected || (last == before && c.after == std::string("textDocument/didOpen")))
+          << last.dump();
+    }
+    EXPECT_EQ(last, expected);
+  }
+}
+
 TEST(ChildE2E, DiagnosticsAllInGeneratedCodeAreReportedOnce) {
   Child child("diagnostics");
   const auto compiled = child.compile("a.tovix", DOC);

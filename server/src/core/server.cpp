@@ -318,11 +318,9 @@ void Server::let_go_of_child(bool orderly) {
   relayed.clear();
   for (const std::string& uri : documents.uris()) {
     open_documents::OpenDocument& open = *documents.get(uri);
-    open.in_child = false;
-    if (!open.luau_diagnostics.empty()) {
-      open.luau_diagnostics.clear();
-      publish(open);
-    }
+    const bool shown = !open.luau_diagnostics.empty();
+    child::forget(open);
+    if (shown) publish(open);
   }
 }
 
@@ -351,8 +349,13 @@ void Server::analyse(open_documents::OpenDocument& open) {
   open.diagnostics = std::move(result.diagnostics);
   open.stale = result.stale;
   open.compiled = std::move(result.compiled);
-  // The child's diagnostics speak of a compile that is gone.
-  if (!open.compiled) open.luau_diagnostics.clear();
+  // Without a compile the child's diagnostics cannot be placed; with one,
+  // they follow the text to where their lines now are.
+  if (!open.compiled) {
+    open.child_diagnostics = json::array();
+    open.child_compiled = nullptr;
+  }
+  child::relocate_diagnostics(*this, open);
   publish(open);
 }
 
