@@ -1,6 +1,8 @@
 #include "core/server.h"
 
+#include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <cstdlib>
 #include <iostream>
 #include <thread>
@@ -365,12 +367,21 @@ void Server::recompile(open_documents::OpenDocument& open) {
   sync_child(open);
 }
 
-void Server::publish(const open_documents::OpenDocument& open) {
+void Server::publish(open_documents::OpenDocument& open) {
+  // Both lists are lent to the message and taken back once it is written:
+  // a copy of every diagnostic on every keystroke costs more than writing.
+  const std::size_t own = open.diagnostics.size();
   json list = json::array();
-  for (const json& item : open.diagnostics) list.push_back(item);
-  for (const json& item : open.luau_diagnostics) list.push_back(item);
-  send(jsonrpc::build::notification("textDocument/publishDiagnostics",
-                                    {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}}));
+  auto& items = list.get_ref<json::array_t&>();
+  items.reserve(own + open.luau_diagnostics.size());
+  std::move(open.diagnostics.begin(), open.diagnostics.end(), std::back_inserter(items));
+  std::move(open.luau_diagnostics.begin(), open.luau_diagnostics.end(), std::back_inserter(items));
+  json message = jsonrpc::build::notification("textDocument/publishDiagnostics",
+                                              {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}});
+  send(message);
+  auto& lent = message["params"]["diagnostics"].get_ref<json::array_t&>();
+  std::move(lent.begin(), lent.begin() + static_cast<std::ptrdiff_t>(own), open.diagnostics.begin());
+  std::move(lent.begin() + static_cast<std::ptrdiff_t>(own), lent.end(), open.luau_diagnostics.begin());
 }
 
 void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this, open); }

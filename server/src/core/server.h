@@ -146,7 +146,7 @@ class Server {
   // analyse, which publishes.
   void resolve_generated(open_documents::OpenDocument& open);
   void analyse(open_documents::OpenDocument& open);
-  void publish(const open_documents::OpenDocument& open);
+  void publish(open_documents::OpenDocument& open);
   // Recompiles a document's current text, its project looked up afresh.
   void recompile(open_documents::OpenDocument& open);
   // Hands a document's generated text to the child; nothing while none runs.
