@@ -168,6 +168,25 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
                                              "textDocument/didClose", "textDocument/didOpen"}));
 }
 
+TEST(ChildE2E, ADocumentWithoutACompileIsNotSentUntilItHasOne) {
+  Child child;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string broken = "local create = nil\nlocal x = <Frame>\n";  // never closed: no compile at all
+  const std::string uri = s.open("a.tovix", broken);
+  const std::string unsent = "no compiled output yet, so luau-lsp has not been given this file";
+  EXPECT_TRUE(s.log_line(unsent));
+  s.change(uri, broken + "-- still open\n", 2);
+  ASSERT_TRUE(s.diagnostics(uri));
+  s.settle();
+  EXPECT_EQ(s.logged(unsent), 1u);
+  EXPECT_TRUE(child.record.of("textDocument/didOpen").empty());
+  s.change(uri, "local create = nil\nlocal x = <Frame/>\n", 3);
+  auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
+  ASSERT_TRUE(opened);
+  EXPECT_EQ((*opened)["params"]["textDocument"]["version"], 3);
+}
+
 TEST(ChildE2E, ADocumentOpenedBeforeTheChildIsReadyIsSentWhenItIs) {
   Child child;
   SessionOptions options = child.options();
@@ -595,16 +614,20 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
   }
 }
 
-TEST(ChildE2E, AChildThatRefusesToInitializeIsLetGo) {
+TEST(ChildE2E, AChildThatRefusesToInitializeOrEndsIsLetGo) {
   struct Case {
     const char* mode;
-    const char* reason;
-  } cases[] = {{"refuse-initialize", "stand-in refuses"}, {"refuse-initialize-silently", "no reason given"}};
+    const char* line;
+  } cases[] = {
+      {"refuse-initialize", "luau-lsp refused to initialize (stand-in refuses) — markup features only"},
+      {"refuse-initialize-silently", "luau-lsp refused to initialize (no reason given) — markup features only"},
+      {"exit-at-once", "luau-lsp exited — markup features only"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
     Child child(c.mode);
     EditorSession s(child.options());
-    EXPECT_TRUE(s.log_line(std::string("luau-lsp refused to initialize (") + c.reason + ") — markup features only"));
+    EXPECT_TRUE(s.log_line(c.line));
     const auto pids = child.record.pids();
     ASSERT_EQ(pids.size(), 1u);
     const std::string uri = s.open("a.tovix", DOC);
