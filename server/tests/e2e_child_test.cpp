@@ -839,5 +839,31 @@ TEST(ChildE2E, PropsOfAComponentFromTheChildsCompletionAtItsGeneratedCall) {
                   {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
 }
 
+TEST(ChildE2E, AnAnswerAskedOfAStaleCompileSaysSo) {
+  Child child("ask-configuration", {{"results", {{"textDocument/hover", hover_of("```luau\nlocal value: number\n```")}}}});
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC, 1);
+  ASSERT_TRUE(s.diagnostics(uri));
+  // An element left open: the text does not compile, the last compile stays.
+  std::string broken = DOC;
+  broken.replace(broken.find("<Card title=\"hi\" />"), 19, "<Card title=\"hi\"  >");
+  s.change(uri, broken, 2);
+  ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return !list.empty(); }));
+  const int asked = s.send_request("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); }));
+  // Mended before the child answers: the answer still speaks of the old text.
+  s.change(uri, DOC, 3);
+  ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return list.empty(); }));
+  auto held = s.server_request("workspace/configuration");
+  ASSERT_TRUE(held);
+  s.respond((*held)["id"], s.configuration_answer(*held));
+  EXPECT_EQ(s.response(asked)["result"],
+            hover_of("```luau\nlocal value: number\n```\n\n---\n\n*From the last version that compiled.*"));
+}
+
 }  // namespace
 }  // namespace tovix_lsp

@@ -54,6 +54,8 @@ struct Pending {
     std::optional<nlohmann::json> local;
     bool rename = false;
     std::shared_ptr<const analysis::Compiled> compiled;
+    // That compile was older than the text when the request was sent.
+    bool stale = false;
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
