@@ -3,8 +3,8 @@
 // never on generated code; the component props it infers complete markup.
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -76,15 +76,12 @@ struct Opened {
     for (auto& [key, value] : extra.items()) params[key] = value;
     return params;
   }
-  // The range from mark `from` to the next one.
-  json marked(std::size_t from) const { return range_of(text.text, text.marks.at(from), text.marks.at(from + 1)); }
 
   Home home;
   EditorSession s;
   MarkedText text;
   std::string uri;
 };
-
 
 // Where `inner` is inside the one occurrence of `needle` in `text`.
 std::size_t where(std::string_view text, std::string_view needle, std::string_view inner) {
@@ -99,11 +96,16 @@ json range_at(std::string_view text, std::string_view needle, std::string_view i
   const std::size_t at = where(text, needle, inner);
   return range_of(text, at, at + inner.size());
 }
-// Params of a request in the middle of `inner` inside `needle`.
-json inside(const Opened& o, std::string_view needle, std::string_view inner, json extra = json::object()) {
-  json params = EditorSession::at(o.uri, position_of(o.text.text, where(o.text.text, needle, inner) + inner.size() / 2));
+// Params of a request in the middle of `inner` inside `needle` of `text`,
+// open as `uri`, with `extra` members.
+json inside(const std::string& uri, std::string_view text, std::string_view needle, std::string_view inner,
+            json extra = json::object()) {
+  json params = EditorSession::at(uri, position_of(text, where(text, needle, inner) + inner.size() / 2));
   for (auto& [key, value] : extra.items()) params[key] = value;
   return params;
+}
+json inside(const Opened& o, std::string_view needle, std::string_view inner, json extra = json::object()) {
+  return inside(o.uri, o.text.text, needle, inner, std::move(extra));
 }
 json location(const std::string& uri, const json& range) { return {{"range", range}, {"uri", uri}}; }
 
@@ -309,9 +311,7 @@ TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
   const std::string uri = s.open("a.tovix", text);
   ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return !list.empty(); }));  // luau-lsp has checked it
   auto in_the_middle = [&](std::string_view needle, std::string_view inner, json extra = json::object()) {
-    json params = EditorSession::at(uri, position_of(text, where(text, needle, inner) + inner.size() / 2));
-    for (auto& [key, value] : extra.items()) params[key] = value;
-    return params;
+    return inside(uri, text, needle, inner, std::move(extra));
   };
   EXPECT_EQ(s.result("textDocument/definition", in_the_middle("{label(", "label")),
             json::array({location(uri, range_at(text, "local function label", "label"))}));

@@ -1,10 +1,11 @@
 #include "core/proxy.h"
 
 #include <array>
-#include <fcntl.h>
 #include <atomic>
 #include <system_error>
 #include <thread>
+
+#include <fcntl.h>
 
 #include "whitespace.h"
 #include "workspace/protocol.h"

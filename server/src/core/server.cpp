@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <iterator>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
