@@ -64,3 +64,56 @@ TEST(StaleNote, FollowsTheHoverText) {
 
 }  // namespace
 }  // namespace tovix_lsp::forwarding
+
+#include <stdexcept>
+
+#include "core/server.h"
+
+namespace tovix_lsp::forwarding {
+namespace {
+
+// What the server wrote, one message body each.
+std::vector<json> written(const std::string& wire) {
+  std::vector<json> out;
+  for (std::size_t pos = 0; pos < wire.size();) {
+    const auto end = wire.find("\r\n\r\n", pos);
+    const std::size_t length = std::stoul(wire.substr(pos + 16, end - pos - 16));
+    out.push_back(json::parse(wire.substr(end + 4, length)));
+    pos = end + 4 + length;
+  }
+  return out;
+}
+
+TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
+  server::Handlers handlers = server::Handlers::standard();
+  handlers.child = [](server::Server&, jsonrpc::Message) { throw std::runtime_error("boom"); };
+  io::StringOutput out;
+  auto channel = proxy::Events::make();
+  server::Server s(out, channel.first, handlers);
+  s.pending.emplace(4, server::Pending{server::Pending::Forward{json(9), "file:///a.tovix", std::nullopt, false, nullptr}});
+  s.pending.emplace(5, server::Pending{server::Pending::Props{json("p"), "Card", nullptr, false}});
+  s.pending.emplace(6, server::Pending{server::Pending::Initialize{}});
+  const json log = {{"jsonrpc", "2.0"},
+                    {"method", "window/logMessage"},
+                    {"params", {{"message", "tovix: internal error handling a response — please report it"}, {"type", 1}}}};
+  struct Case {
+    int child_id;
+    json editor_id;  // null: nobody waits
+  } cases[] = {{4, 9}, {5, "p"}, {6, nullptr}, {7, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.child_id);
+    out.data.clear();
+    auto message = jsonrpc::from_value({{"jsonrpc", "2.0"}, {"id", c.child_id}, {"result", nullptr}});
+    ASSERT_TRUE(message);
+    s.guarded(std::move(*message), false);
+    std::vector<json> expected = {log};
+    if (!c.editor_id.is_null())
+      expected.push_back(json{{"error", {{"code", -32603}, {"message", "tovix-lsp could not handle this request"}}},
+                              {"id", c.editor_id},
+                              {"jsonrpc", "2.0"}});
+    EXPECT_EQ(written(out.data), expected);
+  }
+}
+
+}  // namespace
+}  // namespace tovix_lsp::forwarding

@@ -190,8 +190,43 @@ TEST(Writer, FramesCompactSortedJson) {
 TEST(Writer, InvalidUtf8IsAnError) {
   io::StringOutput out;
   Writer writer(out);
-  EXPECT_TRUE(writer.write(json("\xff")));
+  for (const json& bad : {json("\xff"), json{{"k\xc0\x80", 1}}, json::array({"ok", "long enough to be read by words\xed\xa0\x80"})}) {
+    SCOPED_TRACE(bad.dump(-1, ' ', false, json::error_handler_t::replace));
+    EXPECT_TRUE(writer.write(bad));
+    EXPECT_FALSE(serialize(bad));
+  }
   EXPECT_EQ(out.data, "");
+  // The writer goes on after a refusal, its buffer reused.
+  EXPECT_FALSE(writer.write(json::array()));
+  EXPECT_EQ(out.data, "Content-Length: 2\r\n\r\n[]");
+}
+
+TEST(Writer, SerialisesAsTheLibraryDumps) {
+  std::string controls;
+  for (int c = 0; c < 0x20; ++c) controls.push_back(static_cast<char>(c));
+  const json cases[] = {
+      nullptr, true, false, 0, -1, INT64_MIN, UINT64_MAX, 1.5, -0.0, 1e300, 0.1,
+      "", "plain ascii that runs for more than eight bytes", controls, "\"\\/\x7f",
+      "quote \" and backslash \\ inside words, tab\t, line\n", "é日本語🎉 mixed with ascii text 12345678",
+      json::array(), json::object(), json::array({json::array(), json::object(), json::array({1, json::array({2})})}),
+      json{{"z", 1}, {"a", {{"b", nullptr}, {"a", "x"}}}, {"é", json::array({true, "\n"})}, {"", 0}},
+      json::binary({1, 2, 3}),
+  };
+  for (const json& value : cases) {
+    SCOPED_TRACE(value.dump());
+    const auto text = serialize(value);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, value.dump());
+  }
+}
+
+TEST(Writer, DeepNestingIsWrittenWithoutRecursion) {
+  json deep = json::array();
+  for (int i = 0; i < 200000; ++i) deep = json::array({std::move(deep)});
+  const auto text = serialize(deep);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->size(), 2u * 200001);
+  EXPECT_TRUE(text->starts_with("[[[") && text->ends_with("]]]"));
 }
 
 TEST(Message, Classification) {

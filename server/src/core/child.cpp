@@ -1,6 +1,8 @@
 #include "core/child.h"
 
+#include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "core/open_documents.h"
@@ -40,7 +42,32 @@ void write_to_child(server::Server& server, const json& message) {
   if (server.proxy) (void)server.proxy->write(message);
 }
 
-void publish_diagnostics(server::Server& server, json& params) {
+// How many compiles handed to the child are kept for its diagnostics to be
+// placed through: it checks texts in order and soon, so a publication about
+// an older one is followed by one about a newer.
+constexpr std::size_t HANDED_KEPT = 8;
+
+void handed(open_documents::OpenDocument& open) {
+  if (open.handed.size() == HANDED_KEPT) open.handed.erase(open.handed.begin());
+  open.handed.emplace_back(open.document.version(), open.compiled);
+}
+
+// The compile whose code a publication of the child is about: the one handed
+// with its "version" (older ones are forgotten), else the one in use. Null
+// for a version older than every one kept: a newer publication follows.
+std::shared_ptr<const analysis::Compiled> published_against(open_documents::OpenDocument& open, const json& params) {
+  const json* version = protocol::member(params, "version");
+  if (version == nullptr || !version->is_number_integer() || !open.compiled) return open.compiled;
+  const auto v = version->get<std::int64_t>();
+  auto& list = open.handed;
+  const auto found = std::find_if(list.rbegin(), list.rend(), [&](const auto& each) { return each.first == v; });
+  if (found == list.rend()) return !list.empty() && v < list.front().first ? nullptr : open.compiled;
+  std::shared_ptr<const analysis::Compiled> compiled = found->second;
+  list.erase(list.begin(), std::prev(found.base()));
+  return compiled;
+}
+
+void publish_diagnostics(server::Server& server, const json& params) {
   const json* uri = protocol::member(params, "uri");
   if (uri == nullptr || !uri->is_string()) return;
   const std::string& generated = uri->get_ref<const std::string&>();
@@ -57,16 +84,18 @@ void publish_diagnostics(server::Server& server, json& params) {
     return;
   }
   const std::string editor_uri = open->document.uri();
-  json* given = protocol::member(params, "diagnostics") ? &params["diagnostics"] : nullptr;
-  json diagnostics = given ? std::move(*given) : json::array();
+  const std::shared_ptr<const analysis::Compiled> compiled = published_against(*open, params);
+  if (open->compiled && !compiled) return;
+  const json* given = protocol::member(params, "diagnostics");
+  const json diagnostics = given ? *given : json::array();
   const std::size_t received = diagnostics.is_array() ? diagnostics.size() : 0;
   if (server.first_time("heard:" + editor_uri))
     server.log(3, "luau-lsp answered about this file with " + std::to_string(received) + " diagnostic(s)");
-  std::vector<json> kept;
-  if (auto moved = with_remap(server, editor_uri, remap::Direction::ToSource, std::move(diagnostics));
-      moved && moved->value.is_array()) {
-    for (json& d : moved->value) kept.push_back(std::move(d));
-  }
+  // Without a compile there is nothing to place them through, now or later.
+  open->child_diagnostics = compiled && diagnostics.is_array() ? diagnostics : json::array();
+  open->child_compiled = compiled;
+  relocate_diagnostics(server, *open);
+  const std::vector<json>& kept = open->luau_diagnostics;
   if (received > 0 && kept.empty() && server.first_time("dropped:" + editor_uri)) {
     server.log(2, "luau-lsp reported " + std::to_string(received) + " diagnostic(s) for this file; " +
                       (open->compiled ? "none of them mapped back into the source"
@@ -75,7 +104,6 @@ void publish_diagnostics(server::Server& server, json& params) {
   if (server.trace)
     std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept.size() << " shown\n"
               << std::flush;
-  open->luau_diagnostics = std::move(kept);
   server.publish(*open);
 }
 
@@ -114,6 +142,7 @@ void sync(server::Server& server, open_documents::OpenDocument& open) {
     return;
   }
   const std::string& code = open.compiled->code;
+  handed(open);
   if (open.in_child) {
     write_to_child(server, jsonrpc::build::notification(
                                "textDocument/didChange",
@@ -132,9 +161,27 @@ void sync(server::Server& server, open_documents::OpenDocument& open) {
                                                          {"version", open.document.version()}}}}));
 }
 
+void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& open) {
+  open.luau_diagnostics.clear();
+  if (open.child_diagnostics.empty()) return;
+  auto moved = with_remap(server, open.document.uri(), remap::Direction::ToSource, open.child_diagnostics,
+                          How::Value, open.child_compiled);
+  if (!moved || !moved->value.is_array()) return;
+  for (json& d : moved->value) open.luau_diagnostics.push_back(std::move(d));
+}
+
+void forget(open_documents::OpenDocument& open) {
+  open.in_child = false;
+  open.handed.clear();
+  open.luau_diagnostics.clear();
+  open.child_diagnostics = json::array();
+  open.child_compiled = nullptr;
+}
+
 void close(server::Server& server, open_documents::OpenDocument& open) {
   if (!open.in_child) return;
   open.in_child = false;
+  open.handed.clear();
   write_to_child(server, jsonrpc::build::notification("textDocument/didClose",
                                                       {{"textDocument", {{"uri", open.generated_uri}}}}));
 }

@@ -31,6 +31,14 @@ void sync(server::Server& server, open_documents::OpenDocument& open);
 // Closes the document's generated file in the child, when it has it.
 void close(server::Server& server, open_documents::OpenDocument& open);
 
+// Moves the child's last diagnostics of the document into its current text
+// (`luau_diagnostics`), through the compile they were found in: those on
+// lines an edit changed since are left out until the child speaks again.
+void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& open);
+
+// Forgets everything the child said or was given about the document.
+void forget(open_documents::OpenDocument& open);
+
 // A payload of the document at `uri` moved towards its generated file or
 // back, with whether anything was dropped. `compiled` overrides the
 // document's compile in use (the one a request was sent against). Nothing

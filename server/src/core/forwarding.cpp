@@ -175,8 +175,10 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
                  "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
+  // The answer speaks of an older text when it was asked of one, or when
+  // the text in use has been older since.
   const auto* open = server.documents.get(forward.uri);
-  if (open && open->stale) add_stale_note(moved->value);
+  if (forward.stale || (open && open->stale)) add_stale_note(moved->value);
   server.reply(std::move(forward.id), merged(local, std::move(moved->value)));
 }
 
@@ -199,7 +201,8 @@ void forward(server::Server& server, json id, server::Forward forward) {
     return answer_locally(server, std::move(id), forward.local);
   }
   server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Forward{
-      std::move(id), std::move(*uri), std::move(forward.local), forward.rename, open ? open->compiled : nullptr}});
+      std::move(id), std::move(*uri), std::move(forward.local), forward.rename, open ? open->compiled : nullptr,
+      open && open->stale}});
 }
 
 std::optional<json> waiting_editor_id(const server::Server& server, const jsonrpc::Response& message) {

@@ -1,7 +1,10 @@
 #include "core/jsonrpc.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "whitespace.h"
 #include "workspace/utf8_text.h"
@@ -215,23 +218,156 @@ std::expected<json, Refused> parse_body(std::string& body) {
   return std::unexpected(std::move(refused));
 }
 
-std::expected<std::string, io::Error> serialize(const json& value) {
-  try {
-    std::string out;
-    out.reserve(128);
-    out = value.dump();
-    return out;
-  } catch (const json::exception& e) {
-    return std::unexpected(io::Error{io::Error::Kind::InvalidData, e.what()});
+namespace {
+
+// A frame buffer grown past this by one huge message is let go afterwards.
+constexpr std::size_t MAX_KEPT = std::size_t{16} << 20;
+
+constexpr std::uint64_t ONES = 0x0101010101010101ull;
+constexpr std::uint64_t HIGHS = 0x8080808080808080ull;
+
+// Whether none of the eight bytes of `word` needs a second look: a control
+// byte, a quote, a backslash, or a byte of a multi-byte character. (A byte
+// that needs none may be flagged too; the byte-wise path then decides.)
+bool plain(std::uint64_t word) {
+  const std::uint64_t quote = word ^ (ONES * '"');
+  const std::uint64_t backslash = word ^ (ONES * '\\');
+  const std::uint64_t flagged = ((word - ONES * 0x20) & ~word) | ((quote - ONES) & ~quote) |
+                                ((backslash - ONES) & ~backslash) | word;
+  return (flagged & HIGHS) == 0;
+}
+
+// Appends `text` as a JSON string with the library's escapes; false when it
+// is not valid UTF-8. Eight bytes at a time where nothing needs escaping,
+// which is nearly all of a document's text.
+bool append_string(std::string& out, std::string_view text) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t copied = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (i + 8 <= text.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (plain(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x80) {
+      const utf8_text::Step step = utf8_text::decode(text, i);
+      if (!step.valid) return false;
+      i += step.len;
+      continue;
+    }
+    if (byte >= 0x20 && byte != '"' && byte != '\\') {
+      ++i;
+      continue;
+    }
+    out.append(text.data() + copied, i - copied);
+    switch (byte) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out.push_back(HEX[byte >> 4]);
+        out.push_back(HEX[byte & 0xF]);
+    }
+    copied = ++i;
+  }
+  out.append(text.data() + copied, text.size() - copied);
+  out.push_back('"');
+  return true;
+}
+
+template <typename Number>
+void append_number(std::string& out, Number n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  out.append(digits, end);
+}
+
+// Appends the compact text of `root`; false for a string that is not valid
+// UTF-8. An explicit stack of the containers being written, so no payload
+// nests deep enough to exhaust the thread's stack.
+bool append_value(std::string& out, const json& root) {
+  struct Open {
+    const json* container;
+    json::const_iterator next;
+  };
+  std::vector<Open> open;
+  const json* value = &root;
+  for (;;) {
+    switch (value->type()) {
+      case json::value_t::object:
+      case json::value_t::array:
+        if (value->empty()) {
+          out += value->is_object() ? "{}" : "[]";
+        } else {
+          out.push_back(value->is_object() ? '{' : '[');
+          open.push_back({value, value->cbegin()});
+        }
+        break;
+      case json::value_t::string:
+        if (!append_string(out, value->get_ref<const std::string&>())) return false;
+        break;
+      case json::value_t::boolean: out += value->get<bool>() ? "true" : "false"; break;
+      case json::value_t::number_integer: append_number(out, value->get<std::int64_t>()); break;
+      case json::value_t::number_unsigned: append_number(out, value->get<std::uint64_t>()); break;
+      case json::value_t::null: out += "null"; break;
+      default: out += value->dump(); break;  // floats, and what LSP never carries
+    }
+    // The next value to write, closing the containers that are done.
+    for (;;) {
+      if (open.empty()) return true;
+      Open& top = open.back();
+      if (top.next == top.container->cend()) {
+        out.push_back(top.container->is_object() ? '}' : ']');
+        open.pop_back();
+        continue;
+      }
+      if (top.next != top.container->cbegin()) out.push_back(',');
+      if (top.container->is_object()) {
+        if (!append_string(out, top.next.key())) return false;
+        out.push_back(':');
+      }
+      value = &*top.next;
+      ++top.next;
+      break;
+    }
   }
 }
 
+io::Error not_utf8() { return invalid("a string to be written is not valid UTF-8"); }
+
+}  // namespace
+
+std::expected<std::string, io::Error> serialize(const json& value) {
+  std::string out;
+  if (!append_value(out, value)) return std::unexpected(not_utf8());
+  return out;
+}
+
 std::optional<io::Error> Writer::write(const json& value) {
-  auto body = serialize(value);
-  if (!body) return body.error();
-  std::string frame = "Content-Length: " + std::to_string(body->size()) + "\r\n\r\n";
-  frame += *body;
-  if (auto ok = output_.write_all(frame); !ok) return ok.error();
+  // The body is written after room for the longest header, and the header
+  // then just before it, so that the frame is one buffer and one write.
+  static constexpr std::string_view NAME = "Content-Length: ";
+  static constexpr std::size_t ROOM = NAME.size() + 20 + 4;
+  frame_.assign(ROOM, ' ');
+  if (!append_value(frame_, value)) return not_utf8();
+  const std::string header = std::string(NAME) + std::to_string(frame_.size() - ROOM) + "\r\n\r\n";
+  const std::size_t start = ROOM - header.size();
+  frame_.replace(start, header.size(), header);
+  auto ok = output_.write_all(std::string_view(frame_).substr(start));
+  // One huge message should not keep its memory for the rest of the run.
+  if (frame_.capacity() > MAX_KEPT) std::string().swap(frame_);
+  if (!ok) return ok.error();
   return std::nullopt;
 }
 

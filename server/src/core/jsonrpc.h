@@ -86,14 +86,20 @@ class Writer {
   explicit Writer(io::Output& output) : output_(output) {}
 
   // Serialises `value` compactly (object keys in ascending byte order) and
-  // writes header and body. Nothing on success.
+  // writes header and body. Nothing on success. The frame is built in a
+  // buffer kept between writes: a whole document's text goes out on every
+  // keystroke, and a fresh allocation of its size each time costs more than
+  // the copy.
   [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& value);
 
  private:
   io::Output& output_;
+  std::string frame_;
 };
 
-// Compact JSON text of `value`, or an error for text that is not valid UTF-8.
+// Compact JSON text of `value`, byte for byte the library's own `dump()`, or
+// an error for a string that is not valid UTF-8. Nesting of any depth is
+// written without recursion.
 [[nodiscard]] std::expected<std::string, io::Error> serialize(const nlohmann::json& value);
 
 struct Request {

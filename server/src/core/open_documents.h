@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,6 +32,15 @@ struct OpenDocument {
   // The compiler's own diagnostics, and the child's moved into the source.
   std::vector<nlohmann::json> diagnostics;
   std::vector<nlohmann::json> luau_diagnostics;
+  // The child's diagnostics as it published them, in the generated code of
+  // `child_compiled`: moved again into every new text, so that an edit
+  // since does not leave them on shifted places.
+  nlohmann::json child_diagnostics = nlohmann::json::array();
+  std::shared_ptr<const analysis::Compiled> child_compiled;
+  // The compiles whose code the child was handed, with the version it went
+  // with, oldest first (a few only): the child says which text its
+  // diagnostics are about, and may speak of one that is no longer the last.
+  std::vector<std::pair<std::int64_t, std::shared_ptr<const analysis::Compiled>>> handed;
   // Where the document's generated Luau would live; empty for a document
   // that is not a file.
   std::string generated_uri;

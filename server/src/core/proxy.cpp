@@ -5,6 +5,8 @@
 #include <system_error>
 #include <thread>
 
+#include <fcntl.h>
+
 #include "whitespace.h"
 #include "workspace/protocol.h"
 
@@ -23,6 +25,8 @@ constexpr std::array<std::string_view, 7> EDITOR_METHODS = {
 };
 
 std::atomic<std::uint64_t> last_child_number{0};
+
+constexpr int PIPE_ROOM = 1 << 20;
 
 // Every string element of the array at `pointer`, with `option` before it.
 void add_each_string(std::vector<std::string>& out, const json& settings, std::string_view pointer,
@@ -60,6 +64,10 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
   if (!child) return std::unexpected(child.error());
   process::Fd output = child->take_stdout();
   process::Fd input = child->take_stdin();
+  // Room for a whole large document, so that handing one over while the
+  // child is still busy with the last does not stall the main thread (the
+  // system may grant less; the default is 64 KiB).
+  (void)::fcntl(input.get(), F_SETPIPE_SZ, PIPE_ROOM);
   std::uint64_t number = ++last_child_number;
   try {
     std::thread(read_child, number, std::move(output), std::move(events)).detach();
@@ -80,7 +88,7 @@ std::optional<io::Error> Proxy::notify(std::string_view method, json params) {
   return write(jsonrpc::build::notification(method, std::move(params)));
 }
 
-std::optional<io::Error> Proxy::write(const json& message) { return jsonrpc::Writer(stdin_).write(message); }
+std::optional<io::Error> Proxy::write(const json& message) { return writer_.write(message); }
 
 void Proxy::shutdown() {
   (void)request("shutdown", nullptr);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,10 +88,16 @@ class Proxy {
 
  private:
   Proxy(process::Child child, process::PipeOutput input, std::filesystem::path path, std::uint64_t number)
-      : stdin_(std::move(input)), child_(std::move(child)), path_(std::move(path)), number_(number) {}
+      : stdin_(std::make_unique<process::PipeOutput>(std::move(input))),
+        writer_(*stdin_),
+        child_(std::move(child)),
+        path_(std::move(path)),
+        number_(number) {}
 
-  // Declared before the child so that it is closed after the child is reaped.
-  process::PipeOutput stdin_;
+  // Declared before the child so that it is closed after the child is
+  // reaped. On the heap, so that the writer's reference survives a move.
+  std::unique_ptr<process::PipeOutput> stdin_;
+  jsonrpc::Writer writer_;
   process::Child child_;
   std::filesystem::path path_;
   std::int64_t next_id_ = 1;

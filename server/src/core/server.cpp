@@ -1,8 +1,10 @@
 #include "core/server.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -335,11 +337,9 @@ void Server::let_go_of_child(bool orderly) {
   relayed.clear();
   for (const std::string& uri : documents.uris()) {
     open_documents::OpenDocument& open = *documents.get(uri);
-    open.in_child = false;
-    if (!open.luau_diagnostics.empty()) {
-      open.luau_diagnostics.clear();
-      publish(open);
-    }
+    const bool shown = !open.luau_diagnostics.empty();
+    child::forget(open);
+    if (shown) publish(open);
   }
 }
 
@@ -368,8 +368,13 @@ void Server::analyse(open_documents::OpenDocument& open) {
   open.diagnostics = std::move(result.diagnostics);
   open.stale = result.stale;
   open.compiled = std::move(result.compiled);
-  // The child's diagnostics speak of a compile that is gone.
-  if (!open.compiled) open.luau_diagnostics.clear();
+  // Without a compile the child's diagnostics cannot be placed; with one,
+  // they follow the text to where their lines now are.
+  if (!open.compiled) {
+    open.child_diagnostics = json::array();
+    open.child_compiled = nullptr;
+  }
+  child::relocate_diagnostics(*this, open);
   publish(open);
 }
 
@@ -379,12 +384,21 @@ void Server::recompile(open_documents::OpenDocument& open) {
   sync_child(open);
 }
 
-void Server::publish(const open_documents::OpenDocument& open) {
+void Server::publish(open_documents::OpenDocument& open) {
+  // Both lists are lent to the message and taken back once it is written:
+  // a copy of every diagnostic on every keystroke costs more than writing.
+  const std::size_t own = open.diagnostics.size();
   json list = json::array();
-  for (const json& item : open.diagnostics) list.push_back(item);
-  for (const json& item : open.luau_diagnostics) list.push_back(item);
-  send(jsonrpc::build::notification("textDocument/publishDiagnostics",
-                                    {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}}));
+  auto& items = list.get_ref<json::array_t&>();
+  items.reserve(own + open.luau_diagnostics.size());
+  std::move(open.diagnostics.begin(), open.diagnostics.end(), std::back_inserter(items));
+  std::move(open.luau_diagnostics.begin(), open.luau_diagnostics.end(), std::back_inserter(items));
+  json message = jsonrpc::build::notification("textDocument/publishDiagnostics",
+                                              {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}});
+  send(message);
+  auto& lent = message["params"]["diagnostics"].get_ref<json::array_t&>();
+  std::move(lent.begin(), lent.begin() + static_cast<std::ptrdiff_t>(own), open.diagnostics.begin());
+  std::move(lent.begin() + static_cast<std::ptrdiff_t>(own), lent.end(), open.luau_diagnostics.begin());
 }
 
 void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this, open); }

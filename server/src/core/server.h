@@ -54,6 +54,8 @@ struct Pending {
     std::optional<nlohmann::json> local;
     bool rename = false;
     std::shared_ptr<const analysis::Compiled> compiled;
+    // That compile was older than the text when the request was sent.
+    bool stale = false;
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
@@ -146,7 +148,7 @@ class Server {
   // analyse, which publishes.
   void resolve_generated(open_documents::OpenDocument& open);
   void analyse(open_documents::OpenDocument& open);
-  void publish(const open_documents::OpenDocument& open);
+  void publish(open_documents::OpenDocument& open);
   // Recompiles a document's current text, its project looked up afresh.
   void recompile(open_documents::OpenDocument& open);
   // Hands a document's generated text to the child; nothing while none runs.

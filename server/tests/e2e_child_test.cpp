@@ -1,0 +1,869 @@
+// The child bridge over the wire, with the stand-in as luau-lsp: documents
+// handed to the child, its diagnostics, notifications and requests carried
+// to the editor, Luau requests forwarded and their answers moved back and
+// merged, and the child's start, refusal, death and replacement.
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "editor_session.h"
+#include "marked_text.h"
+#include "process_table.h"
+#include "workspace/analysis.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using testing::EditorSession;
+using testing::position_of;
+using testing::range_of;
+using testing::SessionOptions;
+using testing::StandInRecord;
+using testing::TempTree;
+using testing_support::MarkedText;
+
+const std::string STAND_IN = TOVIX_STAND_IN_BINARY;
+
+// Luau around markup: a component, a function called in a hole, a local
+// used inside the hole.
+const char* const DOC =
+    "local create = nil\n"
+    "local value: number = 1\n"
+    "local function Card(props: { title: string })\n"
+    "  return <TextLabel Text={props.title} />\n"
+    "end\n"
+    "local function show(n: number) return n end\n"
+    "return <Frame><Card title=\"hi\" />{show(value)}</Frame>\n";
+
+// The stand-in as the server's child: its modes, its script, the file where
+// it records every message it reads, and the project folder of the session.
+struct Child {
+  explicit Child(std::string modes = "", const json& script = json::object()) : modes(std::move(modes)) {
+    write_script(script);
+  }
+
+  // The script the next child started reads.
+  void write_script(const json& script) const { std::ofstream(files.root() / "script.json") << script.dump(); }
+
+  SessionOptions options() const {
+    SessionOptions options;
+    options.folder = project;
+    options.env = {{"TOVIX_STAND_IN", modes},
+                   {"TOVIX_STAND_IN_RECORD", record.path().string()},
+                   {"TOVIX_STAND_IN_SCRIPT", (files.root() / "script.json").string()}};
+    options.tovix = {{"luauLsp", {{"path", STAND_IN}}}};
+    return options;
+  }
+
+  std::string uri(const std::string& name) const { return project::path_to_uri(project / name); }
+  std::string generated(const std::string& name) const {
+    return project::path_to_uri((project / name).replace_extension(".luau"));
+  }
+
+  // Waits until the `n`th child started is ready: the server has had its
+  // initialize answer and told it so.
+  void ready(EditorSession& s, std::size_t n = 1) const { (void)count(s, "initialized", n); }
+
+  // Waits until the record holds `n` messages of `method`.
+  bool count(EditorSession& s, const std::string& method, std::size_t n) const {
+    return record.wait_until(s, [&](const std::vector<json>& lines) {
+      std::size_t seen = 0;
+      for (const json& line : lines) seen += line.value("method", "") == method;
+      return seen >= n;
+    });
+  }
+
+  // The lines the `n`th child recorded (counting from 1).
+  std::vector<json> lines_of(std::size_t n) const {
+    std::vector<json> out;
+    std::size_t child = 0;
+    for (json& line : record.lines()) {
+      if (line.contains("argv")) ++child;
+      if (child == n && !line.contains("argv")) out.push_back(std::move(line));
+    }
+    return out;
+  }
+
+  // The generated code of `text` as the server compiles it in this folder.
+  std::shared_ptr<const analysis::Compiled> compile(const std::string& name, const std::string& text) const {
+    const document::Document document(uri(name), text, 1);
+    return analysis::Analysis::run(document, project::Project::bare(project), nullptr).compiled;
+  }
+
+  TempTree files;
+  fs::path project = files.dir("project");
+  StandInRecord record{files.root() / "record.jsonl"};
+  std::string modes;
+};
+
+bool method_is(const json& m, const std::string& method) { return m.value("method", "") == method; }
+
+// The range of the `nth` occurrence (from 0) of `needle` in `text`.
+json range_in(std::string_view text, std::string_view needle, std::size_t nth = 0) {
+  std::size_t at = text.find(needle);
+  for (std::size_t i = 0; i < nth && at != std::string_view::npos; ++i) at = text.find(needle, at + 1);
+  EXPECT_NE(at, std::string_view::npos) << needle;
+  return range_of(text, at, at + needle.size());
+}
+
+json at_start(const json& range) { return range["start"]; }
+
+// A forwarded request the child answers: once its answer is here, the
+// child has read everything sent to it before, and the server has handled
+// everything the child wrote before its answer.
+void round_trip(EditorSession& s, const std::string& uri) {
+  (void)s.request("textDocument/foldingRange", {{"textDocument", {{"uri", uri}}}});
+}
+
+TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
+  Child child;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC, 1);
+  const std::string generated = child.generated("a.tovix");
+  const auto first = child.compile("a.tovix", DOC);
+  ASSERT_TRUE(first);
+
+  auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
+  ASSERT_TRUE(opened);
+  EXPECT_EQ((*opened)["params"], (json{{"textDocument",
+                                        {{"languageId", "luau"}, {"text", first->code}, {"uri", generated}, {"version", 1}}}}));
+  EXPECT_TRUE(s.log_line("handed " + generated + " to luau-lsp (" + std::to_string(first->code.size()) + " bytes)"));
+
+  // An incremental edit of the source reaches the child as the whole new text.
+  const std::string edited = std::string(DOC) + "local more = <Frame/>\n";
+  const std::string end_of_doc = "local more = <Frame/>\n";
+  s.notify("textDocument/didChange",
+           {{"textDocument", {{"uri", uri}, {"version", 2}}},
+            {"contentChanges",
+             json::array({{{"range", range_of(DOC, std::strlen(DOC), std::strlen(DOC))}, {"text", end_of_doc}}})}});
+  auto changed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didChange"); });
+  ASSERT_TRUE(changed);
+  EXPECT_EQ((*changed)["params"],
+            (json{{"contentChanges", {{{"text", child.compile("a.tovix", edited)->code}}}},
+                  {"textDocument", {{"uri", generated}, {"version", 2}}}}));
+
+  s.close(uri);
+  auto closed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didClose"); });
+  ASSERT_TRUE(closed);
+  EXPECT_EQ((*closed)["params"], (json{{"textDocument", {{"uri", generated}}}}));
+
+  // Opened again: a new didOpen, and the "handed" line is not given twice.
+  s.open("a.tovix", DOC, 3);
+  ASSERT_TRUE(child.count(s, "textDocument/didOpen", 2));
+  s.settle();
+  EXPECT_EQ(s.logged("handed " + generated + " to luau-lsp (" + std::to_string(first->code.size()) + " bytes)"), 1u);
+
+  std::vector<std::string> order;
+  for (const json& line : child.lines_of(1))
+    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line["method"]);
+  EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/didChange",
+                                             "textDocument/didClose", "textDocument/didOpen"}));
+}
+
+TEST(ChildE2E, ADocumentWithoutACompileIsNotSentUntilItHasOne) {
+  Child child;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string broken = "local create = nil\nlocal x = <Frame>\n";  // never closed: no compile at all
+  const std::string uri = s.open("a.tovix", broken);
+  const std::string unsent = "no compiled output yet, so luau-lsp has not been given this file";
+  EXPECT_TRUE(s.log_line(unsent));
+  s.change(uri, broken + "-- still open\n", 2);
+  ASSERT_TRUE(s.diagnostics(uri));
+  s.settle();
+  EXPECT_EQ(s.logged(unsent), 1u);
+  EXPECT_TRUE(child.record.of("textDocument/didOpen").empty());
+  s.change(uri, "local create = nil\nlocal x = <Frame/>\n", 3);
+  auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
+  ASSERT_TRUE(opened);
+  EXPECT_EQ((*opened)["params"]["textDocument"]["version"], 3);
+}
+
+TEST(ChildE2E, ADocumentOpenedBeforeTheChildIsReadyIsSentWhenItIs) {
+  Child child;
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  auto configuration = s.server_request("workspace/configuration");
+  ASSERT_TRUE(configuration);
+  const std::string uri = s.open("a.tovix", DOC);
+  ASSERT_TRUE(s.diagnostics(uri));
+  EXPECT_TRUE(child.record.lines().empty());  // no child yet
+
+  s.respond((*configuration)["id"], s.configuration_answer(*configuration));
+  EXPECT_TRUE(s.log_line("luau-lsp: " + STAND_IN));
+  auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
+  ASSERT_TRUE(opened);
+  EXPECT_EQ((*opened)["params"]["textDocument"]["text"], child.compile("a.tovix", DOC)->code);
+  std::vector<std::string> order;
+  for (const json& line : child.lines_of(1)) order.push_back(line.value("method", "(a response)"));
+  EXPECT_EQ(order, (std::vector<std::string>{"initialize", "initialized", "textDocument/didOpen"}));
+  EXPECT_TRUE(s.log_line("handed " + child.generated("a.tovix") + " to luau-lsp (" +
+                         std::to_string(child.compile("a.tovix", DOC)->code.size()) + " bytes)"));
+}
+
+// The server's own configuration request, answered as the editor would.
+void answer_configuration(EditorSession& s) {
+  auto request = s.server_request("workspace/configuration");
+  ASSERT_TRUE(request);
+  s.respond((*request)["id"], s.configuration_answer(*request));
+}
+
+json diagnostic(const json& range, const std::string& message) {
+  return {{"message", message}, {"range", range}, {"severity", 1}, {"source", "Luau"}};
+}
+
+TEST(ChildE2E, ChildDiagnosticsArePublishedInSourcePositionsAfterTheCompilers) {
+  const std::string text = std::string(DOC) + "local bad = <Fram />\n";
+  Child child("diagnostics");
+  const auto compiled = child.compile("a.tovix", text);
+  ASSERT_TRUE(compiled);
+  const std::string& code = compiled->code;
+  // One before any markup, one inside a hole, where columns differ.
+  child.write_script({{"diagnostics", {diagnostic(range_in(code, "value"), "first"),
+                                       diagnostic(range_in(code, "value", 1), "in the hole")}}});
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", text);
+  auto published = s.diagnostics(uri, [](const json& list) { return list.size() == 3; });
+  ASSERT_TRUE(published);
+  EXPECT_EQ((*published)[0]["message"], "<Fram> is not a Roblox class and is not defined");
+  EXPECT_EQ((*published)[1], diagnostic(range_in(text, "value"), "first"));
+  EXPECT_EQ((*published)[2], diagnostic(range_in(text, "value", 1), "in the hole"));
+  EXPECT_TRUE(s.log_line("luau-lsp answered about this file with 2 diagnostic(s)"));
+}
+
+// luau-lsp checks each text in turn and says which one a publication is
+// about: one may come for an older text after a newer one was handed over.
+json publication(const std::string& generated, int version, json diagnostics) {
+  return {{"jsonrpc", "2.0"},
+          {"method", "textDocument/publishDiagnostics"},
+          {"params", {{"diagnostics", std::move(diagnostics)}, {"uri", generated}, {"version", version}}}};
+}
+
+TEST(ChildE2E, ChildDiagnosticsStayOnTheTextTheyWereFoundIn) {
+  const std::string edited = std::string("-- a note\n") + DOC;  // every line moves down
+  struct Case {
+    const char* what;
+    const char* after;  // the child publishes about version 1 after this message
+  } cases[] = {
+      {"published for the open text, then the text changes", "textDocument/didOpen"},
+      {"published for the open text after the changed one was handed over", "textDocument/didChange"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child;
+    const auto compiled = child.compile("a.tovix", DOC);
+    ASSERT_TRUE(compiled);
+    const json found = {diagnostic(range_in(compiled->code, "value"), "declared"),
+                        diagnostic(range_in(compiled->code, "value", 1), "in the hole")};
+    child.write_script({{"on", {{c.after, {publication(child.generated("a.tovix"), 1, found)}}}}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", DOC, 1);
+    s.change(uri, edited, 2);
+    round_trip(s, uri);
+    // Every publication shows them where they are in the text of its moment:
+    // in the text as opened (only before the change), or as changed.
+    const json before = {diagnostic(range_in(DOC, "value"), "declared"),
+                         diagnostic(range_in(DOC, "value", 1), "in the hole")};
+    const json after = {diagnostic(range_in(edited, "value"), "declared"),
+                        diagnostic(range_in(edited, "value", 1), "in the hole")};
+    json last;
+    for (const json& m : s.history()) {
+      if (!method_is(m, "textDocument/publishDiagnostics")) continue;
+      last = m["params"]["diagnostics"];
+      const bool opened_text = last == before && std::string(c.after) == "textDocument/didOpen";
+      EXPECT_TRUE(last == json::array() || last == after || opened_text) << last.dump();
+    }
+    EXPECT_EQ(last, after);
+  }
+}
+
+TEST(ChildE2E, DiagnosticsAllInGeneratedCodeAreReportedOnce) {
+  Child child("diagnostics");
+  const auto compiled = child.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  child.write_script({{"diagnostics", {diagnostic(range_in(compiled->code, "create(\"Frame\")"), "generated")}}});
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const std::string line = "luau-lsp reported 1 diagnostic(s) for this file; none of them mapped back into the source";
+  EXPECT_TRUE(s.log_line(line));
+  s.change(uri, std::string(DOC) + "\n", 2);  // the stand-in publishes again
+  round_trip(s, uri);
+  EXPECT_EQ(s.logged(line), 1u);
+  // Only the compiler's (none) were ever published.
+  for (const json& m : s.history()) {
+    if (method_is(m, "textDocument/publishDiagnostics")) {
+      EXPECT_EQ(m["params"]["diagnostics"], json::array());
+    }
+  }
+}
+
+TEST(ChildE2E, RelayedConfigurationIsAnsweredUnderTheChildsOwnId) {
+  // The stand-in asks under the integer id 0, and under a string id.
+  const json asked = {{"jsonrpc", "2.0"},
+                      {"id", "str-1"},
+                      {"method", "workspace/configuration"},
+                      {"params", {{"items", {{{"section", "luau-lsp"}}}}}}};
+  Child child("ask-configuration", {{"on", {{"initialized", {asked}}}}});
+  SessionOptions options = child.options();
+  options.luau_lsp = {{"marker", "from the editor"}};
+  EditorSession s(options);
+  child.ready(s);
+  std::vector<json> relayed;
+  for (int i = 0; i < 2; ++i) {
+    auto request = s.wait_for([](const json& m) {
+      return method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
+    });
+    ASSERT_TRUE(request);
+    relayed.push_back((*request)["id"]);
+  }
+  // The server's own ids: its first request, the configuration, took 1.
+  EXPECT_EQ(relayed, (std::vector<json>{2, 3}));
+  for (const json& id : {json(0), json("str-1")}) {
+    SCOPED_TRACE(id.dump());
+    auto answered = child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(*answered, (json{{"id", id}, {"jsonrpc", "2.0"}, {"result", {{{"marker", "from the editor"}}}}}));
+  }
+}
+
+TEST(ChildE2E, AChildsCancelReachesTheEditorUnderTheServersId) {
+  const json ask = {{"jsonrpc", "2.0"},
+                    {"id", 7},
+                    {"method", "window/showMessageRequest"},
+                    {"params", {{"message", "pick"}, {"type", 3}, {"actions", {{{"title", "A"}}}}}}};
+  const json cancel = {{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"id", 7}}}};
+  Child child("", {{"on", {{"initialized", {ask, cancel}}}}});
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  auto request = s.server_request("window/showMessageRequest");
+  ASSERT_TRUE(request);
+  EXPECT_EQ((*request)["params"], ask["params"]);
+  const json ours = (*request)["id"];
+  EXPECT_EQ(ours, 2);
+  auto cancelled = s.wait_for([](const json& m) { return method_is(m, "$/cancelRequest"); });
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ(*cancelled, (json{{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"id", ours}}}}));
+
+  // The editor's late answer no longer reaches the child.
+  s.respond(ours, {{"title", "A"}});
+  const std::string uri = s.open("a.tovix", DOC);
+  round_trip(s, uri);
+  for (const json& line : child.lines_of(1)) EXPECT_FALSE(line.value("id", json()) == 7 && !line.contains("method"));
+}
+
+TEST(ChildE2E, AChildsEditIsMovedIntoTheSourceOrRefused) {
+  Child child;
+  const auto compiled = child.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const std::string generated = child.generated("a.tovix");
+  const json in_the_hole = {{"newText", "count"}, {"range", range_in(compiled->code, "value", 1)}};
+  const json in_generated_code = {{"newText", "x"}, {"range", range_in(compiled->code, "create(\"Frame\")")}};
+  auto apply = [](const char* id, json edit) {
+    return json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "workspace/applyEdit"}, {"params", {{"edit", edit}}}};
+  };
+  const json by_changes = apply("e1", {{"changes", {{generated, {in_the_hole}}}}});
+  const json refused = apply("e2", {{"changes", {{generated, {in_the_hole, in_generated_code}}}}});
+  const json by_document = apply(
+      "e3", {{"documentChanges", {{{"textDocument", {{"uri", generated}, {"version", 1}}}, {"edits", {in_the_hole}}}}}});
+  child.write_script({{"on", {{"textDocument/didOpen", {by_changes, refused, by_document}}}}});
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+
+  const json moved = {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}};
+  auto first = s.server_request("workspace/applyEdit");
+  ASSERT_TRUE(first);
+  EXPECT_EQ((*first)["params"], (json{{"edit", {{"changes", {{uri, {moved}}}}}}}));
+  auto second = s.server_request("workspace/applyEdit");
+  ASSERT_TRUE(second);
+  EXPECT_EQ((*second)["params"],
+            (json{{"edit", {{"documentChanges", {{{"edits", {moved}}, {"textDocument", {{"uri", uri}, {"version", 1}}}}}}}}}));
+
+  for (const char* id : {"e1", "e2", "e3"}) {
+    SCOPED_TRACE(id);
+    auto answer = child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["result"], (json{{"applied", std::string(id) != "e2"}}));
+  }
+  round_trip(s, uri);
+  std::size_t edits = 0;
+  for (const json& m : s.history()) edits += method_is(m, "workspace/applyEdit");
+  EXPECT_EQ(edits, 2u);
+}
+
+TEST(ChildE2E, ADeadChildsDiagnosticsAreWithdrawnAndItsRelayedRequestsForgotten) {
+  Child child("diagnostics,ask=window/showMessageRequest");
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  auto with_child = s.diagnostics(uri, [](const json& list) { return list.size() == 1; });
+  ASSERT_TRUE(with_child);
+  EXPECT_EQ((*with_child)[0]["message"], "stand-in diagnostic");
+  auto old_request = s.server_request("window/showMessageRequest");
+  ASSERT_TRUE(old_request);
+
+  const auto pids = child.record.pids();
+  ASSERT_EQ(pids.size(), 1u);
+  ASSERT_EQ(::kill(pids[0], SIGKILL), 0);
+  EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
+  EXPECT_TRUE(s.diagnostics(uri, [](const json& list) { return list.empty(); }));
+
+  // A new child asks the same question under the same id of its own.
+  s.notify("workspace/didChangeConfiguration", {{"settings", nullptr}});
+  answer_configuration(s);
+  child.ready(s, 2);
+  auto new_request = s.server_request("window/showMessageRequest");
+  ASSERT_TRUE(new_request);
+  EXPECT_NE((*new_request)["id"], (*old_request)["id"]);
+  s.respond((*old_request)["id"], {{"title", "late"}});
+  s.respond((*new_request)["id"], {{"title", "fresh"}});
+  round_trip(s, uri);
+  std::vector<json> answers;
+  for (const json& line : child.lines_of(2))
+    if (!line.contains("method")) answers.push_back(line);
+  EXPECT_EQ(answers, (std::vector<json>{{{"id", 0}, {"jsonrpc", "2.0"}, {"result", {{"title", "fresh"}}}}}));
+}
+
+TEST(ChildE2E, AnAnswerIsMovedBackThroughTheCompileItsRequestWasSentAgainst) {
+  Child child("ask-configuration");  // holds every request until it is configured
+  const auto compiled = child.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const std::string generated = child.generated("a.tovix");
+  child.write_script(
+      {{"results", {{"textDocument/references", {{{"range", range_in(compiled->code, "value", 1)}, {"uri", generated}}}}}}});
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC, 1);
+  ASSERT_TRUE(s.diagnostics(uri));
+  const int asked = s.send_request("textDocument/references",
+                                   {{"textDocument", {{"uri", uri}}},
+                                    {"position", at_start(range_in(DOC, "value", 1))},
+                                    {"context", {{"includeDeclaration", true}}}});
+  // A line typed above while the child works: every later line moves down.
+  const std::string edited = std::string("-- a note\n") + DOC;
+  s.change(uri, edited, 2);
+  ASSERT_TRUE(s.diagnostics(uri));
+  auto held = s.server_request("workspace/configuration");
+  ASSERT_TRUE(held);
+  s.respond((*held)["id"], s.configuration_answer(*held));
+  EXPECT_EQ(s.response(asked)["result"], (json{{{"range", range_in(edited, "value", 1)}, {"uri", uri}}}));
+}
+
+// What the server answers alone about the component `Card` at its use in
+// DOC's last line, and where the child is asked about it.
+json card_position() { return position_of(DOC, std::string_view(DOC).find("Card title") + 2); }
+json local_card_hover() {
+  return {{"contents", {{"kind", "markdown"}, {"value", "```luau\nCard\n```\n\nComponent, bound on line 3."}}},
+          {"range", range_in(DOC, "Card", 1)}};
+}
+json hover_of(const std::string& text) { return {{"contents", {{"kind", "markdown"}, {"value", text}}}}; }
+
+// `<Fram />` with its quick fix, for code actions with a local part.
+const std::string MISSPELT = std::string(DOC) + "local bad = <Fram />\n";
+
+// A codeAction request in Luau code (a range in markup is never asked of
+// the child) carrying the misspelt element's diagnostic.
+json code_action_params(EditorSession& s, const std::string& uri) {
+  auto list = s.diagnostics(uri, [](const json& l) { return !l.empty(); });
+  if (!list) return nullptr;
+  return {{"textDocument", {{"uri", uri}}}, {"range", range_in(DOC, "value")}, {"context", {{"diagnostics", *list}}}};
+}
+
+TEST(ChildE2E, AnswersAreMergedWithTheLocalPart) {
+  const json child_actions = {{{"title", "child one"}}, {{"title", "child two"}}};
+  const std::string fenced = "```luau\nfunction Card(props: { title: string }): Instance\n```";
+  const std::string tail = "\n\n---\n\nComponent, bound on line 3.";
+  struct Case {
+    const char* what;
+    const char* method;
+    json child;     // the child's result
+    json expected;  // null: built by the case below
+  };
+  const Case cases[] = {
+      {"hover: the child's text, then the local text after its code fence", "textDocument/hover", hover_of("child says"),
+       {{"contents", {{"kind", "markdown"}, {"value", "child says" + tail}}}, {"range", range_in(DOC, "Card", 1)}}},
+      {"hover: a fenced child text the same way", "textDocument/hover", hover_of(fenced),
+       {{"contents", {{"kind", "markdown"}, {"value", fenced + tail}}}, {"range", range_in(DOC, "Card", 1)}}},
+      {"hover: a null child answer leaves the local part", "textDocument/hover", nullptr, local_card_hover()},
+      {"code actions: arrays join, local first", "textDocument/codeAction", child_actions, nullptr},
+      {"code actions: null leaves the local array", "textDocument/codeAction", nullptr, nullptr},
+      {"code actions: an object replaces the local part", "textDocument/codeAction", {{"title", "odd"}},
+       {{"title", "odd"}}},
+  };
+  json local_fix;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child("", {{"results", {{c.method, c.child}}}});
+    EditorSession s(child.options());
+    child.ready(s);
+    if (std::string(c.method) == "textDocument/hover") {
+      const std::string uri = s.open("a.tovix", DOC);
+      EXPECT_EQ(s.result(c.method, EditorSession::at(uri, card_position())), c.expected);
+      continue;
+    }
+    const std::string uri = s.open("a.tovix", MISSPELT);
+    const json actions = s.result(c.method, code_action_params(s, uri));
+    if (!c.expected.is_null()) {
+      EXPECT_EQ(actions, c.expected);
+      continue;
+    }
+    ASSERT_TRUE(actions.is_array());
+    ASSERT_FALSE(actions.empty());
+    EXPECT_EQ(actions[0]["title"], "Change element to Frame");
+    json expected = json::array({actions[0]});
+    if (c.child.is_array())
+      for (const json& action : c.child) expected.push_back(action);
+    EXPECT_EQ(actions, expected);
+  }
+}
+
+TEST(ChildE2E, ChildErrorsAnswerFromTheLocalPartOrPassThrough) {
+  struct Case {
+    json error;
+    bool no_answer;  // the child has none: the local part (or null) answers
+  };
+  const Case cases[] = {
+      {{{"code", -32601}, {"message", "unknown method"}}, true},
+      {{{"code", -32002}, {"message", "not initialized"}}, true},
+      {{{"code", -32803}, {"message", "No managed text document for file:///x.luau"}}, true},
+      {{{"code", -32803}, {"message", "request failed"}}, false},
+      {{{"code", -32603}, {"message", "internal"}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error.dump());
+    Child child("", {{"errors", {{"textDocument/hover", c.error}}}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", DOC);
+    // With a local part, that part answers.
+    EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, card_position())), local_card_hover());
+    // Without one, null, or the child's error as it is.
+    const json luau = s.request("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
+    if (c.no_answer) {
+      EXPECT_EQ(luau.value("result", json("absent")), json(nullptr));
+    } else {
+      EXPECT_EQ(luau, (json{{"error", c.error}, {"id", luau["id"]}, {"jsonrpc", "2.0"}}));
+    }
+  }
+}
+
+TEST(ChildE2E, ALostDocumentIsOpenedAgainBeforeTheNextRequest) {
+  Child child("", {{"errors", {{"textDocument/hover", {{"code", -32803}, {"message", "No managed text document for x"}}}}}});
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const json params = EditorSession::at(uri, at_start(range_in(DOC, "value")));
+  EXPECT_EQ(s.result("textDocument/hover", params), json(nullptr));
+  EXPECT_EQ(s.result("textDocument/hover", params), json(nullptr));
+  std::vector<std::string> order;
+  for (const json& line : child.lines_of(1))
+    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line["method"]);
+  EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/hover", "textDocument/didOpen",
+                                             "textDocument/hover"}));
+}
+
+TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const json in_the_hole = {{"newText", "count"}, {"range", range_in(compiled->code, "value", 1)}};
+  const json declaration = {{"newText", "count"}, {"range", range_in(compiled->code, "value")}};
+  const json in_generated_code = {{"newText", "count"}, {"range", range_in(compiled->code, "create(\"Frame\")")}};
+  for (bool lands_in_generated_code : {false, true}) {
+    SCOPED_TRACE(lands_in_generated_code);
+    json edits = {declaration, in_the_hole};
+    if (lands_in_generated_code) edits.push_back(in_generated_code);
+    Child child("", {{"results", {{"textDocument/rename", {{"changes", {{probe.generated("a.tovix"), edits}}}}}}}});
+    child.project = probe.project;
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", DOC);
+    json params = EditorSession::at(uri, at_start(range_in(DOC, "value")));
+    params["newName"] = "count";
+    const json answer = s.request("textDocument/rename", params);
+    if (lands_in_generated_code) {
+      EXPECT_EQ(answer["error"], (json{{"code", -32803},
+                                       {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+    } else {
+      EXPECT_EQ(answer["result"], (json{{"changes",
+                                         {{uri,
+                                           {{{"newText", "count"}, {"range", range_in(DOC, "value")}},
+                                            {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}}}}}}}));
+    }
+  }
+}
+
+TEST(ChildE2E, AChildThatRefusesToInitializeOrEndsIsLetGo) {
+  struct Case {
+    const char* mode;
+    const char* line;
+  } cases[] = {
+      {"refuse-initialize", "luau-lsp refused to initialize (stand-in refuses) — markup features only"},
+      {"refuse-initialize-silently", "luau-lsp refused to initialize (no reason given) — markup features only"},
+      {"exit-at-once", "luau-lsp exited — markup features only"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    Child child(c.mode);
+    EditorSession s(child.options());
+    EXPECT_TRUE(s.log_line(c.line));
+    const auto pids = child.record.pids();
+    ASSERT_EQ(pids.size(), 1u);
+    const std::string uri = s.open("a.tovix", DOC);
+    EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, card_position())), local_card_hover());
+    EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value")))), json(nullptr));
+    EXPECT_TRUE(testing::gone(pids[0]));
+    EXPECT_EQ(child.record.of("textDocument/didOpen").size(), 0u);
+  }
+}
+
+// Completion of `Card`'s props: the child is asked at its generated call.
+const char* const PROPS_DOC =
+    "local create = nil\n"
+    "local function Card(props: { title: string })\n"
+    "  return <TextLabel Text={props.title} />\n"
+    "end\n"
+    "return <Card ^ />\n";
+
+TEST(ChildE2E, RequestsWaitingWhenTheChildDiesAreAnsweredLocally) {
+  Child child("ask-configuration");  // holds every request
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const MarkedText props(PROPS_DOC);
+  const std::string props_uri = s.open("b.tovix", props.text);
+  const int component = s.send_request("textDocument/hover", EditorSession::at(uri, card_position()));
+  const int luau = s.send_request("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
+  const int completion =
+      s.send_request("textDocument/completion", EditorSession::at(props_uri, position_of(props.text, *props.cursor)));
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/completion"); }));
+  ::kill(child.record.pids().at(0), SIGKILL);
+  EXPECT_EQ(s.response(component)["result"], local_card_hover());
+  EXPECT_EQ(s.response(luau).value("result", json("absent")), json(nullptr));
+  EXPECT_EQ(s.response(completion)["result"], (json{{"isIncomplete", false}, {"items", json::array()}}));
+  EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
+}
+
+TEST(ChildE2E, TheChildsInitializeParamsKeyByKey) {
+  Child child;
+  SessionOptions options = child.options();
+  options.luau_lsp = {{"fflags", {{"override", {{"FFlagFromSettings", "7"}}}}}};
+  options.initialize = {
+      {"processId", 4242},
+      {"rootUri", child.uri("")},
+      {"capabilities",
+       {{"general", {{"positionEncodings", {"utf-8", "utf-16"}}, {"markdown", {{"parser", "marked"}}}}},
+        {"textDocument", {{"diagnostic", {{"dynamicRegistration", true}}}, {"hover", {{"contentFormat", {"markdown"}}}}}},
+        {"workspace", {{"diagnostics", {{"refreshSupport", true}}}, {"configuration", true}}}}},
+      {"initializationOptions", {{"fflags", {{"EditorFlag", "true"}}}, {"other", 1}}},
+      {"trace", "off"}};
+  EditorSession s(options);
+  child.ready(s);
+  auto initialize = child.record.wait_for(s, [](const json& m) { return method_is(m, "initialize"); });
+  ASSERT_TRUE(initialize);
+  const json& params = (*initialize)["params"];
+  EXPECT_EQ(params["processId"], s.process().pid());
+  EXPECT_EQ(params["rootUri"], options.initialize["rootUri"]);
+  EXPECT_EQ(params["trace"], "off");
+  EXPECT_EQ(params["capabilities"]["general"],
+            (json{{"markdown", {{"parser", "marked"}}}, {"positionEncodings", {"utf-16"}}}));
+  EXPECT_EQ(params["capabilities"]["textDocument"], (json{{"hover", {{"contentFormat", {"markdown"}}}}}));
+  EXPECT_EQ(params["capabilities"]["workspace"], (json{{"configuration", true}}));
+  EXPECT_EQ(params["initializationOptions"],
+            (json{{"fflags", {{"EditorFlag", "true"}, {"FromSettings", "7"}}}, {"other", 1}}));
+  EXPECT_EQ(params.size(), options.initialize.size());
+}
+
+TEST(ChildE2E, TheEditorsCancelReachesTheChildUnderItsId) {
+  Child child("ask-configuration");
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const int hover = s.send_request("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
+  auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); });
+  ASSERT_TRUE(asked);
+  s.notify("$/cancelRequest", {{"id", hover}});
+  auto cancelled = child.record.wait_for(s, [](const json& m) { return method_is(m, "$/cancelRequest"); });
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ((*cancelled)["params"], (json{{"id", (*asked)["id"]}}));
+  // The child still answers, once configured; the editor gets one answer.
+  auto held = s.server_request("workspace/configuration");
+  ASSERT_TRUE(held);
+  s.respond((*held)["id"], s.configuration_answer(*held));
+  EXPECT_EQ(s.response(hover).value("result", json("absent")), json(nullptr));
+  s.settle();
+  std::size_t answers = 0;
+  for (const json& m : s.history()) answers += !m.contains("method") && m.value("id", json()) == hover;
+  EXPECT_EQ(answers, 1u);
+}
+
+TEST(ChildE2E, ShutdownAnswersWaitingRequestsBeforeItsOwnReply) {
+  Child child("ask-configuration");
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const int hover = s.send_request("textDocument/hover", EditorSession::at(uri, card_position()));
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); }));
+  const int shutdown = s.send_request("shutdown", nullptr);
+  EXPECT_EQ(s.response(shutdown)["result"], json(nullptr));
+  const auto answered = s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; });
+  const auto shut = s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == shutdown; });
+  ASSERT_TRUE(answered);
+  EXPECT_LT(*answered, *shut);
+  EXPECT_EQ(s.history()[*answered]["result"], local_card_hover());
+  EXPECT_TRUE(testing::gone(child.record.pids().at(0)));
+}
+
+TEST(ChildE2E, AConfigurationAnswerAfterShutdownStartsNoChild) {
+  Child child;
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  auto configuration = s.server_request("workspace/configuration");
+  ASSERT_TRUE(configuration);
+  EXPECT_EQ(s.request("shutdown", nullptr)["result"], json(nullptr));
+  s.respond((*configuration)["id"], s.configuration_answer(*configuration));
+  s.settle();
+  EXPECT_TRUE(child.record.lines().empty());
+  EXPECT_TRUE(s.children().empty());
+  EXPECT_EQ(s.logged("luau-lsp: " + STAND_IN), 0u);
+}
+
+TEST(ChildE2E, ConfigurationChangesReachAReadyChild) {
+  Child child;
+  EditorSession s(child.options());
+  child.ready(s);
+  const json settings = {{"settings", {{"luau-lsp", {{"completion", {{"enabled", false}}}}}}}};
+  s.notify("workspace/didChangeConfiguration", settings);
+  auto passed = child.record.wait_for(s, [](const json& m) { return method_is(m, "workspace/didChangeConfiguration"); });
+  ASSERT_TRUE(passed);
+  EXPECT_EQ((*passed)["params"], settings);
+  // The new configuration answer restarts nothing.
+  const std::string uri = s.open("a.tovix", DOC);
+  round_trip(s, uri);
+  EXPECT_EQ(child.record.pids().size(), 1u);
+}
+
+TEST(ChildE2E, AKilledChildLeavesMarkupWorkingAndTheNextConfigurationStartsANewOne) {
+  Child child;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string a = s.open("a.tovix", DOC);
+  const std::string b = s.open("b.tovix", MarkedText(PROPS_DOC).text);
+  round_trip(s, a);
+  ::kill(child.record.pids().at(0), SIGKILL);
+  EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
+
+  // Markup answers stay; Luau ones have nobody to ask.
+  const json frame = s.result("textDocument/hover", EditorSession::at(a, position_of(DOC, std::string_view(DOC).find("Frame>") + 1)));
+  EXPECT_TRUE(frame["contents"]["value"].get<std::string>().starts_with("```luau\nFrame\n```")) << frame.dump();
+  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(a, at_start(range_in(DOC, "value")))), json(nullptr));
+
+  s.notify("workspace/didChangeConfiguration", {{"settings", nullptr}});
+  child.ready(s, 2);
+  round_trip(s, a);
+  round_trip(s, b);
+  std::set<std::string> opened;
+  for (const json& line : child.lines_of(2))
+    if (method_is(line, "textDocument/didOpen")) opened.insert(line["params"]["textDocument"]["uri"]);
+  EXPECT_EQ(opened, (std::set<std::string>{child.generated("a.tovix"), child.generated("b.tovix")}));
+  EXPECT_NE(child.record.pids().at(1), child.record.pids().at(0));
+}
+
+TEST(ChildE2E, PropsOfAComponentFromTheChildsCompletionAtItsGeneratedCall) {
+  const json child_items = {
+      {"isIncomplete", true},
+      {"items",
+       {{{"label", "title"}, {"sortText", "1"}, {"kind", 5}, {"detail", "string"}, {"documentation", "The title."}},
+        {{"label", "onClick"}, {"sortText", "1"}, {"kind", 3}, {"detail", "() -> ()"}, {"documentation", nullptr}},
+        {{"label", "print"}, {"sortText", "4"}, {"kind", 3}}}}};
+  Child child("", {{"results", {{"textDocument/completion", child_items}}}});
+  EditorSession s(child.options());
+  child.ready(s);
+  const MarkedText doc(PROPS_DOC);
+  const std::string uri = s.open("b.tovix", doc.text);
+  const json list =
+      s.result("textDocument/completion", EditorSession::at(uri, position_of(doc.text, *doc.cursor)));
+  const json at = range_of(doc.text, *doc.cursor, *doc.cursor);
+  EXPECT_EQ(list, (json{{"isIncomplete", true},
+                        {"items",
+                         {{{"detail", "string"},
+                           {"documentation", "The title."},
+                           {"kind", 10},
+                           {"label", "title"},
+                           {"sortText", "0title"},
+                           {"textEdit", {{"newText", "title"}, {"range", at}}}},
+                          {{"detail", "() -> ()"},
+                           {"insertTextFormat", 2},
+                           {"kind", 23},
+                           {"label", "onClick"},
+                           {"sortText", "0onClick"},
+                           {"textEdit", {{"newText", "onClick={function() $1 end}"}, {"range", at}}}}}}}));
+  // The child was asked just inside the props table of the generated call.
+  const auto compiled = child.compile("b.tovix", doc.text);
+  ASSERT_TRUE(compiled);
+  auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/completion"); });
+  ASSERT_TRUE(asked);
+  EXPECT_EQ((*asked)["params"],
+            (json{{"position", position_of(compiled->code, compiled->code.find("Card({") + 6)},
+                  {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
+}
+
+TEST(ChildE2E, AnAnswerAskedOfAStaleCompileSaysSo) {
+  Child child("ask-configuration", {{"results", {{"textDocument/hover", hover_of("```luau\nlocal value: number\n```")}}}});
+  SessionOptions options = child.options();
+  options.auto_answer = false;
+  EditorSession s(options);
+  answer_configuration(s);
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC, 1);
+  ASSERT_TRUE(s.diagnostics(uri));
+  // An element left open: the text does not compile, the last compile stays.
+  std::string broken = DOC;
+  broken.replace(broken.find("<Card title=\"hi\" />"), 19, "<Card title=\"hi\"  >");
+  s.change(uri, broken, 2);
+  ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return !list.empty(); }));
+  const int asked = s.send_request("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); }));
+  // Mended before the child answers: the answer still speaks of the old text.
+  s.change(uri, DOC, 3);
+  ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return list.empty(); }));
+  auto held = s.server_request("workspace/configuration");
+  ASSERT_TRUE(held);
+  s.respond((*held)["id"], s.configuration_answer(*held));
+  EXPECT_EQ(s.response(asked)["result"],
+            hover_of("```luau\nlocal value: number\n```\n\n---\n\n*From the last version that compiled.*"));
+}
+
+}  // namespace
+}  // namespace tovix_lsp

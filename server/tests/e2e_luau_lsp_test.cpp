@@ -1,0 +1,342 @@
+// The child bridge over the wire with the real luau-lsp: its diagnostics,
+// hovers, definitions, references and renames land on the .tovix source,
+// never on generated code; the component props it infers complete markup.
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "editor_session.h"
+#include "marked_text.h"
+#include "workspace/analysis.h"
+#include "workspace/project.h"
+#include "workspace/protocol.h"
+
+namespace tovix_lsp {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using testing::EditorSession;
+using testing::position_of;
+using testing::range_of;
+using testing::SessionOptions;
+using testing::TempTree;
+using testing_support::MarkedText;
+
+const fs::path LUAU_LSP = TOVIX_LUAU_LSP;
+const fs::path ROBLOX = TOVIX_ROBLOX_DATA;
+
+#define SKIP_WITHOUT_LUAU_LSP() \
+  if (!fs::exists(LUAU_LSP)) GTEST_SKIP() << "the real luau-lsp is not at " << LUAU_LSP
+
+// A home of its own for the server (so nothing of the user's is found),
+// holding the Roblox type files in the luau-lsp extension's storage when
+// asked to.
+struct Home {
+  explicit Home(bool roblox_types = false) {
+    if (!roblox_types) return;
+    const fs::path storage = tree.dir("home/.config/Code/User/globalStorage/johnnymorganz.luau-lsp");
+    for (const char* file : {"globalTypes.None.d.luau", "globalTypes.PluginSecurity.d.luau", "api-docs.json"})
+      fs::create_symlink(ROBLOX / file, storage / file);
+  }
+  SessionOptions options() const {
+    SessionOptions options;
+    options.env = {{"HOME", tree.dir("home").string()}};
+    options.tovix = {{"luauLsp", {{"path", LUAU_LSP.string()}}}};
+    return options;
+  }
+  TempTree tree;
+};
+
+// A session with luau-lsp running and `fixture` open (markers taken out),
+// ready once luau-lsp has checked it and published what it found.
+struct Opened {
+  explicit Opened(const std::string& fixture, bool roblox_types = false)
+      : home(roblox_types), s(home.options()), text(fixture), uri(s.open("a.tovix", text.text)) {
+    EXPECT_TRUE(s.log_line("handed " + s.generated_uri("a.tovix") + " to luau-lsp (" +
+                           std::to_string(generated_size()) + " bytes)"));
+    EXPECT_TRUE(s.wait_for([](const json& m) {
+      return m.value("method", "") == "window/logMessage" &&
+             m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+    }));
+  }
+
+  std::size_t generated_size() const {
+    const document::Document document(uri, text.text, 1);
+    const auto compiled = analysis::Analysis::run(document, project::Project::bare(s.dir()), nullptr).compiled;
+    return compiled ? compiled->code.size() : 0;
+  }
+
+  // The params of a request at the cursor, with `extra` members.
+  json at_cursor(json extra = json::object()) const {
+    json params = EditorSession::at(uri, position_of(text.text, *text.cursor));
+    for (auto& [key, value] : extra.items()) params[key] = value;
+    return params;
+  }
+
+  Home home;
+  EditorSession s;
+  MarkedText text;
+  std::string uri;
+};
+
+// Where `inner` is inside the one occurrence of `needle` in `text`.
+std::size_t where(std::string_view text, std::string_view needle, std::string_view inner) {
+  const std::size_t at = text.find(needle);
+  EXPECT_NE(at, std::string_view::npos) << needle;
+  EXPECT_EQ(text.find(needle, at + 1), std::string_view::npos) << needle << " is not unique";
+  const std::size_t offset = needle.find(inner);
+  EXPECT_NE(offset, std::string_view::npos) << inner;
+  return at + offset;
+}
+json range_at(std::string_view text, std::string_view needle, std::string_view inner) {
+  const std::size_t at = where(text, needle, inner);
+  return range_of(text, at, at + inner.size());
+}
+// Params of a request in the middle of `inner` inside `needle` of `text`,
+// open as `uri`, with `extra` members.
+json inside(const std::string& uri, std::string_view text, std::string_view needle, std::string_view inner,
+            json extra = json::object()) {
+  json params = EditorSession::at(uri, position_of(text, where(text, needle, inner) + inner.size() / 2));
+  for (auto& [key, value] : extra.items()) params[key] = value;
+  return params;
+}
+json inside(const Opened& o, std::string_view needle, std::string_view inner, json extra = json::object()) {
+  return inside(o.uri, o.text.text, needle, inner, std::move(extra));
+}
+json location(const std::string& uri, const json& range) { return {{"range", range}, {"uri", uri}}; }
+
+// Luau with markup: a component with typed props, a function called from
+// holes, a local used in holes.
+const char* const FIXTURE =
+    "--!strict\n"
+    "local create: any = nil\n"
+    "type Props = { title: string, count: number }\n"
+    "local function label(text: string, size: number?)\n"
+    "  return <TextLabel Text={text} />\n"
+    "end\n"
+    "local function Card(props: Props)\n"
+    "  return <Frame>{label(props.title)}</Frame>\n"
+    "end\n"
+    "local count: number = 1\n"
+    "local card: Props = { title = \"a\", count = count }\n"
+    "return <Frame>{label(\"n\", count)}<Card title={card.title} count={count} /></Frame>\n";
+
+TEST(LuauLspE2E, DiagnosticsLandOnTheSourceNextToTheCompilersAndGoWhenFixed) {
+  SKIP_WITHOUT_LUAU_LSP();
+  const std::string broken =
+      "--!strict\n"
+      "local create: any = nil\n"
+      "local count: number = \"one\"\n"
+      "local function label(text: string)\n"
+      "  return <TextLabel Text={text} />\n"
+      "end\n"
+      "return <Frame>{label(42)}{count}<Fram /></Frame>\n";
+  Home home;
+  EditorSession s(home.options());
+  const std::string uri = s.open("a.tovix", broken);
+  auto luau_errors = [](const json& list) {
+    return std::count_if(list.begin(), list.end(), [](const json& d) { return d.value("source", "") == "Luau"; });
+  };
+  auto published = s.diagnostics(uri, [&](const json& list) { return luau_errors(list) == 2; });
+  ASSERT_TRUE(published);
+  ASSERT_EQ(published->size(), 3u) << published->dump();
+  EXPECT_EQ((*published)[0]["message"], "<Fram> is not a Roblox class and is not defined");
+  EXPECT_EQ((*published)[1]["message"], "TypeError: Expected this to be 'number', but got 'string'");
+  EXPECT_EQ((*published)[1]["range"], range_at(broken, "local count: number = \"one\"", "local count: number = \"one\""));
+  EXPECT_EQ((*published)[2]["message"], "TypeError: Expected this to be 'string', but got 'number'");
+  EXPECT_EQ((*published)[2]["range"], range_at(broken, "label(42)", "42"));
+
+  std::string fixed = broken;
+  fixed.replace(fixed.find("\"one\""), 5, "1");
+  fixed.replace(fixed.find("(42)"), 4, "(\"42\")");
+  s.change(uri, fixed, 2);
+  ASSERT_TRUE(s.diagnostics(uri, [&](const json& list) { return luau_errors(list) == 0; }));
+  // Once luau-lsp has answered a request sent after the change, it has
+  // published about the fixed text too.
+  (void)s.request("textDocument/hover", EditorSession::at(uri, position_of(fixed, fixed.find("count"))));
+  json last;
+  for (const json& m : s.history())
+    if (m.value("method", "") == "textDocument/publishDiagnostics") last = m["params"]["diagnostics"];
+  ASSERT_EQ(last.size(), 1u) << last.dump();
+  EXPECT_EQ(last[0]["message"], "<Fram> is not a Roblox class and is not defined");
+}
+
+TEST(LuauLspE2E, LuauAnswersLandOnTheSource) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Opened o(FIXTURE);
+  const std::string& t = o.text.text;
+  // luau-lsp's hover of a local used in a hole (it gives no range).
+  EXPECT_EQ(o.s.result("textDocument/hover", inside(o, "label(\"n\", count)", "count")),
+            (json{{"contents", {{"kind", "markdown"}, {"value", "```luau\nlocal count: number\n```"}}}}));
+  // Go to definition from a hole lands on the declaration.
+  EXPECT_EQ(o.s.result("textDocument/definition", inside(o, "{label(\"n\"", "label")),
+            json::array({location(o.uri, range_at(t, "local function label", "label"))}));
+  // References of that function include its uses inside holes.
+  EXPECT_EQ(o.s.result("textDocument/references", inside(o, "local function label", "label",
+                                                         {{"context", {{"includeDeclaration", true}}}})),
+            (json{location(o.uri, range_at(t, "local function label", "label")),
+                  location(o.uri, range_at(t, "{label(props.title)}", "label")),
+                  location(o.uri, range_at(t, "{label(\"n\"", "label"))}));
+  EXPECT_EQ(o.s.result("textDocument/typeDefinition", inside(o, "title={card.title}", "card")),
+            location(o.uri, range_at(t, "{ title: string, count: number }", "{ title: string, count: number }")));
+  const json help = o.s.result("textDocument/signatureHelp", inside(o, "label(\"n\", count)", "count"));
+  EXPECT_EQ(help["signatures"][0]["label"], "function label(text: string, size: number?): ...any");
+  EXPECT_EQ(help["activeParameter"], 1);
+  // luau-lsp 1.69 has no document highlights: it refuses them (-32601),
+  // which answers null.
+  EXPECT_EQ(o.s.result("textDocument/documentHighlight", inside(o, "local count", "count")), json());
+}
+
+TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Opened o(FIXTURE);
+  // A closing tag that does not match: the text no longer compiles, and the
+  // last compile stays in use while the line count is the same.
+  std::string broken = o.text.text;
+  broken.replace(broken.rfind("</Frame>"), 8, "</Fram>");
+  o.s.change(o.uri, broken, 2);
+  ASSERT_TRUE(o.s.diagnostics(o.uri, [](const json& list) {
+    return !list.empty() && list[0]["message"] == "closing </Fram> does not match opening <Frame>";
+  }));
+  EXPECT_EQ(o.s.result("textDocument/hover", inside(o, "local count", "count")),
+            (json{{"contents",
+                   {{"kind", "markdown"},
+                    {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
+}
+
+TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
+  SKIP_WITHOUT_LUAU_LSP();
+  if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;
+  Opened o(
+      "local create: any = nil\n"
+      "local frame = Instance.new(\"Frame\")\n"
+      "return <Frame>{frame}</Frame>\n",
+      true);
+  const json hover = o.s.result("textDocument/hover", inside(o, "local frame", "frame"));
+  EXPECT_TRUE(hover["contents"]["value"].get<std::string>().starts_with("```luau\nlocal frame: Frame\n```\n"))
+      << hover.dump();
+}
+
+TEST(LuauLspE2E, ComponentsInMarkup) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Opened o(FIXTURE);
+  const std::string& t = o.text.text;
+  // Definition: the component's local function in the source.
+  EXPECT_EQ(o.s.result("textDocument/definition", inside(o, "<Card title", "Card")),
+            location(o.uri, range_at(t, "local function Card", "Card")));
+  // Hover: luau-lsp's type, then the local text.
+  EXPECT_EQ(o.s.result("textDocument/hover", inside(o, "<Card title", "Card")),
+            (json{{"contents",
+                   {{"kind", "markdown"},
+                    {"value", "```luau\nfunction Card(props: Props): ...any\n```\n\n---\n\nComponent, bound on line 7."}}},
+                  {"range", range_at(t, "<Card title", "Card")}}));
+}
+
+TEST(LuauLspE2E, PropsOfAComponentFromItsTypedParameter) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Opened o(
+      "local create: any = nil\n"
+      "local function Card(props: { title: string, count: number, onClick: () -> () })\n"
+      "  return <TextLabel Text={props.title} />\n"
+      "end\n"
+      "return <Card ^ />\n");
+  const json at = range_of(o.text.text, *o.text.cursor, *o.text.cursor);
+  auto prop = [&](const char* name, const char* detail) {
+    return json{{"detail", detail}, {"kind", 10}, {"label", name}, {"sortText", std::string("0") + name},
+                {"textEdit", {{"newText", name}, {"range", at}}}};
+  };
+  const json handler = {{"detail", "() -> ()"},
+                        {"insertTextFormat", 2},
+                        {"kind", 23},
+                        {"label", "onClick"},
+                        {"sortText", "0onClick"},
+                        {"textEdit", {{"newText", "onClick={function() $1 end}"}, {"range", at}}}};
+  json items = o.s.result("textDocument/completion", o.at_cursor()).at("items");
+  std::sort(items.begin(), items.end(), [](const json& a, const json& b) { return a["label"] < b["label"]; });
+  EXPECT_EQ(items, (json{prop("count", "number"), handler, prop("title", "string")}));
+}
+
+TEST(LuauLspE2E, RenameInLuauCode) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Opened o(FIXTURE);
+  const std::string& t = o.text.text;
+  EXPECT_EQ(o.s.result("textDocument/prepareRename", inside(o, "local count", "count")),
+            range_at(t, "local count", "count"));
+  const json edit = o.s.result("textDocument/rename", inside(o, "local count", "count", {{"newName", "total"}}));
+  ASSERT_TRUE(edit.contains("changes")) << edit.dump();
+  ASSERT_EQ(edit["changes"].size(), 1u) << edit.dump();
+  ASSERT_TRUE(edit["changes"].contains(o.uri)) << edit.dump();
+  // Applied from the end, the edits rename every use and touch nothing else.
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  const document::Document document(o.uri, t, 1);
+  for (const json& each : edit["changes"][o.uri]) {
+    EXPECT_EQ(each["newText"], "total");
+    const auto range = protocol::read_range(each["range"]);
+    ASSERT_TRUE(range);
+    spans.emplace_back(*document.offset(range->start), *document.offset(range->end));
+  }
+  std::sort(spans.rbegin(), spans.rend());
+  std::string renamed = t;
+  for (const auto& [start, end] : spans) renamed.replace(start, end - start, "total");
+  std::string expected = t;
+  for (auto [before, after] : {std::pair{"local count:", "local total:"}, std::pair{"count = count }", "count = total }"},
+                               std::pair{"\"n\", count)", "\"n\", total)"}, std::pair{"count={count}", "count={total}"}})
+    expected.replace(where(t, before, before), std::strlen(before), after);
+  EXPECT_EQ(renamed, expected);
+
+  // `create` is called only by generated code: its rename cannot be applied.
+  EXPECT_EQ(o.s.request("textDocument/rename", inside(o, "local create", "create", {{"newName", "make"}}))["error"],
+            (json{{"code", -32803},
+                  {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+}
+
+TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Home home;
+  SessionOptions options = home.options();
+  options.luau_lsp = {{"inlayHints", {{"parameterNames", "all"}, {"variableTypes", true}}}};
+  EditorSession s(options);
+  const std::string text =
+      "local create: any = nil\r\n"
+      "local function label(text: string, size: number?)\r\n"
+      "  return <TextLabel Text={text} />\r\n"
+      "end\r\n"
+      "local emoji = \"😀\"\r\n"
+      "local unused = 3\r\n"
+      "return <Frame Name=\"😀😀\">{label(\"😀\", #emoji)}</Frame>\r\n";
+  const std::string uri = s.open("a.tovix", text);
+  ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return !list.empty(); }));  // luau-lsp has checked it
+  auto in_the_middle = [&](std::string_view needle, std::string_view inner, json extra = json::object()) {
+    return inside(uri, text, needle, inner, std::move(extra));
+  };
+  EXPECT_EQ(s.result("textDocument/definition", in_the_middle("{label(", "label")),
+            json::array({location(uri, range_at(text, "local function label", "label"))}));
+  EXPECT_EQ(s.result("textDocument/references",
+                     in_the_middle("local emoji", "emoji", {{"context", {{"includeDeclaration", true}}}})),
+            (json{location(uri, range_at(text, "local emoji", "emoji")), location(uri, range_at(text, "#emoji", "emoji"))}));
+
+  // The visible range spans markup: it is asked by whole lines, and the
+  // parameter names in the hole come back after the astral characters.
+  json hints = s.result("textDocument/inlayHint", {{"textDocument", {{"uri", uri}}}, {"range", range_of(text, 0, text.size())}});
+  json names = json::array();
+  for (const json& hint : hints)
+    if (hint.value("kind", 0) == 2) names.push_back({hint["label"][0]["value"], hint["position"]});
+  EXPECT_EQ(names, json::array({json::array({"text:", position_of(text, where(text, "(\"😀\", #", "\"😀\""))}),
+                                json::array({"size:", position_of(text, where(text, "(\"😀\", #", "#"))})}));
+
+  // luau-lsp's quick fixes edit the source.
+  const json actions = s.result("textDocument/codeAction", in_the_middle("local unused", "unused",
+                                                                         {{"range", range_at(text, "local unused", "unused")},
+                                                                          {"context", {{"diagnostics", json::array()}}}}));
+  ASSERT_TRUE(actions.is_array());
+  ASSERT_FALSE(actions.empty());
+  EXPECT_EQ(actions[0]["title"], "Prefix 'unused' with '_' to silence");
+  EXPECT_EQ(actions[0]["edit"], (json{{"changes", {{uri, {{{"newText", "_"}, {"range", range_of(text, where(text, "local unused", "unused"), where(text, "local unused", "unused"))}}}}}}}));
+}
+
+}  // namespace
+}  // namespace tovix_lsp
