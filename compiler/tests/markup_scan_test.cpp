@@ -141,4 +141,45 @@ TEST(MarkupScan, ResumeStep) {
   EXPECT_FALSE(scanner.after_markup);
 }
 
+// A scanner made from what another carried past markup goes on as that
+// one does: type state and bracket depth survive, the markup just left
+// makes a `<` a comparison.
+TEST(MarkupScan, ResumedFromWhatWasCarried) {
+  const std::string_view sources[] = {
+      "type T<U> = U\nlocal v = f(<A/>, x < y, {<B/>})",
+      "local t: {[string]: <A/>} = g(<B/> < c, (<C/>))",
+      "f(<A/> < b) return <B/>",
+  };
+  for (std::string_view source : sources) {
+    SCOPED_TRACE(source);
+    tovix::lexer::Lexer lexer(source);
+    Scanner scanner(source);
+    std::vector<std::size_t> starts;
+    while (auto next = lexer.next_token()) {
+      ASSERT_TRUE(*next);
+      if (!scanner.feed(**next, lexer)) continue;
+      auto parsed = tovix::markup::parser::parse_node(source, (*next)->start);
+      ASSERT_TRUE(parsed);
+      scanner.resume(lexer, parsed->end);
+      // From here on, a scanner made anew must report what this one reports.
+      tovix::lexer::Lexer fresh_lexer = lexer;
+      Scanner fresh(source, scanner.carried());
+      EXPECT_EQ(fresh.carried(), scanner.carried());
+      EXPECT_TRUE(fresh.after_markup);
+      EXPECT_FALSE(fresh.last.has_value());
+      tovix::lexer::Lexer ahead = lexer;
+      Scanner walked = scanner;
+      while (auto token = ahead.next_token()) {
+        ASSERT_TRUE(*token);
+        auto again = fresh_lexer.next_token();
+        ASSERT_TRUE(again && *again);
+        EXPECT_EQ(walked.feed(**token, ahead), fresh.feed(**again, fresh_lexer)) << (*token)->start;
+        EXPECT_EQ(walked.carried(), fresh.carried());
+      }
+      starts.push_back((*next)->start);
+    }
+    EXPECT_FALSE(starts.empty());
+  }
+}
+
 }  // namespace

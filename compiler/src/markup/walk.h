@@ -30,6 +30,9 @@ struct Markup {
   ast::Node node;
   std::size_t start = 0;
   std::size_t end = 0;
+  // What the walk's scanner carried past it: a walk can go on from `end`
+  // with `markup_scan::Scanner(text, carried)`.
+  markup_scan::Carried carried;
 };
 
 // A token of the Luau around the markup (trivia included), or markup.

@@ -15,7 +15,7 @@ std::vector<Region> regions(std::string_view text) {
   while (auto event = walker.next()) {
     if (!*event) break;
     if (auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
-      found.push_back(Region{std::move(markup->node), markup->start, markup->end});
+      found.push_back(std::move(*markup));
     }
   }
   return found;

@@ -12,18 +12,17 @@
 #include <vector>
 
 #include "markup/ast.h"
+#include "markup/walk.h"
 #include "resolve.h"
 #include "workspace/line_index.h"
 
 namespace tovix_lsp::regions {
 
-// One top-level markup expression.
-struct Region {
-  tovix::markup::ast::Node node;
-  std::size_t start = 0;  // the `<` that opens it
-  std::size_t end = 0;    // just after it, as the parser reports
-};
-
+// One top-level markup expression: its tree, the `<` that opens it, just
+// after it as the parser reports, and what the walk's markup scanner carried
+// past it. The compiler's own record, so that what a compile read serves as
+// it is.
+using Region = tovix::markup::walk::Markup;
 
 // Every top-level markup expression of `text`, in text order, not
 // overlapping. The walk stops for good at the first lexer or markup parse
