@@ -8,9 +8,10 @@ namespace tovix_lsp::symbols {
 
 using json = nlohmann::json;
 
-json symbols(const document::Document& document) {
+json symbols(const document::Document& document, const snapshot::Snapshot* snapshot) {
   json out = json::array();
-  for (const tree::Tag& tag : tree::tree(document.text())) out.push_back(symbol(document, tag));
+  const std::string& text = document.text();
+  for (const tree::Tag& tag : snapshot::tree(text, snapshot::of(snapshot, text))) out.push_back(symbol(document, tag));
   return out;
 }
 

@@ -7,14 +7,17 @@
 #include <nlohmann/json.hpp>
 
 #include "workspace/document.h"
+#include "workspace/snapshot.h"
 #include "workspace/tree.h"
 
 namespace tovix_lsp::symbols {
 
 // The DocumentSymbol of every top-level element and fragment of the
 // document, in text order; an empty array without markup. Markup after the
-// first that does not parse is left out.
-[[nodiscard]] nlohmann::json symbols(const document::Document& document);
+// first that does not parse is left out. `snapshot` is used only when it
+// was taken of the document's current text (see `snapshot::of`).
+[[nodiscard]] nlohmann::json symbols(const document::Document& document,
+                                     const snapshot::Snapshot* snapshot = nullptr);
 
 // One tag's DocumentSymbol with its children's: name as written ("<>" for a
 // fragment), kind 5 (class) or 19 (object) for a fragment, the whole

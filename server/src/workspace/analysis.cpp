@@ -102,20 +102,33 @@ struct Report {
   Severity severity;
 };
 
+// `suggestion`, the cursor scan resumed from `resumes` of the document's
+// text.
+std::optional<json> suggestion_with(const document::Document& document, const project::Project& project,
+                                    ByteRange span, std::span<const scan::Resume> resumes) {
+  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
+  return member_suggestion(document, project, span, scan::scan(document.text(), span.start, resumes));
+}
+
+json diagnostic_with(const document::Document& document, const project::Project& project, std::string_view message,
+                     std::size_t offset, std::size_t length, const std::optional<std::string>& help,
+                     Severity severity, std::span<const scan::Resume> resumes) {
+  const ByteRange span = widen(document.text(), offset, length);
+  return diagnostic_at(document, message, span, help, severity,
+                       suggestion_with(document, project, span, resumes));
+}
+
 }  // namespace
 
 std::optional<json> suggestion(const document::Document& document, const project::Project& project,
                                std::size_t start, std::size_t end) {
-  const ByteRange span{start, end};
-  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
-  return member_suggestion(document, project, span, scan::scan(document.text(), start));
+  return suggestion_with(document, project, ByteRange{start, end}, {});
 }
 
 json diagnostic(const document::Document& document, const project::Project& project, std::string_view message,
                 std::size_t offset, std::size_t length, const std::optional<std::string>& help,
                 Severity severity) {
-  const ByteRange span = widen(document.text(), offset, length);
-  return diagnostic_at(document, message, span, help, severity, suggestion(document, project, span.start, span.end));
+  return diagnostic_with(document, project, message, offset, length, help, severity, {});
 }
 
 Analysis Analysis::run(const document::Document& document, const project::Project& project,
@@ -126,16 +139,22 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
         .range = document.range(0, 0), .severity = Severity::Error, .message = *project.config_error, .uri = document.uri(), .help = std::nullopt, .data = std::nullopt}));
   const std::string& text = document.text();
   std::size_t lines = document.index().line_count();
-  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
+  tovix::compile::Partial partial;
+  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config, partial);
   if (!compiled) {
+    auto taken = std::make_shared<const snapshot::Snapshot>(
+        snapshot::take(text, std::move(partial.markup), std::move(partial.bindings)));
     const auto& e = compiled.error();
-    out.diagnostics.push_back(diagnostic(document, project, e.message, e.offset, e.len, e.help, Severity::Error));
+    out.diagnostics.push_back(
+        diagnostic_with(document, project, e.message, e.offset, e.len, e.help, Severity::Error, taken->resumes));
+    out.snapshot = std::move(taken);
     if (previous && previous->lines == lines) {
       out.compiled = std::move(previous);
       out.stale = true;
     }
     return out;
   }
+  snapshot::Snapshot taken = snapshot::take(text, std::move(compiled->markup), std::move(compiled->bindings));
 
   std::vector<Report> reports;
   reports.reserve(compiled->errors.size() + compiled->warnings.size());
@@ -143,12 +162,12 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
     reports.push_back({e.message, widen(text, e.offset, e.len), &e.help, Severity::Error});
   for (const auto& w : compiled->warnings)
     reports.push_back({w.message, widen(text, w.offset, w.len), &w.help, Severity::Warning});
-  // The contexts of every span that may name an attribute, in one walk of
-  // the text rather than one walk per diagnostic.
+  // The contexts of every span that may name an attribute, each walked from
+  // the last resume point before it.
   std::vector<std::size_t> cursors;
   for (const Report& r : reports)
     if (!names_element(text, r.span)) cursors.push_back(r.span.start);
-  const std::vector<scan::Scan> contexts = scan::scan_all(text, cursors);
+  const std::vector<scan::Scan> contexts = scan::scan_all(text, cursors, taken.resumes);
   std::size_t next_context = 0;
   for (const Report& r : reports) {
     std::optional<json> data = names_element(text, r.span)
@@ -160,13 +179,16 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   auto result = std::make_shared<Compiled>();
   result->source = text;
   result->source_index = document.index();
-  result->map =
-      map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
+  // The resolver borrows the names for the map and gives them back.
+  tovix::resolve::Resolver resolver(std::move(taken.bindings), project.config);
+  result->map = map_builder::build(text, compiled->code, resolver, taken.markup);
+  taken.bindings = std::move(resolver.bindings);
   result->code = std::move(compiled->code);
   result->code_index = line_index::LineIndex(result->code);
   result->version = document.version();
   result->lines = lines;
   out.compiled = std::move(result);
+  out.snapshot = std::make_shared<const snapshot::Snapshot>(std::move(taken));
   return out;
 }
 

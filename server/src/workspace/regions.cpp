@@ -22,6 +22,10 @@ std::vector<Region> regions(std::string_view text) {
 }
 
 std::vector<tovix::resolve::Region> spans(std::vector<Region> regions) {
+  return spans(std::span<const Region>(regions));
+}
+
+std::vector<tovix::resolve::Region> spans(std::span<const Region> regions) {
   std::vector<tovix::resolve::Region> out;
   out.reserve(regions.size());
   for (const Region& region : regions) out.emplace_back(region.start, region.end);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -33,6 +34,7 @@ using Region = tovix::markup::walk::Markup;
 // The spans of `regions`, in the same order, for blanking; the trees are
 // dropped.
 [[nodiscard]] std::vector<tovix::resolve::Region> spans(std::vector<Region> regions);
+[[nodiscard]] std::vector<tovix::resolve::Region> spans(std::span<const Region> regions);
 
 // The byte range of the trimmed (Unicode whitespace) contents of the first
 // `{…}` at or after `from`. None when `from` lies past the end or inside a

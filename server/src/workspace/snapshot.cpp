@@ -1,0 +1,72 @@
+#include "workspace/snapshot.h"
+
+#include <utility>
+
+#include "config.h"
+#include "workspace/bindings.h"
+
+namespace tovix_lsp::snapshot {
+
+namespace {
+
+// What a `Resolver` collects depends on the text alone, not on the settings.
+tovix::resolve::NameSet bound_in(std::string_view text, std::span<const regions::Region> markup) {
+  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, regions::spans(markup)),
+                                          tovix::config::Config{});
+  return resolver.bindings;
+}
+
+}  // namespace
+
+Snapshot take(std::string_view text, std::vector<regions::Region> markup,
+              std::optional<tovix::resolve::NameSet> bindings) {
+  Snapshot out;
+  out.text = text;
+  out.bindings = bindings ? std::move(*bindings) : bound_in(text, markup);
+  out.resumes = scan::resumes(text, markup);
+  out.markup = std::move(markup);
+  return out;
+}
+
+const Snapshot* of(const Snapshot* snapshot, std::string_view text) {
+  return snapshot != nullptr && snapshot->text == text ? snapshot : nullptr;
+}
+
+scan::Scan scan(std::string_view text, std::size_t cursor, const Snapshot* current) {
+  return current != nullptr ? scan::scan(text, cursor, current->resumes) : scan::scan(text, cursor);
+}
+
+std::span<const regions::Region> regions(std::string_view text, const Snapshot* current,
+                                         std::vector<regions::Region>& found) {
+  if (current != nullptr) return current->markup;
+  found = regions::regions(text);
+  return found;
+}
+
+std::vector<tree::Tag> tree(std::string_view text, const Snapshot* current) {
+  return current != nullptr ? tree::tree(text, current->markup) : tree::tree(text);
+}
+
+std::vector<tree::Tag> tree_at(std::string_view text, std::size_t offset, const Snapshot* current) {
+  return current != nullptr ? tree::tree_at(text, current->markup, offset) : tree::tree_at(text, offset);
+}
+
+const tovix::resolve::NameSet& bindings(std::string_view text, const Snapshot* current,
+                                        tovix::resolve::NameSet& found) {
+  if (current != nullptr) return current->bindings;
+  const std::vector<regions::Region> markup = regions::regions(text);
+  return bindings(text, markup, nullptr, found);
+}
+
+const tovix::resolve::NameSet& bindings(std::string_view text, std::span<const regions::Region> markup,
+                                        const Snapshot* current, tovix::resolve::NameSet& found) {
+  if (current != nullptr) return current->bindings;
+  found = bound_in(text, markup);
+  return found;
+}
+
+std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name, const Snapshot* current) {
+  return current != nullptr ? bindings::find(text, name, current->markup) : bindings::find(text, name);
+}
+
+}  // namespace tovix_lsp::snapshot
