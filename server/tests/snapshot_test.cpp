@@ -79,15 +79,18 @@ void expect_same_answers(const document::Document& document, const project::Proj
   }
 }
 
-// The document's snapshot and diagnostics, as the analysis leaves them.
+// The document's analysis and the snapshot taken of what it read, as the
+// server keeps them.
 struct Analysed {
   document::Document document;
   analysis::Analysis analysis;
+  std::shared_ptr<const Snapshot> snapshot;
 };
 Analysed analysed(std::string text, const project::Project& project) {
   document::Document document("file:///nowhere/a.tovix", std::move(text), 1);
   analysis::Analysis analysis = analysis::Analysis::run(document, project, nullptr);
-  return {std::move(document), std::move(analysis)};
+  auto taken = take(analysis.read);
+  return {std::move(document), std::move(analysis), std::move(taken)};
 }
 
 TEST(Snapshot, HoldsWhatReadingTheTextAgainGives) {
@@ -99,8 +102,8 @@ TEST(Snapshot, HoldsWhatReadingTheTextAgainGives) {
       const std::string prefix = text.substr(0, cut);
       SCOPED_TRACE(name + " cut at " + std::to_string(cut));
       const Analysed a = analysed(prefix, project);
-      ASSERT_TRUE(a.analysis.snapshot);
-      const Snapshot& taken = *a.analysis.snapshot;
+      ASSERT_TRUE(a.snapshot);
+      const Snapshot& taken = *a.snapshot;
       ++(a.analysis.compiled && !a.analysis.stale ? compiled : failed);
       EXPECT_EQ(taken.text, prefix);
       const std::vector<regions::Region> found = regions::regions(prefix);
@@ -123,7 +126,7 @@ TEST(Snapshot, FeaturesAnswerAsWithoutIt) {
   for (const auto& [name, text] : testing_support::corpus_files()) {
     SCOPED_TRACE(name);
     const Analysed a = analysed(text, project);
-    expect_same_answers(a.document, project, *a.analysis.snapshot, a.analysis.diagnostics, &facts);
+    expect_same_answers(a.document, project, *a.snapshot, a.analysis.diagnostics, &facts);
     if (HasFailure()) return;
   }
   // Half-typed texts: each corpus text with a tag being typed on a line of
@@ -134,7 +137,7 @@ TEST(Snapshot, FeaturesAnswerAsWithoutIt) {
     SCOPED_TRACE(name + " half-typed");
     const Analysed a = analysed(text.substr(0, line + 1) + "local zz = <Te\n" + text.substr(line + 1), project);
     EXPECT_FALSE(a.analysis.compiled && !a.analysis.stale);
-    expect_same_answers(a.document, project, *a.analysis.snapshot, a.analysis.diagnostics, &facts);
+    expect_same_answers(a.document, project, *a.snapshot, a.analysis.diagnostics, &facts);
     if (HasFailure()) return;
   }
 }
@@ -144,7 +147,7 @@ TEST(Snapshot, FeaturesAnswerAsWithoutItOnRandomTexts) {
       testing_support::project_with("[elements]\nTextLabel = \"Label\"\n[properties]\nall = \"camelCase\"\n");
   for (const std::string& text : testing_support::random_texts(400, 16, 11)) {
     const Analysed a = analysed(text, project);
-    expect_same_answers(a.document, project, *a.analysis.snapshot, a.analysis.diagnostics, nullptr);
+    expect_same_answers(a.document, project, *a.snapshot, a.analysis.diagnostics, nullptr);
     if (HasFailure()) return;
   }
 }
@@ -155,7 +158,7 @@ TEST(Snapshot, OfAnotherTextChangesNothing) {
   const project::Project project = project::Project::bare("/nowhere");
   const Analysed before = analysed("local Card = 1\nlocal a = <Frame><Card/></Frame>\n", project);
   const document::Document after("file:///nowhere/a.tovix", "local b = 2\nlocal a = <TextLabel/>\n", 2);
-  const Snapshot* stale = before.analysis.snapshot.get();
+  const Snapshot* stale = before.snapshot.get();
   EXPECT_EQ(of(stale, after.text()), nullptr);
   EXPECT_EQ(of(nullptr, after.text()), nullptr);
   EXPECT_EQ(symbols::symbols(after, stale), symbols::symbols(after));

@@ -351,10 +351,11 @@ void Server::analyse(open_documents::OpenDocument& open) {
   open.diagnostics = std::move(result.diagnostics);
   open.stale = result.stale;
   open.compiled = std::move(result.compiled);
-  open.snapshot = std::move(result.snapshot);
   // The child's diagnostics speak of a compile that is gone.
   if (!open.compiled) open.luau_diagnostics.clear();
   publish(open);
+  // What only requests need is worked out once the diagnostics are out.
+  open.snapshot = snapshot::take(std::move(result.read));
 }
 
 void Server::recompile(open_documents::OpenDocument& open) {

@@ -102,33 +102,28 @@ struct Report {
   Severity severity;
 };
 
-// `suggestion`, the cursor scan resumed from `resumes` of the document's
-// text.
-std::optional<json> suggestion_with(const document::Document& document, const project::Project& project,
-                                    ByteRange span, std::span<const scan::Resume> resumes) {
-  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
-  return member_suggestion(document, project, span, scan::scan(document.text(), span.start, resumes));
-}
-
-json diagnostic_with(const document::Document& document, const project::Project& project, std::string_view message,
-                     std::size_t offset, std::size_t length, const std::optional<std::string>& help,
-                     Severity severity, std::span<const scan::Resume> resumes) {
-  const ByteRange span = widen(document.text(), offset, length);
-  return diagnostic_at(document, message, span, help, severity,
-                       suggestion_with(document, project, span, resumes));
+// The resume points of what was read, worked out on first need: a walk of
+// the markup costs less than the scans it saves, and the requests on the
+// text take them after.
+std::span<const scan::Resume> resumes_of(snapshot::Read& read) {
+  if (!read.resumes) read.resumes = scan::resumes(read.text, read.markup);
+  return *read.resumes;
 }
 
 }  // namespace
 
 std::optional<json> suggestion(const document::Document& document, const project::Project& project,
                                std::size_t start, std::size_t end) {
-  return suggestion_with(document, project, ByteRange{start, end}, {});
+  const ByteRange span{start, end};
+  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
+  return member_suggestion(document, project, span, scan::scan(document.text(), start));
 }
 
 json diagnostic(const document::Document& document, const project::Project& project, std::string_view message,
                 std::size_t offset, std::size_t length, const std::optional<std::string>& help,
                 Severity severity) {
-  return diagnostic_with(document, project, message, offset, length, help, severity, {});
+  const ByteRange span = widen(document.text(), offset, length);
+  return diagnostic_at(document, message, span, help, severity, suggestion(document, project, span.start, span.end));
 }
 
 Analysis Analysis::run(const document::Document& document, const project::Project& project,
@@ -141,20 +136,23 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   std::size_t lines = document.index().line_count();
   tovix::compile::Partial partial;
   auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config, partial);
+  out.read.text = text;
   if (!compiled) {
-    auto taken = std::make_shared<const snapshot::Snapshot>(
-        snapshot::take(text, std::move(partial.markup), std::move(partial.bindings)));
+    out.read.markup = std::move(partial.markup);
+    out.read.bindings = std::move(partial.bindings);
     const auto& e = compiled.error();
-    out.diagnostics.push_back(
-        diagnostic_with(document, project, e.message, e.offset, e.len, e.help, Severity::Error, taken->resumes));
-    out.snapshot = std::move(taken);
+    const ByteRange span = widen(text, e.offset, e.len);
+    std::optional<json> data =
+        names_element(text, span)
+            ? element_suggestion(document, project, span)
+            : member_suggestion(document, project, span, scan::scan(text, span.start, resumes_of(out.read)));
+    out.diagnostics.push_back(diagnostic_at(document, e.message, span, e.help, Severity::Error, std::move(data)));
     if (previous && previous->lines == lines) {
       out.compiled = std::move(previous);
       out.stale = true;
     }
     return out;
   }
-  snapshot::Snapshot taken = snapshot::take(text, std::move(compiled->markup), std::move(compiled->bindings));
 
   std::vector<Report> reports;
   reports.reserve(compiled->errors.size() + compiled->warnings.size());
@@ -167,7 +165,9 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   std::vector<std::size_t> cursors;
   for (const Report& r : reports)
     if (!names_element(text, r.span)) cursors.push_back(r.span.start);
-  const std::vector<scan::Scan> contexts = scan::scan_all(text, cursors, taken.resumes);
+  out.read.markup = std::move(compiled->markup);
+  const std::vector<scan::Scan> contexts =
+      cursors.empty() ? std::vector<scan::Scan>{} : scan::scan_all(text, cursors, resumes_of(out.read));
   std::size_t next_context = 0;
   for (const Report& r : reports) {
     std::optional<json> data = names_element(text, r.span)
@@ -180,15 +180,14 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   result->source = text;
   result->source_index = document.index();
   // The resolver borrows the names for the map and gives them back.
-  tovix::resolve::Resolver resolver(std::move(taken.bindings), project.config);
-  result->map = map_builder::build(text, compiled->code, resolver, taken.markup);
-  taken.bindings = std::move(resolver.bindings);
+  tovix::resolve::Resolver resolver(std::move(compiled->bindings), project.config);
+  result->map = map_builder::build(text, compiled->code, resolver, out.read.markup);
+  out.read.bindings = std::move(resolver.bindings);
   result->code = std::move(compiled->code);
   result->code_index = line_index::LineIndex(result->code);
   result->version = document.version();
   result->lines = lines;
   out.compiled = std::move(result);
-  out.snapshot = std::make_shared<const snapshot::Snapshot>(std::move(taken));
   return out;
 }
 

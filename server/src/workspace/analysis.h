@@ -45,9 +45,9 @@ struct Analysis {
   std::vector<nlohmann::json> diagnostics;
   std::shared_ptr<const Compiled> compiled;
   bool stale = false;
-  // What the compile read of this very text, also when it failed, for the
-  // requests on it.
-  std::shared_ptr<const snapshot::Snapshot> snapshot;
+  // What the compile read of this very text, also when it failed: taken
+  // (`snapshot::take`) for the requests on it.
+  snapshot::Read read;
 
   // Compiles the document with the project's settings. A fatal error keeps
   // `previous` (marked stale) only while the line count is unchanged, so

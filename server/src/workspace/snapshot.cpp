@@ -18,13 +18,12 @@ tovix::resolve::NameSet bound_in(std::string_view text, std::span<const regions:
 
 }  // namespace
 
-Snapshot take(std::string_view text, std::vector<regions::Region> markup,
-              std::optional<tovix::resolve::NameSet> bindings) {
-  Snapshot out;
-  out.text = text;
-  out.bindings = bindings ? std::move(*bindings) : bound_in(text, markup);
-  out.resumes = scan::resumes(text, markup);
-  out.markup = std::move(markup);
+std::shared_ptr<const Snapshot> take(Read read) {
+  auto out = std::make_shared<Snapshot>();
+  out->bindings = read.bindings ? std::move(*read.bindings) : bound_in(read.text, read.markup);
+  out->resumes = read.resumes ? std::move(*read.resumes) : scan::resumes(read.text, read.markup);
+  out->markup = std::move(read.markup);
+  out->text = std::move(read.text);
   return out;
 }
 

@@ -9,6 +9,7 @@
 // answer reflects the current text either way.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,11 +32,22 @@ struct Snapshot {
   std::vector<scan::Resume> resumes;    // `scan::resumes(text, markup)`
 };
 
-// A snapshot of `text` from what a compile of it read: its top-level markup
-// (up to the first lexer or markup syntax error, as `regions::regions`) and,
-// when the compile got that far, the names bound (otherwise found here).
-[[nodiscard]] Snapshot take(std::string_view text, std::vector<regions::Region> markup,
-                            std::optional<tovix::resolve::NameSet> bindings);
+// What the compile of a text read of it: its top-level markup (up to the
+// first lexer or markup syntax error, as `regions::regions`), the names
+// bound when the compile got that far, and the resume points when the
+// analysis needed them already.
+struct Read {
+  std::string text;
+  std::vector<regions::Region> markup;
+  std::optional<tovix::resolve::NameSet> bindings;
+  std::optional<std::vector<scan::Resume>> resumes;
+};
+
+// The snapshot of what was read. What it lacks is worked out here: the
+// resume points (a walk of the markup) and, after a syntax error, the names
+// (a parse of the markup-blanked Luau). The diagnostics of a text need
+// neither, so the server publishes them first.
+[[nodiscard]] std::shared_ptr<const Snapshot> take(Read read);
 
 // `snapshot` when it was taken of exactly `text`; null otherwise (and for
 // null).
