@@ -29,19 +29,43 @@ const tovix_lsp::snapshot::Snapshot* taken(const benchmark::State& state) {
   return state.range(0) != 0 ? analysed.get() : nullptr;
 }
 
+// The outline as the server answers it: JSON text, framed as it is.
 void BM_DocumentSymbols(benchmark::State& state) {
   const auto& document = sample();
   const auto* snapshot = taken(state);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    auto text = tovix_lsp::symbols::serialized(document, snapshot);
+    bytes = text.size();
+    benchmark::DoNotOptimize(text);
+  }
+  state.counters["json_bytes"] = static_cast<double>(bytes);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text().size()));
+}
+BENCHMARK(BM_DocumentSymbols)->ArgName("snapshot")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// The outline as a JSON value, and with "dump:1" serialised as well: what
+// answering it as a value costs.
+void BM_DocumentSymbolsAsValue(benchmark::State& state) {
+  const auto& document = sample();
+  const auto* snapshot = taken(state);
+  const bool dump = state.range(1) != 0;
   std::size_t top = 0;
   for (auto _ : state) {
     auto symbols = tovix_lsp::symbols::symbols(document, snapshot);
     top = symbols.size();
+    if (dump) benchmark::DoNotOptimize(symbols.dump());
     benchmark::DoNotOptimize(symbols);
   }
   state.counters["top"] = static_cast<double>(top);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(document.text().size()));
 }
-BENCHMARK(BM_DocumentSymbols)->ArgName("snapshot")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DocumentSymbolsAsValue)
+    ->ArgNames({"snapshot", "dump"})
+    ->Args({1, 0})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_SemanticTokens(benchmark::State& state) {
   const auto& document = sample();

@@ -59,6 +59,8 @@ void expect_same_answers(const document::Document& document, const project::Proj
   const std::string& text = document.text();
   ASSERT_EQ(of(&taken, text), &taken);
   EXPECT_EQ(symbols::symbols(document, &taken), symbols::symbols(document));
+  EXPECT_EQ(symbols::serialized(document, &taken), symbols::symbols(document).dump());
+  EXPECT_EQ(symbols::serialized(document), symbols::symbols(document).dump());
   EXPECT_EQ(semantic_tokens::tokens(document, project, &taken), semantic_tokens::tokens(document, project));
   EXPECT_EQ(code_actions::actions(document.uri(), diagnostics, &document, &taken),
             code_actions::actions(document.uri(), diagnostics, &document));

@@ -141,8 +141,12 @@ std::expected<std::string, io::Error> serialize(const json& value) {
 std::optional<io::Error> Writer::write(const json& value) {
   auto body = serialize(value);
   if (!body) return body.error();
-  std::string frame = "Content-Length: " + std::to_string(body->size()) + "\r\n\r\n";
-  frame += *body;
+  return write_text(*body);
+}
+
+std::optional<io::Error> Writer::write_text(std::string_view body) {
+  std::string frame = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  frame += body;
   if (auto ok = output_.write_all(frame); !ok) return ok.error();
   return std::nullopt;
 }
@@ -184,6 +188,16 @@ json notification(std::string_view method, json params) {
 
 json result(json id, json result) {
   return json{{"id", std::move(id)}, {"jsonrpc", "2.0"}, {"result", std::move(result)}};
+}
+
+std::expected<std::string, io::Error> result_text(const json& id, std::string_view result) {
+  auto id_text = serialize(id);
+  if (!id_text) return id_text;
+  std::string out;
+  out.reserve(result.size() + id_text->size() + 40);
+  // Keys in ascending order, as every other message is written.
+  ((((out += "{\"id\":") += *id_text) += ",\"jsonrpc\":\"2.0\",\"result\":") += result) += '}';
+  return out;
 }
 
 json error(json id, std::int64_t code, std::string_view message) {

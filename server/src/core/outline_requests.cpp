@@ -67,7 +67,7 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
 server::Reply document_symbol(server::Server& server, const json&, json params) {
   const open_documents::OpenDocument* open = document_of(server, params);
   if (open == nullptr) return json(nullptr);
-  return symbols::symbols(open->document, open->snapshot.get());
+  return server::Serialized{symbols::serialized(open->document, open->snapshot.get())};
 }
 
 server::Reply semantic_tokens(server::Server& server, const json&, json params) {

@@ -63,6 +63,9 @@ std::vector<Tag> inside_hole(std::string_view text, std::optional<line_index::By
                              std::size_t depth) {
   std::vector<Tag> found;
   if (!inside || depth >= tovix::markup::parser::MAX_DEPTH) return found;
+  // Markup starts at a `<` token: an inside without a `<` byte holds none,
+  // and most holes are such.
+  if (text.substr(inside->start, inside->end - inside->start).find('<') == std::string_view::npos) return found;
   tovix::markup::walk::Walker walker(text.substr(0, inside->end), inside->start, depth);
   while (auto event = walker.next()) {
     if (!*event) break;
