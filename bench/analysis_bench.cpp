@@ -1,5 +1,7 @@
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include "sample.h"
 #include "workspace/analysis.h"
 
@@ -62,5 +64,27 @@ BENCHMARK(BM_AnalysisRunHalfTyped)
     ->Args({1, 0})
     ->Args({1, 1})
     ->Unit(benchmark::kMillisecond);
+
+// The heap a document's snapshot keeps (its text, top-level markup trees,
+// names and resume points), beside the text's own size.
+void BM_SnapshotHeap(benchmark::State& state) {
+  const std::string text = tovix_bench::sample_tovix(10000);
+  tovix_lsp::document::Document doc("file:///tmp/bench/a.tovix", text, 1);
+  const auto project = tovix_lsp::project::Project::bare("/tmp/bench");
+  double heap = 0;
+  for (auto _ : state) {
+    const auto before = mallinfo2().uordblks;
+    std::shared_ptr<const tovix_lsp::snapshot::Snapshot> kept;
+    {
+      auto result = tovix_lsp::analysis::Analysis::run(doc, project, nullptr);
+      kept = tovix_lsp::snapshot::take(std::move(result.read));
+    }
+    heap = static_cast<double>(mallinfo2().uordblks - before) / (1024.0 * 1024.0);
+    benchmark::DoNotOptimize(kept);
+  }
+  state.counters["heap_MB"] = heap;
+  state.counters["text_MB"] = static_cast<double>(text.size()) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_SnapshotHeap)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
