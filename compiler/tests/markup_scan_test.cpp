@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
 #include "lexer.h"
 #include "markup/parser.h"
+#include "markup/walk.h"
 #include "markup_scan.h"
 
 namespace {
@@ -179,6 +182,41 @@ TEST(MarkupScan, ResumedFromWhatWasCarried) {
       starts.push_back((*next)->start);
     }
     EXPECT_FALSE(starts.empty());
+  }
+}
+
+// A walk resumed after a markup expression, from what its scanner carried
+// past it, gives every event the walk from the start gives after it.
+TEST(MarkupScan, WalkResumedAfterMarkup) {
+  namespace walk = tovix::markup::walk;
+  const std::string_view source =
+      "local a = f(<A/>, x < y)\ntype T<U> = U\nlocal b = {<B>{c and <C/>}</B>} < 2\nreturn <>t</>\nlocal s = 'x";
+  // The events as (start, kind) pairs; a failure as (offset, 9).
+  auto events = [&](walk::Walker walker) {
+    std::vector<std::pair<std::size_t, int>> out;
+    std::vector<walk::Markup> found;
+    while (auto event = walker.next()) {
+      if (!*event) {
+        out.emplace_back(0, 9);
+        break;
+      }
+      if (auto* markup = std::get_if<walk::Markup>(&**event)) {
+        out.emplace_back(markup->start, 8);
+        found.push_back(std::move(*markup));
+      } else {
+        const auto& token = std::get<tovix::lexer::Token>(**event);
+        out.emplace_back(token.start, static_cast<int>(token.kind));
+      }
+    }
+    return std::pair(out, std::move(found));
+  };
+  const auto [all, markup] = events(walk::Walker(source));
+  ASSERT_EQ(markup.size(), 3u);
+  for (const walk::Markup& m : markup) {
+    SCOPED_TRACE(m.start);
+    const auto rest = events(walk::Walker(source, m.end, m.carried)).first;
+    const auto after = std::find_if(all.begin(), all.end(), [&](const auto& e) { return e.first >= m.end; });
+    EXPECT_EQ(rest, std::vector(after, all.end()));
   }
 }
 

@@ -77,6 +77,7 @@ void expect_same_answers(const document::Document& document, const project::Proj
     EXPECT_EQ(as_json(rename::rename(document, at, "Renamed", &taken)),
               as_json(rename::rename(document, at, "Renamed")));
     EXPECT_EQ(closing_tag::closing_tag(text, at, &taken), closing_tag::closing_tag(text, at));
+    EXPECT_EQ(rename::luau_name(text, at, &taken), rename::luau_name(text, at));
     if (::testing::Test::HasFailure()) return;
   }
 }

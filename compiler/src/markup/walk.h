@@ -52,6 +52,14 @@ class Walker {
     lexer_.pos = from;
   }
 
+  // The walk of `text` from just after a markup expression that a walk of it
+  // from the start parsed, ending at `from`, with what that walk's scanner
+  // carried past it: it goes on exactly as that walk does.
+  Walker(std::string_view text, std::size_t from, const markup_scan::Carried& carried)
+      : lexer_(text), scanner_(text, carried) {
+    lexer_.pos = from;
+  }
+
   // The walk of the inside of a hole that `outer` is reading (`text` is its
   // source): markup found is parsed as nested in `outer`'s, and its trees
   // keep no hole code (only where the markup ends matters to the hole).

@@ -44,8 +44,13 @@ std::optional<std::size_t> luau_from(std::string_view text, std::size_t offset, 
 }
 
 // The identifier token of the Luau walked from `from` that holds the offset.
-std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::size_t offset) {
-  tovix::markup::walk::Walker walker(text, from);
+// No token before the end of a markup expression that ends at or before the
+// offset can hold it, so a walk from the start is resumed after the last
+// one (`current` is a snapshot of `text`, or null).
+std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::size_t offset,
+                                 const snapshot::Snapshot* current) {
+  tovix::markup::walk::Walker walker =
+      from == 0 ? snapshot::walk_to(text, offset, current) : tovix::markup::walk::Walker(text, from);
   while (auto event = walker.next()) {
     if (!*event) return std::nullopt;
     if (const auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
@@ -80,9 +85,10 @@ std::optional<Pair> pair(std::string_view text, std::size_t offset, const snapsh
 }
 
 std::optional<ByteRange> luau_name(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
-  const auto from = luau_from(text, offset, snapshot::of(snapshot, text));
+  const snapshot::Snapshot* current = snapshot::of(snapshot, text);
+  const auto from = luau_from(text, offset, current);
   if (!from) return std::nullopt;
-  return name_at(text, *from, offset);
+  return name_at(text, *from, offset, current);
 }
 
 bool valid_name(std::string_view name) {
@@ -105,7 +111,7 @@ Answer prepare(const document::Document& document, std::size_t offset, const sna
   if (auto found = pair(text, offset, current)) return Local{document.range_at(found->open.start, found->open.end)};
   const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
-  const auto name = name_at(text, *from, offset);
+  const auto name = name_at(text, *from, offset, current);
   if (!name) return Forward{};
   return Forward{document.range_at(name->start, name->end)};
 }

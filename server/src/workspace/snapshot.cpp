@@ -1,5 +1,7 @@
 #include "workspace/snapshot.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "config.h"
@@ -62,6 +64,16 @@ const tovix::resolve::NameSet& bindings(std::string_view text, std::span<const r
   if (current != nullptr) return current->bindings;
   found = bound_in(text, markup);
   return found;
+}
+
+tovix::markup::walk::Walker walk_to(std::string_view text, std::size_t offset, const Snapshot* current) {
+  if (current == nullptr) return tovix::markup::walk::Walker(text);
+  // The expressions are in text order; the first that ends past the offset
+  // follows the one to resume after.
+  const auto after = std::ranges::upper_bound(current->markup, offset, {}, &regions::Region::end);
+  if (after == current->markup.begin()) return tovix::markup::walk::Walker(text);
+  const regions::Region& last = *std::prev(after);
+  return tovix::markup::walk::Walker(text, last.end, last.carried);
 }
 
 std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name, const Snapshot* current) {

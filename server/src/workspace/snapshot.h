@@ -77,6 +77,12 @@ struct Read {
                                                       std::span<const regions::Region> markup,
                                                       const Snapshot* current, tovix::resolve::NameSet& found);
 
+// A walk of the text by the compiler's `Walker` from its start, positioned
+// to reach `offset` the way that walk does: resumed after the last markup
+// expression that ends at or before it. Every event it gives from there on
+// is the one the walk from the start gives.
+[[nodiscard]] tovix::markup::walk::Walker walk_to(std::string_view text, std::size_t offset, const Snapshot* current);
+
 // `bindings::find`.
 [[nodiscard]] std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name,
                                                         const Snapshot* current);
