@@ -16,17 +16,18 @@
 
 namespace tovix_lsp::testing_support {
 
-// Every .tovix file under the compiler's test data, each with its name.
+// Every .tovix file under the compiler's test data (or its folder `under`),
+// each with its name.
 struct CorpusText {
   std::string name;
   std::string text;
 };
 
-inline std::vector<CorpusText> corpus_files() {
+inline std::vector<CorpusText> corpus_files(std::string_view under = "") {
   namespace fs = std::filesystem;
   std::vector<CorpusText> texts;
   const fs::path dir =
-      fs::path(TOVIX_LSP_TEST_DATA).parent_path().parent_path().parent_path() / "compiler" / "tests" / "data";
+      fs::path(TOVIX_LSP_TEST_DATA).parent_path().parent_path().parent_path() / "compiler" / "tests" / "data" / under;
   std::error_code error;
   for (const auto& entry : fs::recursive_directory_iterator(dir, error)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".tovix") continue;
