@@ -393,8 +393,10 @@ std::vector<Resume> resumes(std::string_view text, std::span<const tovix::markup
   std::vector<Resume> out;
   out.reserve(markup.size());
   State state{text, {}, {}, 0};
+  std::size_t walked = 0;  // where the last expression ended
   for (const tovix::markup::walk::Markup& m : markup) {
-    if (m.end >= text.size() || m.start >= m.end) break;
+    if (m.start < walked || m.start >= m.end || m.end >= text.size()) break;
+    walked = m.end;
     if (state.markup(m.start, text.size()) != m.end || !state.open.empty()) break;
     out.push_back(Resume{m.end, m.carried});
   }

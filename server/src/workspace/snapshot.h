@@ -11,10 +11,12 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "markup/walk.h"
 #include "resolve.h"
 #include "workspace/line_index.h"
 #include "workspace/regions.h"
