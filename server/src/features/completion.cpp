@@ -10,7 +10,6 @@
 #include "roblox/roblox.h"
 #include "unicode.h"
 #include "whitespace.h"
-#include "workspace/regions.h"
 #include "workspace/scan.h"
 
 namespace tovix_lsp::completion {
@@ -58,7 +57,7 @@ Answer elements(const document::Document& document, const project::Project& proj
     if (named.name != named.canonical) (detail += ' ') += named.canonical;
     items.push_back(item(named.name, CLASS, detail, "1", range));
   }
-  for (const std::string& name : components(document.text(), project.config, current)) {
+  for (const std::string& name : components(document.text(), current)) {
     items.push_back(item(name, FUNCTION, "component", "0", range));
   }
   return List{list(std::move(items))};
@@ -217,8 +216,7 @@ std::string html_to_markdown(std::string_view html) {
   return text;
 }
 
-std::vector<std::string> components(std::string_view text, const tovix::config::Config&,
-                                    const snapshot::Snapshot* current) {
+std::vector<std::string> components(std::string_view text, const snapshot::Snapshot* current) {
   tovix::resolve::NameSet found;
   std::vector<std::string> names;
   for (const std::string& name : snapshot::bindings(text, current, found)) {

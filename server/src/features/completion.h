@@ -87,8 +87,9 @@ struct Members {
 
 // The names bound in the document's Luau that can be components: not
 // empty, starting with an upper-case letter, not a Roblox class; sorted in
-// byte order. `current` is a snapshot of this same text, or null.
-[[nodiscard]] std::vector<std::string> components(std::string_view text, const tovix::config::Config& config,
+// byte order. `current` is a snapshot of this same text, or null. The
+// project's settings do not change which names a text binds.
+[[nodiscard]] std::vector<std::string> components(std::string_view text,
                                                   const snapshot::Snapshot* current = nullptr);
 
 // The child's completion items inside a component's props table turned into

@@ -6,7 +6,6 @@
 #include "features/completion.h"
 #include "roblox/roblox.h"
 #include "whitespace.h"
-#include "workspace/bindings.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"
 

@@ -58,6 +58,7 @@ json tokens(const document::Document& document, const project::Project& project,
   std::ranges::stable_sort(named, {}, [](const Token& t) { return t.name.start; });
 
   json data = json::array();
+  data.get_ref<json::array_t&>().reserve(named.size() * 5);
   const line_index::LineIndex& index = document.index();
   std::uint32_t previous_line = 0;
   std::uint32_t previous_column = 0;
