@@ -4,7 +4,9 @@
 // The text is usually half-typed, so this does not use the markup parser
 // (which stops at the first error): one forgiving walk over the whole text
 // that never fails remembers the context it was in when it passed the
-// cursor, with the elements open there.
+// cursor, with the elements open there. Where a compile has walked the same
+// text, the walk may start at a resume point after its markup instead, with
+// the same answer.
 
 #include <cstddef>
 #include <optional>
