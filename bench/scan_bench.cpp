@@ -1,12 +1,16 @@
 // The workspace's walks over the shared 10,000-line sample: the cursor
 // context and the closing-tag answer near the end of the file (each walks the
-// whole text from offset 0), the region list, and a declaration lookup.
+// whole text from offset 0, or with "resumed:1" from the last resume point
+// before the cursor), the resume points themselves, the region list, and a
+// declaration lookup.
 
 #include <benchmark/benchmark.h>
 
 #include <cctype>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "features/closing_tag.h"
 #include "sample.h"
@@ -34,13 +38,37 @@ std::size_t cursor_near_end() {
   return end;
 }
 
+// The resume points of the sample, as a snapshot holds them.
+const std::vector<tovix_lsp::scan::Resume>& resumes() {
+  static const auto found = tovix_lsp::scan::resumes(sample(), tovix_lsp::regions::regions(sample()));
+  return found;
+}
+
 void BM_ScanNearEnd(benchmark::State& state) {
   const std::string& text = sample();
   const std::size_t cursor = cursor_near_end();
-  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::scan(text, cursor));
+  const std::span<const tovix_lsp::scan::Resume> from =
+      state.range(0) != 0 ? std::span<const tovix_lsp::scan::Resume>(resumes()) : std::span<const tovix_lsp::scan::Resume>();
+  for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::scan(text, cursor, from));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
-BENCHMARK(BM_ScanNearEnd)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanNearEnd)->ArgName("resumed")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Working out the resume points from the regions a compile found: the
+// scan's own walk of every markup expression, none of the Luau between.
+void BM_Resumes(benchmark::State& state) {
+  const std::string& text = sample();
+  const auto found = tovix_lsp::regions::regions(text);
+  std::size_t count = 0;
+  for (auto _ : state) {
+    const auto points = tovix_lsp::scan::resumes(text, found);
+    count = points.size();
+    benchmark::DoNotOptimize(points.data());
+  }
+  state.counters["resumes"] = static_cast<double>(count);
+  state.counters["regions"] = static_cast<double>(found.size());
+}
+BENCHMARK(BM_Resumes)->Unit(benchmark::kMillisecond);
 
 void BM_ClosingTagNearEnd(benchmark::State& state) {
   // A `>` typed at the end of the last opening tag's name.

@@ -3,6 +3,9 @@
 // lie in their parents, and completion, hover and definition at every
 // character boundary answer without failing, with ranges and offsets inside
 // the text. The tree around an offset is the whole tree's regions there.
+// What the analysis read of the text (its snapshot) gives every answer the
+// text read again gives, and the outline written as text is its value
+// serialised.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +17,8 @@
 #include "features/api.h"
 #include "features/completion.h"
 #include "features/hover.h"
+#include "features/symbols.h"
+#include "workspace/analysis.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/tree.h"
@@ -45,6 +50,26 @@ void check_tags(std::string_view text, const std::vector<tree::Tag>& tags, line_
   }
 }
 
+bool same(const completion::Answer& a, const completion::Answer& b) {
+  if (a.index() != b.index()) return false;
+  if (const auto* list = std::get_if<completion::List>(&a)) return list->value == std::get<completion::List>(b).value;
+  if (const auto* props = std::get_if<completion::Props>(&a)) {
+    const auto& other = std::get<completion::Props>(b);
+    return props->start == other.start && props->prefix == other.prefix;
+  }
+  return true;
+}
+
+bool same(const hover::Answer& a, const hover::Answer& b) {
+  if (a.index() != b.index()) return false;
+  if (const auto* local = std::get_if<hover::Local>(&a)) return local->value == std::get<hover::Local>(b).value;
+  if (const auto* merge = std::get_if<hover::Merge>(&a)) {
+    const auto& other = std::get<hover::Merge>(b);
+    return merge->local == other.local && merge->at == other.at;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -56,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const document::Document document("file:///fuzz/a.tovix", text, 1);
   static const project::Project project = project::Project::bare("/fuzz");
+  const auto taken = snapshot::take(analysis::Analysis::run(document, project, nullptr).read);
+  check(symbols::serialized(document, taken.get()) == symbols::symbols(document).dump());
   for (std::size_t offset = 0; offset <= text.size(); ++offset) {
     if (!utf8_text::is_boundary(text, offset)) continue;
     std::vector<tree::Tag> around;
@@ -79,10 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(cursor.character <= range.at("end").at("character"));
       }
     }
+    check(same(completion::complete(document, project, offset, offset % 2 == 0, nullptr, taken.get()), answer));
     const hover::Answer hovered = hover::hover(document, project, offset, nullptr);
     if (const auto* merge = std::get_if<hover::Merge>(&hovered)) check(merge->at <= text.size());
+    check(same(hover::hover(document, project, offset, nullptr, taken.get()), hovered));
     const hover::Answer defined = hover::definition(document, project, offset);
     check(!std::holds_alternative<hover::Merge>(defined));
+    check(same(hover::definition(document, project, offset, taken.get()), defined));
   }
   return 0;
 }

@@ -2,7 +2,8 @@
 // character boundary and checks that every offset and text the scan answers
 // lies inside the text, on a character boundary, and matches the text there;
 // the regions and `braced` are checked the same way. Scanning all cursors
-// in one walk must agree with scanning each alone.
+// in one walk must agree with scanning each alone, and so must the walks
+// resumed after the markup the compiler's walk found.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -75,6 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t cursor = 0; cursor <= text.size(); ++cursor)
     if (boundary(text, cursor)) cursors.push_back(cursor);
   const std::vector<Scan> all = scan_all(text, cursors);
+  const std::vector<Resume> resumed = resumes(text, tovix_lsp::regions::regions(text));
+  for (std::size_t i = 0; i < resumed.size(); ++i) {
+    check(resumed[i].offset < text.size() && boundary(text, resumed[i].offset));
+    check(i == 0 || resumed[i - 1].offset < resumed[i].offset);
+  }
+  const std::vector<Scan> fast = scan_all(text, cursors, resumed);
 
   for (std::size_t i = 0; i < cursors.size(); ++i) {
     const std::size_t cursor = cursors[i];
@@ -83,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One walk for all cursors, and a walk that goes on to the end, agree
     // with the walk that stops after the cursor.
     check(all[i] == one);
+    check(fast[i] == one);
     const std::size_t with_end[] = {cursor, text.size()};
     check(scan_all(text, with_end).front() == one);
     if (auto name = tovix_lsp::closing_tag::closing_tag(text, cursor)) check(cursor > 0 && text[cursor - 1] == '>');

@@ -241,29 +241,49 @@ std::expected<std::string, CompileError> compile_with(Session& session, std::str
   return splice(session, text, base, Markups(text, session.depth));
 }
 
+// `partial`, when given, receives what was read if an error stops the
+// compile.
 std::expected<Compiled, CompileError> compile_inner(std::string_view source, const backend::Backend& backend,
-                                                    config::Config config) {
-  auto parsed = parse_all(source);
-  if (!parsed) return std::unexpected(std::move(parsed.error()));
+                                                    config::Config config, Partial* partial) {
+  // The walk of the whole text, kept up to a failure for `partial`.
+  std::vector<markup::walk::Markup> parsed;
+  {
+    markup::walk::Walker walker(source);
+    while (auto event = walker.next()) {
+      if (!*event) {
+        if (partial != nullptr) partial->markup = std::move(parsed);
+        return std::unexpected(from_failure(event->error()));
+      }
+      if (auto* markup = std::get_if<markup::walk::Markup>(&**event)) parsed.push_back(std::move(*markup));
+    }
+  }
   std::vector<Span> spans;
-  spans.reserve(parsed->size());
-  for (const auto& markup : *parsed) spans.emplace_back(markup.start, markup.end);
+  spans.reserve(parsed.size());
+  for (const auto& markup : parsed) spans.emplace_back(markup.start, markup.end);
   std::string blanked = resolve::blank_tovix_regions(source, spans);
 
   config::Config settings = config;
   config::LintLevel lint = config.static_conditional_child;
   resolve::Resolver resolver(blanked, std::move(config));
 
+  auto stopped = [&](CompileError error) -> std::expected<Compiled, CompileError> {
+    if (partial != nullptr) {
+      partial->markup = std::move(parsed);
+      partial->bindings = std::move(resolver.bindings);
+    }
+    return std::unexpected(std::move(error));
+  };
+
   Compiled result;
   imports::HelperUse helpers;
   Session session{backend, resolver, lint, result.warnings, result.errors, helpers};
-  auto code = splice(session, source, 0, Markups(*parsed));
-  if (!code) return std::unexpected(std::move(code.error()));
+  auto code = splice(session, source, 0, Markups(parsed));
+  if (!code) return stopped(std::move(code.error()));
 
   auto injected = imports::inject(*code, helpers, resolver.bindings, settings);
-  if (!injected) return std::unexpected(CompileError::from(injected.error()));
+  if (!injected) return stopped(CompileError::from(injected.error()));
   result.code = std::move(*injected);
-  result.markup = std::move(*parsed);
+  result.markup = std::move(parsed);
   result.bindings = std::move(resolver.bindings);
   std::stable_sort(result.errors.begin(), result.errors.end(),
                    [](const CompileError& a, const CompileError& b) { return a.offset < b.offset; });
@@ -274,7 +294,12 @@ std::expected<Compiled, CompileError> compile_inner(std::string_view source, con
 
 std::expected<Compiled, CompileError> compile_recovering(std::string_view source, const backend::Backend& backend,
                                                          config::Config config) {
-  return compile_inner(source, backend, std::move(config));
+  return compile_inner(source, backend, std::move(config), nullptr);
+}
+
+std::expected<Compiled, CompileError> compile_recovering(std::string_view source, const backend::Backend& backend,
+                                                         config::Config config, Partial& partial) {
+  return compile_inner(source, backend, std::move(config), &partial);
 }
 
 std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text) {

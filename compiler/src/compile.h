@@ -73,10 +73,26 @@ struct Compiled {
   resolve::NameSet bindings;
 };
 
+// What a compile had read of the source when an error stopped it: the
+// top-level markup parsed before the first lexer or markup syntax error (all
+// of it when the error came later, the code of holes already compiled then
+// replaced by its compiled form), and, once it got that far, every name the
+// file binds.
+struct Partial {
+  std::vector<markup::walk::Markup> markup;
+  std::optional<resolve::NameSet> bindings;
+};
+
 // Compiles a whole .tovix text with `backend` and the project's settings.
 [[nodiscard]] std::expected<Compiled, CompileError> compile_recovering(std::string_view source,
                                                                        const backend::Backend& backend,
                                                                        config::Config config);
+
+// The same; on an error `partial` receives what the compile had read (on
+// success it is left as it was: `Compiled` holds all of it).
+[[nodiscard]] std::expected<Compiled, CompileError> compile_recovering(std::string_view source,
+                                                                       const backend::Backend& backend,
+                                                                       config::Config config, Partial& partial);
 
 // A (start, end) byte span of one markup expression, end exclusive.
 using Span = std::pair<std::size_t, std::size_t>;

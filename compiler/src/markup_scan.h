@@ -29,6 +29,17 @@ namespace tovix::markup_scan {
 // One of the 21 Luau keywords ("continue", "type" and "export" are not).
 [[nodiscard]] bool is_keyword(std::string_view word);
 
+// What a scanner carries past a markup expression (the resume step leaves
+// it as it was): from it and the markup's end, a scanner made for the same
+// text goes on exactly as the one that scanned up to there.
+struct Carried {
+  std::optional<std::int32_t> type_context;
+  std::int32_t depth = 0;
+  bool type_header = false;
+
+  friend bool operator==(const Carried&, const Carried&) = default;
+};
+
 struct Scanner {
   // Set inside a type annotation: the bracket depth at which it began.
   std::optional<std::int32_t> type_context;
@@ -44,6 +55,17 @@ struct Scanner {
   bool after_markup = false;
 
   explicit Scanner(std::string_view text) : source(text) {}
+
+  // The scanner that the resume step leaves just after a markup expression
+  // of `text`, past which `carried` was carried.
+  Scanner(std::string_view text, const Carried& carried)
+      : type_context(carried.type_context),
+        source(text),
+        depth(carried.depth),
+        type_header(carried.type_header),
+        after_markup(true) {}
+
+  [[nodiscard]] Carried carried() const { return Carried{type_context, depth, type_header}; }
 
   // Feeds the token just lexed, with `lexer` positioned just after it
   // (comments and whitespace may be fed; they change nothing). True when the

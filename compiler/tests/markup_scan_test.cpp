@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
 #include "lexer.h"
 #include "markup/parser.h"
+#include "markup/walk.h"
 #include "markup_scan.h"
 
 namespace {
@@ -139,6 +142,82 @@ TEST(MarkupScan, ResumeStep) {
   EXPECT_TRUE(scanner.after_markup);
   ASSERT_FALSE(scanner.feed(**lexer.next_token(), lexer));
   EXPECT_FALSE(scanner.after_markup);
+}
+
+// A scanner made from what another carried past markup goes on as that
+// one does: type state and bracket depth survive, the markup just left
+// makes a `<` a comparison.
+TEST(MarkupScan, ResumedFromWhatWasCarried) {
+  const std::string_view sources[] = {
+      "type T<U> = U\nlocal v = f(<A/>, x < y, {<B/>})",
+      "local t: {[string]: <A/>} = g(<B/> < c, (<C/>))",
+      "f(<A/> < b) return <B/>",
+  };
+  for (std::string_view source : sources) {
+    SCOPED_TRACE(source);
+    tovix::lexer::Lexer lexer(source);
+    Scanner scanner(source);
+    std::vector<std::size_t> starts;
+    while (auto next = lexer.next_token()) {
+      ASSERT_TRUE(*next);
+      if (!scanner.feed(**next, lexer)) continue;
+      auto parsed = tovix::markup::parser::parse_node(source, (*next)->start);
+      ASSERT_TRUE(parsed);
+      scanner.resume(lexer, parsed->end);
+      // From here on, a scanner made anew must report what this one reports.
+      tovix::lexer::Lexer fresh_lexer = lexer;
+      Scanner fresh(source, scanner.carried());
+      EXPECT_EQ(fresh.carried(), scanner.carried());
+      EXPECT_TRUE(fresh.after_markup);
+      EXPECT_FALSE(fresh.last.has_value());
+      tovix::lexer::Lexer ahead = lexer;
+      Scanner walked = scanner;
+      while (auto token = ahead.next_token()) {
+        ASSERT_TRUE(*token);
+        auto again = fresh_lexer.next_token();
+        ASSERT_TRUE(again && *again);
+        EXPECT_EQ(walked.feed(**token, ahead), fresh.feed(**again, fresh_lexer)) << (*token)->start;
+        EXPECT_EQ(walked.carried(), fresh.carried());
+      }
+      starts.push_back((*next)->start);
+    }
+    EXPECT_FALSE(starts.empty());
+  }
+}
+
+// A walk resumed after a markup expression, from what its scanner carried
+// past it, gives every event the walk from the start gives after it.
+TEST(MarkupScan, WalkResumedAfterMarkup) {
+  namespace walk = tovix::markup::walk;
+  const std::string_view source =
+      "local a = f(<A/>, x < y)\ntype T<U> = U\nlocal b = {<B>{c and <C/>}</B>} < 2\nreturn <>t</>\nlocal s = 'x";
+  // The events as (start, kind) pairs; a failure as (offset, 9).
+  auto events = [&](walk::Walker walker) {
+    std::vector<std::pair<std::size_t, int>> out;
+    std::vector<walk::Markup> found;
+    while (auto event = walker.next()) {
+      if (!*event) {
+        out.emplace_back(0, 9);
+        break;
+      }
+      if (auto* markup = std::get_if<walk::Markup>(&**event)) {
+        out.emplace_back(markup->start, 8);
+        found.push_back(std::move(*markup));
+      } else {
+        const auto& token = std::get<tovix::lexer::Token>(**event);
+        out.emplace_back(token.start, static_cast<int>(token.kind));
+      }
+    }
+    return std::pair(out, std::move(found));
+  };
+  const auto [all, markup] = events(walk::Walker(source));
+  ASSERT_EQ(markup.size(), 3u);
+  for (const walk::Markup& m : markup) {
+    SCOPED_TRACE(m.start);
+    const auto rest = events(walk::Walker(source, m.end, m.carried)).first;
+    const auto after = std::find_if(all.begin(), all.end(), [&](const auto& e) { return e.first >= m.end; });
+    EXPECT_EQ(rest, std::vector(after, all.end()));
+  }
 }
 
 }  // namespace

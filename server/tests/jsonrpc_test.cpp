@@ -261,6 +261,25 @@ TEST(Message, Classification) {
   EXPECT_EQ(std::get<Response>(*resp).message.dump(), R"({"id":4,"result":{"a":1}})");
 }
 
+// A result serialised before is spliced in as the value would be written.
+TEST(Build, ResultText) {
+  const std::string result = R"([{"a":[1,2]},"x\"y",null])";
+  for (const json& id : {json(7), json("q\"\\é"), json(nullptr)}) {
+    SCOPED_TRACE(id.dump());
+    const auto text = build::result_text(id, result);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(*text, build::result(id, json::parse(result)).dump());
+  }
+  EXPECT_FALSE(build::result_text(json("\xff"), "1"));
+}
+
+TEST(Writer, WritesSerialisedText) {
+  io::StringOutput out;
+  Writer writer(out);
+  EXPECT_FALSE(writer.write_text(R"({"é":1})"));
+  EXPECT_EQ(out.data, "Content-Length: 8\r\n\r\n{\"é\":1}");
+}
+
 TEST(Build, Shapes) {
   EXPECT_EQ(build::error(7, -32601, "x is not supported").dump(),
             R"({"error":{"code":-32601,"message":"x is not supported"},"id":7,"jsonrpc":"2.0"})");

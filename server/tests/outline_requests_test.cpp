@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "features/symbols.h"
+
 namespace tovix_lsp::outline_requests {
 namespace {
 
@@ -52,6 +54,20 @@ TEST(OutlineRequestsReplies, WhatIsForwardedAndHow) {
   action["context"] = {{"diagnostics", 3}};
   EXPECT_EQ(describe(code_action(f.server, 1, action)), "forward textDocument/codeAction local=[]");
   EXPECT_EQ(describe(code_action(f.server, 1, json::object())), "null");
+}
+
+// The outline is written as text, and the core sends it as it is: the
+// response an editor reads is the one the value would give.
+TEST(OutlineRequestsReplies, SymbolsAreSentAsWritten) {
+  Fixture f("local a = <Frame Name='top'><TextLabel/></Frame>\nreturn <>{a}</>\n");
+  server::Reply reply = document_symbol(f.server, 1, at(0, 0));
+  const auto* written = std::get_if<server::Serialized>(&reply);
+  ASSERT_TRUE(written);
+  const json expected = symbols::symbols(f.server.documents.get(URI)->document);
+  EXPECT_EQ(written->json, expected.dump());
+  f.server.answer(4, std::move(reply));
+  const std::string body = json{{"id", 4}, {"jsonrpc", "2.0"}, {"result", expected}}.dump();
+  EXPECT_EQ(f.out.data, "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
 TEST(OutlineRequestsReplies, UnusableParamsAnswerNull) {

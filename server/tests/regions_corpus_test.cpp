@@ -3,19 +3,15 @@
 // half-typed states an editor passes through), and a few texts of our own.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "compile.h"
+#include "corpus_texts.h"
 #include "workspace/regions.h"
 
 namespace tovix_lsp::regions {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::vector<std::string> corpus() {
   std::vector<std::string> texts = {
@@ -34,17 +30,7 @@ std::vector<std::string> corpus() {
       "local d = <A b={<B>it's</B>} {f(<C>a -- b</C>)}>{c and <D>{e and <E>`</E>}</D>}</A>\n"
       "local b = <A>{<B>}{c and <D>Don't</D>}</A> .. 'x'\n",
   };
-  const fs::path dir =
-      fs::path(TOVIX_LSP_TEST_DATA).parent_path().parent_path().parent_path() / "compiler" /
-      "tests" / "data" / "tovix";
-  std::error_code error;
-  for (const auto& entry : fs::recursive_directory_iterator(dir, error)) {
-    if (!entry.is_regular_file() || entry.path().extension() != ".tovix") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    texts.push_back(text.str());
-  }
+  for (auto& file : testing_support::corpus_files("tovix")) texts.push_back(std::move(file.text));
   return texts;
 }
 

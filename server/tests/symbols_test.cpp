@@ -70,5 +70,22 @@ TEST(Symbols, ShapeOfOneSymbol) {
             R"("start":{"character":8,"line":0}}}])");
 }
 
+// The text the server sends is the value, serialised: details that need
+// escaping, fragments, nesting, multi-byte characters and line ends.
+TEST(Symbols, WrittenAsTheValueSerialises) {
+  const char* const texts[] = {
+      "",
+      "local x = 1",
+      "return <Frame Name='say \"hi\"\t\\ caf\u00e9 \\'/>",
+      "local a = <><A Name=\"\x01\x7f\"/>{b and <B/>}</>\r\nlocal c = <ui.Card\n  x={<C/>}>\n</ui.Card>",
+      "local a = <A/>\nlocal b = <B>\n",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const document::Document doc("file:///tmp/a.tovix", text, 1);
+    EXPECT_EQ(serialized(doc), symbols(doc).dump());
+  }
+}
+
 }  // namespace
 }  // namespace tovix_lsp::symbols

@@ -25,7 +25,7 @@ std::optional<std::expected<Event, Failure>> Walker::markup(std::size_t start) {
     return out;
   }
   scanner_.resume(lexer_, parser.pos);
-  out.emplace(std::in_place, std::in_place_type<Markup>, Markup{std::move(*node), start, parser.pos});
+  out.emplace(std::in_place, std::in_place_type<Markup>, Markup{std::move(*node), start, parser.pos, scanner_.carried()});
   return out;
 }
 

@@ -30,6 +30,9 @@ struct Markup {
   ast::Node node;
   std::size_t start = 0;
   std::size_t end = 0;
+  // What the walk's scanner carried past it: a walk can go on from `end`
+  // with `markup_scan::Scanner(text, carried)`.
+  markup_scan::Carried carried;
 };
 
 // A token of the Luau around the markup (trivia included), or markup.
@@ -46,6 +49,14 @@ class Walker {
   // parser's nesting bound holds across holes.
   explicit Walker(std::string_view text, std::size_t from = 0, std::size_t depth = 0)
       : lexer_(text), scanner_(text), depth_(depth) {
+    lexer_.pos = from;
+  }
+
+  // The walk of `text` from just after a markup expression that a walk of it
+  // from the start parsed, ending at `from`, with what that walk's scanner
+  // carried past it: it goes on exactly as that walk does.
+  Walker(std::string_view text, std::size_t from, const markup_scan::Carried& carried)
+      : lexer_(text), scanner_(text, carried) {
     lexer_.pos = from;
   }
 

@@ -371,6 +371,15 @@ std::optional<io::Error> Writer::write(const json& value) {
   return std::nullopt;
 }
 
+std::optional<io::Error> Writer::write_text(std::string_view body) {
+  frame_ = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+  frame_ += body;
+  auto ok = output_.write_all(frame_);
+  if (frame_.capacity() > MAX_KEPT) std::string().swap(frame_);
+  if (!ok) return ok.error();
+  return std::nullopt;
+}
+
 std::optional<Message> from_value(json value) {
   if (!value.is_object() || value.empty()) return std::nullopt;
   auto method = value.find("method");
@@ -408,6 +417,16 @@ json notification(std::string_view method, json params) {
 
 json result(json id, json result) {
   return json{{"id", std::move(id)}, {"jsonrpc", "2.0"}, {"result", std::move(result)}};
+}
+
+std::expected<std::string, io::Error> result_text(const json& id, std::string_view result) {
+  auto id_text = serialize(id);
+  if (!id_text) return id_text;
+  std::string out;
+  out.reserve(result.size() + id_text->size() + 40);
+  // Keys in ascending order, as every other message is written.
+  ((((out += "{\"id\":") += *id_text) += ",\"jsonrpc\":\"2.0\",\"result\":") += result) += '}';
+  return out;
 }
 
 json error(json id, std::int64_t code, std::string_view message) {

@@ -92,6 +92,9 @@ class Writer {
   // the copy.
   [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& value);
 
+  // Writes header and `body`, one JSON text already serialised.
+  [[nodiscard]] std::optional<io::Error> write_text(std::string_view body);
+
  private:
   io::Output& output_;
   std::string frame_;
@@ -128,6 +131,9 @@ namespace build {
 [[nodiscard]] nlohmann::json request(nlohmann::json id, std::string_view method, nlohmann::json params);
 [[nodiscard]] nlohmann::json notification(std::string_view method, nlohmann::json params);
 [[nodiscard]] nlohmann::json result(nlohmann::json id, nlohmann::json result);
+// The text of `result(id, r)` for a result `r` already serialised as
+// compact JSON text, spliced in as it is.
+[[nodiscard]] std::expected<std::string, io::Error> result_text(const nlohmann::json& id, std::string_view result);
 [[nodiscard]] nlohmann::json error(nlohmann::json id, std::int64_t code, std::string_view message);
 }  // namespace build
 

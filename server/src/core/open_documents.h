@@ -17,6 +17,7 @@
 
 #include "workspace/analysis.h"
 #include "workspace/document.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::open_documents {
 
@@ -29,6 +30,9 @@ struct OpenDocument {
   std::shared_ptr<const analysis::Compiled> compiled;
   // The compile in use comes from an earlier version of the text.
   bool stale = false;
+  // What the last analysis read of the text it analysed, for the markup
+  // requests; the features take it only while it is of the current text.
+  std::shared_ptr<const snapshot::Snapshot> snapshot;
   // The compiler's own diagnostics, and the child's moved into the source.
   std::vector<nlohmann::json> diagnostics;
   std::vector<nlohmann::json> luau_diagnostics;

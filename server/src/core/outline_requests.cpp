@@ -22,12 +22,14 @@ using json = nlohmann::json;
 // The open document and the byte offset a position request is about.
 struct Located {
   const document::Document* document;
+  const snapshot::Snapshot* snapshot;
   std::size_t offset;
 };
 std::optional<Located> locate(const server::Server& server, const json& params) {
   auto at = server.locate(params);
   if (!at) return std::nullopt;
-  return Located{&server.documents.get(at->first)->document, at->second};
+  const open_documents::OpenDocument* open = server.documents.get(at->first);
+  return Located{&open->document, open->snapshot.get(), at->second};
 }
 
 // The open document under the string at "/textDocument/uri".
@@ -45,7 +47,7 @@ server::Reply rename(server::Server& server, const json&, json params) {
   const std::string_view name = new_name != nullptr && new_name->is_string()
                                     ? std::string_view(new_name->get_ref<const std::string&>())
                                     : std::string_view();
-  rename::Answer answer = rename::rename(*located->document, located->offset, name);
+  rename::Answer answer = rename::rename(*located->document, located->offset, name, located->snapshot);
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
   if (std::holds_alternative<rename::Forward>(answer))
     return server::Forward{"textDocument/rename", std::move(params), std::nullopt, true};
@@ -55,7 +57,7 @@ server::Reply rename(server::Server& server, const json&, json params) {
 server::Reply prepare_rename(server::Server& server, const json&, json params) {
   const auto located = locate(server, params);
   if (!located) return json(nullptr);
-  rename::Answer answer = rename::prepare(*located->document, located->offset);
+  rename::Answer answer = rename::prepare(*located->document, located->offset, located->snapshot);
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
   if (auto* forward = std::get_if<rename::Forward>(&answer))
     return server::Forward{"textDocument/prepareRename", std::move(params), std::move(forward->local), false};
@@ -65,7 +67,7 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
 server::Reply document_symbol(server::Server& server, const json&, json params) {
   const open_documents::OpenDocument* open = document_of(server, params);
   if (open == nullptr) return json(nullptr);
-  return symbols::symbols(open->document);
+  return server::Serialized{symbols::serialized(open->document, open->snapshot.get())};
 }
 
 server::Reply semantic_tokens(server::Server& server, const json&, json params) {
@@ -75,7 +77,7 @@ server::Reply semantic_tokens(server::Server& server, const json&, json params) 
   if (!path) return json(nullptr);
   const open_documents::OpenDocument* open = server.documents.get(*uri);
   if (open == nullptr) return json(nullptr);
-  return semantic_tokens::tokens(open->document, server.projects.for_file(*path));
+  return semantic_tokens::tokens(open->document, server.projects.for_file(*path), open->snapshot.get());
 }
 
 server::Reply code_action(server::Server& server, const json&, json params) {
@@ -85,7 +87,8 @@ server::Reply code_action(server::Server& server, const json&, json params) {
   if (const json* context = protocol::member(params, "context"))
     if (const json* list = protocol::member(*context, "diagnostics")) diagnostics = code_actions::ours(*list);
   const open_documents::OpenDocument* open = server.documents.get(*uri);
-  json local = code_actions::actions(*uri, diagnostics, open != nullptr ? &open->document : nullptr);
+  json local = code_actions::actions(*uri, diagnostics, open != nullptr ? &open->document : nullptr,
+                                     open != nullptr ? open->snapshot.get() : nullptr);
   return server::Forward{"textDocument/codeAction", std::move(params), std::move(local), false};
 }
 

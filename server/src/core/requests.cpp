@@ -53,7 +53,7 @@ server::Reply closing_tag(server::Server& server, const json&, json params) {
   const auto located = server.locate(params);
   if (!located) return json(nullptr);
   const auto* open = server.documents.get(located->first);
-  auto name = closing_tag::closing_tag(open->document.text(), located->second);
+  auto name = closing_tag::closing_tag(open->document.text(), located->second, open->snapshot.get());
   if (!name) return json(nullptr);
   return json{{"tagName", std::move(*name)}};
 }
@@ -62,7 +62,7 @@ server::Reply hover(server::Server& server, const json&, json params) {
   auto at = target(server, params);
   if (!at) return json(nullptr);
   const document::Document& document = at->open.document;
-  hover::Answer answer = hover::hover(document, at->project, at->offset, api::present());
+  hover::Answer answer = hover::hover(document, at->project, at->offset, api::present(), at->open.snapshot.get());
   if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
   if (std::holds_alternative<hover::Forward>(answer)) return forwarded("textDocument/hover", std::move(params));
   if (auto* merge = std::get_if<hover::Merge>(&answer)) {
@@ -76,7 +76,7 @@ server::Reply hover(server::Server& server, const json&, json params) {
 server::Reply definition(server::Server& server, const json&, json params) {
   auto at = target(server, params);
   if (!at) return json(nullptr);
-  hover::Answer answer = hover::definition(at->open.document, at->project, at->offset);
+  hover::Answer answer = hover::definition(at->open.document, at->project, at->offset, at->open.snapshot.get());
   if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
   if (std::holds_alternative<hover::Forward>(answer)) return forwarded("textDocument/definition", std::move(params));
   return json(nullptr);
@@ -86,7 +86,8 @@ server::Reply completion(server::Server& server, const json& id, json params) {
   auto at = target(server, params);
   if (!at) return json(nullptr);
   completion::Answer answer =
-      completion::complete(at->open.document, at->project, at->offset, server.snippet_support, api::present());
+      completion::complete(at->open.document, at->project, at->offset, server.snippet_support, api::present(),
+                           at->open.snapshot.get());
   if (auto* list = std::get_if<completion::List>(&answer)) return std::move(list->value);
   if (std::holds_alternative<completion::Forward>(answer)) {
     return forwarded("textDocument/completion", std::move(params));
@@ -99,7 +100,8 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
                                             std::size_t start, const std::string& prefix) {
   if (!open.compiled || open.generated_uri.empty()) return std::nullopt;
   const document::Document& document = open.document;
-  const std::vector<tree::Tag> tags = tree::tree_at(document.text(), offset);
+  const std::vector<tree::Tag> tags =
+      snapshot::tree_at(document.text(), offset, snapshot::of(open.snapshot.get(), document.text()));
   const tree::Tag* tag = tree::innermost_at(tags, offset);
   if (!tag) return std::nullopt;
   const std::optional<std::size_t> mapped = open.compiled->map.to_output(tag->open.start);

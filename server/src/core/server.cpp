@@ -279,6 +279,8 @@ void Server::answer(json id, Reply reply) {
     error(std::move(id), failure->code, failure->message);
   } else if (auto* forwarded = std::get_if<Forward>(&reply)) {
     forward(std::move(id), std::move(*forwarded));
+  } else if (auto* serialized = std::get_if<Serialized>(&reply)) {
+    reply_serialized(id, serialized->json);
   }
 }
 
@@ -313,6 +315,13 @@ void Server::error(json id, std::int64_t code, std::string_view message) {
 }
 
 void Server::reply(json id, json result) { send(jsonrpc::build::result(std::move(id), std::move(result))); }
+
+void Server::reply_serialized(const json& id, std::string_view result) {
+  auto body = jsonrpc::build::result_text(id, result);
+  if (!body) return;
+  if (trace) std::cerr << "-> " << *body << '\n' << std::flush;
+  (void)stdout_writer.write_text(*body);
+}
 
 bool Server::first_time(std::string key) { return said_once.insert(std::move(key)).second; }
 
@@ -376,6 +385,8 @@ void Server::analyse(open_documents::OpenDocument& open) {
   }
   child::relocate_diagnostics(*this, open);
   publish(open);
+  // What only requests need is worked out once the diagnostics are out.
+  open.snapshot = snapshot::take(std::move(result.read));
 }
 
 void Server::recompile(open_documents::OpenDocument& open) {

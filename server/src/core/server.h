@@ -42,7 +42,13 @@ struct Forward {
   bool rename = false;
 };
 struct Later {};
-using Reply = std::variant<nlohmann::json, Failure, Forward, Later>;
+// A result already serialised as compact JSON text (keys in ascending
+// order): a large answer written straight from what it describes rather
+// than built as a value first. Sent as it is.
+struct Serialized {
+  std::string json;
+};
+using Reply = std::variant<nlohmann::json, Failure, Forward, Later, Serialized>;
 
 // What one request to the child waits for, under the child's request id.
 struct Pending {
@@ -128,6 +134,7 @@ class Server {
   void log(std::uint8_t level, std::string_view text);
   void error(nlohmann::json id, std::int64_t code, std::string_view message);
   void reply(nlohmann::json id, nlohmann::json result);
+  void reply_serialized(const nlohmann::json& id, std::string_view result);
   void send(const nlohmann::json& message);
 
   // True the first time a key is seen in this run, so a line is logged once.

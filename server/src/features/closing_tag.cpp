@@ -8,7 +8,8 @@
 
 namespace tovix_lsp::closing_tag {
 
-std::optional<std::string> closing_tag(std::string_view text, std::size_t offset) {
+std::optional<std::string> closing_tag(std::string_view text, std::size_t offset,
+                                       const snapshot::Snapshot* snapshot) {
   if (offset == 0 || offset > text.size()) return std::nullopt;
   if (offset < text.size() && !utf8_text::is_boundary(text, offset)) {
     return std::nullopt;
@@ -19,7 +20,7 @@ std::optional<std::string> closing_tag(std::string_view text, std::size_t offset
   if (lt == std::string_view::npos) return std::nullopt;
   if (offset - lt >= 2 && text[lt + 1] == '/') return std::nullopt;  // the `>` closed "</…"
 
-  scan::Scan at = scan::scan(text, offset);
+  scan::Scan at = snapshot::scan(text, offset, snapshot::of(snapshot, text));
   if (!std::holds_alternative<scan::Children>(at.context) || at.open.empty()) return std::nullopt;
   std::string name = std::move(at.open.back().name);
   const std::string_view after = tovix::whitespace::trim_start(text.substr(offset));

@@ -14,10 +14,14 @@ using json = nlohmann::json;
 
 // The range of the closing name of the element whose opening name is at
 // `range`, when the document has that element and it has a closing tag.
-std::optional<json> closing_name(const document::Document& document, const json& range) {
+// The element lies in a region holding its name, and the regions keep their
+// order: the tags of those regions alone find the same one. `current` is a
+// snapshot of the document's text, or null.
+std::optional<json> closing_name(const document::Document& document, const json& range,
+                                 const snapshot::Snapshot* current) {
   const auto opening = document.byte_range(range);
   if (!opening) return std::nullopt;
-  const std::vector<tree::Tag> tags = tree::tree(document.text());
+  const std::vector<tree::Tag> tags = snapshot::tree_at(document.text(), opening->start, current);
   for (const tree::Tag* tag : tree::flatten(tags)) {
     if (tag->open != *opening || tag->name.empty()) continue;
     if (!tag->close) return std::nullopt;
@@ -51,7 +55,9 @@ std::vector<json> ours(const json& diagnostics) {
   return out;
 }
 
-json actions(std::string_view uri, std::span<const json> diagnostics, const document::Document* document) {
+json actions(std::string_view uri, std::span<const json> diagnostics, const document::Document* document,
+             const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = document != nullptr ? snapshot::of(snapshot, document->text()) : nullptr;
   json out = json::array();
   for (const json& d : diagnostics) {
     const json* data = protocol::member(d, "data");
@@ -63,7 +69,7 @@ json actions(std::string_view uri, std::span<const json> diagnostics, const docu
       continue;
     const bool element = *kind == "element";
     const std::optional<json> closing =
-        element && document != nullptr ? closing_name(*document, *range) : std::nullopt;
+        element && document != nullptr ? closing_name(*document, *range, current) : std::nullopt;
     const json& first = candidates->front();
     for (const json& candidate : *candidates) {
       if (!candidate.is_string()) continue;

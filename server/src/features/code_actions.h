@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "workspace/document.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::code_actions {
 
@@ -29,8 +30,10 @@ namespace tovix_lsp::code_actions {
 // of an element name then also replaces the name in its closing tag, found
 // from the markup as it is now, so the two tags still match. Without it,
 // or when the element cannot be found at the data's range, only the
-// opening name is replaced.
+// opening name is replaced. `snapshot` is used only when it was taken of
+// the document's current text (see `snapshot::of`).
 [[nodiscard]] nlohmann::json actions(std::string_view uri, std::span<const nlohmann::json> diagnostics,
-                                     const document::Document* document);
+                                     const document::Document* document,
+                                     const snapshot::Snapshot* snapshot = nullptr);
 
 }  // namespace tovix_lsp::code_actions

@@ -10,7 +10,6 @@
 #include "roblox/roblox.h"
 #include "unicode.h"
 #include "whitespace.h"
-#include "workspace/regions.h"
 #include "workspace/scan.h"
 
 namespace tovix_lsp::completion {
@@ -49,7 +48,8 @@ Answer closing(const document::Document& document, const scan::TagName& at, cons
   return List{list({std::move(closing_item)})};
 }
 
-Answer elements(const document::Document& document, const project::Project& project, const scan::TagName& at) {
+Answer elements(const document::Document& document, const project::Project& project, const scan::TagName& at,
+               const snapshot::Snapshot* current) {
   const json range = document.range_at(at.start, at.start + at.prefix.size());
   std::vector<json> items;
   for (const naming::Named& named : project.vocabulary->elements(project.config)) {
@@ -57,7 +57,7 @@ Answer elements(const document::Document& document, const project::Project& proj
     if (named.name != named.canonical) (detail += ' ') += named.canonical;
     items.push_back(item(named.name, CLASS, detail, "1", range));
   }
-  for (const std::string& name : components(document.text(), project.config)) {
+  for (const std::string& name : components(document.text(), current)) {
     items.push_back(item(name, FUNCTION, "component", "0", range));
   }
   return List{list(std::move(items))};
@@ -139,13 +139,14 @@ json Members::item(std::string_view label, std::string_view member, std::uint32_
 }
 
 Answer complete(const document::Document& document, const project::Project& project, std::size_t offset,
-                bool snippets, const api::Api* facts) {
-  const scan::Scan at = scan::scan(document.text(), offset);
+                bool snippets, const api::Api* facts, const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
+  const scan::Scan at = snapshot::scan(document.text(), offset, current);
   if (std::holds_alternative<scan::Luau>(at.context) || std::holds_alternative<scan::Hole>(at.context)) {
     return Forward{};
   }
   if (const auto* tag = std::get_if<scan::TagName>(&at.context)) {
-    return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag);
+    return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag, current);
   }
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
     // A tag left open at the end of the text is answered from there, also
@@ -215,11 +216,10 @@ std::string html_to_markdown(std::string_view html) {
   return text;
 }
 
-std::vector<std::string> components(std::string_view text, const tovix::config::Config& config) {
-  const auto spans = regions::spans(regions::regions(text));
-  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, spans), config);
+std::vector<std::string> components(std::string_view text, const snapshot::Snapshot* current) {
+  tovix::resolve::NameSet found;
   std::vector<std::string> names;
-  for (const std::string& name : resolver.bindings) {
+  for (const std::string& name : snapshot::bindings(text, current, found)) {
     if (name.empty() || !tovix::unicode::is_uppercase(tovix::unicode::decode_at(name, 0).value)) continue;
     if (tovix::roblox::is_class(name)) continue;
     names.push_back(name);

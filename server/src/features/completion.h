@@ -22,6 +22,7 @@
 #include "features/api.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::completion {
 
@@ -59,10 +60,13 @@ struct Members {
 };
 
 // The answer at byte offset `offset` of the document (a character boundary).
-// `facts` are the installed API facts (null without them). Never fails: a
-// half-typed document gives what its cursor context allows, or `Empty`.
+// `facts` are the installed API facts (null without them). `snapshot` is
+// used only when it was taken of the document's current text (see
+// `snapshot::of`). Never fails: a half-typed document gives what its cursor
+// context allows, or `Empty`.
 [[nodiscard]] Answer complete(const document::Document& document, const project::Project& project,
-                              std::size_t offset, bool snippets, const api::Api* facts = api::present());
+                              std::size_t offset, bool snippets, const api::Api* facts = api::present(),
+                              const snapshot::Snapshot* snapshot = nullptr);
 
 // The Roblox class an element name stands for: the class the configuration
 // gives it, else the name itself when it is a Roblox class. None for a
@@ -83,8 +87,10 @@ struct Members {
 
 // The names bound in the document's Luau that can be components: not
 // empty, starting with an upper-case letter, not a Roblox class; sorted in
-// byte order.
-[[nodiscard]] std::vector<std::string> components(std::string_view text, const tovix::config::Config& config);
+// byte order. `current` is a snapshot of this same text, or null. The
+// project's settings do not change which names a text binds.
+[[nodiscard]] std::vector<std::string> components(std::string_view text,
+                                                  const snapshot::Snapshot* current = nullptr);
 
 // The child's completion items inside a component's props table turned into
 // attribute items that replace `range` in the source: only its table-field

@@ -6,7 +6,6 @@
 #include "features/completion.h"
 #include "roblox/roblox.h"
 #include "whitespace.h"
-#include "workspace/bindings.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"
 
@@ -43,10 +42,12 @@ bool may_be_tag_name(std::string_view text, std::size_t offset) {
   return text[at - 1] == '<' || (text[at - 1] == '/' && at >= 2 && text[at - 2] == '<');
 }
 
-std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset, const scan::Scan& at) {
+// `current` is a snapshot of the document's text, or null.
+std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset, const scan::Scan& at,
+                            const snapshot::Snapshot* current) {
   const std::string_view text = document.text();
   if (may_be_tag_name(text, offset)) {
-    const std::vector<tree::Tag> tags = tree::tree_at(text, offset);
+    const std::vector<tree::Tag> tags = snapshot::tree_at(text, offset, current);
     for (const tree::Tag* tag : tree::flatten(tags)) {
       std::optional<line_index::ByteRange> on;
       if (tag->open.start <= offset && offset <= tag->open.end) {
@@ -80,14 +81,15 @@ std::string fenced(std::string_view code) {
 
 std::string_view first_segment(std::string_view name) { return name.substr(0, name.find('.')); }
 
-Answer tag_hover(const document::Document& document, const project::Project& project, const TagAt& tag) {
+Answer tag_hover(const document::Document& document, const project::Project& project, const TagAt& tag,
+                 const snapshot::Snapshot* current) {
   std::string text = fenced(tag.name);
   if (const auto klass = completion::element_class(project.config, tag.name)) {
     text = fenced(*klass) + "\n\nRoblox class";
     if (tag.name != *klass) text += ", written `" + tag.name + "` in this project";
     if (const auto super = tovix::roblox::superclass(*klass)) text += "\n\nInherits `" + std::string(*super) + "`.";
     if (tovix::roblox::has_text_property(*klass)) text += "\n\nText between the tags becomes its `Text` property.";
-  } else if (const auto bound = bindings::find(document.text(), first_segment(tag.name))) {
+  } else if (const auto bound = snapshot::find(document.text(), first_segment(tag.name), current)) {
     text += "\n\nComponent, bound on line " + std::to_string(document.position(bound->start).line + 1) + ".";
   } else {
     text += "\n\nNot a Roblox class, and not bound in this file.";
@@ -139,33 +141,40 @@ Answer attribute_hover(const document::Document& document, const project::Projec
 
 }  // namespace
 
-bool forwards(std::string_view text, std::size_t offset) { return in_luau(scan::scan(text, offset)); }
+bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
+  return in_luau(snapshot::scan(text, offset, snapshot::of(snapshot, text)));
+}
 
-std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset) {
-  return tag_at(document, offset, scan::scan(document.text(), offset));
+std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset,
+                            const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
+  return tag_at(document, offset, snapshot::scan(document.text(), offset, current), current);
 }
 
 Answer hover(const document::Document& document, const project::Project& project, std::size_t offset,
-             const api::Api* facts) {
-  const scan::Scan at = scan::scan(document.text(), offset);
+             const api::Api* facts, const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
+  const scan::Scan at = snapshot::scan(document.text(), offset, current);
   if (in_luau(at)) return Forward{};
-  if (const auto tag = tag_at(document, offset, at)) return tag_hover(document, project, *tag);
+  if (const auto tag = tag_at(document, offset, at, current)) return tag_hover(document, project, *tag, current);
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
     return attribute_hover(document, project, *attribute, facts);
   }
   return Null{};
 }
 
-Answer definition(const document::Document& document, const project::Project& project, std::size_t offset) {
-  const scan::Scan at = scan::scan(document.text(), offset);
+Answer definition(const document::Document& document, const project::Project& project, std::size_t offset,
+                  const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
+  const scan::Scan at = snapshot::scan(document.text(), offset, current);
   if (in_luau(at)) return Forward{};
-  const auto tag = tag_at(document, offset, at);
+  const auto tag = tag_at(document, offset, at, current);
   if (!tag) return Null{};
   // Roblox classes are declared nowhere in the file.
   if (tag->name.find('.') == std::string::npos && completion::element_class(project.config, tag->name)) {
     return Null{};
   }
-  const auto bound = bindings::find(document.text(), first_segment(tag->name));
+  const auto bound = snapshot::find(document.text(), first_segment(tag->name), current);
   if (!bound) return Null{};
   return Local{{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}}};
 }

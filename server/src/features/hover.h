@@ -17,6 +17,7 @@
 #include "features/api.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::hover {
 
@@ -45,23 +46,27 @@ struct Null {};
 
 using Answer = std::variant<Local, Forward, Merge, Null>;
 
+// Each takes a `snapshot`, used only when it was taken of the document's
+// current text (see `snapshot::of`).
+
 // Whether the cursor is in Luau code (outside markup or in a `{…}` hole), so
 // the question belongs to luau-lsp.
-[[nodiscard]] bool forwards(std::string_view text, std::size_t offset);
+[[nodiscard]] bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
 
 // The tag name at `offset`, both ends of a name included: an opening or
 // closing name of the tag tree, else a name being typed that the tree does
 // not hold (markup that does not parse yet), taken whole.
-[[nodiscard]] std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset);
+[[nodiscard]] std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset,
+                                          const snapshot::Snapshot* snapshot = nullptr);
 
 // The hover at byte offset `offset` (a character boundary). `facts` are the
 // installed API facts (null without them). Never fails.
 [[nodiscard]] Answer hover(const document::Document& document, const project::Project& project, std::size_t offset,
-                           const api::Api* facts = api::present());
+                           const api::Api* facts = api::present(), const snapshot::Snapshot* snapshot = nullptr);
 
 // Go to definition at `offset`: the declaration of a component used as a
 // tag, forwarded in Luau code, null for anything else. Never `Merge`.
 [[nodiscard]] Answer definition(const document::Document& document, const project::Project& project,
-                                std::size_t offset);
+                                std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
 
 }  // namespace tovix_lsp::hover

@@ -34,17 +34,23 @@ bool is_identifier_char(char c) { return is_identifier_start(c) || (c >= '0' && 
 
 // Where Luau code holding the offset starts being walked: the text's start,
 // or the inside of the hole the offset is in. None outside Luau code.
-std::optional<std::size_t> luau_from(std::string_view text, std::size_t offset) {
+// `current` is a snapshot of `text`, or null.
+std::optional<std::size_t> luau_from(std::string_view text, std::size_t offset, const snapshot::Snapshot* current) {
   if (!utf8_text::is_boundary(text, offset)) return std::nullopt;
-  const scan::Scan at = scan::scan(text, offset);
+  const scan::Scan at = snapshot::scan(text, offset, current);
   if (std::holds_alternative<scan::Luau>(at.context)) return 0;
   if (const auto* hole = std::get_if<scan::Hole>(&at.context)) return hole->start;
   return std::nullopt;
 }
 
 // The identifier token of the Luau walked from `from` that holds the offset.
-std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::size_t offset) {
-  tovix::markup::walk::Walker walker(text, from);
+// No token before the end of a markup expression that ends at or before the
+// offset can hold it, so a walk from the start is resumed after the last
+// one (`current` is a snapshot of `text`, or null).
+std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::size_t offset,
+                                 const snapshot::Snapshot* current) {
+  tovix::markup::walk::Walker walker =
+      from == 0 ? snapshot::walk_to(text, offset, current) : tovix::markup::walk::Walker(text, from);
   while (auto event = walker.next()) {
     if (!*event) return std::nullopt;
     if (const auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
@@ -62,10 +68,14 @@ std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::s
 
 }  // namespace
 
-bool forwards(std::string_view text, std::size_t offset) { return luau_from(text, offset).has_value(); }
+bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
+  return luau_from(text, offset, snapshot::of(snapshot, text)).has_value();
+}
 
-std::optional<Pair> pair(std::string_view text, std::size_t offset) {
-  const std::vector<tree::Tag> tags = tree::tree(text);
+std::optional<Pair> pair(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
+  // A name holding the offset lies in a region holding it, and the regions
+  // keep their order: the tags of those regions alone find the same one.
+  const std::vector<tree::Tag> tags = snapshot::tree_at(text, offset, snapshot::of(snapshot, text));
   auto holds = [&](const line_index::ByteRange& r) { return r.start <= offset && offset <= r.end; };
   for (const tree::Tag* tag : tree::flatten(tags)) {
     if (tag->name.empty()) continue;
@@ -74,10 +84,11 @@ std::optional<Pair> pair(std::string_view text, std::size_t offset) {
   return std::nullopt;
 }
 
-std::optional<ByteRange> luau_name(std::string_view text, std::size_t offset) {
-  const auto from = luau_from(text, offset);
+std::optional<ByteRange> luau_name(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, text);
+  const auto from = luau_from(text, offset, current);
   if (!from) return std::nullopt;
-  return name_at(text, *from, offset);
+  return name_at(text, *from, offset, current);
 }
 
 bool valid_name(std::string_view name) {
@@ -94,20 +105,23 @@ bool valid_name(std::string_view name) {
   return true;
 }
 
-Answer prepare(const document::Document& document, std::size_t offset) {
+Answer prepare(const document::Document& document, std::size_t offset, const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
-  if (auto found = pair(text, offset)) return Local{document.range_at(found->open.start, found->open.end)};
-  const auto from = luau_from(text, offset);
+  const snapshot::Snapshot* current = snapshot::of(snapshot, text);
+  if (auto found = pair(text, offset, current)) return Local{document.range_at(found->open.start, found->open.end)};
+  const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
-  const auto name = name_at(text, *from, offset);
+  const auto name = name_at(text, *from, offset, current);
   if (!name) return Forward{};
   return Forward{document.range_at(name->start, name->end)};
 }
 
-Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name) {
-  const auto found = pair(document.text(), offset);
+Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name,
+              const snapshot::Snapshot* snapshot) {
+  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
+  const auto found = pair(document.text(), offset, current);
   if (!found) {
-    if (forwards(document.text(), offset)) return Forward{};
+    if (forwards(document.text(), offset, current)) return Forward{};
     return Null{};
   }
   if (!valid_name(new_name)) return Null{};

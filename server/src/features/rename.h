@@ -14,6 +14,7 @@
 
 #include "workspace/document.h"
 #include "workspace/line_index.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::rename {
 
@@ -40,19 +41,24 @@ struct Pair {
   friend bool operator==(const Pair&, const Pair&) = default;
 };
 
+// Each takes a `snapshot`, used only when it was taken of the current text
+// (see `snapshot::of`).
+
 // Whether the offset is in Luau code (outside markup or in a `{…}` hole),
 // where luau-lsp answers.
-[[nodiscard]] bool forwards(std::string_view text, std::size_t offset);
+[[nodiscard]] bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
 
 // The element whose opening or closing name holds the byte offset, both
 // ends included (from the name's first byte to just after its last).
 // Fragments are never found. None off every tag name.
-[[nodiscard]] std::optional<Pair> pair(std::string_view text, std::size_t offset);
+[[nodiscard]] std::optional<Pair> pair(std::string_view text, std::size_t offset,
+                                       const snapshot::Snapshot* snapshot = nullptr);
 
 // The Luau name (an identifier, not a keyword) that holds the byte offset,
 // both ends included, when the offset is in Luau code; none elsewhere, on
 // anything else, and when the Luau before it does not lex.
-[[nodiscard]] std::optional<line_index::ByteRange> luau_name(std::string_view text, std::size_t offset);
+[[nodiscard]] std::optional<line_index::ByteRange> luau_name(std::string_view text, std::size_t offset,
+                                                             const snapshot::Snapshot* snapshot = nullptr);
 
 // Whether `name` can name an element: identifiers ([A-Za-z_][A-Za-z0-9_]*,
 // ASCII only) joined by single dots. Keywords are allowed.
@@ -61,11 +67,13 @@ struct Pair {
 // prepareRename at a byte offset: the opening name's range on either name of
 // an element; in Luau code the child's answer, with the range of the Luau
 // name there as its stand-in; null elsewhere.
-[[nodiscard]] Answer prepare(const document::Document& document, std::size_t offset);
+[[nodiscard]] Answer prepare(const document::Document& document, std::size_t offset,
+                             const snapshot::Snapshot* snapshot = nullptr);
 
 // rename at a byte offset: on a tag name, the edit of the opening name and
 // then of the closing name (for the document's URI as stored), or null when
 // `new_name` is not valid; in Luau code, the child's; null elsewhere.
-[[nodiscard]] Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name);
+[[nodiscard]] Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name,
+                            const snapshot::Snapshot* snapshot = nullptr);
 
 }  // namespace tovix_lsp::rename

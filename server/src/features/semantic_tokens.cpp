@@ -24,31 +24,33 @@ struct Token {
   std::uint32_t type = 0;
 };
 
-std::optional<std::uint32_t> type_of(const tovix::resolve::Resolver& resolver, std::string_view name) {
+std::optional<std::uint32_t> type_of(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                                     std::string_view name) {
   if (name.find('.') != std::string_view::npos) return FUNCTION_TYPE;
-  auto resolved = resolver.config.resolve_element(name);
+  auto resolved = config.resolve_element(name);
   if (!resolved) return std::nullopt;
   if (*resolved || tovix::roblox::is_class(name)) return CLASS_TYPE;
-  if (resolver.bindings.contains(name)) return FUNCTION_TYPE;
+  if (bindings.contains(name)) return FUNCTION_TYPE;
   return std::nullopt;
 }
 
 }  // namespace
 
-json tokens(const document::Document& document, const project::Project& project) {
+json tokens(const document::Document& document, const project::Project& project,
+            const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
+  const snapshot::Snapshot* current = snapshot::of(snapshot, text);
   // One walk of the regions serves both the tag tree and the blanking.
-  std::vector<regions::Region> found = regions::regions(text);
-  std::vector<tree::Tag> tags;
-  tags.reserve(found.size());
-  for (const regions::Region& region : found) tags.push_back(tree::tag(text, region.node));
-  const auto spans = regions::spans(std::move(found));
-  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, spans), project.config);
+  std::vector<regions::Region> found;
+  const std::span<const regions::Region> markup = snapshot::regions(text, current, found);
+  const std::vector<tree::Tag> tags = tree::tree(text, markup);
+  tovix::resolve::NameSet computed;
+  const tovix::resolve::NameSet& bindings = snapshot::bindings(text, markup, current, computed);
 
   std::vector<Token> named;
   for (const tree::Tag* tag : tree::flatten(tags)) {
     if (tag->name.empty()) continue;
-    const auto type = type_of(resolver, tag->name);
+    const auto type = type_of(project.config, bindings, tag->name);
     if (!type) continue;
     named.push_back({tag->open, *type});
     if (tag->close) named.push_back({*tag->close, *type});
@@ -56,6 +58,7 @@ json tokens(const document::Document& document, const project::Project& project)
   std::ranges::stable_sort(named, {}, [](const Token& t) { return t.name.start; });
 
   json data = json::array();
+  data.get_ref<json::array_t&>().reserve(named.size() * 5);
   const line_index::LineIndex& index = document.index();
   std::uint32_t previous_line = 0;
   std::uint32_t previous_column = 0;

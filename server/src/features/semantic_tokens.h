@@ -9,6 +9,7 @@
 
 #include "workspace/document.h"
 #include "workspace/project.h"
+#include "workspace/snapshot.h"
 
 namespace tovix_lsp::semantic_tokens {
 
@@ -19,6 +20,9 @@ namespace tovix_lsp::semantic_tokens {
 // and never overlapping. Opening and closing names of one element get the
 // same type. A name the configuration rejects, or that is neither a class
 // nor bound anywhere in the file, gets no token; fragments never do.
-[[nodiscard]] nlohmann::json tokens(const document::Document& document, const project::Project& project);
+// `snapshot` is used only when it was taken of the document's current
+// text (see `snapshot::of`).
+[[nodiscard]] nlohmann::json tokens(const document::Document& document, const project::Project& project,
+                                    const snapshot::Snapshot* snapshot = nullptr);
 
 }  // namespace tovix_lsp::semantic_tokens

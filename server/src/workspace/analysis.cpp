@@ -102,6 +102,14 @@ struct Report {
   Severity severity;
 };
 
+// The resume points of what was read, worked out on first need: a walk of
+// the markup costs less than the scans it saves, and the requests on the
+// text take them after.
+std::span<const scan::Resume> resumes_of(snapshot::Read& read) {
+  if (!read.resumes) read.resumes = scan::resumes(read.text, read.markup);
+  return *read.resumes;
+}
+
 }  // namespace
 
 std::optional<json> suggestion(const document::Document& document, const project::Project& project,
@@ -126,10 +134,19 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
         .range = document.range(0, 0), .severity = Severity::Error, .message = *project.config_error, .uri = document.uri(), .help = std::nullopt, .data = std::nullopt}));
   const std::string& text = document.text();
   std::size_t lines = document.index().line_count();
-  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
+  tovix::compile::Partial partial;
+  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config, partial);
+  out.read.text = text;
   if (!compiled) {
+    out.read.markup = std::move(partial.markup);
+    out.read.bindings = std::move(partial.bindings);
     const auto& e = compiled.error();
-    out.diagnostics.push_back(diagnostic(document, project, e.message, e.offset, e.len, e.help, Severity::Error));
+    const ByteRange span = widen(text, e.offset, e.len);
+    std::optional<json> data =
+        names_element(text, span)
+            ? element_suggestion(document, project, span)
+            : member_suggestion(document, project, span, scan::scan(text, span.start, resumes_of(out.read)));
+    out.diagnostics.push_back(diagnostic_at(document, e.message, span, e.help, Severity::Error, std::move(data)));
     if (previous && previous->lines == lines) {
       out.compiled = std::move(previous);
       out.stale = true;
@@ -143,12 +160,14 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
     reports.push_back({e.message, widen(text, e.offset, e.len), &e.help, Severity::Error});
   for (const auto& w : compiled->warnings)
     reports.push_back({w.message, widen(text, w.offset, w.len), &w.help, Severity::Warning});
-  // The contexts of every span that may name an attribute, in one walk of
-  // the text rather than one walk per diagnostic.
+  // The contexts of every span that may name an attribute, each walked from
+  // the last resume point before it.
   std::vector<std::size_t> cursors;
   for (const Report& r : reports)
     if (!names_element(text, r.span)) cursors.push_back(r.span.start);
-  const std::vector<scan::Scan> contexts = scan::scan_all(text, cursors);
+  out.read.markup = std::move(compiled->markup);
+  const std::vector<scan::Scan> contexts =
+      cursors.empty() ? std::vector<scan::Scan>{} : scan::scan_all(text, cursors, resumes_of(out.read));
   std::size_t next_context = 0;
   for (const Report& r : reports) {
     std::optional<json> data = names_element(text, r.span)
@@ -160,8 +179,10 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   auto result = std::make_shared<Compiled>();
   result->source = text;
   result->source_index = document.index();
-  result->map =
-      map_builder::build(text, compiled->code, project.config, compiled->markup, std::move(compiled->bindings));
+  // The resolver borrows the names for the map and gives them back.
+  tovix::resolve::Resolver resolver(std::move(compiled->bindings), project.config);
+  result->map = map_builder::build(text, compiled->code, resolver, out.read.markup);
+  out.read.bindings = std::move(resolver.bindings);
   result->code = std::move(compiled->code);
   result->code_index = line_index::LineIndex(result->code);
   result->version = document.version();

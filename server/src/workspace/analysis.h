@@ -14,6 +14,7 @@
 #include "workspace/line_index.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
+#include "workspace/snapshot.h"
 #include "workspace/sourcemap.h"
 
 // One open document turned into what the server needs after each change:
@@ -44,6 +45,9 @@ struct Analysis {
   std::vector<nlohmann::json> diagnostics;
   std::shared_ptr<const Compiled> compiled;
   bool stale = false;
+  // What the compile read of this very text, also when it failed: taken
+  // (`snapshot::take`) for the requests on it.
+  snapshot::Read read;
 
   // Compiles the document with the project's settings. A fatal error keeps
   // `previous` (marked stale) only while the line count is unchanged, so

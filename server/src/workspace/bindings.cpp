@@ -10,8 +10,13 @@
 namespace tovix_lsp::bindings {
 
 std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name) {
-  const std::string blanked =
-      tovix::resolve::blank_tovix_regions(text, regions::spans(regions::regions(text)));
+  const std::vector<regions::Region> found = regions::regions(text);
+  return bindings::find(text, name, std::span<const regions::Region>(found));
+}
+
+std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name,
+                                          std::span<const regions::Region> regions) {
+  const std::string blanked = tovix::resolve::blank_tovix_regions(text, regions::spans(regions));
   const auto tokens = tovix::lexer::tokenize(blanked);
   if (!tokens) return std::nullopt;
 

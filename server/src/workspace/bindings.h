@@ -5,9 +5,11 @@
 // blanked first), with no notion of scope.
 
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "workspace/line_index.h"
+#include "workspace/regions.h"
 
 namespace tovix_lsp::bindings {
 
@@ -17,5 +19,10 @@ namespace tovix_lsp::bindings {
 // do not count. None when the blanked text does not lex, or when there is no
 // such declaration.
 [[nodiscard]] std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name);
+
+// The same with the markup regions of `text` found before
+// (`regions::regions` of this same text).
+[[nodiscard]] std::optional<line_index::ByteRange> find(std::string_view text, std::string_view name,
+                                                        std::span<const regions::Region> regions);
 
 }  // namespace tovix_lsp::bindings

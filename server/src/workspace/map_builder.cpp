@@ -175,6 +175,12 @@ sourcemap::SourceMap build(std::string_view source, std::string_view output, con
                            std::span<const tovix::markup::walk::Markup> markup,
                            tovix::resolve::NameSet bindings) {
   const tovix::resolve::Resolver resolver(std::move(bindings), config);
+  return build(source, output, resolver, markup);
+}
+
+sourcemap::SourceMap build(std::string_view source, std::string_view output,
+                           const tovix::resolve::Resolver& resolver,
+                           std::span<const tovix::markup::walk::Markup> markup) {
   return build_from(source, output, markup, resolver);
 }
 

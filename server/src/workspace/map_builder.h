@@ -32,4 +32,10 @@ namespace tovix_lsp::map_builder {
                                          std::span<const tovix::markup::walk::Markup> markup,
                                          tovix::resolve::NameSet bindings);
 
+// The same with a resolver made from those names and the project's
+// settings, which the caller keeps.
+[[nodiscard]] sourcemap::SourceMap build(std::string_view source, std::string_view output,
+                                         const tovix::resolve::Resolver& resolver,
+                                         std::span<const tovix::markup::walk::Markup> markup);
+
 }  // namespace tovix_lsp::map_builder

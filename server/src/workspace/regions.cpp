@@ -15,13 +15,17 @@ std::vector<Region> regions(std::string_view text) {
   while (auto event = walker.next()) {
     if (!*event) break;
     if (auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
-      found.push_back(Region{std::move(markup->node), markup->start, markup->end});
+      found.push_back(std::move(*markup));
     }
   }
   return found;
 }
 
 std::vector<tovix::resolve::Region> spans(std::vector<Region> regions) {
+  return spans(std::span<const Region>(regions));
+}
+
+std::vector<tovix::resolve::Region> spans(std::span<const Region> regions) {
   std::vector<tovix::resolve::Region> out;
   out.reserve(regions.size());
   for (const Region& region : regions) out.emplace_back(region.start, region.end);

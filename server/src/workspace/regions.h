@@ -7,23 +7,23 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "markup/ast.h"
+#include "markup/walk.h"
 #include "resolve.h"
 #include "workspace/line_index.h"
 
 namespace tovix_lsp::regions {
 
-// One top-level markup expression.
-struct Region {
-  tovix::markup::ast::Node node;
-  std::size_t start = 0;  // the `<` that opens it
-  std::size_t end = 0;    // just after it, as the parser reports
-};
-
+// One top-level markup expression: its tree, the `<` that opens it, just
+// after it as the parser reports, and what the walk's markup scanner carried
+// past it. The compiler's own record, so that what a compile read serves as
+// it is.
+using Region = tovix::markup::walk::Markup;
 
 // Every top-level markup expression of `text`, in text order, not
 // overlapping. The walk stops for good at the first lexer or markup parse
@@ -34,6 +34,7 @@ struct Region {
 // The spans of `regions`, in the same order, for blanking; the trees are
 // dropped.
 [[nodiscard]] std::vector<tovix::resolve::Region> spans(std::vector<Region> regions);
+[[nodiscard]] std::vector<tovix::resolve::Region> spans(std::span<const Region> regions);
 
 // The byte range of the trimmed (Unicode whitespace) contents of the first
 // `{…}` at or after `from`. None when `from` lies past the end or inside a

@@ -150,11 +150,14 @@ struct State {
   // `markup`. After a lexer error, any "<" that may start a tag does. This
   // is not the compiler's `Walker`: that one parses markup and stops at the
   // first error, and half-typed markup must be walked on.
-  void luau(std::size_t from, std::size_t to) {
+  void luau(std::size_t from, std::size_t to) { luau(from, to, Scanner(text.substr(0, to))); }
+
+  // The same with the markup scanner in a given state (`scanner.source` is
+  // the text cut at `to`).
+  void luau(std::size_t from, std::size_t to, Scanner scanner) {
     const std::string_view stretch = text.substr(0, to);
     Lexer lexer(stretch);
     lexer.pos = from;
-    Scanner scanner(stretch);
     while (auto next = lexer.next_token()) {
       if (!*next) {
         bytes(std::max(from, next->error().offset), to);
@@ -327,33 +330,77 @@ struct State {
   }
 };
 
-}  // namespace
-
-std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors) {
-  State state{text, {}, {}, 0};
-  state.slots.resize(cursors.size());
-  for (std::size_t i = 0; i < cursors.size(); ++i) state.slots[i].cursor = cursors[i];
-  std::sort(state.slots.begin(), state.slots.end(),
-            [](const Slot& a, const Slot& b) { return a.cursor < b.cursor; });
-  state.slots.erase(std::unique(state.slots.begin(), state.slots.end(),
-                                [](const Slot& a, const Slot& b) { return a.cursor == b.cursor; }),
-                    state.slots.end());
-  state.luau(0, text.size());
+// The walks for `cursors` (ascending and distinct), each group of them
+// from the last resume before its cursors (from the start without one);
+// answers in the cursors' order.
+std::vector<Scan> walk(std::string_view text, std::span<const std::size_t> cursors, std::span<const Resume> resumes) {
   std::vector<Scan> out;
   out.reserve(cursors.size());
-  for (std::size_t cursor : cursors) {
-    Slot& slot = *state.within(cursor, cursor).begin();
-    if (!slot.recorded) {
-      out.push_back(Scan{{}, Luau{}});
+  std::size_t i = 0;
+  while (i < cursors.size()) {
+    // The first resume that a cursor here cannot start from, and the last
+    // before it that it can.
+    const auto next = std::ranges::lower_bound(resumes, cursors[i], {}, &Resume::offset);
+    const Resume* from = next == resumes.begin() ? nullptr : &*std::prev(next);
+    std::size_t j = i;
+    while (j < cursors.size() && (next == resumes.end() || cursors[j] <= next->offset)) ++j;
+
+    State state{text, {}, {}, 0};
+    state.slots.resize(j - i);
+    for (std::size_t k = i; k < j; ++k) state.slots[k - i].cursor = cursors[k];
+    if (from == nullptr) {
+      state.luau(0, text.size());
     } else {
-      out.push_back(Scan{slot.recorded_open, *slot.recorded});
+      state.luau(from->offset, text.size(), Scanner(text, from->carried));
     }
+    for (Slot& slot : state.slots) {
+      out.push_back(slot.recorded ? Scan{std::move(slot.recorded_open), std::move(*slot.recorded)} : Scan{{}, Luau{}});
+    }
+    i = j;
   }
   return out;
 }
 
-Scan scan(std::string_view text, std::size_t cursor) {
-  return std::move(scan_all(text, std::span<const std::size_t>(&cursor, 1)).front());
+}  // namespace
+
+std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors,
+                           std::span<const Resume> resumes) {
+  std::vector<std::size_t> sorted(cursors.begin(), cursors.end());
+  std::ranges::sort(sorted);
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  const std::vector<Scan> found = walk(text, sorted, resumes);
+  std::vector<Scan> out;
+  out.reserve(cursors.size());
+  for (std::size_t cursor : cursors) out.push_back(found[std::ranges::lower_bound(sorted, cursor) - sorted.begin()]);
+  return out;
+}
+
+std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors) {
+  return scan_all(text, cursors, {});
+}
+
+Scan scan(std::string_view text, std::size_t cursor, std::span<const Resume> resumes) {
+  return std::move(walk(text, std::span<const std::size_t>(&cursor, 1), resumes).front());
+}
+
+Scan scan(std::string_view text, std::size_t cursor) { return scan(text, cursor, {}); }
+
+std::vector<Resume> resumes(std::string_view text, std::span<const tovix::markup::walk::Markup> markup) {
+  // By induction: while every expression so far ended where the parser
+  // ended it, the scanner of this walk has been fed what the compiler's
+  // was fed, so it reports the next expression where the compiler's did and
+  // carries past it what that one carried.
+  std::vector<Resume> out;
+  out.reserve(markup.size());
+  State state{text, {}, {}, 0};
+  std::size_t walked = 0;  // where the last expression ended
+  for (const tovix::markup::walk::Markup& m : markup) {
+    if (m.start < walked || m.start >= m.end || m.end >= text.size()) break;
+    walked = m.end;
+    if (state.markup(m.start, text.size()) != m.end || !state.open.empty()) break;
+    out.push_back(Resume{m.end, m.carried});
+  }
+  return out;
 }
 
 }  // namespace tovix_lsp::scan

@@ -4,7 +4,9 @@
 // The text is usually half-typed, so this does not use the markup parser
 // (which stops at the first error): one forgiving walk over the whole text
 // that never fails remembers the context it was in when it passed the
-// cursor, with the elements open there.
+// cursor, with the elements open there. Where a compile has walked the same
+// text, the walk may start at a resume point after its markup instead, with
+// the same answer.
 
 #include <cstddef>
 #include <optional>
@@ -13,6 +15,9 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "markup/walk.h"
+#include "markup_scan.h"
 
 namespace tovix_lsp::scan {
 
@@ -87,5 +92,35 @@ struct Scan {
 // their order by one walk of the text: what a run of analyses needs for
 // many diagnostics at once.
 [[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors);
+
+// A place that the walk of `scan` passes through back in Luau at the top
+// level, just after a markup expression, and what its markup scanner
+// carried past it there. A walk started there answers every cursor after it
+// as the walk from the start of the text does: nothing before it is
+// recorded for such a cursor, and no element is open.
+struct Resume {
+  std::size_t offset = 0;  // just after the markup
+  tovix::markup_scan::Carried carried;
+  friend bool operator==(const Resume&, const Resume&) = default;
+};
+
+// Where the walk of `scan` over `text` can be resumed, from the top-level
+// markup a compiler walk found in that same text (in order, with what its
+// scanner carried past each). The compiler parses markup where this walk
+// steps through it forgivingly, so an expression counts only once this
+// walk, started at its `<`, ends where the parser ended it with no element
+// left open; the first that does not ends the list, since the two walks may
+// part there. Ascending; none at the end of the text.
+[[nodiscard]] std::vector<Resume> resumes(std::string_view text,
+                                          std::span<const tovix::markup::walk::Markup> markup);
+
+// `scan`, walked from the last of `resumes` (ascending, from `resumes` of
+// this same text) before the cursor instead of from the start: the same
+// answer.
+[[nodiscard]] Scan scan(std::string_view text, std::size_t cursor, std::span<const Resume> resumes);
+
+// `scan_all`, each cursor walked from the last of `resumes` before it.
+[[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors,
+                                         std::span<const Resume> resumes);
 
 }  // namespace tovix_lsp::scan

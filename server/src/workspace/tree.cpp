@@ -63,6 +63,9 @@ std::vector<Tag> inside_hole(std::string_view text, std::optional<line_index::By
                              std::size_t depth) {
   std::vector<Tag> found;
   if (!inside || depth >= tovix::markup::parser::MAX_DEPTH) return found;
+  // Markup starts at a `<` token: an inside without a `<` byte holds none,
+  // and most holes are such.
+  if (text.substr(inside->start, inside->end - inside->start).find('<') == std::string_view::npos) return found;
   tovix::markup::walk::Walker walker(text.substr(0, inside->end), inside->start, depth);
   while (auto event = walker.next()) {
     if (!*event) break;
@@ -79,16 +82,26 @@ void append(std::vector<Tag>& to, std::vector<Tag> from) {
 
 }  // namespace
 
-std::vector<Tag> tree(std::string_view text) {
+std::vector<Tag> tree(std::string_view text) { return tree(text, regions::regions(text)); }
+
+std::vector<Tag> tree_at(std::string_view text, std::size_t offset) {
+  return tree_at(text, regions::regions(text), offset);
+}
+
+std::vector<Tag> tree(std::string_view text, std::span<const regions::Region> regions) {
   std::vector<Tag> tags;
-  for (const regions::Region& region : regions::regions(text)) tags.push_back(tag(text, region.node));
+  tags.reserve(regions.size());
+  for (const regions::Region& region : regions) tags.push_back(tag(text, region.node));
   return tags;
 }
 
-std::vector<Tag> tree_at(std::string_view text, std::size_t offset) {
+std::vector<Tag> tree_at(std::string_view text, std::span<const regions::Region> regions, std::size_t offset) {
+  // Regions are in text order and do not overlap: those holding the offset
+  // follow the last one that ends before it.
+  auto first = std::ranges::lower_bound(regions, offset, {}, &regions::Region::end);
   std::vector<Tag> tags;
-  for (const regions::Region& region : regions::regions(text)) {
-    if (region.start <= offset && offset <= region.end) tags.push_back(tag(text, region.node));
+  for (; first != regions.end() && first->start <= offset; ++first) {
+    if (offset <= first->end) tags.push_back(tag(text, first->node));
   }
   return tags;
 }

@@ -15,6 +15,7 @@
 
 #include "markup/ast.h"
 #include "workspace/line_index.h"
+#include "workspace/regions.h"
 
 namespace tovix_lsp::tree {
 
@@ -44,6 +45,12 @@ struct Tag {
 // included): all that `innermost_at`, or a search for the name at the
 // offset, can find, without walking the holes of the other regions.
 [[nodiscard]] std::vector<Tag> tree_at(std::string_view text, std::size_t offset);
+
+// `tree` and `tree_at` from the regions of `text` found before
+// (`regions::regions` of this same text), which are not looked for again.
+[[nodiscard]] std::vector<Tag> tree(std::string_view text, std::span<const regions::Region> regions);
+[[nodiscard]] std::vector<Tag> tree_at(std::string_view text, std::span<const regions::Region> regions,
+                                       std::size_t offset);
 
 // The tag of a parsed element or fragment whose offsets are offsets into
 // `text`. `depth` counts the elements and fragments open around it (through
