@@ -51,6 +51,12 @@ inline Tok classify_name(std::string_view t) {
   return std::memcmp(candidate.word.data(), t.data(), t.size()) == 0 ? candidate.kind : Tok::Name;
 }
 
+}  // namespace
+
+bool is_keyword(std::string_view word) { return classify_name(word) != Tok::Name; }
+
+namespace {
+
 constexpr Tok classify_symbol(std::string_view t) {
   if (t.size() == 1) {
     switch (t[0]) {

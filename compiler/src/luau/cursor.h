@@ -266,4 +266,8 @@ class Deeper {
   const bool ok;
 };
 
+// Whether `word` is one of Luau's 21 reserved words (contextual keywords
+// such as `type` and `continue` are names).
+[[nodiscard]] bool is_keyword(std::string_view word);
+
 }  // namespace tovix::luau::cursor

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "lexer.h"
+#include "luau/cursor.h"
 #include "resolve.h"
 #include "roblox/roblox.h"
 #include "unicode.h"
@@ -90,20 +91,12 @@ std::string handler(std::string_view label, std::span<const std::string> paramet
   return text;
 }
 
-bool is_keyword(std::string_view word) {
-  static constexpr std::array<std::string_view, 21> KEYWORDS = {
-      "and", "break", "do",  "else", "elseif", "end",    "false", "for",  "function", "if",    "in",
-      "local", "nil", "not", "or",   "repeat", "return", "then",  "true", "until",    "while",
-  };
-  return std::ranges::find(KEYWORDS, word) != KEYWORDS.end();
-}
-
 // A label that can be written as an attribute name: one Luau name, not a
 // keyword.
 bool is_prop_name(std::string_view label) {
   const auto tokens = tovix::lexer::tokenize(label);
   return tokens && tokens->size() == 1 && tokens->front().kind == tovix::lexer::TokenKind::Name &&
-         !is_keyword(label);
+         !tovix::luau::cursor::is_keyword(label);
 }
 
 // The protocol's documentation is a string or a MarkupContent; anything

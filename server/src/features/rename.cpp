@@ -1,9 +1,9 @@
 #include "features/rename.h"
 
-#include <array>
 #include <string>
 #include <vector>
 
+#include "luau/cursor.h"
 #include "markup/walk.h"
 #include "workspace/protocol.h"
 #include "workspace/scan.h"
@@ -16,18 +16,6 @@ namespace {
 
 using json = nlohmann::json;
 using line_index::ByteRange;
-
-// Luau's reserved words: names a rename can never start on.
-constexpr std::array<std::string_view, 21> KEYWORDS = {
-    "and", "break", "do",  "else", "elseif", "end",    "false",  "for",  "function", "if",    "in",
-    "local", "nil", "not", "or",   "repeat", "return", "then",   "true", "until",    "while",
-};
-
-bool is_keyword(std::string_view word) {
-  for (std::string_view k : KEYWORDS)
-    if (k == word) return true;
-  return false;
-}
 
 bool is_identifier_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_identifier_char(char c) { return is_identifier_start(c) || (c >= '0' && c <= '9'); }
@@ -60,7 +48,7 @@ std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::s
     const auto& token = std::get<tovix::lexer::Token>(**event);
     if (token.start > offset) return std::nullopt;
     if (token.end < offset || token.kind != tovix::lexer::TokenKind::Name) continue;
-    if (is_keyword(token.text(text))) continue;
+    if (tovix::luau::cursor::is_keyword(token.text(text))) continue;
     return ByteRange{token.start, token.end};
   }
   return std::nullopt;

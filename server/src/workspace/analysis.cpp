@@ -37,10 +37,6 @@ ByteRange widen(std::string_view text, std::size_t offset, std::size_t length) {
 // may name an attribute, which takes the cursor context to tell.
 bool names_element(std::string_view text, ByteRange span) { return span.end > span.start && text[span.start] == '<'; }
 
-bool is_name_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
-}
-
 // The element name as written after the `<` at `lt`: the run of name bytes
 // and "." from the first non-blank byte. The diagnostic's own span counts
 // the name's length from the `<`, so with blanks in between it would end
@@ -50,7 +46,7 @@ ByteRange written_name(std::string_view text, std::size_t lt) {
   while (start < text.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(text[start])))
     ++start;
   std::size_t end = start;
-  while (end < text.size() && is_name_byte(text[end])) ++end;
+  while (end < text.size() && scan::is_name_char(static_cast<unsigned char>(text[end]))) ++end;
   return {start, end};
 }
 
