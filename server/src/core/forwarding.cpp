@@ -87,14 +87,6 @@ void answer_locally(server::Server& server, json id, const std::optional<json>& 
   server.reply(std::move(id), merged(local ? &*local : nullptr, nullptr));
 }
 
-// An integer id that fits 64 signed bits.
-std::optional<std::int64_t> integer_id(const json& id) {
-  if (id.is_number_integer() && !id.is_number_unsigned()) return id.get<std::int64_t>();
-  if (id.is_number_unsigned() && id.get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
-    return static_cast<std::int64_t>(id.get<std::uint64_t>());
-  return std::nullopt;
-}
-
 void initialized(server::Server& server, const json& message) {
   if (const json* error = protocol::member(message, "error")) {
     const json* text = protocol::member(*error, "message");
@@ -143,7 +135,7 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
   const json* local = forward.local ? &*forward.local : nullptr;
   if (const json* error = protocol::member(message, "error")) {
     const json* code = protocol::member(*error, "code");
-    const std::int64_t number = code ? integer_id(*code).value_or(0) : 0;
+    const std::int64_t number = code ? protocol::read_i64(*code).value_or(0) : 0;
     const bool lost = lost_the_document(*error);
     if (number == -32601 || number == -32002 || lost) {
       if (lost) {
@@ -206,7 +198,7 @@ void forward(server::Server& server, json id, server::Forward forward) {
 }
 
 std::optional<json> waiting_editor_id(const server::Server& server, const jsonrpc::Response& message) {
-  const auto id = integer_id(message.id);
+  const auto id = protocol::read_i64(message.id);
   if (!id) return std::nullopt;
   const auto entry = server.pending.find(*id);
   if (entry == server.pending.end()) return std::nullopt;
@@ -216,7 +208,7 @@ std::optional<json> waiting_editor_id(const server::Server& server, const jsonrp
 }
 
 void response(server::Server& server, jsonrpc::Response message) {
-  const auto id = integer_id(message.id);
+  const auto id = protocol::read_i64(message.id);
   if (!id) return;
   const auto entry = server.pending.find(*id);
   if (entry == server.pending.end()) return;

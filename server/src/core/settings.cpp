@@ -58,9 +58,9 @@ json child_initialize_params(const json& init_params, long process_id, const jso
 }
 
 void response(server::Server& server, json id, json message) {
-  if (!id.is_number_integer() || (id.is_number_unsigned() && id.get<std::uint64_t>() > std::uint64_t(INT64_MAX)))
-    return;
-  const std::int64_t ours = id.get<std::int64_t>();
+  const auto read = protocol::read_i64(id);
+  if (!read) return;
+  const std::int64_t ours = *read;
   if (server.config_requests.erase(ours) > 0) {
     configuration_answered(server, message);
     return;

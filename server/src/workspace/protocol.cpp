@@ -105,12 +105,14 @@ std::optional<std::string> string_at(const json& value, std::string_view pointer
   return v->get<std::string>();
 }
 
-std::int64_t version_of(const json& value) {
+std::optional<std::int64_t> read_i64(const json& value) {
   if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
   if (value.is_number_unsigned() && value.get<std::uint64_t>() <= std::uint64_t(INT64_MAX))
     return static_cast<std::int64_t>(value.get<std::uint64_t>());
-  return 0;
+  return std::nullopt;
 }
+
+std::int64_t version_of(const json& value) { return read_i64(value).value_or(0); }
 
 // Positions and ranges are built by emplacing members: an initializer list
 // copies every member it holds, and whole-document answers (symbols, edits)

@@ -114,6 +114,10 @@ struct TextDocumentIdentifier {
 // The string at JSON pointer `pointer` of `value`, if there is one.
 [[nodiscard]] std::optional<std::string> string_at(const nlohmann::json& value, std::string_view pointer);
 
+// A JSON integer that fits 64 signed bits (ids, codes, versions); nothing
+// for other values.
+[[nodiscard]] std::optional<std::int64_t> read_i64(const nlohmann::json& value);
+
 // A document version: an integer that fits 64 signed bits, else 0.
 [[nodiscard]] std::int64_t version_of(const nlohmann::json& value);
 
