@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "editor_session.h"
 #include "lsp_process.h"
 #include "marked_text.h"
 
@@ -23,22 +24,6 @@ const std::string BINARY = TOVIX_LSP_BINARY;
 
 json notification(const std::string& method, json params) {
   return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
-}
-
-// The protocol position of a byte offset: UTF-16 units on its line.
-json position(std::string_view text, std::size_t offset) {
-  std::size_t line = 0;
-  std::size_t character = 0;
-  for (std::size_t i = 0; i < offset; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      ++line;
-      character = 0;
-    } else if ((byte & 0xC0) != 0x80) {
-      character += byte >= 0xF0 ? 2 : 1;
-    }
-  }
-  return {{"line", line}, {"character", character}};
 }
 
 // A session in a project directory of its own, whose `tovix.toml` aliases
@@ -75,7 +60,7 @@ class Session {
     const MarkedText fixture(fixture_text);
     const std::string uri = open(fixture);
     if (uri_out) *uri_out = uri;
-    return request(method, {{"textDocument", {{"uri", uri}}}, {"position", position(fixture.text, *fixture.cursor)}});
+    return request(method, {{"textDocument", {{"uri", uri}}}, {"position", testing::position_of(fixture.text, *fixture.cursor)}});
   }
 
   json request(const std::string& method, json params) {

@@ -67,7 +67,7 @@ server::Reply hover(server::Server& server, const json&, json params) {
   if (std::holds_alternative<hover::Forward>(answer)) return forwarded("textDocument/hover", std::move(params));
   if (auto* merge = std::get_if<hover::Merge>(&answer)) {
     // The child is asked about the component at its opening name.
-    params["position"] = document.range_at(merge->at, merge->at)["start"];
+    params["position"] = document.position_at(merge->at);
     return forwarded("textDocument/hover", std::move(params), std::move(merge->local));
   }
   return json(nullptr);

@@ -100,13 +100,9 @@ Reply shutdown(Server& s, const json&, json) {
 
 // A request that luau-lsp answers alone, its params moved into the
 // generated file.
-Reply to_the_child(Server&, const json&, std::string method, json params) {
-  return Forward{std::move(method), std::move(params), std::nullopt, false};
-}
-
 template <const char* method>
-Reply forwarded(Server& s, const json& id, json params) {
-  return to_the_child(s, id, method, std::move(params));
+Reply forwarded(Server&, const json&, json params) {
+  return Forward{method, std::move(params), std::nullopt, false};
 }
 
 void exit_process(Server& s, json) { std::_Exit(s.shutdown_requested ? 0 : 1); }
