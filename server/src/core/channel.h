@@ -1,25 +1,41 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace tovix_lsp::channel {
 
-// An unbounded multi-producer, single-consumer queue. Senders are cheap to
-// copy; `send` fails once the receiver is gone, and `receive` blocks until a
-// value arrives (it gives nothing only when every sender is gone).
+// A multi-producer, single-consumer queue. Senders are cheap to copy; `send`
+// fails once the receiver is gone, and `receive` blocks until a value arrives
+// (it gives nothing only when every sender is gone).
+//
+// `send` never waits. `send_bounded` is for a peer that may write faster
+// than the receiver keeps up: it waits while the costs of the bounded values
+// already waiting would pass the channel's bound, and a value sent with a key
+// replaces one with the same key still waiting (only the newest counts).
 template <typename T>
 class Channel {
+  struct Slot {
+    T value;
+    std::size_t cost = 0;
+    std::string key;  // empty: never replaced
+  };
   struct State {
     std::mutex mutex;
     std::condition_variable ready;
-    std::deque<T> queue;
+    std::condition_variable room;
+    std::deque<Slot> queue;
     std::size_t senders = 0;
+    std::size_t bounded = 0;  // costs of the bounded values waiting
+    std::size_t limit = SIZE_MAX;
     bool receiver_alive = true;
   };
 
@@ -40,10 +56,38 @@ class Channel {
       {
         std::lock_guard lock(state_->mutex);
         if (!state_->receiver_alive) return false;
-        state_->queue.push_back(std::move(value));
+        state_->queue.push_back(Slot{std::move(value), 0, {}});
       }
       // Woken after the lock is let go, the receiver does not block on it
       // at once: one switch less on every message.
+      state_->ready.notify_one();
+      return true;
+    }
+
+    // The same for a value that costs `cost` (at least 1) against the bound:
+    // first a waiting value with the same non-empty `key` is dropped, then
+    // the sender waits until there is room (a value alone always has room).
+    bool send_bounded(T value, std::size_t cost, std::string key = {}) const {
+      cost = std::max<std::size_t>(cost, 1);
+      {
+        std::unique_lock lock(state_->mutex);
+        if (!state_->receiver_alive) return false;
+        if (!key.empty()) {
+          auto& q = state_->queue;
+          for (auto it = q.begin(); it != q.end(); ++it) {
+            if (it->key != key) continue;
+            state_->bounded -= it->cost;
+            q.erase(it);
+            break;
+          }
+        }
+        state_->room.wait(lock, [&] {
+          return !state_->receiver_alive || state_->bounded == 0 || state_->bounded + cost <= state_->limit;
+        });
+        if (!state_->receiver_alive) return false;
+        state_->bounded += cost;
+        state_->queue.push_back(Slot{std::move(value), cost, std::move(key)});
+      }
       state_->ready.notify_one();
       return true;
     }
@@ -62,22 +106,36 @@ class Channel {
     Receiver(Receiver&&) = default;
     ~Receiver() {
       if (!state_) return;
-      std::lock_guard lock(state_->mutex);
-      state_->receiver_alive = false;
-      state_->queue.clear();
+      {
+        std::lock_guard lock(state_->mutex);
+        state_->receiver_alive = false;
+        state_->queue.clear();
+        state_->bounded = 0;
+      }
+      state_->room.notify_all();
     }
 
     std::optional<T> receive() {
-      std::unique_lock lock(state_->mutex);
-      state_->ready.wait(lock, [&] { return ready(); });
-      return pop();
+      std::optional<T> value;
+      {
+        std::unique_lock lock(state_->mutex);
+        state_->ready.wait(lock, [&] { return ready(); });
+        value = pop();
+      }
+      state_->room.notify_all();
+      return value;
     }
 
     // The same, giving up after `limit` (nothing then).
     std::optional<T> receive_for(std::chrono::milliseconds limit) {
-      std::unique_lock lock(state_->mutex);
-      state_->ready.wait_for(lock, limit, [&] { return ready(); });
-      return pop();
+      std::optional<T> value;
+      {
+        std::unique_lock lock(state_->mutex);
+        state_->ready.wait_for(lock, limit, [&] { return ready(); });
+        value = pop();
+      }
+      state_->room.notify_all();
+      return value;
     }
 
     // Takes the value at the front without waiting, and only when `accept`
@@ -85,9 +143,14 @@ class Channel {
     // otherwise. Lets the receiver see what is already waiting.
     template <typename Accept>
     std::optional<T> receive_if(Accept&& accept) {
-      std::lock_guard lock(state_->mutex);
-      if (state_->queue.empty() || !accept(std::as_const(state_->queue.front()))) return std::nullopt;
-      return pop();
+      std::optional<T> value;
+      {
+        std::lock_guard lock(state_->mutex);
+        if (state_->queue.empty() || !accept(std::as_const(state_->queue.front().value))) return std::nullopt;
+        value = pop();
+      }
+      state_->room.notify_all();
+      return value;
     }
 
    private:
@@ -95,7 +158,9 @@ class Channel {
     bool ready() const { return !state_->queue.empty() || state_->senders == 0; }
     std::optional<T> pop() {
       if (state_->queue.empty()) return std::nullopt;
-      T value = std::move(state_->queue.front());
+      Slot& front = state_->queue.front();
+      T value = std::move(front.value);
+      state_->bounded -= front.cost;
       state_->queue.pop_front();
       return value;
     }
@@ -103,9 +168,10 @@ class Channel {
     std::shared_ptr<State> state_;
   };
 
-  // A connected pair of ends.
-  static std::pair<Sender, Receiver> make() {
+  // A connected pair of ends; `limit` bounds the costs of `send_bounded`.
+  static std::pair<Sender, Receiver> make(std::size_t limit = SIZE_MAX) {
     auto state = std::make_shared<State>();
+    state->limit = limit;
     return {Sender(state), Receiver(state)};
   }
 };

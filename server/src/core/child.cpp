@@ -38,8 +38,8 @@ open_documents::OpenDocument* owner_of_generated(server::Server& server, std::st
   return nullptr;
 }
 
-void write_to_child(server::Server& server, const json& message) {
-  if (server.proxy) (void)server.proxy->write(message);
+void write_to_child(server::Server& server, const json& message, outbox::Tag tag = {}) {
+  if (server.proxy) (void)server.proxy->write(message, std::move(tag));
 }
 
 // How many compiles handed to the child are kept for its diagnostics to be
@@ -144,21 +144,26 @@ void sync(server::Server& server, open_documents::OpenDocument& open) {
   const std::string& code = open.compiled->code;
   handed(open);
   if (open.in_child) {
-    write_to_child(server, jsonrpc::build::notification(
-                               "textDocument/didChange",
-                               {{"contentChanges", json::array({{{"text", code}}})},
-                                {"textDocument", {{"uri", open.generated_uri}, {"version", open.document.version()}}}}));
+    // A change still waiting for a child that reads slowly is replaced by
+    // this one: each carries the whole text.
+    write_to_child(server,
+                   jsonrpc::build::notification(
+                       "textDocument/didChange",
+                       {{"contentChanges", json::array({{{"text", code}}})},
+                        {"textDocument", {{"uri", open.generated_uri}, {"version", open.document.version()}}}}),
+                   outbox::Tag{open.generated_uri, true});
     return;
   }
   open.in_child = true;
   if (server.first_time("sent:" + open.generated_uri))
     server.log(3, "handed " + open.generated_uri + " to luau-lsp (" + std::to_string(code.size()) + " bytes)");
-  write_to_child(server, jsonrpc::build::notification("textDocument/didOpen",
-                                                      {{"textDocument",
-                                                        {{"languageId", "luau"},
-                                                         {"text", code},
-                                                         {"uri", open.generated_uri},
-                                                         {"version", open.document.version()}}}}));
+  write_to_child(server,
+                 jsonrpc::build::notification("textDocument/didOpen", {{"textDocument",
+                                                                         {{"languageId", "luau"},
+                                                                          {"text", code},
+                                                                          {"uri", open.generated_uri},
+                                                                          {"version", open.document.version()}}}}),
+                 outbox::Tag{open.generated_uri, false});
 }
 
 void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& open) {
@@ -182,8 +187,9 @@ void close(server::Server& server, open_documents::OpenDocument& open) {
   if (!open.in_child) return;
   open.in_child = false;
   open.handed.clear();
-  write_to_child(server, jsonrpc::build::notification("textDocument/didClose",
-                                                      {{"textDocument", {{"uri", open.generated_uri}}}}));
+  write_to_child(server,
+                 jsonrpc::build::notification("textDocument/didClose", {{"textDocument", {{"uri", open.generated_uri}}}}),
+                 outbox::Tag{open.generated_uri, false});
 }
 
 std::optional<Moved> with_remap(server::Server& server, std::string_view uri, remap::Direction direction,

@@ -187,7 +187,8 @@ void forward(server::Server& server, json id, server::Forward forward) {
   auto* open = server.documents.get(*uri);
   if (open && !open->generated_uri.empty() && !open->in_child) server.sync_child(*open);
   if (!server.proxy) return answer_locally(server, std::move(id), forward.local);
-  auto sent = server.proxy->request(forward.method, std::move(moved->value));
+  auto sent = server.proxy->request(forward.method, std::move(moved->value),
+                                    outbox::Tag{open ? open->generated_uri : std::string(), false});
   if (!sent) {
     server.log(1, "luau-lsp: " + sent.error().message);
     return answer_locally(server, std::move(id), forward.local);

@@ -170,6 +170,7 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
                                    " bytes, more than this server accepts"));
   std::string body;
   if (auto ok = read_exact(body, static_cast<std::size_t>(*length)); !ok) return std::unexpected(ok.error());
+  last_length_ = body.size();
   auto value = parse_body(body);
   if (!value) {
     refused_ = std::move(value.error());
@@ -354,17 +355,36 @@ std::expected<std::string, io::Error> serialize(const json& value) {
   return out;
 }
 
-std::optional<io::Error> Writer::write(const json& value) {
-  // The body is written after room for the longest header, and the header
-  // then just before it, so that the frame is one buffer and one write.
+namespace {
+
+// Serialises `value` as a whole frame into `out` and gives where the frame
+// starts: the body is written after room for the longest header, and the
+// header then just before it, so that the frame is one buffer.
+std::optional<std::size_t> frame_into(std::string& out, const json& value) {
   static constexpr std::string_view NAME = "Content-Length: ";
   static constexpr std::size_t ROOM = NAME.size() + 20 + 4;
-  frame_.assign(ROOM, ' ');
-  if (!append_value(frame_, value)) return not_utf8();
-  const std::string header = std::string(NAME) + std::to_string(frame_.size() - ROOM) + "\r\n\r\n";
+  out.assign(ROOM, ' ');
+  if (!append_value(out, value)) return std::nullopt;
+  const std::string header = std::string(NAME) + std::to_string(out.size() - ROOM) + "\r\n\r\n";
   const std::size_t start = ROOM - header.size();
-  frame_.replace(start, header.size(), header);
-  auto ok = output_.write_all(std::string_view(frame_).substr(start));
+  out.replace(start, header.size(), header);
+  return start;
+}
+
+}  // namespace
+
+std::expected<std::string, io::Error> frame(const json& value) {
+  std::string out;
+  const auto start = frame_into(out, value);
+  if (!start) return std::unexpected(not_utf8());
+  out.erase(0, *start);
+  return out;
+}
+
+std::optional<io::Error> Writer::write(const json& value) {
+  const auto start = frame_into(frame_, value);
+  if (!start) return not_utf8();
+  auto ok = output_.write_all(std::string_view(frame_).substr(*start));
   // One huge message should not keep its memory for the rest of the run.
   if (frame_.capacity() > MAX_KEPT) std::string().swap(frame_);
   if (!ok) return ok.error();

@@ -60,6 +60,8 @@ class Reader {
 
   // The last body refused with `InvalidJson`.
   [[nodiscard]] const Refused& refused() const { return refused_; }
+  // The size in bytes of the last body read.
+  [[nodiscard]] std::size_t last_length() const { return last_length_; }
 
  private:
   static constexpr std::size_t BUFFER_SIZE = 8192;
@@ -74,6 +76,7 @@ class Reader {
   std::vector<char> buf_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  std::size_t last_length_ = 0;
   Refused refused_;
 };
 
@@ -104,6 +107,10 @@ class Writer {
 // an error for a string that is not valid UTF-8. Nesting of any depth is
 // written without recursion.
 [[nodiscard]] std::expected<std::string, io::Error> serialize(const nlohmann::json& value);
+
+// The whole frame of `value` (header and compact body) as one text, or an
+// error for a string that is not valid UTF-8.
+[[nodiscard]] std::expected<std::string, io::Error> frame(const nlohmann::json& value);
 
 struct Request {
   nlohmann::json id;

@@ -1,8 +1,12 @@
 #include "core/locate.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,7 +185,16 @@ std::optional<fs::path> vscode_extension(std::string_view name, const Environmen
   return newest.path;
 }
 
-bool locate_on(const fs::path& candidate, std::chrono::milliseconds limit) {
+namespace {
+
+// One candidate's --version run.
+struct Probe {
+  process::Child child;
+  process::Fd watch;
+  std::optional<bool> passed;  // none while it runs
+};
+
+std::optional<Probe> start_probe(const fs::path& candidate) {
   process::Command command{.program = candidate,
                            .args = {"--version"},
                            .in = process::Stream::Null,
@@ -189,14 +202,78 @@ bool locate_on(const fs::path& candidate, std::chrono::milliseconds limit) {
                            .err = process::Stream::Null,
                            .own_group = true};
   auto child = process::spawn(command);
-  if (!child) return false;
-  auto exit = child->wait_for(limit);
-  // Past the limit, dropping the child kills its group and reaps it.
-  return exit && exit->succeeded();
+  if (!child) return std::nullopt;
+  process::Fd watch = child->watch();
+  return Probe{std::move(*child), std::move(watch), std::nullopt};
+}
+
+// Ends a probe with everything it started (a script's `sleep`, say: the kill
+// reaches its group while its leader is not yet reaped), and reaps it.
+void finish(Probe& probe) {
+  probe.child.kill();
+  const process::Exit exit = probe.child.wait();
+  if (!probe.passed) probe.passed = exit.succeeded();
+}
+
+// Runs the probes side by side until the first in order that passes is
+// known, `limit` is over (those still running fail) or `stop` is readable
+// (nothing passes). Every probe is ended and reaped on return. The index of
+// the one that passed.
+std::optional<std::size_t> first_passing(std::vector<std::optional<Probe>>& probes, std::chrono::milliseconds limit,
+                                         int stop) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + limit;
+  bool stopped = false;
+  auto decided = [&]() -> std::optional<std::optional<std::size_t>> {
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+      if (!probes[i]) continue;
+      if (!probes[i]->passed) return std::nullopt;
+      if (*probes[i]->passed) return std::optional<std::size_t>(i);
+    }
+    return std::optional<std::size_t>();
+  };
+  for (;;) {
+    for (auto& probe : probes)
+      if (probe && !probe->passed && probe->child.ended()) finish(*probe);
+    if (decided()) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+    if (left.count() <= 0) break;
+    std::vector<pollfd> fds;
+    bool exact = true;
+    for (auto& probe : probes) {
+      if (!probe || probe->passed) continue;
+      if (probe->watch) fds.push_back({probe->watch.get(), POLLIN, 0});
+      else exact = false;
+    }
+    if (stop >= 0) fds.push_back({stop, POLLIN, 0});
+    // Without a pidfd, look again every few milliseconds.
+    const int wait = exact ? static_cast<int>(left.count()) + 1 : std::min<int>(10, static_cast<int>(left.count()) + 1);
+    if (::poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) break;
+    if (stop >= 0 && fds.back().revents != 0) {
+      stopped = true;
+      break;
+    }
+  }
+  // Those still running fail: `finish` kills them first.
+  for (auto& probe : probes) {
+    if (!probe || probe->passed) continue;
+    finish(*probe);
+    probe->passed = false;
+  }
+  if (stopped) return std::nullopt;
+  return decided().value_or(std::nullopt);
+}
+
+}  // namespace
+
+bool locate_on(const fs::path& candidate, std::chrono::milliseconds limit) {
+  std::vector<std::optional<Probe>> probes;
+  probes.push_back(start_probe(candidate));
+  return first_passing(probes, limit, -1).has_value();
 }
 
 std::optional<fs::path> locate(std::string_view name, std::optional<std::string_view> configured,
-                               const Environment& env) {
+                               const Environment& env, std::chrono::milliseconds limit, int stop) {
   if (configured && !tovix::whitespace::trim(*configured).empty()) {
     fs::path path(*configured);
     if (is_file(path)) return path;
@@ -204,9 +281,29 @@ std::optional<fs::path> locate(std::string_view name, std::optional<std::string_
   }
   std::array<std::optional<fs::path>, 3> candidates = {on_path(name, env), rokit_tool(name, env),
                                                        vscode_extension(name, env)};
-  for (auto& candidate : candidates)
-    if (candidate && locate_on(*candidate)) return std::move(*candidate);
-  return std::nullopt;
+  // Side by side: a candidate that hangs costs the limit once, not once for
+  // each candidate after it.
+  std::vector<std::optional<Probe>> probes;
+  for (const auto& candidate : candidates) probes.push_back(candidate ? start_probe(*candidate) : std::nullopt);
+  const auto first = first_passing(probes, limit, stop);
+  if (!first) return std::nullopt;
+  return candidates[*first];
+}
+
+Search::Search(std::string name, std::optional<std::string> configured, Environment env,
+               std::function<void(std::optional<fs::path>)> done)
+    : stop_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  thread_ = std::thread([name = std::move(name), configured = std::move(configured), env = std::move(env),
+                         done = std::move(done), stop = stop_.get()] {
+    done(locate(name, configured ? std::optional<std::string_view>(*configured) : std::nullopt, env, PROBE_LIMIT,
+                stop));
+  });
+}
+
+Search::~Search() {
+  const std::uint64_t one = 1;
+  (void)!::write(stop_.get(), &one, sizeof one);
+  if (thread_.joinable()) thread_.join();
 }
 
 std::optional<fs::path> luau_lsp_storage(const Environment& env) {

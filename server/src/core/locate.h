@@ -6,17 +6,22 @@
 // Roblox type files in the luau-lsp extension's global storage.
 //
 // Plain functions of their inputs, the environment and the file system: no
-// state, nothing written, nothing fails (what is not found is absent).
+// state, nothing written, nothing fails (what is not found is absent);
+// `Search` runs the search on a thread of its own.
 
 #include <chrono>
 #include <compare>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "core/process.h"
 
 namespace tovix_lsp::locate {
 
@@ -38,12 +43,32 @@ inline constexpr std::chrono::milliseconds PROBE_LIMIT{5000};
 // The executable for program `name`. A configured path that holds anything
 // but white space is taken exactly as written, when it names an existing
 // regular file, else nothing; it is not probed. Otherwise the PATH, Rokit
-// and editor-extension candidates are found first, then probed in that
-// order; the first that passes its probe is the answer. At most three
-// probes, each within PROBE_LIMIT.
+// and editor-extension candidates are found first, then probed side by
+// side; of those that pass, the first in that order is the answer. At most
+// three probes, all within `limit`; a descriptor `stop` that becomes
+// readable ends the search early with nothing (every probe ended).
 [[nodiscard]] std::optional<std::filesystem::path> locate(std::string_view name,
                                                           std::optional<std::string_view> configured,
-                                                          const Environment& env = Environment::current());
+                                                          const Environment& env = Environment::current(),
+                                                          std::chrono::milliseconds limit = PROBE_LIMIT,
+                                                          int stop = -1);
+
+// `locate` on a thread of its own, so that probing never holds the caller:
+// `done` is called there with the answer. Dropping the search ends it early
+// (its probes killed and reaped, `done` called with nothing) and waits for
+// the thread, which then takes no longer than ending its probes.
+class Search {
+ public:
+  Search(std::string name, std::optional<std::string> configured, Environment env,
+         std::function<void(std::optional<std::filesystem::path>)> done);
+  ~Search();
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+
+ private:
+  process::Fd stop_;
+  std::thread thread_;
+};
 
 // The candidates, at most one each. `on_path`: the first PATH directory
 // holding an executable of that name. `rokit_tool`: the executable in the

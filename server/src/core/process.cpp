@@ -136,6 +136,48 @@ std::optional<Exit> Child::wait_for(std::chrono::milliseconds limit) {
   }
 }
 
+bool Child::ended(std::chrono::milliseconds limit) const {
+  if (pid_ < 0 || exit_) return true;
+  auto now_ended = [&] {
+    for (;;) {
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0) return info.si_pid != 0;
+      if (errno != EINTR) return true;
+    }
+  };
+  if (now_ended() || limit.count() <= 0) return now_ended();
+  Fd pidfd = watch();
+  if (pidfd) {
+    pollfd p{pidfd.get(), POLLIN, 0};
+    (void)::poll(&p, 1, static_cast<int>(limit.count()));
+  } else {
+    std::this_thread::sleep_for(limit);
+  }
+  return now_ended();
+}
+
+Fd Child::watch() const {
+  if (pid_ < 0 || exit_) return Fd();
+  return Fd(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+}
+
+std::expected<std::size_t, io::Error> PipeInput::read_some(std::span<char> buf) {
+  for (;;) {
+    pollfd fds[2] = {{watch_.get(), POLLIN, 0}, {fd_.get(), POLLIN, 0}};
+    const int n = watch_ ? ::poll(fds, 2, -1) : ::poll(fds + 1, 1, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_error(errno));
+    }
+    if (watch_ && fds[0].revents != 0) return 0;
+    if (fds[1].revents == 0) continue;
+    const ssize_t got = ::read(fd_.get(), buf.data(), buf.size());
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno == EINTR || errno == EAGAIN) continue;
+    return std::unexpected(os_error(errno));
+  }
+}
+
 std::expected<Child, io::Error> spawn(const Command& command) {
   SpawnSetup setup;
   // Our ends stay here; the child's ends are closed (in this process) when

@@ -8,6 +8,7 @@
 #include <expected>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -86,6 +87,13 @@ class Child {
   Exit wait();
   // Waits at most `limit`; nothing when it is still running then.
   [[nodiscard]] std::optional<Exit> wait_for(std::chrono::milliseconds limit);
+  // Whether it has ended (within `limit`), without reaping it: until `wait`,
+  // a kill still reaches the group it led.
+  [[nodiscard]] bool ended(std::chrono::milliseconds limit = std::chrono::milliseconds(0)) const;
+
+  // A descriptor that becomes readable when the child ends (a pidfd); empty
+  // once reaped, or where the system has none.
+  [[nodiscard]] Fd watch() const;
 
   // Our ends of the pipes asked for (each can be taken once; empty
   // otherwise). Output pipes are read, the input pipe written.
@@ -110,6 +118,20 @@ class Child {
 // and no blocked signals whatever this process set for itself. A failure to
 // start (missing file, not executable) is an error.
 [[nodiscard]] std::expected<Child, io::Error> spawn(const Command& command);
+
+// The read end of a pipe from a child, read until the pipe ends or the
+// process behind `watch` (see `Child::watch`) ends, whichever comes first:
+// what a child that has ended left in the pipe, or what something it started
+// still writes there, is not its to say.
+class PipeInput final : public io::Input {
+ public:
+  PipeInput(Fd fd, Fd watch) : fd_(std::move(fd)), watch_(std::move(watch)) {}
+  std::expected<std::size_t, io::Error> read_some(std::span<char> buf) override;
+
+ private:
+  Fd fd_;
+  Fd watch_;
+};
 
 // The write end of a pipe to a child. Unbuffered, so each write is flushed;
 // a reader that has gone away is an error, never a SIGPIPE that would end

@@ -1,5 +1,6 @@
 #include "core/proxy.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <system_error>
@@ -60,45 +61,66 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
   command.args.insert(command.args.end(), args.begin(), args.end());
   command.in = process::Stream::Pipe;
   command.out = process::Stream::Pipe;
+  // A group of its own, so that letting it go also ends whatever it started
+  // (a wrapper script's luau-lsp, say).
+  command.own_group = true;
   auto child = process::spawn(command);
   if (!child) return std::unexpected(child.error());
   process::Fd output = child->take_stdout();
   process::Fd input = child->take_stdin();
+  process::Fd watch = child->watch();
   // Room for a whole large document, so that handing one over while the
-  // child is still busy with the last does not stall the main thread (the
-  // system may grant less; the default is 64 KiB).
+  // child is still busy with the last does not wait (the system may grant
+  // less; the default is 64 KiB).
   (void)::fcntl(input.get(), F_SETPIPE_SZ, PIPE_ROOM);
-  std::uint64_t number = ++last_child_number;
+  const std::uint64_t number = ++last_child_number;
+  // `child` kills and reaps the process on every failure below.
+  auto writer = outbox::Outbox::start(std::move(input), [events, number](outbox::Stop why) {
+    events.send(ChildStalled{number, why});
+  });
+  if (!writer) return std::unexpected(writer.error());
   try {
-    std::thread(read_child, number, std::move(output), std::move(events)).detach();
+    std::thread(read_child, number, std::move(output), std::move(watch), std::move(events)).detach();
   } catch (const std::system_error&) {
-    // `child` kills and reaps the process as it goes.
     return std::unexpected(io::Error{io::Error::Kind::Other, "failed to spawn thread"});
   }
-  return Proxy(std::move(*child), process::PipeOutput(std::move(input)), path, number);
+  return Proxy(std::move(*child), std::move(*writer), path, number);
 }
 
-std::expected<std::int64_t, io::Error> Proxy::request(std::string_view method, json params) {
+std::expected<std::int64_t, io::Error> Proxy::request(std::string_view method, json params, outbox::Tag tag) {
   std::int64_t id = next_id_++;
-  if (auto failure = write(jsonrpc::build::request(id, method, std::move(params)))) return std::unexpected(*failure);
+  if (auto failure = write(jsonrpc::build::request(id, method, std::move(params)), std::move(tag)))
+    return std::unexpected(*failure);
   return id;
 }
 
-std::optional<io::Error> Proxy::notify(std::string_view method, json params) {
-  return write(jsonrpc::build::notification(method, std::move(params)));
+std::optional<io::Error> Proxy::notify(std::string_view method, json params, outbox::Tag tag) {
+  return write(jsonrpc::build::notification(method, std::move(params)), std::move(tag));
 }
 
-std::optional<io::Error> Proxy::write(const json& message) { return writer_.write(message); }
+std::optional<io::Error> Proxy::write(const json& message, outbox::Tag tag) {
+  auto frame = jsonrpc::frame(message);
+  if (!frame) return frame.error();
+  if (!input_ || !input_->push(std::move(*frame), std::move(tag)))
+    return io::Error{io::Error::Kind::Other, "luau-lsp is not reading its input"};
+  return std::nullopt;
+}
+
+void Proxy::drain(std::chrono::milliseconds limit) {
+  if (input_) input_->drain(limit);
+}
 
 void Proxy::shutdown() {
   (void)request("shutdown", nullptr);
   (void)notify("exit", nullptr);
+  // A child that reads gets both; one that does not is not waited for.
+  drain(SHUTDOWN_GRACE);
   child_.kill();
   (void)child_.wait();
 }
 
-void read_child(std::uint64_t child, process::Fd output, Events::Sender events) {
-  io::FdInput input(output.get());
+void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events) {
+  process::PipeInput input(std::move(output), std::move(pidfd));
   jsonrpc::Reader reader(input);
   for (;;) {
     auto message = reader.read();
@@ -106,7 +128,19 @@ void read_child(std::uint64_t child, process::Fd output, Events::Sender events) 
       events.send(ChildExited{child});
       return;
     }
-    if (!events.send(Child{child, std::move(**message)})) return;
+    json& value = **message;
+    // Of publications about one file that wait behind each other only the
+    // last counts: a child that publishes faster than we place them must
+    // not make us place every one.
+    std::string key;
+    if (const json* method = protocol::member(value, "method");
+        method && *method == "textDocument/publishDiagnostics" && !value.contains("id")) {
+      const json* params = protocol::member(value, "params");
+      const json* uri = params ? protocol::member(*params, "uri") : nullptr;
+      if (uri && uri->is_string()) key = std::to_string(child) + " " + uri->get<std::string>();
+    }
+    const std::size_t cost = std::max(reader.last_length(), MIN_CHILD_COST);
+    if (!events.send_bounded(Child{child, std::move(value)}, cost, std::move(key))) return;
   }
 }
 

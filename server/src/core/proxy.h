@@ -5,6 +5,7 @@
 // (`arguments`, `fflags`). Finding the executable and the type files is the
 // business of `locate`.
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "core/io.h"
 #include "core/jsonrpc.h"
 #include "core/locate.h"
+#include "core/outbox.h"
 #include "core/process.h"
 
 namespace tovix_lsp::proxy {
@@ -42,6 +44,18 @@ struct EditorClosed {
 struct ChildExited {
   std::uint64_t child = 0;
 };
+// The child's writer stopped: the child left its input unread too long, let
+// too much pile up, or closed it. The child is of no more use.
+struct ChildStalled {
+  std::uint64_t child = 0;
+  outbox::Stop why = outbox::Stop::Stalled;
+};
+// The search for luau-lsp number `search` ended (off the main thread, as its
+// candidates are run to see whether they work); `found` is what it found.
+struct Located {
+  std::uint64_t search = 0;
+  std::optional<std::filesystem::path> found;
+};
 // A message from the editor that could not be taken and is owed an error
 // answer; the main thread sends it, as it alone writes to the editor.
 struct EditorRefused {
@@ -50,14 +64,25 @@ struct EditorRefused {
   std::string message;
 };
 
-using Event = std::variant<Editor, Child, EditorClosed, ChildExited, EditorRefused>;
+using Event = std::variant<Editor, Child, EditorClosed, ChildExited, EditorRefused, ChildStalled, Located>;
 using Events = channel::Channel<Event>;
 
+// How much of the child's output may wait for the main thread, in bytes of
+// message bodies (each counted as at least MIN_CHILD_COST): a child that
+// writes faster than it is heard waits, rather than growing our memory.
+inline constexpr std::size_t CHILD_BACKLOG = std::size_t{8} << 20;
+inline constexpr std::size_t MIN_CHILD_COST = 1024;
+// How long stopping a child waits for its last messages to be written.
+inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
+
 // A running luau-lsp child and the only way to write to it. Used by the main
-// thread alone; move-only. Dropping it kills the child and reaps it, then
-// closes its input. Its reader thread sends every message the child writes
-// as `Child`, then exactly one `ChildExited` when the output ends or is
-// malformed (also when the child was killed).
+// thread alone; move-only. Writing never waits for the child: messages are
+// queued for its writer thread, which reports a child that stops reading
+// (`ChildStalled`). Dropping it kills the child (with everything it started)
+// and reaps it, then stops the writer. Its reader thread sends every message
+// the child writes as `Child`, then exactly one `ChildExited` when the
+// output ends or is malformed, or the child process ends (also when the
+// child was killed).
 class Proxy {
  public:
   // Starts `path` with "lsp" and `args`: its input and output on pipes, its
@@ -69,17 +94,23 @@ class Proxy {
                                                              Events::Sender events);
 
   // Sends a request under the next id (1, 2, 3, … for each child) and gives
-  // the id. The id is used up even when the write fails. The answer comes as
-  // a `Child` event; matching it is the caller's business.
-  [[nodiscard]] std::expected<std::int64_t, io::Error> request(std::string_view method, nlohmann::json params);
+  // the id. The id is used up even when it cannot be sent. The answer comes
+  // as a `Child` event; matching it is the caller's business.
+  [[nodiscard]] std::expected<std::int64_t, io::Error> request(std::string_view method, nlohmann::json params,
+                                                               outbox::Tag tag = {});
   // Sends a notification.
-  [[nodiscard]] std::optional<io::Error> notify(std::string_view method, nlohmann::json params);
+  [[nodiscard]] std::optional<io::Error> notify(std::string_view method, nlohmann::json params,
+                                                outbox::Tag tag = {});
   // Sends a whole message as it is (an answer to one of the child's requests).
-  [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& message);
+  [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& message, outbox::Tag tag = {});
 
   // "shutdown" (not awaited) and "exit", then kills the child and reaps it.
   // Every error is ignored. Dropping afterwards does nothing more.
   void shutdown();
+  // Whether the child process has ended (within `limit`); it is not reaped.
+  [[nodiscard]] bool ended(std::chrono::milliseconds limit) const { return child_.ended(limit); }
+  // Gives the writer up to `limit` to hand over what waits.
+  void drain(std::chrono::milliseconds limit);
 
   // Unique among the children of this process; the events carry it.
   [[nodiscard]] std::uint64_t number() const { return number_; }
@@ -87,17 +118,13 @@ class Proxy {
   [[nodiscard]] int pid() const { return child_.pid(); }
 
  private:
-  Proxy(process::Child child, process::PipeOutput input, std::filesystem::path path, std::uint64_t number)
-      : stdin_(std::make_unique<process::PipeOutput>(std::move(input))),
-        writer_(*stdin_),
-        child_(std::move(child)),
-        path_(std::move(path)),
-        number_(number) {}
+  Proxy(process::Child child, std::unique_ptr<outbox::Outbox> input, std::filesystem::path path,
+        std::uint64_t number)
+      : input_(std::move(input)), child_(std::move(child)), path_(std::move(path)), number_(number) {}
 
-  // Declared before the child so that it is closed after the child is
-  // reaped. On the heap, so that the writer's reference survives a move.
-  std::unique_ptr<process::PipeOutput> stdin_;
-  jsonrpc::Writer writer_;
+  // Declared before the child so that it is stopped after the child is
+  // reaped (a write it is in the middle of then fails at once).
+  std::unique_ptr<outbox::Outbox> input_;
   process::Child child_;
   std::filesystem::path path_;
   std::int64_t next_id_ = 1;
@@ -105,11 +132,14 @@ class Proxy {
 };
 
 // The body of a child's reader thread: framed messages from `output` become
-// `Child` events of child `child`; at the end of the output, or at the first
+// `Child` events of child `child`, sent bounded (a publication of
+// diagnostics replaces one for the same file still waiting); at the end of
+// the output, when the process behind `pidfd` ends (a child that leaves the
+// pipe to something it started has ended all the same), or at the first
 // read, framing or JSON error (a frame above the size limit included), one
 // `ChildExited`. Stops early, without an exit event, when the receiver is
-// gone. Closes `output` when it returns.
-void read_child(std::uint64_t child, process::Fd output, Events::Sender events);
+// gone. Closes `output` and `pidfd` when it returns.
+void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events);
 
 // The options that follow "lsp" on the child's command line, from the
 // "luau-lsp" settings section: "--stdio", the Roblox type files and the

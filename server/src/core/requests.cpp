@@ -124,7 +124,8 @@ server::Reply ask_child_for_props(server::Server& server, const json& id, open_d
   if (!server.proxy) return empty_list();
   auto sent = server.proxy->request(
       "textDocument/completion",
-      {{"position", protocol::to_json(question.position)}, {"textDocument", {{"uri", question.generated_uri}}}});
+      {{"position", protocol::to_json(question.position)}, {"textDocument", {{"uri", question.generated_uri}}}},
+      outbox::Tag{question.generated_uri, false});
   if (!sent) {
     server.log(1, "luau-lsp: " + sent.error().message);
     return empty_list();

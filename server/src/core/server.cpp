@@ -105,7 +105,12 @@ Reply forwarded(Server&, const json&, json params) {
   return Forward{method, std::move(params), std::nullopt, false};
 }
 
-void exit_process(Server& s, json) { std::_Exit(s.shutdown_requested ? 0 : 1); }
+void exit_process(Server& s, json) {
+  // Nothing is waited for, but nothing is left behind either: a child that
+  // stopped would never see its input close.
+  s.abandon_children();
+  std::_Exit(s.shutdown_requested ? 0 : 1);
+}
 
 void set_trace(Server& s, json params) {
   auto value = params.is_object() ? params.find("value") : params.end();
@@ -331,6 +336,52 @@ void Server::child_exited(std::uint64_t child) {
   fail_pending();
 }
 
+void Server::child_stalled(std::uint64_t child, outbox::Stop why) {
+  if (!proxy || proxy->number() != child) return;
+  // A child that closed its input is most often one that is ending; its end
+  // is told as such.
+  if (why == outbox::Stop::Failed && proxy->ended(std::chrono::milliseconds(50))) return child_exited(child);
+  let_go_of_child(false);
+  if (shutdown_requested) return;
+  log(2, why == outbox::Stop::Failed ? "luau-lsp closed its input — markup features only"
+                                     : "luau-lsp stopped reading its input — markup features only");
+  fail_pending();
+}
+
+void Server::abandon_children() {
+  search.reset();
+  proxy.reset();
+}
+
+bool Server::admit_child_message() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - quota_start_ >= std::chrono::seconds(1)) {
+    quota_start_ = now;
+    quota_used_ = 0;
+  }
+  if (quota_used_ < CHILD_MESSAGES_PER_SECOND) {
+    ++quota_used_;
+    return true;
+  }
+  ++dropped_;
+  return false;
+}
+
+std::optional<std::chrono::steady_clock::time_point> Server::deadline() const {
+  if (dropped_ == 0) return std::nullopt;
+  return std::max(quota_start_ + std::chrono::seconds(1), dropped_said_ + DROPPED_SAID_EVERY);
+}
+
+void Server::tick() {
+  const auto due = deadline();
+  if (!due) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < *due) return;
+  log(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) + " dropped");
+  dropped_ = 0;
+  dropped_said_ = now;
+}
+
 void Server::let_go_of_child(bool orderly) {
   if (proxy) {
     if (orderly) proxy->shutdown();
@@ -415,8 +466,18 @@ void Server::close_in_child(open_documents::OpenDocument& open) { child::close(*
 std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events) {
   std::expected<void, io::Error> ended;
   for (;;) {
-    auto event = events.receive();
-    if (!event) break;
+    std::optional<proxy::Event> event;
+    if (const auto due = server.deadline()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
+      event = events.receive_for(std::max(left, std::chrono::milliseconds(0)));
+      server.tick();
+      // Nothing within the time: the server keeps a sender, so it is never
+      // that every sender is gone.
+      if (!event) continue;
+    } else {
+      event = events.receive();
+      if (!event) break;
+    }
     if (auto* closed = std::get_if<proxy::EditorClosed>(&*event)) {
       if (closed->error) ended = std::unexpected(std::move(*closed->error));
       break;
@@ -430,11 +491,16 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
     } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
       server.child_exited(exited->child);
+    } else if (auto* stalled = std::get_if<proxy::ChildStalled>(&*event)) {
+      server.child_stalled(stalled->child, stalled->why);
+    } else if (auto* located = std::get_if<proxy::Located>(&*event)) {
+      settings::located(server, located->search, std::move(located->found));
     } else if (auto* refused = std::get_if<proxy::EditorRefused>(&*event)) {
       server.error(std::move(refused->id), refused->code, refused->message);
     }
   }
   server.let_go_of_child(true);
+  server.search.reset();
   return ended;
 }
 
@@ -442,7 +508,7 @@ std::expected<void, io::Error> run() {
   // An editor that closes our output must not kill us mid-message: the write
   // fails with EPIPE instead, and write errors are dropped.
   std::signal(SIGPIPE, SIG_IGN);
-  auto [sender, receiver] = proxy::Events::make();
+  auto [sender, receiver] = proxy::Events::make(proxy::CHILD_BACKLOG);
   try {
     std::thread([events = sender] {
       io::FdInput input(STDIN_FILENO);

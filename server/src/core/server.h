@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <functional>
@@ -16,6 +17,7 @@
 
 #include "core/io.h"
 #include "core/jsonrpc.h"
+#include "core/locate.h"
 #include "core/open_documents.h"
 #include "core/proxy.h"
 #include "workspace/analysis.h"
@@ -143,10 +145,25 @@ class Server {
   // The end of child `child`'s output. Only the current child's end counts:
   // it is let go of and waiting requests are answered locally.
   void child_exited(std::uint64_t child);
+  // The writer of child `child` stopped (the child left its input unread, or
+  // closed it): when it is the current child, it is let go of as when it
+  // exits.
+  void child_stalled(std::uint64_t child, outbox::Stop why);
   // Lets go of the running child, if any (after asking it to stop when
   // `orderly`): it is killed and reaped, forgets every document, its
   // diagnostics are withdrawn and requests relayed for it are forgotten.
   void let_go_of_child(bool orderly);
+  // Ends the search for luau-lsp and the child at once, without a word to
+  // either: the process is about to end.
+  void abandon_children();
+
+  // Whether one more log or show message of the child may reach the editor:
+  // beyond CHILD_MESSAGES_PER_SECOND the rest are dropped and counted.
+  [[nodiscard]] bool admit_child_message();
+  // When `tick` has something to do (the line saying how many were
+  // dropped); none while nothing waits.
+  [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> deadline() const;
+  void tick();
 
   // Sends the editor a "workspace/configuration" request for both sections.
   void request_configuration();
@@ -165,6 +182,10 @@ class Server {
   open_documents::OpenDocuments documents;
   project::Projects projects;
   std::optional<proxy::Proxy> proxy;
+  // The search for luau-lsp under way, and the number of the last one
+  // started (its answer carries it).
+  std::unique_ptr<locate::Search> search;
+  std::uint64_t searches = 0;
   std::unordered_map<std::int64_t, Pending> pending;
   // The child's requests passed on to the editor: our id -> the child's id.
   std::unordered_map<std::int64_t, nlohmann::json> relayed;
@@ -183,7 +204,19 @@ class Server {
 
  private:
   const Handlers& handlers_;
+  // The child's log and show messages of the current second, and those
+  // dropped since the last line that said so.
+  std::chrono::steady_clock::time_point quota_start_{};
+  std::size_t quota_used_ = 0;
+  std::size_t dropped_ = 0;
+  std::chrono::steady_clock::time_point dropped_said_{};
 };
+
+// How many log and show messages of the child reach the editor in a second;
+// a child that writes more is flooding, not informing.
+inline constexpr std::size_t CHILD_MESSAGES_PER_SECOND = 20;
+// At most one line a while says how many were dropped.
+inline constexpr std::chrono::seconds DROPPED_SAID_EVERY{10};
 
 // The editor reader: reads framed messages off `input` and sends them to
 // the main thread until the input ends or can no longer be read in step

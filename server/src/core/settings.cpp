@@ -82,9 +82,20 @@ void configuration_answered(server::Server& server, const json& message) {
   api::install(std::move(definitions), std::move(documentation));
 
   // A running child is never restarted, and none starts after shutdown.
+  if (server.proxy || server.shutdown_requested || server.search) return;
+  const std::uint64_t number = ++server.searches;
+  auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
+  server.search = std::make_unique<locate::Search>(
+      "luau-lsp", std::move(configured), locate::Environment::current(),
+      [events = server.events, number](std::optional<std::filesystem::path> found) {
+        events.send(proxy::Located{number, std::move(found)});
+      });
+}
+
+void located(server::Server& server, std::uint64_t search, std::optional<std::filesystem::path> found) {
+  if (search != server.searches) return;
+  server.search.reset();
   if (server.proxy || server.shutdown_requested) return;
-  const auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
-  const auto found = locate::locate("luau-lsp", configured ? std::optional<std::string_view>(*configured) : std::nullopt);
   if (!found) {
     server.log(2, "luau-lsp not found — markup features only, no Luau types");
     return;

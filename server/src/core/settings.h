@@ -3,6 +3,8 @@
 // The editor's settings as they bear on the child: which luau-lsp to run and
 // what the child is told in its `initialize`.
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -35,7 +37,13 @@ namespace tovix_lsp::settings {
 void response(server::Server& server, nlohmann::json id, nlohmann::json message);
 
 // A configuration answer: keeps both sections, installs the Roblox API facts
-// and, when no child runs, finds, starts and initialises luau-lsp.
+// and, when no child runs and none is being looked for, starts the search
+// for luau-lsp (on a thread of its own: its candidates are run to see
+// whether they work, and one may hang).
 void configuration_answered(server::Server& server, const nlohmann::json& message);
+
+// The end of search `search`: when it is the one still awaited and no child
+// runs, starts and initialises what it found (or says nothing was found).
+void located(server::Server& server, std::uint64_t search, std::optional<std::filesystem::path> found);
 
 }  // namespace tovix_lsp::settings
