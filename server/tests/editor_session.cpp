@@ -219,6 +219,12 @@ int EditorSession::shutdown_and_exit() {
   return lsp_.wait(PATIENCE);
 }
 
+int EditorSession::close_input() {
+  ended_ = true;
+  lsp_.close_stdin();
+  return lsp_.wait(PATIENCE);
+}
+
 std::vector<int> EditorSession::children() const {
   std::vector<int> out;
   const std::filesystem::path tasks = "/proc/" + std::to_string(lsp_.pid()) + "/task";

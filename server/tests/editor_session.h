@@ -115,6 +115,9 @@ class EditorSession {
 
   // Shutdown and exit; the exit status.
   int shutdown_and_exit();
+  // Closes the server's input without either, as an editor that dies does;
+  // the exit status.
+  int close_input();
 
   // The server's children (luau-lsp), from the process table.
   [[nodiscard]] std::vector<int> children() const;

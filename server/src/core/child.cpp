@@ -132,6 +132,38 @@ std::optional<json> edit_in_the_sources(server::Server& server, json params) {
   return moved;
 }
 
+// Whether every element of the array at `key` of `object` is an object
+// (true when the member is absent).
+bool objects_or_absent(const json& object, const char* key, bool array) {
+  const json* member = protocol::member(object, key);
+  if (member == nullptr) return true;
+  if (!array) return member->is_object();
+  if (!member->is_array()) return false;
+  return std::all_of(member->begin(), member->end(), [](const json& each) { return each.is_object(); });
+}
+
+// Whether a request of the child has params of the shape its method has, so
+// that the editor can be asked it: anything else would only confuse the
+// editor, or our own handling of it.
+bool well_formed(const jsonrpc::Request& message) {
+  const json& params = message.params;
+  const std::string& method = message.method;
+  if (method == "workspace/workspaceFolders") return params.is_null() || params.is_object();
+  if (!params.is_object()) return false;
+  if (method == "workspace/applyEdit") {
+    const json* edit = protocol::member(params, "edit");
+    return edit != nullptr && edit->is_object() && objects_or_absent(*edit, "documentChanges", true) &&
+           objects_or_absent(*edit, "changes", false);
+  }
+  if (method == "workspace/configuration") {
+    const json* items = protocol::member(params, "items");
+    return items != nullptr && objects_or_absent(params, "items", true);
+  }
+  if (method == "client/registerCapability") return objects_or_absent(params, "registrations", true);
+  if (method == "client/unregisterCapability") return objects_or_absent(params, "unregisterations", true);
+  return true;
+}
+
 }  // namespace
 
 void sync(server::Server& server, open_documents::OpenDocument& open) {
@@ -214,14 +246,26 @@ void notification(server::Server& server, jsonrpc::Notification message) {
     publish_diagnostics(server, message.params);
   } else if (message.method == "$/cancelRequest") {
     cancel_relayed(server, message.params);
+  } else if ((message.method == "window/logMessage" || message.method == "window/showMessage") &&
+             !server.admit_child_message()) {
+    return;  // counted, and said in one line
   } else {
     server.send(jsonrpc::build::notification(message.method, std::move(message.params)));
   }
 }
 
 void request(server::Server& server, jsonrpc::Request message) {
+  if (!message.id.is_string() && !message.id.is_number()) {
+    // An id that names no request cannot be answered under it.
+    write_to_child(server, jsonrpc::build::error(nullptr, jsonrpc::INVALID_REQUEST, "invalid request"));
+    return;
+  }
   if (!proxy::needs_the_editor(message)) {
     write_to_child(server, jsonrpc::build::error(std::move(message.id), -32601, "not supported"));
+    return;
+  }
+  if (!well_formed(message)) {
+    write_to_child(server, jsonrpc::build::error(std::move(message.id), jsonrpc::INVALID_REQUEST, "invalid request"));
     return;
   }
   if (message.method == "workspace/applyEdit") {

@@ -83,6 +83,9 @@ using json = nlohmann::json;
 
 const json EMPTY_COMPLETION = {{"isIncomplete", false}, {"items", json::array()}};
 
+// The protocol's code for a request the client cancelled.
+constexpr std::int64_t REQUEST_CANCELLED = -32800;
+
 void answer_locally(server::Server& server, json id, const std::optional<json>& local) {
   server.reply(std::move(id), merged(local ? &*local : nullptr, nullptr));
 }
@@ -239,12 +242,19 @@ void fail_pending(server::Server& server) {
 void cancel(server::Server& server, const json& params) {
   const json* id = protocol::member(params, "id");
   if (id == nullptr) return;
-  for (const auto& [child_id, entry] : server.pending) {
+  for (auto it = server.pending.begin(); it != server.pending.end(); ++it) {
     const json* editor_id = nullptr;
-    if (const auto* f = std::get_if<server::Pending::Forward>(&entry.what)) editor_id = &f->id;
-    if (const auto* p = std::get_if<server::Pending::Props>(&entry.what)) editor_id = &p->id;
+    if (const auto* f = std::get_if<server::Pending::Forward>(&it->second.what)) editor_id = &f->id;
+    if (const auto* p = std::get_if<server::Pending::Props>(&it->second.what)) editor_id = &p->id;
     if (editor_id == nullptr || *editor_id != *id) continue;
+    // Answered now, whatever the child does: a child that is busy or hung
+    // must not keep the editor waiting for a request it no longer wants.
+    // The child's late answer finds nothing waiting and is dropped.
+    json editor = *editor_id;
+    const std::int64_t child_id = it->first;
+    server.pending.erase(it);
     if (server.proxy) (void)server.proxy->notify("$/cancelRequest", {{"id", child_id}});
+    server.error(std::move(editor), REQUEST_CANCELLED, "request cancelled");
     return;
   }
 }

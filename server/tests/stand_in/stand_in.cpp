@@ -36,6 +36,12 @@
 //                          every request until that is answered
 //   ask=METHOD             on initialized, sends a request of METHOD with
 //                          params {}
+//   stop-reading           after the first textDocument/didOpen, never reads
+//                          its input again (and never ends by itself)
+//   flood-diagnostics      after the first textDocument/didOpen, publishes
+//                          diagnostics for its URI (200 errors each) without
+//                          pause, while it goes on reading and answering
+//   flood-log              the same with window/logMessage lines
 // Requests of its own take ids 0, 1, 2, … in the order sent.
 //
 // Without a mode: initialize is answered with a few capabilities and
@@ -46,7 +52,8 @@
 // Files named by the environment:
 //   TOVIX_STAND_IN_RECORD  appended, one JSON text a line, flushed at once:
 //                          first {"argv": [...], "pid": N}, then every message
-//                          received, as received
+//                          received, as received; a --version run appends
+//                          {"probe": N} with its pid
 //   TOVIX_STAND_IN_SCRIPT  a JSON object, every member optional:
 //                          "results": {METHOD: result}   answers by method
 //                          "errors": {METHOD: error}     error answers by method
@@ -59,6 +66,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -103,7 +111,11 @@ struct Modes {
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
+// Messages are written whole, also while a flood writes from its own thread.
+std::mutex write_mutex;
+
 void write_raw(std::string_view bytes) {
+  std::lock_guard lock(write_mutex);
   while (!bytes.empty()) {
     ssize_t n = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
     if (n < 0) {
@@ -209,6 +221,11 @@ class StandIn {
       initialized();
     } else if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
       if (modes_.has("diagnostics")) publish(message["params"]["textDocument"]["uri"]);
+      if (method == "textDocument/didOpen" && !opened_) {
+        opened_ = true;
+        if (modes_.has("flood-diagnostics") || modes_.has("flood-log")) flood(message["params"]["textDocument"]["uri"]);
+        if (modes_.has("stop-reading")) hang();
+      }
     }
     if (const json* then = find(script_, "on", method))
       for (const json& each : *then) write_message(each);
@@ -271,6 +288,27 @@ class StandIn {
       write_message({{"jsonrpc", "2.0"}, {"id", next_id_++}, {"method", method}, {"params", json::object()}});
   }
 
+  // Writes without pause from a thread of its own until the output fails.
+  void flood(const json& uri) const {
+    json message;
+    if (modes_.has("flood-diagnostics")) {
+      json diagnostics = json::array();
+      for (int i = 0; i < 200; ++i)
+        diagnostics.push_back({{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 5}}}}},
+                               {"severity", 1},
+                               {"source", "stand-in"},
+                               {"message", "flood " + std::to_string(i)}});
+      message = {{"jsonrpc", "2.0"},
+                 {"method", "textDocument/publishDiagnostics"},
+                 {"params", {{"uri", uri}, {"diagnostics", diagnostics}}}};
+    } else {
+      message = {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 3}, {"message", "flood"}}}};
+    }
+    std::thread([message] {
+      for (;;) write_message(message);
+    }).detach();
+  }
+
   void publish(const json& uri) {
     json diagnostics = script_.is_object() && script_.contains("diagnostics")
                            ? script_["diagnostics"]
@@ -289,6 +327,7 @@ class StandIn {
   json script_;
   std::string record_path_;
   bool shutdown_ = false;
+  bool opened_ = false;
   bool waiting_for_configuration_ = false;
   std::int64_t configuration_id_ = -1;
   std::int64_t next_id_ = 0;
@@ -316,7 +355,9 @@ int main(int argc, char** argv) {
   for (const std::string& arg : args)
     if (arg.starts_with("--stand-in=")) modes.add_list(std::string_view(arg).substr(11));
 
+  const char* record = std::getenv("TOVIX_STAND_IN_RECORD");
   if (argc == 2 && args[1] == "--version") {
+    if (record && *record) std::ofstream(record, std::ios::app) << json{{"probe", ::getpid()}}.dump() << '\n' << std::flush;
     if (modes.has("version-hang")) hang();
     if (modes.has("version-fail")) return 1;
     std::cout << "0.0.0-stand-in\n";
@@ -327,7 +368,6 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const char* record = std::getenv("TOVIX_STAND_IN_RECORD");
   StandIn stand_in(modes, read_script(), record ? record : "");
   stand_in.record({{"argv", args}, {"pid", ::getpid()}});
   if (modes.has("exit-at-once")) return 0;

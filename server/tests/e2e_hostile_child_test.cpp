@@ -1,0 +1,358 @@
+// A child that stops reading, floods, hangs on --version, sends requests
+// that make no sense, or leaves its pipes to something it started never
+// stops the server answering the editor. Each case ends the same way: a
+// markup request answered within a second, shutdown answered, exit status
+// 0, and no process of the case left running.
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "editor_session.h"
+#include "process_table.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+using testing::EditorSession;
+using testing::SessionOptions;
+using testing::StandInRecord;
+using testing::TempTree;
+
+const std::string STAND_IN = TOVIX_STAND_IN_BINARY;
+const fs::path LUAU_LSP = TOVIX_LUAU_LSP;
+
+// A markup request answered by the server alone, however the child does.
+constexpr auto PROBE_LIMIT = 1s;
+
+// A document of about 73 KB: markup the compiler accepts, one element a line.
+std::string big_document(int salt = 0) {
+  std::string text = "local create = nil\n";
+  for (int i = 0; text.size() < 73 * 1024; ++i)
+    text += "local l" + std::to_string(i) + " = <TextLabel Text=\"" + std::to_string(salt) + "\" />\n";
+  return text;
+}
+
+const char* const SMALL = "local create = nil\nlocal value = 1\nreturn <Frame Name=\"x\" />\n";
+
+bool method_is(const json& m, const std::string& method) { return m.value("method", "") == method; }
+
+// The stand-in as the child, in a folder of its own, found at a configured
+// path (or, with `on_path`, as "luau-lsp" on PATH, so that it is probed).
+struct Hostile {
+  explicit Hostile(std::string modes) : modes(std::move(modes)) { write_script(json::object()); }
+
+  void write_script(const json& script) const { std::ofstream(files.root() / "script.json") << script.dump(); }
+
+  SessionOptions options() const {
+    SessionOptions options;
+    options.folder = project;
+    options.env = {{"TOVIX_STAND_IN", modes},
+                   {"TOVIX_STAND_IN_RECORD", record.path().string()},
+                   {"TOVIX_STAND_IN_SCRIPT", (files.root() / "script.json").string()},
+                   {"HOME", files.dir("home").string()}};
+    options.tovix = {{"luauLsp", {{"path", STAND_IN}}}};
+    return options;
+  }
+
+  std::string generated(const std::string& name) const {
+    return project::path_to_uri((project / name).replace_extension(".luau"));
+  }
+
+  // Every process id the stand-in recorded: the children and their probes.
+  std::vector<int> pids() const {
+    std::vector<int> out = record.pids();
+    for (const json& line : record.lines())
+      if (line.contains("probe")) out.push_back(line["probe"].get<int>());
+    return out;
+  }
+
+  TempTree files;
+  fs::path project = files.dir("project");
+  StandInRecord record{files.root() / "record.jsonl"};
+  std::string modes;
+};
+
+// Waits up to `limit` for `pid` to stop running (ended, or a zombie that
+// whoever owns it now reaps).
+bool stops_running(int pid, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (testing::running(pid)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// The probe: document symbols of an open document, answered within the
+// limit.
+void expect_probe_answered(EditorSession& s, const std::string& uri) {
+  const int id = s.send_request("textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}});
+  const auto answer = s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; },
+                                 PROBE_LIMIT);
+  ASSERT_TRUE(answer) << "no answer to a markup request within a second";
+  EXPECT_TRUE((*answer)["result"].is_array());
+}
+
+// The end of every case: a probe, shutdown answered, exit 0, nothing left.
+void expect_clean_end(EditorSession& s, const std::string& uri, const std::vector<int>& pids) {
+  expect_probe_answered(s, uri);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(s.shutdown_and_exit(), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "shutdown and exit waited on the child";
+  for (int pid : pids) EXPECT_TRUE(stops_running(pid)) << "process " << pid << " left running";
+}
+
+// Edits until the child's input pipe is full: each a new whole text, and
+// each analysed before the next is sent (edits waiting behind each other
+// are taken as one), so the server hands the child a new 73 KB text each
+// time.
+void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version) {
+  for (int i = 0; i < 20; ++i) {
+    s.change(uri, big_document(i + 1), from_version + i);
+    ASSERT_TRUE(s.diagnostics(uri));
+  }
+}
+
+TEST(HostileChildE2E, AChildThatStopsReadingIsLetGoAndNeverBlocksTheEditor) {
+  Hostile child("stop-reading");
+  EditorSession s(child.options());
+  const std::string uri = s.open("a.tovix", big_document());
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
+  const int pid = child.record.pids().at(0);
+  fill_the_pipe(s, uri, 2);
+  // The server still answers at once, a request for the child included when
+  // the editor takes it back.
+  expect_probe_answered(s, uri);
+  const int hover = s.send_request("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}}));
+  s.notify("$/cancelRequest", {{"id", hover}});
+  const auto cancelled = s.wait_for(
+      [&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; }, PROBE_LIMIT);
+  ASSERT_TRUE(cancelled);
+  EXPECT_EQ((*cancelled)["error"]["code"], -32800);
+  // Within a few seconds the child is let go: killed, reaped, forgotten.
+  EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
+  EXPECT_TRUE(stops_running(pid, 1s));
+  EXPECT_TRUE(s.children().empty());
+  // Luau requests are answered without it now.
+  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}})), json(nullptr));
+  expect_clean_end(s, uri, child.pids());
+}
+
+TEST(HostileChildE2E, ShutdownAndTheEndOfInputDoNotWaitForAChildThatStoppedReading) {
+  for (const bool orderly : {true, false}) {
+    SCOPED_TRACE(orderly ? "shutdown and exit" : "end of input");
+    Hostile child("stop-reading");
+    EditorSession s(child.options());
+    const std::string uri = s.open("a.tovix", big_document());
+    ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
+    fill_the_pipe(s, uri, 2);
+    expect_probe_answered(s, uri);
+    const auto started = std::chrono::steady_clock::now();
+    if (orderly) {
+      EXPECT_EQ(s.shutdown_and_exit(), 0);
+    } else {
+      EXPECT_EQ(s.close_input(), 0);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    for (int pid : child.pids()) EXPECT_TRUE(stops_running(pid));
+  }
+}
+
+TEST(HostileChildE2E, AFloodingChildNeitherDelaysTheEditorNorFloodsIt) {
+  for (const char* mode : {"flood-diagnostics", "flood-log"}) {
+    SCOPED_TRACE(mode);
+    Hostile child(mode);
+    EditorSession s(child.options());
+    const std::string uri = s.open("a.tovix", SMALL);
+    ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    while (std::chrono::steady_clock::now() < until) {
+      expect_probe_answered(s, uri);
+      std::this_thread::sleep_for(200ms);
+    }
+    if (std::string(mode) == "flood-log") {
+      s.pump(1500ms);
+      std::size_t shown = 0;
+      for (const json& m : s.history())
+        shown += method_is(m, "window/logMessage") && m["params"]["message"] == "flood";
+      // A second's worth, give or take the edges of the seconds counted.
+      EXPECT_LE(shown, 5 * 20u);
+      EXPECT_TRUE(s.wait_for([](const json& m) {
+        return method_is(m, "window/logMessage") &&
+               m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp sent more messages than can be shown: ");
+      }));
+    }
+    expect_clean_end(s, uri, child.pids());
+  }
+}
+
+// Probes of "luau-lsp" found on PATH, in Rokit's storage and in an editor's
+// extension folder, every one of which hangs on --version.
+TEST(HostileChildE2E, HangingProbesRunSideBySideOffTheMainThread) {
+  Hostile child("version-hang");
+  const fs::path home = child.files.dir("home");
+  auto link = [&](const fs::path& at) {
+    fs::create_directories(at.parent_path());
+    fs::create_symlink(STAND_IN, at);
+  };
+  link(child.files.root() / "bin" / "luau-lsp");
+  link(home / ".rokit/tool-storage/someone/luau-lsp/1.0.0/luau-lsp");
+  link(home / ".vscode/extensions/johnnymorganz.luau-lsp-1.0.0/bin/server");
+  SessionOptions options = child.options();
+  options.tovix = json::object();
+  options.env["PATH"] = (child.files.root() / "bin").string();
+  const auto started = std::chrono::steady_clock::now();
+  EditorSession s(options);
+  const std::string uri = s.open("a.tovix", SMALL);
+  ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return lines.size() >= 3; }));
+  // While they hang, the editor is answered, Luau requests locally.
+  expect_probe_answered(s, uri);
+  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}})), json(nullptr));
+  EXPECT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
+  // One limit for the three, not one each.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 12s);
+  const std::vector<int> probes = child.pids();
+  EXPECT_EQ(probes.size(), 3u);
+  for (int pid : probes) EXPECT_TRUE(stops_running(pid, 1s)) << "probe " << pid << " left running";
+  expect_clean_end(s, uri, probes);
+}
+
+TEST(HostileChildE2E, ShutdownEndsAProbeThatHangs) {
+  Hostile child("version-hang");
+  const fs::path bin = child.files.dir("bin");
+  fs::create_symlink(STAND_IN, bin / "luau-lsp");
+  SessionOptions options = child.options();
+  options.tovix = json::object();
+  options.env["PATH"] = bin.string();
+  EditorSession s(options);
+  const std::string uri = s.open("a.tovix", SMALL);
+  ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return !lines.empty(); }));
+  expect_clean_end(s, uri, child.pids());
+}
+
+// A failing probe that leaves a process of its own running.
+TEST(HostileChildE2E, AProbesOwnProcessesEndWithIt) {
+  TempTree files;
+  const fs::path bin = files.dir("bin");
+  const fs::path pid_file = files.root() / "sleeper";
+  files.script("bin/luau-lsp", "sleep 300 &\necho $! > \"" + pid_file.string() + "\"\nexit 1\n");
+  SessionOptions options;
+  options.env = {{"PATH", bin.string() + ":/usr/bin:/bin"}, {"HOME", files.dir("home").string()}};
+  EditorSession s(options);
+  EXPECT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
+  int sleeper = 0;
+  std::ifstream(pid_file) >> sleeper;
+  ASSERT_GT(sleeper, 0);
+  EXPECT_TRUE(stops_running(sleeper, 1s));
+  const std::string uri = s.open("a.tovix", SMALL);
+  expect_clean_end(s, uri, {sleeper});
+}
+
+// Requests of the child that make no sense: each is answered to the child,
+// and none delays what the editor asked.
+TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
+  Hostile child("");
+  const std::string generated = child.generated("a.tovix");
+  auto request = [](json id, const std::string& method, json params) {
+    json m = {{"jsonrpc", "2.0"}, {"id", std::move(id)}, {"method", method}};
+    if (!params.is_null()) m["params"] = std::move(params);
+    return m;
+  };
+  const json past_the_end = {{"range", {{"start", {{"line", 999}, {"character", 0}}}, {"end", {{"line", 999}, {"character", 3}}}}},
+                             {"newText", "x"}};
+  const json asks = json::array({
+      request(100, "workspace/applyEdit", {{"edit", {{"changes", {{generated, {past_the_end}}}}}}}),
+      request(101, "workspace/applyEdit", "garbage"),
+      request(102, "workspace/applyEdit", {{"edit", {{"documentChanges", {5}}}}}),
+      request(103, "workspace/configuration", {{"items", 5}}),
+      request(json::array({1}), "workspace/configuration", {{"items", json::array()}}),
+      request(104, "tovix/unknown", json::object()),
+      request(nullptr, "workspace/configuration", {{"items", json::array()}}),
+      {{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"id", {{"odd", true}}}}}},
+      {{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", 5}},
+      request(105, "workspace/configuration", {{"items", {{{"section", "luau-lsp"}}}}}),
+  });
+  child.write_script({{"on", {{"textDocument/didOpen", asks}}}});
+  EditorSession s(child.options());
+  const std::string uri = s.open("a.tovix", SMALL);
+  // The child hears an answer to each request, the well-formed one relayed.
+  const auto answered = [&](const json& id) {
+    return child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json(-1)) == id; });
+  };
+  const auto code = [](const std::optional<json>& m) {
+    return m && m->contains("error") ? (*m)["error"].value("code", 0) : 0;
+  };
+  EXPECT_EQ(code(answered(101)), -32600);
+  EXPECT_EQ(code(answered(102)), -32600);
+  EXPECT_EQ(code(answered(103)), -32600);
+  EXPECT_EQ(code(answered(104)), -32601);
+  const auto relayed = answered(105);
+  ASSERT_TRUE(relayed);
+  EXPECT_TRUE((*relayed)["result"].is_array());
+  // The two whose id names no request are answered under a null id.
+  EXPECT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) {
+    std::size_t refused = 0;
+    for (const json& m : lines)
+      refused += m.contains("error") && m["id"].is_null() && m["error"]["code"] == -32600;
+    return refused == 2;
+  }));
+  // The editor saw only the well-formed request.
+  std::size_t relayed_to_editor = 0;
+  for (const json& m : s.history()) relayed_to_editor += method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
+  EXPECT_EQ(relayed_to_editor, 1u);
+  expect_clean_end(s, uri, child.pids());
+}
+
+// A wrapper that starts the child in the background on the same pipes and
+// exits: its exit is the child's end, and what it started goes with it.
+TEST(HostileChildE2E, AWrapperThatExitsLeavingTheChildOnThePipesIsLetGo) {
+  Hostile child("");
+  // It exits once what it started is running (and has said so in its record).
+  const fs::path wrapper = child.files.script(
+      "wrapper", "\"" + STAND_IN + "\" \"$@\" &\nwhile [ ! -s \"$TOVIX_STAND_IN_RECORD\" ]; do sleep 0.01; done\nexit 0\n");
+  SessionOptions options = child.options();
+  options.tovix = {{"luauLsp", {{"path", wrapper.string()}}}};
+  EditorSession s(options);
+  ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return !lines.empty(); }));
+  const int background = child.record.pids().at(0);
+  EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
+  EXPECT_TRUE(stops_running(background, 1s));
+  EXPECT_TRUE(s.children().empty()) << "the wrapper was not reaped";
+  const std::string uri = s.open("a.tovix", SMALL);
+  expect_clean_end(s, uri, {background});
+}
+
+// The real luau-lsp, stopped with SIGSTOP once it has the document, while
+// the editor goes on typing.
+TEST(HostileChildE2E, TheRealLuauLspStoppedIsLetGo) {
+  if (!fs::exists(LUAU_LSP)) GTEST_SKIP() << "the real luau-lsp is not at " << LUAU_LSP;
+  TempTree files;
+  SessionOptions options;
+  options.env = {{"HOME", files.dir("home").string()}};
+  options.tovix = {{"luauLsp", {{"path", LUAU_LSP.string()}}}};
+  EditorSession s(options);
+  const std::string uri = s.open("a.tovix", big_document());
+  ASSERT_TRUE(s.wait_for([](const json& m) {
+    return method_is(m, "window/logMessage") &&
+           m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+  }));
+  const std::vector<int> children = s.children();
+  ASSERT_EQ(children.size(), 1u);
+  ::kill(children[0], SIGSTOP);
+  fill_the_pipe(s, uri, 2);
+  expect_probe_answered(s, uri);
+  EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
+  EXPECT_TRUE(stops_running(children[0], 1s));
+  expect_clean_end(s, uri, children);
+}
+
+}  // namespace
+}  // namespace tovix_lsp
