@@ -126,6 +126,8 @@ TEST(ApiDocs, AnyFaultGivesNone) {
            R"({"a": {"documentation": ["x"]}})",
            R"({"a": "x"})",
            R"({"a": ["x", "y", "z"]})",
+           R"({"a": ["x"]})",
+           R"({"a": []})",
            R"({"a": [1]})",
            R"(["x"])",
            R"({"a": {"documentation": "x"})",

@@ -170,6 +170,8 @@ class DocsReader : public nlohmann::json_sax<nlohmann::json> {
       return true;
     }
     if (where_ == Where::EntryObject || where_ == Where::EntryArray) {
+      // An entry given as an array holds exactly the two texts.
+      if (where_ == Where::EntryArray && array_items_ != 2) return false;
       docs.insert_or_assign(std::move(entry_key_), std::move(entry_));
       where_ = Where::Top;
       return true;

@@ -70,9 +70,10 @@ struct Api {
 // Nothing fails: other lines are ignored.
 [[nodiscard]] detail::ByName<Class> parse_definitions(std::string_view text);
 
-// The entries of a documentation file's text. Any fault (not JSON, not an
-// object, an entry of the wrong shape, a text member that is not a string or
-// given twice) gives none at all.
+// The entries of a documentation file's text: each an object with the two
+// text members (either may be missing), or an array of exactly the two
+// texts. Any fault (not JSON, not an object, an entry of the wrong shape, a
+// text member that is not a string or given twice) gives none at all.
 [[nodiscard]] detail::ByName<Documentation> parse_docs(std::string_view text);
 
 // Both files read whole; an unreadable or ill-formed file gives empty maps.
