@@ -238,6 +238,40 @@ TEST(Locate, CompareVersions) {
   }
 }
 
+TEST(Listing, UnreadableEntriesAreSkipped) {
+  // "!" is an entry that cannot be read.
+  auto unreadable = [](std::size_t n) { return std::vector<std::string>(n, "!"); };
+  auto then = [](std::vector<std::string> reads, const std::string& last) {
+    reads.push_back(last);
+    return reads;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::string> reads;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"every entry readable", {"a", "b"}, {"a", "b"}},
+      {"one between two", {"a", "!", "b"}, {"a", "b"}},
+      {"first and last", {"!", "a", "!"}, {"a"}},
+      {"none readable", {"!", "!"}, {}},
+      {"an empty listing", {}, {}},
+      {"one short of the limit in a row", then(unreadable(MAX_UNREADABLE_IN_A_ROW - 1), "a"), {"a"}},
+      {"the limit in a row ends the listing", then(unreadable(MAX_UNREADABLE_IN_A_ROW), "a"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::size_t at = 0;
+    const auto listed = entries([&]() -> std::optional<Listed> {
+      if (at == c.reads.size()) return std::nullopt;
+      const std::string& read = c.reads[at++];
+      if (read == "!") return std::unexpected(std::make_error_code(std::errc::io_error));
+      return fs::path(read);
+    });
+    EXPECT_EQ(listed, std::vector<fs::path>(c.expected.begin(), c.expected.end()));
+  }
+}
+
 TEST(Locate, Filenames) { EXPECT_EQ(filenames("luau-lsp"), std::vector<std::string>{"luau-lsp"}); }
 
 // The storage folder, relative to the tree, with APPDATA at "appdata".

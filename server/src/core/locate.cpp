@@ -1,7 +1,10 @@
 #include "core/locate.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,15 +54,24 @@ bool is_folder(const fs::path& path) {
   return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
-// The entries of a directory, or nothing when it cannot be listed. An entry
-// that cannot be read ends the listing there.
+// The entries of a directory, or nothing when it cannot be listed. Read
+// with readdir rather than a directory_iterator, which ends at the first
+// entry that cannot be read; here such an entry is skipped.
 std::optional<std::vector<fs::path>> list(const fs::path& dir) {
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  if (ec) return std::nullopt;
-  std::vector<fs::path> entries;
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(it->path());
-  return entries;
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+  if (!stream) return std::nullopt;
+  return entries([&]() -> std::optional<Listed> {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(stream.get());
+      if (entry == nullptr) {
+        if (errno == 0) return std::nullopt;
+        return std::unexpected(std::error_code(errno, std::generic_category()));
+      }
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") return dir / name;
+    }
+  });
 }
 
 // The first file name of `name` in `dir` that is executable.
@@ -99,6 +111,20 @@ std::strong_ordering compare_numbers(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+std::vector<fs::path> entries(const std::function<std::optional<Listed>()>& next) {
+  std::vector<fs::path> found;
+  std::size_t unreadable = 0;
+  while (auto read = next()) {
+    if (read->has_value()) {
+      found.push_back(std::move(**read));
+      unreadable = 0;
+    } else if (++unreadable == MAX_UNREADABLE_IN_A_ROW) {
+      break;
+    }
+  }
+  return found;
+}
 
 Environment Environment::current() {
   Environment env;

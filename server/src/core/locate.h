@@ -10,10 +10,14 @@
 
 #include <chrono>
 #include <compare>
+#include <cstddef>
+#include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -58,6 +62,19 @@ inline constexpr std::chrono::milliseconds PROBE_LIMIT{5000};
 // null device. Passes when it started and exited with status 0 within
 // `limit`; past the limit it is killed (with what it started) and reaped.
 [[nodiscard]] bool locate_on(const std::filesystem::path& candidate, std::chrono::milliseconds limit = PROBE_LIMIT);
+
+// One read of a directory listing: an entry's path, or the error of an entry
+// that could not be read; none at the end.
+using Listed = std::expected<std::filesystem::path, std::error_code>;
+
+// After this many unreadable entries in a row a listing counts as ended: a
+// directory whose reads keep failing would otherwise be read for ever.
+inline constexpr std::size_t MAX_UNREADABLE_IN_A_ROW = 16;
+
+// The entries `next` reads, in order, until it says the listing ended;
+// entries that cannot be read are skipped. The Rokit and extension searches
+// list their folders so.
+[[nodiscard]] std::vector<std::filesystem::path> entries(const std::function<std::optional<Listed>()>& next);
 
 // The file names tried for a program name, in order.
 [[nodiscard]] std::vector<std::string> filenames(std::string_view name);
