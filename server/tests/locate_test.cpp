@@ -390,5 +390,34 @@ TEST(RobloxTypes, PathTextIsValidUtf8) {
   EXPECT_EQ(files.documentation[0], (tree.root() / ("bad\xef\xbf\xbd/Code/" + STORAGE + "/api-docs.json")).string());
 }
 
+TEST(NamedTypeFiles, BothFormsOfTheSettings) {
+  struct Case {
+    const char* name;
+    const char* settings;
+    std::vector<NamedDefinition> definitions;
+    std::vector<std::string> documentation;
+  };
+  const Case cases[] = {
+      {"lists, strings kept as written, others skipped",
+       R"({"types":{"definitionFiles":["a.d.luau",3," b c ",""],"documentationFiles":["d.json",null,"e.json"]}})",
+       {{"", "a.d.luau"}, {"", " b c "}, {"", ""}},
+       {"d.json", "e.json"}},
+      {"luau-lsp's object of package names, in key order",
+       R"({"types":{"definitionFiles":{"roblox":"r.d.luau","@pkg":"p.d.luau","bad":1}}})",
+       {{"@pkg", "p.d.luau"}, {"roblox", "r.d.luau"}},
+       {}},
+      {"documentation files in an object are not read", R"({"types":{"documentationFiles":{"a":"d.json"}}})", {}, {}},
+      {"a single string is neither form", R"({"types":{"definitionFiles":"a.d.luau"}})", {}, {}},
+      {"nothing named", R"({"types":{}})", {}, {}},
+      {"settings that are not an object", "null", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const NamedTypeFiles named = named_type_files(json::parse(c.settings));
+    EXPECT_EQ(named.definitions, c.definitions);
+    EXPECT_EQ(named.documentation, c.documentation);
+  }
+}
+
 }  // namespace
 }  // namespace tovix_lsp::locate

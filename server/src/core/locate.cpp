@@ -269,6 +269,22 @@ TypeFiles roblox_types(const json& settings, const Environment& env) {
   return files;
 }
 
+NamedTypeFiles named_type_files(const json& settings) {
+  NamedTypeFiles named;
+  if (const json* files = protocol::value_at(settings, "/types/definitionFiles"); files && files->is_object()) {
+    for (const auto& [package, file] : files->items())
+      if (file.is_string()) named.definitions.push_back({package, file.get<std::string>()});
+  } else if (files && files->is_array()) {
+    for (const json& file : *files)
+      if (file.is_string()) named.definitions.push_back({"", file.get<std::string>()});
+  }
+  if (const json* files = protocol::value_at(settings, "/types/documentationFiles"); files && files->is_array()) {
+    for (const json& file : *files)
+      if (file.is_string()) named.documentation.push_back(file.get<std::string>());
+  }
+  return named;
+}
+
 TypeFilePair roblox_type_files(const json& settings, const Environment& env) {
   TypeFiles files = roblox_types(settings, env);
   TypeFilePair pair;

@@ -99,6 +99,23 @@ struct TypeFiles {
 };
 [[nodiscard]] TypeFiles roblox_types(const nlohmann::json& settings, const Environment& env = Environment::current());
 
+// The type files the "luau-lsp" section names itself, strings only, kept as
+// written: "/types/definitionFiles" as a list of paths, or in luau-lsp's
+// form, an object of package names to paths (in key order);
+// "/types/documentationFiles" as a list of paths. The child is given them
+// all (`proxy::arguments`), and the API facts read them before the
+// extension's storage.
+struct NamedDefinition {
+  std::string package;  // empty in the list form
+  std::string path;
+  friend bool operator==(const NamedDefinition&, const NamedDefinition&) = default;
+};
+struct NamedTypeFiles {
+  std::vector<NamedDefinition> definitions;
+  std::vector<std::string> documentation;
+};
+[[nodiscard]] NamedTypeFiles named_type_files(const nlohmann::json& settings);
+
 // The first of each list of `roblox_types`.
 struct TypeFilePair {
   std::optional<std::string> definitions;
