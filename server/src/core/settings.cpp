@@ -88,7 +88,8 @@ void install_api_facts(server::Server& server) {
   sources.stored_documentation = std::move(documentation);
   for (const std::string& path : api::install(sources))
     if (server.first_time("unreadable:" + path))
-      server.log(2, "could not read " + path + ", named in the luau-lsp type settings — markup hovers and completion go without it");
+      server.log(2, "could not read " + path +
+                        ", named in the luau-lsp type settings — markup hovers and completion go without it");
 }
 
 }  // namespace
