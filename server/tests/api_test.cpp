@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_tree.h"
+
 namespace tovix_lsp::api {
 namespace {
 
@@ -126,6 +128,8 @@ TEST(ApiDocs, AnyFaultGivesNone) {
            R"({"a": {"documentation": ["x"]}})",
            R"({"a": "x"})",
            R"({"a": ["x", "y", "z"]})",
+           R"({"a": ["x"]})",
+           R"({"a": []})",
            R"({"a": [1]})",
            R"(["x"])",
            R"({"a": {"documentation": "x"})",
@@ -184,6 +188,87 @@ TEST(ApiSlot, AnUnreadableFileFixesFactsWithoutClasses) {
   ASSERT_NE(other.installed(), nullptr);
   EXPECT_TRUE(other.installed()->classes.empty());
   EXPECT_TRUE(other.installed()->docs.empty());
+}
+
+TEST(ApiSources, NamedFilesFirstThenTheStorage) {
+  const testing::TempTree tree;
+  for (const std::string name : {"Named", "Stored", "Other"}) {
+    std::string file = name == "Other" ? "other.d.lua" : (name == "Named" ? "named.d.luau" : "stored.d.luau");
+    tree.file(file, "declare class " + name + "\n\tx: number\nend\n");
+  }
+  tree.file("named.json", R"({"k": ["named", ""]})");
+  tree.file("stored.json", R"({"k": ["stored", ""]})");
+  tree.file("bad.d.luau", "declare class Bad\n\tx: \xff\nend\n");
+  auto at = [&](const std::string& name) { return (tree.root() / name).string(); };
+  auto all_at = [&](const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const std::string& name : names) paths.push_back(at(name));
+    return paths;
+  };
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> named_definitions;
+    std::vector<std::string> named_documentation;
+    std::optional<std::string> stored_definitions;
+    std::optional<std::string> stored_documentation;
+    // "classes|documentation of k", "none" for no facts.
+    const char* expected;
+    std::vector<std::string> unreadable;
+  };
+  const Case cases[] = {
+      {"named files come first", {"named.d.luau"}, {"named.json"}, "stored.d.luau", "stored.json", "Named|named", {}},
+      {"the storage when nothing is named", {}, {}, "stored.d.luau", "stored.json", "Stored|stored", {}},
+      {"a named file that cannot be read is skipped for the next",
+       {"missing.d.luau", "bad.d.luau", "named.d.luau"}, {"missing.json", "named.json"}, "stored.d.luau",
+       "stored.json", "Named|named", {"missing.d.luau", "bad.d.luau", "missing.json"}},
+      {"then for the storage", {"missing.d.luau"}, {"missing.json"}, "stored.d.luau", "stored.json", "Stored|stored",
+       {"missing.d.luau", "missing.json"}},
+      {"each kind falls back on its own", {"named.d.luau"}, {}, "stored.d.luau", "stored.json", "Named|stored", {}},
+      {"only a .d.luau file gives the types", {"other.d.lua"}, {}, "stored.d.luau", std::nullopt, "Stored|", {}},
+      {"no definitions to read: no facts, and the documentation is not read", {"missing.d.luau", "other.d.lua"},
+       {"missing.json"}, std::nullopt, "stored.json", "none", {"missing.d.luau"}},
+      {"a stored file that cannot be read still gives facts, without classes", {}, {}, "missing.d.luau",
+       "stored.json", "|stored", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sources sources;
+    sources.named_definitions = all_at(c.named_definitions);
+    sources.named_documentation = all_at(c.named_documentation);
+    if (c.stored_definitions) sources.stored_definitions = at(*c.stored_definitions);
+    if (c.stored_documentation) sources.stored_documentation = at(*c.stored_documentation);
+    std::vector<std::string> unreadable;
+    const std::optional<Api> facts = load(sources, unreadable);
+    std::string seen = "none";
+    if (facts) {
+      seen.clear();
+      for (const auto& [name, klass] : facts->classes) seen += name;
+      const auto k = facts->docs.find("k");
+      seen += "|" + (k == facts->docs.end() ? "" : k->second.documentation);
+    }
+    EXPECT_EQ(seen, c.expected);
+    EXPECT_EQ(unreadable, all_at(c.unreadable));
+  }
+}
+
+// Named files that cannot be read fix nothing: a later install whose file
+// can be read still takes effect, and after it nothing is read or reported.
+TEST(ApiSlot, NamedFilesThatCannotBeReadLeaveItEmpty) {
+  const testing::TempTree tree;
+  const std::string later = (tree.root() / "later.d.luau").string();
+  Sources sources;
+  sources.named_definitions = {later};
+  Slot slot;
+  EXPECT_EQ(slot.install(sources), std::vector<std::string>{later});
+  EXPECT_EQ(slot.installed(), nullptr);
+  tree.file("later.d.luau", "declare class Later\n\tx: number\nend\n");
+  EXPECT_TRUE(slot.install(sources).empty());
+  ASSERT_NE(slot.present(), nullptr);
+  EXPECT_EQ(found(*slot.present(), "Later", "x"), "Later: number");
+  sources.named_definitions = {(tree.root() / "missing.d.luau").string()};
+  EXPECT_TRUE(slot.install(sources).empty());
+  EXPECT_EQ(found(*slot.present(), "Later", "x"), "Later: number");
 }
 
 TEST(ApiRealFiles, TypesAndDocumentation) {

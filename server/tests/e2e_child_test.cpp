@@ -288,6 +288,70 @@ TEST(ChildE2E, ChildDiagnosticsStayOnTheTextTheyWereFoundIn) {
   }
 }
 
+TEST(ChildE2E, OpeningAnOpenDocumentAgainIsAFullChange) {
+  std::string broken = DOC;  // no longer compiles; the line count stays
+  broken.replace(broken.rfind("</Frame>"), 8, "</Fram>");
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"a new text", std::string("-- a note\n") + DOC},
+      {"the same text", DOC},
+      {"a text that does not compile: the last compile stays in use", broken},
+  };
+  // What the child was sent about the document, and the diagnostics last
+  // published, once `text` replaced the opened one by a second didOpen or by
+  // a full-text didChange.
+  struct Seen {
+    std::vector<json> child;
+    json diagnostics;
+  };
+  auto replaced = [](const std::string& text, bool by_open) {
+    Child child;
+    const auto compiled = child.compile("a.tovix", DOC);
+    EXPECT_TRUE(compiled);
+    if (!compiled) return Seen{};
+    child.write_script(
+        {{"on",
+          {{"textDocument/didOpen",
+            {publication(child.generated("a.tovix"), 1, {diagnostic(range_in(compiled->code, "value"), "luau")})}}}}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", DOC, 1);
+    EXPECT_TRUE(s.diagnostics(uri, [](const json& list) { return list.size() == 1; }));
+    if (by_open)
+      s.open("a.tovix", text, 2);
+    else
+      s.change(uri, text, 2);
+    round_trip(s, uri);
+    Seen seen;
+    for (json& line : child.lines_of(1)) {
+      if (!line.value("method", "").starts_with("textDocument/did")) continue;
+      // Each session has a folder of its own.
+      EXPECT_EQ(line["params"]["textDocument"]["uri"], child.generated("a.tovix"));
+      line["params"]["textDocument"].erase("uri");
+      seen.child.push_back(std::move(line));
+    }
+    for (const json& m : s.history())
+      if (method_is(m, "textDocument/publishDiagnostics")) seen.diagnostics = m["params"]["diagnostics"];
+    return seen;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Seen opened = replaced(c.text, true);
+    const Seen changed = replaced(c.text, false);
+    ASSERT_EQ(opened.child.size(), 2u);
+    EXPECT_EQ(opened.child[0]["method"], "textDocument/didOpen");
+    EXPECT_EQ(opened.child[1]["method"], "textDocument/didChange");
+    EXPECT_EQ(opened.child[1]["params"]["textDocument"]["version"], 2);
+    EXPECT_EQ(opened.child, changed.child);
+    // The child's diagnostic stays, on the text as it now is.
+    EXPECT_EQ(opened.diagnostics, changed.diagnostics);
+    ASSERT_FALSE(opened.diagnostics.empty());
+    EXPECT_EQ(opened.diagnostics.back()["message"], "luau");
+  }
+}
+
 TEST(ChildE2E, DiagnosticsAllInGeneratedCodeAreReportedOnce) {
   Child child("diagnostics");
   const auto compiled = child.compile("a.tovix", DOC);

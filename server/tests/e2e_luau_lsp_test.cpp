@@ -221,6 +221,54 @@ TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
       << hover.dump();
 }
 
+// Outside VS Code the Roblox types come from the settings: with no
+// extension storage in the home, markup hovers and luau-lsp both get them.
+// Each case runs in a fresh tovix-lsp: the facts are installed once a process.
+TEST(LuauLspE2E, RobloxTypesAndDocumentationNamedInTheSettings) {
+  SKIP_WITHOUT_LUAU_LSP();
+  const fs::path definitions = ROBLOX / "globalTypes.None.d.luau";
+  const fs::path documentation = ROBLOX / "api-docs.json";
+  if (!fs::exists(definitions) || !fs::exists(documentation)) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;
+  struct Case {
+    const char* what;
+    json definition_files;
+  } cases[] = {
+      {"a list of paths", json::array({definitions.string()})},
+      {"luau-lsp's object of package names", json{{"@roblox", definitions.string()}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Home home;  // no extension storage
+    SessionOptions options = home.options();
+    options.luau_lsp = {{"types",
+                         {{"definitionFiles", c.definition_files},
+                          {"documentationFiles", json::array({documentation.string()})}}}};
+    EditorSession s(options);
+    const std::string text =
+        "local create: any = nil\n"
+        "local label = Instance.new(\"TextLabel\")\n"
+        "return <TextLabel TextSize={label.TextSize} />\n";
+    const std::string uri = s.open("a.tovix", text);
+    // Once luau-lsp has the file, it answers about it.
+    ASSERT_TRUE(s.wait_for([](const json& m) {
+      return m.value("method", "") == "window/logMessage" &&
+             m["params"]["message"].get<std::string>().starts_with("tovix: handed ");
+    }));
+    EXPECT_EQ(s.result("textDocument/hover", inside(uri, text, "TextSize={", "TextSize")),
+              (json{{"contents",
+                     {{"kind", "markdown"},
+                      {"value",
+                       "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.\n\n---\n\n"
+                       "Determine the line height of text in pixels.\n\n"
+                       "[Learn more](https://create.roblox.com/docs/reference/engine/classes/TextLabel#TextSize)"}}},
+                    {"range", range_at(text, "TextSize={", "TextSize")}}));
+    // luau-lsp was given them too.
+    const json hover = s.result("textDocument/hover", inside(uri, text, "local label", "label"));
+    EXPECT_TRUE(hover["contents"]["value"].get<std::string>().starts_with("```luau\nlocal label: TextLabel\n```"))
+        << hover.dump();
+  }
+}
+
 TEST(LuauLspE2E, ComponentsInMarkup) {
   SKIP_WITHOUT_LUAU_LSP();
   Opened o(FIXTURE);

@@ -155,6 +155,46 @@ TEST(MarkupE2E, HoverAndDefinition) {
   EXPECT_EQ(s.at_cursor("textDocument/definition", "local x = <Fr^ame/>"), json(nullptr));
 }
 
+// Type files named in the settings that cannot be read are said once and
+// fix nothing: once they can be read, the next configuration installs them.
+TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
+  testing::TempTree files;
+  const std::filesystem::path definitions = files.root() / "types" / "roblox.d.luau";
+  const std::filesystem::path documentation = files.root() / "types" / "docs.json";
+  testing::SessionOptions options;
+  options.env = {{"HOME", files.dir("home").string()}, {"PATH", files.dir("bin").string()}};
+  options.luau_lsp = {{"types",
+                       {{"definitionFiles", {{"@roblox", definitions.string()}}},
+                        {"documentationFiles", {documentation.string()}}}}};
+  testing::EditorSession s(options);
+  const std::string not_found = "luau-lsp not found — markup features only, no Luau types";
+  const std::string unreadable = "could not read " + definitions.string() +
+                                 ", named in the luau-lsp type settings — markup hovers and completion go without it";
+  ASSERT_TRUE(s.log_line(not_found));
+  const MarkedText fixture("return <TextLabel Text^Size={1} />");
+  const std::string uri = s.open("a.tovix", fixture.text);
+  auto hover = [&] {
+    return s.result("textDocument/hover", testing::EditorSession::at(uri, testing::position_of(fixture.text, *fixture.cursor)))
+        .at("contents")
+        .at("value");
+  };
+  EXPECT_EQ(hover(), "```luau\nTextSize\n```\n\nProperty of `TextLabel`.");
+
+  s.notify("workspace/didChangeConfiguration", json::object());
+  ASSERT_TRUE(s.log_line(not_found));
+  EXPECT_EQ(s.logged(unreadable), 1u);
+
+  files.file("types/roblox.d.luau", "declare extern type TextLabel extends GuiLabel with\n\tTextSize: number\nend\n");
+  files.file("types/docs.json", R"({"@roblox/globaltype/TextLabel.TextSize": {"documentation": "<b>Height</b>"}})");
+  s.notify("workspace/didChangeConfiguration", json::object());
+  ASSERT_TRUE(s.log_line(not_found));
+  EXPECT_EQ(hover(), "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.\n\n---\n\n**Height**");
+  EXPECT_EQ(s.logged(unreadable), 1u);
+  EXPECT_EQ(s.logged("could not read " + documentation.string() +
+                     ", named in the luau-lsp type settings — markup hovers and completion go without it"),
+            0u);  // without definitions to read, it was never read
+}
+
 TEST(MarkupE2E, HalfTypedDocumentsAnswer) {
   Session s;
   for (const char* fixture : {"local x = <frame>{^", "local x = <frame Name=\"ab^", "local x = <frame>\n<Label ^",

@@ -238,6 +238,40 @@ TEST(Locate, CompareVersions) {
   }
 }
 
+TEST(Listing, UnreadableEntriesAreSkipped) {
+  // "!" is an entry that cannot be read.
+  auto unreadable = [](std::size_t n) { return std::vector<std::string>(n, "!"); };
+  auto then = [](std::vector<std::string> reads, const std::string& last) {
+    reads.push_back(last);
+    return reads;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::string> reads;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"every entry readable", {"a", "b"}, {"a", "b"}},
+      {"one between two", {"a", "!", "b"}, {"a", "b"}},
+      {"first and last", {"!", "a", "!"}, {"a"}},
+      {"none readable", {"!", "!"}, {}},
+      {"an empty listing", {}, {}},
+      {"one short of the limit in a row", then(unreadable(MAX_UNREADABLE_IN_A_ROW - 1), "a"), {"a"}},
+      {"the limit in a row ends the listing", then(unreadable(MAX_UNREADABLE_IN_A_ROW), "a"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::size_t at = 0;
+    const auto listed = entries([&]() -> std::optional<Listed> {
+      if (at == c.reads.size()) return std::nullopt;
+      const std::string& read = c.reads[at++];
+      if (read == "!") return std::unexpected(std::make_error_code(std::errc::io_error));
+      return fs::path(read);
+    });
+    EXPECT_EQ(listed, std::vector<fs::path>(c.expected.begin(), c.expected.end()));
+  }
+}
+
 TEST(Locate, Filenames) { EXPECT_EQ(filenames("luau-lsp"), std::vector<std::string>{"luau-lsp"}); }
 
 // The storage folder, relative to the tree, with APPDATA at "appdata".
@@ -354,6 +388,35 @@ TEST(RobloxTypes, PathTextIsValidUtf8) {
   TypeFiles files = roblox_types(json::object(), env);
   ASSERT_EQ(files.documentation.size(), 1u);
   EXPECT_EQ(files.documentation[0], (tree.root() / ("bad\xef\xbf\xbd/Code/" + STORAGE + "/api-docs.json")).string());
+}
+
+TEST(NamedTypeFiles, BothFormsOfTheSettings) {
+  struct Case {
+    const char* name;
+    const char* settings;
+    std::vector<NamedDefinition> definitions;
+    std::vector<std::string> documentation;
+  };
+  const Case cases[] = {
+      {"lists, strings kept as written, others skipped",
+       R"({"types":{"definitionFiles":["a.d.luau",3," b c ",""],"documentationFiles":["d.json",null,"e.json"]}})",
+       {{"", "a.d.luau"}, {"", " b c "}, {"", ""}},
+       {"d.json", "e.json"}},
+      {"luau-lsp's object of package names, in key order",
+       R"({"types":{"definitionFiles":{"roblox":"r.d.luau","@pkg":"p.d.luau","bad":1}}})",
+       {{"@pkg", "p.d.luau"}, {"roblox", "r.d.luau"}},
+       {}},
+      {"documentation files in an object are not read", R"({"types":{"documentationFiles":{"a":"d.json"}}})", {}, {}},
+      {"a single string is neither form", R"({"types":{"definitionFiles":"a.d.luau"}})", {}, {}},
+      {"nothing named", R"({"types":{}})", {}, {}},
+      {"settings that are not an object", "null", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const NamedTypeFiles named = named_type_files(json::parse(c.settings));
+    EXPECT_EQ(named.definitions, c.definitions);
+    EXPECT_EQ(named.documentation, c.documentation);
+  }
 }
 
 }  // namespace

@@ -9,13 +9,21 @@ TEST(OpenDocuments, OpenReplaceClose) {
   OpenDocuments docs;
   EXPECT_EQ(docs.get("file:///none"), nullptr);
 
-  docs.open("file:///a", "old", 1).generated_uri = "file:///a.luau";
-  docs.open("file:///a", "new", 5);    // reopening starts afresh
+  OpenDocument& first = docs.open("file:///a", "old", 1);
+  first.generated_uri = "file:///a.luau";
+  first.in_child = true;
+  first.stale = true;
+  // Opened again: the same record, with the new text and version.
+  OpenDocument& again = docs.open("file:///a", "new\n\xff", 5);
   docs.open("file:///A", "other", 1);  // keys are exact strings
-  ASSERT_NE(docs.get("file:///a"), nullptr);
-  EXPECT_EQ(docs.get("file:///a")->document.text(), "new");
-  EXPECT_EQ(docs.get("file:///a")->document.version(), 5);
-  EXPECT_EQ(docs.get("file:///a")->generated_uri, "");
+  EXPECT_EQ(&again, &first);
+  ASSERT_EQ(docs.get("file:///a"), &first);
+  EXPECT_EQ(first.document.text(), "new\n\xef\xbf\xbd");  // repaired as on a first open
+  EXPECT_EQ(first.document.index().line_count(), 2u);
+  EXPECT_EQ(first.document.version(), 5);
+  EXPECT_EQ(first.generated_uri, "file:///a.luau");
+  EXPECT_TRUE(first.in_child);
+  EXPECT_TRUE(first.stale);
   EXPECT_EQ(docs.uris().size(), 2u);
 
   docs.close("file:///a");

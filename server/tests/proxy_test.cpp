@@ -174,8 +174,11 @@ TEST(Proxy, OneExitEventPerChild) {
     c.act(proxy);
     std::vector<Event> events = f.events_until_quiet();
     EXPECT_EQ(exit_events(events, number), 1u);
-    // Besides, only what it said (its answer to shutdown, say).
-    for (const Event& event : events) EXPECT_TRUE(std::holds_alternative<ChildExited>(event) || std::holds_alternative<Child>(event));
+    // Besides, only what it said (its answer to shutdown, say), and that its
+    // writer found its input closed.
+    for (const Event& event : events)
+      EXPECT_TRUE(std::holds_alternative<ChildExited>(event) || std::holds_alternative<Child>(event) ||
+                  std::holds_alternative<ChildStalled>(event));
     proxy.reset();
     EXPECT_TRUE(gone(pid)) << "child " << pid << " left in the process table";
   }

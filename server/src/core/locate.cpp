@@ -4,6 +4,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <memory>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/eventfd.h>
@@ -55,15 +57,24 @@ bool is_folder(const fs::path& path) {
   return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
-// The entries of a directory, or nothing when it cannot be listed. An entry
-// that cannot be read ends the listing there.
+// The entries of a directory, or nothing when it cannot be listed. Read
+// with readdir rather than a directory_iterator, which ends at the first
+// entry that cannot be read; here such an entry is skipped.
 std::optional<std::vector<fs::path>> list(const fs::path& dir) {
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  if (ec) return std::nullopt;
-  std::vector<fs::path> entries;
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) entries.push_back(it->path());
-  return entries;
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+  if (!stream) return std::nullopt;
+  return entries([&]() -> std::optional<Listed> {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(stream.get());
+      if (entry == nullptr) {
+        if (errno == 0) return std::nullopt;
+        return std::unexpected(std::error_code(errno, std::generic_category()));
+      }
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") return dir / name;
+    }
+  });
 }
 
 // The first file name of `name` in `dir` that is executable.
@@ -103,6 +114,20 @@ std::strong_ordering compare_numbers(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
+
+std::vector<fs::path> entries(const std::function<std::optional<Listed>()>& next) {
+  std::vector<fs::path> found;
+  std::size_t unreadable = 0;
+  while (auto read = next()) {
+    if (read->has_value()) {
+      found.push_back(std::move(**read));
+      unreadable = 0;
+    } else if (++unreadable == MAX_UNREADABLE_IN_A_ROW) {
+      break;
+    }
+  }
+  return found;
+}
 
 Environment Environment::current() {
   Environment env;
@@ -338,6 +363,22 @@ TypeFiles roblox_types(const json& settings, const Environment& env) {
   }
   if (fs::path docs = *folder / "api-docs.json"; is_file(docs)) files.documentation.push_back(as_text(docs));
   return files;
+}
+
+NamedTypeFiles named_type_files(const json& settings) {
+  NamedTypeFiles named;
+  if (const json* files = protocol::value_at(settings, "/types/definitionFiles"); files && files->is_object()) {
+    for (const auto& [package, file] : files->items())
+      if (file.is_string()) named.definitions.push_back({package, file.get<std::string>()});
+  } else if (files && files->is_array()) {
+    for (const json& file : *files)
+      if (file.is_string()) named.definitions.push_back({"", file.get<std::string>()});
+  }
+  if (const json* files = protocol::value_at(settings, "/types/documentationFiles"); files && files->is_array()) {
+    for (const json& file : *files)
+      if (file.is_string()) named.documentation.push_back(file.get<std::string>());
+  }
+  return named;
 }
 
 TypeFilePair roblox_type_files(const json& settings, const Environment& env) {

@@ -11,11 +11,14 @@
 
 #include <chrono>
 #include <compare>
+#include <cstddef>
+#include <expected>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -84,6 +87,19 @@ class Search {
 // `limit`; past the limit it is killed (with what it started) and reaped.
 [[nodiscard]] bool locate_on(const std::filesystem::path& candidate, std::chrono::milliseconds limit = PROBE_LIMIT);
 
+// One read of a directory listing: an entry's path, or the error of an entry
+// that could not be read; none at the end.
+using Listed = std::expected<std::filesystem::path, std::error_code>;
+
+// After this many unreadable entries in a row a listing counts as ended: a
+// directory whose reads keep failing would otherwise be read for ever.
+inline constexpr std::size_t MAX_UNREADABLE_IN_A_ROW = 16;
+
+// The entries `next` reads, in order, until it says the listing ended;
+// entries that cannot be read are skipped. The Rokit and extension searches
+// list their folders so.
+[[nodiscard]] std::vector<std::filesystem::path> entries(const std::function<std::optional<Listed>()>& next);
+
 // The file names tried for a program name, in order.
 [[nodiscard]] std::vector<std::string> filenames(std::string_view name);
 
@@ -106,6 +122,23 @@ struct TypeFiles {
   std::vector<std::string> documentation;
 };
 [[nodiscard]] TypeFiles roblox_types(const nlohmann::json& settings, const Environment& env = Environment::current());
+
+// The type files the "luau-lsp" section names itself, strings only, kept as
+// written: "/types/definitionFiles" as a list of paths, or in luau-lsp's
+// form, an object of package names to paths (in key order);
+// "/types/documentationFiles" as a list of paths. The child is given them
+// all (`proxy::arguments`), and the API facts read them before the
+// extension's storage.
+struct NamedDefinition {
+  std::string package;  // empty in the list form
+  std::string path;
+  friend bool operator==(const NamedDefinition&, const NamedDefinition&) = default;
+};
+struct NamedTypeFiles {
+  std::vector<NamedDefinition> definitions;
+  std::vector<std::string> documentation;
+};
+[[nodiscard]] NamedTypeFiles named_type_files(const nlohmann::json& settings);
 
 // The first of each list of `roblox_types`.
 struct TypeFilePair {

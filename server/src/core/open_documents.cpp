@@ -16,7 +16,11 @@ const OpenDocument* OpenDocuments::get(std::string_view uri) const {
 
 OpenDocument& OpenDocuments::open(std::string uri, std::string text, std::int64_t version) {
   document::Document document(uri, std::move(text), version);
-  return entries_.insert_or_assign(std::move(uri), OpenDocument(std::move(document))).first->second;
+  if (const auto it = entries_.find(uri); it != entries_.end()) {
+    it->second.document = std::move(document);
+    return it->second;
+  }
+  return entries_.emplace(std::move(uri), OpenDocument(std::move(document))).first->second;
 }
 
 void OpenDocuments::close(std::string_view uri) {

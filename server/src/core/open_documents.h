@@ -60,7 +60,10 @@ class OpenDocuments {
   [[nodiscard]] OpenDocument* get(std::string_view uri);
   [[nodiscard]] const OpenDocument* get(std::string_view uri) const;
 
-  // Stores a fresh entry, replacing any under the same URI.
+  // Stores a fresh entry. An entry already under the same URI is kept, with
+  // everything derived from it (the compile, the child's copy and its
+  // diagnostics), and takes the new text and version as a full change would:
+  // the caller analyses it again, and the child is sent a change.
   OpenDocument& open(std::string uri, std::string text, std::int64_t version);
 
   // Removes the entry under `uri`, if any.

@@ -29,15 +29,6 @@ std::atomic<std::uint64_t> last_child_number{0};
 
 constexpr int PIPE_ROOM = 1 << 20;
 
-// Every string element of the array at `pointer`, with `option` before it.
-void add_each_string(std::vector<std::string>& out, const json& settings, std::string_view pointer,
-                     std::string_view option) {
-  const json* list = protocol::value_at(settings, pointer);
-  if (!list || !list->is_array()) return;
-  for (const json& item : *list)
-    if (item.is_string()) out.push_back(std::string(option) + item.get<std::string>());
-}
-
 // The flag name an override key gives: trimmed, then at most one prefix off.
 std::string_view flag_name(std::string_view key) {
   key = tovix::whitespace::trim(key);
@@ -148,20 +139,19 @@ std::vector<std::string> arguments(const json& settings, const locate::Environme
   std::vector<std::string> args = {"--stdio"};
   locate::TypeFiles roblox = locate::roblox_types(settings, env);
 
+  const locate::NamedTypeFiles named = locate::named_type_files(settings);
+
   for (const std::string& file : roblox.definitions) args.push_back("--definitions=" + file);
-  if (const json* files = protocol::value_at(settings, "/types/definitionFiles"); files && files->is_object()) {
-    // luau-lsp's own form: package name to path, the name marked with "@".
-    for (const auto& [name, file] : files->items()) {
-      if (!file.is_string()) continue;
-      std::string package = name.starts_with('@') ? name : "@" + name;
-      args.push_back("--definitions=" + package + "=" + file.get<std::string>());
-    }
-  } else {
-    add_each_string(args, settings, "/types/definitionFiles", "--definitions=");
+  for (const auto& [package, file] : named.definitions) {
+    // luau-lsp's object form names a package, marked with "@".
+    if (package.empty())
+      args.push_back("--definitions=" + file);
+    else
+      args.push_back("--definitions=" + (package.starts_with('@') ? package : "@" + package) + "=" + file);
   }
 
   for (const std::string& file : roblox.documentation) args.push_back("--docs=" + file);
-  add_each_string(args, settings, "/types/documentationFiles", "--docs=");
+  for (const std::string& file : named.documentation) args.push_back("--docs=" + file);
 
   // luau-lsp exits at once on an empty base path, so only a real one goes.
   const json* luaurc = protocol::value_at(settings, "/platform/baseLuaurc");

@@ -72,14 +72,35 @@ void response(server::Server& server, json id, json message) {
   if (server.proxy) (void)server.proxy->write(message);
 }
 
+namespace {
+
+// The Roblox API facts: from the type files the "luau-lsp" settings name,
+// else from the extension's storage. A named file that cannot be read is
+// said once; it does not fix the facts, so a later answer naming a file
+// that can be read still installs them.
+void install_api_facts(server::Server& server) {
+  locate::NamedTypeFiles named = locate::named_type_files(server.luau_lsp_settings);
+  auto [definitions, documentation] = locate::roblox_type_files(server.luau_lsp_settings);
+  api::Sources sources;
+  for (locate::NamedDefinition& each : named.definitions) sources.named_definitions.push_back(std::move(each.path));
+  sources.named_documentation = std::move(named.documentation);
+  sources.stored_definitions = std::move(definitions);
+  sources.stored_documentation = std::move(documentation);
+  for (const std::string& path : api::install(sources))
+    if (server.first_time("unreadable:" + path))
+      server.log(2, "could not read " + path +
+                        ", named in the luau-lsp type settings — markup hovers and completion go without it");
+}
+
+}  // namespace
+
 void configuration_answered(server::Server& server, const json& message) {
   const json* result = protocol::member(message, "result");
   if (result == nullptr) return;
   server.luau_lsp_settings = result->is_array() && !result->empty() ? (*result)[0] : json(nullptr);
   server.own_settings = result->is_array() && result->size() >= 2 ? (*result)[1] : json(nullptr);
 
-  auto [definitions, documentation] = locate::roblox_type_files(server.luau_lsp_settings);
-  api::install(std::move(definitions), std::move(documentation));
+  install_api_facts(server);
 
   // A running child is never restarted, and none starts after shutdown.
   if (server.proxy || server.shutdown_requested || server.search) return;

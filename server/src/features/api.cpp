@@ -170,6 +170,8 @@ class DocsReader : public nlohmann::json_sax<nlohmann::json> {
       return true;
     }
     if (where_ == Where::EntryObject || where_ == Where::EntryArray) {
+      // An entry given as an array holds exactly the two texts.
+      if (where_ == Where::EntryArray && array_items_ != 2) return false;
       docs.insert_or_assign(std::move(entry_key_), std::move(entry_));
       where_ = Where::Top;
       return true;
@@ -286,20 +288,52 @@ detail::ByName<Documentation> parse_docs(std::string_view text) {
 }
 
 Api load(const std::string& definitions_path, const std::optional<std::string>& docs_path) {
+  Sources sources;
+  sources.stored_definitions = definitions_path;
+  sources.stored_documentation = docs_path;
+  std::vector<std::string> none;
+  return *load(sources, none);
+}
+
+std::optional<Api> load(const Sources& sources, std::vector<std::string>& unreadable) {
+  // The text of the first named file that can be read.
+  auto first_readable = [&](const std::vector<std::string>& paths, bool definitions) -> std::optional<std::string> {
+    for (const std::string& path : paths) {
+      if (definitions && !path.ends_with(".d.luau")) continue;
+      if (auto text = read_file(path)) return text;
+      unreadable.push_back(path);
+    }
+    return std::nullopt;
+  };
+  std::optional<std::string> definitions = first_readable(sources.named_definitions, true);
+  if (!definitions && !sources.stored_definitions) return std::nullopt;
+  if (!definitions) definitions = read_file(*sources.stored_definitions);
+  std::optional<std::string> docs = first_readable(sources.named_documentation, false);
+  if (!docs && sources.stored_documentation) docs = read_file(*sources.stored_documentation);
+
   Api api;
-  if (const auto text = read_file(definitions_path)) api.classes = parse_definitions(*text);
-  if (docs_path) {
-    if (const auto text = read_file(*docs_path)) api.docs = parse_docs(*text);
-  }
+  if (definitions) api.classes = parse_definitions(*definitions);
+  if (docs) api.docs = parse_docs(*docs);
   return api;
 }
 
-void Slot::install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path) {
-  if (!definitions_path) return;
+std::vector<std::string> Slot::install(const Sources& sources) {
+  std::vector<std::string> unreadable;
+  if (installed()) return unreadable;
+  std::optional<Api> facts = load(sources, unreadable);
+  if (!facts) return unreadable;
   std::call_once(once_, [&] {
-    value_ = std::make_unique<const Api>(load(*definitions_path, docs_path));
+    value_ = std::make_unique<const Api>(std::move(*facts));
     published_.store(value_.get(), std::memory_order_release);
   });
+  return unreadable;
+}
+
+void Slot::install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path) {
+  Sources sources;
+  sources.stored_definitions = std::move(definitions_path);
+  sources.stored_documentation = std::move(docs_path);
+  (void)install(sources);
 }
 
 const Api* Slot::present() const {
@@ -308,6 +342,8 @@ const Api* Slot::present() const {
 }
 
 Slot API;
+
+std::vector<std::string> install(const Sources& sources) { return API.install(sources); }
 
 void install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path) {
   API.install(std::move(definitions_path), std::move(docs_path));

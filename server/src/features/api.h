@@ -1,8 +1,9 @@
 #pragma once
 
 // The Luau types and documentation of Roblox members, which the embedded
-// class table lacks: read from the editor extension's type-definition file
-// ("globalTypes.{}.d.luau") and its `api-docs.json`. One process-wide value,
+// class table lacks: read from the type-definition and documentation files
+// the editor's settings name, else from the editor extension's
+// ("globalTypes.{}.d.luau" and `api-docs.json`). One process-wide value,
 // installed at most once and never changed after; every reader works
 // without it (plainer details, no documentation).
 
@@ -70,13 +71,33 @@ struct Api {
 // Nothing fails: other lines are ignored.
 [[nodiscard]] detail::ByName<Class> parse_definitions(std::string_view text);
 
-// The entries of a documentation file's text. Any fault (not JSON, not an
-// object, an entry of the wrong shape, a text member that is not a string or
-// given twice) gives none at all.
+// The entries of a documentation file's text: each an object with the two
+// text members (either may be missing), or an array of exactly the two
+// texts. Any fault (not JSON, not an object, an entry of the wrong shape, a
+// text member that is not a string or given twice) gives none at all.
 [[nodiscard]] detail::ByName<Documentation> parse_docs(std::string_view text);
 
 // Both files read whole; an unreadable or ill-formed file gives empty maps.
 [[nodiscard]] Api load(const std::string& definitions_path, const std::optional<std::string>& docs_path);
+
+// Where the facts come from. The files the editor's settings name come
+// first, in order: the first definition file whose name ends in ".d.luau"
+// that can be read gives the classes, the first documentation file that can
+// be read the documentation; a named file that cannot be read (missing, a
+// read error, ill-formed UTF-8) is skipped. The extension's storage files
+// are the fallback, read as `load` reads them.
+struct Sources {
+  std::vector<std::string> named_definitions;
+  std::vector<std::string> named_documentation;
+  std::optional<std::string> stored_definitions;
+  std::optional<std::string> stored_documentation;
+};
+
+// The facts of `sources`; none when no definitions file is left to read (no
+// named one could be read and the storage has none), and then no
+// documentation file is read either. Every named file skipped is added to
+// `unreadable`.
+[[nodiscard]] std::optional<Api> load(const Sources& sources, std::vector<std::string>& unreadable);
 
 // A place for the facts that is filled at most once. Readers need no lock:
 // the value is published before the pointer to it.
@@ -86,9 +107,13 @@ class Slot {
   Slot(const Slot&) = delete;
   Slot& operator=(const Slot&) = delete;
 
-  // Without a definitions path nothing happens. Otherwise the first call
-  // loads both files and keeps the result, even when it holds no class; the
-  // files of every later call are not read.
+  // Once the facts are kept, nothing is read again. Until then each call
+  // loads `sources` and keeps the facts when they have a definitions file
+  // to come from, even when it holds no class. The named files skipped are
+  // returned (none once the facts are kept).
+  std::vector<std::string> install(const Sources& sources);
+  // The same with no named files: without a definitions path nothing
+  // happens.
   void install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path);
 
   // The kept facts, or null before the first install.
@@ -107,6 +132,7 @@ class Slot {
 extern Slot API;
 
 // `API.install`.
+std::vector<std::string> install(const Sources& sources);
 void install(std::optional<std::string> definitions_path, std::optional<std::string> docs_path);
 
 // `API.present()`: what completion and hover read.
