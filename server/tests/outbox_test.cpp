@@ -1,0 +1,187 @@
+// The child's writer: frames reach the pipe in order, a waiting full-text
+// change gives way to a newer one unless something about its document waits
+// behind it, and a reader that stops, or a queue that grows past its bound,
+// stops the writer and says so, while closing never waits on the reader.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/channel.h"
+#include "core/outbox.h"
+
+namespace tovix_lsp::outbox {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Pipe {
+  Pipe() {
+    int ends[2];
+    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    read_end = process::Fd(ends[0]);
+    write_end = process::Fd(ends[1]);
+  }
+  // Everything written so far (the writer must be idle or closed).
+  std::string drain() {
+    std::string out;
+    ::fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
+    char buf[65536];
+    for (ssize_t n; (n = ::read(read_end.get(), buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    return out;
+  }
+  process::Fd read_end;
+  process::Fd write_end;
+};
+
+struct Stops {
+  std::atomic<int> stalled{0}, overflowed{0}, failed{0};
+  std::function<void(Stop)> callback() {
+    return [this](Stop why) {
+      (why == Stop::Stalled ? stalled : why == Stop::Overflowed ? overflowed : failed)++;
+    };
+  }
+};
+
+// The reader is held back while frames are queued: the first frame fills
+// the pipe, so everything after it waits in the queue.
+TEST(Outbox, AWaitingChangeGivesWayToANewerOneOfItsDocument) {
+  const std::string fill(1 << 20, 'f');  // more than a pipe holds
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, Tag>> frames;
+    std::string written;  // after `fill`
+  } cases[] = {
+      {"changes of one document", {{"1", {"a", true}}, {"2", {"a", true}}, {"3", {"a", true}}}, "3"},
+      {"changes of two documents", {{"a1", {"a", true}}, {"b1", {"b", true}}, {"a2", {"a", true}}}, "b1a2"},
+      {"a request behind a change keeps it",
+       {{"c1", {"a", true}}, {"request", {"a", false}}, {"c2", {"a", true}}},
+       "c1requestc2"},
+      {"an open is never replaced", {{"open", {"a", false}}, {"c1", {"a", true}}, {"c2", {"a", true}}}, "openc2"},
+      {"frames without a document stay", {{"x", {}}, {"y", {}}}, "xy"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pipe pipe;
+    Stops stops;
+    auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
+    ASSERT_TRUE(box);
+    ASSERT_TRUE((*box)->push(fill));
+    for (const auto& [frame, tag] : c.frames) ASSERT_TRUE((*box)->push(frame, tag));
+    std::string written;
+    while (written.size() < fill.size() + c.written.size()) {
+      written += pipe.drain();
+      std::this_thread::sleep_for(1ms);
+    }
+    (*box)->close();
+    written += pipe.drain();
+    EXPECT_EQ(written.substr(fill.size()), c.written);
+    EXPECT_EQ(stops.stalled + stops.overflowed + stops.failed, 0);
+  }
+}
+
+TEST(Outbox, AReaderThatStopsStopsTheWriter) {
+  Pipe pipe;
+  Stops stops;
+  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 100ms);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE((*box)->push(std::string(1 << 20, 'x')));
+  for (int i = 0; i < 500 && stops.stalled == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(stops.stalled, 1);
+  EXPECT_FALSE((*box)->push("more"));
+  EXPECT_EQ((*box)->queued(), 0u);
+}
+
+TEST(Outbox, AQueuePastItsBoundStopsTheWriter) {
+  Pipe pipe;
+  Stops stops;
+  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
+  ASSERT_TRUE(box);
+  const std::string chunk(1 << 20, 'x');
+  bool refused = false;
+  for (std::size_t sent = 0; sent <= MAX_QUEUED + 2 * chunk.size() && !refused; sent += chunk.size())
+    refused = !(*box)->push(chunk);
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(stops.overflowed, 1);
+  EXPECT_FALSE((*box)->push("more"));
+}
+
+TEST(Outbox, AClosedInputIsAFailureNeverASignal) {
+  Pipe pipe;
+  Stops stops;
+  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
+  ASSERT_TRUE(box);
+  pipe.read_end.reset();
+  ASSERT_TRUE((*box)->push("frame"));
+  for (int i = 0; i < 500 && stops.failed == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(stops.failed, 1);
+}
+
+TEST(Outbox, ClosingNeverWaitsOnTheReaderAndSaysNothing) {
+  Pipe pipe;
+  Stops stops;
+  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
+  ASSERT_TRUE(box);
+  ASSERT_TRUE((*box)->push(std::string(4 << 20, 'x')));
+  std::this_thread::sleep_for(50ms);  // the writer now waits on a full pipe
+  const auto started = std::chrono::steady_clock::now();
+  (*box)->close();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+  EXPECT_FALSE((*box)->push("more"));
+  EXPECT_EQ(stops.stalled + stops.overflowed + stops.failed, 0);
+}
+
+}  // namespace
+}  // namespace tovix_lsp::outbox
+
+namespace tovix_lsp::channel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Channel, BoundedSendsWaitForRoomAndKeyedOnesReplaceTheirNamesake) {
+  auto [sender, receiver] = Channel<std::string>::make(10);
+  EXPECT_TRUE(sender.send_bounded("a1", 4, "a"));
+  EXPECT_TRUE(sender.send_bounded("b", 4));
+  EXPECT_TRUE(sender.send_bounded("a2", 4, "a"));  // replaces a1, so it fits
+  EXPECT_TRUE(sender.send("editor"));               // never bounded
+  std::atomic<bool> sent{false};
+  std::thread late([&] {
+    sender.send_bounded("c", 4);
+    sent = true;
+  });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(sent);  // 8 waiting and 4 more would pass 10
+  EXPECT_EQ(receiver.receive(), "b");
+  late.join();
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(receiver.receive(), "a2");
+  EXPECT_EQ(receiver.receive(), "editor");
+  EXPECT_EQ(receiver.receive(), "c");
+  // A value larger than the bound passes alone.
+  EXPECT_TRUE(sender.send_bounded("huge", 100));
+  EXPECT_EQ(receiver.receive(), "huge");
+}
+
+TEST(Channel, ABoundedSenderIsReleasedWhenTheReceiverGoes) {
+  auto pair = Channel<int>::make(1);
+  auto sender = pair.first;
+  std::optional<Channel<int>::Receiver> receiver(std::move(pair.second));
+  EXPECT_TRUE(sender.send_bounded(1, 1));
+  std::atomic<int> result{-1};
+  std::thread blocked([&] { result = sender.send_bounded(2, 1) ? 1 : 0; });
+  std::this_thread::sleep_for(50ms);
+  receiver.reset();
+  blocked.join();
+  EXPECT_EQ(result, 0);
+}
+
+}  // namespace
+}  // namespace tovix_lsp::channel
