@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -86,6 +87,37 @@ std::size_t Outbox::queued() const {
   return queued_bytes_;
 }
 
+std::size_t Outbox::unread() const {
+  int n = 0;
+  if (::ioctl(fd_.get(), FIONREAD, &n) != 0 || n < 0) return 0;
+  return static_cast<std::size_t>(n);
+}
+
+bool Outbox::reader_keeps_up() {
+  const auto now = std::chrono::steady_clock::now();
+  const std::size_t waiting = unread();
+  const std::size_t consumed = written_ - std::min(written_, waiting);
+  if (waiting == 0 || consumed != consumed_) {
+    consumed_ = consumed;
+    last_read_ = now;
+    return true;
+  }
+  return now - last_read_ < stall_;
+}
+
+bool Outbox::stop(Stop why) {
+  // Stopped before it is said, so that whoever hears it finds the writer
+  // refusing.
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return false;
+    dead_ = true;
+    queue_.clear();
+  }
+  stopped_(why);
+  return false;
+}
+
 void Outbox::run() {
   // A child gone away is EPIPE here, never a SIGPIPE that would end us: the
   // signal stays blocked (and pending, harmlessly) until the thread ends.
@@ -93,11 +125,26 @@ void Outbox::run() {
   sigemptyset(&pipe_signal);
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+  last_read_ = std::chrono::steady_clock::now();
   for (;;) {
     std::string frame;
     {
       std::unique_lock lock(mutex_);
-      ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+      // What was written and is still unread is watched too: a child that
+      // stops reading with room left in the pipe has stopped all the same
+      // (and the requests in there are never answered).
+      while (!closing_ && queue_.empty()) {
+        if (unread() == 0) {
+          ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+          break;
+        }
+        ready_.wait_for(lock, CHECK_EVERY, [&] { return closing_ || !queue_.empty(); });
+        if (!closing_ && queue_.empty() && !reader_keeps_up()) {
+          lock.unlock();
+          stop(Stop::Stalled);
+          return;
+        }
+      }
       if (closing_) return;
       frame = std::move(queue_.front().frame);
       queue_.pop_front();
@@ -118,35 +165,18 @@ void Outbox::run() {
 }
 
 bool Outbox::write(std::string_view frame) {
-  using clock = std::chrono::steady_clock;
-  auto last_progress = clock::now();
-  // Stopped before it is said, so that whoever hears it finds the writer
-  // refusing.
-  auto stop = [&](Stop why) {
-    {
-      std::lock_guard lock(mutex_);
-      if (closing_) return false;
-      dead_ = true;
-      queue_.clear();
-    }
-    stopped_(why);
-    return false;
-  };
   while (!frame.empty()) {
     const ssize_t n = ::write(fd_.get(), frame.data(), frame.size());
     if (n > 0) {
       frame.remove_prefix(static_cast<std::size_t>(n));
-      last_progress = clock::now();
+      written_ += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return stop(Stop::Failed);
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(stall_ - (clock::now() - last_progress));
-    if (left.count() <= 0) return stop(Stop::Stalled);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return stop(Stop::Failed);
+    if (!reader_keeps_up()) return stop(Stop::Stalled);
     pollfd fds[2] = {{fd_.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
-    const int ready = ::poll(fds, 2, static_cast<int>(left.count()) + 1);
+    const int ready = ::poll(fds, 2, static_cast<int>(CHECK_EVERY.count()));
     if (ready < 0 && errno != EINTR) return stop(Stop::Failed);
     if (fds[1].revents != 0) return false;  // closed
   }

@@ -24,8 +24,9 @@
 namespace tovix_lsp::outbox {
 
 // How long the child may leave output waiting without reading any of it
-// before it counts as stopped.
+// before it counts as stopped, and how often the writer looks meanwhile.
 inline constexpr std::chrono::milliseconds STALL_LIMIT = std::chrono::seconds(5);
+inline constexpr std::chrono::milliseconds CHECK_EVERY{250};
 // How many bytes may wait for the child. A child that lets more pile up is
 // not keeping up and is let go; every open document's text fits many times.
 inline constexpr std::size_t MAX_QUEUED = std::size_t{64} << 20;
@@ -78,6 +79,14 @@ class Outbox {
   // Writes one frame; false when the writer must stop (closed, stalled or
   // failed, `stopped` already called for the last two).
   bool write(std::string_view frame);
+  // Bytes written and not yet read by the child.
+  [[nodiscard]] std::size_t unread() const;
+  // Whether the child has read some of what waits for it in the last
+  // stall limit (true when nothing waits).
+  [[nodiscard]] bool reader_keeps_up();
+  // Stops the writer for good and says why (unless it is being closed);
+  // always false.
+  bool stop(Stop why);
 
   struct Entry {
     std::string frame;
@@ -97,6 +106,12 @@ class Outbox {
   bool closing_ = false;
   bool dead_ = false;  // the writer stopped on its own
   std::thread thread_;
+
+  // The writer thread's own: bytes written in all, how many of them the
+  // child had read when last looked at, and when that last grew.
+  std::size_t written_ = 0;
+  std::size_t consumed_ = 0;
+  std::chrono::steady_clock::time_point last_read_{};
 };
 
 }  // namespace tovix_lsp::outbox
