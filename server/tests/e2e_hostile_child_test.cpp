@@ -121,29 +121,38 @@ void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version) {
   }
 }
 
+// With its input pipe full, and with room left in it (what was written
+// there is never read, and a request in there never answered).
 TEST(HostileChildE2E, AChildThatStopsReadingIsLetGoAndNeverBlocksTheEditor) {
-  Hostile child("stop-reading");
-  EditorSession s(child.options());
-  const std::string uri = s.open("a.tovix", big_document());
-  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
-  const int pid = child.record.pids().at(0);
-  fill_the_pipe(s, uri, 2);
-  // The server still answers at once, a request for the child included when
-  // the editor takes it back.
-  expect_probe_answered(s, uri);
-  const int hover = s.send_request("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}}));
-  s.notify("$/cancelRequest", {{"id", hover}});
-  const auto cancelled = s.wait_for(
-      [&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; }, PROBE_LIMIT);
-  ASSERT_TRUE(cancelled);
-  EXPECT_EQ((*cancelled)["error"]["code"], -32800);
-  // Within a few seconds the child is let go: killed, reaped, forgotten.
-  EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
-  EXPECT_TRUE(stops_running(pid, 1s));
-  EXPECT_TRUE(s.children().empty());
-  // Luau requests are answered without it now.
-  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}})), json(nullptr));
-  expect_clean_end(s, uri, child.pids());
+  for (const bool fill : {true, false}) {
+    SCOPED_TRACE(fill ? "pipe full" : "room left");
+    Hostile child("stop-reading");
+    EditorSession s(child.options());
+    const std::string uri = s.open("a.tovix", big_document());
+    ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
+    const int pid = child.record.pids().at(0);
+    if (fill) fill_the_pipe(s, uri, 2);
+    // The server still answers at once, a request for the child included
+    // when the editor takes it back.
+    expect_probe_answered(s, uri);
+    const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
+    const int cancelled = s.send_request("textDocument/hover", luau);
+    s.notify("$/cancelRequest", {{"id", cancelled}});
+    const auto answer = s.wait_for(
+        [&](const json& m) { return !m.contains("method") && m.value("id", json()) == cancelled; }, PROBE_LIMIT);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["error"]["code"], -32800);
+    // One that waits is answered when the child is let go, within a few
+    // seconds: killed, reaped, forgotten.
+    const int waiting = s.send_request("textDocument/hover", luau);
+    EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
+    EXPECT_EQ(s.response(waiting).value("result", json("absent")), json(nullptr));
+    EXPECT_TRUE(stops_running(pid, 1s));
+    EXPECT_TRUE(s.children().empty());
+    // Luau requests are answered without it now.
+    EXPECT_EQ(s.result("textDocument/hover", luau), json(nullptr));
+    expect_clean_end(s, uri, child.pids());
+  }
 }
 
 TEST(HostileChildE2E, ShutdownAndTheEndOfInputDoNotWaitForAChildThatStoppedReading) {
