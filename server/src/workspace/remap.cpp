@@ -183,6 +183,11 @@ struct Members {
   }
 };
 
+// Whether a value has the members of a position, whatever their values.
+bool positioned(const json& value) {
+  return protocol::member(value, "line") != nullptr && protocol::member(value, "character") != nullptr;
+}
+
 const std::string* string_member(const json& object, std::string_view key) {
   const json* found = protocol::member(object, key);
   return found != nullptr && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
@@ -366,26 +371,31 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
     if (const std::string* uri = string_member(*members.text_document, "uri")) scope = resolve(*uri).scope;
   }
 
+  // In a document's scope a position must be one of its text: a line past
+  // the end, or a number that is no line at all, has no counterpart rather
+  // than passing on as it came (a range of it would name text that is not
+  // there, such as an edit over the whole source).
   if (scope != nullptr) {
-    if (members.start != nullptr && members.end != nullptr) {
+    if (members.start != nullptr && members.end != nullptr && positioned(*members.start) &&
+        positioned(*members.end)) {
       const auto s = scope->incoming(*members.start, direction_);
       const auto e = scope->incoming(*members.end, direction_);
-      if (s && e) {
-        const auto moved = scope->move_range(*s, *e, direction_);
-        if (!moved) return false;
-        put(*members.start, scope->emit(moved->start, direction_));
-        put(*members.end, scope->emit(moved->end, direction_));
-        if (fields.size() > 2) {
-          std::erase_if(fields, [](const auto& field) {
-            const Key key = key_of(field.first);
-            return key != Key::Start && key != Key::End;
-          });
-        }
-        return true;
+      if (!s || !e) return false;
+      const auto moved = scope->move_range(*s, *e, direction_);
+      if (!moved) return false;
+      put(*members.start, scope->emit(moved->start, direction_));
+      put(*members.end, scope->emit(moved->end, direction_));
+      if (fields.size() > 2) {
+        std::erase_if(fields, [](const auto& field) {
+          const Key key = key_of(field.first);
+          return key != Key::Start && key != Key::End;
+        });
       }
+      return true;
     }
     if (fields.size() == 2 && members.line && members.character) {
-      if (const auto o = scope->incoming(v, direction_)) return scope->move_point(*o, direction_, v);
+      const auto o = scope->incoming(v, direction_);
+      return o && scope->move_point(*o, direction_, v);
     }
   }
 

@@ -69,8 +69,11 @@ class Remap {
   // that does not move is left out and sets `lost`; an object without its
   // "range", "position", "targetRange", "selectionRange",
   // "targetSelectionRange" or "originSelectionRange", or whose "uri" or
-  // "targetUri" is not a string, maps to nothing. Invalid positions are kept
-  // as ordinary members. Values nested deeper than 256 levels map to nothing.
+  // "targetUri" is not a string, maps to nothing. So does, in a document's
+  // scope, a position or range that is not one of its incoming text (a line
+  // past the end, a negative or fractional number, one of 2^32 or more); a
+  // column past its line's end is its line's end. Values nested deeper than
+  // 256 levels map to nothing.
   [[nodiscard]] std::optional<nlohmann::json> value(nlohmann::json v, bool in_scope = true);
 
   // `value` for a forwarded answer that is not a rename: a code action or
