@@ -208,6 +208,52 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
                     {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
 }
 
+TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
+  SKIP_WITHOUT_LUAU_LSP();
+  const std::string text =
+      "--!strict\n"
+      "local create: any = nil\n"
+      "local function label(text: string, size: number?)\n"
+      "  return <TextLabel Text={text} />\n"
+      "end\n"
+      "local count: number = 1\n"
+      "local wrong: string = count\n"
+      "return <Frame>{label(\"n\", count)}</Frame>\n";
+  Home home;
+  EditorSession s(home.options());
+  const std::string uri = s.open("a.tovix", text);
+  auto luau = [](const json& list) {
+    json out = json::array();
+    for (const json& d : list)
+      if (d.value("source", "") == "Luau") out.push_back({d["message"], d["range"]});
+    return out;
+  };
+  const auto checked = s.diagnostics(uri, [&](const json& list) { return !luau(list).empty(); });
+  ASSERT_TRUE(checked);
+  const json found = luau(*checked);
+  ASSERT_EQ(found.size(), 2u) << found.dump();  // the type error and the unused local, both on `wrong`'s line
+
+  // A new line above, its markup unfinished: the text does not compile.
+  std::string typing = text;
+  typing.insert(typing.find("local function label"), "local probe = <Tex\n");
+  s.change(uri, typing, 2);
+  const auto published = s.diagnostics(uri, [](const json& list) {
+    return !list.empty() && list[0].value("source", "") == "tovix";
+  });
+  ASSERT_TRUE(published);
+  // luau-lsp's diagnostics follow their line down.
+  json moved = found;
+  for (json& d : moved)
+    for (const char* end : {"start", "end"}) d[1][end]["line"] = d[1][end]["line"].get<int>() + 1;
+  EXPECT_EQ(luau(*published), moved);
+  EXPECT_EQ(s.result("textDocument/hover", inside(uri, typing, "label(\"n\", count)", "count")),
+            (json{{"contents",
+                   {{"kind", "markdown"},
+                    {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
+  EXPECT_EQ(s.result("textDocument/definition", inside(uri, typing, "{label(", "label")),
+            json::array({location(uri, range_at(typing, "local function label", "label"))}));
+}
+
 TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
   SKIP_WITHOUT_LUAU_LSP();
   if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;

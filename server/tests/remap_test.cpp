@@ -178,7 +178,6 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
       {"a hover whose range lies past the end", {{"contents", "x"}, {"range", range({{"character", 0}, {"line", 999}},
                                                                                     {{"character", 1}, {"line", 999}})}},
        std::nullopt, true},
-      {"a column past its line's end is the line's end", {{"character", 999}, {"line", 1}}, a.src("\nlocal e")},
       {"the end of the text is a position of it", {{"character", 0}, {"line", 4}}, a.src("return e\n", 0, 9)},
       {"location of the generated file", {{"uri", A_OUT}, {"range", a.out_range("count", 1)}},
        json{{"range", a.src_range("count", 1)}, {"uri", A_URI}}},
@@ -292,6 +291,25 @@ TEST(Remap, StaleCompileMovesOnlyOnUnchangedLines) {
       {"changed line", a.src("count", 2), std::nullopt},
   };
   check(a, Direction::ToOutput, to_output);
+
+  // Unfinished markup typed on a new line: the compile stays, and the lines
+  // after the new one move down a line on their way back.
+  Doc b(A_URI, A_TEXT, A_OUT);
+  b.edit("local create = vide.create\nlocal probe = <Tex\nlocal count = 1\n"
+         "local e = <TextLabel Name=\"😀\">{count} left</TextLabel>; local z = \"😀\" .. count\nreturn e\n",
+         true);
+  ASSERT_TRUE(b.stale);
+  const std::vector<Case> added_source = {
+      {"before the new line", b.out_range("create"), b.src_range("create")},
+      {"in a hole after it", b.out_range("count", 1), b.src_range("count", 1)},
+      {"after markup after it", b.out_range("count", 2), b.src_range("count", 2)},
+  };
+  check(b, Direction::ToSource, added_source);
+  const std::vector<Case> added_output = {
+      {"in a hole after the new line", b.src("count", 1), b.out("count", 1)},
+      {"on the new line", b.src("probe"), std::nullopt},
+  };
+  check(b, Direction::ToOutput, added_output);
 }
 
 TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
@@ -329,6 +347,8 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
       {"local create = vide.create\nlocal count = 1\nreturn count\nlocal q = <", "lines added after the last", 1, true},
       {"local create = vide.create\nlocal count = 1\nreturn count2", "text added to the last line", 1, false},
       {"local create = vide.create\nlocal count = 1 return count", "a line joined to the one before", 1, false},
+      {"local create = vide.create\nlocal probe = <\nlocal count = 1\nreturn count",
+       "a line typed above one that starts alike", 0, true},
   };
   for (const auto& l : line_ends) {
     Doc c("file:///p/e.tovix", short_text, "file:///p/e.luau");
@@ -486,6 +506,22 @@ TEST(Remap, InlayHintRangeMovesByWholeLines) {
     Remap remap(a.pair(), Direction::ToOutput);
     EXPECT_EQ(shown(remap.whole_lines(c.range)), shown(c.expected));
   }
+
+  // Lines added and removed since the compile: the unchanged lines keep their
+  // place, and a range reaching into the changed ones takes in all of them.
+  Doc b(A_URI, A_TEXT, A_OUT);
+  b.edit("-- one\n-- two\nlocal create = vide.create\nlocal count = 1 <\nreturn e\n", false);
+  LinesCase moved[] = {
+      {"unchanged lines after the change", range(line(4, 0), line(4, 3)), range(line(3, 0), a.out("return e\n", 0, 9))},
+      {"into the changed stretch", range(line(1, 0), line(1, 2)), range(line(0, 0), line(3, 0))},
+      {"all of it", range(line(0, 0), line(5, 0)), range(line(0, 0), a.out("return e\n", 0, 9))},
+  };
+  for (const auto& c : moved) {
+    SCOPED_TRACE(c.name);
+    Remap remap(b.pair(), Direction::ToOutput);
+    EXPECT_EQ(shown(remap.whole_lines(c.range)), shown(c.expected));
+  }
+
   Remap remap(a.pair(), Direction::ToOutput);
   const auto params = remap.inlay_hint_params(
       {{"range", range(a.src("TextLabel"), a.src("count", 2))}, {"textDocument", {{"uri", A_URI}}}});

@@ -65,7 +65,12 @@ class Alignment {
         identical_(compiled == current) {
     if (identical_) return;
     prefix_ = common_prefix(compiled, current);
-    suffix_ = common_suffix(compiled, current, std::min(compiled.size(), current.size()) - prefix_);
+    // The shared end may reach back into the line of the first difference
+    // (never before it): a line typed above another that starts alike
+    // ("local probe" above "local function") leaves that line after the
+    // last difference.
+    const std::size_t line_start = compiled_index.starts()[compiled_index.line_of(prefix_)];
+    suffix_ = common_suffix(compiled, current, std::min(compiled.size(), current.size()) - line_start);
   }
 
   [[nodiscard]] std::optional<std::size_t> to_current(std::size_t offset) const {
@@ -75,7 +80,28 @@ class Alignment {
     return across(offset, current_index_, current_, compiled_);
   }
 
+  // For a range of whole lines: the line of the other text where `line`
+  // is, when both hold it unchanged. A line in between widens the range to
+  // the whole changed stretch: to its first line for a range's first line
+  // (`opening`), past its last for the line after a range. A line past the
+  // end is the other text's line count.
+  [[nodiscard]] std::size_t line_to_current(std::size_t line, bool opening) const {
+    return line_across(line, opening, compiled_index_, compiled_, current_index_, current_);
+  }
+  [[nodiscard]] std::size_t line_to_compiled(std::size_t line, bool opening) const {
+    return line_across(line, opening, current_index_, current_, compiled_index_, compiled_);
+  }
+
  private:
+  [[nodiscard]] std::size_t line_across(std::size_t line, bool opening, const LineIndex& index, std::string_view text,
+                                        const LineIndex& other_index, std::string_view other) const {
+    if (identical_) return line;
+    if (line >= index.line_count()) return other_index.line_count();
+    if (const auto moved = across(index.starts()[line], index, text, other)) return other_index.line_of(*moved);
+    if (opening) return other_index.line_of(prefix_);
+    return std::min(other_index.line_of(other.size() - suffix_) + 1, other_index.line_count());
+  }
+
   // An offset of `text` (indexed by `index`) in `other`; nothing unless its
   // line is the same line in both.
   [[nodiscard]] std::optional<std::size_t> across(std::size_t offset, const LineIndex& index, std::string_view text,
@@ -214,6 +240,13 @@ void put(json& slot, const protocol::Position& p) {
 bool names(const Pair& pair, std::string_view uri) {
   return project::same_file(uri, pair.document->uri()) ||
          (!pair.generated_uri.empty() && project::same_file(uri, pair.generated_uri));
+}
+
+std::optional<std::size_t> to_output(const Pair& pair, std::size_t offset) {
+  if (!pair.compiled) return std::nullopt;
+  const analysis::Compiled& c = *pair.compiled;
+  const auto source = Alignment(c.source, c.source_index, pair.document->text(), pair.document->index()).to_compiled(offset);
+  return source ? c.map.to_output(*source) : std::nullopt;
 }
 
 // One document's side of the walk: reading positions in the incoming text,
@@ -466,11 +499,17 @@ std::optional<json> Remap::whole_lines(const json& range) {
   if (!r || !compiled || r->end.line < r->start.line) return std::nullopt;
   const bool to_output = direction_ == Direction::ToOutput;
   const LineIndex& index = to_output ? compiled->code_index : home_->pair.document->index();
+  // The generated code has the lines of the text it was compiled from, which
+  // may be an older text with lines added or removed since.
+  const Alignment& aligned = home_->aligned();
+  const auto across = [&](std::size_t line, bool opening) {
+    return to_output ? aligned.line_to_compiled(line, opening) : aligned.line_to_current(line, opening);
+  };
   const auto line_start = [&](std::size_t line) {
     return line < index.line_count() ? index.starts()[line] : index.len();
   };
-  const std::size_t start = line_start(r->start.line);
-  const std::size_t end = line_start(static_cast<std::size_t>(r->end.line) + 1);
+  const std::size_t start = line_start(across(r->start.line, true));
+  const std::size_t end = line_start(across(static_cast<std::size_t>(r->end.line) + 1, false));
   return protocol::to_json(protocol::Range{home_->emit(start, direction_), home_->emit(end, direction_)});
 }
 

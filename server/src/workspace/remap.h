@@ -38,6 +38,11 @@ struct Pair {
 // Whether `uri` names the pair's document or its generated file (same_file).
 [[nodiscard]] bool names(const Pair& pair, std::string_view uri);
 
+// Where the character at `offset` of the document's current text is in the
+// generated code of the pair's compile; nothing when it has no counterpart
+// there, also on a line changed since that compile.
+[[nodiscard]] std::optional<std::size_t> to_output(const Pair& pair, std::size_t offset);
+
 // The open .tovix document that `uri` names, by its own URI or by its
 // generated file's (as `names` tells), with its compile in use; nothing when
 // `uri` is no open document's. The pointers it hands out must stay valid
@@ -84,10 +89,11 @@ class Remap {
 
   // A Range moved by whole lines in the home document: from the start of its
   // first line to the start of the line after its last (the end of the text
-  // when there is none). Line numbers are the same on both sides, as the
-  // compile in use always has the document's line count; lines past the
-  // target's last line clamp to the end of its text. Nothing for a value
-  // that is not a valid range or when the home pair has no compile.
+  // when there is none). Lines the compile's text and the document's hold
+  // unchanged keep their place; a range reaching into lines changed since
+  // the compile takes in all of them. Lines past the target's last line
+  // clamp to the end of its text. Nothing for a value that is not a valid
+  // range or when the home pair has no compile.
   [[nodiscard]] std::optional<nlohmann::json> whole_lines(const nlohmann::json& range);
 
   // The params of "textDocument/inlayHint" moved: the visible "range" by
