@@ -288,23 +288,42 @@ TEST(ChildE2E, ChildDiagnosticsStayOnTheTextTheyWereFoundIn) {
   }
 }
 
-TEST(ChildE2E, DiagnosticsAllInGeneratedCodeAreReportedOnce) {
-  Child child("diagnostics");
-  const auto compiled = child.compile("a.tovix", DOC);
-  ASSERT_TRUE(compiled);
-  child.write_script({{"diagnostics", {diagnostic(range_in(compiled->code, "create(\"Frame\")"), "generated")}}});
-  EditorSession s(child.options());
-  child.ready(s);
-  const std::string uri = s.open("a.tovix", DOC);
-  const std::string line = "luau-lsp reported 1 diagnostic(s) for this file; none of them mapped back into the source";
-  EXPECT_TRUE(s.log_line(line));
-  s.change(uri, std::string(DOC) + "\n", 2);  // the stand-in publishes again
-  round_trip(s, uri);
-  EXPECT_EQ(s.logged(line), 1u);
-  // Only the compiler's (none) were ever published.
-  for (const json& m : s.history()) {
-    if (method_is(m, "textDocument/publishDiagnostics")) {
-      EXPECT_EQ(m["params"]["diagnostics"], json::array());
+TEST(ChildE2E, DiagnosticsInGeneratedCodeAloneAreDroppedAndCounted) {
+  // A spread: the merge helper goes in front of the first line.
+  const std::string text = std::string(DOC) + "local spread = <Frame {value} />\n";
+  struct Case {
+    const char* what;
+    bool with_one_that_maps;
+    std::string line;  // logged for each publication of the stand-in
+    std::size_t times;
+  } cases[] = {
+      {"all of them in the helpers", false,
+       "luau-lsp reported 1 diagnostic(s) for this file; none of them mapped back into the source", 1},
+      {"one in the helpers, one in Luau", true,
+       "luau-lsp reported 2 diagnostic(s) for this file; 1 of them did not map back into the source", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child("diagnostics");
+    const auto compiled = child.compile("a.tovix", text);
+    ASSERT_TRUE(compiled);
+    json found = {diagnostic(range_in(compiled->code, "local function __tovix_merge"), "generated")};
+    if (c.with_one_that_maps) found.push_back(diagnostic(range_in(compiled->code, "value"), "declared"));
+    child.write_script({{"diagnostics", found}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", text);
+    EXPECT_TRUE(s.log_line(c.line));
+    s.change(uri, text + "\n", 2);  // the stand-in publishes again
+    round_trip(s, uri);
+    // The line saying that none mapped is said once a file.
+    EXPECT_EQ(s.logged(c.line), c.times);
+    const json shown = c.with_one_that_maps ? json::array({diagnostic(range_in(text, "value"), "declared")}) : json::array();
+    for (const json& m : s.history()) {
+      if (method_is(m, "textDocument/publishDiagnostics")) {
+        EXPECT_TRUE(m["params"]["diagnostics"] == json::array() || m["params"]["diagnostics"] == shown)
+            << m["params"]["diagnostics"].dump();
+      }
     }
   }
 }

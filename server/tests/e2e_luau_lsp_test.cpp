@@ -31,6 +31,8 @@ const fs::path ROBLOX = TOVIX_ROBLOX_DATA;
 
 #define SKIP_WITHOUT_LUAU_LSP() \
   if (!fs::exists(LUAU_LSP)) GTEST_SKIP() << "the real luau-lsp is not at " << LUAU_LSP
+#define SKIP_WITHOUT_ROBLOX_TYPES() \
+  if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX
 
 // A home of its own for the server (so nothing of the user's is found),
 // holding the Roblox type files in the luau-lsp extension's storage when
@@ -208,8 +210,51 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
                     {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
 }
 
+TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
+  SKIP_WITHOUT_LUAU_LSP();
+  SKIP_WITHOUT_ROBLOX_TYPES();
+  // luau-lsp finds fault with the generated props tables, `{ Title = 5 }`
+  // and `{}`, neither of which the source spells.
+  const std::string text =
+      "--!strict\n"
+      "local create: any = nil\n"
+      "local function Card(props: { Title: string })\n"
+      "  return <TextLabel Text={props.Title} />\n"
+      "end\n"
+      "local a = <Card Title={5}/>\n"
+      "local b = <Card/>\n"
+      "local c = <Frame>\n"
+      "  <Card\n"
+      "    Title={true}\n"
+      "  />\n"
+      "</Frame>\n"
+      "return { a, b, c }\n";
+  Home home(true);  // the Roblox types, as a user has them
+  EditorSession s(home.options());
+  const std::string uri = s.open("a.tovix", text);
+  const auto published = s.diagnostics(uri, [](const json& list) { return !list.empty(); });
+  ASSERT_TRUE(published);
+  json shown = json::array();
+  for (const json& d : *published) shown.push_back({d["message"], d["range"]});
+  const auto mismatch = [](const char* got) {
+    return std::string("TypeError: Expected this to be exactly\n\t'{ Title: string }'\nbut got\n\t'{| Title: ") + got +
+           " |}'\ncaused by:\n  Property 'Title' is not compatible.\nExpected this to be exactly 'string', but got '" +
+           got + "'";
+  };
+  EXPECT_EQ(shown, json::array({
+                       json::array({mismatch("number"), range_at(text, "<Card Title={5}/>", "Title={5")}),
+                       json::array({"TypeError: Table type '{|  |}' not compatible with type '{ Title: string }' "
+                                    "because the former is missing field 'Title'",
+                                    range_at(text, "<Card/>", "Card")}),
+                       json::array({mismatch("boolean"), range_at(text, "Title={true}", "Title={true")}),
+                   }))
+      << shown.dump();
+  EXPECT_EQ(s.logged("luau-lsp reported 3 diagnostic(s) for this file; none of them mapped back into the source"), 0u);
+}
+
 TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
   SKIP_WITHOUT_LUAU_LSP();
+  SKIP_WITHOUT_ROBLOX_TYPES();
   const std::string text =
       "--!strict\n"
       "local create: any = nil\n"
@@ -219,7 +264,7 @@ TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
       "local count: number = 1\n"
       "local wrong: string = count\n"
       "return <Frame>{label(\"n\", count)}</Frame>\n";
-  Home home;
+  Home home(true);  // the Roblox types, as a user has them
   EditorSession s(home.options());
   const std::string uri = s.open("a.tovix", text);
   auto luau = [](const json& list) {
@@ -256,7 +301,7 @@ TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
 
 TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
   SKIP_WITHOUT_LUAU_LSP();
-  if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;
+  SKIP_WITHOUT_ROBLOX_TYPES();
   Opened o(
       "local create: any = nil\n"
       "local frame = Instance.new(\"Frame\")\n"

@@ -486,6 +486,92 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   EXPECT_TRUE(resolve.lost());
 }
 
+TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
+  // Components whose props tables luau-lsp finds fault with, class elements,
+  // a spread (so the merge helper goes in front), siblings in a fragment.
+  Doc a("file:///p/n.tovix",
+        "local create = vide.create\n"
+        "local function Card(props: { Title: string })\n"
+        "  return <TextLabel Text={props.Title} />\n"
+        "end\n"
+        "local a = <Card Title={5}/>\n"
+        "local b = <Card/>\n"
+        "local c = <Frame>\n"
+        "  <Card\n"
+        "    Title={true}\n"
+        "  />\n"
+        "</Frame>\n"
+        "local d = <Frame {props} Name=\"x\"><Card/></Frame>\n"
+        "local f = <><Frame/><Frame/></>\n"
+        "return a\n",
+        "file:///p/n.luau");
+  const auto span = [](json start, json end) { return range(std::move(start), std::move(end)); };
+  const auto point = [](json at) { return range(at, at); };
+  // The range of `inner` inside the first `needle` of the generated code.
+  const auto out_in = [&](std::string_view needle, std::string_view inner) {
+    const std::size_t shift = needle.find(inner);
+    return range(a.out(needle, 0, shift), a.out(needle, 0, shift + inner.size()));
+  };
+  struct Narrowed {
+    const char* name;
+    json range;                     // in the generated code
+    std::optional<json> expected;   // in the source; nothing: left out
+  } cases[] = {
+      {"a range that maps whole", a.out_range("props.Title"), a.src_range("props.Title")},
+      {"a props table: from its first mapped piece to its last", a.out_range("{ Title = 5 }"),
+       span(a.src("Title={5"), a.src("Title={5", 0, 8))},
+      {"a statement reaching into markup", span(a.out("local a"), a.out("5 })", 0, 4)),
+       span(a.src("local a"), a.src("Title={5", 0, 8))},
+      {"a multi-line props table", span(a.out("{\n    Title = true"), a.out("  }),")),
+       span(a.src("Title={true"), a.src("Title={true", 0, 11))},
+      {"an empty props table: the component's name", out_in("Card({})", "{}"), a.src_range("Card", 2)},
+      {"a point in it", point(a.out("{})", 0, 1)), a.src_range("Card", 2)},
+      {"a class element's head", a.out_range("create(\"Frame\")"), a.src_range("Frame")},
+      {"the end of a component's call inside a class element", a.out_range("  })"), a.src_range("Card", 3)},
+      // Its call ends before the comma: the element around it holds both.
+      {"and the comma after it", a.out_range("  }),"), a.src_range("Frame")},
+      {"the end of the class element around it", point(a.out("})\nlocal d", 0, 1)), a.src_range("Frame")},
+      {"a spread's merge call", a.out_range("__tovix_merge(props"), span(a.src("props}"), a.src("props}", 0, 5))},
+      {"a merge call that holds no mapped piece", a.out_range("__tovix_merge(", 1), a.src_range("Frame", 2)},
+      {"a component among a merge call's children", out_in("Card({}) })", "({})"), a.src_range("Card", 4)},
+      {"across the siblings of a fragment: the first it reaches", a.out_range("{ create(\"Frame\")({}), create"),
+       a.src_range("Frame", 4)},
+      {"the second sibling", out_in("create(\"Frame\")({}) }", "create(\"Frame\")({})"), a.src_range("Frame", 5)},
+      {"the injected helper: left out", a.out_range("local function __tovix_merge"), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Remap remap(a.pair(), Direction::ToSource);
+    const json published = json::array({diagnostic(c.range)});
+    const auto moved = remap.diagnostics(published);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->dump(), (c.expected ? json::array({diagnostic(*c.expected)}) : json::array()).dump());
+    // Only diagnostics are narrowed: any other payload drops what does not
+    // map whole.
+    Remap plain(a.pair(), Direction::ToSource);
+    const auto whole = plain.value(published);
+    const bool maps_whole = std::string(c.name) == "a range that maps whole";
+    EXPECT_EQ(whole->size(), maps_whole ? 1u : 0u);
+  }
+
+  // A fix carried in a diagnostic's data is an edit: never narrowed.
+  Remap remap(a.pair(), Direction::ToSource);
+  json with_fix = diagnostic(out_in("Card({})", "{}"));
+  with_fix["data"] = {{"edits", json::array({{{"newText", "x"}, {"range", out_in("Card({})", "{}")}},
+                                             {{"newText", "y"}, {"range", a.out_range("props.Title")}}})}};
+  json narrowed = diagnostic(a.src_range("Card", 2));
+  narrowed["data"] = {{"edits", json::array({{{"newText", "y"}, {"range", a.src_range("props.Title")}}})}};
+  EXPECT_EQ(shown(remap.diagnostics(json::array({with_fix}))), shown(json::array({narrowed})));
+
+  // Through a compile older than the text: a line typed above moves them down.
+  a.edit(std::string("local probe = <Tex\n") + std::string(a.document.text()), true);
+  ASSERT_TRUE(a.stale);
+  Remap stale(a.pair(), Direction::ToSource);
+  EXPECT_EQ(shown(stale.diagnostics(json::array({diagnostic(a.out_range("{ Title = 5 }")), diagnostic(out_in("Card({})", "{}"))}))),
+            shown(json::array({diagnostic(span(a.src("Title={5"), a.src("Title={5", 0, 8))),
+                               diagnostic(a.src_range("Card", 2))})));
+}
+
 TEST(Remap, InlayHintRangeMovesByWholeLines) {
   const Doc a(A_URI, A_TEXT, A_OUT);
   const auto line = [](std::uint32_t l, std::uint32_t c) { return json{{"character", c}, {"line", l}}; };

@@ -155,13 +155,15 @@ enum class Key {
   Edit,
   TextEdit,
   AdditionalTextEdits,
+  // What a diagnostic carries for its fixes.
+  Data,
 };
 
 Key key_of(std::string_view key) {
   const auto is = [&](std::string_view name, Key k) { return key == name ? k : Key::Other; };
   switch (key.size()) {
     case 3: return key == "uri" ? Key::Uri : is("end", Key::End);
-    case 4: return key == "line" ? Key::Line : is("edit", Key::Edit);
+    case 4: return key == "line" ? Key::Line : key == "edit" ? Key::Edit : is("data", Key::Data);
     case 5: return key == "start" ? Key::Start : is("range", Key::Range);
     case 7: return is("changes", Key::Changes);
     case 8: return key == "position" ? Key::Position : is("textEdit", Key::TextEdit);
@@ -300,7 +302,11 @@ struct Remap::Scope {
     return true;
   }
 
-  [[nodiscard]] std::optional<ByteRange> move_range(std::size_t start, std::size_t end, Direction direction) {
+  // `narrow`: a range towards the source that does not map whole is shown
+  // where it can be: on the mapped pieces it holds, else on the opening
+  // name of the element whose generated code holds it.
+  [[nodiscard]] std::optional<ByteRange> move_range(std::size_t start, std::size_t end, Direction direction,
+                                                    bool narrow) {
     if (!pair.compiled) return std::nullopt;
     const auto& map = pair.compiled->map;
     if (direction == Direction::ToOutput) {
@@ -309,7 +315,12 @@ struct Remap::Scope {
       if (!s || !e) return std::nullopt;
       return map.to_output_range(*s, *e);
     }
-    const auto source = map.to_source_range(start, end);
+    auto source = map.to_source_range(start, end);
+    if (!source && narrow) source = map.to_source_within(start, end);
+    if (!source && narrow) {
+      if (const sourcemap::Element* element = map.element_holding(pair.compiled->code, start, end))
+        source = element->name;
+    }
     if (!source) return std::nullopt;
     const auto s = aligned().to_current(source->start);
     const auto e = aligned().to_current(source->end);
@@ -368,6 +379,13 @@ std::optional<json> Remap::value(json v, bool in_scope) {
   return v;
 }
 
+std::optional<json> Remap::diagnostics(json list) {
+  narrow_ = direction_ == Direction::ToSource;
+  auto moved = value(std::move(list));
+  narrow_ = false;
+  return moved;
+}
+
 std::optional<json> Remap::answer(json result) {
   whole_items_ = true;
   auto moved = value(std::move(result));
@@ -414,7 +432,7 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
       const auto s = scope->incoming(*members.start, direction_);
       const auto e = scope->incoming(*members.end, direction_);
       if (!s || !e) return false;
-      const auto moved = scope->move_range(*s, *e, direction_);
+      const auto moved = scope->move_range(*s, *e, direction_, narrow_);
       if (!moved) return false;
       put(*members.start, scope->emit(moved->start, direction_));
       put(*members.end, scope->emit(moved->end, direction_));
@@ -453,7 +471,12 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
       moved = changes(field, depth + 1);
     } else {
       Scope* member_scope = key == Key::TargetRange || key == Key::TargetSelectionRange ? target : scope;
+      // What a diagnostic carries for its fixes may hold edits, which are
+      // never narrowed.
+      const bool narrow = narrow_;
+      if (key == Key::Data) narrow_ = false;
       moved = walk(field, member_scope, depth + 1);
+      narrow_ = narrow;
     }
     if (!moved) {
       ++drops_;

@@ -81,6 +81,15 @@ class Remap {
   // 256 levels map to nothing.
   [[nodiscard]] std::optional<nlohmann::json> value(nlohmann::json v, bool in_scope = true);
 
+  // `value` for the child's diagnostics (towards the source): a range that
+  // does not map whole is narrowed, for showing only, to the mapped pieces
+  // it holds (from the first mapped byte to the last), or else goes on the
+  // opening name of the innermost element whose generated code holds it;
+  // only one that lies wholly in code generated outside every element (the
+  // injected helpers) is left out. Ranges under "data" (a fix's edits) are
+  // moved as `value` moves them.
+  [[nodiscard]] std::optional<nlohmann::json> diagnostics(nlohmann::json list);
+
   // `value` for a forwarded answer that is not a rename: a code action or
   // completion item (any object) that lost anything in its own edits
   // ("edit", "textEdit", "additionalTextEdits") maps to nothing as a whole,
@@ -122,6 +131,7 @@ class Remap {
   std::vector<std::unique_ptr<Named>> named_;   // URIs already resolved
   std::size_t drops_ = 0;
   bool whole_items_ = false;
+  bool narrow_ = false;
 };
 
 }  // namespace tovix_lsp::remap
