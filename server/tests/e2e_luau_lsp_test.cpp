@@ -10,6 +10,7 @@
 
 #include "editor_session.h"
 #include "marked_text.h"
+#include "props_fixture.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
@@ -213,22 +214,7 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
 TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
   SKIP_WITHOUT_LUAU_LSP();
   SKIP_WITHOUT_ROBLOX_TYPES();
-  // luau-lsp finds fault with the generated props tables, `{ Title = 5 }`
-  // and `{}`, neither of which the source spells.
-  const std::string text =
-      "--!strict\n"
-      "local create: any = nil\n"
-      "local function Card(props: { Title: string })\n"
-      "  return <TextLabel Text={props.Title} />\n"
-      "end\n"
-      "local a = <Card Title={5}/>\n"
-      "local b = <Card/>\n"
-      "local c = <Frame>\n"
-      "  <Card\n"
-      "    Title={true}\n"
-      "  />\n"
-      "</Frame>\n"
-      "return { a, b, c }\n";
+  const std::string text = testing_support::PROPS_TABLES;
   Home home(true);  // the Roblox types, as a user has them
   EditorSession s(home.options());
   const std::string uri = s.open("a.tovix", text);
@@ -245,11 +231,14 @@ TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
                        json::array({mismatch("number"), range_at(text, "<Card Title={5}/>", "Title={5")}),
                        json::array({"TypeError: Table type '{|  |}' not compatible with type '{ Title: string }' "
                                     "because the former is missing field 'Title'",
-                                    range_at(text, "<Card/>", "Card")}),
+                                    range_at(text, "local b = <Card/>", "Card")}),
                        json::array({mismatch("boolean"), range_at(text, "Title={true}", "Title={true")}),
+                       json::array({"TypeError: Table type '{|  |}' not compatible with type '{ Title: string }' "
+                                    "because the former is missing field 'Title'",
+                                    range_at(text, "<Card/></Frame>", "Card")}),
                    }))
       << shown.dump();
-  EXPECT_EQ(s.logged("luau-lsp reported 3 diagnostic(s) for this file; none of them mapped back into the source"), 0u);
+  EXPECT_EQ(s.logged("luau-lsp reported 4 diagnostic(s) for this file; none of them mapped back into the source"), 0u);
 }
 
 TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {

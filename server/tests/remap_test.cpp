@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "props_fixture.h"
+
 namespace tovix_lsp::remap {
 namespace {
 
@@ -487,23 +489,7 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
 }
 
 TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
-  // Components whose props tables luau-lsp finds fault with, class elements,
-  // a spread (so the merge helper goes in front), siblings in a fragment.
-  Doc a("file:///p/n.tovix",
-        "local create = vide.create\n"
-        "local function Card(props: { Title: string })\n"
-        "  return <TextLabel Text={props.Title} />\n"
-        "end\n"
-        "local a = <Card Title={5}/>\n"
-        "local b = <Card/>\n"
-        "local c = <Frame>\n"
-        "  <Card\n"
-        "    Title={true}\n"
-        "  />\n"
-        "</Frame>\n"
-        "local d = <Frame {props} Name=\"x\"><Card/></Frame>\n"
-        "local f = <><Frame/><Frame/></>\n"
-        "return a\n",
+  Doc a("file:///p/n.tovix", testing_support::PROPS_TABLES,
         "file:///p/n.luau");
   const auto span = [](json start, json end) { return range(std::move(start), std::move(end)); };
   const auto point = [](json at) { return range(at, at); };
@@ -531,7 +517,7 @@ TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
       // Its call ends before the comma: the element around it holds both.
       {"and the comma after it", a.out_range("  }),"), a.src_range("Frame")},
       {"the end of the class element around it", point(a.out("})\nlocal d", 0, 1)), a.src_range("Frame")},
-      {"a spread's merge call", a.out_range("__tovix_merge(props"), span(a.src("props}"), a.src("props}", 0, 5))},
+      {"a spread's merge call", a.out_range("__tovix_merge(a"), span(a.src("{a}", 0, 1), a.src("{a}", 0, 2))},
       {"a merge call that holds no mapped piece", a.out_range("__tovix_merge(", 1), a.src_range("Frame", 2)},
       {"a component among a merge call's children", out_in("Card({}) })", "({})"), a.src_range("Card", 4)},
       {"across the siblings of a fragment: the first it reaches", a.out_range("{ create(\"Frame\")({}), create"),
