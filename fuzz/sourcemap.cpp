@@ -55,6 +55,18 @@ std::optional<Range> scan_range(const std::vector<Run>& runs, Column from, Colum
   return std::nullopt;
 }
 
+// The source of the mapped bytes of output [a, b), byte by byte.
+std::optional<Range> scan_within(const std::vector<Run>& runs, std::size_t a, std::size_t b) {
+  std::optional<Range> out;
+  for (std::size_t o = a; o < b; ++o) {
+    const auto s = scan_point(runs, &Run::output, &Run::source, o);
+    if (!s) continue;
+    if (!out) out = Range{*s, *s + 1};
+    out->end = *s + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(map.to_source_end(o) == scan_end(accepted, &Run::output, &Run::source, o));
     for (std::size_t e = o; e <= std::min(o + 9, output.size() + 1); ++e) {
       check(map.to_source_range(o, e) == scan_range(accepted, &Run::output, &Run::source, o, e));
+      check(map.to_source_within(o, e) == scan_within(accepted, o, e));
     }
   }
   return 0;

@@ -171,7 +171,7 @@ TEST(Analysis, CompilesAndReportsInOrder) {
   EXPECT_EQ(result.diagnostics[1]["data"]["kind"], "member");
 }
 
-TEST(Analysis, FatalErrorKeepsTheLastOutputWhileTheLineCountHolds) {
+TEST(Analysis, FatalErrorKeepsTheLastOutputAsStale) {
   auto good = analyse("local create = vide.create\nlocal a = <Frame />\nreturn a\n");
   ASSERT_TRUE(good.compiled);
   std::string code = good.compiled->code;
@@ -184,9 +184,19 @@ TEST(Analysis, FatalErrorKeepsTheLastOutputWhileTheLineCountHolds) {
   EXPECT_EQ(same_lines.compiled->code, code);
   EXPECT_EQ(same_lines.compiled->version, 7);
 
-  auto more_lines = analyse("local create = vide.create\nlocal a = <Frame>\n\nreturn a\n", same_lines.compiled);
-  EXPECT_FALSE(more_lines.compiled);
-  EXPECT_FALSE(more_lines.stale);
+  // Unfinished markup on a new line: the last output stays all the same.
+  auto more_lines = analyse("local create = vide.create\nlocal probe = <Tex\nlocal a = <Frame />\nreturn a\n",
+                            same_lines.compiled);
+  ASSERT_EQ(more_lines.diagnostics.size(), 1u);
+  ASSERT_TRUE(more_lines.compiled);
+  EXPECT_TRUE(more_lines.stale);
+  EXPECT_EQ(more_lines.compiled->code, code);
+  EXPECT_EQ(more_lines.compiled->lines, 4u);
+
+  // Nothing earlier to keep: no output.
+  auto first = analyse("local create = vide.create\nlocal probe = <Tex\n");
+  EXPECT_FALSE(first.compiled);
+  EXPECT_FALSE(first.stale);
 }
 
 TEST(Analysis, ErrorRangesCountUtf16Columns) {

@@ -352,23 +352,42 @@ TEST(ChildE2E, OpeningAnOpenDocumentAgainIsAFullChange) {
   }
 }
 
-TEST(ChildE2E, DiagnosticsAllInGeneratedCodeAreReportedOnce) {
-  Child child("diagnostics");
-  const auto compiled = child.compile("a.tovix", DOC);
-  ASSERT_TRUE(compiled);
-  child.write_script({{"diagnostics", {diagnostic(range_in(compiled->code, "create(\"Frame\")"), "generated")}}});
-  EditorSession s(child.options());
-  child.ready(s);
-  const std::string uri = s.open("a.tovix", DOC);
-  const std::string line = "luau-lsp reported 1 diagnostic(s) for this file; none of them mapped back into the source";
-  EXPECT_TRUE(s.log_line(line));
-  s.change(uri, std::string(DOC) + "\n", 2);  // the stand-in publishes again
-  round_trip(s, uri);
-  EXPECT_EQ(s.logged(line), 1u);
-  // Only the compiler's (none) were ever published.
-  for (const json& m : s.history()) {
-    if (method_is(m, "textDocument/publishDiagnostics")) {
-      EXPECT_EQ(m["params"]["diagnostics"], json::array());
+TEST(ChildE2E, DiagnosticsInGeneratedCodeAloneAreDroppedAndCounted) {
+  // A spread: the merge helper goes in front of the first line.
+  const std::string text = std::string(DOC) + "local spread = <Frame {value} />\n";
+  struct Case {
+    const char* what;
+    bool with_one_that_maps;
+    std::string line;  // logged for each publication of the stand-in
+    std::size_t times;
+  } cases[] = {
+      {"all of them in the helpers", false,
+       "luau-lsp reported 1 diagnostic(s) for this file; none of them mapped back into the source", 1},
+      {"one in the helpers, one in Luau", true,
+       "luau-lsp reported 2 diagnostic(s) for this file; 1 of them did not map back into the source", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child("diagnostics");
+    const auto compiled = child.compile("a.tovix", text);
+    ASSERT_TRUE(compiled);
+    json found = {diagnostic(range_in(compiled->code, "local function __tovix_merge"), "generated")};
+    if (c.with_one_that_maps) found.push_back(diagnostic(range_in(compiled->code, "value"), "declared"));
+    child.write_script({{"diagnostics", found}});
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", text);
+    EXPECT_TRUE(s.log_line(c.line));
+    s.change(uri, text + "\n", 2);  // the stand-in publishes again
+    round_trip(s, uri);
+    // The line saying that none mapped is said once a file.
+    EXPECT_EQ(s.logged(c.line), c.times);
+    const json shown = c.with_one_that_maps ? json::array({diagnostic(range_in(text, "value"), "declared")}) : json::array();
+    for (const json& m : s.history()) {
+      if (method_is(m, "textDocument/publishDiagnostics")) {
+        EXPECT_TRUE(m["params"]["diagnostics"] == json::array() || m["params"]["diagnostics"] == shown)
+            << m["params"]["diagnostics"].dump();
+      }
     }
   }
 }
@@ -676,6 +695,67 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
                                             {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}}}}}}}));
     }
   }
+}
+
+json location_in(const std::string& uri, const json& range) { return {{"range", range}, {"uri", uri}}; }
+
+// A child that names places its text does not have: line 999 of a short
+// file, a negative line, line 2^40.
+TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const std::string generated = probe.generated("a.tovix");
+  const auto at_line = [](json line) { return json{{"character", 0}, {"line", std::move(line)}}; };
+  const json past_the_end = {{"end", at_line(999)}, {"start", at_line(0)}};
+  const json negative = {{"end", at_line(-1)}, {"start", at_line(-1)}};
+  const json huge = {{"end", at_line(std::uint64_t{1} << 40)}, {"start", at_line(std::uint64_t{1} << 40)}};
+  const json declared = range_in(compiled->code, "value");
+  Child child("diagnostics",
+              {{"results",
+                {{"textDocument/hover", {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", huge}}},
+                 {"textDocument/definition",
+                  {location_in(generated, negative), location_in(generated, past_the_end), location_in(generated, declared)}},
+                 {"textDocument/rename", {{"changes", {{generated, {{{"newText", "x"}, {"range", past_the_end}}}}}}}}}},
+               {"diagnostics", {diagnostic(past_the_end, "whole file"), diagnostic(negative, "before it"),
+                                diagnostic(declared, "declared")}}});
+  child.project = probe.project;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const auto published = s.diagnostics(uri, [](const json& list) { return !list.empty(); });
+  ASSERT_TRUE(published);
+  EXPECT_EQ(*published, json::array({diagnostic(range_in(DOC, "value"), "declared")}));
+
+  const json in_luau = EditorSession::at(uri, at_start(range_in(DOC, "value")));
+  EXPECT_EQ(s.request("textDocument/hover", in_luau).value("result", json("absent")), json(nullptr));
+  EXPECT_EQ(s.result("textDocument/definition", in_luau), json::array({location_in(uri, range_in(DOC, "value"))}));
+  json rename = in_luau;
+  rename["newName"] = "x";
+  EXPECT_EQ(s.request("textDocument/rename", rename)["error"],
+            (json{{"code", -32803}, {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+  // Nor does a place past the end of the source become one in the child's
+  // text: the request is not sent.
+  EXPECT_EQ(s.request("textDocument/references",
+                      {{"context", {{"includeDeclaration", true}}}, {"position", at_line(999)}, {"textDocument", {{"uri", uri}}}})
+                .value("result", json("absent")),
+            json(nullptr));
+  round_trip(s, uri);
+  EXPECT_TRUE(child.record.of("textDocument/references").empty());
+
+  // Still answering at once, and it ends cleanly.
+  const int probe_id = s.send_request("probe", json::object());
+  EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == probe_id; },
+                         std::chrono::seconds(1)));
+  const int pid = s.process().pid();
+  const auto children = child.record.pids();
+  EXPECT_EQ(s.shutdown_and_exit(), 0);
+  EXPECT_TRUE(s.index_of([&](const json& m) {
+    return !m.contains("method") && m.value("id", json()) == probe_id + 1 && m.contains("result") && m["result"].is_null();
+  })) << "shutdown was not answered";
+  EXPECT_TRUE(testing::gone(pid));
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_TRUE(testing::gone(children[0]));
 }
 
 TEST(ChildE2E, AChildThatRefusesToInitializeOrEndsIsLetGo) {

@@ -299,6 +299,9 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
   const auto code = [](const std::optional<json>& m) {
     return m && m->contains("error") ? (*m)["error"].value("code", 0) : 0;
   };
+  const auto past = answered(100);
+  ASSERT_TRUE(past);
+  EXPECT_EQ((*past)["result"], (json{{"applied", false}}));
   EXPECT_EQ(code(answered(101)), -32600);
   EXPECT_EQ(code(answered(102)), -32600);
   EXPECT_EQ(code(answered(103)), -32600);

@@ -10,6 +10,7 @@
 
 #include "editor_session.h"
 #include "marked_text.h"
+#include "props_fixture.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
@@ -31,6 +32,8 @@ const fs::path ROBLOX = TOVIX_ROBLOX_DATA;
 
 #define SKIP_WITHOUT_LUAU_LSP() \
   if (!fs::exists(LUAU_LSP)) GTEST_SKIP() << "the real luau-lsp is not at " << LUAU_LSP
+#define SKIP_WITHOUT_ROBLOX_TYPES() \
+  if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX
 
 // A home of its own for the server (so nothing of the user's is found),
 // holding the Roblox type files in the luau-lsp extension's storage when
@@ -208,9 +211,86 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
                     {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
 }
 
+TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
+  SKIP_WITHOUT_LUAU_LSP();
+  SKIP_WITHOUT_ROBLOX_TYPES();
+  const std::string text = testing_support::PROPS_TABLES;
+  Home home(true);  // the Roblox types, as a user has them
+  EditorSession s(home.options());
+  const std::string uri = s.open("a.tovix", text);
+  const auto published = s.diagnostics(uri, [](const json& list) { return !list.empty(); });
+  ASSERT_TRUE(published);
+  json shown = json::array();
+  for (const json& d : *published) shown.push_back({d["message"], d["range"]});
+  const auto mismatch = [](const char* got) {
+    return std::string("TypeError: Expected this to be exactly\n\t'{ Title: string }'\nbut got\n\t'{| Title: ") + got +
+           " |}'\ncaused by:\n  Property 'Title' is not compatible.\nExpected this to be exactly 'string', but got '" +
+           got + "'";
+  };
+  EXPECT_EQ(shown, json::array({
+                       json::array({mismatch("number"), range_at(text, "<Card Title={5}/>", "Title={5")}),
+                       json::array({"TypeError: Table type '{|  |}' not compatible with type '{ Title: string }' "
+                                    "because the former is missing field 'Title'",
+                                    range_at(text, "local b = <Card/>", "Card")}),
+                       json::array({mismatch("boolean"), range_at(text, "Title={true}", "Title={true")}),
+                       json::array({"TypeError: Table type '{|  |}' not compatible with type '{ Title: string }' "
+                                    "because the former is missing field 'Title'",
+                                    range_at(text, "<Card/></Frame>", "Card")}),
+                   }))
+      << shown.dump();
+  EXPECT_EQ(s.logged("luau-lsp reported 4 diagnostic(s) for this file; none of them mapped back into the source"), 0u);
+}
+
+TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
+  SKIP_WITHOUT_LUAU_LSP();
+  SKIP_WITHOUT_ROBLOX_TYPES();
+  const std::string text =
+      "--!strict\n"
+      "local create: any = nil\n"
+      "local function label(text: string, size: number?)\n"
+      "  return <TextLabel Text={text} />\n"
+      "end\n"
+      "local count: number = 1\n"
+      "local wrong: string = count\n"
+      "return <Frame>{label(\"n\", count)}</Frame>\n";
+  Home home(true);  // the Roblox types, as a user has them
+  EditorSession s(home.options());
+  const std::string uri = s.open("a.tovix", text);
+  auto luau = [](const json& list) {
+    json out = json::array();
+    for (const json& d : list)
+      if (d.value("source", "") == "Luau") out.push_back({d["message"], d["range"]});
+    return out;
+  };
+  const auto checked = s.diagnostics(uri, [&](const json& list) { return !luau(list).empty(); });
+  ASSERT_TRUE(checked);
+  const json found = luau(*checked);
+  ASSERT_EQ(found.size(), 2u) << found.dump();  // the type error and the unused local, both on `wrong`'s line
+
+  // A new line above, its markup unfinished: the text does not compile.
+  std::string typing = text;
+  typing.insert(typing.find("local function label"), "local probe = <Tex\n");
+  s.change(uri, typing, 2);
+  const auto published = s.diagnostics(uri, [](const json& list) {
+    return !list.empty() && list[0].value("source", "") == "tovix";
+  });
+  ASSERT_TRUE(published);
+  // luau-lsp's diagnostics follow their line down.
+  json moved = found;
+  for (json& d : moved)
+    for (const char* end : {"start", "end"}) d[1][end]["line"] = d[1][end]["line"].get<int>() + 1;
+  EXPECT_EQ(luau(*published), moved);
+  EXPECT_EQ(s.result("textDocument/hover", inside(uri, typing, "label(\"n\", count)", "count")),
+            (json{{"contents",
+                   {{"kind", "markdown"},
+                    {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
+  EXPECT_EQ(s.result("textDocument/definition", inside(uri, typing, "{label(", "label")),
+            json::array({location(uri, range_at(typing, "local function label", "label"))}));
+}
+
 TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
   SKIP_WITHOUT_LUAU_LSP();
-  if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) GTEST_SKIP() << "no Roblox type files at " << ROBLOX;
+  SKIP_WITHOUT_ROBLOX_TYPES();
   Opened o(
       "local create: any = nil\n"
       "local frame = Instance.new(\"Frame\")\n"

@@ -26,6 +26,7 @@
 #include "workspace/line_index.h"
 #include "workspace/map_builder.h"
 #include "workspace/regions.h"
+#include "workspace/tree.h"
 
 namespace tovix_lsp::map_builder {
 namespace {
@@ -103,6 +104,7 @@ struct Tally {
   std::size_t repeated_unmapped = 0;  // hole bytes after markup, not unique
   std::size_t outside_unsearchable = 0;  // between two regions of a line, short or repeated
   std::size_t documents = 0;
+  std::size_t elements = 0, elements_called = 0;  // and those recorded with their calls
 };
 
 std::size_t mapped_bytes(const SourceMap& map, std::size_t start, std::size_t end) {
@@ -237,6 +239,21 @@ void check_document(const std::string& name, std::string_view source, const tovi
         << "hole piece " << source.substr(piece.start, len);
     (len < 3 ? tally.short_unmapped : tally.repeated_unmapped) += len;
   }
+  // Every element recorded is an element of the source under its name, and
+  // its own call is the innermost around its "(".
+  for (const sourcemap::Element& e : map.elements()) {
+    const auto parsed = tovix::markup::parser::parse_node(source, e.source.start);
+    ASSERT_TRUE(parsed) << "no markup at " << e.source.start;
+    const auto* element = std::get_if<ast::Element>(&parsed->node.kind);
+    ASSERT_TRUE(element) << "no element at " << e.source.start;
+    EXPECT_EQ(element->end, e.source.end);
+    EXPECT_EQ(element->name.as_written(), source.substr(e.name.start, e.name.end - e.name.start));
+    EXPECT_EQ(map.element_holding(output, e.open, e.open + 1), &e)
+        << "the call of <" << element->name.as_written() << "> at " << e.source.start;
+    ++tally.elements_called;
+  }
+  const std::vector<tree::Tag> tags = tree::tree(source);
+  for (const tree::Tag* tag : tree::flatten(tags)) tally.elements += !tag->name.empty();
   ++tally.documents;
 }
 
@@ -264,9 +281,10 @@ std::vector<std::pair<std::string, std::string>> variants(const std::string& tex
 void report(const char* what, const Tally& tally, std::size_t rejected) {
   std::printf("map coverage, %s, %zu documents (%zu not compiled): outside markup %zu/%zu bytes "
               "(%zu unmapped between regions: short or repeated), hole code %zu/%zu bytes (unmapped after nested markup: %zu "
-              "in short pieces, %zu in repeated ones)\n",
+              "in short pieces, %zu in repeated ones), calls of %zu/%zu elements\n",
               what, tally.documents, rejected, tally.outside_mapped, tally.outside, tally.outside_unsearchable,
-              tally.holes_mapped, tally.holes, tally.short_unmapped, tally.repeated_unmapped);
+              tally.holes_mapped, tally.holes, tally.short_unmapped, tally.repeated_unmapped,
+              tally.elements_called, tally.elements);
 }
 
 TEST(MapBuilderCorpus, RightWhereverItAnswersAndCompleteOutsideMarkup) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "imports.h"
 #include "resolve.h"
@@ -169,6 +170,32 @@ TEST(MapBuilder, WalksMarkup) {
        "[local t = ]create(\"TextLabel\")({ [Text] = [\"café €\"], [Name] = [\"日本\"] })[\n]"},
   };
   for (const Case& c : cases) check(c);
+}
+
+// The elements whose calls the walk found: each as its opening name, the
+// head of its call and, after ">", the element around it.
+TEST(MapBuilder, RecordsTheCallOfEachElement) {
+  const auto listed = [](std::string_view source, std::string_view output) {
+    const SourceMap map = build(source, output, {});
+    std::vector<std::string> out;
+    for (const sourcemap::Element& e : map.elements()) {
+      std::string line = std::string(source.substr(e.name.start, e.name.end - e.name.start)) + " " +
+                         std::string(output.substr(e.head, e.open + 1 - e.head));
+      if (e.parent != sourcemap::Element::NONE) line += " > " + std::to_string(e.parent);
+      out.push_back(line);
+    }
+    return out;
+  };
+  EXPECT_EQ(listed("local f = <Frame {p}>\n  < ui.Card n={<Fram/>}/>\n  <>{<TextLabel/>}</>\n</Frame>\n",
+                   "local f = create(\"Frame\")(__tovix_merge(p, {\n  ui.Card({ n = create(\"Fram\")({}) }),\n"
+                   "  { create(\"TextLabel\")({}) },\n}))\n"),
+            (std::vector<std::string>{"Frame create(\"Frame\")(", "ui.Card ui.Card( > 0", "Fram create(\"Fram\")( > 1",
+                                      "TextLabel create(\"TextLabel\")( > 0"}));
+  // A head that is not where the walk looks leaves its element out, and
+  // the elements in it hang from the one around.
+  EXPECT_EQ(listed("local Card = 1\nlocal f = <Frame><Card/></Frame>\n",
+                   "local Card = 1\nlocal f = make(\"Frame\")({ Card({}) })\n"),
+            (std::vector<std::string>{"Card Card("}));
 }
 
 TEST(MapBuilder, RenamedAttributeKeepsItsValueOnly) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "props_fixture.h"
+
 namespace tovix_lsp::remap {
 namespace {
 
@@ -158,12 +160,27 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
        {{"end", a.out("count", 1, 5)}, {"start", a.out("count", 1)}, {"x", 1}}, a.src_range("count", 1)},
       {"position with a third member is copied",
        {{"character", 0}, {"line", 0}, {"x", 1}}, json{{"character", 0}, {"line", 0}, {"x", 1}}},
-      {"invalid positions are copied",
-       {{"p", {{"character", 0}, {"line", -1}}}, {"q", {{"character", 0}, {"line", 1.5}}}},
-       json{{"p", {{"character", 0}, {"line", -1}}}, {"q", {{"character", 0}, {"line", 1.5}}}}},
-      {"a line of 2^32 + 1 is out of range, never wrapped: copied as it is",
-       json{{"character", 6}, {"line", (std::uint64_t{1} << 32) + 1}},
-       json{{"character", 6}, {"line", (std::uint64_t{1} << 32) + 1}}},
+      {"positions that are no position of the generated text are left out",
+       {{"p", {{"character", 0}, {"line", -1}}},
+        {"q", {{"character", 0}, {"line", 1.5}}},
+        {"r", {{"character", 0}, {"line", 999}}},
+        {"s", {{"character", 0}, {"line", std::uint64_t{1} << 40}}},
+        {"t", {{"character", 6}, {"line", (std::uint64_t{1} << 32) + 1}}},  // never wrapped to line 1
+        {"u", {{"character", "0"}, {"line", 0}}},
+        {"kept", 1}},
+       json{{"kept", 1}}, true},
+      {"a range past the end of the generated text",
+       range({{"character", 0}, {"line", 0}}, {{"character", 0}, {"line", 999}}), std::nullopt},
+      {"a range with one end at a negative line", range(a.out("count"), {{"character", 0}, {"line", -1}}),
+       std::nullopt},
+      {"an edit over lines the generated text does not have is dropped, not passed on",
+       {{"changes", {{A_OUT, {edit_ok, {{"newText", "x"}, {"range", range({{"character", 0}, {"line", 0}},
+                                                                           {{"character", 0}, {"line", 999}})}}}}}}},
+       json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}}, true},
+      {"a hover whose range lies past the end", {{"contents", "x"}, {"range", range({{"character", 0}, {"line", 999}},
+                                                                                    {{"character", 1}, {"line", 999}})}},
+       std::nullopt, true},
+      {"the end of the text is a position of it", {{"character", 0}, {"line", 4}}, a.src("return e\n", 0, 9)},
       {"location of the generated file", {{"uri", A_OUT}, {"range", a.out_range("count", 1)}},
        json{{"range", a.src_range("count", 1)}, {"uri", A_URI}}},
       {"locations, one in generated-only text",
@@ -202,6 +219,9 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
       {"another file's location is copied, a nested one of this file moves",
        {{"uri", "file:///p/other.luau"}, {"range", third["range"]}, {"inner", {{"uri", A_OUT}, {"range", a.out_range("count")}}}},
        json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}}, {"range", third["range"]}, {"uri", "file:///p/other.luau"}}},
+      {"another file's positions are its own: copied, whatever they are",
+       {{"uri", "file:///p/other.luau"}, {"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}},
+       json{{"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}, {"uri", "file:///p/other.luau"}}},
       {"a URI spelt differently names the same file", {{"uri", "file:///p//a.luau"}, {"range", a.out_range("count")}},
        json{{"range", a.src_range("count")}, {"uri", A_URI}}},
   };
@@ -218,6 +238,13 @@ TEST(Remap, EditorPayloadsMoveIntoTheGeneratedFile) {
       // A point at a run's end maps as the end of what came before.
       {"position where markup starts", a.src("<TextLabel"), a.out("create(")},
       {"position at the end of the text", {{"character", 0}, {"line", 4}}, a.out("return e\n", 0, 9)},
+      // Never a made-up place in the generated file: the request has no
+      // counterpart there.
+      {"position params past the end of the source", {{"position", {{"character", 0}, {"line", 999}}}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt, true},
+      {"position params at a negative line", {{"position", {{"character", 0}, {"line", -1}}}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt, true},
+      {"a range past the end of the source", range(a.src("count"), {{"character", 0}, {"line", 999}}), std::nullopt},
       {"range after astral characters", a.src_range("count", 2), a.out_range("count", 2)},
       {"changes keyed by the source document",
        {{"changes", {{A_URI, {{{"newText", "n"}, {"range", a.src_range("count")}}}}}}},
@@ -266,6 +293,25 @@ TEST(Remap, StaleCompileMovesOnlyOnUnchangedLines) {
       {"changed line", a.src("count", 2), std::nullopt},
   };
   check(a, Direction::ToOutput, to_output);
+
+  // Unfinished markup typed on a new line: the compile stays, and the lines
+  // after the new one move down a line on their way back.
+  Doc b(A_URI, A_TEXT, A_OUT);
+  b.edit("local create = vide.create\nlocal probe = <Tex\nlocal count = 1\n"
+         "local e = <TextLabel Name=\"😀\">{count} left</TextLabel>; local z = \"😀\" .. count\nreturn e\n",
+         true);
+  ASSERT_TRUE(b.stale);
+  const std::vector<Case> added_source = {
+      {"before the new line", b.out_range("create"), b.src_range("create")},
+      {"in a hole after it", b.out_range("count", 1), b.src_range("count", 1)},
+      {"after markup after it", b.out_range("count", 2), b.src_range("count", 2)},
+  };
+  check(b, Direction::ToSource, added_source);
+  const std::vector<Case> added_output = {
+      {"in a hole after the new line", b.src("count", 1), b.out("count", 1)},
+      {"on the new line", b.src("probe"), std::nullopt},
+  };
+  check(b, Direction::ToOutput, added_output);
 }
 
 TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
@@ -303,6 +349,8 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
       {"local create = vide.create\nlocal count = 1\nreturn count\nlocal q = <", "lines added after the last", 1, true},
       {"local create = vide.create\nlocal count = 1\nreturn count2", "text added to the last line", 1, false},
       {"local create = vide.create\nlocal count = 1 return count", "a line joined to the one before", 1, false},
+      {"local create = vide.create\nlocal probe = <\nlocal count = 1\nreturn count",
+       "a line typed above one that starts alike", 0, true},
   };
   for (const auto& l : line_ends) {
     Doc c("file:///p/e.tovix", short_text, "file:///p/e.luau");
@@ -440,6 +488,76 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   EXPECT_TRUE(resolve.lost());
 }
 
+TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
+  Doc a("file:///p/n.tovix", testing_support::PROPS_TABLES,
+        "file:///p/n.luau");
+  const auto span = [](json start, json end) { return range(std::move(start), std::move(end)); };
+  const auto point = [](json at) { return range(at, at); };
+  // The range of `inner` inside the first `needle` of the generated code.
+  const auto out_in = [&](std::string_view needle, std::string_view inner) {
+    const std::size_t shift = needle.find(inner);
+    return range(a.out(needle, 0, shift), a.out(needle, 0, shift + inner.size()));
+  };
+  struct Narrowed {
+    const char* name;
+    json range;                     // in the generated code
+    std::optional<json> expected;   // in the source; nothing: left out
+  } cases[] = {
+      {"a range that maps whole", a.out_range("props.Title"), a.src_range("props.Title")},
+      {"a props table: from its first mapped piece to its last", a.out_range("{ Title = 5 }"),
+       span(a.src("Title={5"), a.src("Title={5", 0, 8))},
+      {"a statement reaching into markup", span(a.out("local a"), a.out("5 })", 0, 4)),
+       span(a.src("local a"), a.src("Title={5", 0, 8))},
+      {"a multi-line props table", span(a.out("{\n    Title = true"), a.out("  }),")),
+       span(a.src("Title={true"), a.src("Title={true", 0, 11))},
+      {"an empty props table: the component's name", out_in("Card({})", "{}"), a.src_range("Card", 2)},
+      {"a point in it", point(a.out("{})", 0, 1)), a.src_range("Card", 2)},
+      {"a class element's head", a.out_range("create(\"Frame\")"), a.src_range("Frame")},
+      {"the end of a component's call inside a class element", a.out_range("  })"), a.src_range("Card", 3)},
+      // Its call ends before the comma: the element around it holds both.
+      {"and the comma after it", a.out_range("  }),"), a.src_range("Frame")},
+      {"the end of the class element around it", point(a.out("})\nlocal d", 0, 1)), a.src_range("Frame")},
+      {"a spread's merge call", a.out_range("__tovix_merge(a"), span(a.src("{a}", 0, 1), a.src("{a}", 0, 2))},
+      {"a merge call that holds no mapped piece", a.out_range("__tovix_merge(", 1), a.src_range("Frame", 2)},
+      {"a component among a merge call's children", out_in("Card({}) })", "({})"), a.src_range("Card", 4)},
+      {"across the siblings of a fragment: the first it reaches", a.out_range("{ create(\"Frame\")({}), create"),
+       a.src_range("Frame", 4)},
+      {"the second sibling", out_in("create(\"Frame\")({}) }", "create(\"Frame\")({})"), a.src_range("Frame", 5)},
+      {"the injected helper: left out", a.out_range("local function __tovix_merge"), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Remap remap(a.pair(), Direction::ToSource);
+    const json published = json::array({diagnostic(c.range)});
+    const auto moved = remap.diagnostics(published);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->dump(), (c.expected ? json::array({diagnostic(*c.expected)}) : json::array()).dump());
+    // Only diagnostics are narrowed: any other payload drops what does not
+    // map whole.
+    Remap plain(a.pair(), Direction::ToSource);
+    const auto whole = plain.value(published);
+    const bool maps_whole = std::string(c.name) == "a range that maps whole";
+    EXPECT_EQ(whole->size(), maps_whole ? 1u : 0u);
+  }
+
+  // A fix carried in a diagnostic's data is an edit: never narrowed.
+  Remap remap(a.pair(), Direction::ToSource);
+  json with_fix = diagnostic(out_in("Card({})", "{}"));
+  with_fix["data"] = {{"edits", json::array({{{"newText", "x"}, {"range", out_in("Card({})", "{}")}},
+                                             {{"newText", "y"}, {"range", a.out_range("props.Title")}}})}};
+  json narrowed = diagnostic(a.src_range("Card", 2));
+  narrowed["data"] = {{"edits", json::array({{{"newText", "y"}, {"range", a.src_range("props.Title")}}})}};
+  EXPECT_EQ(shown(remap.diagnostics(json::array({with_fix}))), shown(json::array({narrowed})));
+
+  // Through a compile older than the text: a line typed above moves them down.
+  a.edit(std::string("local probe = <Tex\n") + std::string(a.document.text()), true);
+  ASSERT_TRUE(a.stale);
+  Remap stale(a.pair(), Direction::ToSource);
+  EXPECT_EQ(shown(stale.diagnostics(json::array({diagnostic(a.out_range("{ Title = 5 }")), diagnostic(out_in("Card({})", "{}"))}))),
+            shown(json::array({diagnostic(span(a.src("Title={5"), a.src("Title={5", 0, 8))),
+                               diagnostic(a.src_range("Card", 2))})));
+}
+
 TEST(Remap, InlayHintRangeMovesByWholeLines) {
   const Doc a(A_URI, A_TEXT, A_OUT);
   const auto line = [](std::uint32_t l, std::uint32_t c) { return json{{"character", c}, {"line", l}}; };
@@ -460,6 +578,22 @@ TEST(Remap, InlayHintRangeMovesByWholeLines) {
     Remap remap(a.pair(), Direction::ToOutput);
     EXPECT_EQ(shown(remap.whole_lines(c.range)), shown(c.expected));
   }
+
+  // Lines added and removed since the compile: the unchanged lines keep their
+  // place, and a range reaching into the changed ones takes in all of them.
+  Doc b(A_URI, A_TEXT, A_OUT);
+  b.edit("-- one\n-- two\nlocal create = vide.create\nlocal count = 1 <\nreturn e\n", false);
+  LinesCase moved[] = {
+      {"unchanged lines after the change", range(line(4, 0), line(4, 3)), range(line(3, 0), a.out("return e\n", 0, 9))},
+      {"into the changed stretch", range(line(1, 0), line(1, 2)), range(line(0, 0), line(3, 0))},
+      {"all of it", range(line(0, 0), line(5, 0)), range(line(0, 0), a.out("return e\n", 0, 9))},
+  };
+  for (const auto& c : moved) {
+    SCOPED_TRACE(c.name);
+    Remap remap(b.pair(), Direction::ToOutput);
+    EXPECT_EQ(shown(remap.whole_lines(c.range)), shown(c.expected));
+  }
+
   Remap remap(a.pair(), Direction::ToOutput);
   const auto params = remap.inlay_hint_params(
       {{"range", range(a.src("TextLabel"), a.src("count", 2))}, {"textDocument", {{"uri", A_URI}}}});

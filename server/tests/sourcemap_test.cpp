@@ -66,6 +66,66 @@ TEST_F(Seam, RangesNeverCrossASeam) {
   EXPECT_EQ(map.to_source_range(14, 21), std::nullopt);
 }
 
+TEST_F(Seam, WithinARangeFromItsFirstMappedByteToItsLast) {
+  using line_index::ByteRange;
+  const struct {
+    std::size_t start, end;
+    std::optional<ByteRange> expected;
+  } cases[] = {
+      {8, 12, ByteRange{0, 2}},   // starts before the first run
+      {12, 22, ByteRange{2, 7}},  // across the gap between the runs
+      {22, 30, ByteRange{7, 10}}, // past the end of the text
+      {10, 25, ByteRange{0, 10}},
+      {15, 20, std::nullopt},  // the gap alone
+      {0, 10, std::nullopt},
+      {12, 12, std::nullopt},  // no bytes
+      {14, 11, std::nullopt},  // reversed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.start) + "-" + std::to_string(c.end));
+    EXPECT_EQ(map.to_source_within(c.start, c.end), c.expected);
+  }
+}
+
+// One component call, `C({})`, and the same name called again in Luau after
+// it: an element said to be at the second call is refused by the runs.
+TEST(SourceMap, ElementsAnswerOnlyWhereTheRunsAgree) {
+  const std::string source = "a = <C/> C(x)\n";
+  const std::string output = "a = C({}) C(x)\n";
+  const Element card{{4, 8}, {5, 6}, 4, 5, Element::NONE};
+  SourceMap map;
+  ASSERT_TRUE(map.push(source, output, {0, 0, 4}));
+  ASSERT_TRUE(map.push(source, output, {5, 4, 1}));
+  ASSERT_TRUE(map.push(source, output, {8, 9, 6}));
+  ASSERT_TRUE(map.add_element(card));
+  EXPECT_EQ(map.element_holding(output, 6, 8), &map.elements()[0]);  // "{}"
+  EXPECT_EQ(map.element_holding(output, 8, 8), &map.elements()[0]);  // at its ")"
+  EXPECT_EQ(map.element_holding(output, 9, 9), nullptr);             // just after the call
+  EXPECT_EQ(map.element_holding(output, 0, 3), nullptr);             // before it
+
+  SourceMap wrong;
+  ASSERT_TRUE(wrong.push(source, output, {0, 0, 4}));
+  ASSERT_TRUE(wrong.push(source, output, {8, 9, 6}));
+  ASSERT_TRUE(wrong.add_element({{4, 8}, {5, 6}, 10, 11, Element::NONE}));
+  EXPECT_EQ(wrong.element_holding(output, 12, 13), nullptr);
+
+  // Brackets that do not pair up end no call.
+  const std::string unpaired = "a = C({]) C(x)\n";
+  SourceMap broken;
+  ASSERT_TRUE(broken.add_element(card));
+  EXPECT_EQ(broken.element_holding(unpaired, 6, 7), nullptr);
+}
+
+TEST(SourceMap, AddElementRefusesWhatCannotBeSearched) {
+  SourceMap map;
+  ASSERT_TRUE(map.add_element({{4, 8}, {5, 6}, 10, 11, Element::NONE}));
+  EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 9, 10, Element::NONE}));  // starts before the last call
+  EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 20, 19, Element::NONE}));  // "(" before the head
+  EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 20, 21, 1}));              // no such element around it
+  EXPECT_TRUE(map.add_element({{9, 12}, {10, 11}, 20, 21, 0}));
+  EXPECT_EQ(map.elements().size(), 2u);
+}
+
 TEST(SourceMap, SingleRun) {
   const std::string source = "0123abc";
   const std::string output = "xxxxxxxxabc";

@@ -96,10 +96,13 @@ void publish_diagnostics(server::Server& server, const json& params) {
   open->child_compiled = compiled;
   relocate_diagnostics(server, *open);
   const std::vector<json>& kept = open->luau_diagnostics;
-  if (received > 0 && kept.empty() && server.first_time("dropped:" + editor_uri)) {
-    server.log(2, "luau-lsp reported " + std::to_string(received) + " diagnostic(s) for this file; " +
-                      (open->compiled ? "none of them mapped back into the source"
-                                      : "there is no successful compile to map them through"));
+  const std::size_t dropped = received - std::min(received, kept.size());
+  const std::string reported = "luau-lsp reported " + std::to_string(received) + " diagnostic(s) for this file; ";
+  if (dropped > 0 && kept.empty() && server.first_time("dropped:" + editor_uri)) {
+    server.log(2, reported + (open->compiled ? "none of them mapped back into the source"
+                                             : "there is no successful compile to map them through"));
+  } else if (dropped > 0) {
+    server.log(2, reported + std::to_string(dropped) + " of them did not map back into the source");
   }
   if (server.trace)
     std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept.size() << " shown\n"
@@ -202,7 +205,7 @@ void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& 
   open.luau_diagnostics.clear();
   if (open.child_diagnostics.empty()) return;
   auto moved = with_remap(server, open.document.uri(), remap::Direction::ToSource, open.child_diagnostics,
-                          How::Value, open.child_compiled);
+                          How::Diagnostics, open.child_compiled);
   if (!moved || !moved->value.is_array()) return;
   for (json& d : moved->value) open.luau_diagnostics.push_back(std::move(d));
 }
@@ -236,6 +239,7 @@ std::optional<Moved> with_remap(server::Server& server, std::string_view uri, re
     case How::Value: moved = remap.value(std::move(value)); break;
     case How::Answer: moved = remap.answer(std::move(value)); break;
     case How::InlayHintParams: moved = remap.inlay_hint_params(std::move(value)); break;
+    case How::Diagnostics: moved = remap.diagnostics(std::move(value)); break;
   }
   if (!moved) return std::nullopt;
   return Moved{std::move(*moved), remap.lost()};

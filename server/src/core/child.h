@@ -52,6 +52,7 @@ enum class How {
   Value,            // the payload as it is
   Answer,           // an answer that is not a rename: items that lost edits go whole
   InlayHintParams,  // the visible range by whole lines
+  Diagnostics,      // the child's diagnostics: ranges narrowed to what shows in the source
 };
 [[nodiscard]] std::optional<Moved> with_remap(server::Server& server, std::string_view uri,
                                               remap::Direction direction, nlohmann::json value,

@@ -8,6 +8,7 @@
 #include "features/completion.h"
 #include "features/hover.h"
 #include "workspace/project.h"
+#include "workspace/remap.h"
 #include "workspace/tree.h"
 #include "workspace/utf8_text.h"
 
@@ -104,7 +105,9 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
       snapshot::tree_at(document.text(), offset, snapshot::of(open.snapshot.get(), document.text()));
   const tree::Tag* tag = tree::innermost_at(tags, offset);
   if (!tag) return std::nullopt;
-  const std::optional<std::size_t> mapped = open.compiled->map.to_output(tag->open.start);
+  // The compile in use may be of an older text, with lines added since.
+  const std::optional<std::size_t> mapped =
+      remap::to_output({&document, open.compiled, open.generated_uri}, tag->open.start);
   if (!mapped) return std::nullopt;
   // The generated call must read "Name({" there: the child is asked just
   // inside the table, where the props go.

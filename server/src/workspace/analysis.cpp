@@ -143,7 +143,11 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
             ? element_suggestion(document, project, span)
             : member_suggestion(document, project, span, scan::scan(text, span.start, resumes_of(out.read)));
     out.diagnostics.push_back(diagnostic_at(document, e.message, span, e.help, Severity::Error, std::move(data)));
-    if (previous && previous->lines == lines) {
+    // Kept whatever the line count: positions move through it only on the
+    // lines before the first and after the last difference from the text it
+    // was compiled from, so unfinished markup typed on a new line leaves the
+    // Luau answers of the rest of the file in place.
+    if (previous) {
       out.compiled = std::move(previous);
       out.stale = true;
     }

@@ -50,8 +50,9 @@ struct Analysis {
   snapshot::Read read;
 
   // Compiles the document with the project's settings. A fatal error keeps
-  // `previous` (marked stale) only while the line count is unchanged, so
-  // positions mapped through it still land on the right lines.
+  // `previous`, marked stale, also when lines were added or removed since:
+  // positions move through it only on the lines that the two texts hold
+  // unchanged.
   [[nodiscard]] static Analysis run(const document::Document& document, const project::Project& project,
                                     std::shared_ptr<const Compiled> previous);
 };

@@ -148,8 +148,10 @@ bool Builder::pass(std::string_view text) {
   return true;
 }
 
-void Builder::record(std::size_t source_offset, std::size_t output_offset, std::size_t len) {
-  if (map.push(source, output, {source_offset, output_offset, len})) cursor = output_offset + len;
+bool Builder::record(std::size_t source_offset, std::size_t output_offset, std::size_t len) {
+  if (!map.push(source, output, {source_offset, output_offset, len})) return false;
+  cursor = output_offset + len;
+  return true;
 }
 
 void Builder::verbatim(std::size_t start, std::size_t len) {
@@ -171,11 +173,13 @@ void Builder::verbatim(std::size_t start, std::size_t len) {
   if (const auto at = unique_in(text, cursor, limit)) record(start, *at, len);
 }
 
-void Builder::anchor_before(std::string_view text, std::size_t at) {
+std::optional<std::size_t> Builder::anchor_before(std::string_view text, std::size_t at) {
   const std::size_t line = source_index.line_of(at);
-  if (line >= output_index.line_count()) return;
+  if (line >= output_index.line_count()) return std::nullopt;
   const std::size_t end = std::min(limit, output_index.line_range(output, line).end);
-  if (const auto found = find(text, cursor, end)) cursor = *found + text.size();
+  const auto found = find(text, cursor, end);
+  if (found) cursor = *found + text.size();
+  return found;
 }
 
 bool Builder::attribute_key(std::string_view written, std::string_view key, std::size_t at) {
@@ -292,37 +296,45 @@ void Builder::walk_node(const ast::Node& markup) {
   const std::string written = element.name.as_written();
   const std::string_view factory = resolver.config.create;
 
-  // The factory head "{create}(\"{class}\")(" that the generator writes.
-  auto anchor_head = [&](std::string_view name) {
-    scratch_.assign(factory).append("(\"").append(name).append("\")(");
-    anchor_before(scratch_, element.start);
-  };
+  // The opening name as written, from the first byte after the `<` that is
+  // not blank; none when the source does not spell it there.
+  std::size_t i = element.start + 1;
+  while (i < source.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(source[i]))) ++i;
+  const std::size_t n = written.size();
+  const bool named = source.substr(i).starts_with(written);
+  // Where the element's call starts and the "(" its head ends with.
+  std::optional<std::size_t> head;
+  std::size_t open = 0;
+
   const ElementKind& kind = kind_of(element, written);
   // The class the element creates; none for a component or an unresolved name.
   const std::string* klass = kind.is == ElementKind::Is::Class ? &kind.name : nullptr;
   if (kind.is != ElementKind::Is::Component) {
-    anchor_head(kind.name);
-  } else {
+    // The factory head "{create}(\"{class}\")(" that the generator writes.
+    scratch_.assign(factory).append("(\"").append(kind.name).append("\")(");
+    head = anchor_before(scratch_, element.start);
+    open = head ? *head + scratch_.size() - 1 : 0;
+  } else if (named) {
     // A component is called under the name as written.
-    std::size_t i = element.start + 1;
-    while (i < source.size() && tovix::whitespace::is_ascii_whitespace(static_cast<unsigned char>(source[i]))) {
-      ++i;
+    std::string& needle = scratch_;
+    needle.assign(written).append("(");
+    std::optional<std::size_t> at;
+    if (at_cursor(needle)) {
+      at = cursor;
+    } else {
+      const line_index::ByteRange window = line_window(i, i + n);
+      if (window.start <= window.end) at = unique_in(needle, window.start, window.end);
+      if (!at) at = unique_in(needle, cursor, limit);
     }
-    const std::size_t n = written.size();
-    if (source.substr(i).starts_with(written)) {
-      std::string& needle = scratch_;
-      needle.assign(written).append("(");
-      if (at_cursor(needle)) {
-        record(i, cursor, n);
-      } else {
-        const line_index::ByteRange window = line_window(i, i + n);
-        std::optional<std::size_t> at;
-        if (window.start <= window.end) at = unique_in(needle, window.start, window.end);
-        if (!at) at = unique_in(needle, cursor, limit);
-        if (at) record(i, *at, n);
-      }
+    if (at && record(i, *at, n)) {
+      head = at;
+      open = *at + n;
     }
   }
+  const std::size_t around = enclosing_;
+  if (head && named &&
+      map.add_element({{element.start, element.end}, {i, i + n}, *head, open, around}))
+    enclosing_ = map.elements().size() - 1;
 
   const bool has_spread = std::ranges::any_of(element.attributes, [](const ast::Attribute& a) {
     return std::holds_alternative<ast::Attribute::Spread>(a.kind);
@@ -397,6 +409,7 @@ void Builder::walk_node(const ast::Node& markup) {
     }
   }
   if (text_pending) text_entry();
+  enclosing_ = around;
 }
 
 }  // namespace tovix_lsp::map_walk

@@ -50,10 +50,12 @@ struct Builder {
   // then (3 bytes or more only) as a unique match in its line window, then
   // as a unique match up to the limit.
   void verbatim(std::size_t start, std::size_t len);
-  // Adds a run; when it is accepted the cursor moves to its output end.
-  void record(std::size_t source_offset, std::size_t output_offset, std::size_t len);
-  // Passes over generated `text` on the output line of source offset `at`.
-  void anchor_before(std::string_view text, std::size_t at);
+  // Adds a run; when it is accepted (the answer) the cursor moves to its
+  // output end.
+  bool record(std::size_t source_offset, std::size_t output_offset, std::size_t len);
+  // Passes over generated `text` on the output line of source offset `at`;
+  // where it was found, if it was.
+  std::optional<std::size_t> anchor_before(std::string_view text, std::size_t at);
   // Passes over "{key} = " for the attribute whose name `written` starts at
   // `at`, mapping the name when the key is the name itself. False when the
   // entry is not found.
@@ -103,6 +105,9 @@ struct Builder {
 
   // Elements and fragments being walked, across holes.
   std::size_t depth_ = 0;
+  // The innermost element being walked whose call was found, as an index
+  // into the map's elements.
+  std::size_t enclosing_ = sourcemap::Element::NONE;
 
   // Where needles are assembled, so that searches allocate only while it
   // grows; each use ends before the walk goes deeper.

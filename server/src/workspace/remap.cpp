@@ -65,7 +65,12 @@ class Alignment {
         identical_(compiled == current) {
     if (identical_) return;
     prefix_ = common_prefix(compiled, current);
-    suffix_ = common_suffix(compiled, current, std::min(compiled.size(), current.size()) - prefix_);
+    // The shared end may reach back into the line of the first difference
+    // (never before it): a line typed above another that starts alike
+    // ("local probe" above "local function") leaves that line after the
+    // last difference.
+    const std::size_t line_start = compiled_index.starts()[compiled_index.line_of(prefix_)];
+    suffix_ = common_suffix(compiled, current, std::min(compiled.size(), current.size()) - line_start);
   }
 
   [[nodiscard]] std::optional<std::size_t> to_current(std::size_t offset) const {
@@ -75,7 +80,28 @@ class Alignment {
     return across(offset, current_index_, current_, compiled_);
   }
 
+  // For a range of whole lines: the line of the other text where `line`
+  // is, when both hold it unchanged. A line in between widens the range to
+  // the whole changed stretch: to its first line for a range's first line
+  // (`opening`), past its last for the line after a range. A line past the
+  // end is the other text's line count.
+  [[nodiscard]] std::size_t line_to_current(std::size_t line, bool opening) const {
+    return line_across(line, opening, compiled_index_, compiled_, current_index_, current_);
+  }
+  [[nodiscard]] std::size_t line_to_compiled(std::size_t line, bool opening) const {
+    return line_across(line, opening, current_index_, current_, compiled_index_, compiled_);
+  }
+
  private:
+  [[nodiscard]] std::size_t line_across(std::size_t line, bool opening, const LineIndex& index, std::string_view text,
+                                        const LineIndex& other_index, std::string_view other) const {
+    if (identical_) return line;
+    if (line >= index.line_count()) return other_index.line_count();
+    if (const auto moved = across(index.starts()[line], index, text, other)) return other_index.line_of(*moved);
+    if (opening) return other_index.line_of(prefix_);
+    return std::min(other_index.line_of(other.size() - suffix_) + 1, other_index.line_count());
+  }
+
   // An offset of `text` (indexed by `index`) in `other`; nothing unless its
   // line is the same line in both.
   [[nodiscard]] std::optional<std::size_t> across(std::size_t offset, const LineIndex& index, std::string_view text,
@@ -129,13 +155,15 @@ enum class Key {
   Edit,
   TextEdit,
   AdditionalTextEdits,
+  // What a diagnostic carries for its fixes.
+  Data,
 };
 
 Key key_of(std::string_view key) {
   const auto is = [&](std::string_view name, Key k) { return key == name ? k : Key::Other; };
   switch (key.size()) {
     case 3: return key == "uri" ? Key::Uri : is("end", Key::End);
-    case 4: return key == "line" ? Key::Line : is("edit", Key::Edit);
+    case 4: return key == "line" ? Key::Line : key == "edit" ? Key::Edit : is("data", Key::Data);
     case 5: return key == "start" ? Key::Start : is("range", Key::Range);
     case 7: return is("changes", Key::Changes);
     case 8: return key == "position" ? Key::Position : is("textEdit", Key::TextEdit);
@@ -183,6 +211,11 @@ struct Members {
   }
 };
 
+// Whether a value has the members of a position, whatever their values.
+bool positioned(const json& value) {
+  return protocol::member(value, "line") != nullptr && protocol::member(value, "character") != nullptr;
+}
+
 const std::string* string_member(const json& object, std::string_view key) {
   const json* found = protocol::member(object, key);
   return found != nullptr && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
@@ -209,6 +242,13 @@ void put(json& slot, const protocol::Position& p) {
 bool names(const Pair& pair, std::string_view uri) {
   return project::same_file(uri, pair.document->uri()) ||
          (!pair.generated_uri.empty() && project::same_file(uri, pair.generated_uri));
+}
+
+std::optional<std::size_t> to_output(const Pair& pair, std::size_t offset) {
+  if (!pair.compiled) return std::nullopt;
+  const analysis::Compiled& c = *pair.compiled;
+  const auto source = Alignment(c.source, c.source_index, pair.document->text(), pair.document->index()).to_compiled(offset);
+  return source ? c.map.to_output(*source) : std::nullopt;
 }
 
 // One document's side of the walk: reading positions in the incoming text,
@@ -262,7 +302,11 @@ struct Remap::Scope {
     return true;
   }
 
-  [[nodiscard]] std::optional<ByteRange> move_range(std::size_t start, std::size_t end, Direction direction) {
+  // `narrow`: a range towards the source that does not map whole is shown
+  // where it can be: on the mapped pieces it holds, else on the opening
+  // name of the element whose generated code holds it.
+  [[nodiscard]] std::optional<ByteRange> move_range(std::size_t start, std::size_t end, Direction direction,
+                                                    bool narrow) {
     if (!pair.compiled) return std::nullopt;
     const auto& map = pair.compiled->map;
     if (direction == Direction::ToOutput) {
@@ -271,7 +315,12 @@ struct Remap::Scope {
       if (!s || !e) return std::nullopt;
       return map.to_output_range(*s, *e);
     }
-    const auto source = map.to_source_range(start, end);
+    auto source = map.to_source_range(start, end);
+    if (!source && narrow) source = map.to_source_within(start, end);
+    if (!source && narrow) {
+      if (const sourcemap::Element* element = map.element_holding(pair.compiled->code, start, end))
+        source = element->name;
+    }
     if (!source) return std::nullopt;
     const auto s = aligned().to_current(source->start);
     const auto e = aligned().to_current(source->end);
@@ -330,6 +379,13 @@ std::optional<json> Remap::value(json v, bool in_scope) {
   return v;
 }
 
+std::optional<json> Remap::diagnostics(json list) {
+  narrow_ = direction_ == Direction::ToSource;
+  auto moved = value(std::move(list));
+  narrow_ = false;
+  return moved;
+}
+
 std::optional<json> Remap::answer(json result) {
   whole_items_ = true;
   auto moved = value(std::move(result));
@@ -366,26 +422,31 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
     if (const std::string* uri = string_member(*members.text_document, "uri")) scope = resolve(*uri).scope;
   }
 
+  // In a document's scope a position must be one of its text: a line past
+  // the end, or a number that is no line at all, has no counterpart rather
+  // than passing on as it came (a range of it would name text that is not
+  // there, such as an edit over the whole source).
   if (scope != nullptr) {
-    if (members.start != nullptr && members.end != nullptr) {
+    if (members.start != nullptr && members.end != nullptr && positioned(*members.start) &&
+        positioned(*members.end)) {
       const auto s = scope->incoming(*members.start, direction_);
       const auto e = scope->incoming(*members.end, direction_);
-      if (s && e) {
-        const auto moved = scope->move_range(*s, *e, direction_);
-        if (!moved) return false;
-        put(*members.start, scope->emit(moved->start, direction_));
-        put(*members.end, scope->emit(moved->end, direction_));
-        if (fields.size() > 2) {
-          std::erase_if(fields, [](const auto& field) {
-            const Key key = key_of(field.first);
-            return key != Key::Start && key != Key::End;
-          });
-        }
-        return true;
+      if (!s || !e) return false;
+      const auto moved = scope->move_range(*s, *e, direction_, narrow_);
+      if (!moved) return false;
+      put(*members.start, scope->emit(moved->start, direction_));
+      put(*members.end, scope->emit(moved->end, direction_));
+      if (fields.size() > 2) {
+        std::erase_if(fields, [](const auto& field) {
+          const Key key = key_of(field.first);
+          return key != Key::Start && key != Key::End;
+        });
       }
+      return true;
     }
     if (fields.size() == 2 && members.line && members.character) {
-      if (const auto o = scope->incoming(v, direction_)) return scope->move_point(*o, direction_, v);
+      const auto o = scope->incoming(v, direction_);
+      return o && scope->move_point(*o, direction_, v);
     }
   }
 
@@ -410,7 +471,12 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
       moved = changes(field, depth + 1);
     } else {
       Scope* member_scope = key == Key::TargetRange || key == Key::TargetSelectionRange ? target : scope;
+      // What a diagnostic carries for its fixes may hold edits, which are
+      // never narrowed.
+      const bool narrow = narrow_;
+      if (key == Key::Data) narrow_ = false;
       moved = walk(field, member_scope, depth + 1);
+      narrow_ = narrow;
     }
     if (!moved) {
       ++drops_;
@@ -456,11 +522,17 @@ std::optional<json> Remap::whole_lines(const json& range) {
   if (!r || !compiled || r->end.line < r->start.line) return std::nullopt;
   const bool to_output = direction_ == Direction::ToOutput;
   const LineIndex& index = to_output ? compiled->code_index : home_->pair.document->index();
+  // The generated code has the lines of the text it was compiled from, which
+  // may be an older text with lines added or removed since.
+  const Alignment& aligned = home_->aligned();
+  const auto across = [&](std::size_t line, bool opening) {
+    return to_output ? aligned.line_to_compiled(line, opening) : aligned.line_to_current(line, opening);
+  };
   const auto line_start = [&](std::size_t line) {
     return line < index.line_count() ? index.starts()[line] : index.len();
   };
-  const std::size_t start = line_start(r->start.line);
-  const std::size_t end = line_start(static_cast<std::size_t>(r->end.line) + 1);
+  const std::size_t start = line_start(across(r->start.line, true));
+  const std::size_t end = line_start(across(static_cast<std::size_t>(r->end.line) + 1, false));
   return protocol::to_json(protocol::Range{home_->emit(start, direction_), home_->emit(end, direction_)});
 }
 

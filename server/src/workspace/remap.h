@@ -38,6 +38,11 @@ struct Pair {
 // Whether `uri` names the pair's document or its generated file (same_file).
 [[nodiscard]] bool names(const Pair& pair, std::string_view uri);
 
+// Where the character at `offset` of the document's current text is in the
+// generated code of the pair's compile; nothing when it has no counterpart
+// there, also on a line changed since that compile.
+[[nodiscard]] std::optional<std::size_t> to_output(const Pair& pair, std::size_t offset);
+
 // The open .tovix document that `uri` names, by its own URI or by its
 // generated file's (as `names` tells), with its compile in use; nothing when
 // `uri` is no open document's. The pointers it hands out must stay valid
@@ -69,9 +74,21 @@ class Remap {
   // that does not move is left out and sets `lost`; an object without its
   // "range", "position", "targetRange", "selectionRange",
   // "targetSelectionRange" or "originSelectionRange", or whose "uri" or
-  // "targetUri" is not a string, maps to nothing. Invalid positions are kept
-  // as ordinary members. Values nested deeper than 256 levels map to nothing.
+  // "targetUri" is not a string, maps to nothing. So does, in a document's
+  // scope, a position or range that is not one of its incoming text (a line
+  // past the end, a negative or fractional number, one of 2^32 or more); a
+  // column past its line's end is its line's end. Values nested deeper than
+  // 256 levels map to nothing.
   [[nodiscard]] std::optional<nlohmann::json> value(nlohmann::json v, bool in_scope = true);
+
+  // `value` for the child's diagnostics (towards the source): a range that
+  // does not map whole is narrowed, for showing only, to the mapped pieces
+  // it holds (from the first mapped byte to the last), or else goes on the
+  // opening name of the innermost element whose generated code holds it;
+  // only one that lies wholly in code generated outside every element (the
+  // injected helpers) is left out. Ranges under "data" (a fix's edits) are
+  // moved as `value` moves them.
+  [[nodiscard]] std::optional<nlohmann::json> diagnostics(nlohmann::json list);
 
   // `value` for a forwarded answer that is not a rename: a code action or
   // completion item (any object) that lost anything in its own edits
@@ -81,10 +98,11 @@ class Remap {
 
   // A Range moved by whole lines in the home document: from the start of its
   // first line to the start of the line after its last (the end of the text
-  // when there is none). Line numbers are the same on both sides, as the
-  // compile in use always has the document's line count; lines past the
-  // target's last line clamp to the end of its text. Nothing for a value
-  // that is not a valid range or when the home pair has no compile.
+  // when there is none). Lines the compile's text and the document's hold
+  // unchanged keep their place; a range reaching into lines changed since
+  // the compile takes in all of them. Lines past the target's last line
+  // clamp to the end of its text. Nothing for a value that is not a valid
+  // range or when the home pair has no compile.
   [[nodiscard]] std::optional<nlohmann::json> whole_lines(const nlohmann::json& range);
 
   // The params of "textDocument/inlayHint" moved: the visible "range" by
@@ -113,6 +131,7 @@ class Remap {
   std::vector<std::unique_ptr<Named>> named_;   // URIs already resolved
   std::size_t drops_ = 0;
   bool whole_items_ = false;
+  bool narrow_ = false;
 };
 
 }  // namespace tovix_lsp::remap
