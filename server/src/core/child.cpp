@@ -102,7 +102,13 @@ void publish_diagnostics(server::Server& server, const json& params) {
     server.log(2, reported + (open->compiled ? "none of them mapped back into the source"
                                              : "there is no successful compile to map them through"));
   } else if (dropped > 0) {
-    server.log(2, reported + std::to_string(dropped) + " of them did not map back into the source");
+    // Said again only when it changes: a lint on an injected helper would
+    // otherwise say the same at every keystroke.
+    std::string line = reported + std::to_string(dropped) + " of them did not map back into the source";
+    if (line != open->dropped_said) server.log(2, line);
+    open->dropped_said = std::move(line);
+  } else {
+    open->dropped_said.clear();
   }
   if (server.trace)
     std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept.size() << " shown\n"

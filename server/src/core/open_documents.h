@@ -45,6 +45,9 @@ struct OpenDocument {
   // with, oldest first (a few only): the child says which text its
   // diagnostics are about, and may speak of one that is no longer the last.
   std::vector<std::pair<std::int64_t, std::shared_ptr<const analysis::Compiled>>> handed;
+  // The last line that said how many of the child's diagnostics could not
+  // be placed (empty once all could).
+  std::string dropped_said;
   // Where the document's generated Luau would live; empty for a document
   // that is not a file.
   std::string generated_uri;
