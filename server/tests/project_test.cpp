@@ -191,5 +191,29 @@ TEST_F(Cache, BareProjectGoesStaleWhenASettingsFileAppears) {
   EXPECT_EQ(projects.for_file(root_ / "src/a.tovix").root, root_);
 }
 
+// A path of many components, far longer than the platform takes, still
+// finds the settings file above it, and every spelling and depth below a
+// cached root reuses it.
+TEST_F(Cache, LongAndOddlySpelledPathsFindTheirRoot) {
+  write("tovix.toml", "[build]\nout = \"out\"\n");
+  dir("src");
+  std::string deep = root_.native();
+  for (int i = 0; i < 16000; ++i) deep += "/a";
+  Projects projects;
+  const Project first = projects.for_file(deep + "/x.tovix");
+  EXPECT_EQ(first.root, root_);
+  EXPECT_EQ(first.build_out, root_ / "out");
+  EXPECT_EQ(first.build_path(deep + "/x.tovix").native().size(), deep.size() + std::string("/out/x.luau").size());
+  for (const std::string& path : {deep + "//y.tovix", root_.native() + "//src/./a.tovix", root_.native() + "/src/",
+                                  root_.native() + "/", root_.native() + "/a/../b.tovix"}) {
+    SCOPED_TRACE(path.substr(0, 80));
+    const Project again = projects.for_file(path);
+    EXPECT_EQ(again.vocabulary, first.vocabulary);
+    EXPECT_TRUE(same_path(again.root, root_));
+  }
+  EXPECT_EQ(projects.size(), 1u);
+  EXPECT_EQ(Project::discover(deep).root, root_);
+}
+
 }  // namespace
 }  // namespace tovix_lsp::project
