@@ -105,6 +105,15 @@ TEST_F(Discovery, SyntaxErrorsCarryThePrefix) {
   EXPECT_TRUE(p.config_error->starts_with("tovix.toml: ")) << *p.config_error;
 }
 
+TEST_F(Discovery, AnOversizedSettingsFileIsOneMessage) {
+  const fs::path settings = write("tovix.toml", "[build]\nout = \"out\"\n");
+  fs::resize_file(settings, std::uintmax_t{1} << 30);  // sparse
+  const Project p = Project::discover(root_ / "a.tovix");
+  EXPECT_EQ(p.config_path, settings);
+  EXPECT_EQ(p.config_error, "tovix.toml: the file is larger than 1 MiB (1048576 bytes)");
+  EXPECT_EQ(p.build_out, std::nullopt);
+}
+
 TEST(BuildPath, GeneratedFilePaths) {
   Project p = Project::bare("/r");
   struct Case {
