@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -119,15 +120,20 @@ Project Project::discover(const fs::path& path) {
   const fs::path start = start_directory(path);
   const std::string_view text = start.native();
   constexpr std::string_view NAME = "tovix.toml";
+  std::string candidate;
   for (std::optional<std::size_t> n = text.size(); n; n = parent_length(text, *n)) {
     const std::string_view dir_text = text.substr(0, *n);
     const bool slash = !dir_text.empty() && dir_text.back() != '/';
     // A name the platform cannot take names no file, and building it for
     // each ancestor of a very long path would cost its length each time.
     if (dir_text.size() + slash + NAME.size() >= PATH_MAX) continue;
+    // Tested as text: a `path` would split the whole name into components
+    // at every ancestor.
+    ((candidate = dir_text) += slash ? "/" : "") += NAME;
+    struct stat status;
+    if (::stat(candidate.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
     fs::path dir(dir_text);
     fs::path file = dir / NAME;
-    if (!is_existing_file(file)) continue;
     Project project = bare(dir);
     project.config_mtime = modification_time(file);
     project.config_path = std::move(file);
