@@ -15,6 +15,8 @@
 #include "core/requests.h"
 #include "core/server.h"
 #include "core/sync.h"
+#include "features/semantic_tokens.h"
+#include "features/symbols.h"
 #include "workspace/project.h"
 
 namespace {
@@ -72,6 +74,20 @@ BENCHMARK(BM_OpenMisspeltTags)
     ->Args({20000, 0})
     ->Args({20000, 1})
     ->Unit(benchmark::kMillisecond);
+
+// The outline and the semantic tokens of N elements on one line.
+void BM_OutlineOfOneLine(benchmark::State& state) {
+  std::string text = "local create = require(x)\nreturn <Frame>";
+  for (std::int64_t i = 0; i < state.range(0); ++i) text += "<TextLabel Text=\"é\"/>";
+  text += "</Frame>\n";
+  const document::Document doc("file:///tmp/bench/outline.tovix", text, 1);
+  const project::Project project = project::Project::bare("/tmp/bench");
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(symbols::serialized(doc, nullptr));
+    benchmark::DoNotOptimize(semantic_tokens::tokens(doc, project, nullptr));
+  }
+}
+BENCHMARK(BM_OutlineOfOneLine)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 // A document whose URI has N path segments: its project is found, its
 // generated URI made, and one hover asked.
