@@ -272,16 +272,22 @@ std::expected<Config, ConfigError> Config::load_reporting(const std::filesystem:
     if (errno == ENOENT) return Config{};
     return read_error(errno);
   }
+  // Read no further than one byte past the limit: a file that large (or one
+  // that never ends) is refused without being held in memory.
   std::string text;
   char buffer[1 << 16];
   for (;;) {
-    const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
+    const std::size_t want = std::min(sizeof buffer, MAX_FILE_SIZE + 1 - text.size());
+    const std::size_t count = std::fread(buffer, 1, want, file);
     text.append(buffer, count);
-    if (count < sizeof buffer) break;
+    if (count < want || text.size() > MAX_FILE_SIZE) break;
   }
   const int error = std::ferror(file) ? errno : 0;
   std::fclose(file);
   if (error != 0) return read_error(error);
+  if (text.size() > MAX_FILE_SIZE)
+    return std::unexpected(problem(fmt::format("the file is larger than {} MiB ({} bytes)", MAX_FILE_SIZE >> 20,
+                                               MAX_FILE_SIZE)));
   if (!unicode::is_valid_utf8(text))
     return std::unexpected(ConfigError{fmt::format("{}: stream did not contain valid UTF-8", path.string())});
   return parse_reporting(text);

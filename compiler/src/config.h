@@ -78,6 +78,10 @@ struct Config {
 
   bool operator==(const Config&) const = default;
 
+  // The largest settings file read: far more than any project's settings,
+  // and a larger one would cost its whole size in time and memory.
+  static constexpr std::size_t MAX_FILE_SIZE = std::size_t{1} << 20;
+
   // Reads `tovix.toml` in `directory`. A missing file gives the defaults.
   [[nodiscard]] static std::expected<Config, ConfigError> load(const std::filesystem::path& directory);
   // Reads and checks the settings file at `path`.

@@ -442,6 +442,39 @@ TEST(ConfigLoad, MissingFileGivesDefaultsAndUnreadableFilesGiveThePath) {
   std::filesystem::remove_all(dir);
 }
 
+// A settings file past the limit is refused after reading one byte more
+// than it: a sparse file of 1 GiB and a file that never ends alike.
+TEST(ConfigLoad, FilesPastTheSizeLimitAreRefusedUnread) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tovix-config-size-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const fs::path file = dir / "tovix.toml";
+  const std::string TOO_LARGE = "tovix.toml: the file is larger than 1 MiB (1048576 bytes)";
+  // Comment lines of 64 bytes, up to `size` bytes with a final partial line.
+  auto comments = [](std::size_t size) {
+    std::string text;
+    while (text.size() + 64 < size) text += "# " + std::string(61, 'c') + "\n";
+    text += "#" + std::string(size - text.size() - 1, 'c');
+    return text;
+  };
+
+  std::ofstream(file, std::ios::binary) << comments(Config::MAX_FILE_SIZE);
+  ASSERT_TRUE(Config::load(dir).has_value()) << Config::load(dir).error().message;
+
+  std::ofstream(file, std::ios::binary) << comments(Config::MAX_FILE_SIZE + 1);
+  EXPECT_EQ(Config::load(dir).error().message, TOO_LARGE);
+
+  std::ofstream(file, std::ios::binary | std::ios::trunc).close();
+  fs::resize_file(file, std::uintmax_t{1} << 30);  // sparse: no block is written
+  EXPECT_EQ(Config::load(dir).error().message, TOO_LARGE);
+
+  fs::remove(file);
+  fs::create_symlink("/dev/zero", file);
+  EXPECT_EQ(Config::load(dir).error().message, TOO_LARGE);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 
 namespace {

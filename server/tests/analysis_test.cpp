@@ -1,5 +1,8 @@
 #include "workspace/analysis.h"
 
+#include "backend/vide.h"
+#include "compile.h"
+
 #include <gtest/gtest.h>
 
 namespace tovix_lsp::analysis {
@@ -207,6 +210,32 @@ TEST(Analysis, ErrorRangesCountUtf16Columns) {
   EXPECT_EQ(range_of(result.diagnostics[0]), "1:25-1:34");
   EXPECT_EQ(range_of(result.diagnostics[0]["data"]), "1:26-1:34");
   EXPECT_TRUE(result.compiled);
+}
+
+// Thousands of misspelt attributes and tags on one line, with wide
+// characters between them: every diagnostic has the range and "data" it has
+// when it is made alone.
+TEST(Analysis, ManyDiagnosticsOnOneLineKeepTheirRangesAndData) {
+  std::string text = "local create = vide.create\nlocal e = <Frame";
+  for (int i = 0; i < 1200; ++i) text += (i % 3 == 0 ? " Sise=\"é\"" : i % 3 == 1 ? " Visibl={'😀'}" : " Zq");
+  text += ">";
+  for (int i = 0; i < 1200; ++i) text += i % 2 == 0 ? "<Txtlabel Name=\"日\"/>" : "<Fram/>";
+  text += "</Frame>\n";
+  const project::Project project = project::Project::bare("/tmp");
+  const document::Document doc("file:///tmp/a.tovix", text, 1);
+  const Analysis result = Analysis::run(doc, project, nullptr);
+  auto compiled = tovix::compile::compile_recovering(text, tovix::backend::vide::Vide{}, project.config);
+  ASSERT_TRUE(compiled) << compiled.error().message;
+  ASSERT_EQ(compiled->errors.size(), 2400u);
+  ASSERT_EQ(result.diagnostics.size(), 2400u);
+  std::size_t with_data = 0;
+  for (std::size_t i = 0; i < compiled->errors.size(); ++i) {
+    const auto& e = compiled->errors[i];
+    const json alone = diagnostic(doc, project, e.message, e.offset, e.len, e.help, Severity::Error);
+    ASSERT_EQ(result.diagnostics[i], alone) << i;
+    with_data += alone.contains("data");
+  }
+  EXPECT_EQ(with_data, 2000u);  // all but the attributes named like no member
 }
 
 TEST(Analysis, ConfigurationErrorComesFirst) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/jsonrpc.h"
 #include "lsp_process.h"
 
 namespace tovix_lsp {
@@ -249,6 +250,29 @@ TEST(BadInput, JsonNestedTooDeepIsRefusedWhereItIsParsed) {
     lsp.close_stdin();
     EXPECT_EQ(lsp.wait(PATIENCE), 0);
   }
+}
+
+// A body longer than the server takes is read past unparsed: a request is
+// answered with an error under its id, a notification dropped, and the
+// messages after it are read as usual.
+TEST(BadInput, ABodyTooLongIsRefusedInStep) {
+  const std::string text(tovix_lsp::jsonrpc::MAX_EDITOR_BODY, 'a');
+  const std::string request = R"({"jsonrpc":"2.0","method":"textDocument/hover","params":{"text":")" + text +
+                              R"("},"id":"big"})";
+  const std::string open = R"({"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":")" +
+                           URI + R"(2","version":1,"text":"return <TxtLabel/>\n)" + text + R"("}}})";
+  LspProcess lsp(BINARY, {"--stdio"});
+  lsp.send(did_open(URI, "return 1\n"));
+  EXPECT_EQ(until_probe(lsp), Lines{URI + ": none"});
+  lsp.send_raw(frame(request));
+  EXPECT_EQ(until_probe(lsp), Lines{R"({"error":{"code":-32600,"message":"message of )" +
+                                    std::to_string(request.size()) + R"( bytes is more than the )" +
+                                    std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) +
+                                    R"( this server takes"},"id":"big","jsonrpc":"2.0"})"});
+  lsp.send_raw(frame(open));
+  EXPECT_EQ(until_probe(lsp), Lines{});
+  lsp.close_stdin();
+  EXPECT_EQ(lsp.wait(PATIENCE), 0);
 }
 
 TEST(BadInput, ADeepSettingsFileIsReportedOnEveryDocument) {

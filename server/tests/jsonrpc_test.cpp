@@ -109,6 +109,62 @@ TEST(Reader, RefusedBodiesAreSkippedInStep) {
   EXPECT_EQ(bad_header.error().kind, io::Error::Kind::InvalidData);
 }
 
+// A body longer than the reader takes is read past unparsed, in step; a
+// request among them is owed -32600 with its id.
+TEST(Reader, BodiesTooLongToTakeAreRefusedInStep) {
+  const std::string padding(300, 'a');
+  struct Case {
+    const char* what;
+    std::string body;
+    bool owed;
+    json id;
+  } cases[] = {
+      {"id first", R"({"jsonrpc":"2.0","id":7,"method":"m","params":")" + padding + R"("})", true, 7},
+      {"id last, after a long string", R"({"method":"m","params":{"t":")" + padding + R"(,\"}"},"id":"a,}"})", true,
+       "a,}"},
+      {"id between blanks", R"({ "method" : "m" , "params" : ")" + padding + R"(" , "id" : -3 })", true, -3},
+      {"an id that is no plain value", R"({"method":"m","id":{"a":1},"params":")" + padding + R"("})", true, nullptr},
+      {"a member named like id deeper down", R"({"method":"m","params":{"id":1,"x":")" + padding + R"("}})", false,
+       nullptr},
+      {"a method that is no string", R"({"method":1,"id":2,"params":")" + padding + R"("})", false, nullptr},
+      {"a notification", R"({"method":"m","params":")" + padding + R"("})", false, nullptr},
+      {"a response", R"({"id":3,"result":")" + padding + R"("})", false, nullptr},
+      {"an array", "[" + padding + "]", false, nullptr},
+      {"not JSON at all", padding, false, nullptr},
+  };
+  std::string input;
+  for (const Case& c : cases) input += "Content-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body;
+  input += "Content-Length: 2\r\n\r\n{}";
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, SIZE_MAX}) {
+    io::StringInput in(input, chunk);
+    Reader reader(in, 200);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + " chunk " + std::to_string(chunk));
+      auto got = reader.read();
+      ASSERT_FALSE(got);
+      EXPECT_EQ(got.error().kind, io::Error::Kind::InvalidJson);
+      const Refused& refused = reader.refused();
+      EXPECT_EQ(refused.message,
+                "message of " + std::to_string(c.body.size()) + " bytes is more than the 200 this server takes");
+      EXPECT_EQ(refused.owed_answer, c.owed);
+      if (c.owed) {
+        EXPECT_EQ(refused.code, INVALID_REQUEST);
+        EXPECT_EQ(refused.id, c.id);
+      }
+    }
+    auto next = reader.read();
+    ASSERT_TRUE(next && *next);
+    EXPECT_EQ((*next)->dump(), "{}");
+  }
+  // The limit itself is taken.
+  const std::string at_limit = "[\"" + std::string(196, 'b') + "\"]";
+  io::StringInput in("Content-Length: 200\r\n\r\n" + at_limit, SIZE_MAX);
+  Reader reader(in, 200);
+  auto got = reader.read();
+  ASSERT_TRUE(got && *got);
+  EXPECT_EQ((**got)[0].get<std::string>().size(), 196u);
+}
+
 TEST(ParseBody, WhatARefusedBodyIsOwed) {
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const std::string NOT_JSON = "message is not JSON: [json.exception.";

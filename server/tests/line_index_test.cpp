@@ -169,3 +169,35 @@ TEST(LineIndex, EditedMatchesARebuild) {
 
 }  // namespace
 }  // namespace tovix_lsp::line_index
+
+namespace tovix_lsp::line_index {
+namespace {
+
+// Many offsets converted through one `Positions`, in any order, give what
+// each gives alone: long lines of 1- to 4-byte characters, CRs, ill-formed
+// bytes, and lines shorter than a mark's stride.
+TEST(Positions, AnyOrderAgreesWithOneAtATime) {
+  std::mt19937 rng(7);
+  const std::string_view pieces[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\r", "\xFF", "\xE2\x82"};
+  std::string text;
+  for (int line = 0; line < 6; ++line) {
+    const int length = line % 2 == 0 ? 3000 : 40;
+    for (int i = 0; i < length; ++i) text += pieces[rng() % std::size(pieces)];
+    text += line == 3 ? "\r\n" : "\n";
+  }
+  const LineIndex index(text);
+  std::vector<std::size_t> offsets;
+  for (std::size_t o = 0; o <= text.size() + 1; ++o) offsets.push_back(o);
+  for (const bool shuffled : {false, true}) {
+    SCOPED_TRACE(shuffled ? "shuffled" : "descending");
+    if (shuffled)
+      std::shuffle(offsets.begin(), offsets.end(), rng);
+    else
+      std::reverse(offsets.begin(), offsets.end());
+    Positions positions(index, text);
+    for (std::size_t o : offsets) ASSERT_EQ(positions.at(o), index.position(text, o)) << o;
+  }
+}
+
+}  // namespace
+}  // namespace tovix_lsp::line_index

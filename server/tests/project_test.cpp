@@ -105,6 +105,15 @@ TEST_F(Discovery, SyntaxErrorsCarryThePrefix) {
   EXPECT_TRUE(p.config_error->starts_with("tovix.toml: ")) << *p.config_error;
 }
 
+TEST_F(Discovery, AnOversizedSettingsFileIsOneMessage) {
+  const fs::path settings = write("tovix.toml", "[build]\nout = \"out\"\n");
+  fs::resize_file(settings, std::uintmax_t{1} << 30);  // sparse
+  const Project p = Project::discover(root_ / "a.tovix");
+  EXPECT_EQ(p.config_path, settings);
+  EXPECT_EQ(p.config_error, "tovix.toml: the file is larger than 1 MiB (1048576 bytes)");
+  EXPECT_EQ(p.build_out, std::nullopt);
+}
+
 TEST(BuildPath, GeneratedFilePaths) {
   Project p = Project::bare("/r");
   struct Case {
@@ -189,6 +198,30 @@ TEST_F(Cache, BareProjectGoesStaleWhenASettingsFileAppears) {
   projects.clear();
   fs::remove(root_ / "src/tovix.toml");
   EXPECT_EQ(projects.for_file(root_ / "src/a.tovix").root, root_);
+}
+
+// A path of many components, far longer than the platform takes, still
+// finds the settings file above it, and every spelling and depth below a
+// cached root reuses it.
+TEST_F(Cache, LongAndOddlySpelledPathsFindTheirRoot) {
+  write("tovix.toml", "[build]\nout = \"out\"\n");
+  dir("src");
+  std::string deep = root_.native();
+  for (int i = 0; i < 16000; ++i) deep += "/a";
+  Projects projects;
+  const Project first = projects.for_file(deep + "/x.tovix");
+  EXPECT_EQ(first.root, root_);
+  EXPECT_EQ(first.build_out, root_ / "out");
+  EXPECT_EQ(first.build_path(deep + "/x.tovix").native().size(), deep.size() + std::string("/out/x.luau").size());
+  for (const std::string& path : {deep + "//y.tovix", root_.native() + "//src/./a.tovix", root_.native() + "/src/",
+                                  root_.native() + "/", root_.native() + "/a/../b.tovix"}) {
+    SCOPED_TRACE(path.substr(0, 80));
+    const Project again = projects.for_file(path);
+    EXPECT_EQ(again.vocabulary, first.vocabulary);
+    EXPECT_TRUE(same_path(again.root, root_));
+  }
+  EXPECT_EQ(projects.size(), 1u);
+  EXPECT_EQ(Project::discover(deep).root, root_);
 }
 
 }  // namespace

@@ -148,6 +148,144 @@ std::expected<void, io::Error> Reader::read_exact(std::string& out, std::size_t 
   return {};
 }
 
+namespace {
+
+// The members of a body too long to take that its answer depends on, read
+// as its bytes go past: whether it is an object with a string "method" and
+// an "id", and the id's text. Nothing but those two values is kept.
+class Skim {
+ public:
+  void feed(std::string_view bytes) {
+    for (const char c : bytes) step(c);
+  }
+
+  // What the body is owed: a request gets -32600 with its id (null when the
+  // id was not a plain value); anything else nothing.
+  Refused refused(std::size_t length, std::size_t limit) const {
+    Refused out{"message of " + std::to_string(length) + " bytes is more than the " + std::to_string(limit) +
+                    " this server takes",
+                false, 0, nullptr};
+    const bool request = method_ && method_->front() == '"' && id_;
+    if (!request) return out;
+    out.owed_answer = true;
+    out.code = INVALID_REQUEST;
+    out.id = json::parse(*id_, nullptr, false);
+    if (out.id.is_discarded()) out.id = nullptr;
+    return out;
+  }
+
+ private:
+  // A value longer than this is not an id anyone sends.
+  static constexpr std::size_t MAX_VALUE = 1024;
+  enum class Member { Other, Id, Method };
+
+  void step(char c) {
+    if (reading_) {
+      if (!in_string_ && depth_ == 1 && (c == ',' || c == '}')) {
+        finish_value();
+      } else if (value_.size() < MAX_VALUE) {
+        value_ += c;
+      } else {
+        plain_ = false;
+      }
+    }
+    if (in_string_) {
+      if (escaped_) {
+        escaped_ = false;
+      } else if (c == '\\') {
+        escaped_ = true;
+      } else if (c == '"') {
+        in_string_ = false;
+        if (naming_) {
+          naming_ = false;
+          member_ = key_ == "id" ? Member::Id : key_ == "method" ? Member::Method : Member::Other;
+        }
+        return;
+      }
+      if (naming_ && key_.size() < 8) key_ += c;
+      return;
+    }
+    switch (c) {
+      case '"':
+        in_string_ = true;
+        if (depth_ == 1 && object_ && want_key_) {
+          naming_ = true;
+          want_key_ = false;
+          key_.clear();
+        }
+        break;
+      case '{':
+      case '[':
+        if (depth_ == 0 && c == '{' && !seen_) object_ = want_key_ = true;
+        seen_ = true;
+        if (reading_) plain_ = false;
+        ++depth_;
+        break;
+      case '}':
+      case ']':
+        if (depth_ > 0) --depth_;
+        break;
+      case ',':
+        if (depth_ == 1 && object_) want_key_ = true;
+        break;
+      case ':':
+        if (depth_ == 1 && object_ && member_ != Member::Other) {
+          reading_ = true;
+          plain_ = true;
+          value_.clear();
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+  void finish_value() {
+    reading_ = false;
+    std::optional<std::string> text;
+    if (plain_) text = std::string(tovix::whitespace::trim(value_));
+    if (text && text->empty()) text.reset();
+    if (member_ == Member::Id) id_ = text.value_or("null");
+    if (member_ == Member::Method) method_ = text.value_or("null");
+    member_ = Member::Other;
+  }
+
+  std::size_t depth_ = 0;
+  bool seen_ = false;  // a container has started
+  bool in_string_ = false;
+  bool escaped_ = false;
+  bool object_ = false;    // the body is an object
+  bool want_key_ = false;  // at its top level, the next string names a member
+  bool naming_ = false;    // that string is being read
+  std::string key_;
+  Member member_ = Member::Other;  // whose value comes or is being read
+  bool reading_ = false;
+  bool plain_ = true;  // the value is short and holds no container
+  std::string value_;
+  std::optional<std::string> id_;
+  std::optional<std::string> method_;
+};
+
+}  // namespace
+
+std::expected<Refused, io::Error> Reader::refuse(std::size_t n) {
+  Skim skim;
+  std::size_t left = n;
+  while (left > 0) {
+    if (begin_ == end_) {
+      auto more = fill();
+      if (!more) return std::unexpected(more.error());
+      if (!*more)
+        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "the input ended inside a message body"});
+    }
+    const std::size_t take = std::min(left, end_ - begin_);
+    skim.feed(std::string_view(buf_.data() + begin_, take));
+    begin_ += take;
+    left -= take;
+  }
+  return skim.refused(n, max_body_);
+}
+
 std::expected<std::optional<json>, io::Error> Reader::read() {
   std::optional<std::uint64_t> length;
   std::string line;
@@ -168,6 +306,12 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
   if (*length > MAX_CONTENT_LENGTH)
     return std::unexpected(invalid("message header announced " + std::to_string(*length) +
                                    " bytes, more than this server accepts"));
+  if (*length > max_body_) {
+    auto refused = refuse(static_cast<std::size_t>(*length));
+    if (!refused) return std::unexpected(refused.error());
+    refused_ = std::move(*refused);
+    return std::unexpected(io::Error{io::Error::Kind::InvalidJson, refused_.message});
+  }
   std::string body;
   if (auto ok = read_exact(body, static_cast<std::size_t>(*length)); !ok) return std::unexpected(ok.error());
   last_length_ = body.size();
@@ -179,42 +323,122 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
   return std::optional<json>(std::move(*value));
 }
 
-std::expected<json, Refused> parse_body(std::string& body) {
-  mend_lone_surrogates(body);
-  // Containers at MAX_JSON_DEPTH are cut while parsing (the callback's depth
-  // counts the containers around the one that starts), and the rest of the
-  // body is still read, so that a cut value is told apart from bad syntax
-  // and a request's members after the cut are still seen.
-  bool too_deep = false;
-  bool in_id = false;
-  bool id_cut = false;
-  auto limit = [&](int depth, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::key && depth == 1) {
-      in_id = parsed == "id";
-      if (in_id) id_cut = false;
+namespace {
+
+// Builds the value of one body from the parser's events, with every array
+// or object at `MAX_JSON_DEPTH` containers deep read but left out (null in
+// its place), so that a cut value is told apart from bad syntax and a
+// request's members after the cut are still seen. Each event costs the same
+// however large the containers around it are (the library's own filtering
+// parser rescans a container's members each time one of them ends).
+class Builder {
+ public:
+  explicit Builder(json& root) : root_(root) {}
+
+  bool too_deep() const { return too_deep_; }
+  // Whether what was cut lay inside the top-level member "id".
+  bool id_cut() const { return id_cut_; }
+
+  bool null() { return place(nullptr); }
+  bool boolean(bool v) { return place(v); }
+  bool number_integer(json::number_integer_t v) { return place(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return place(v); }
+  bool number_float(json::number_float_t v, const std::string&) { return place(v); }
+  bool string(std::string& v) { return place(std::move(v)); }
+  bool binary(json::binary_t& v) { return place(json::binary(std::move(v))); }
+
+  bool start_object(std::size_t) { return open(json::value_t::object); }
+  bool start_array(std::size_t) { return open(json::value_t::array); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+
+  bool key(std::string& k) {
+    if (skipping_ > 0) return true;
+    if (open_.size() == 1) {
+      in_id_ = k == "id";
+      if (in_id_) id_cut_ = false;
     }
-    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
-        depth >= MAX_JSON_DEPTH) {
-      too_deep = true;
-      id_cut = id_cut || in_id;
-      return false;
+    key_ = std::move(k);
+    return true;
+  }
+
+  template <typename Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& e) {
+    throw e;
+  }
+
+ private:
+  // The value goes where the container being built takes its next one.
+  json* put(json value) {
+    if (open_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    json& container = *open_.back();
+    if (container.is_array()) {
+      container.get_ref<json::array_t&>().push_back(std::move(value));
+      return &container.get_ref<json::array_t&>().back();
+    }
+    json& member = container.get_ref<json::object_t&>()[std::move(key_)];
+    member = std::move(value);
+    return &member;
+  }
+
+  bool place(json value) {
+    if (skipping_ == 0) put(std::move(value));
+    return true;
+  }
+
+  bool open(json::value_t type) {
+    if (skipping_ > 0) {
+      ++skipping_;
+    } else if (open_.size() >= static_cast<std::size_t>(MAX_JSON_DEPTH)) {
+      too_deep_ = true;
+      id_cut_ = id_cut_ || in_id_;
+      put(nullptr);
+      skipping_ = 1;
+    } else {
+      open_.push_back(put(json(type)));
     }
     return true;
-  };
+  }
+
+  bool close() {
+    if (skipping_ > 0)
+      --skipping_;
+    else
+      open_.pop_back();
+    return true;
+  }
+
+  json& root_;
+  std::vector<json*> open_;  // the containers being built, outermost first
+  std::string key_;          // the member name whose value comes next
+  std::size_t skipping_ = 0;  // containers open inside the one being cut
+  bool too_deep_ = false;
+  bool in_id_ = false;
+  bool id_cut_ = false;
+};
+
+}  // namespace
+
+std::expected<json, Refused> parse_body(std::string& body) {
+  mend_lone_surrogates(body);
   json value;
+  Builder builder(value);
   try {
-    value = json::parse(body.begin(), body.end(), limit);
+    json::sax_parse(body.begin(), body.end(), &builder);
   } catch (const json::exception& e) {
     return std::unexpected(Refused{"message is not JSON: " + one_line(e.what()), true, PARSE_ERROR, nullptr});
   }
-  if (!too_deep) return value;
+  if (!builder.too_deep()) return value;
   Refused refused{"message is nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep", false, 0,
                   nullptr};
   const auto method = value.is_object() ? value.find("method") : value.end();
   if (method != value.end() && method->is_string() && value.contains("id")) {
     refused.owed_answer = true;
     refused.code = INVALID_REQUEST;
-    if (!id_cut) refused.id = value["id"];
+    if (!builder.id_cut()) refused.id = value["id"];
   }
   return std::unexpected(std::move(refused));
 }

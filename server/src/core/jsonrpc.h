@@ -23,6 +23,13 @@ namespace tovix_lsp::jsonrpc {
 // header must not make the server try to allocate gigabytes.
 inline constexpr std::size_t MAX_CONTENT_LENGTH = std::size_t{256} << 20;
 
+// The largest body taken from the editor. A larger one (up to
+// `MAX_CONTENT_LENGTH`) is read past without being kept or parsed, and a
+// request among them is answered with an error: parsing and handling it
+// would hold the main thread for seconds, and a document's text is far
+// smaller (16 MiB is some 400,000 lines).
+inline constexpr std::size_t MAX_EDITOR_BODY = std::size_t{16} << 20;
+
 // Arrays and objects nested deeper than this are refused while a body is
 // parsed, so that nothing later copies, compares, prints or destroys a value
 // recursively past it. No protocol message comes close.
@@ -50,7 +57,9 @@ struct Refused {
 
 class Reader {
  public:
-  explicit Reader(io::Input& input) : input_(input), buf_(BUFFER_SIZE) {}
+  // Bodies longer than `max_body` are refused in step, unparsed.
+  explicit Reader(io::Input& input, std::size_t max_body = MAX_CONTENT_LENGTH)
+      : input_(input), buf_(BUFFER_SIZE), max_body_(max_body) {}
 
   // One message: its JSON value, nothing when the input ended before a
   // header was complete, or an error. After an `InvalidJson` error the
@@ -70,12 +79,15 @@ class Reader {
   // with nothing read.
   [[nodiscard]] std::expected<bool, io::Error> read_line(std::string& line);
   [[nodiscard]] std::expected<void, io::Error> read_exact(std::string& out, std::size_t n);
+  // Reads past a body of `n` bytes too long to take; what it is owed.
+  [[nodiscard]] std::expected<Refused, io::Error> refuse(std::size_t n);
   [[nodiscard]] std::expected<bool, io::Error> fill();
 
   io::Input& input_;
   std::vector<char> buf_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  std::size_t max_body_;
   std::size_t last_length_ = 0;
   Refused refused_;
 };

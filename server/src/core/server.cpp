@@ -147,7 +147,7 @@ constexpr char DOCUMENT_HIGHLIGHT[] = "textDocument/documentHighlight";
 }  // namespace
 
 void read_editor(io::Input& input, proxy::Events::Sender events) {
-  jsonrpc::Reader reader(input);
+  jsonrpc::Reader reader(input, jsonrpc::MAX_EDITOR_BODY);
   for (;;) {
     auto message = reader.read();
     if (message && *message) {

@@ -59,12 +59,12 @@ json tokens(const document::Document& document, const project::Project& project,
 
   json data = json::array();
   data.get_ref<json::array_t&>().reserve(named.size() * 5);
-  const line_index::LineIndex& index = document.index();
+  line_index::Positions positions(document.index(), text);
   std::uint32_t previous_line = 0;
   std::uint32_t previous_column = 0;
   for (const Token& token : named) {
-    const line_index::Position start = index.position(text, token.name.start);
-    const std::uint32_t end_column = index.position(text, token.name.end).character;
+    const line_index::Position start = positions.at(token.name.start);
+    const std::uint32_t end_column = positions.at(token.name.end).character;
     if (end_column <= start.character) continue;
     data.push_back(start.line - previous_line);
     data.push_back(start.line == previous_line ? start.character - previous_column : start.character);

@@ -33,6 +33,7 @@ Fields fields_of(std::string_view text, const tree::Tag& tag) {
 struct Writer {
   const document::Document& document;
   std::string out;
+  line_index::Positions positions;
 
   void number(std::uint64_t n) {
     char digits[20];
@@ -40,7 +41,7 @@ struct Writer {
     out.append(digits, end);
   }
   void position(std::size_t offset) {
-    const line_index::Position p = document.position(offset);
+    const line_index::Position p = positions.at(offset);
     out += "{\"character\":";
     number(p.character);
     out += ",\"line\":";
@@ -77,19 +78,43 @@ struct Writer {
   }
 };
 
+// Recursion is bounded: the tree stops nesting at the parser's depth bound.
+json symbol_in(document::Ranges& ranges, const document::Document& document, const tree::Tag& tag) {
+  json children(json::value_t::array);
+  auto& list = children.get_ref<json::array_t&>();
+  list.reserve(tag.children.size());
+  for (const tree::Tag& child : tag.children) list.push_back(symbol_in(ranges, document, child));
+  const Fields f = fields_of(document.text(), tag);
+  // Members are moved in one by one, in ascending order at the end: an
+  // initializer list would copy the whole subtree of children at every
+  // level, and a lookup would compare keys.
+  json out(json::value_t::object);
+  auto& members = out.get_ref<json::object_t&>();
+  members.emplace_hint(members.end(), "children", std::move(children));
+  if (tag.name_attr) members.emplace_hint(members.end(), "detail", *tag.name_attr);
+  members.emplace_hint(members.end(), "kind", f.kind);
+  members.emplace_hint(members.end(), "name", std::string(f.name));
+  members.emplace_hint(members.end(), "range", ranges.range_at(f.range.start, f.range.end));
+  members.emplace_hint(members.end(), "selectionRange", ranges.range_at(f.selection.start, f.selection.end));
+  return out;
+}
+
+
 }  // namespace
 
 json symbols(const document::Document& document, const snapshot::Snapshot* snapshot) {
   json out = json::array();
   const std::string& text = document.text();
-  for (const tree::Tag& tag : snapshot::tree(text, snapshot::of(snapshot, text))) out.push_back(symbol(document, tag));
+  document::Ranges ranges(document);
+  for (const tree::Tag& tag : snapshot::tree(text, snapshot::of(snapshot, text)))
+    out.push_back(symbol_in(ranges, document, tag));
   return out;
 }
 
 std::string serialized(const document::Document& document, const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
   const std::vector<tree::Tag> tags = snapshot::tree(text, snapshot::of(snapshot, text));
-  Writer writer{document, {}};
+  Writer writer{document, {}, line_index::Positions(document.index(), document.text())};
   // About 200 bytes a symbol; one guess saves most regrowth.
   writer.out.reserve(256 + text.size() * 2);
   writer.out += '[';
@@ -101,25 +126,9 @@ std::string serialized(const document::Document& document, const snapshot::Snaps
   return std::move(writer.out);
 }
 
-// Recursion is bounded: the tree stops nesting at the parser's depth bound.
 json symbol(const document::Document& document, const tree::Tag& tag) {
-  json children(json::value_t::array);
-  auto& list = children.get_ref<json::array_t&>();
-  list.reserve(tag.children.size());
-  for (const tree::Tag& child : tag.children) list.push_back(symbol(document, child));
-  const Fields f = fields_of(document.text(), tag);
-  // Members are moved in one by one, in ascending order at the end: an
-  // initializer list would copy the whole subtree of children at every
-  // level, and a lookup would compare keys.
-  json out(json::value_t::object);
-  auto& members = out.get_ref<json::object_t&>();
-  members.emplace_hint(members.end(), "children", std::move(children));
-  if (tag.name_attr) members.emplace_hint(members.end(), "detail", *tag.name_attr);
-  members.emplace_hint(members.end(), "kind", f.kind);
-  members.emplace_hint(members.end(), "name", std::string(f.name));
-  members.emplace_hint(members.end(), "range", document.range_at(f.range.start, f.range.end));
-  members.emplace_hint(members.end(), "selectionRange", document.range_at(f.selection.start, f.selection.end));
-  return out;
+  document::Ranges ranges(document);
+  return symbol_in(ranges, document, tag);
 }
 
 }  // namespace tovix_lsp::symbols

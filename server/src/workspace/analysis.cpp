@@ -50,8 +50,8 @@ ByteRange written_name(std::string_view text, std::size_t lt) {
   return {start, end};
 }
 
-std::optional<json> element_suggestion(const document::Document& document, const project::Project& project,
-                                       ByteRange span) {
+std::optional<json> element_suggestion(const document::Document& document, document::Ranges& ranges,
+                                       const project::Project& project, ByteRange span) {
   std::string_view text = document.text();
   const ByteRange name = written_name(text, span.start);
   if (name.start == name.end) return std::nullopt;
@@ -59,12 +59,12 @@ std::optional<json> element_suggestion(const document::Document& document, const
   if (!found) return std::nullopt;
   return json{{"candidates", json::array({project.vocabulary->element(project.config, *found)})},
               {"kind", "element"},
-              {"range", document.range_at(name.start, name.end)}};
+              {"range", ranges.range_at(name.start, name.end)}};
 }
 
 // `scanned` is the cursor context at the span's start.
-std::optional<json> member_suggestion(const document::Document& document, const project::Project& project,
-                                      ByteRange span, const scan::Scan& scanned) {
+std::optional<json> member_suggestion(const document::Document& document, document::Ranges& ranges,
+                                      const project::Project& project, ByteRange span, const scan::Scan& scanned) {
   auto* attribute = std::get_if<scan::AttributeName>(&scanned.context);
   if (!attribute) return std::nullopt;
   const auto& config = project.config;
@@ -77,12 +77,13 @@ std::optional<json> member_suggestion(const document::Document& document, const 
   if (candidates.empty()) return std::nullopt;
   return json{{"candidates", std::move(candidates)},
               {"kind", "member"},
-              {"range", document.range_at(span.start, span.end)}};
+              {"range", ranges.range_at(span.start, span.end)}};
 }
 
-json diagnostic_at(const document::Document& document, std::string_view message, ByteRange span,
-                   const std::optional<std::string>& help, Severity severity, std::optional<json> data) {
-  return protocol::to_json(protocol::Diagnostic{.range = document.range(span.start, span.end),
+json diagnostic_at(const document::Document& document, document::Ranges& ranges, std::string_view message,
+                   ByteRange span, const std::optional<std::string>& help, Severity severity,
+                   std::optional<json> data) {
+  return protocol::to_json(protocol::Diagnostic{.range = ranges.range(span.start, span.end),
                                                 .severity = severity,
                                                 .message = std::string(message),
                                                 .uri = document.uri(),
@@ -111,20 +112,25 @@ std::span<const scan::Resume> resumes_of(snapshot::Read& read) {
 std::optional<json> suggestion(const document::Document& document, const project::Project& project,
                                std::size_t start, std::size_t end) {
   const ByteRange span{start, end};
-  if (names_element(document.text(), span)) return element_suggestion(document, project, span);
-  return member_suggestion(document, project, span, scan::scan(document.text(), start));
+  document::Ranges ranges(document);
+  if (names_element(document.text(), span)) return element_suggestion(document, ranges, project, span);
+  return member_suggestion(document, ranges, project, span, scan::scan(document.text(), start));
 }
 
 json diagnostic(const document::Document& document, const project::Project& project, std::string_view message,
                 std::size_t offset, std::size_t length, const std::optional<std::string>& help,
                 Severity severity) {
   const ByteRange span = widen(document.text(), offset, length);
-  return diagnostic_at(document, message, span, help, severity, suggestion(document, project, span.start, span.end));
+  document::Ranges ranges(document);
+  return diagnostic_at(document, ranges, message, span, help, severity,
+                       suggestion(document, project, span.start, span.end));
 }
 
 Analysis Analysis::run(const document::Document& document, const project::Project& project,
                        std::shared_ptr<const Compiled> previous) {
   Analysis out;
+  // Every range of this run, however many fall on one long line.
+  document::Ranges ranges(document);
   if (project.config_error)
     out.diagnostics.push_back(protocol::to_json(protocol::Diagnostic{
         .range = document.range(0, 0), .severity = Severity::Error, .message = *project.config_error, .uri = document.uri(), .help = std::nullopt, .data = std::nullopt}));
@@ -140,9 +146,10 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
     const ByteRange span = widen(text, e.offset, e.len);
     std::optional<json> data =
         names_element(text, span)
-            ? element_suggestion(document, project, span)
-            : member_suggestion(document, project, span, scan::scan(text, span.start, resumes_of(out.read)));
-    out.diagnostics.push_back(diagnostic_at(document, e.message, span, e.help, Severity::Error, std::move(data)));
+            ? element_suggestion(document, ranges, project, span)
+            : member_suggestion(document, ranges, project, span, scan::scan(text, span.start, resumes_of(out.read)));
+    out.diagnostics.push_back(
+        diagnostic_at(document, ranges, e.message, span, e.help, Severity::Error, std::move(data)));
     // Kept whatever the line count: positions move through it only on the
     // lines before the first and after the last difference from the text it
     // was compiled from, so unfinished markup typed on a new line leaves the
@@ -171,9 +178,10 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   std::size_t next_context = 0;
   for (const Report& r : reports) {
     std::optional<json> data = names_element(text, r.span)
-                                   ? element_suggestion(document, project, r.span)
-                                   : member_suggestion(document, project, r.span, contexts[next_context++]);
-    out.diagnostics.push_back(diagnostic_at(document, r.message, r.span, *r.help, r.severity, std::move(data)));
+                                   ? element_suggestion(document, ranges, project, r.span)
+                                   : member_suggestion(document, ranges, project, r.span, contexts[next_context++]);
+    out.diagnostics.push_back(
+        diagnostic_at(document, ranges, r.message, r.span, *r.help, r.severity, std::move(data)));
   }
 
   auto result = std::make_shared<Compiled>();

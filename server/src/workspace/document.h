@@ -68,4 +68,23 @@ class Document {
   std::int64_t version_;
 };
 
+// Protocol Ranges of many spans of one document, each converted as
+// `Document::range` converts it, for about one walk of each line they fall
+// in however many they are (a diagnostic per attribute of a long line).
+// Borrows the document, which must not change while it is used.
+class Ranges {
+ public:
+  explicit Ranges(const Document& document) : positions_(document.index(), document.text()) {}
+
+  [[nodiscard]] protocol::Range range(std::size_t start, std::size_t end) {
+    return {positions_.at(start), positions_.at(end)};
+  }
+  [[nodiscard]] nlohmann::json range_at(std::size_t start, std::size_t end) {
+    return protocol::to_json(range(start, end));
+  }
+
+ private:
+  line_index::Positions positions_;
+};
+
 }  // namespace tovix_lsp::document

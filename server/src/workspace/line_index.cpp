@@ -1,6 +1,7 @@
 #include "workspace/line_index.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "workspace/utf8_text.h"
@@ -94,20 +95,59 @@ std::optional<std::size_t> LineIndex::offset(std::string_view text, std::uint32_
   return std::min(pos, end);
 }
 
-Position LineIndex::position(std::string_view text, std::size_t offset) const {
-  offset = std::min({offset, len_, text.size()});
-  const std::size_t line = line_of(offset);
-  std::size_t pos = starts_[line];
-  std::uint32_t count = 0;
-  // Walk whole characters; one that would pass the offset holds it, so the
-  // offset floors to where that character starts.
+namespace {
+
+// The UTF-16 units from `pos` (a character boundary, `count` units into its
+// line) to `offset` on the same line. Whole characters are walked; one that
+// would pass the offset holds it, so the offset floors to where that
+// character starts. `mark`, when given, is called at the first boundary
+// reached at or past each multiple of `every` bytes from `pos`.
+template <typename Mark>
+std::uint32_t units_to(std::string_view text, std::size_t pos, std::uint32_t count, std::size_t offset,
+                       std::size_t every, Mark mark) {
+  auto ahead = [&] { return every > SIZE_MAX - pos ? SIZE_MAX : pos + every; };
+  std::size_t next_mark = ahead();
   while (pos < offset) {
     const utf8_text::Step step = step_at(text, pos);
     if (pos + step.len > offset) break;
     count += utf16_units(step);
     pos += step.len;
+    if (pos >= next_mark) {
+      mark(pos, count);
+      next_mark = ahead();
+    }
   }
-  return {static_cast<std::uint32_t>(line), count};
+  return count;
+}
+
+}  // namespace
+
+Position LineIndex::position(std::string_view text, std::size_t offset) const {
+  offset = std::min({offset, len_, text.size()});
+  const std::size_t line = line_of(offset);
+  const std::uint32_t units = units_to(text, starts_[line], 0, offset, SIZE_MAX, [](std::size_t, std::uint32_t) {});
+  return {static_cast<std::uint32_t>(line), units};
+}
+
+Position Positions::at(std::size_t offset) {
+  offset = std::min({offset, index_.len(), text_.size()});
+  const std::size_t line = index_.line_of(offset);
+  const std::size_t start = index_.starts()[line];
+  if (offset - start <= MARK_EVERY) return index_.position(text_, offset);
+  std::vector<Mark>& marks = marks_[line];
+  if (marks.empty()) marks.push_back({start, 0});
+  const auto after = std::upper_bound(marks.begin(), marks.end(), offset,
+                                      [](std::size_t o, const Mark& m) { return o < m.offset; });
+  const Mark from = *std::prev(after);
+  std::uint32_t units = 0;
+  if (after == marks.end()) {
+    // Past the stretch walked so far: walk on, marking the way.
+    units = units_to(text_, from.offset, from.units, offset, MARK_EVERY,
+                     [&](std::size_t pos, std::uint32_t count) { marks.push_back({pos, count}); });
+  } else {
+    units = units_to(text_, from.offset, from.units, offset, SIZE_MAX, [](std::size_t, std::uint32_t) {});
+  }
+  return {static_cast<std::uint32_t>(line), units};
 }
 
 }  // namespace tovix_lsp::line_index

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Conversion between byte offsets into UTF-8 text and protocol positions
@@ -73,6 +74,30 @@ class LineIndex {
  private:
   std::vector<std::size_t> starts_{0};
   std::size_t len_ = 0;
+};
+
+// The positions of many offsets of one text, in any order, for about one
+// walk of each line they fall in: a long line keeps a mark every
+// `MARK_EVERY` bytes of the stretch walked so far, and an offset is walked
+// to from the mark before it. Answers equal `LineIndex::position`. Borrows
+// the index and the text, which must stay unchanged while it is used.
+class Positions {
+ public:
+  Positions(const LineIndex& index, std::string_view text) : index_(index), text_(text) {}
+
+  [[nodiscard]] Position at(std::size_t offset);
+
+ private:
+  static constexpr std::size_t MARK_EVERY = 256;
+  struct Mark {
+    std::size_t offset;
+    std::uint32_t units;  // UTF-16 units from the line's start
+  };
+
+  const LineIndex& index_;
+  std::string_view text_;
+  // By line, ascending; the last mark is as far as that line was walked.
+  std::unordered_map<std::size_t, std::vector<Mark>> marks_;
 };
 
 }  // namespace tovix_lsp::line_index

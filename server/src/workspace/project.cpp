@@ -1,6 +1,8 @@
 #include "workspace/project.h"
 
 #include <algorithm>
+#include <climits>
+#include <sys/stat.h>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -38,23 +40,46 @@ std::vector<fs::path> components(const fs::path& path) {
 }
 
 // The key a path has in the project map: its components, each ended by a
-// NUL, which no path component can hold.
-std::string component_key(const fs::path& path) {
+// NUL, which no path component can hold. `ends[k]` is where the key of its
+// first k components ends: the key of each ancestor of a path is such a
+// prefix, so one key serves the whole way up.
+struct ComponentKey {
   std::string key;
+  std::vector<std::size_t> ends{0};
+};
+
+ComponentKey component_key(const fs::path& path) {
+  ComponentKey out;
   for (const fs::path& part : components(path)) {
-    key += part.native();
-    key += '\0';
+    out.key += part.native();
+    out.key += '\0';
+    out.ends.push_back(out.key.size());
   }
-  return key;
+  return out;
+}
+
+// The length of the parent directory of the first `n` bytes of `text`, as
+// a prefix of it: a trailing slash is ignored, then the last name and the
+// slashes before it go (an absolute path keeps its root). None for a root
+// or an empty path. On the text, so that walking up a path of many
+// components costs no more than the path's length.
+std::optional<std::size_t> parent_length(std::string_view text, std::size_t n) {
+  const std::size_t first_name = std::min(text.find_first_not_of('/'), text.size());
+  std::size_t t = n;
+  while (t > first_name && text[t - 1] == '/') --t;
+  if (t <= first_name) return std::nullopt;
+  while (t > 0 && text[t - 1] != '/') --t;
+  while (t > 0 && text[t - 1] == '/') --t;
+  if (t == 0 && !text.empty() && text.front() == '/') t = 1;
+  return t;
 }
 
 // The parent directory, ignoring a trailing slash; none for a root or an
 // empty path.
 std::optional<fs::path> parent_of(const fs::path& path) {
-  fs::path p = path;
-  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
-  if (!p.has_relative_path()) return std::nullopt;
-  return p.parent_path();
+  const auto n = parent_length(path.native(), path.native().size());
+  if (!n) return std::nullopt;
+  return fs::path(path.native().substr(0, *n));
 }
 
 // The directory a search starts from: the path when it is a directory, else
@@ -93,21 +118,34 @@ Project Project::bare(fs::path root) {
 
 Project Project::discover(const fs::path& path) {
   const fs::path start = start_directory(path);
-  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
-    fs::path file = *dir / "tovix.toml";
-    if (!is_existing_file(file)) continue;
-    Project project = bare(*dir);
+  const std::string_view text = start.native();
+  constexpr std::string_view NAME = "tovix.toml";
+  std::string candidate;
+  for (std::optional<std::size_t> n = text.size(); n; n = parent_length(text, *n)) {
+    const std::string_view dir_text = text.substr(0, *n);
+    const bool slash = !dir_text.empty() && dir_text.back() != '/';
+    // A name the platform cannot take names no file, and building it for
+    // each ancestor of a very long path would cost its length each time.
+    if (dir_text.size() + slash + NAME.size() >= PATH_MAX) continue;
+    // Tested as text: a `path` would split the whole name into components
+    // at every ancestor.
+    ((candidate = dir_text) += slash ? "/" : "") += NAME;
+    struct stat status;
+    if (::stat(candidate.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    fs::path dir(dir_text);
+    fs::path file = dir / NAME;
+    Project project = bare(dir);
     project.config_mtime = modification_time(file);
     project.config_path = std::move(file);
-    auto loaded = tovix::config::Config::load(*dir);
+    auto loaded = tovix::config::Config::load(dir);
     if (!loaded) {
       project.config_error = std::move(loaded.error().message);
       return project;
     }
     project.config = std::move(*loaded);
     // Joining keeps an absolute setting unchanged.
-    if (const auto& in = project.config.build.in_dir) project.build_in = *dir / *in;
-    if (const auto& out = project.config.build.out_dir) project.build_out = *dir / *out;
+    if (const auto& in = project.config.build.in_dir) project.build_in = dir / *in;
+    if (const auto& out = project.config.build.out_dir) project.build_out = dir / *out;
     return project;
   }
   return bare(start);
@@ -136,15 +174,28 @@ fs::path Project::build_path(const fs::path& file) const {
 
 Project Projects::for_file(const fs::path& path) {
   const fs::path start = start_directory(path);
-  for (std::optional<fs::path> dir = start; dir; dir = parent_of(*dir)) {
-    const auto it = by_root_.find(component_key(*dir));
+  // The ancestors of the start directory are the leading runs of its
+  // components, down to its root (an absolute path's "/"); only the lengths
+  // that some cached root has are looked up, nearest first.
+  const ComponentKey key = component_key(start);
+  const std::size_t count = key.ends.size() - 1;
+  const std::size_t fewest = start.has_root_directory() ? 1 : 0;
+  for (const auto& [depth, roots] : depths_) {
+    if (depth > count || depth < fewest) continue;
+    const auto it = by_root_.find(key.key.substr(0, key.ends[depth]));
     if (it == by_root_.end()) continue;
     if (!it->second.is_stale()) return it->second;
     break;
   }
   Project project = Project::discover(path);
-  by_root_.insert_or_assign(component_key(project.root), project);
+  ComponentKey root = component_key(project.root);
+  if (by_root_.insert_or_assign(std::move(root.key), project).second) ++depths_[root.ends.size() - 1];
   return project;
+}
+
+void Projects::clear() {
+  by_root_.clear();
+  depths_.clear();
 }
 
 std::string path_to_uri(const fs::path& path) {

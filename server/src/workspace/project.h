@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,13 +61,15 @@ class Projects {
   // is still fresh, else discovered and cached under its root.
   [[nodiscard]] Project for_file(const std::filesystem::path& path);
 
-  void clear() { by_root_.clear(); }
+  void clear();
 
   [[nodiscard]] std::size_t size() const { return by_root_.size(); }
 
  private:
   // Keyed by the root's components, so spellings of one directory agree.
   std::unordered_map<std::string, Project> by_root_;
+  // How many cached roots have each number of components, most first.
+  std::map<std::size_t, std::size_t, std::greater<>> depths_;
 };
 
 // "file://" and the path as UTF-8 (ill-formed bytes become U+FFFD), with a
