@@ -217,22 +217,24 @@ TEST(BadInput, JsonNestedTooDeepIsRefusedWhereItIsParsed) {
   auto invalid_request = [&](const std::string& id) {
     return R"({"error":{"code":-32600,"message":")" + TOO_DEEP + R"("},"id":)" + id + R"(,"jsonrpc":"2.0"})";
   };
+  // What is owed no answer is still said to be dropped.
+  const std::string dropped = "tovix: dropped a message from the editor: " + TOO_DEEP;
   struct Case {
     const char* name;
     std::string body;
     Lines expected;
   } cases[] = {
       {"a request id", R"({"jsonrpc":"2.0","id":)" + DEEP + R"(,"method":"x"})", {invalid_request("null")}},
-      {"a response id", R"({"jsonrpc":"2.0","id":)" + DEEP + R"(,"result":null})", {}},
+      {"a response id", R"({"jsonrpc":"2.0","id":)" + DEEP + R"(,"result":null})", {dropped}},
       {"a range of a change",
        R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":")" + URI +
            R"(","version":2},"contentChanges":[{"range":)" + DEEP + R"(,"text":"\""}]}})",
-       {}},
+       {dropped}},
       {"the params of a request", R"({"jsonrpc":"2.0","id":7,"method":"x","params":)" + DEEP + "}",
        {invalid_request("7")}},
       {"the params of a request, its id last", R"({"jsonrpc":"2.0","method":"x","params":)" + DEEP + R"(,"id":"i"})",
        {invalid_request(R"("i")")}},
-      {"the whole body", DEEP, {}},
+      {"the whole body", DEEP, {dropped}},
       {"deep and unbalanced", repeat("[", 100000),
        {R"({"error":{"code":-32700,"message":"message is not JSON: [json.exception.parse_error.101] parse error at )"
         R"(line 1, column 100001: syntax error while parsing value - unexpected end of input; expected '[', '{', )"
@@ -253,8 +255,8 @@ TEST(BadInput, JsonNestedTooDeepIsRefusedWhereItIsParsed) {
 }
 
 // A body longer than the server takes is read past unparsed: a request is
-// answered with an error under its id, a notification dropped, and the
-// messages after it are read as usual.
+// answered with an error under its id, a notification dropped with a line
+// that says so, and the messages after it are read as usual.
 TEST(BadInput, ABodyTooLongIsRefusedInStep) {
   const std::string text(tovix_lsp::jsonrpc::MAX_EDITOR_BODY, 'a');
   const std::string request = R"({"jsonrpc":"2.0","method":"textDocument/hover","params":{"text":")" + text +
@@ -270,7 +272,9 @@ TEST(BadInput, ABodyTooLongIsRefusedInStep) {
                                     std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) +
                                     R"( this server takes"},"id":"big","jsonrpc":"2.0"})"});
   lsp.send_raw(frame(open));
-  EXPECT_EQ(until_probe(lsp), Lines{});
+  EXPECT_EQ(until_probe(lsp), Lines{"tovix: dropped a message from the editor: message of " + std::to_string(open.size()) +
+                                    " bytes is more than the " +
+                                    std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) + " this server takes"});
   lsp.close_stdin();
   EXPECT_EQ(lsp.wait(PATIENCE), 0);
 }

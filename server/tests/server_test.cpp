@@ -400,7 +400,7 @@ TEST(Loop, EditsWaitingForOneDocumentAreAnalysedOnceAndWhatFollowsSeesTheirText)
 
 TEST(Loop, RefusedMessagesAreAnsweredAndABadHeaderEndsWithItsError) {
   Loop f;
-  f.channel.first.send(proxy::EditorRefused{nullptr, -32700, "message is not JSON: x"});
+  f.channel.first.send(proxy::EditorRefused{true, nullptr, -32700, "message is not JSON: x"});
   f.editor_event({{"id", 2}, {"method", "nope"}});
   auto ended = f.run(io::Error{io::Error::Kind::InvalidData, "message header carried no Content-Length"});
   ASSERT_FALSE(ended);

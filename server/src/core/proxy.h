@@ -56,9 +56,11 @@ struct Located {
   std::uint64_t search = 0;
   std::optional<std::filesystem::path> found;
 };
-// A message from the editor that could not be taken and is owed an error
-// answer; the main thread sends it, as it alone writes to the editor.
+// A message from the editor that could not be taken: a request owed an
+// error answer, or a notification that is only said to be dropped; the main
+// thread does either, as it alone writes to the editor.
 struct EditorRefused {
+  bool owed_answer = true;
   nlohmann::json id;
   std::int64_t code = 0;
   std::string message;

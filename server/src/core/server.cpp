@@ -154,8 +154,7 @@ void read_editor(io::Input& input, proxy::Events::Sender events) {
       if (!events.send(proxy::Editor{std::move(**message)})) return;
     } else if (!message && message.error().kind == io::Error::Kind::InvalidJson) {
       const jsonrpc::Refused& refused = reader.refused();
-      if (refused.owed_answer && !events.send(proxy::EditorRefused{refused.id, refused.code, refused.message}))
-        return;
+      if (!events.send(proxy::EditorRefused{refused.owed_answer, refused.id, refused.code, refused.message})) return;
     } else {
       events.send(proxy::EditorClosed{message ? std::nullopt : std::optional(message.error())});
       return;
@@ -496,7 +495,10 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
     } else if (auto* located = std::get_if<proxy::Located>(&*event)) {
       settings::located(server, located->search, std::move(located->found));
     } else if (auto* refused = std::get_if<proxy::EditorRefused>(&*event)) {
-      server.error(std::move(refused->id), refused->code, refused->message);
+      if (refused->owed_answer)
+        server.error(std::move(refused->id), refused->code, refused->message);
+      else
+        server.log(1, "dropped a message from the editor: " + refused->message);
     }
   }
   server.let_go_of_child(true);
