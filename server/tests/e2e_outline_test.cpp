@@ -121,7 +121,7 @@ TEST(OutlineRequests, RenameOfTagNames) {
   json params = Session::at(3, 4);  // on the closing "Frame"
   params["newName"] = "ScrollingFrame";
   EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(3, 4)).dump(),
-            R"({"end":{"character":13,"line":1},"start":{"character":8,"line":1}})");
+            R"({"end":{"character":7,"line":3},"start":{"character":2,"line":3}})");
   json both = session.request("textDocument/rename", params);
   EXPECT_EQ(both.dump(),
             R"({"changes":{"file:///tmp/tovix-e2e/outline.tovix":[{"newText":"ScrollingFrame","range":)"

@@ -45,12 +45,14 @@ struct Case {
 
 TEST(Rename, TagNamesAndWhatIsForwarded) {
   const Case cases[] = {
-      // Both names of one element, from anywhere on either name.
+      // Both names of one element, from anywhere on either name; prepareRename
+      // answers the name under the cursor.
       {"<$Fr^ame$></$Frame$>", "edits $0..$1 $2..$3 to Next", "range $0..$1"},
       {"<^Frame$></$Frame$>", "edits ^..$0 $1..$2 to Next", "range ^..$0"},
       {"<$Frame^></$Frame$>", "edits $0..^ $1..$2 to Next", "range $0..^"},
-      {"<$Frame$></$Fr^ame$>", "edits $0..$1 $2..$3 to Next", "range $0..$1"},
-      {"return <$A$>\n  <B/>\n</  $A^$ >", "edits $0..$1 $2..^ to Next", "range $0..$1"},
+      {"<$Frame$></$Fr^ame$>", "edits $0..$1 $2..$3 to Next", "range $2..$3"},
+      {"<$Frame$></^Frame$>", "edits $0..$1 ^..$2 to Next", "range ^..$2"},
+      {"return <$A$>\n  <B/>\n</  $A^$ >", "edits $0..$1 $2..^ to Next", "range $2..^"},
       // A self-closing element has one name.
       {"local x = <$ui.Bu^tton$ Text=\"é\" />", "edits $0..$1 to Next", "range $0..$1"},
       // Only the element under the cursor, however it nests.

@@ -96,7 +96,11 @@ bool valid_name(std::string_view name) {
 Answer prepare(const document::Document& document, std::size_t offset, const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
-  if (auto found = pair(text, offset, current)) return Local{document.range_at(found->open.start, found->open.end)};
+  if (auto found = pair(text, offset, current)) {
+    // The name under the cursor: editors refuse a range that does not hold it.
+    const ByteRange name = found->open.start <= offset && offset <= found->open.end ? found->open : *found->close;
+    return Local{document.range_at(name.start, name.end)};
+  }
   const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
   const auto name = name_at(text, *from, offset, current);

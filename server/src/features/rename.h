@@ -64,8 +64,8 @@ struct Pair {
 // ASCII only) joined by single dots. Keywords are allowed.
 [[nodiscard]] bool valid_name(std::string_view name);
 
-// prepareRename at a byte offset: the opening name's range on either name of
-// an element; in Luau code the child's answer, with the range of the Luau
+// prepareRename at a byte offset: on a tag name, the range of that name (the
+// rename edits both); in Luau code the child's answer, with the range of the Luau
 // name there as its stand-in; null elsewhere.
 [[nodiscard]] Answer prepare(const document::Document& document, std::size_t offset,
                              const snapshot::Snapshot* snapshot = nullptr);
