@@ -614,6 +614,43 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
   }
 }
 
+// Only the child renames Luau code: prepareRename offers the name under the
+// cursor while a child is ready to answer the rename, and nothing before.
+TEST(ChildE2E, PrepareRenameInLuauCodeWithAndWithoutAReadyChild) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const json name = range_in(DOC, "value");
+  struct Case {
+    const char* what;
+    const char* modes;
+    json script;
+    json expected;
+  };
+  const Case cases[] = {
+      {"not ready: initialize is never answered", "never-answer", json::object(), nullptr},
+      {"a null answer: the name under the cursor", "", json::object(), name},
+      {"-32601: the name under the cursor", "", {{"errors", {{"textDocument/prepareRename", {{"code", -32601}, {"message", "no"}}}}}}, name},
+      {"another error: the name under the cursor", "", {{"errors", {{"textDocument/prepareRename", {{"code", -32603}, {"message", "internal"}}}}}}, name},
+      {"the child's own answer, moved back", "",
+       {{"results", {{"textDocument/prepareRename", {{"placeholder", "value"}, {"range", range_in(compiled->code, "value")}}}}}},
+       {{"placeholder", "value"}, {"range", name}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child(c.modes, c.script);
+    child.project = probe.project;
+    EditorSession s(child.options());
+    if (std::string_view(c.modes).empty()) {
+      child.ready(s);
+    } else {
+      ASSERT_TRUE(child.count(s, "initialize", 1));
+    }
+    const std::string uri = s.open("a.tovix", DOC);
+    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, at_start(name))), c.expected);
+  }
+}
+
 TEST(ChildE2E, AChildThatRefusesToInitializeOrEndsIsLetGo) {
   struct Case {
     const char* mode;

@@ -42,9 +42,14 @@ TEST(OutlineRequestsReplies, WhatIsForwardedAndHow) {
   ASSERT_TRUE(std::holds_alternative<server::Forward>(luau));
   EXPECT_EQ(std::get<server::Forward>(luau).params, params);
   EXPECT_EQ(describe(luau), "forward textDocument/rename rename");
+  // prepareRename in Luau code waits for a ready child; the name under the
+  // cursor answers when the child has nothing to say.
+  EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))), "null");
+  f.server.child_ready = true;
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))),
             R"(forward textDocument/prepareRename local={"end":{"character":20,"line":1},"start":{"character":15,"line":1}})");
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(0, 2))), "forward textDocument/prepareRename");
+  f.server.child_ready = false;
 
   // A rename without "newName" renames to the empty name: refused.
   EXPECT_EQ(describe(rename(f.server, 1, at(1, 9))), "null");

@@ -59,8 +59,12 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
   if (!located) return json(nullptr);
   rename::Answer answer = rename::prepare(*located->document, located->offset, located->snapshot);
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
-  if (auto* forward = std::get_if<rename::Forward>(&answer))
+  if (auto* forward = std::get_if<rename::Forward>(&answer)) {
+    // Only the child renames Luau code: without it, a range would start a
+    // rename that then changes nothing.
+    if (!server.child_ready) return json(nullptr);
     return server::Forward{"textDocument/prepareRename", std::move(params), std::move(forward->local), false};
+  }
   return json(nullptr);
 }
 

@@ -16,9 +16,10 @@ namespace tovix_lsp::outline_requests {
 // back whole. A missing or non-string "newName" is the empty name.
 [[nodiscard]] server::Reply rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
-// textDocument/prepareRename: the opening name's range on a tag name; in
+// textDocument/prepareRename: the range of the tag name under the cursor; in
 // Luau code the child's answer, or the range of the name under the cursor
-// when the child has none.
+// when the child has none (-32601, an error or null). Null in Luau code
+// while no child is ready.
 [[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
                                            nlohmann::json params);
 
