@@ -8,6 +8,7 @@
 #include "features/completion.h"
 #include "features/hover.h"
 #include "workspace/project.h"
+#include "workspace/protocol.h"
 #include "workspace/tree.h"
 #include "workspace/utf8_text.h"
 
@@ -90,6 +91,9 @@ server::Reply completion(server::Server& server, const json& id, json params) {
                            at->open.snapshot.get());
   if (auto* list = std::get_if<completion::List>(&answer)) return std::move(list->value);
   if (std::holds_alternative<completion::Forward>(answer)) {
+    // The space triggers attribute names in markup; luau-lsp has no such
+    // trigger and would list every global at each space typed in Luau.
+    if (protocol::string_at(params, "/context/triggerCharacter") == " ") return empty_list();
     return forwarded("textDocument/completion", std::move(params));
   }
   if (auto* asked = std::get_if<completion::Props>(&answer)) return props(server, id, *at, *asked);
