@@ -113,7 +113,7 @@ TEST(Snapshot, HoldsWhatReadingTheTextAgainGives) {
       EXPECT_EQ(regions::spans(std::span<const regions::Region>(taken.markup)), regions::spans(found));
       EXPECT_EQ(tree::tree(prefix, taken.markup), tree::tree(prefix));
       EXPECT_EQ(taken.bindings,
-                tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, regions::spans(found)), {})
+                tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, blanking(prefix, found)), {})
                     .bindings);
       EXPECT_EQ(taken.resumes, scan::resumes(prefix, found));
       if (HasFailure()) return;
