@@ -312,6 +312,10 @@ void Builder::walk_node(const ast::Node& markup) {
     if (source.substr(i).starts_with(written)) {
       std::string& needle = scratch_;
       needle.assign(written).append("(");
+      // Its call follows the separators after the previous entry; searched
+      // for instead, one of several calls of the same component on a line
+      // is never unique.
+      skip_to(needle);
       if (at_cursor(needle)) {
         record(i, cursor, n);
       } else {
