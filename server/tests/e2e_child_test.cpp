@@ -614,6 +614,109 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
   }
 }
 
+// A component used with a closing tag and without one.
+const char* const PAIRED =
+    "local create = nil\n"
+    "local function Card(props: { title: string })\n"
+    "  return <TextLabel Text={props.title} />\n"
+    "end\n"
+    "return <Frame><Card title=\"a\"></Card><Card title=\"b\"/></Frame>\n";
+
+// PAIRED with every `Card` renamed `Panel`: what renaming the component
+// must leave, whether it starts at the function or at a tag.
+std::string paired_renamed() {
+  std::string out = PAIRED;
+  for (std::size_t at; (at = out.find("Card")) != std::string::npos;) out.replace(at, 4, "Panel");
+  return out;
+}
+
+// The edits of the document in a rename's answer, in either form.
+json edits_of(const json& edit, const std::string& uri) {
+  if (edit.contains("changes")) return edit["changes"].value(uri, json());
+  for (const json& change : edit.value("documentChanges", json::array()))
+    if (change["textDocument"]["uri"] == uri) return change["edits"];
+  return nullptr;
+}
+
+// luau-lsp renames a component where the generated code names it (the
+// function and each call); the closing names, which the generated code does
+// not have, are joined to the calls' edits.
+TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(compiled);
+  json edits = json::array();
+  for (std::size_t i = 0; i < 3; ++i) edits.push_back({{"newText", "Panel"}, {"range", range_in(compiled->code, "Card", i)}});
+  const std::string generated = probe.generated("a.tovix");
+  const json forms[] = {
+      {{"changes", {{generated, edits}}}},
+      {{"documentChanges", {{{"edits", edits}, {"textDocument", {{"uri", generated}, {"version", 1}}}}}}},
+  };
+  for (const json& form : forms) {
+    SCOPED_TRACE(form.begin().key());
+    Child child("", {{"results", {{"textDocument/rename", form}}}});
+    child.project = probe.project;
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", PAIRED);
+    const json from[] = {range_in(PAIRED, "Card", 2), range_in(PAIRED, "Card", 1), range_in(PAIRED, "Card", 0)};
+    for (const json& name : from) {
+      SCOPED_TRACE(name.dump());
+      json params = EditorSession::at(uri, {{"character", name["start"]["character"].get<int>() + 1},
+                                            {"line", name["start"]["line"]}});
+      params["newName"] = "Panel";
+      const json answer = s.result("textDocument/rename", params);
+      EXPECT_EQ(testing::applied(PAIRED, edits_of(answer, uri)), paired_renamed()) << answer.dump();
+    }
+    // From a tag, the child was asked at the generated call's name.
+    const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/rename"); });
+    ASSERT_TRUE(asked);
+    EXPECT_EQ((*asked)["params"]["position"], position_of(compiled->code, compiled->code.find("Card({")));
+  }
+}
+
+// prepareRename on a component's name: the child's range, when it holds the
+// cursor, else the name under the cursor; nothing without a ready child.
+TEST(ChildE2E, PrepareRenameOfAComponentHoldsTheCursor) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(compiled);
+  const json call = range_in(compiled->code, "Card", 1);
+  const json opening = range_in(PAIRED, "Card", 1);
+  const json closing = range_in(PAIRED, "Card", 2);
+  struct Case {
+    const char* what;
+    const char* modes;
+    json script;
+    json on;  // the name the cursor is on
+    json expected;
+  };
+  const Case cases[] = {
+      {"not ready", "never-answer", json::object(), closing, nullptr},
+      {"-32601 on the closing name", "",
+       {{"errors", {{"textDocument/prepareRename", {{"code", -32601}, {"message", "no"}}}}}}, closing, closing},
+      {"a null answer on the opening name", "", json::object(), opening, opening},
+      {"the child's range, on the opening name", "",
+       {{"results", {{"textDocument/prepareRename", {{"placeholder", "Card"}, {"range", call}}}}}}, opening,
+       {{"placeholder", "Card"}, {"range", opening}}},
+      {"the child's range is the opening name's, away from the cursor", "",
+       {{"results", {{"textDocument/prepareRename", call}}}}, closing, closing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child(c.modes, c.script);
+    child.project = probe.project;
+    EditorSession s(child.options());
+    if (std::string_view(c.modes).empty()) {
+      child.ready(s);
+    } else {
+      ASSERT_TRUE(child.count(s, "initialize", 1));
+    }
+    const std::string uri = s.open("a.tovix", PAIRED);
+    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, c.on["end"])), c.expected);
+  }
+}
+
 // Only the child renames Luau code: prepareRename offers the name under the
 // cursor while a child is ready to answer the rename, and nothing before.
 TEST(ChildE2E, PrepareRenameInLuauCodeWithAndWithoutAReadyChild) {

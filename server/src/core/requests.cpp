@@ -100,6 +100,20 @@ server::Reply completion(server::Server& server, const json& id, json params) {
   return empty_list();
 }
 
+std::optional<std::size_t> generated_call(const open_documents::OpenDocument& open, line_index::ByteRange name) {
+  if (!open.compiled) return std::nullopt;
+  const std::string_view text = open.document.text();
+  if (name.start > name.end || name.end > text.size()) return std::nullopt;
+  const std::optional<std::size_t> mapped = open.compiled->map.to_output(name.start);
+  if (!mapped) return std::nullopt;
+  const std::string_view code = open.compiled->code;
+  const std::string call = std::string(text.substr(name.start, name.end - name.start)) + "(";
+  if (!utf8_text::is_whole(code, *mapped, call.size()) || code.substr(*mapped, call.size()) != call) {
+    return std::nullopt;
+  }
+  return mapped;
+}
+
 std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& open, std::size_t offset,
                                             std::size_t start, const std::string& prefix) {
   if (!open.compiled || open.generated_uri.empty()) return std::nullopt;
@@ -108,16 +122,12 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
       snapshot::tree_at(document.text(), offset, snapshot::of(open.snapshot.get(), document.text()));
   const tree::Tag* tag = tree::innermost_at(tags, offset);
   if (!tag) return std::nullopt;
-  const std::optional<std::size_t> mapped = open.compiled->map.to_output(tag->open.start);
-  if (!mapped) return std::nullopt;
-  // The generated call must read "Name({" there: the child is asked just
-  // inside the table, where the props go.
+  const std::optional<std::size_t> call = generated_call(open, tag->open);
+  // The call must read "Name({": the child is asked just inside the table,
+  // where the props go.
   const std::string_view code = open.compiled->code;
-  const std::string call = tag->name + "({";
-  if (!utf8_text::is_whole(code, *mapped, call.size()) || code.substr(*mapped, call.size()) != call) {
-    return std::nullopt;
-  }
-  const std::size_t inside = *mapped + call.size();
+  const std::size_t inside = call ? *call + tag->name.size() + 2 : 0;
+  if (!call || inside > code.size() || code[inside - 1] != '{') return std::nullopt;
   return PropsQuestion{open.generated_uri, open.compiled->code_index.position(code, inside),
                        document.range_at(start, start + prefix.size()), tag->name};
 }

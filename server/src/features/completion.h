@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
+#include "resolve.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
@@ -73,6 +74,12 @@ struct Members {
 // component, an unknown name, or a class written under its Roblox name
 // although the project renames it.
 [[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
+
+// Whether an element name stands for a component, as the compiler resolves
+// it: a dotted name, or a simple one that `bindings` (the names the file's
+// Luau binds) holds and that is neither configured nor a Roblox class.
+[[nodiscard]] bool is_component(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                                std::string_view name);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,
