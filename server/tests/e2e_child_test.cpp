@@ -675,32 +675,44 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
   }
 }
 
-// prepareRename on a component's name: the child's range, when it holds the
-// cursor, else the name under the cursor; nothing without a ready child.
-TEST(ChildE2E, PrepareRenameOfAComponentHoldsTheCursor) {
+// prepareRename of a Luau binding, a name in Luau code or a component's, is
+// the child's: nothing while no child is ready, else the child's range when
+// it holds the cursor, or the name under the cursor.
+TEST(ChildE2E, PrepareRenameOfALuauBinding) {
   Child probe;
-  const auto compiled = probe.compile("a.tovix", PAIRED);
-  ASSERT_TRUE(compiled);
-  const json call = range_in(compiled->code, "Card", 1);
+  const auto luau = probe.compile("a.tovix", DOC);
+  const auto paired = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(luau && paired);
+  const json value = range_in(DOC, "value");
   const json opening = range_in(PAIRED, "Card", 1);
   const json closing = range_in(PAIRED, "Card", 2);
+  const json call = range_in(paired->code, "Card", 1);
+  auto refused = [](int code) {
+    return json{{"errors", {{"textDocument/prepareRename", {{"code", code}, {"message", "no"}}}}}};
+  };
+  auto answered = [](json result) { return json{{"results", {{"textDocument/prepareRename", std::move(result)}}}}; };
   struct Case {
     const char* what;
     const char* modes;
     json script;
-    json on;  // the name the cursor is on
+    const char* text;
+    json at;
     json expected;
   };
   const Case cases[] = {
-      {"not ready", "never-answer", json::object(), closing, nullptr},
-      {"-32601 on the closing name", "",
-       {{"errors", {{"textDocument/prepareRename", {{"code", -32601}, {"message", "no"}}}}}}, closing, closing},
-      {"a null answer on the opening name", "", json::object(), opening, opening},
-      {"the child's range, on the opening name", "",
-       {{"results", {{"textDocument/prepareRename", {{"placeholder", "Card"}, {"range", call}}}}}}, opening,
-       {{"placeholder", "Card"}, {"range", opening}}},
-      {"the child's range is the opening name's, away from the cursor", "",
-       {{"results", {{"textDocument/prepareRename", call}}}}, closing, closing},
+      {"Luau, no child ready", "never-answer", json::object(), DOC, value["start"], nullptr},
+      {"Luau, a null answer", "", json::object(), DOC, value["start"], value},
+      {"Luau, -32601", "", refused(-32601), DOC, value["start"], value},
+      {"Luau, another error", "", refused(-32603), DOC, value["start"], value},
+      {"Luau, the child's answer moved back", "",
+       answered({{"placeholder", "value"}, {"range", range_in(luau->code, "value")}}), DOC, value["start"],
+       {{"placeholder", "value"}, {"range", value}}},
+      {"a component, no child ready", "never-answer", json::object(), PAIRED, closing["end"], nullptr},
+      {"a component, -32601 on the closing name", "", refused(-32601), PAIRED, closing["end"], closing},
+      {"a component, a null answer on the opening name", "", json::object(), PAIRED, opening["end"], opening},
+      {"a component, the child's range on the opening name", "", answered({{"placeholder", "Card"}, {"range", call}}),
+       PAIRED, opening["end"], {{"placeholder", "Card"}, {"range", opening}}},
+      {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing["end"], closing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -712,45 +724,8 @@ TEST(ChildE2E, PrepareRenameOfAComponentHoldsTheCursor) {
     } else {
       ASSERT_TRUE(child.count(s, "initialize", 1));
     }
-    const std::string uri = s.open("a.tovix", PAIRED);
-    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, c.on["end"])), c.expected);
-  }
-}
-
-// Only the child renames Luau code: prepareRename offers the name under the
-// cursor while a child is ready to answer the rename, and nothing before.
-TEST(ChildE2E, PrepareRenameInLuauCodeWithAndWithoutAReadyChild) {
-  Child probe;
-  const auto compiled = probe.compile("a.tovix", DOC);
-  ASSERT_TRUE(compiled);
-  const json name = range_in(DOC, "value");
-  struct Case {
-    const char* what;
-    const char* modes;
-    json script;
-    json expected;
-  };
-  const Case cases[] = {
-      {"not ready: initialize is never answered", "never-answer", json::object(), nullptr},
-      {"a null answer: the name under the cursor", "", json::object(), name},
-      {"-32601: the name under the cursor", "", {{"errors", {{"textDocument/prepareRename", {{"code", -32601}, {"message", "no"}}}}}}, name},
-      {"another error: the name under the cursor", "", {{"errors", {{"textDocument/prepareRename", {{"code", -32603}, {"message", "internal"}}}}}}, name},
-      {"the child's own answer, moved back", "",
-       {{"results", {{"textDocument/prepareRename", {{"placeholder", "value"}, {"range", range_in(compiled->code, "value")}}}}}},
-       {{"placeholder", "value"}, {"range", name}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Child child(c.modes, c.script);
-    child.project = probe.project;
-    EditorSession s(child.options());
-    if (std::string_view(c.modes).empty()) {
-      child.ready(s);
-    } else {
-      ASSERT_TRUE(child.count(s, "initialize", 1));
-    }
-    const std::string uri = s.open("a.tovix", DOC);
-    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, at_start(name))), c.expected);
+    const std::string uri = s.open("a.tovix", c.text);
+    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, c.at)), c.expected);
   }
 }
 

@@ -75,11 +75,13 @@ struct Members {
 // although the project renames it.
 [[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
 
-// Whether an element name stands for a component, as the compiler resolves
-// it: a dotted name, or a simple one that `bindings` (the names the file's
-// Luau binds) holds and that is neither configured nor a Roblox class.
-[[nodiscard]] bool is_component(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
-                                std::string_view name);
+// What an element name stands for, as the compiler resolves it: a class
+// (configured, or a Roblox class), else a component when it is dotted or
+// `bindings` (the names the file's Luau binds) holds it; neither for a name
+// that does not resolve.
+enum class Element { Class, Component, Neither };
+[[nodiscard]] Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                                   std::string_view name);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,

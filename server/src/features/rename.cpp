@@ -88,7 +88,10 @@ std::optional<Component> component_at(std::string_view text, const tovix::config
                                       ByteRange name, std::size_t offset, const snapshot::Snapshot* current) {
   const std::string_view written = text.substr(pair.open.start, pair.open.end - pair.open.start);
   tovix::resolve::NameSet found;
-  if (!completion::is_component(config, snapshot::bindings(text, current, found), written)) return std::nullopt;
+  if (completion::element_kind(config, snapshot::bindings(text, current, found), written) !=
+      completion::Element::Component) {
+    return std::nullopt;
+  }
   const ByteRange segment = segment_at(text, name, offset);
   return Component{pair.open, pair.open.start + (segment.start - name.start), std::nullopt};
 }

@@ -26,8 +26,11 @@ struct Token {
 
 std::optional<std::uint32_t> type_of(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
                                      std::string_view name) {
-  if (completion::is_component(config, bindings, name)) return FUNCTION_TYPE;
-  if (completion::element_class(config, name)) return CLASS_TYPE;
+  switch (completion::element_kind(config, bindings, name)) {
+    case completion::Element::Class: return CLASS_TYPE;
+    case completion::Element::Component: return FUNCTION_TYPE;
+    case completion::Element::Neither: break;
+  }
   return std::nullopt;
 }
 
