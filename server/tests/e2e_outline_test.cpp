@@ -152,6 +152,18 @@ TEST(OutlineRequests, PrepareRenameRefusesFragmentsAndLuauWithoutAChild) {
   EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
 }
 
+// A component's tags alone cannot be renamed soundly: without the child,
+// which renames the function and every call, nothing is offered.
+TEST(OutlineRequests, AComponentIsNotRenamedWithoutAChild) {
+  Session session;
+  ASSERT_EQ(session.open("local create = vide.create\nlocal function Card() return nil end\nreturn <Card></Card>\n"),
+            json::array());
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(2, 9)), nullptr);
+  json params = Session::at(2, 16);
+  params["newName"] = "Panel";
+  EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
+}
+
 TEST(OutlineRequests, DocumentSymbolsOfNestedMarkup) {
   Session session;
   session.open(
