@@ -1,12 +1,13 @@
 // Scans random text (made valid UTF-8, as documents always are) at every
 // character boundary and checks that every offset and text the scan answers
 // lies inside the text, on a character boundary, and matches the text there;
-// the regions and `braced` are checked the same way. Scanning all cursors
+// the regions, the markup spans and `braced` are checked the same way. Scanning all cursors
 // in one walk must agree with scanning each alone, and so must the walks
 // resumed after the markup the compiler's walk found.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -102,6 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::size_t last_end = 0;
   for (const auto& [start, end] : tovix_lsp::regions::spans(tovix_lsp::regions::regions(text))) {
+    check(last_end <= start && start < end && end <= text.size());
+    check(text[start] == '<' && boundary(text, end));
+    last_end = end;
+  }
+  // What the walk reads as markup, for blanking: the same shape.
+  last_end = 0;
+  for (const auto& [start, end] : markup_spans(text, std::nullopt)) {
     check(last_end <= start && start < end && end <= text.size());
     check(text[start] == '<' && boundary(text, end));
     last_end = end;

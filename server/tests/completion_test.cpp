@@ -134,6 +134,29 @@ TEST(Completion, ElementNamesAreClassesThenComponents) {
   EXPECT_EQ(items[classes + 1], item("Card", 3, "component", "0", range(4, 5, 7)));
 }
 
+// Components are what the file's Luau binds; attribute names and other
+// text in markup never count, whether that markup is finished or not.
+TEST(Completion, ComponentsAreBoundInLuauOnly) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> components;
+  };
+  const Case cases[] = {
+      {"local x = <\nlocal y = <Frame Size={1} Name=\"a\" BackgroundColor3={nil}/>", {}},
+      {"local Card = 1\nlocal x = <\nlocal y = <Frame Size={1} Name=\"a\"/>\nlocal Panel = 2", {"Card", "Panel"}},
+      {"local Card = 1\nlocal x = <Card Size={ Offset = 2 } Name='a'", {"Card"}},
+      {"local x = <Frame>\n  Label = 1\n</Frame>\nlocal function Card() end", {"Card"}},
+      {"local s = 'unterminated <Frame Title={1}/>\nlocal Card = 1", {"Card"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(components(c.text), c.components);
+  }
+  // And so does element completion, after the first "<" of the first case.
+  const std::vector<json> items = items_of(complete_at(std::string("local x = <^\n") + "local y = <Frame Size={1}/>"));
+  EXPECT_EQ(items.size(), tovix::roblox::creatable_classes().size());
+}
+
 TEST(Completion, ElementNamesSpelledTheProjectsWay) {
   const std::vector<json> aliased = items_of(complete_at("x = <^", {.toml = "[elements]\nTextLabel = \"Label\"\n"}));
   EXPECT_EQ(*find_label(aliased, "Label"), item("Label", 7, "Roblox class TextLabel", "1", range(0, 5, 5)));

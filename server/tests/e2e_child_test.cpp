@@ -759,6 +759,121 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   EXPECT_TRUE(testing::gone(children[0]));
 }
 
+// A component used with a closing tag and without one.
+const char* const PAIRED =
+    "local create = nil\n"
+    "local function Card(props: { title: string })\n"
+    "  return <TextLabel Text={props.title} />\n"
+    "end\n"
+    "return <Frame><Card title=\"a\"></Card><Card title=\"b\"/></Frame>\n";
+
+// PAIRED with every `Card` renamed `Panel`: what renaming the component
+// must leave, whether it starts at the function or at a tag.
+std::string paired_renamed() {
+  std::string out = PAIRED;
+  for (std::size_t at; (at = out.find("Card")) != std::string::npos;) out.replace(at, 4, "Panel");
+  return out;
+}
+
+// The edits of the document in a rename's answer, in either form.
+json edits_of(const json& edit, const std::string& uri) {
+  if (edit.contains("changes")) return edit["changes"].value(uri, json());
+  for (const json& change : edit.value("documentChanges", json::array()))
+    if (change["textDocument"]["uri"] == uri) return change["edits"];
+  return nullptr;
+}
+
+// luau-lsp renames a component where the generated code names it (the
+// function and each call); the closing names, which the generated code does
+// not have, are joined to the calls' edits.
+TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(compiled);
+  json edits = json::array();
+  for (std::size_t i = 0; i < 3; ++i) edits.push_back({{"newText", "Panel"}, {"range", range_in(compiled->code, "Card", i)}});
+  const std::string generated = probe.generated("a.tovix");
+  const json forms[] = {
+      {{"changes", {{generated, edits}}}},
+      {{"documentChanges", {{{"edits", edits}, {"textDocument", {{"uri", generated}, {"version", 1}}}}}}},
+  };
+  for (const json& form : forms) {
+    SCOPED_TRACE(form.begin().key());
+    Child child("", {{"results", {{"textDocument/rename", form}}}});
+    child.project = probe.project;
+    EditorSession s(child.options());
+    child.ready(s);
+    const std::string uri = s.open("a.tovix", PAIRED);
+    const json from[] = {range_in(PAIRED, "Card", 2), range_in(PAIRED, "Card", 1), range_in(PAIRED, "Card", 0)};
+    for (const json& name : from) {
+      SCOPED_TRACE(name.dump());
+      json params = EditorSession::at(uri, {{"character", name["start"]["character"].get<int>() + 1},
+                                            {"line", name["start"]["line"]}});
+      params["newName"] = "Panel";
+      const json answer = s.result("textDocument/rename", params);
+      EXPECT_EQ(testing::applied(PAIRED, edits_of(answer, uri)), paired_renamed()) << answer.dump();
+    }
+    // From a tag, the child was asked at the generated call's name.
+    const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/rename"); });
+    ASSERT_TRUE(asked);
+    EXPECT_EQ((*asked)["params"]["position"], position_of(compiled->code, compiled->code.find("Card({")));
+  }
+}
+
+// prepareRename of a Luau binding, a name in Luau code or a component's, is
+// the child's: nothing while no child is ready, else the child's range when
+// it holds the cursor, or the name under the cursor.
+TEST(ChildE2E, PrepareRenameOfALuauBinding) {
+  Child probe;
+  const auto luau = probe.compile("a.tovix", DOC);
+  const auto paired = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(luau && paired);
+  const json value = range_in(DOC, "value");
+  const json opening = range_in(PAIRED, "Card", 1);
+  const json closing = range_in(PAIRED, "Card", 2);
+  const json call = range_in(paired->code, "Card", 1);
+  auto refused = [](int code) {
+    return json{{"errors", {{"textDocument/prepareRename", {{"code", code}, {"message", "no"}}}}}};
+  };
+  auto answered = [](json result) { return json{{"results", {{"textDocument/prepareRename", std::move(result)}}}}; };
+  struct Case {
+    const char* what;
+    const char* modes;
+    json script;
+    const char* text;
+    json at;
+    json expected;
+  };
+  const Case cases[] = {
+      {"Luau, no child ready", "never-answer", json::object(), DOC, value["start"], nullptr},
+      {"Luau, a null answer", "", json::object(), DOC, value["start"], value},
+      {"Luau, -32601", "", refused(-32601), DOC, value["start"], value},
+      {"Luau, another error", "", refused(-32603), DOC, value["start"], value},
+      {"Luau, the child's answer moved back", "",
+       answered({{"placeholder", "value"}, {"range", range_in(luau->code, "value")}}), DOC, value["start"],
+       {{"placeholder", "value"}, {"range", value}}},
+      {"a component, no child ready", "never-answer", json::object(), PAIRED, closing["end"], nullptr},
+      {"a component, -32601 on the closing name", "", refused(-32601), PAIRED, closing["end"], closing},
+      {"a component, a null answer on the opening name", "", json::object(), PAIRED, opening["end"], opening},
+      {"a component, the child's range on the opening name", "", answered({{"placeholder", "Card"}, {"range", call}}),
+       PAIRED, opening["end"], {{"placeholder", "Card"}, {"range", opening}}},
+      {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing["end"], closing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child child(c.modes, c.script);
+    child.project = probe.project;
+    EditorSession s(child.options());
+    if (std::string_view(c.modes).empty()) {
+      child.ready(s);
+    } else {
+      ASSERT_TRUE(child.count(s, "initialize", 1));
+    }
+    const std::string uri = s.open("a.tovix", c.text);
+    EXPECT_EQ(s.result("textDocument/prepareRename", EditorSession::at(uri, c.at)), c.expected);
+  }
+}
+
 TEST(ChildE2E, AChildThatRefusesToInitializeOrEndsIsLetGo) {
   struct Case {
     const char* mode;

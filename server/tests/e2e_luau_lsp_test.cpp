@@ -13,7 +13,6 @@
 #include "props_fixture.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
-#include "workspace/protocol.h"
 
 namespace tovix_lsp {
 namespace {
@@ -398,18 +397,8 @@ TEST(LuauLspE2E, RenameInLuauCode) {
   ASSERT_TRUE(edit.contains("changes")) << edit.dump();
   ASSERT_EQ(edit["changes"].size(), 1u) << edit.dump();
   ASSERT_TRUE(edit["changes"].contains(o.uri)) << edit.dump();
-  // Applied from the end, the edits rename every use and touch nothing else.
-  std::vector<std::pair<std::size_t, std::size_t>> spans;
-  const document::Document document(o.uri, t, 1);
-  for (const json& each : edit["changes"][o.uri]) {
-    EXPECT_EQ(each["newText"], "total");
-    const auto range = protocol::read_range(each["range"]);
-    ASSERT_TRUE(range);
-    spans.emplace_back(*document.offset(range->start), *document.offset(range->end));
-  }
-  std::sort(spans.rbegin(), spans.rend());
-  std::string renamed = t;
-  for (const auto& [start, end] : spans) renamed.replace(start, end - start, "total");
+  // Applied, the edits rename every use and touch nothing else.
+  const std::string renamed = testing::applied(t, edit["changes"][o.uri]);
   std::string expected = t;
   for (auto [before, after] : {std::pair{"local count:", "local total:"}, std::pair{"count = count }", "count = total }"},
                                std::pair{"\"n\", count)", "\"n\", total)"}, std::pair{"count={count}", "count={total}"}})
@@ -420,6 +409,64 @@ TEST(LuauLspE2E, RenameInLuauCode) {
   EXPECT_EQ(o.s.request("textDocument/rename", inside(o, "local create", "create", {{"newName", "make"}}))["error"],
             (json{{"code", -32803},
                   {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+}
+
+// Renaming a component renames the function, every call and every tag
+// pair together, from wherever it starts; the text then still compiles.
+TEST(LuauLspE2E, RenameOfAComponent) {
+  SKIP_WITHOUT_LUAU_LSP();
+  const std::string text =
+      "local create: any = nil\n"
+      "local UI = {}\n"
+      "function UI.Badge(props: { Label: string })\n"
+      "  return <TextLabel Text={props.Label} />\n"
+      "end\n"
+      "local function Card(props: { Title: string })\n"
+      "  return <TextLabel Text={props.Title} />\n"
+      "end\n"
+      "return <Frame>\n"
+      "  <Card Title=\"x\"></Card>\n"
+      "  <Card Title=\"y\"/>\n"
+      "  <UI.Badge Label=\"z\"></UI.Badge>\n"
+      "</Frame>\n";
+  Opened o(text);
+  auto renamed = [&](std::string_view name, std::string_view with) {
+    std::string out = text;
+    for (std::size_t at = 0; (at = out.find(name, at)) != std::string::npos; at += with.size())
+      out.replace(at, name.size(), with);
+    return out;
+  };
+  struct Case {
+    const char* needle;  // the name renamed is in the middle of its `inner`
+    const char* inner;
+    const char* from;
+    const char* to;
+  };
+  const Case cases[] = {
+      {"local function Card", "Card", "Card", "Panel"},
+      {"<Card Title=\"x\">", "Card", "Card", "Panel"},
+      {"</Card>", "Card", "Card", "Panel"},
+      {"</UI.Badge>", "Badge", "Badge", "Chip"},
+      {"</UI.Badge>", "UI", "UI", "Lib"},
+      // A Roblox class tag is renamed alone, here.
+      {"return <Frame>", "Frame", "Frame", "ScrollingFrame"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.needle) + " " + c.inner);
+    const json edit = o.s.result("textDocument/rename", inside(o, c.needle, c.inner, {{"newName", c.to}}));
+    ASSERT_TRUE(edit.contains("changes")) << edit.dump();
+    const std::string result = testing::applied(text, edit["changes"][o.uri]);
+    EXPECT_EQ(result, renamed(c.from, c.to)) << edit.dump();
+    const document::Document document(o.uri, result, 2);
+    const auto analysed = analysis::Analysis::run(document, project::Project::bare(o.s.dir()), nullptr);
+    EXPECT_TRUE(analysed.compiled);
+    EXPECT_EQ(json(analysed.diagnostics), json::array());
+  }
+  // luau-lsp has no prepareRename: the name under the cursor, the closing
+  // one included, starts the rename.
+  EXPECT_EQ(o.s.result("textDocument/prepareRename", inside(o, "</Card>", "Card")), range_at(text, "</Card>", "Card"));
+  EXPECT_EQ(o.s.result("textDocument/prepareRename", inside(o, "</UI.Badge>", "Badge")),
+            range_at(text, "</UI.Badge>", "Badge"));
 }
 
 TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {

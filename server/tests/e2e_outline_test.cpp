@@ -121,7 +121,7 @@ TEST(OutlineRequests, RenameOfTagNames) {
   json params = Session::at(3, 4);  // on the closing "Frame"
   params["newName"] = "ScrollingFrame";
   EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(3, 4)).dump(),
-            R"({"end":{"character":13,"line":1},"start":{"character":8,"line":1}})");
+            R"({"end":{"character":7,"line":3},"start":{"character":2,"line":3}})");
   json both = session.request("textDocument/rename", params);
   EXPECT_EQ(both.dump(),
             R"({"changes":{"file:///tmp/tovix-e2e/outline.tovix":[{"newText":"ScrollingFrame","range":)"
@@ -140,18 +140,27 @@ TEST(OutlineRequests, RenameOfTagNames) {
   EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
 }
 
-TEST(OutlineRequests, PrepareRenameRefusesFragmentsAndStandsInForLuau) {
+TEST(OutlineRequests, PrepareRenameRefusesFragmentsAndLuauWithoutAChild) {
   Session session;
   session.open("local create = vide.create\nlocal count = 1\nreturn <>\n  <Frame />\n</>\n");
   EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(2, 8)), nullptr);
   EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(4, 2)), nullptr);
-  // In Luau code the child would answer; without one, the name under the
-  // cursor lets the editor start the rename. The rename itself is the
-  // child's alone.
-  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(1, 8)).dump(),
-            R"({"end":{"character":11,"line":1},"start":{"character":6,"line":1}})");
+  // Luau code is the child's alone to rename: without one, nothing starts.
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(1, 8)), nullptr);
   json params = Session::at(1, 8);
   params["newName"] = "total";
+  EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
+}
+
+// A component's tags alone cannot be renamed soundly: without the child,
+// which renames the function and every call, nothing is offered.
+TEST(OutlineRequests, AComponentIsNotRenamedWithoutAChild) {
+  Session session;
+  ASSERT_EQ(session.open("local create = vide.create\nlocal function Card() return nil end\nreturn <Card></Card>\n"),
+            json::array());
+  EXPECT_EQ(session.request("textDocument/prepareRename", Session::at(2, 9)), nullptr);
+  json params = Session::at(2, 16);
+  params["newName"] = "Panel";
   EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
 }
 

@@ -1,10 +1,14 @@
 #include "editor_session.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "workspace/document.h"
 #include "workspace/project.h"
 
 namespace tovix_lsp::testing {
@@ -312,6 +316,25 @@ json position_of(std::string_view text, std::size_t offset) {
 
 json range_of(std::string_view text, std::size_t start, std::size_t end) {
   return {{"end", position_of(text, end)}, {"start", position_of(text, start)}};
+}
+
+std::string applied(std::string_view text, const json& edits) {
+  const document::Document document("file:///applied", std::string(text), 1);
+  std::vector<std::pair<line_index::ByteRange, std::string>> spans;
+  for (const json& edit : edits) {
+    const auto range = document.byte_range(edit.value("range", json()));
+    if (!range || !edit.value("newText", json()).is_string()) return "?";
+    spans.emplace_back(*range, edit["newText"].get<std::string>());
+  }
+  std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.first.start > b.first.start; });
+  std::string out(text);
+  std::size_t limit = out.size();
+  for (const auto& [range, new_text] : spans) {
+    if (range.end > limit) return "?";
+    out.replace(range.start, range.end - range.start, new_text);
+    limit = range.start;
+  }
+  return out;
 }
 
 }  // namespace tovix_lsp::testing

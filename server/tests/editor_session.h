@@ -177,4 +177,8 @@ class StandInRecord {
 // A protocol range.
 [[nodiscard]] nlohmann::json range_of(std::string_view text, std::size_t start, std::size_t end);
 
+// `text` with a list of TextEdits applied as an editor applies them (all
+// ranges read in `text`); "?" when a range does not fit it, or two overlap.
+[[nodiscard]] std::string applied(std::string_view text, const nlohmann::json& edits);
+
 }  // namespace tovix_lsp::testing

@@ -130,6 +130,39 @@ TEST(Requests, CompletionAnswers) {
   }
 }
 
+// A space typed in Luau code is not a question for luau-lsp (it would list
+// every global); in markup it asks for attribute names.
+TEST(Requests, CompletionAfterASpace) {
+  struct Case {
+    const char* fixture;
+    json context;  // null: none
+    const char* expected;  // "empty", "forward" or "items"
+  };
+  const json space = {{"triggerKind", 2}, {"triggerCharacter", " "}};
+  const json dot = {{"triggerKind", 2}, {"triggerCharacter", "."}};
+  const json invoked = {{"triggerKind", 1}};
+  const Case cases[] = {
+      {"local x = ^", space, "empty"},
+      {"local x = <Frame Size={a ^}/>", space, "empty"},
+      {"local x = <Frame ^/>", space, "items"},
+      {"local x = t.^", dot, "forward"},
+      {"local x = ^", invoked, "forward"},
+      {"local x = ^", nullptr, "forward"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " " + c.context.dump());
+    Fixture f(c.fixture);
+    json params = f.at_cursor();
+    if (!c.context.is_null()) params["context"] = c.context;
+    const server::Reply reply = completion(f.server, 1, params);
+    std::string got = "other";
+    if (std::holds_alternative<server::Forward>(reply)) got = "forward";
+    if (const auto* value = std::get_if<json>(&reply))
+      got = *value == empty_list() ? "empty" : value->at("items").empty() ? "other" : "items";
+    EXPECT_EQ(got, c.expected);
+  }
+}
+
 // Where the child would be asked for a component's props: just inside the
 // table of the generated call.
 TEST(Requests, PropsQuestion) {

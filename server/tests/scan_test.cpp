@@ -172,6 +172,31 @@ TEST(Scan, HalfTypedText) {
   });
 }
 
+// The markup this walk reads at the top level, for blanking: what it walks
+// as markup for a cursor, markup that does not parse included.
+TEST(Scan, MarkupSpans) {
+  struct Case {
+    const char* fixture;  // each span from one `$` to the next
+    std::optional<std::size_t> from;  // resumed there (a fresh scanner state)
+  };
+  const Case cases[] = {
+      {"local x = $<$\nlocal y = $<Frame Size={<A/>} />$\nlocal z = 1", std::nullopt},
+      {"local x = $<Frame\n  Size={1}\nlocal y = 2$", std::nullopt},
+      {"local x = $<A><B></A>\nlocal y = 1$", std::nullopt},
+      {"local s = 'unterminated $<Frame/>$ $<B>x</B>$", std::nullopt},
+      {"local x = <A/> local y = $<B/>$", 14},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const MarkedText f(c.fixture);
+    std::vector<std::pair<std::size_t, std::size_t>> expected;
+    for (std::size_t i = 0; i + 1 < f.marks.size(); i += 2) expected.emplace_back(f.marks[i], f.marks[i + 1]);
+    std::optional<Resume> from;
+    if (c.from) from = Resume{*c.from, {}};
+    EXPECT_EQ(markup_spans(f.text, from), expected);
+  }
+}
+
 // Text in markup nested inside a hole is markup text, not Luau: an
 // apostrophe there opens no string, so the hole still ends at its brace.
 TEST(Scan, HoleEndsSkipNestedMarkup) {

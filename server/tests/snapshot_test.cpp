@@ -46,6 +46,8 @@ json as_json(const hover::Answer& answer) {
 json as_json(const rename::Answer& answer) {
   if (const auto* local = std::get_if<rename::Local>(&answer)) return {{"local", local->value}};
   if (const auto* forward = std::get_if<rename::Forward>(&answer)) return {{"forward", forward->local.value_or("none")}};
+  if (const auto* component = std::get_if<rename::Component>(&answer))
+    return {{"component", component->at}, {"open", component->open.start}, {"local", component->local.value_or("none")}};
   return "null";
 }
 json as_json(const std::optional<hover::TagAt>& tag) {
@@ -73,9 +75,10 @@ void expect_same_answers(const document::Document& document, const project::Proj
     EXPECT_EQ(as_json(hover::definition(document, project, at, &taken)),
               as_json(hover::definition(document, project, at)));
     EXPECT_EQ(as_json(hover::tag_at(document, at, &taken)), as_json(hover::tag_at(document, at)));
-    EXPECT_EQ(as_json(rename::prepare(document, at, &taken)), as_json(rename::prepare(document, at)));
-    EXPECT_EQ(as_json(rename::rename(document, at, "Renamed", &taken)),
-              as_json(rename::rename(document, at, "Renamed")));
+    EXPECT_EQ(as_json(rename::prepare(document, project.config, at, &taken)),
+              as_json(rename::prepare(document, project.config, at)));
+    EXPECT_EQ(as_json(rename::rename(document, project.config, at, "Renamed", &taken)),
+              as_json(rename::rename(document, project.config, at, "Renamed")));
     EXPECT_EQ(closing_tag::closing_tag(text, at, &taken), closing_tag::closing_tag(text, at));
     EXPECT_EQ(rename::luau_name(text, at, &taken), rename::luau_name(text, at));
     if (::testing::Test::HasFailure()) return;
@@ -113,7 +116,7 @@ TEST(Snapshot, HoldsWhatReadingTheTextAgainGives) {
       EXPECT_EQ(regions::spans(std::span<const regions::Region>(taken.markup)), regions::spans(found));
       EXPECT_EQ(tree::tree(prefix, taken.markup), tree::tree(prefix));
       EXPECT_EQ(taken.bindings,
-                tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, regions::spans(found)), {})
+                tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, blanking(prefix, found)), {})
                     .bindings);
       EXPECT_EQ(taken.resumes, scan::resumes(prefix, found));
       if (HasFailure()) return;

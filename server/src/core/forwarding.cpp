@@ -6,8 +6,10 @@
 #include <variant>
 
 #include "core/child.h"
+#include "core/outline_requests.h"
 #include "core/server.h"
 #include "features/completion.h"
+#include "features/rename.h"
 #include "whitespace.h"
 #include "workspace/protocol.h"
 
@@ -170,6 +172,8 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
                  "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
+  if (forward.rename) outline_requests::join_closing_names(server, moved->value);
+  if (forward.cursor && !rename::holds(moved->value, *forward.cursor)) moved->value = nullptr;
   // The answer speaks of an older text when it was asked of one, or when
   // the text in use has been older since.
   const auto* open = server.documents.get(forward.uri);
@@ -198,7 +202,7 @@ void forward(server::Server& server, json id, server::Forward forward) {
   }
   server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Forward{
       std::move(id), std::move(*uri), std::move(forward.local), forward.rename, open ? open->compiled : nullptr,
-      open && open->stale}});
+      open && open->stale, std::move(forward.cursor)}});
 }
 
 std::optional<json> waiting_editor_id(const server::Server& server, const jsonrpc::Response& message) {

@@ -8,6 +8,7 @@
 #include "features/completion.h"
 #include "features/hover.h"
 #include "workspace/project.h"
+#include "workspace/protocol.h"
 #include "workspace/remap.h"
 #include "workspace/tree.h"
 #include "workspace/utf8_text.h"
@@ -91,10 +92,29 @@ server::Reply completion(server::Server& server, const json& id, json params) {
                            at->open.snapshot.get());
   if (auto* list = std::get_if<completion::List>(&answer)) return std::move(list->value);
   if (std::holds_alternative<completion::Forward>(answer)) {
+    // The space triggers attribute names in markup; luau-lsp has no such
+    // trigger and would list every global at each space typed in Luau.
+    if (protocol::string_at(params, "/context/triggerCharacter") == " ") return empty_list();
     return forwarded("textDocument/completion", std::move(params));
   }
   if (auto* asked = std::get_if<completion::Props>(&answer)) return props(server, id, *at, *asked);
   return empty_list();
+}
+
+std::optional<std::size_t> generated_call(const open_documents::OpenDocument& open, line_index::ByteRange name) {
+  if (!open.compiled) return std::nullopt;
+  const std::string_view text = open.document.text();
+  if (name.start > name.end || name.end > text.size()) return std::nullopt;
+  // The compile in use may be of an older text, with lines added since.
+  const std::optional<std::size_t> mapped =
+      remap::to_output({&open.document, open.compiled, open.generated_uri}, name.start);
+  if (!mapped) return std::nullopt;
+  const std::string_view code = open.compiled->code;
+  const std::string call = std::string(text.substr(name.start, name.end - name.start)) + "(";
+  if (!utf8_text::is_whole(code, *mapped, call.size()) || code.substr(*mapped, call.size()) != call) {
+    return std::nullopt;
+  }
+  return mapped;
 }
 
 std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& open, std::size_t offset,
@@ -105,18 +125,12 @@ std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& 
       snapshot::tree_at(document.text(), offset, snapshot::of(open.snapshot.get(), document.text()));
   const tree::Tag* tag = tree::innermost_at(tags, offset);
   if (!tag) return std::nullopt;
-  // The compile in use may be of an older text, with lines added since.
-  const std::optional<std::size_t> mapped =
-      remap::to_output({&document, open.compiled, open.generated_uri}, tag->open.start);
-  if (!mapped) return std::nullopt;
-  // The generated call must read "Name({" there: the child is asked just
-  // inside the table, where the props go.
+  const std::optional<std::size_t> call = generated_call(open, tag->open);
+  // The call must read "Name({": the child is asked just inside the table,
+  // where the props go.
   const std::string_view code = open.compiled->code;
-  const std::string call = tag->name + "({";
-  if (!utf8_text::is_whole(code, *mapped, call.size()) || code.substr(*mapped, call.size()) != call) {
-    return std::nullopt;
-  }
-  const std::size_t inside = *mapped + call.size();
+  const std::size_t inside = call ? *call + tag->name.size() + 2 : 0;
+  if (!call || inside > code.size() || code[inside - 1] != '{') return std::nullopt;
   return PropsQuestion{open.generated_uri, open.compiled->code_index.position(code, inside),
                        document.range_at(start, start + prefix.size()), tag->name};
 }

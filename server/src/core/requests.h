@@ -34,6 +34,13 @@ struct PropsQuestion {
   std::string name;      // the component as written
 };
 
+// Where the generated code calls the component whose opening name is
+// `name` (a byte range of the document's text): the offset of that name
+// mapped into the code of the document's compile, which must read the name
+// there followed by "(". None without a compile, a mapping or that call.
+[[nodiscard]] std::optional<std::size_t> generated_call(const open_documents::OpenDocument& open,
+                                                        line_index::ByteRange name);
+
 // Where the child would be asked, from the document's current text and its
 // last compile: the innermost element at `offset`, its opening name mapped
 // into the generated code, which must read the name followed by "({".

@@ -42,6 +42,9 @@ struct Forward {
   nlohmann::json params;
   std::optional<nlohmann::json> local;
   bool rename = false;
+  // A prepareRename's position in the source: a range of the child's that
+  // does not hold it gives way to the local part.
+  std::optional<nlohmann::json> cursor = std::nullopt;
 };
 struct Later {};
 // A result already serialised as compact JSON text (keys in ascending
@@ -64,6 +67,7 @@ struct Pending {
     std::shared_ptr<const analysis::Compiled> compiled;
     // That compile was older than the text when the request was sent.
     bool stale = false;
+    std::optional<nlohmann::json> cursor = std::nullopt;  // as the `server::Forward`'s
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {

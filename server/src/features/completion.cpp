@@ -160,6 +160,15 @@ std::optional<std::string> element_class(const tovix::config::Config& config, st
   return std::nullopt;
 }
 
+Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                     std::string_view name) {
+  if (name.find('.') != std::string_view::npos) return Element::Component;
+  const auto resolved = config.resolve_element(name);
+  if (!resolved) return Element::Neither;
+  if (*resolved || tovix::roblox::is_class(name)) return Element::Class;
+  return bindings.contains(name) ? Element::Component : Element::Neither;
+}
+
 json item(std::string_view label, std::uint32_t kind, std::string_view detail, std::string_view sort_prefix,
           const json& range) {
   std::string sort_text(sort_prefix);

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
+#include "resolve.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
@@ -73,6 +74,14 @@ struct Members {
 // component, an unknown name, or a class written under its Roblox name
 // although the project renames it.
 [[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
+
+// What an element name stands for, as the compiler resolves it: a class
+// (configured, or a Roblox class), else a component when it is dotted or
+// `bindings` (the names the file's Luau binds) holds it; neither for a name
+// that does not resolve.
+enum class Element { Class, Component, Neither };
+[[nodiscard]] Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                                   std::string_view name);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,

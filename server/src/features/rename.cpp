@@ -1,8 +1,11 @@
 #include "features/rename.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "features/completion.h"
 #include "luau/cursor.h"
 #include "markup/walk.h"
 #include "workspace/protocol.h"
@@ -54,6 +57,45 @@ std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::s
   return std::nullopt;
 }
 
+// The name of the pair that holds the offset: the opening one when both
+// could (they never touch).
+ByteRange under(const Pair& pair, std::size_t offset) {
+  return pair.open.start <= offset && offset <= pair.open.end ? pair.open : *pair.close;
+}
+
+// The dotted segment of `name` that holds the offset, both ends included;
+// the first of two that meet at a ".".
+ByteRange segment_at(std::string_view text, ByteRange name, std::size_t offset) {
+  const std::string_view written = text.substr(name.start, name.end - name.start);
+  const std::size_t at = offset - name.start;
+  const std::size_t dot_before = at == 0 ? std::string_view::npos : written.rfind('.', at - 1);
+  const std::size_t start = dot_before == std::string_view::npos ? 0 : dot_before + 1;
+  const std::size_t dot_after = written.find('.', at);
+  const std::size_t end = dot_after == std::string_view::npos ? written.size() : dot_after;
+  return {name.start + start, name.start + end};
+}
+
+// Whether `range` covers whole dotted segments of `name` (inside it).
+bool whole_segments(std::string_view text, ByteRange name, ByteRange range) {
+  return range.start >= name.start && range.end <= name.end &&
+         (range.start == name.start || text[range.start - 1] == '.') &&
+         (range.end == name.end || text[range.end] == '.');
+}
+
+// The child's rename of the element `pair` when its name is a component's,
+// asked at the segment under the cursor (in `name`, one of the pair's).
+std::optional<Component> component_at(std::string_view text, const tovix::config::Config& config, const Pair& pair,
+                                      ByteRange name, std::size_t offset, const snapshot::Snapshot* current) {
+  const std::string_view written = text.substr(pair.open.start, pair.open.end - pair.open.start);
+  tovix::resolve::NameSet found;
+  if (completion::element_kind(config, snapshot::bindings(text, current, found), written) !=
+      completion::Element::Component) {
+    return std::nullopt;
+  }
+  const ByteRange segment = segment_at(text, name, offset);
+  return Component{pair.open, pair.open.start + (segment.start - name.start), std::nullopt};
+}
+
 }  // namespace
 
 bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
@@ -93,10 +135,20 @@ bool valid_name(std::string_view name) {
   return true;
 }
 
-Answer prepare(const document::Document& document, std::size_t offset, const snapshot::Snapshot* snapshot) {
+Answer prepare(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
+               const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
-  if (auto found = pair(text, offset, current)) return Local{document.range_at(found->open.start, found->open.end)};
+  if (auto found = pair(text, offset, current)) {
+    // The name under the cursor: editors refuse a range that does not hold it.
+    const ByteRange name = under(*found, offset);
+    if (auto component = component_at(text, config, *found, name, offset, current)) {
+      const ByteRange segment = segment_at(text, name, offset);
+      component->local = document.range_at(segment.start, segment.end);
+      return std::move(*component);
+    }
+    return Local{document.range_at(name.start, name.end)};
+  }
   const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
   const auto name = name_at(text, *from, offset, current);
@@ -104,13 +156,18 @@ Answer prepare(const document::Document& document, std::size_t offset, const sna
   return Forward{document.range_at(name->start, name->end)};
 }
 
-Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name,
-              const snapshot::Snapshot* snapshot) {
-  const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
-  const auto found = pair(document.text(), offset, current);
+Answer rename(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
+              std::string_view new_name, const snapshot::Snapshot* snapshot) {
+  const std::string& text = document.text();
+  const snapshot::Snapshot* current = snapshot::of(snapshot, text);
+  const auto found = pair(text, offset, current);
   if (!found) {
-    if (forwards(document.text(), offset, current)) return Forward{};
+    if (forwards(text, offset, current)) return Forward{};
     return Null{};
+  }
+  // The child checks the new name of a binding itself.
+  if (auto component = component_at(text, config, *found, under(*found, offset), offset, current)) {
+    return std::move(*component);
   }
   if (!valid_name(new_name)) return Null{};
   std::vector<protocol::TextEdit> edits{{document.range(found->open.start, found->open.end), std::string(new_name)}};
@@ -118,6 +175,59 @@ Answer rename(const document::Document& document, std::size_t offset, std::strin
   protocol::WorkspaceEdit edit;
   edit.changes.emplace(document.uri(), std::move(edits));
   return Local{protocol::to_json(edit)};
+}
+
+void join_closing_names(const document::Document& document, json& edits, const snapshot::Snapshot* snapshot) {
+  if (!edits.is_array() || edits.empty()) return;
+  const std::string& text = document.text();
+  const std::vector<tree::Tag> tags = snapshot::tree(text, snapshot::of(snapshot, text));
+  // The elements with both names, by the start of the opening one; they
+  // never overlap.
+  std::vector<const tree::Tag*> closed;
+  for (const tree::Tag* tag : tree::flatten(tags))
+    if (tag->close && !tag->name.empty()) closed.push_back(tag);
+  if (closed.empty()) return;
+  std::ranges::sort(closed, {}, [](const tree::Tag* tag) { return tag->open.start; });
+
+  std::vector<ByteRange> edited;
+  for (const json& edit : edits)
+    if (const json* range = protocol::member(edit, "range"))
+      if (auto at = document.byte_range(*range)) edited.push_back(*at);
+  json joined = json::array();
+  for (json& edit : edits) {
+    const json* range = protocol::member(edit, "range");
+    const std::optional<ByteRange> at = range ? document.byte_range(*range) : std::nullopt;
+    std::optional<ByteRange> closing;
+    if (at && at->start < at->end) {
+      const auto after = std::ranges::upper_bound(closed, at->start, {}, [](const tree::Tag* t) { return t->open.start; });
+      if (after != closed.begin()) {
+        const tree::Tag& tag = **std::prev(after);
+        if (at->end <= tag.open.end && whole_segments(text, tag.open, *at)) {
+          const std::size_t shift = tag.close->start;
+          closing = ByteRange{shift + (at->start - tag.open.start), shift + (at->end - tag.open.start)};
+        }
+      }
+    }
+    const bool add = closing && std::ranges::find(edited, *closing) == edited.end();
+    json copy = add ? edit : json();
+    joined.push_back(std::move(edit));
+    if (!add) continue;
+    copy["range"] = document.range_at(closing->start, closing->end);
+    edited.push_back(*closing);
+    joined.push_back(std::move(copy));
+  }
+  edits = std::move(joined);
+}
+
+bool holds(const json& answer, const json& cursor) {
+  const json* range = protocol::member(answer, "range");
+  if (range == nullptr && protocol::member(answer, "start") != nullptr) range = &answer;
+  if (range == nullptr) return true;
+  const auto read = protocol::read_range(*range);
+  const auto at = protocol::read_position(cursor);
+  if (!read || !at) return false;
+  auto key = [](const line_index::Position& p) { return std::pair(p.line, p.character); };
+  return key(read->start) <= key(*at) && key(*at) <= key(read->end);
 }
 
 }  // namespace tovix_lsp::rename

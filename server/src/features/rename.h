@@ -1,9 +1,11 @@
 #pragma once
 
 // Rename of tag names: the opening and closing names of one element change
-// together, so its two tags stay matched. Only the text is read: any valid
-// new name is accepted, whatever it resolves to. In Luau code the rename is
-// luau-lsp's.
+// together, so its two tags stay matched; any valid new name is accepted.
+// A component's name is a Luau binding, and so is luau-lsp's to rename,
+// with the function and every use: asked at the element's opening name,
+// which the generated call copies. In Luau code the rename is luau-lsp's
+// too; what it edits on opening names is joined by the closing names.
 
 #include <cstddef>
 #include <optional>
@@ -12,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "config.h"
 #include "workspace/document.h"
 #include "workspace/line_index.h"
 #include "workspace/snapshot.h"
@@ -29,9 +32,19 @@ struct Local {
 struct Forward {
   std::optional<nlohmann::json> local;
 };
+// A component's name: luau-lsp renames the binding, asked at `at` (byte
+// offset), the start of the dotted segment under the cursor as the opening
+// name `open` writes it; the generated call copies that name. `local` is
+// prepareRename's answer when the child has none to give: the range of that
+// segment in the name under the cursor.
+struct Component {
+  line_index::ByteRange open;
+  std::size_t at = 0;
+  std::optional<nlohmann::json> local;
+};
 // The result is null.
 struct Null {};
-using Answer = std::variant<Local, Forward, Null>;
+using Answer = std::variant<Local, Forward, Component, Null>;
 
 // The names of one element: byte ranges of the opening name and, when the
 // element has a closing tag whose name was found, of the closing name.
@@ -64,16 +77,33 @@ struct Pair {
 // ASCII only) joined by single dots. Keywords are allowed.
 [[nodiscard]] bool valid_name(std::string_view name);
 
-// prepareRename at a byte offset: the opening name's range on either name of
-// an element; in Luau code the child's answer, with the range of the Luau
-// name there as its stand-in; null elsewhere.
-[[nodiscard]] Answer prepare(const document::Document& document, std::size_t offset,
-                             const snapshot::Snapshot* snapshot = nullptr);
+// prepareRename at a byte offset: on a tag name, the range of that name (the
+// rename edits both); on a component's name, the child's answer; in Luau
+// code the child's answer, with the range of the Luau name there as its
+// stand-in; null elsewhere. `config` is the project's, which names classes.
+[[nodiscard]] Answer prepare(const document::Document& document, const tovix::config::Config& config,
+                             std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
 
 // rename at a byte offset: on a tag name, the edit of the opening name and
 // then of the closing name (for the document's URI as stored), or null when
-// `new_name` is not valid; in Luau code, the child's; null elsewhere.
-[[nodiscard]] Answer rename(const document::Document& document, std::size_t offset, std::string_view new_name,
+// `new_name` is not valid; on a component's name and in Luau code, the
+// child's; null elsewhere.
+[[nodiscard]] Answer rename(const document::Document& document, const tovix::config::Config& config,
+                            std::size_t offset, std::string_view new_name,
                             const snapshot::Snapshot* snapshot = nullptr);
+
+// The TextEdits of a rename made in the generated Luau, moved back into
+// `document`: each edit that replaces an element's opening name, or whole
+// dotted segments of it, is followed by the same edit of the element's
+// closing name, which has no counterpart in the generated code. Anything
+// that is not such an edit is kept as it is; `edits` that is not an array
+// is left alone.
+void join_closing_names(const document::Document& document, nlohmann::json& edits,
+                        const snapshot::Snapshot* snapshot = nullptr);
+
+// Whether a prepareRename answer names no range, or a range that holds the
+// protocol position `cursor` (both ends included): a Range, or an object
+// with a "range". Editors refuse a range away from the cursor.
+[[nodiscard]] bool holds(const nlohmann::json& answer, const nlohmann::json& cursor);
 
 }  // namespace tovix_lsp::rename

@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "features/completion.h"
 #include "resolve.h"
-#include "roblox/roblox.h"
 #include "workspace/regions.h"
 #include "workspace/tree.h"
 
@@ -26,11 +26,11 @@ struct Token {
 
 std::optional<std::uint32_t> type_of(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
                                      std::string_view name) {
-  if (name.find('.') != std::string_view::npos) return FUNCTION_TYPE;
-  auto resolved = config.resolve_element(name);
-  if (!resolved) return std::nullopt;
-  if (*resolved || tovix::roblox::is_class(name)) return CLASS_TYPE;
-  if (bindings.contains(name)) return FUNCTION_TYPE;
+  switch (completion::element_kind(config, bindings, name)) {
+    case completion::Element::Class: return CLASS_TYPE;
+    case completion::Element::Component: return FUNCTION_TYPE;
+    case completion::Element::Neither: break;
+  }
   return std::nullopt;
 }
 

@@ -318,6 +318,10 @@ void Builder::walk_node(const ast::Node& markup) {
     // A component is called under the name as written.
     std::string& needle = scratch_;
     needle.assign(written).append("(");
+    // Its call follows the separators after the previous entry; searched
+    // for instead, one of several calls of the same component on a line
+    // is never unique.
+    skip_to(needle);
     std::optional<std::size_t> at;
     if (at_cursor(needle)) {
       at = cursor;

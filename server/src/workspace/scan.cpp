@@ -100,6 +100,9 @@ struct State {
   std::vector<Slot> slots;  // by cursor, ascending and distinct
   std::vector<OpenTag> open;
   std::size_t hole_depth = 0;
+  // Where the top-level markup expressions lie, when asked for: the walk
+  // then goes to the end of the text.
+  std::vector<std::pair<std::size_t, std::size_t>>* spans = nullptr;
 
   // The slots whose cursor lies in [lo, hi].
   std::span<Slot> within(std::size_t lo, std::size_t hi) {
@@ -112,7 +115,10 @@ struct State {
   }
 
   // The last cursor; the walk records nothing for a construct starting after it.
-  std::size_t last_cursor() const { return slots.empty() ? 0 : slots.back().cursor; }
+  std::size_t last_cursor() const {
+    if (spans != nullptr) return SIZE_MAX;
+    return slots.empty() ? 0 : slots.back().cursor;
+  }
 
   void record(Slot& slot, Context context) {
     slot.recorded = std::move(context);
@@ -165,7 +171,7 @@ struct State {
       }
       const Token token = **next;
       if (hole_depth == 0 && token.start > last_cursor()) return;
-      if (scanner.feed(token, lexer)) scanner.resume(lexer, markup(token.start, to));
+      if (scanner.feed(token, lexer)) scanner.resume(lexer, expression(token.start, to));
     }
   }
 
@@ -177,7 +183,7 @@ struct State {
       if (text[i] == '<' && i + 1 < text.size()) {
         const auto c = static_cast<unsigned char>(text[i + 1]);
         if (is_ascii_letter(c) || c == '_' || c == '/' || c == '>') {
-          i = markup(i, to);
+          i = expression(i, to);
           continue;
         }
       }
@@ -217,6 +223,14 @@ struct State {
   // this markup expression goes on (elements opened inside it are still
   // open).
   bool goes_on(std::size_t depth) const { return open.size() > depth; }
+
+  // A markup expression the Luau walk came to at `from`, kept in `spans`
+  // when it is one at the top level.
+  std::size_t expression(std::size_t from, std::size_t to) {
+    const std::size_t end = markup(from, to);
+    if (spans != nullptr && hole_depth == 0) spans->emplace_back(from, end);
+    return end;
+  }
 
   // One markup expression from `from`; returns the offset where it ended.
   std::size_t markup(std::size_t from, std::size_t to) {
@@ -384,6 +398,19 @@ Scan scan(std::string_view text, std::size_t cursor, std::span<const Resume> res
 }
 
 Scan scan(std::string_view text, std::size_t cursor) { return scan(text, cursor, {}); }
+
+std::vector<std::pair<std::size_t, std::size_t>> markup_spans(std::string_view text,
+                                                              const std::optional<Resume>& from) {
+  std::vector<std::pair<std::size_t, std::size_t>> out;
+  State state{text, {}, {}, 0};
+  state.spans = &out;
+  if (!from) {
+    state.luau(0, text.size());
+  } else if (from->offset <= text.size()) {
+    state.luau(from->offset, text.size(), Scanner(text, from->carried));
+  }
+  return out;
+}
 
 std::vector<Resume> resumes(std::string_view text, std::span<const tovix::markup::walk::Markup> markup) {
   // By induction: while every expression so far ended where the parser

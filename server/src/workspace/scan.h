@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -114,10 +115,20 @@ struct Resume {
 [[nodiscard]] std::vector<Resume> resumes(std::string_view text,
                                           std::span<const tovix::markup::walk::Markup> markup);
 
+
 // `scan`, walked from the last of `resumes` (ascending, from `resumes` of
 // this same text) before the cursor instead of from the start: the same
 // answer.
 [[nodiscard]] Scan scan(std::string_view text, std::size_t cursor, std::span<const Resume> resumes);
+
+// The top-level markup expressions this walk reads in `text` after `from`
+// (Luau at the top level there, its markup scanner carrying what `from`
+// says), or from the start without one: (start, end) spans, in text order
+// and not overlapping. Markup that does not parse is walked on as for a
+// cursor, so that none of its text passes for Luau; markup left open runs to
+// the end of the text.
+[[nodiscard]] std::vector<std::pair<std::size_t, std::size_t>> markup_spans(std::string_view text,
+                                                                           const std::optional<Resume>& from);
 
 // `scan_all`, each cursor walked from the last of `resumes` before it.
 [[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors,

@@ -13,12 +13,22 @@ namespace {
 
 // What a `Resolver` collects depends on the text alone, not on the settings.
 tovix::resolve::NameSet bound_in(std::string_view text, std::span<const regions::Region> markup) {
-  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, regions::spans(markup)),
+  const tovix::resolve::Resolver resolver(tovix::resolve::blank_tovix_regions(text, blanking(text, markup)),
                                           tovix::config::Config{});
   return resolver.bindings;
 }
 
 }  // namespace
+
+std::vector<tovix::resolve::Region> blanking(std::string_view text, std::span<const regions::Region> markup) {
+  std::vector<tovix::resolve::Region> out = regions::spans(markup);
+  // After the last region the walk that found them has either reached the
+  // end or stopped at markup it could not parse: the cursor scan reads on.
+  std::optional<scan::Resume> after;
+  if (!markup.empty()) after = scan::Resume{markup.back().end, markup.back().carried};
+  for (const auto& span : scan::markup_spans(text, after)) out.push_back(span);
+  return out;
+}
 
 std::shared_ptr<const Snapshot> take(Read read) {
   auto out = std::make_shared<Snapshot>();

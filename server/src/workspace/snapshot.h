@@ -70,7 +70,15 @@ struct Read {
 [[nodiscard]] std::vector<tree::Tag> tree(std::string_view text, const Snapshot* current);
 [[nodiscard]] std::vector<tree::Tag> tree_at(std::string_view text, std::size_t offset, const Snapshot* current);
 
-// The names a `Resolver` over the markup-blanked text collects; `found`
+// What to blank in `text` before its Luau is read for the names it binds:
+// its markup regions (`markup`, as `regions::regions` finds them), then what
+// the cursor scan reads as markup after the last of them. Where the regions
+// stop at markup that does not parse yet, none of the text in markup, before
+// or after, passes for Luau.
+[[nodiscard]] std::vector<tovix::resolve::Region> blanking(std::string_view text,
+                                                           std::span<const regions::Region> markup);
+
+// The names a `Resolver` over the markup-blanked text (`blanking`) collects; `found`
 // holds them when they had to be found, the markup blanked being `markup`
 // (`regions` of the text) when that is given.
 [[nodiscard]] const tovix::resolve::NameSet& bindings(std::string_view text, const Snapshot* current,
