@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -217,6 +218,37 @@ TEST(Proxy, ExitEventsNameTheirChild) {
   EXPECT_EQ(exit_events(events, old_number), 1u);
   ASSERT_EQ(current.request("initialize", json::object()), 1);
   EXPECT_EQ(f.message_of(current.number())["id"], 1);
+}
+
+// A child attached to a descriptor rather than started: written as a
+// started one is, numbered apart, and nothing to signal or reap.
+TEST(Proxy, AnAttachedChildIsWrittenAsAStartedOne) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  process::Fd read_end(ends[0]);
+  auto [sender, receiver] = Events::make();
+  {
+    auto proxy = Proxy::attach(process::Fd(ends[1]), sender);
+    ASSERT_TRUE(proxy) << proxy.error().message;
+    auto other = Proxy::attach(process::Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC)), sender);
+    ASSERT_TRUE(other) << other.error().message;
+    EXPECT_NE(proxy->number(), other->number());
+    EXPECT_EQ(proxy->pid(), -1);
+    EXPECT_EQ(proxy->request("a", 1), 1);
+    EXPECT_FALSE(proxy->notify("b", nullptr));
+    proxy->shutdown();
+  }
+  std::string wire;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(read_end.get(), buffer, sizeof buffer)) > 0;) wire.append(buffer, static_cast<std::size_t>(n));
+  const std::vector<json> sent = frames(wire);
+  ASSERT_EQ(sent.size(), 4u) << wire;
+  EXPECT_EQ(sent[0].dump(), R"({"id":1,"jsonrpc":"2.0","method":"a","params":1})");
+  EXPECT_EQ(sent[1].dump(), R"({"jsonrpc":"2.0","method":"b","params":null})");
+  EXPECT_EQ(sent[2].dump(), R"({"id":2,"jsonrpc":"2.0","method":"shutdown","params":null})");
+  EXPECT_EQ(sent[3].dump(), R"({"jsonrpc":"2.0","method":"exit","params":null})");
+  // Nothing reads for it, so nothing of it arrives.
+  EXPECT_FALSE(receiver.receive_for(100ms));
 }
 
 TEST(Proxy, StartFailures) {

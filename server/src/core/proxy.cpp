@@ -41,6 +41,13 @@ std::string_view flag_name(std::string_view key) {
   return key;
 }
 
+// The writer of child `number`'s input; its stop is said on the channel.
+std::expected<std::unique_ptr<outbox::Outbox>, io::Error> writer_of(process::Fd input, const Events::Sender& events,
+                                                                     std::uint64_t number) {
+  return outbox::Outbox::start(std::move(input),
+                               [events, number](outbox::Stop why) { events.send(ChildStalled{number, why}); });
+}
+
 }  // namespace
 
 std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, const std::vector<std::string>& args,
@@ -66,9 +73,7 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
   (void)::fcntl(input.get(), F_SETPIPE_SZ, PIPE_ROOM);
   const std::uint64_t number = ++last_child_number;
   // `child` kills and reaps the process on every failure below.
-  auto writer = outbox::Outbox::start(std::move(input), [events, number](outbox::Stop why) {
-    events.send(ChildStalled{number, why});
-  });
+  auto writer = writer_of(std::move(input), events, number);
   if (!writer) return std::unexpected(writer.error());
   try {
     std::thread(read_child, number, std::move(output), std::move(watch), std::move(events)).detach();
@@ -76,6 +81,13 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
     return std::unexpected(io::Error{io::Error::Kind::Other, "failed to spawn thread"});
   }
   return Proxy(std::move(*child), std::move(*writer), path, number);
+}
+
+std::expected<Proxy, io::Error> Proxy::attach(process::Fd input, Events::Sender events) {
+  const std::uint64_t number = ++last_child_number;
+  auto writer = writer_of(std::move(input), events, number);
+  if (!writer) return std::unexpected(writer.error());
+  return Proxy(process::Child(), std::move(*writer), {}, number);
 }
 
 std::expected<std::int64_t, io::Error> Proxy::request(std::string_view method, json params, outbox::Tag tag) {

@@ -95,6 +95,12 @@ class Proxy {
                                                              const std::vector<std::string>& args,
                                                              Events::Sender events);
 
+  // A child that runs elsewhere (a test's or the fuzzer's): its input is
+  // `input`, written by the writer thread as for a process; nothing is
+  // started, signalled or reaped, and no thread reads for it (the caller
+  // sends its `Child` events, numbered `number()`).
+  [[nodiscard]] static std::expected<Proxy, io::Error> attach(process::Fd input, Events::Sender events);
+
   // Sends a request under the next id (1, 2, 3, … for each child) and gives
   // the id. The id is used up even when it cannot be sent. The answer comes
   // as a `Child` event; matching it is the caller's business.
