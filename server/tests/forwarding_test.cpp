@@ -117,3 +117,126 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
 
 }  // namespace
 }  // namespace tovix_lsp::forwarding
+
+#include <fcntl.h>
+
+#include "temp_tree.h"
+#include "workspace/project.h"
+
+namespace tovix_lsp::forwarding {
+namespace {
+
+// A server with one document open and compiled and a ready child that
+// reads nothing back: what it is asked waits until the test answers.
+struct Bridge {
+  Bridge() {
+    tree.file("tovix.toml");
+    editor({{"method", "textDocument/didOpen"},
+            {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", TEXT}}}}}});
+    auto child = proxy::Proxy::attach(process::Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC)), channel.first);
+    EXPECT_TRUE(child);
+    server.proxy.emplace(std::move(*child));
+    server.child_ready = true;
+    out.data.clear();
+  }
+  void editor(json message) {
+    auto m = jsonrpc::from_value(std::move(message));
+    ASSERT_TRUE(m);
+    server.guarded(std::move(*m), true);
+  }
+  void ask(const char* method, int line, int character) {
+    editor({{"id", 7},
+            {"method", method},
+            {"params", {{"textDocument", {{"uri", uri}}}, {"position", {{"line", line}, {"character", character}}}}}});
+  }
+  // The one request waiting at the child.
+  std::int64_t waiting() const {
+    EXPECT_EQ(server.pending.size(), 1u);
+    return server.pending.empty() ? 0 : server.pending.begin()->first;
+  }
+  void edit() {
+    json change = json::parse(R"({"method":"textDocument/didChange","params":{"textDocument":{"version":2},
+        "contentChanges":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":0}},
+                           "text":"-- a line more\n"}]}})");
+    change["params"]["textDocument"]["uri"] = uri;
+    editor(std::move(change));
+  }
+  // The editor's answer to request 7, the one message of that id.
+  json answer() const {
+    std::optional<json> found;
+    for (const json& m : written(out.data)) {
+      if (!m.contains("id") || m["id"] != 7) continue;
+      EXPECT_FALSE(found) << "answered twice";
+      found = m;
+    }
+    EXPECT_TRUE(found) << out.data;
+    return found ? (found->contains("result") ? (*found)["result"] : (*found)["error"]) : json();
+  }
+
+  static constexpr const char* TEXT =
+      "local create = require(script.vide).create\n"
+      "local function Card(props: { title: string })\n"
+      "\treturn <TextLabel Text={props.title} />\n"
+      "end\n"
+      "return <Card title=\"x\" />\n";
+  testing::TempTree tree;
+  std::string uri = project::path_to_uri(tree.root() / "a.tovix");
+  io::StringOutput out;
+  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  server::Server server{out, channel.first};
+};
+
+// What the server worked out on the text a request was asked of (a hover's
+// local part, the range component props replace) is of that text: once the
+// text has changed, the child's answer, or its end, comes without it.
+TEST(ChildAnswers, WhatWasWorkedOutOnAnEarlierTextIsNotSent) {
+  struct Case {
+    const char* what;
+    const char* method;
+    int character;   // on line 4
+    bool edited;
+    bool child_ends;  // rather than answering null
+    bool local;       // the answer is what the server worked out
+  };
+  const Case cases[] = {
+      {"hover on a component, unchanged", "textDocument/hover", 9, false, false, true},
+      {"hover on a component, edited", "textDocument/hover", 9, true, false, false},
+      {"hover on a component, unchanged, child gone", "textDocument/hover", 9, false, true, true},
+      {"hover on a component, edited, child gone", "textDocument/hover", 9, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bridge b;
+    b.ask(c.method, 4, c.character);
+    const std::int64_t child_id = b.waiting();
+    if (c.edited) b.edit();
+    if (c.child_ends)
+      b.server.child_exited(b.server.proxy->number());
+    else
+      b.server.guarded(*jsonrpc::from_value({{"id", child_id}, {"result", nullptr}}), false);
+    const json answer = b.answer();
+    if (c.local) {
+      EXPECT_EQ(answer["range"], json::parse(R"({"start":{"line":4,"character":8},"end":{"line":4,"character":12}})"));
+    } else {
+      EXPECT_EQ(answer, nullptr);
+    }
+  }
+}
+
+TEST(ChildAnswers, PropsForAnEarlierTextAreNotSent) {
+  const json items = json::parse(R"({"items":[{"label":"title","sortText":"1","kind":5}]})");
+  for (bool edited : {false, true}) {
+    SCOPED_TRACE(edited ? "edited" : "unchanged");
+    Bridge b;
+    b.ask("textDocument/completion", 4, 15);  // in "title"
+    const std::int64_t child_id = b.waiting();
+    if (edited) b.edit();
+    b.server.guarded(*jsonrpc::from_value({{"id", child_id}, {"result", items}}), false);
+    const json answer = b.answer();
+    ASSERT_TRUE(answer.contains("items")) << answer;
+    EXPECT_EQ(answer["items"].size(), edited ? 0u : 1u) << answer;
+  }
+}
+
+}  // namespace
+}  // namespace tovix_lsp::forwarding

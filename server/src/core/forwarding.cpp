@@ -92,6 +92,16 @@ void answer_locally(server::Server& server, json id, const std::optional<json>& 
   server.reply(std::move(id), merged(local ? &*local : nullptr, nullptr));
 }
 
+// Whether the document at `uri` still has the text of `asked_of`: what was
+// worked out on that text (a local part, a props range) may be sent only
+// while it does, or its places would land on other text.
+bool still_of(server::Server& server, const std::string& uri,
+              const std::shared_ptr<const snapshot::Snapshot>& asked_of) {
+  const open_documents::OpenDocument* open = server.documents.get(uri);
+  if (open == nullptr || asked_of == nullptr) return false;
+  return open->snapshot == asked_of || snapshot::of(asked_of.get(), open->document.text()) != nullptr;
+}
+
 void initialized(server::Server& server, const json& message) {
   if (const json* error = protocol::member(message, "error")) {
     const json* text = protocol::member(*error, "message");
@@ -108,7 +118,7 @@ void initialized(server::Server& server, const json& message) {
 }
 
 void props_answered(server::Server& server, server::Pending::Props props, const json& message) {
-  if (protocol::member(message, "error")) {
+  if (protocol::member(message, "error") || !still_of(server, props.uri, props.asked_of)) {
     server.reply(std::move(props.id), EMPTY_COMPLETION);
     return;
   }
@@ -137,6 +147,7 @@ void props_answered(server::Server& server, server::Pending::Props props, const 
 }
 
 void forward_answered(server::Server& server, server::Pending::Forward forward, json& message) {
+  if (forward.local && !still_of(server, forward.uri, forward.asked_of)) forward.local.reset();
   const json* local = forward.local ? &*forward.local : nullptr;
   if (const json* error = protocol::member(message, "error")) {
     const json* code = protocol::member(*error, "code");
@@ -183,6 +194,11 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
 
 }  // namespace
 
+std::shared_ptr<const snapshot::Snapshot> asked_of(const open_documents::OpenDocument& open) {
+  if (!snapshot::of(open.snapshot.get(), open.document.text())) return nullptr;
+  return open.snapshot;
+}
+
 void forward(server::Server& server, json id, server::Forward forward) {
   auto uri = protocol::string_at(forward.params, "/textDocument/uri");
   if (!uri) return answer_locally(server, std::move(id), forward.local);
@@ -202,7 +218,7 @@ void forward(server::Server& server, json id, server::Forward forward) {
   }
   server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Forward{
       std::move(id), std::move(*uri), std::move(forward.local), forward.rename, open ? open->compiled : nullptr,
-      open && open->stale, std::move(forward.cursor)}});
+      open && open->stale, std::move(forward.cursor), open ? asked_of(*open) : nullptr}});
 }
 
 std::optional<json> waiting_editor_id(const server::Server& server, const jsonrpc::Response& message) {
@@ -236,7 +252,7 @@ void fail_pending(server::Server& server) {
   server.pending.clear();
   for (auto& [child_id, entry] : waiting) {
     if (auto* f = std::get_if<server::Pending::Forward>(&entry.what)) {
-      answer_locally(server, std::move(f->id), f->local);
+      answer_locally(server, std::move(f->id), still_of(server, f->uri, f->asked_of) ? f->local : std::nullopt);
     } else if (auto* p = std::get_if<server::Pending::Props>(&entry.what)) {
       server.reply(std::move(p->id), EMPTY_COMPLETION);
     }

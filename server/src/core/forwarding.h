@@ -4,11 +4,13 @@
 // outstanding child request waits for, and how a child's answer is joined
 // with what the server knew locally.
 
+#include <memory>
 #include <optional>
 
 #include <nlohmann/json.hpp>
 
 #include "core/jsonrpc.h"
+#include "core/open_documents.h"
 
 namespace tovix_lsp::server {
 class Server;
@@ -30,6 +32,12 @@ namespace tovix_lsp::forwarding {
 // Adds the note that a hover comes from the last version that compiled to
 // the markdown at "/contents/value", when there is one.
 void add_stale_note(nlohmann::json& hover);
+
+// What a request about the document is asked of: the snapshot of its text
+// as it is now (null when there is none of exactly this text). What was
+// worked out on that text for the request (a local part, the range props
+// replace) is sent only while the document still has it.
+[[nodiscard]] std::shared_ptr<const snapshot::Snapshot> asked_of(const open_documents::OpenDocument& open);
 
 // Sends an editor request to the child, its params moved into the
 // generated file; answers at once from the local part when it cannot.

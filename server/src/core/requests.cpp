@@ -3,6 +3,7 @@
 #include <utility>
 #include <variant>
 
+#include "core/forwarding.h"
 #include "features/api.h"
 #include "features/closing_tag.h"
 #include "features/completion.h"
@@ -149,7 +150,8 @@ server::Reply ask_child_for_props(server::Server& server, const json& id, open_d
   }
   server.pending.insert_or_assign(
       *sent, server::Pending{server::Pending::Props{id, std::move(question.name), std::move(question.range),
-                                                   server.snippet_support}});
+                                                   server.snippet_support, open.document.uri(),
+                                                   forwarding::asked_of(open)}});
   return server::Later{};
 }
 

@@ -68,6 +68,9 @@ struct Pending {
     // That compile was older than the text when the request was sent.
     bool stale = false;
     std::optional<nlohmann::json> cursor = std::nullopt;  // as the `server::Forward`'s
+    // The text the local part was worked out on (null: not known). The
+    // local part speaks of that text: once it has changed it is not sent.
+    std::shared_ptr<const snapshot::Snapshot> asked_of{};
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
@@ -75,6 +78,10 @@ struct Pending {
     std::string name;   // the component
     nlohmann::json range;  // the source range the items replace
     bool snippet = false;
+    // The document and the text that range is of, as for `Forward`: items
+    // for a text that has changed since are not sent.
+    std::string uri{};
+    std::shared_ptr<const snapshot::Snapshot> asked_of{};
   };
   // The child's own initialize.
   struct Initialize {};
