@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang 16 and runs one of them.
 #   tools/fuzz.sh                      build only
-#   tools/fuzz.sh NAME [SECONDS]       run fuzz_NAME (default 600 s) on all cores
+#   tools/fuzz.sh NAME [SECONDS]       run fuzz_NAME (default 600 s) on all cores,
+#                                      from fuzz/seeds/NAME with fuzz/NAME.dict
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh --fuzz
@@ -13,5 +14,7 @@ corpus=fuzz/corpus-$name
 mkdir -p "$corpus"
 seeds=()
 [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
-"build-fuzz/fuzz/fuzz_$name" "$corpus" "${seeds[@]}" -max_total_time="$seconds" \
+dict=()
+[ -f "fuzz/$name.dict" ] && dict=("-dict=fuzz/$name.dict")
+"build-fuzz/fuzz/fuzz_$name" "$corpus" "${seeds[@]}" "${dict[@]}" -max_total_time="$seconds" \
   -jobs="$(nproc)" -workers="$(nproc)" -print_final_stats=1
