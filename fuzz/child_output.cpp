@@ -46,14 +46,15 @@
 #include "core/server.h"
 #include "core/settings.h"
 #include "harness.h"
-#include "workspace/line_index.h"
-#include "workspace/utf8_text.h"
 
 namespace {
 
 using namespace tovix_fuzz;
 
 constexpr std::string_view ACT = "fuzz/editor";
+
+// The bits of the flag byte.
+constexpr std::uint8_t FRAMED = 1, LEFT_TO_CHILD = 2, SNIPPETS = 4, USUAL_REQUESTS = 8, TRACE = 16;
 
 const std::string MAIN = R"(local vide = require(game:GetService("ReplicatedStorage"):WaitForChild("vide")) :: any
 local create = vide.create
@@ -320,17 +321,6 @@ const server::Handlers& handlers() {
   return table;
 }
 
-std::string framed(std::string_view bodies) {
-  std::string out;
-  for (;;) {
-    const std::size_t end = std::min(bodies.find('\x1e'), bodies.size());
-    out += "Content-Length: " + std::to_string(end) + "\r\n\r\n";
-    out += bodies.substr(0, end);
-    if (end == bodies.size()) return out;
-    bodies.remove_prefix(end + 1);
-  }
-}
-
 // A memory file holding `bytes`, read from its start.
 process::Fd memory_file(std::string_view bytes) {
   process::Fd fd(::memfd_create("tovix-fuzz", MFD_CLOEXEC));
@@ -409,28 +399,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto from_child = [&](json value) { sender.send(proxy::Child{child, std::move(value)}); };
     const json init_id = next_id();
     ++t.allowed[init_id.dump()];
-    editor(jsonrpc::build::request(init_id, "initialize", initialize_params((flags & 4) != 0)));
+    editor(jsonrpc::build::request(init_id, "initialize", initialize_params((flags & SNIPPETS) != 0)));
     editor(jsonrpc::build::notification("initialized", json::object()));
     editor({{"id", 1}, {"jsonrpc", "2.0"}, {"result", default_settings()}});
-    if (flags & 16) editor(jsonrpc::build::notification("$/setTrace", {{"value", "verbose"}}));
+    if (flags & TRACE) editor(jsonrpc::build::notification("$/setTrace", {{"value", "verbose"}}));
     for (const auto& [uri, text] : {std::pair{main_uri(), MAIN}, std::pair{card_uri(), CARD}})
       editor(jsonrpc::build::notification(
           "textDocument/didOpen",
           {{"textDocument", {{"languageId", "tovix"}, {"text", text}, {"uri", uri}, {"version", 1}}}}));
-    if (!(flags & 2)) from_child({{"id", 1}, {"jsonrpc", "2.0"}, {"result", {{"capabilities", json::object()}}}});
-    if (flags & 8)
+    if (!(flags & LEFT_TO_CHILD)) from_child({{"id", 1}, {"jsonrpc", "2.0"}, {"result", {{"capabilities", json::object()}}}});
+    if (flags & USUAL_REQUESTS)
       for (int action : USUAL) from_child(jsonrpc::build::notification(ACT, action));
 
-    const std::string stream = (flags & 1) ? framed(bytes) : std::string(bytes);
+    const std::string stream = (flags & FRAMED) ? framed(bytes) : std::string(bytes);
     proxy::read_child(child, memory_file(stream), process::Fd(), sender);
     sender.send(proxy::EditorClosed{});
     (void)server::serve(server, receiver);
 
-    for (const std::string& uri : server.documents.uris()) {
-      const document::Document& doc = server.documents.get(uri)->document;
-      check(utf8_text::is_valid(doc.text()));
-      check(doc.index() == line_index::LineIndex(doc.text()));
-    }
+    documents_sound(server);
     output.watch(nullptr);
   }
   all_answered(t);

@@ -24,23 +24,10 @@
 #include "core/proxy.h"
 #include "core/server.h"
 #include "harness.h"
-#include "workspace/line_index.h"
-#include "workspace/utf8_text.h"
 
 namespace {
 
 using namespace tovix_fuzz;
-
-std::string framed(std::string_view bodies) {
-  std::string out;
-  for (;;) {
-    const std::size_t end = std::min(bodies.find('\x1e'), bodies.size());
-    out += "Content-Length: " + std::to_string(end) + "\r\n\r\n";
-    out += bodies.substr(0, end);
-    if (end == bodies.size()) return out;
-    bodies.remove_prefix(end + 1);
-  }
-}
 
 const server::Handlers& handlers() {
   static const server::Handlers table = sealed_handlers();
@@ -88,11 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     server::Server server(output, sender, handlers());
     output.watch(&server);
     (void)server::serve(server, receiver);
-    for (const std::string& uri : server.documents.uris()) {
-      const document::Document& doc = server.documents.get(uri)->document;
-      check(utf8_text::is_valid(doc.text()));
-      check(doc.index() == line_index::LineIndex(doc.text()));
-    }
+    documents_sound(server);
     output.watch(nullptr);
   }
   all_answered(t);

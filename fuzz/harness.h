@@ -28,6 +28,7 @@
 // also shown on standard error, one JSON text a line ("<- " to the editor,
 // "-> " to the child), to see what a crashing input did.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -47,8 +48,10 @@
 #include "core/server.h"
 #include "core/settings.h"
 #include "features/api.h"
+#include "workspace/line_index.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
+#include "workspace/utf8_text.h"
 
 namespace tovix_fuzz {
 
@@ -360,6 +363,28 @@ class Editor final : public io::Output {
   Transcript& transcript_;
   const server::Server* server_ = nullptr;
 };
+
+// Bodies split at each 0x1E byte, each framed with its true length, so that
+// mutations of a body keep its frame.
+inline std::string framed(std::string_view bodies) {
+  std::string out;
+  for (;;) {
+    const std::size_t end = std::min(bodies.find('\x1e'), bodies.size());
+    out += "Content-Length: " + std::to_string(end) + "\r\n\r\n";
+    out += bodies.substr(0, end);
+    if (end == bodies.size()) return out;
+    bodies.remove_prefix(end + 1);
+  }
+}
+
+// Every open document's text is valid UTF-8 and its index that of its text.
+inline void documents_sound(const server::Server& server) {
+  for (const std::string& uri : server.documents.uris()) {
+    const document::Document& doc = server.documents.get(uri)->document;
+    check(utf8_text::is_valid(doc.text()));
+    check(doc.index() == line_index::LineIndex(doc.text()));
+  }
+}
 
 // Every request answered exactly as often as it was made.
 inline void all_answered(const Transcript& t) {
