@@ -357,6 +357,12 @@ def child_seeds():
         ]),
         "flood": (FRAMED | TRACE, [note("window/logMessage", {"type": 4, "message": "line %d" % i}) for i in range(25)]
                   + [note("window/showMessage", {"type": 1, "message": "m"})] + [PUBLISH] * 3),
+        # Every action of the editor, the local ones among them, each once.
+        "actions": (FRAMED | SNIPPETS, [act(n + 18 * arg) for n, args in
+                                        [(0, 1), (1, 1), (2, 1), (3, 1), (4, 1), (5, 1), (6, 2), (7, 2), (8, 7), (9, 6),
+                                         (10, 2), (11, 1), (12, 1), (13, 2), (14, 1), (16, 3), (17, 3)]
+                                        for arg in range(args)]
+                   + [answer(i, None) for i in range(2, 40)] + [act(15)]),
         "links": (FRAMED | USUAL, [
             answer(DEFINITION, [{"targetUri": GEN, "targetRange": rng(4, 0, 4, 23), "targetSelectionRange": rng(4, 6, 4, 11)},
                                 {"targetUri": OTHER, "targetRange": rng(0, 0, 1, 0), "targetSelectionRange": rng(0, 0, 0, 1),
@@ -368,6 +374,11 @@ def child_seeds():
                                 loc(GEN, 4294967297, 0, 4294967297, 1), {"uri": GEN, "range": rng(4, 6, 4, 11), "extra": [1]}]),
             answer(HOVER, {"contents": [{"language": "luau", "value": "x"}, "plain"], "range": rng(4, 6, 4, 11)}),
             answer(MERGE, {"contents": {"kind": "markdown", "value": "child"}, "range": rng(13, 0, 13, 6)}),
+            answer(PREPARE, {"range": rng(4, 6, 4, 11), "placeholder": "count"}),
+            answer(CODE_ACTION, [{"title": "both names", "edit": {"changes": {
+                GEN: [edit((4, 6, 4, 11), "a")], "file://localhost/proc/self/fd/987/main.luau": [edit((8, 2, 8, 7), "a")],
+                MAIN: [edit((5, 6, 5, 11), "b")], CARD_GEN: [edit((1, 6, 1, 12), "c")], OTHER: [edit((0, 0, 0, 1), "d")],
+                CWD + "card.tovix": 5}}}]),
             answer(RENAME, {"documentChanges": [{"textDocument": {"uri": GEN, "version": None}, "edits": [edit((4, 6, 4, 11), "n")]},
                                                 {"kind": "rename", "oldUri": GEN, "newUri": OTHER}]}),
         ]),
