@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "editor_session.h"
+#include "stand_in_child.h"
 #include "marked_text.h"
 #include "process_table.h"
 #include "workspace/analysis.h"
@@ -42,66 +43,7 @@ const char* const DOC =
     "local function show(n: number) return n end\n"
     "return <Frame><Card title=\"hi\" />{show(value)}</Frame>\n";
 
-// The stand-in as the server's child: its modes, its script, the file where
-// it records every message it reads, and the project folder of the session.
-struct Child {
-  explicit Child(std::string modes = "", const json& script = json::object()) : modes(std::move(modes)) {
-    write_script(script);
-  }
-
-  // The script the next child started reads.
-  void write_script(const json& script) const { std::ofstream(files.root() / "script.json") << script.dump(); }
-
-  SessionOptions options() const {
-    SessionOptions options;
-    options.folder = project;
-    options.env = {{"TOVIX_STAND_IN", modes},
-                   {"TOVIX_STAND_IN_RECORD", record.path().string()},
-                   {"TOVIX_STAND_IN_SCRIPT", (files.root() / "script.json").string()}};
-    options.tovix = {{"luauLsp", {{"path", STAND_IN}}}};
-    return options;
-  }
-
-  std::string uri(const std::string& name) const { return project::path_to_uri(project / name); }
-  std::string generated(const std::string& name) const {
-    return project::path_to_uri((project / name).replace_extension(".luau"));
-  }
-
-  // Waits until the `n`th child started is ready: the server has had its
-  // initialize answer and told it so.
-  void ready(EditorSession& s, std::size_t n = 1) const { (void)count(s, "initialized", n); }
-
-  // Waits until the record holds `n` messages of `method`.
-  bool count(EditorSession& s, const std::string& method, std::size_t n) const {
-    return record.wait_until(s, [&](const std::vector<json>& lines) {
-      std::size_t seen = 0;
-      for (const json& line : lines) seen += line.value("method", "") == method;
-      return seen >= n;
-    });
-  }
-
-  // The lines the `n`th child recorded (counting from 1).
-  std::vector<json> lines_of(std::size_t n) const {
-    std::vector<json> out;
-    std::size_t child = 0;
-    for (json& line : record.lines()) {
-      if (line.contains("argv")) ++child;
-      if (child == n && !line.contains("argv")) out.push_back(std::move(line));
-    }
-    return out;
-  }
-
-  // The generated code of `text` as the server compiles it in this folder.
-  std::shared_ptr<const analysis::Compiled> compile(const std::string& name, const std::string& text) const {
-    const document::Document document(uri(name), text, 1);
-    return analysis::Analysis::run(document, project::Project::bare(project), nullptr).compiled;
-  }
-
-  TempTree files;
-  fs::path project = files.dir("project");
-  StandInRecord record{files.root() / "record.jsonl"};
-  std::string modes;
-};
+using Child = testing::StandInChild;
 
 bool method_is(const json& m, const std::string& method) { return m.value("method", "") == method; }
 

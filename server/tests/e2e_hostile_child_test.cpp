@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "editor_session.h"
+#include "stand_in_child.h"
 #include "process_table.h"
 #include "workspace/project.h"
 
@@ -44,41 +45,9 @@ const char* const SMALL = "local create = nil\nlocal value = 1\nreturn <Frame Na
 
 bool method_is(const json& m, const std::string& method) { return m.value("method", "") == method; }
 
-// The stand-in as the child, in a folder of its own, found at a configured
-// path (or, with `on_path`, as "luau-lsp" on PATH, so that it is probed).
-struct Hostile {
-  explicit Hostile(std::string modes) : modes(std::move(modes)) { write_script(json::object()); }
-
-  void write_script(const json& script) const { std::ofstream(files.root() / "script.json") << script.dump(); }
-
-  SessionOptions options() const {
-    SessionOptions options;
-    options.folder = project;
-    options.env = {{"TOVIX_STAND_IN", modes},
-                   {"TOVIX_STAND_IN_RECORD", record.path().string()},
-                   {"TOVIX_STAND_IN_SCRIPT", (files.root() / "script.json").string()},
-                   {"HOME", files.dir("home").string()}};
-    options.tovix = {{"luauLsp", {{"path", STAND_IN}}}};
-    return options;
-  }
-
-  std::string generated(const std::string& name) const {
-    return project::path_to_uri((project / name).replace_extension(".luau"));
-  }
-
-  // Every process id the stand-in recorded: the children and their probes.
-  std::vector<int> pids() const {
-    std::vector<int> out = record.pids();
-    for (const json& line : record.lines())
-      if (line.contains("probe")) out.push_back(line["probe"].get<int>());
-    return out;
-  }
-
-  TempTree files;
-  fs::path project = files.dir("project");
-  StandInRecord record{files.root() / "record.jsonl"};
-  std::string modes;
-};
+// The stand-in as the child, found at a configured path (or, with the
+// configured path taken out, as "luau-lsp" on PATH, so that it is probed).
+using Hostile = testing::StandInChild;
 
 // Waits up to `limit` for `pid` to stop running (ended, or a zombie that
 // whoever owns it now reaps).

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -50,6 +51,18 @@ struct Stops {
   }
 };
 
+// A writer on a pipe of its own, and what it said when it stopped.
+struct Writer {
+  explicit Writer(std::chrono::milliseconds stall) {
+    auto started = Outbox::start(std::move(pipe.write_end), stops.callback(), stall);
+    EXPECT_TRUE(started);
+    if (started) box = std::move(*started);
+  }
+  Pipe pipe;
+  Stops stops;
+  std::unique_ptr<Outbox> box;
+};
+
 // The reader is held back while frames are queued: the first frame fills
 // the pipe, so everything after it waits in the queue.
 TEST(Outbox, AWaitingChangeGivesWayToANewerOneOfItsDocument) {
@@ -69,21 +82,19 @@ TEST(Outbox, AWaitingChangeGivesWayToANewerOneOfItsDocument) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Pipe pipe;
-    Stops stops;
-    auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
-    ASSERT_TRUE(box);
-    ASSERT_TRUE((*box)->push(fill));
-    for (const auto& [frame, tag] : c.frames) ASSERT_TRUE((*box)->push(frame, tag));
+    Writer w(10s);
+    ASSERT_TRUE(w.box);
+    ASSERT_TRUE(w.box->push(fill));
+    for (const auto& [frame, tag] : c.frames) ASSERT_TRUE(w.box->push(frame, tag));
     std::string written;
     while (written.size() < fill.size() + c.written.size()) {
-      written += pipe.drain();
+      written += w.pipe.drain();
       std::this_thread::sleep_for(1ms);
     }
-    (*box)->close();
-    written += pipe.drain();
+    w.box->close();
+    written += w.pipe.drain();
     EXPECT_EQ(written.substr(fill.size()), c.written);
-    EXPECT_EQ(stops.stalled + stops.overflowed + stops.failed, 0);
+    EXPECT_EQ(w.stops.stalled + w.stops.overflowed + w.stops.failed, 0);
   }
 }
 
@@ -92,73 +103,63 @@ TEST(Outbox, AWaitingChangeGivesWayToANewerOneOfItsDocument) {
 TEST(Outbox, AReaderThatStopsStopsTheWriter) {
   for (const std::size_t size : {std::size_t{1} << 20, std::size_t{100}}) {
     SCOPED_TRACE(size);
-    Pipe pipe;
-    Stops stops;
-    auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 100ms);
-    ASSERT_TRUE(box);
-    ASSERT_TRUE((*box)->push(std::string(size, 'x')));
-    for (int i = 0; i < 500 && stops.stalled == 0; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(stops.stalled, 1);
-    EXPECT_FALSE((*box)->push("more"));
+    Writer w(100ms);
+    ASSERT_TRUE(w.box);
+    ASSERT_TRUE(w.box->push(std::string(size, 'x')));
+    for (int i = 0; i < 500 && w.stops.stalled == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(w.stops.stalled, 1);
+    EXPECT_FALSE(w.box->push("more"));
   }
 }
 
 // A reader that reads, however slowly, is not stopped.
 TEST(Outbox, ASlowReaderIsNotStopped) {
-  Pipe pipe;
-  Stops stops;
-  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 300ms);
-  ASSERT_TRUE(box);
-  ASSERT_TRUE((*box)->push(std::string(1 << 20, 'x')));
+  Writer w(300ms);
+  ASSERT_TRUE(w.box);
+  ASSERT_TRUE(w.box->push(std::string(1 << 20, 'x')));
   std::size_t read = 0;
   char buf[16384];
   while (read < (1u << 20)) {
     std::this_thread::sleep_for(100ms);
-    const ssize_t n = ::read(pipe.read_end.get(), buf, sizeof buf);
+    const ssize_t n = ::read(w.pipe.read_end.get(), buf, sizeof buf);
     ASSERT_GT(n, 0);
     read += static_cast<std::size_t>(n);
     if (read > 256 * 1024) break;
   }
-  EXPECT_EQ(stops.stalled, 0);
+  EXPECT_EQ(w.stops.stalled, 0);
 }
 
 TEST(Outbox, AQueuePastItsBoundStopsTheWriter) {
-  Pipe pipe;
-  Stops stops;
-  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
-  ASSERT_TRUE(box);
+  Writer w(10s);
+  ASSERT_TRUE(w.box);
   const std::string chunk(1 << 20, 'x');
   bool refused = false;
   for (std::size_t sent = 0; sent <= MAX_QUEUED + 2 * chunk.size() && !refused; sent += chunk.size())
-    refused = !(*box)->push(chunk);
+    refused = !w.box->push(chunk);
   EXPECT_TRUE(refused);
-  EXPECT_EQ(stops.overflowed, 1);
-  EXPECT_FALSE((*box)->push("more"));
+  EXPECT_EQ(w.stops.overflowed, 1);
+  EXPECT_FALSE(w.box->push("more"));
 }
 
 TEST(Outbox, AClosedInputIsAFailureNeverASignal) {
-  Pipe pipe;
-  Stops stops;
-  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
-  ASSERT_TRUE(box);
-  pipe.read_end.reset();
-  ASSERT_TRUE((*box)->push("frame"));
-  for (int i = 0; i < 500 && stops.failed == 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(stops.failed, 1);
+  Writer w(10s);
+  ASSERT_TRUE(w.box);
+  w.pipe.read_end.reset();
+  ASSERT_TRUE(w.box->push("frame"));
+  for (int i = 0; i < 500 && w.stops.failed == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(w.stops.failed, 1);
 }
 
 TEST(Outbox, ClosingNeverWaitsOnTheReaderAndSaysNothing) {
-  Pipe pipe;
-  Stops stops;
-  auto box = Outbox::start(std::move(pipe.write_end), stops.callback(), 10s);
-  ASSERT_TRUE(box);
-  ASSERT_TRUE((*box)->push(std::string(4 << 20, 'x')));
+  Writer w(10s);
+  ASSERT_TRUE(w.box);
+  ASSERT_TRUE(w.box->push(std::string(4 << 20, 'x')));
   std::this_thread::sleep_for(50ms);  // the writer now waits on a full pipe
   const auto started = std::chrono::steady_clock::now();
-  (*box)->close();
+  w.box->close();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
-  EXPECT_FALSE((*box)->push("more"));
-  EXPECT_EQ(stops.stalled + stops.overflowed + stops.failed, 0);
+  EXPECT_FALSE(w.box->push("more"));
+  EXPECT_EQ(w.stops.stalled + w.stops.overflowed + w.stops.failed, 0);
 }
 
 }  // namespace
