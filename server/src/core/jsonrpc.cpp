@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "whitespace.h"
@@ -129,23 +130,28 @@ std::expected<bool, io::Error> Reader::read_line(std::string& line) {
   }
 }
 
-std::expected<void, io::Error> Reader::read_exact(std::string& out, std::size_t n) {
-  out.clear();
-  // Grow with the bytes that actually arrive, so that a large announced
-  // length costs nothing until its bytes are there.
-  out.reserve(std::min<std::size_t>(n, std::size_t{1} << 20));
-  while (out.size() < n) {
+std::expected<void, io::Error> Reader::pass(std::size_t n, const std::function<void(std::string_view)>& take) {
+  while (n > 0) {
     if (begin_ == end_) {
       auto more = fill();
       if (!more) return std::unexpected(more.error());
       if (!*more)
         return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "the input ended inside a message body"});
     }
-    std::size_t take = std::min(n - out.size(), end_ - begin_);
-    out.append(buf_.data() + begin_, take);
-    begin_ += take;
+    const std::size_t chunk = std::min(n, end_ - begin_);
+    take(std::string_view(buf_.data() + begin_, chunk));
+    begin_ += chunk;
+    n -= chunk;
   }
   return {};
+}
+
+std::expected<void, io::Error> Reader::read_exact(std::string& out, std::size_t n) {
+  out.clear();
+  // Grow with the bytes that actually arrive, so that a large announced
+  // length costs nothing until its bytes are there.
+  out.reserve(std::min<std::size_t>(n, std::size_t{1} << 20));
+  return pass(n, [&](std::string_view bytes) { out.append(bytes); });
 }
 
 namespace {
@@ -270,19 +276,7 @@ class Skim {
 
 std::expected<Refused, io::Error> Reader::refuse(std::size_t n) {
   Skim skim;
-  std::size_t left = n;
-  while (left > 0) {
-    if (begin_ == end_) {
-      auto more = fill();
-      if (!more) return std::unexpected(more.error());
-      if (!*more)
-        return std::unexpected(io::Error{io::Error::Kind::UnexpectedEof, "the input ended inside a message body"});
-    }
-    const std::size_t take = std::min(left, end_ - begin_);
-    skim.feed(std::string_view(buf_.data() + begin_, take));
-    begin_ += take;
-    left -= take;
-  }
+  if (auto ok = pass(n, [&](std::string_view bytes) { skim.feed(bytes); }); !ok) return std::unexpected(ok.error());
   return skim.refused(n, max_body_);
 }
 

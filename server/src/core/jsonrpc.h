@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,9 @@ class Reader {
   // Reads one line up to and including LF into `line`; false at end of input
   // with nothing read.
   [[nodiscard]] std::expected<bool, io::Error> read_line(std::string& line);
+  // Hands the next `n` bytes of the input to `take`, as they arrive, in
+  // pieces; an error when the input fails or ends before them.
+  [[nodiscard]] std::expected<void, io::Error> pass(std::size_t n, const std::function<void(std::string_view)>& take);
   [[nodiscard]] std::expected<void, io::Error> read_exact(std::string& out, std::size_t n);
   // Reads past a body of `n` bytes too long to take; what it is owed.
   [[nodiscard]] std::expected<Refused, io::Error> refuse(std::size_t n);
