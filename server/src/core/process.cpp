@@ -145,7 +145,7 @@ bool Child::ended(std::chrono::milliseconds limit) const {
       if (errno != EINTR) return true;
     }
   };
-  if (now_ended() || limit.count() <= 0) return now_ended();
+  if (const bool ended = now_ended(); ended || limit.count() <= 0) return ended;
   Fd pidfd = watch();
   if (pidfd) {
     pollfd p{pidfd.get(), POLLIN, 0};

@@ -329,10 +329,7 @@ void Server::child_exited(std::uint64_t child) {
   // The end of a child already let go of (refused, shut down, replaced)
   // says nothing about the current one.
   if (!proxy || proxy->number() != child) return;
-  let_go_of_child(false);
-  if (shutdown_requested) return;
-  log(2, "luau-lsp exited — markup features only");
-  fail_pending();
+  child_gone("luau-lsp exited — markup features only");
 }
 
 void Server::child_stalled(std::uint64_t child, outbox::Stop why) {
@@ -340,10 +337,14 @@ void Server::child_stalled(std::uint64_t child, outbox::Stop why) {
   // A child that closed its input is most often one that is ending; its end
   // is told as such.
   if (why == outbox::Stop::Failed && proxy->ended(std::chrono::milliseconds(50))) return child_exited(child);
+  child_gone(why == outbox::Stop::Failed ? "luau-lsp closed its input — markup features only"
+                                         : "luau-lsp stopped reading its input — markup features only");
+}
+
+void Server::child_gone(std::string_view why) {
   let_go_of_child(false);
   if (shutdown_requested) return;
-  log(2, why == outbox::Stop::Failed ? "luau-lsp closed its input — markup features only"
-                                     : "luau-lsp stopped reading its input — markup features only");
+  log(2, why);
   fail_pending();
 }
 

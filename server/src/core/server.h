@@ -214,6 +214,10 @@ class Server {
   bool shutdown_requested = false;
 
  private:
+  // Lets go of the current child, which cannot serve any more, and unless a
+  // shutdown was asked for says `why` and answers what waited for it.
+  void child_gone(std::string_view why);
+
   const Handlers& handlers_;
   // The child's log and show messages of the current second, and those
   // dropped since the last line that said so.
