@@ -14,8 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -111,6 +113,23 @@ struct Editor {
     }
   }
 
+  // `until` for a session whose publications are large: bodies are looked
+  // at as text, and only small ones (requests to answer) are read.
+  std::optional<std::string> until_text(const std::function<bool(std::string_view)>& wanted) {
+    const auto deadline = Clock::now() + PATIENCE;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      auto body = lsp.receive_text(left);
+      if (!body) return std::nullopt;
+      if (body->size() < 4096) {
+        const json message = json::parse(*body);
+        if (message.contains("id") && message.contains("method")) answer(message);
+      }
+      if (wanted(*body)) return body;
+    }
+  }
+
   void answer(const json& request) {
     json result = nullptr;
     if (request["method"] == "workspace/configuration") {
@@ -159,8 +178,9 @@ bool is_log_starting(const json& m, std::string_view text) {
 // The server with luau-lsp as its child or with none, and `text` open as
 // `name`; ready once luau-lsp has checked it (or the compiler, alone).
 struct Session {
-  Session(const Folders& folders, bool with_child, const std::string& name, std::string opened)
-      : editor(TOVIX_LSP_BINARY, {"--stdio"}, {{"HOME", folders.home().string()}},
+  Session(const Folders& folders, bool with_child, const std::string& name, std::string opened,
+          const std::string& binary = TOVIX_LSP_BINARY)
+      : editor(binary, {"--stdio"}, {{"HOME", folders.home().string()}},
                {{"luauLsp", {{"path", with_child ? LUAU_LSP.string() : std::string("/nonexistent/luau-lsp")}}}}),
         uri(tovix_lsp::project::path_to_uri(folders.project() / name)),
         text(std::move(opened)),
@@ -376,5 +396,179 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HoverDirectAndThroughTovix)->ArgName("at_end")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// CPU time (user + system, every thread) a process has used, in ms.
+double cpu_ms(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The command name may hold spaces: fields are counted after its ')'.
+  std::istringstream fields(all.substr(all.rfind(')') + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) {
+      stime = std::stol(field);
+      break;
+    }
+  }
+  return static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The first line holds an unknown global, whose last letter each keystroke
+// changes: luau-lsp names it in its diagnostics, so its publication about
+// the new text is told from those about older ones.
+constexpr std::string_view TYPED_LINE = "local _marker = zzA\n";
+constexpr std::uint32_t TYPED_AT = 18;
+
+std::string letter(int i) { return std::string(1, static_cast<char>('A' + (i % 26))); }
+
+std::string typed(const std::string& text, int i) {
+  std::string changed = text;
+  changed[TYPED_AT] = letter(i)[0];
+  return changed;
+}
+
+// luau-lsp's diagnostics of a markup-heavy text (the sample at 10,000 and
+// 50,000 lines: thousands per publication), keystroke by keystroke:
+// - the time from the keystroke until luau-lsp's publication reaches the
+//   editor through tovix-lsp, against luau-lsp given the generated file
+//   directly (the same text, sent whole), interleaved;
+// - tovix-lsp's CPU per keystroke with the child, against without it.
+// TOVIX_BENCH_BASELINE names an older server binary, measured in the same
+// run, interleaved, for a side-by-side comparison.
+void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
+  if (!fs::exists(LUAU_LSP)) {
+    state.SkipWithError("the real luau-lsp is absent");
+    return;
+  }
+  const char* baseline_env = std::getenv("TOVIX_BENCH_BASELINE");
+  const std::string baseline = baseline_env && *baseline_env ? baseline_env : "";
+  Folders folders;
+  const std::string text = std::string(TYPED_LINE) + tovix_bench::sample_tovix(static_cast<std::size_t>(state.range(0)));
+  const std::string generated_uri = tovix_lsp::project::path_to_uri(folders.project() / "direct.luau");
+  // The generated code of every text typed, compiled beforehand.
+  std::vector<std::string> generated;
+  for (int i = 0; i < 26; ++i) {
+    const tovix_lsp::document::Document document("file:///bench/typing.tovix", typed(text, i), 1);
+    const auto compiled =
+        tovix_lsp::analysis::Analysis::run(document, tovix_lsp::project::Project::bare(folders.project()), nullptr)
+            .compiled;
+    if (!compiled) {
+      state.SkipWithError("the sample does not compile");
+      return;
+    }
+    generated.push_back(compiled->code);
+  }
+  const std::string root = tovix_lsp::project::path_to_uri(folders.project());
+  constexpr int KEYSTROKES = 20;
+
+  for (auto _ : state) {
+    Editor direct(LUAU_LSP.string(),
+                  {"lsp", "--stdio", "--definitions=" + (ROBLOX / "globalTypes.PluginSecurity.d.luau").string(),
+                   "--docs=" + (ROBLOX / "api-docs.json").string()},
+                  {}, json::object());
+    direct.start(root);
+    const auto published_directly = [&](const json& m) {
+      return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == generated_uri;
+    };
+    direct.send("textDocument/didOpen",
+                {{"textDocument", {{"uri", generated_uri}, {"languageId", "luau"}, {"version", 1}, {"text", generated[1]}}}});
+    Session through(folders, true, "typing.tovix", typed(text, 1));
+    Session alone(folders, false, "alone.tovix", typed(text, 1));
+    std::optional<Session> before;
+    if (!baseline.empty()) before.emplace(folders, true, "before.tovix", typed(text, 1), baseline);
+    if (!through.ready || !alone.ready || (before && !before->ready) || !direct.until(published_directly)) {
+      state.SkipWithError("a session did not start");
+      return;
+    }
+    // The keystroke's time until the child's publication reaches the editor
+    // (the one after the compiler's), and the server's CPU for it.
+    struct Figures {
+      std::vector<double> ms;
+      double cpu = 0;
+      std::size_t diagnostics = 0;
+    };
+    const auto is_publication = [](std::string_view body) {
+      return body.starts_with(R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics")");
+    };
+    // The editor reads only what it waits for: its own parse of every
+    // publication would be timed too.
+    const auto type = [&](Session& session, int i) {
+      json position = {{"line", 0}, {"character", TYPED_AT}};
+      json end = {{"line", 0}, {"character", TYPED_AT + 1}};
+      json change = {{"range", {{"start", position}, {"end", end}}}, {"text", letter(i)}};
+      session.editor.send("textDocument/didChange", {{"textDocument", {{"uri", session.uri}, {"version", i + 2}}},
+                                                     {"contentChanges", json::array({change})}});
+    };
+    const auto about_new_text = [&](int i) {
+      return [&, expected = "Unknown global 'zz" + letter(i) + "'"](std::string_view b) {
+        return is_publication(b) && b.find(expected) != std::string_view::npos;
+      };
+    };
+    const auto through_child = [&](Session& session, int i, Figures& figures) {
+      const double cpu_before = cpu_ms(session.editor.lsp.pid());
+      const auto start = Clock::now();
+      type(session, i);
+      // luau-lsp may publish about older texts too.
+      auto child = session.editor.until_text(about_new_text(i));
+      if (!child) return false;
+      figures.ms.push_back(ms_since(start));
+      if (std::getenv("TOVIX_BENCH_VERBOSE")) std::cerr << "through " << figures.ms.back() << "\n";
+      figures.diagnostics = json::parse(*child)["params"]["diagnostics"].size();
+      // Nothing more is due for this text: what it cost the server is in.
+      figures.cpu += cpu_ms(session.editor.lsp.pid()) - cpu_before;
+      return true;
+    };
+    Figures tovix, old, directly, without;
+    bool ok = true;
+    for (int i = 2; ok && i < 2 + KEYSTROKES; ++i) {
+      auto start = Clock::now();
+      direct.send("textDocument/didChange", {{"textDocument", {{"uri", generated_uri}, {"version", i}}},
+                                             {"contentChanges", json::array({{{"text", generated[i % 26]}}})}});
+      auto answer = direct.until_text(about_new_text(i));
+      ok = static_cast<bool>(answer);
+      if (!ok) break;
+      directly.ms.push_back(ms_since(start));
+      if (std::getenv("TOVIX_BENCH_VERBOSE")) std::cerr << "direct " << directly.ms.back() << "\n";
+      directly.diagnostics = json::parse(*answer)["params"]["diagnostics"].size();
+      ok = through_child(through, i, tovix) && (!before || through_child(*before, i, old));
+      const double cpu_before = cpu_ms(alone.editor.lsp.pid());
+      type(alone, i);
+      // The compiler publishes once a keystroke.
+      ok = ok && alone.editor.until_text(is_publication);
+      without.cpu += cpu_ms(alone.editor.lsp.pid()) - cpu_before;
+    }
+    if (!ok) {
+      if (std::getenv("TOVIX_BENCH_VERBOSE")) std::cerr << through.editor.lsp.stderr_text() << alone.editor.lsp.stderr_text();
+      state.SkipWithError("no diagnostics after a keystroke");
+      return;
+    }
+    const double n = KEYSTROKES;
+    state.counters["direct_p50_ms"] = percentile(directly.ms, 50);
+    state.counters["tovix_p50_ms"] = percentile(tovix.ms, 50);
+    state.counters["ratio_p50"] = percentile(tovix.ms, 50) / percentile(directly.ms, 50);
+    state.counters["child_diagnostics"] = static_cast<double>(directly.diagnostics);
+    state.counters["shown"] = static_cast<double>(tovix.diagnostics);
+    state.counters["cpu_child_ms"] = tovix.cpu / n;
+    state.counters["cpu_alone_ms"] = without.cpu / n;
+    state.counters["cpu_ratio"] = tovix.cpu / std::max(without.cpu, 1.0);
+    if (before) {
+      state.counters["before_p50_ms"] = percentile(old.ms, 50);
+      state.counters["before_ratio_p50"] = percentile(old.ms, 50) / percentile(directly.ms, 50);
+      state.counters["before_cpu_child_ms"] = old.cpu / n;
+      state.counters["before_cpu_ratio"] = old.cpu / std::max(without.cpu, 1.0);
+    }
+    if (before) before->editor.stop();
+    alone.editor.stop();
+    through.editor.stop();
+    direct.stop();
+  }
+}
+BENCHMARK(BM_ChildDiagnosticsDirectAndThroughTovix)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

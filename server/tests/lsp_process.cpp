@@ -103,6 +103,12 @@ bool LspProcess::fill(std::chrono::steady_clock::time_point deadline) {
 }
 
 std::optional<nlohmann::json> LspProcess::receive(std::chrono::milliseconds timeout) {
+  auto body = receive_text(timeout);
+  if (!body) return std::nullopt;
+  return nlohmann::json::parse(*body);
+}
+
+std::optional<std::string> LspProcess::receive_text(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     auto end = buffer_.find("\r\n\r\n");
@@ -113,7 +119,7 @@ std::optional<nlohmann::json> LspProcess::receive(std::chrono::milliseconds time
       if (buffer_.size() >= end + 4 + length) {
         auto body = buffer_.substr(end + 4, length);
         buffer_.erase(0, end + 4 + length);
-        return nlohmann::json::parse(body);
+        return body;
       }
     }
     if (!fill(deadline)) return std::nullopt;

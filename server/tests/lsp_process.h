@@ -29,6 +29,8 @@ class LspProcess {
   // The next framed message, or nothing when the output ended or `timeout`
   // passed first.
   std::optional<nlohmann::json> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // The same, as the body's text.
+  std::optional<std::string> receive_text(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Messages until one matches `pred` (which is returned); the others are
   // appended to `skipped` when given.
   std::optional<nlohmann::json> receive_until(const std::function<bool(const nlohmann::json&)>& pred,

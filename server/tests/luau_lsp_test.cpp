@@ -56,10 +56,16 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
     while (std::chrono::steady_clock::now() < deadline) {
       auto event = receiver.receive_for(1s);
       if (!event) continue;
-      auto* child = std::get_if<Child>(&*event);
-      if (!child) return std::nullopt;
-      EXPECT_EQ(child->child, number);
-      const json& message = child->value;
+      json message;
+      if (auto* published = std::get_if<ChildPublished>(&*event)) {
+        EXPECT_EQ(published->child, number);
+        message = tovix_lsp::published::value_of(published->publication);
+      } else if (auto* child = std::get_if<Child>(&*event)) {
+        EXPECT_EQ(child->child, number);
+        message = std::move(child->value);
+      } else {
+        return std::nullopt;
+      }
       if (message.value("method", "") == "workspace/configuration" && message.contains("id")) {
         json settings = json::array();
         for (std::size_t i = 0; i < message["params"]["items"].size(); ++i) settings.push_back(json::object());

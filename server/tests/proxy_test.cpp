@@ -76,6 +76,10 @@ struct Fixture {
       ADD_FAILURE() << "no event";
       return nullptr;
     }
+    if (auto* published = std::get_if<ChildPublished>(&*event)) {
+      EXPECT_EQ(published->child, number);
+      return tovix_lsp::published::value_of(published->publication);
+    }
     auto* child = std::get_if<Child>(&*event);
     if (!child) {
       ADD_FAILURE() << "not a child message (" << event->index() << ")";

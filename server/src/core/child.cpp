@@ -55,10 +55,10 @@ void handed(open_documents::OpenDocument& open) {
 // The compile whose code a publication of the child is about: the one handed
 // with its "version" (older ones are forgotten), else the one in use. Null
 // for a version older than every one kept: a newer publication follows.
-std::shared_ptr<const analysis::Compiled> published_against(open_documents::OpenDocument& open, const json& params) {
-  const json* version = protocol::member(params, "version");
-  if (version == nullptr || !version->is_number_integer() || !open.compiled) return open.compiled;
-  const auto v = version->get<std::int64_t>();
+std::shared_ptr<const analysis::Compiled> published_against(open_documents::OpenDocument& open,
+                                                            std::optional<std::int64_t> version) {
+  if (!version || !open.compiled) return open.compiled;
+  const std::int64_t v = *version;
   auto& list = open.handed;
   const auto found = std::find_if(list.rbegin(), list.rend(), [&](const auto& each) { return each.first == v; });
   if (found == list.rend()) return !list.empty() && v < list.front().first ? nullptr : open.compiled;
@@ -67,10 +67,10 @@ std::shared_ptr<const analysis::Compiled> published_against(open_documents::Open
   return compiled;
 }
 
-void publish_diagnostics(server::Server& server, const json& params) {
-  const json* uri = protocol::member(params, "uri");
-  if (uri == nullptr || !uri->is_string()) return;
-  const std::string& generated = uri->get_ref<const std::string&>();
+}  // namespace
+
+void publication(server::Server& server, published::Notification publication) {
+  const std::string& generated = publication.uri;
   open_documents::OpenDocument* open = owner_of_generated(server, generated);
   if (open == nullptr) {
     for (const std::string& key : server.documents.uris()) {
@@ -84,21 +84,19 @@ void publish_diagnostics(server::Server& server, const json& params) {
     return;
   }
   const std::string editor_uri = open->document.uri();
-  const std::shared_ptr<const analysis::Compiled> compiled = published_against(*open, params);
+  const std::shared_ptr<const analysis::Compiled> compiled = published_against(*open, publication.version);
   if (open->compiled && !compiled) return;
-  const json* given = protocol::member(params, "diagnostics");
-  const json diagnostics = given ? *given : json::array();
-  const std::size_t received = diagnostics.is_array() ? diagnostics.size() : 0;
+  const std::size_t received = publication.diagnostics.items.size();
   if (server.first_time("heard:" + editor_uri))
     server.log(3, "luau-lsp answered about this file with " + std::to_string(received) + " diagnostic(s)");
   // Without a compile there is nothing to place them through, now or later.
-  open->child_diagnostics = compiled && diagnostics.is_array() ? diagnostics : json::array();
+  open->child_published = compiled ? std::move(publication.diagnostics) : published::Publication{};
   open->child_compiled = compiled;
   relocate_diagnostics(server, *open);
-  const std::vector<json>& kept = open->luau_diagnostics;
-  const std::size_t dropped = received - std::min(received, kept.size());
+  const std::size_t kept = open->child_shown.count;
+  const std::size_t dropped = received - std::min(received, kept);
   const std::string reported = "luau-lsp reported " + std::to_string(received) + " diagnostic(s) for this file; ";
-  if (dropped > 0 && kept.empty() && server.first_time("dropped:" + editor_uri)) {
+  if (dropped > 0 && kept == 0 && server.first_time("dropped:" + editor_uri)) {
     server.log(2, reported + (open->compiled ? "none of them mapped back into the source"
                                              : "there is no successful compile to map them through"));
   } else if (dropped > 0) {
@@ -111,10 +109,12 @@ void publish_diagnostics(server::Server& server, const json& params) {
     open->dropped_said.clear();
   }
   if (server.trace)
-    std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept.size() << " shown\n"
+    std::cerr << "[diagnostics] " << editor_uri << ": " << received << " received, " << kept << " shown\n"
               << std::flush;
   server.publish(*open);
 }
+
+namespace {
 
 void cancel_relayed(server::Server& server, const json& params) {
   const json* id = protocol::member(params, "id");
@@ -208,19 +208,22 @@ void sync(server::Server& server, open_documents::OpenDocument& open) {
 }
 
 void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& open) {
-  open.luau_diagnostics.clear();
-  if (open.child_diagnostics.empty()) return;
-  auto moved = with_remap(server, open.document.uri(), remap::Direction::ToSource, open.child_diagnostics,
-                          How::Diagnostics, open.child_compiled);
-  if (!moved || !moved->value.is_array()) return;
-  for (json& d : moved->value) open.luau_diagnostics.push_back(std::move(d));
+  // The text keeps its room: the next list is about as long.
+  open.child_shown.text.clear();
+  open.child_shown.count = 0;
+  if (open.child_published.empty() || open.generated_uri.empty()) return;
+  std::shared_ptr<const analysis::Compiled> compiled = open.child_compiled ? open.child_compiled : open.compiled;
+  if (!compiled) return;
+  remap::Remap remap({&open.document, std::move(compiled), open.generated_uri}, remap::Direction::ToSource,
+                     others(server));
+  open.child_shown.count = remap.diagnostics_text(open.child_published, open.child_shown.text);
 }
 
 void forget(open_documents::OpenDocument& open) {
   open.in_child = false;
   open.handed.clear();
-  open.luau_diagnostics.clear();
-  open.child_diagnostics = json::array();
+  open.child_shown = {};
+  open.child_published = {};
   open.child_compiled = nullptr;
 }
 
@@ -253,7 +256,15 @@ std::optional<Moved> with_remap(server::Server& server, std::string_view uri, re
 
 void notification(server::Server& server, jsonrpc::Notification message) {
   if (message.method == "textDocument/publishDiagnostics") {
-    publish_diagnostics(server, message.params);
+    // Read as values: it came in a form the text reader does not take.
+    const json* uri = protocol::member(message.params, "uri");
+    if (uri == nullptr || !uri->is_string()) return;
+    published::Notification publication{uri->get<std::string>(), std::nullopt, {}};
+    if (const json* v = protocol::member(message.params, "version"); v && v->is_number_integer())
+      publication.version = v->get<std::int64_t>();
+    if (const json* list = protocol::member(message.params, "diagnostics"))
+      publication.diagnostics = published::of_values(*list);
+    child::publication(server, std::move(publication));
   } else if (message.method == "$/cancelRequest") {
     cancel_relayed(server, message.params);
   } else if ((message.method == "window/logMessage" || message.method == "window/showMessage") &&

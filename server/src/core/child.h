@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/jsonrpc.h"
+#include "workspace/published.h"
 #include "workspace/remap.h"
 
 namespace tovix_lsp::server {
@@ -31,8 +32,12 @@ void sync(server::Server& server, open_documents::OpenDocument& open);
 // Closes the document's generated file in the child, when it has it.
 void close(server::Server& server, open_documents::OpenDocument& open);
 
+// The child's publication of diagnostics for a generated file: kept, moved
+// into the source and published with the document's own.
+void publication(server::Server& server, published::Notification publication);
+
 // Moves the child's last diagnostics of the document into its current text
-// (`luau_diagnostics`), through the compile they were found in: those on
+// (`child_shown`), through the compile they were found in: those on
 // lines an edit changed since are left out until the child speaks again.
 void relocate_diagnostics(server::Server& server, open_documents::OpenDocument& open);
 

@@ -281,12 +281,24 @@ std::expected<Refused, io::Error> Reader::refuse(std::size_t n) {
 }
 
 std::expected<std::optional<json>, io::Error> Reader::read() {
+  auto body = read_body();
+  if (!body) return std::unexpected(body.error());
+  if (!*body) return std::optional<json>{};
+  auto value = parse_body(**body);
+  if (!value) {
+    refused_ = std::move(value.error());
+    return std::unexpected(io::Error{io::Error::Kind::InvalidJson, refused_.message});
+  }
+  return std::optional<json>(std::move(*value));
+}
+
+std::expected<std::optional<std::string>, io::Error> Reader::read_body() {
   std::optional<std::uint64_t> length;
   std::string line;
   for (;;) {
     auto got = read_line(line);
     if (!got) return std::unexpected(got.error());
-    if (!*got) return std::optional<json>{};
+    if (!*got) return std::optional<std::string>{};
     if (!utf8_text::is_valid(line)) return std::unexpected(invalid("stream did not contain valid UTF-8"));
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     if (line.empty()) break;
@@ -309,12 +321,7 @@ std::expected<std::optional<json>, io::Error> Reader::read() {
   std::string body;
   if (auto ok = read_exact(body, static_cast<std::size_t>(*length)); !ok) return std::unexpected(ok.error());
   last_length_ = body.size();
-  auto value = parse_body(body);
-  if (!value) {
-    refused_ = std::move(value.error());
-    return std::unexpected(io::Error{io::Error::Kind::InvalidJson, refused_.message});
-  }
-  return std::optional<json>(std::move(*value));
+  return std::optional<std::string>(std::move(body));
 }
 
 namespace {
@@ -572,6 +579,8 @@ std::expected<std::string, io::Error> serialize(const json& value) {
   if (!append_value(out, value)) return std::unexpected(not_utf8());
   return out;
 }
+
+bool append(std::string& out, const json& value) { return append_value(out, value); }
 
 namespace {
 

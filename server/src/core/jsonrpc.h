@@ -67,6 +67,9 @@ class Reader {
   // stream is still in step (`refused` says what the body was owed) and
   // reading may go on; after any other error the stream is not usable.
   [[nodiscard]] std::expected<std::optional<nlohmann::json>, io::Error> read();
+  // `read` without the parse: the body as it came. A body refused for its
+  // length is an `InvalidJson` error, as from `read`.
+  [[nodiscard]] std::expected<std::optional<std::string>, io::Error> read_body();
 
   // The last body refused with `InvalidJson`.
   [[nodiscard]] const Refused& refused() const { return refused_; }
@@ -123,6 +126,9 @@ class Writer {
 // an error for a string that is not valid UTF-8. Nesting of any depth is
 // written without recursion.
 [[nodiscard]] std::expected<std::string, io::Error> serialize(const nlohmann::json& value);
+// Appends what `serialize` gives to `out`; false (with `out` half written)
+// for a string that is not valid UTF-8.
+[[nodiscard]] bool append(std::string& out, const nlohmann::json& value);
 
 // The whole frame of `value` (header and compact body) as one text, or an
 // error for a string that is not valid UTF-8.

@@ -17,6 +17,7 @@
 
 #include "workspace/analysis.h"
 #include "workspace/document.h"
+#include "workspace/published.h"
 #include "workspace/snapshot.h"
 
 namespace tovix_lsp::open_documents {
@@ -33,14 +34,20 @@ struct OpenDocument {
   // What the last analysis read of the text it analysed, for the markup
   // requests; the features take it only while it is of the current text.
   std::shared_ptr<const snapshot::Snapshot> snapshot;
-  // The compiler's own diagnostics, and the child's moved into the source.
+  // The compiler's own diagnostics.
   std::vector<nlohmann::json> diagnostics;
-  std::vector<nlohmann::json> luau_diagnostics;
   // The child's diagnostics as it published them, in the generated code of
   // `child_compiled`: moved again into every new text, so that an edit
   // since does not leave them on shifted places.
-  nlohmann::json child_diagnostics = nlohmann::json::array();
+  published::Publication child_published;
   std::shared_ptr<const analysis::Compiled> child_compiled;
+  // The child's diagnostics moved into the current text, as the JSON text
+  // of the diagnostics published (comma-separated), and how many.
+  struct Shown {
+    std::string text;
+    std::size_t count = 0;
+  };
+  Shown child_shown;
   // The compiles whose code the child was handed, with the version it went
   // with, oldest first (a few only): the child says which text its
   // diagnostics are about, and may speak of one that is no longer the last.

@@ -126,15 +126,26 @@ void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Even
   process::PipeInput input(std::move(output), std::move(pidfd));
   jsonrpc::Reader reader(input);
   for (;;) {
-    auto message = reader.read();
-    if (!message || !*message) {
+    auto body = reader.read_body();
+    if (!body || !*body) {
       events.send(ChildExited{child});
       return;
     }
-    json& value = **message;
+    const std::size_t cost = std::max(reader.last_length(), MIN_CHILD_COST);
     // Of publications about one file that wait behind each other only the
     // last counts: a child that publishes faster than we place them must
     // not make us place every one.
+    if (auto publication = published::scan_notification(**body)) {
+      std::string key = std::to_string(child) + " " + publication->uri;
+      if (!events.send_bounded(ChildPublished{child, std::move(*publication)}, cost, std::move(key))) return;
+      continue;
+    }
+    auto parsed = jsonrpc::parse_body(**body);
+    if (!parsed) {
+      events.send(ChildExited{child});
+      return;
+    }
+    json& value = *parsed;
     std::string key;
     if (const json* method = protocol::member(value, "method");
         method && *method == "textDocument/publishDiagnostics" && !value.contains("id")) {
@@ -142,7 +153,6 @@ void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Even
       const json* uri = params ? protocol::member(*params, "uri") : nullptr;
       if (uri && uri->is_string()) key = std::to_string(child) + " " + uri->get<std::string>();
     }
-    const std::size_t cost = std::max(reader.last_length(), MIN_CHILD_COST);
     if (!events.send_bounded(Child{child, std::move(value)}, cost, std::move(key))) return;
   }
 }

@@ -24,6 +24,7 @@
 #include "core/locate.h"
 #include "core/outbox.h"
 #include "core/process.h"
+#include "workspace/published.h"
 
 namespace tovix_lsp::proxy {
 
@@ -36,6 +37,11 @@ struct Editor {
 struct Child {
   std::uint64_t child = 0;
   nlohmann::json value;
+};
+// A publication of diagnostics of child `child`, read as text.
+struct ChildPublished {
+  std::uint64_t child = 0;
+  published::Notification publication;
 };
 // The editor's input ended; `error` says why when it did not end cleanly.
 struct EditorClosed {
@@ -66,7 +72,7 @@ struct EditorRefused {
   std::string message;
 };
 
-using Event = std::variant<Editor, Child, EditorClosed, ChildExited, EditorRefused, ChildStalled, Located>;
+using Event = std::variant<Editor, Child, ChildPublished, EditorClosed, ChildExited, EditorRefused, ChildStalled, Located>;
 using Events = channel::Channel<Event>;
 
 // How much of the child's output may wait for the main thread, in bytes of

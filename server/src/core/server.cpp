@@ -221,16 +221,27 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
     label = "a response";
     if (!from_editor) request_id = forwarding::waiting_editor_id(*this, std::get<jsonrpc::Response>(message));
   }
-  // The one catch-all of the server: a bad message must never end it.
-  try {
+  guard(label, std::move(request_id), [&] {
     if (from_editor)
       handle_editor(std::move(message));
     else
       handle_child(std::move(message));
+  });
+}
+
+void Server::guarded(published::Notification publication) {
+  guard("textDocument/publishDiagnostics", std::nullopt,
+        [&] { child::publication(*this, std::move(publication)); });
+}
+
+void Server::guard(std::string_view label, std::optional<json> request_id, const std::function<void()>& handle) {
+  // The one catch-all of the server: a bad message must never end it.
+  try {
+    handle();
     return;
   } catch (...) {
   }
-  log(1, "internal error handling " + label + " — please report it");
+  log(1, "internal error handling " + std::string(label) + " — please report it");
   if (request_id) error(std::move(*request_id), -32603, "tovix-lsp could not handle this request");
 }
 
@@ -318,9 +329,12 @@ void Server::reply(json id, json result) { send(jsonrpc::build::result(std::move
 
 void Server::reply_serialized(const json& id, std::string_view result) {
   auto body = jsonrpc::build::result_text(id, result);
-  if (!body) return;
-  if (trace) std::cerr << "-> " << *body << '\n' << std::flush;
-  (void)stdout_writer.write_text(*body);
+  if (body) send_text(*body);
+}
+
+void Server::send_text(std::string_view body) {
+  if (trace) std::cerr << "-> " << body << '\n' << std::flush;
+  (void)stdout_writer.write_text(body);
 }
 
 bool Server::first_time(std::string key) { return said_once.insert(std::move(key)).second; }
@@ -393,7 +407,7 @@ void Server::let_go_of_child(bool orderly) {
   relayed.clear();
   for (const std::string& uri : documents.uris()) {
     open_documents::OpenDocument& open = *documents.get(uri);
-    const bool shown = !open.luau_diagnostics.empty();
+    const bool shown = open.child_shown.count > 0;
     child::forget(open);
     if (shown) publish(open);
   }
@@ -427,9 +441,11 @@ void Server::analyse(open_documents::OpenDocument& open) {
   // Without a compile the child's diagnostics cannot be placed; with one,
   // they follow the text to where their lines now are.
   if (!open.compiled) {
-    open.child_diagnostics = json::array();
+    open.child_published = {};
     open.child_compiled = nullptr;
   }
+  // The child starts checking the new code while the diagnostics go out.
+  sync_child(open);
   child::relocate_diagnostics(*this, open);
   publish(open);
   // What only requests need is worked out once the diagnostics are out.
@@ -439,24 +455,26 @@ void Server::analyse(open_documents::OpenDocument& open) {
 void Server::recompile(open_documents::OpenDocument& open) {
   resolve_generated(open);
   analyse(open);
-  sync_child(open);
 }
 
 void Server::publish(open_documents::OpenDocument& open) {
-  // Both lists are lent to the message and taken back once it is written:
-  // a copy of every diagnostic on every keystroke costs more than writing.
-  const std::size_t own = open.diagnostics.size();
-  json list = json::array();
-  auto& items = list.get_ref<json::array_t&>();
-  items.reserve(own + open.luau_diagnostics.size());
-  std::move(open.diagnostics.begin(), open.diagnostics.end(), std::back_inserter(items));
-  std::move(open.luau_diagnostics.begin(), open.luau_diagnostics.end(), std::back_inserter(items));
-  json message = jsonrpc::build::notification("textDocument/publishDiagnostics",
-                                              {{"diagnostics", std::move(list)}, {"uri", open.document.uri()}});
-  send(message);
-  auto& lent = message["params"]["diagnostics"].get_ref<json::array_t&>();
-  std::move(lent.begin(), lent.begin() + static_cast<std::ptrdiff_t>(own), open.diagnostics.begin());
-  std::move(lent.begin() + static_cast<std::ptrdiff_t>(own), lent.end(), open.luau_diagnostics.begin());
+  // Written as text: the child's part is text already, and thousands of
+  // diagnostics would cost more as values than the rest of a keystroke.
+  std::string body = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)";
+  bool first = true;
+  for (const json& diagnostic : open.diagnostics) {
+    if (!first) body.push_back(',');
+    first = false;
+    if (!jsonrpc::append(body, diagnostic)) return;
+  }
+  if (open.child_shown.count > 0) {
+    if (!first) body.push_back(',');
+    body += open.child_shown.text;
+  }
+  body += R"(],"uri":)";
+  if (!jsonrpc::append(body, open.document.uri())) return;
+  body += "}}";
+  send_text(body);
 }
 
 void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this, open); }
@@ -489,6 +507,8 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
       // What a child let go of still had in its pipe is not for us.
       if (!server.proxy || server.proxy->number() != c->child) continue;
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
+    } else if (auto* p = std::get_if<proxy::ChildPublished>(&*event)) {
+      if (server.proxy && server.proxy->number() == p->child) server.guarded(std::move(p->publication));
     } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
       server.child_exited(exited->child);
     } else if (auto* stalled = std::get_if<proxy::ChildStalled>(&*event)) {

@@ -118,6 +118,8 @@ class Server {
   // for an editor request, answered with -32603. State the handler changed
   // before failing stays changed.
   void guarded(jsonrpc::Message message, bool from_editor);
+  // The same for a publication of the child's read as text.
+  void guarded(published::Notification publication);
 
   void handle_editor(jsonrpc::Message message);
   void handle_child(jsonrpc::Message message);
@@ -149,6 +151,8 @@ class Server {
   void reply(nlohmann::json id, nlohmann::json result);
   void reply_serialized(const nlohmann::json& id, std::string_view result);
   void send(const nlohmann::json& message);
+  // Sends one message already serialised.
+  void send_text(std::string_view body);
 
   // True the first time a key is seen in this run, so a line is logged once.
   [[nodiscard]] bool first_time(std::string key);
@@ -180,7 +184,7 @@ class Server {
   void request_configuration();
 
   // Keeping documents compiled: every change of a document's text ends in
-  // analyse, which publishes.
+  // analyse, which hands the new code to the child and publishes.
   void resolve_generated(open_documents::OpenDocument& open);
   void analyse(open_documents::OpenDocument& open);
   void publish(open_documents::OpenDocument& open);
@@ -214,6 +218,8 @@ class Server {
   bool shutdown_requested = false;
 
  private:
+  void guard(std::string_view label, std::optional<nlohmann::json> request_id,
+             const std::function<void()>& handle);
   // Lets go of the current child, which cannot serve any more, and unless a
   // shutdown was asked for says `why` and answers what waited for it.
   void child_gone(std::string_view why);

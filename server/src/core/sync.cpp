@@ -23,7 +23,6 @@ void did_change(server::Server& server, protocol::DidChangeTextDocumentParams pa
   // A burst of edits arrives here folded into one notification, so the text
   // is analysed and handed to the child once per burst.
   server.analyse(*open);
-  server.sync_child(*open);
 }
 
 void did_save(server::Server& server, protocol::TextDocumentIdentifier params) {

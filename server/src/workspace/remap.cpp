@@ -1,6 +1,7 @@
 #include "workspace/remap.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <utility>
 
@@ -271,9 +272,12 @@ struct Remap::Scope {
   [[nodiscard]] std::optional<std::size_t> incoming(const json& value, Direction direction) const {
     const auto p = protocol::read_position(value);
     if (!p) return std::nullopt;
-    if (direction == Direction::ToOutput) return pair.document->index().offset(pair.document->text(), p->line, p->character);
+    return incoming(*p, direction);
+  }
+  [[nodiscard]] std::optional<std::size_t> incoming(const protocol::Position& p, Direction direction) const {
+    if (direction == Direction::ToOutput) return pair.document->index().offset(pair.document->text(), p.line, p.character);
     if (!pair.compiled) return 0;
-    return pair.compiled->code_index.offset(pair.compiled->code, p->line, p->character);
+    return pair.compiled->code_index.offset(pair.compiled->code, p.line, p.character);
   }
 
   [[nodiscard]] protocol::Position emit(std::size_t offset, Direction direction) const {
@@ -384,6 +388,62 @@ std::optional<json> Remap::diagnostics(json list) {
   auto moved = value(std::move(list));
   narrow_ = false;
   return moved;
+}
+
+namespace {
+
+void append_position(std::string& out, const protocol::Position& p) {
+  char digits[16];
+  out += "{\"character\":";
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, p.character).ptr);
+  out += ",\"line\":";
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, p.line).ptr);
+  out += '}';
+}
+
+}  // namespace
+
+std::size_t Remap::diagnostics_text(const published::Publication& list, std::string& out) {
+  std::size_t kept = 0;
+  const auto separate = [&] {
+    if (kept++ > 0) out.push_back(',');
+  };
+  Scope& home = *home_;
+  // Offsets of one text are asked in no order; one walk of each line serves
+  // every diagnostic on it.
+  std::optional<line_index::Positions> positions;
+  for (const published::Item& item : list.items) {
+    const std::string_view text = list.item_text(item);
+    if (!item.plain || direction_ != Direction::ToSource) {
+      json one = json::parse(text, nullptr, false);
+      if (one.is_discarded()) {
+        ++drops_;
+        continue;
+      }
+      const auto moved = diagnostics(json::array({std::move(one)}));
+      if (!moved || moved->empty()) continue;
+      separate();
+      out += moved->front().dump(-1, ' ', false, json::error_handler_t::replace);
+      continue;
+    }
+    const auto s = home.incoming(item.range.start, direction_);
+    const auto e = home.incoming(item.range.end, direction_);
+    const auto moved = s && e ? home.move_range(*s, *e, direction_, true) : std::nullopt;
+    if (!moved) {
+      ++drops_;
+      continue;
+    }
+    if (!positions) positions.emplace(home.pair.document->index(), home.pair.document->text());
+    separate();
+    out.append(text.substr(0, item.range_offset));
+    out += "{\"end\":";
+    append_position(out, positions->at(moved->end));
+    out += ",\"start\":";
+    append_position(out, positions->at(moved->start));
+    out += '}';
+    out.append(text.substr(item.range_offset + item.range_length));
+  }
+  return kept;
 }
 
 std::optional<json> Remap::answer(json result) {

@@ -12,6 +12,7 @@
 
 #include "workspace/analysis.h"
 #include "workspace/document.h"
+#include "workspace/published.h"
 
 // Whole protocol payloads moved between a .tovix document, as the editor
 // sees it, and its generated Luau file, as the child language server sees
@@ -89,6 +90,12 @@ class Remap {
   // injected helpers) is left out. Ranges under "data" (a fix's edits) are
   // moved as `value` moves them.
   [[nodiscard]] std::optional<nlohmann::json> diagnostics(nlohmann::json list);
+
+  // `diagnostics` for a publication kept as text, towards the source: the
+  // text of each diagnostic that moves is appended to `out`, after a comma
+  // but for the first, as the JSON text of what `diagnostics` gives for it
+  // (a plain one by putting its moved range into its own text). How many.
+  std::size_t diagnostics_text(const published::Publication& list, std::string& out);
 
   // `value` for a forwarded answer that is not a rename: a code action or
   // completion item (any object) that lost anything in its own edits
