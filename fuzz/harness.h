@@ -4,7 +4,8 @@
 //
 // A machine of their own: a temporary root, made once per process, holds
 // HOME (with the luau-lsp extension's storage and its two Roblox type files,
-// from which the API facts are installed once, before the first input),
+// from which the API facts are installed once, before the first input, so
+// that no configuration answer starts a load off the main thread),
 // PATH (an empty folder) and a project with its tovix.toml, held open as
 // descriptor PROJECT_FD: documents named "file:///proc/self/fd/987/…" live
 // in that project wherever the root was made, so that seeds can name them,

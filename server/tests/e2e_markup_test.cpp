@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "editor_session.h"
@@ -171,14 +174,12 @@ TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
   const std::string unreadable = "could not read " + definitions.string() +
                                  ", named in the luau-lsp type settings — markup hovers and completion go without it";
   ASSERT_TRUE(s.log_line(not_found));
+  ASSERT_TRUE(s.log_line(unreadable));
   const MarkedText fixture("return <TextLabel Text^Size={1} />");
   const std::string uri = s.open("a.tovix", fixture.text);
-  auto hover = [&] {
-    return s.result("textDocument/hover", testing::EditorSession::at(uri, testing::position_of(fixture.text, *fixture.cursor)))
-        .at("contents")
-        .at("value");
-  };
-  EXPECT_EQ(hover(), "```luau\nTextSize\n```\n\nProperty of `TextLabel`.");
+  const json at = testing::EditorSession::at(uri, testing::position_of(fixture.text, *fixture.cursor));
+  EXPECT_EQ(s.result("textDocument/hover", at).at("contents").at("value"),
+            "```luau\nTextSize\n```\n\nProperty of `TextLabel`.");
 
   s.notify("workspace/didChangeConfiguration", json::object());
   ASSERT_TRUE(s.log_line(not_found));
@@ -188,11 +189,61 @@ TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
   files.file("types/docs.json", R"({"@roblox/globaltype/TextLabel.TextSize": {"documentation": "<b>Height</b>"}})");
   s.notify("workspace/didChangeConfiguration", json::object());
   ASSERT_TRUE(s.log_line(not_found));
-  EXPECT_EQ(hover(), "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.\n\n---\n\n**Height**");
+  const std::string rich = "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.\n\n---\n\n**Height**";
+  EXPECT_EQ(s.result_when("textDocument/hover", at, [&](const json& hover) { return hover.at("contents").at("value") == rich; })
+                .at("contents")
+                .at("value"),
+            rich);
   EXPECT_EQ(s.logged(unreadable), 1u);
   EXPECT_EQ(s.logged("could not read " + documentation.string() +
                      ", named in the luau-lsp type settings — markup hovers and completion go without it"),
             0u);  // without definitions to read, it was never read
+}
+
+// The type files are read off the main thread: one named in the settings
+// that is a pipe nobody has written yet holds no message, not even the end
+// of the session; what comes through it once written is installed.
+TEST(MarkupE2E, TypeFilesBeingReadHoldNoMessage) {
+  enum class End { Written, ShutdownAndExit, InputClosed };
+  for (const End end : {End::Written, End::ShutdownAndExit, End::InputClosed}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    testing::TempTree files;
+    const std::filesystem::path pipe = files.root() / "roblox.d.luau";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    testing::SessionOptions options;
+    options.env = {{"HOME", files.dir("home").string()}, {"PATH", files.dir("bin").string()}};
+    options.luau_lsp = {{"types", {{"definitionFiles", json::array({pipe.string()})}}}};
+    testing::EditorSession s(options);
+    ASSERT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
+    const MarkedText fixture("return <TextLabel Text^Size={1} />");
+    const json at = testing::EditorSession::at(s.open("a.tovix", fixture.text),
+                                               testing::position_of(fixture.text, *fixture.cursor));
+    EXPECT_EQ(s.result("textDocument/hover", at).at("contents").at("value"),
+              "```luau\nTextSize\n```\n\nProperty of `TextLabel`.");
+    if (end == End::ShutdownAndExit) {
+      const json answer = s.request("shutdown", nullptr);
+      EXPECT_TRUE(answer.contains("result") && answer["result"].is_null()) << answer.dump();
+      s.notify("exit", nullptr);
+      EXPECT_EQ(s.close_input(), 0);
+      continue;
+    }
+    if (end == End::InputClosed) {
+      EXPECT_EQ(s.close_input(), 0);
+      continue;
+    }
+    // Opening it to write waits until the server reads it.
+    const int writer = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const std::string text = "declare extern type TextLabel extends GuiLabel with\n\tTextSize: number\nend\n";
+    EXPECT_EQ(::write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(writer);
+    const std::string rich = "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.";
+    EXPECT_EQ(s.result_when("textDocument/hover", at,
+                            [&](const json& hover) { return hover.at("contents").at("value") == rich; })
+                  .at("contents")
+                  .at("value"),
+              rich);
+  }
 }
 
 TEST(MarkupE2E, HalfTypedDocumentsAnswer) {

@@ -86,6 +86,20 @@ json EditorSession::result(const std::string& method, json params) {
   return answer.value("result", json());
 }
 
+json EditorSession::result_when(const std::string& method, const json& params,
+                                const std::function<bool(const json&)>& wanted, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    json got = result(method, params);
+    if (wanted(got)) return got;
+    if (Clock::now() >= deadline) {
+      ADD_FAILURE() << method << " never gave the result wanted; the last: " << got.dump();
+      return got;
+    }
+    pump(std::chrono::milliseconds(10));
+  }
+}
+
 json EditorSession::response(int id) {
   auto answer = wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
   return answer ? *answer : json();

@@ -72,6 +72,13 @@ class EditorSession {
   nlohmann::json request(const std::string& method, nlohmann::json params);
   // The result of a request that must succeed.
   nlohmann::json result(const std::string& method, nlohmann::json params);
+  // The result of a request asked again, each time after the last answer
+  // and a short pause, until `wanted` holds of it (what the server learns
+  // off its main thread shows so): that result, or after the timeout the
+  // last one, with a failure recorded.
+  nlohmann::json result_when(const std::string& method, const nlohmann::json& params,
+                             const std::function<bool(const nlohmann::json&)>& wanted,
+                             std::chrono::milliseconds timeout = PATIENCE);
   // The response to request `id`.
   nlohmann::json response(int id);
 

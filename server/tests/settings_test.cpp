@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "temp_tree.h"
+
 namespace tovix_lsp::settings {
 namespace {
 
+namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 TEST(ConfiguredPath, TheTovixSectionDecidesWhenItHasTheMember) {
@@ -49,6 +56,81 @@ TEST(ChildInitializeParams, ChangesOnlyWhatTheChildMustNotSee) {
   EXPECT_EQ(child_initialize_params(json::parse(R"({"initializationOptions":3})"), 1, json{{"F", "1"}}),
             json::parse(R"({"processId":1,"capabilities":{"general":{"positionEncodings":["utf-16"]}},)"
                         R"("initializationOptions":{"fflags":{"F":"1"}}})"));
+}
+
+// A named definitions file that is a pipe: a load reading it waits until
+// the test writes it.
+class Pipe {
+ public:
+  explicit Pipe(const testing::TempTree& tree) : path_(tree.root() / "pipe.d.luau") {
+    EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+  }
+  ~Pipe() { finish(""); }
+  [[nodiscard]] const fs::path& path() const { return path_; }
+
+  // Waits until a load has opened it to read.
+  void await_reader() {
+    if (fd_ < 0) fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    EXPECT_GE(fd_, 0);
+  }
+  // Writes `text` and closes: the load reads to its end.
+  void finish(std::string_view text) {
+    if (fd_ < 0) return;
+    EXPECT_EQ(::write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  fs::path path_;
+  int fd_ = -1;
+};
+
+json naming(const fs::path& definitions) {
+  return {{"types", {{"definitionFiles", json::array({definitions.string()})}}}};
+}
+
+std::vector<std::string> next_load(proxy::Events::Receiver& events) {
+  auto event = events.receive_for(std::chrono::seconds(30));
+  EXPECT_TRUE(event && std::holds_alternative<proxy::ApiLoaded>(*event));
+  if (!event || !std::holds_alternative<proxy::ApiLoaded>(*event)) return {"(no load ended)"};
+  return std::get<proxy::ApiLoaded>(*event).unreadable;
+}
+
+// A load asked while one runs waits for it, and still has its chance when
+// that one keeps nothing.
+TEST(ApiLoader, LoadsOneAtATimeInTheOrderAsked) {
+  testing::TempTree tree;
+  Pipe pipe(tree);
+  const fs::path readable = tree.file("a.d.luau", "declare class A\n\tx: number\nend\n");
+  api::Slot slot;
+  auto [sender, receiver] = proxy::Events::make();
+  ApiLoader loader(slot, sender);
+  loader.load(naming(pipe.path()), locate::Environment{});
+  loader.load(naming(readable), locate::Environment{});
+  pipe.await_reader();
+  pipe.finish("\xff");  // not UTF-8: cannot be read
+  EXPECT_EQ(next_load(receiver), std::vector<std::string>{pipe.path().string()});
+  EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
+  ASSERT_NE(slot.present(), nullptr);
+  EXPECT_EQ(slot.present()->member("A", "x")->ty, "number");
+}
+
+// Dropping the loader does not wait for a load under way, which ends on its
+// own, into the slot.
+TEST(ApiLoader, ALoadUnderWayIsNotWaitedFor) {
+  testing::TempTree tree;
+  Pipe pipe(tree);
+  api::Slot slot;
+  auto [sender, receiver] = proxy::Events::make();
+  auto loader = std::make_unique<ApiLoader>(slot, sender);
+  loader->load(naming(pipe.path()), locate::Environment{});
+  pipe.await_reader();
+  loader.reset();
+  pipe.finish("declare class B\nend\n");
+  EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
+  ASSERT_NE(slot.present(), nullptr);
+  EXPECT_TRUE(slot.present()->classes.contains("B"));
 }
 
 }  // namespace

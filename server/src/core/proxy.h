@@ -62,6 +62,12 @@ struct Located {
   std::uint64_t search = 0;
   std::optional<std::filesystem::path> found;
 };
+// A load of the Roblox API facts ended (off the main thread: the files run
+// to megabytes); `unreadable` are the type files the settings named that
+// could not be read, for the main thread to say.
+struct ApiLoaded {
+  std::vector<std::string> unreadable;
+};
 // A message from the editor that could not be taken: a request owed an
 // error answer, or a notification that is only said to be dropped; the main
 // thread does either, as it alone writes to the editor.
@@ -72,7 +78,8 @@ struct EditorRefused {
   std::string message;
 };
 
-using Event = std::variant<Editor, Child, ChildPublished, EditorClosed, ChildExited, EditorRefused, ChildStalled, Located>;
+using Event = std::variant<Editor, Child, ChildPublished, EditorClosed, ChildExited, EditorRefused, ChildStalled,
+                           Located, ApiLoaded>;
 using Events = channel::Channel<Event>;
 
 // How much of the child's output may wait for the main thread, in bytes of

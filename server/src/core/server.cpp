@@ -515,6 +515,8 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
       server.child_stalled(stalled->child, stalled->why);
     } else if (auto* located = std::get_if<proxy::Located>(&*event)) {
       settings::located(server, located->search, std::move(located->found));
+    } else if (auto* loaded = std::get_if<proxy::ApiLoaded>(&*event)) {
+      settings::api_loaded(server, loaded->unreadable);
     } else if (auto* refused = std::get_if<proxy::EditorRefused>(&*event)) {
       if (refused->owed_answer)
         server.error(std::move(refused->id), refused->code, refused->message);

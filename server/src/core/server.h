@@ -20,6 +20,7 @@
 #include "core/locate.h"
 #include "core/open_documents.h"
 #include "core/proxy.h"
+#include "core/settings.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
 
@@ -201,6 +202,9 @@ class Server {
   // started (its answer carries it).
   std::unique_ptr<locate::Search> search;
   std::uint64_t searches = 0;
+  // The loads of the Roblox API facts, from the first configuration answer
+  // that asks for one.
+  std::unique_ptr<settings::ApiLoader> api_loader;
   std::unordered_map<std::int64_t, Pending> pending;
   // The child's requests passed on to the editor: our id -> the child's id.
   std::unordered_map<std::int64_t, nlohmann::json> relayed;

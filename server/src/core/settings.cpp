@@ -1,5 +1,11 @@
 #include "core/settings.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <utility>
+
 #include <unistd.h>
 
 #include "core/locate.h"
@@ -72,27 +78,99 @@ void response(server::Server& server, json id, json message) {
   if (server.proxy) (void)server.proxy->write(message);
 }
 
-namespace {
-
-// The Roblox API facts: from the type files the "luau-lsp" settings name,
-// else from the extension's storage. A named file that cannot be read is
-// said once; it does not fix the facts, so a later answer naming a file
-// that can be read still installs them.
-void install_api_facts(server::Server& server) {
-  locate::NamedTypeFiles named = locate::named_type_files(server.luau_lsp_settings);
-  auto [definitions, documentation] = locate::roblox_type_files(server.luau_lsp_settings);
+api::Sources api_sources(const json& luau_lsp_settings, const locate::Environment& env) {
+  locate::NamedTypeFiles named = locate::named_type_files(luau_lsp_settings);
+  auto [definitions, documentation] = locate::roblox_type_files(luau_lsp_settings, env);
   api::Sources sources;
   for (locate::NamedDefinition& each : named.definitions) sources.named_definitions.push_back(std::move(each.path));
   sources.named_documentation = std::move(named.documentation);
   sources.stored_definitions = std::move(definitions);
   sources.stored_documentation = std::move(documentation);
-  for (const std::string& path : api::install(sources))
+  return sources;
+}
+
+struct ApiLoader::State {
+  State(api::Slot& slot, proxy::Events::Sender events) : slot(slot), events(std::move(events)) {}
+
+  struct Load {
+    json settings;
+    locate::Environment env;
+  };
+
+  // One load, its end told to the main thread.
+  void run(const Load& load) {
+    std::vector<std::string> unreadable = slot.install(api_sources(load.settings, load.env));
+    (void)events.send(proxy::ApiLoaded{std::move(unreadable)});
+  }
+
+  // The worker: the loads in the order asked, until the loader is dropped.
+  void work() {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return closed || !waiting.empty(); });
+      if (closed) return;
+      Load load = std::move(waiting.front());
+      waiting.pop_front();
+      loading = true;
+      lock.unlock();
+      run(load);
+      lock.lock();
+      loading = false;
+    }
+  }
+
+  api::Slot& slot;
+  const proxy::Events::Sender events;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<Load> waiting;
+  bool loading = false;
+  bool closed = false;
+};
+
+ApiLoader::ApiLoader(api::Slot& slot, proxy::Events::Sender events)
+    : state_(std::make_shared<State>(slot, std::move(events))) {
+  try {
+    thread_ = std::thread([state = state_] { state->work(); });
+  } catch (const std::system_error&) {
+    // No thread: `load` reads on the caller's.
+  }
+}
+
+ApiLoader::~ApiLoader() {
+  bool loading = false;
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->closed = true;
+    state_->waiting.clear();
+    loading = state_->loading;
+  }
+  state_->wake.notify_one();
+  if (!thread_.joinable()) return;
+  // A load under way may take long (a named file can be a pipe nobody
+  // writes); it owns what it touches, so it is not waited for.
+  if (loading)
+    thread_.detach();
+  else
+    thread_.join();
+}
+
+void ApiLoader::load(json luau_lsp_settings, locate::Environment env) {
+  State::Load load{std::move(luau_lsp_settings), std::move(env)};
+  if (!thread_.joinable()) return state_->run(load);
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->waiting.push_back(std::move(load));
+  }
+  state_->wake.notify_one();
+}
+
+void api_loaded(server::Server& server, const std::vector<std::string>& unreadable) {
+  for (const std::string& path : unreadable)
     if (server.first_time("unreadable:" + path))
       server.log(2, "could not read " + path +
                         ", named in the luau-lsp type settings — markup hovers and completion go without it");
 }
-
-}  // namespace
 
 void configuration_answered(server::Server& server, const json& message) {
   const json* result = protocol::member(message, "result");
@@ -100,14 +178,19 @@ void configuration_answered(server::Server& server, const json& message) {
   server.luau_lsp_settings = result->is_array() && !result->empty() ? (*result)[0] : json(nullptr);
   server.own_settings = result->is_array() && result->size() >= 2 ? (*result)[1] : json(nullptr);
 
-  install_api_facts(server);
+  locate::Environment env = locate::Environment::current();
+  // Once the facts are kept nothing is read again, so nothing need be asked.
+  if (!api::API.installed()) {
+    if (!server.api_loader) server.api_loader = std::make_unique<ApiLoader>(api::API, server.events);
+    server.api_loader->load(server.luau_lsp_settings, env);
+  }
 
   // A running child is never restarted, and none starts after shutdown.
   if (server.proxy || server.shutdown_requested || server.search) return;
   const std::uint64_t number = ++server.searches;
   auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
   server.search = std::make_unique<locate::Search>(
-      "luau-lsp", std::move(configured), locate::Environment::current(),
+      "luau-lsp", std::move(configured), std::move(env),
       [events = server.events, number](std::optional<std::filesystem::path> found) {
         events.send(proxy::Located{number, std::move(found)});
       });

@@ -5,10 +5,17 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "core/locate.h"
+#include "core/proxy.h"
+#include "features/api.h"
 
 namespace tovix_lsp::server {
 class Server;
@@ -36,11 +43,44 @@ namespace tovix_lsp::settings {
 // own id). Anything else is dropped.
 void response(server::Server& server, nlohmann::json id, nlohmann::json message);
 
-// A configuration answer: keeps both sections, installs the Roblox API facts
-// and, when no child runs and none is being looked for, starts the search
-// for luau-lsp (on a thread of its own: its candidates are run to see
-// whether they work, and one may hang).
+// Where the Roblox API facts come from under the "luau-lsp" section: the
+// type files it names, then those of the extension's storage.
+[[nodiscard]] api::Sources api_sources(const nlohmann::json& luau_lsp_settings, const locate::Environment& env);
+
+// The loads of the Roblox API facts into `slot`, on a thread of their own
+// (the files run to megabytes), one at a time in the order asked: a load
+// asked while another runs waits for it, and finds nothing to do when that
+// one kept the facts. Each load ends in an `ApiLoaded` on `events`. Used by
+// the main thread alone. Dropping it drops the loads still waiting; a load
+// under way is left to end on its own, touching nothing of ours but `slot`,
+// which must outlive it (the process-wide slot is never destroyed).
+class ApiLoader {
+ public:
+  ApiLoader(api::Slot& slot, proxy::Events::Sender events);
+  ~ApiLoader();
+  ApiLoader(const ApiLoader&) = delete;
+  ApiLoader& operator=(const ApiLoader&) = delete;
+
+  // Asks for a load from the "luau-lsp" section as it is now. Where no
+  // thread could be started, the load runs here.
+  void load(nlohmann::json luau_lsp_settings, locate::Environment env);
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+};
+
+// A configuration answer: keeps both sections, asks for the Roblox API
+// facts to be loaded (unless they are already kept) and, when no child runs
+// and none is being looked for, starts the search for luau-lsp (on a thread
+// of its own: its candidates are run to see whether they work, and one may
+// hang).
 void configuration_answered(server::Server& server, const nlohmann::json& message);
+
+// The end of a load of the API facts: each named type file that could not
+// be read is said, once a path.
+void api_loaded(server::Server& server, const std::vector<std::string>& unreadable);
 
 // The end of search `search`: when it is the one still awaited and no child
 // runs, starts and initialises what it found (or says nothing was found).

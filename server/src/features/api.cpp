@@ -341,7 +341,16 @@ const Api* Slot::present() const {
   return api && !api->classes.empty() ? api : nullptr;
 }
 
-Slot API;
+namespace {
+union Immortal {
+  Slot slot;
+  constexpr Immortal() : slot() {}
+  ~Immortal() {}
+};
+constinit Immortal immortal;
+}  // namespace
+
+Slot& API = immortal.slot;
 
 std::vector<std::string> install(const Sources& sources) { return API.install(sources); }
 

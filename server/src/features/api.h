@@ -110,7 +110,8 @@ class Slot {
   // Once the facts are kept, nothing is read again. Until then each call
   // loads `sources` and keeps the facts when they have a definitions file
   // to come from, even when it holds no class. The named files skipped are
-  // returned (none once the facts are kept).
+  // returned (none once the facts are kept). Safe from any thread; of
+  // calls that overlap, the first to finish its load keeps its facts.
   std::vector<std::string> install(const Sources& sources);
   // The same with no named files: without a definitions path nothing
   // happens.
@@ -128,8 +129,9 @@ class Slot {
   std::atomic<const Api*> published_{nullptr};
 };
 
-// The process-wide facts.
-extern Slot API;
+// The process-wide facts. Never destroyed: a load still running when the
+// process ends may be filling it.
+extern Slot& API;
 
 // `API.install`.
 std::vector<std::string> install(const Sources& sources);
