@@ -20,7 +20,6 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
-#include "resolve.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
@@ -68,20 +67,6 @@ struct Members {
 [[nodiscard]] Answer complete(const document::Document& document, const project::Project& project,
                               std::size_t offset, bool snippets, const api::Api* facts = api::present(),
                               const snapshot::Snapshot* snapshot = nullptr);
-
-// The Roblox class an element name stands for: the class the configuration
-// gives it, else the name itself when it is a Roblox class. None for a
-// component, an unknown name, or a class written under its Roblox name
-// although the project renames it.
-[[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
-
-// What an element name stands for, as the compiler resolves it: a class
-// (configured, or a Roblox class), else a component when it is dotted or
-// `bindings` (the names the file's Luau binds) holds it; neither for a name
-// that does not resolve.
-enum class Element { Class, Component, Neither };
-[[nodiscard]] Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
-                                   std::string_view name);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,
