@@ -136,7 +136,7 @@ Answer complete(const document::Document& document, const project::Project& proj
                 bool snippets, const api::Api* facts, const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (scan::luau_code(at)) return Forward{};
+  if (scan::luau_code(at)) return AskLuau{};
   if (const auto* tag = std::get_if<scan::TagName>(&at.context)) {
     return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag, current);
   }
@@ -172,6 +172,8 @@ json list(std::vector<json> items) {
   array.get_ref<json::array_t&>() = std::move(items);
   return out;
 }
+
+json empty_list() { return list({}); }
 
 std::string html_to_markdown(std::string_view html) {
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> REPLACEMENTS = {{

@@ -30,8 +30,8 @@ namespace tovix_lsp::completion {
 struct List {
   nlohmann::json value;
 };
-// The cursor is in Luau code: luau-lsp answers.
-struct Forward {};
+// The cursor is in Luau code: luau-lsp answers the request unchanged.
+struct AskLuau {};
 // An attribute name on an element that is no Roblox class (a component, as
 // a rule): luau-lsp is asked for the props, and the items replace the
 // attribute name typed so far, `start` to `start` + size of `prefix`.
@@ -42,7 +42,7 @@ struct Props {
 // Nothing to offer: the empty list.
 struct Empty {};
 
-using Answer = std::variant<List, Forward, Props, Empty>;
+using Answer = std::variant<List, AskLuau, Props, Empty>;
 
 // What every member item of one attribute-name request shares.
 struct Members {
@@ -74,6 +74,10 @@ struct Members {
 
 // {"isIncomplete": false, "items": items}.
 [[nodiscard]] nlohmann::json list(std::vector<nlohmann::json> items);
+
+// {"isIncomplete": false, "items": []}: what `Empty` answers, and a
+// component's props when they cannot be had.
+[[nodiscard]] nlohmann::json empty_list();
 
 // The documentation's HTML made readable as Markdown: code, bold, italic
 // and line breaks; every other tag and entity is left as it is.

@@ -78,6 +78,16 @@ std::string fenced(std::string_view code) {
 
 std::string_view first_segment(std::string_view name) { return name.substr(0, name.find('.')); }
 
+// The markdown at "/contents/value", or null.
+json* hover_text(json& value) {
+  if (!value.is_object()) return nullptr;
+  const auto contents = value.find("contents");
+  if (contents == value.end() || !contents->is_object()) return nullptr;
+  const auto text = contents->find("value");
+  if (text == contents->end() || !text->is_string()) return nullptr;
+  return &*text;
+}
+
 Answer tag_hover(const document::Document& document, const project::Project& project, const TagAt& tag,
                  const snapshot::Snapshot* current) {
   std::string text = fenced(tag.name);
@@ -152,7 +162,7 @@ Answer hover(const document::Document& document, const project::Project& project
              const api::Api* facts, const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (scan::luau_code(at)) return Forward{};
+  if (scan::luau_code(at)) return AskLuau{};
   if (const auto tag = tag_at(document, offset, at, current)) return tag_hover(document, project, *tag, current);
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
     return attribute_hover(document, project, *attribute, facts);
@@ -164,7 +174,7 @@ Answer definition(const document::Document& document, const project::Project& pr
                   const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (scan::luau_code(at)) return Forward{};
+  if (scan::luau_code(at)) return AskLuau{};
   const auto tag = tag_at(document, offset, at, current);
   if (!tag) return Null{};
   // Roblox classes are declared nowhere in the file.
@@ -174,6 +184,29 @@ Answer definition(const document::Document& document, const project::Project& pr
   const auto bound = snapshot::find(document.text(), first_segment(tag->name), current);
   if (!bound) return Null{};
   return Local{{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}}};
+}
+
+json from_child(std::optional<json> local, json child, bool stale) {
+  json* child_text = hover_text(child);
+  if (stale && child_text != nullptr) {
+    child_text->get_ref<std::string&>() += "\n\n---\n\n*From the last version that compiled.*";
+  }
+  if (!local) return child;
+  if (child.is_null()) return std::move(*local);
+  const json* local_text = hover_text(*local);
+  if (local_text == nullptr || child_text == nullptr) return child;
+  // The local text's code block names what the child's already shows; what
+  // follows it (documentation, a note) is added below the child's text.
+  std::string_view tail = local_text->get_ref<const std::string&>();
+  if (const std::size_t fence = tail.rfind("```"); fence != std::string_view::npos) tail.remove_prefix(fence + 3);
+  tail = tovix::whitespace::trim(tail);
+  std::string text = child_text->get<std::string>();
+  if (!tail.empty()) {
+    text += "\n\n---\n\n";
+    text += tail;
+  }
+  const auto range = local->find("range");
+  return markdown(std::move(text), range == local->end() ? json(nullptr) : std::move(*range));
 }
 
 }  // namespace tovix_lsp::hover

@@ -149,8 +149,8 @@ Answer prepare(const document::Document& document, const tovix::config::Config& 
   const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
   const auto name = name_at(text, *from, offset, current);
-  if (!name) return Forward{};
-  return Forward{document.range_at(name->start, name->end)};
+  if (!name) return AskLuau{};
+  return AskLuau{document.range_at(name->start, name->end)};
 }
 
 Answer rename(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
@@ -159,7 +159,7 @@ Answer rename(const document::Document& document, const tovix::config::Config& c
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
   const auto found = pair(text, offset, current);
   if (!found) {
-    if (forwards(text, offset, current)) return Forward{};
+    if (forwards(text, offset, current)) return AskLuau{};
     return Null{};
   }
   // The child checks the new name of a binding itself.
