@@ -45,7 +45,7 @@ Answer complete_at(std::string_view fixture_text, const Request& request = {}) {
 std::string describe(const Answer& answer) {
   struct Visitor {
     std::string operator()(const List& l) const { return "List " + l.value.dump(); }
-    std::string operator()(const Forward&) const { return "Forward"; }
+    std::string operator()(const AskLuau&) const { return "AskLuau"; }
     std::string operator()(const Props& p) const { return "Props " + std::to_string(p.start) + " '" + p.prefix + "'"; }
     std::string operator()(const Empty&) const { return "Empty"; }
   };
@@ -71,9 +71,9 @@ TEST(Completion, WhatTheCursorIsIn) {
     const char* fixture;
     const char* expected;
   } cases[] = {
-      {"local x = ^1", "Forward"},
-      {"x = <Frame>{a^}</Frame>", "Forward"},
-      {"x = <Frame Name={a^}/>", "Forward"},
+      {"local x = ^1", "AskLuau"},
+      {"x = <Frame>{a^}</Frame>", "AskLuau"},
+      {"x = <Frame Name={a^}/>", "AskLuau"},
       {"x = <Frame Name='a^b'/>", "Empty"},
       {"x = <Frame>te^xt</Frame>", "Empty"},
       {"x = <Frame>^</Frame>", "Empty"},

@@ -7,36 +7,21 @@ namespace {
 
 using json = nlohmann::json;
 
-json hover(const std::string& text, json range = nullptr) {
-  json out = {{"contents", {{"kind", "markdown"}, {"value", text}}}};
-  if (!range.is_null()) out["range"] = std::move(range);
-  return out;
-}
-
 TEST(Merged, FollowsTheRulesInOrder) {
-  const json range = {{"start", 1}, {"end", 2}};  // any value: it is copied, not read
   struct Case {
     const char* what;
     std::optional<json> local;
     json child;
     json expected;
   };
+  const json hover = {{"contents", {{"kind", "markdown"}, {"value", "x"}}}};
   const Case cases[] = {
       {"no local part", std::nullopt, json{{"a", 1}}, json{{"a", 1}}},
       {"no local part, null child", std::nullopt, nullptr, nullptr},
       {"arrays join, local first", json::array({1}), json::array({2, 3}), json::array({1, 2, 3})},
       {"null child keeps the local array", json::array({1}), nullptr, json::array({1})},
-      {"null child keeps a local hover", hover("x"), nullptr, hover("x")},
+      {"null child keeps a local hover", hover, nullptr, hover},
       {"an object replaces a local array", json::array({1}), json{{"o", 1}}, json{{"o", 1}}},
-      {"hovers: the documentation after the last fence follows the child's text",
-       hover("```luau\nclass Frame\n```\n\n Docs here. \n", range), hover("child text", {{"other", 1}}),
-       hover("child text\n\n---\n\nDocs here.", range)},
-      {"hovers: a local text without a fence follows whole", hover(" plain note ", range), hover("c"),
-       hover("c\n\n---\n\nplain note", range)},
-      {"hovers: a local text ending in a fence adds nothing", hover("```luau\nx\n```", range), hover("c"),
-       hover("c", range)},
-      {"hovers: the range is null without a local one", hover("note"), hover("c", range),
-       json{{"contents", {{"kind", "markdown"}, {"value", "c\n\n---\n\nnote"}}}, {"range", nullptr}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -51,15 +36,6 @@ TEST(LostTheDocument, NeedsTheCodeAndTheMarker) {
   EXPECT_FALSE(lost_the_document(json::parse(R"({"code":-32803.0,"message":"No managed text document"})")));
   EXPECT_FALSE(lost_the_document(json::parse(R"({"code":-32803})")));
   EXPECT_FALSE(lost_the_document(nullptr));
-}
-
-TEST(StaleNote, FollowsTheHoverText) {
-  json h = hover("type");
-  add_stale_note(h);
-  EXPECT_EQ(h, hover("type\n\n---\n\n*From the last version that compiled.*"));
-  json other = json::array();
-  add_stale_note(other);
-  EXPECT_EQ(other, json::array());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -41,7 +42,7 @@ std::string describe(const Answer& answer, const MarkedText& f) {
       if (l.value.contains("uri")) return "Location " + l.value.at("uri").get<std::string>() + " " + r(l.value.at("range"));
       return "Local " + h(l.value);
     }
-    std::string operator()(const Forward&) const { return "Forward"; }
+    std::string operator()(const AskLuau&) const { return "AskLuau"; }
     std::string operator()(const Merge& m) const { return "Merge @" + f.name(m.at) + " " + h(m.local); }
     std::string operator()(const Null&) const { return "Null"; }
   };
@@ -78,8 +79,8 @@ const char* const TEXT_LABEL =
 TEST(Hover, TagNames) {
   const std::string frame = std::string("Local 0:5-0:10 markdown ") + FRAME;
   const Case cases[] = {
-      {"local x = ^y", "Forward"},
-      {"x = <Frame>{a^}</Frame>", "Forward"},
+      {"local x = ^y", "AskLuau"},
+      {"x = <Frame>{a^}</Frame>", "AskLuau"},
       {"x = <Fra^me></Frame>", frame},
       // Both ends of the name, the first character included.
       {"x = <^Frame/>", frame},
@@ -189,8 +190,8 @@ TEST(Hover, HalfTypedDocumentsNeverFail) {
 
 TEST(Definition, Tags) {
   const Case cases[] = {
-      {"local x = ^y", "Forward"},
-      {"x = <Frame>{a^}</Frame>", "Forward"},
+      {"local x = ^y", "AskLuau"},
+      {"x = <Frame>{a^}</Frame>", "AskLuau"},
       {"x = <Fra^me/>", "Null"},
       {"local Card = 1\nx = <Card></Ca^rd>", "Location file:///nowhere/a.tovix 0:6-0:10"},
       {"local function Card() end\nx = <^Card/>", "Location file:///nowhere/a.tovix 0:15-0:19"},
@@ -204,6 +205,46 @@ TEST(Definition, Tags) {
        "[elements]\nTextLabel = \"Label\"\n"},
   };
   for (const Case& c : cases) check_definition(c);
+}
+
+json markdown(const std::string& text, json range = nullptr) {
+  json out = {{"contents", {{"kind", "markdown"}, {"value", text}}}};
+  if (!range.is_null()) out["range"] = std::move(range);
+  return out;
+}
+
+TEST(Hover, FromChildJoinsTheLocalPart) {
+  const json range = {{"start", 1}, {"end", 2}};  // any value: it is copied, not read
+  struct Case {
+    const char* what;
+    std::optional<json> local;
+    json child;
+    json expected;
+  };
+  const Case cases[] = {
+      {"no local part", std::nullopt, markdown("c"), markdown("c")},
+      {"null child keeps a local hover", markdown("x"), nullptr, markdown("x")},
+      {"the documentation after the last fence follows the child's text",
+       markdown("```luau\nclass Frame\n```\n\n Docs here. \n", range), markdown("child text", {{"other", 1}}),
+       markdown("child text\n\n---\n\nDocs here.", range)},
+      {"a local text without a fence follows whole", markdown(" plain note ", range), markdown("c"),
+       markdown("c\n\n---\n\nplain note", range)},
+      {"a local text ending in a fence adds nothing", markdown("```luau\nx\n```", range), markdown("c"),
+       markdown("c", range)},
+      {"the range is null without a local one", markdown("note"), markdown("c", range),
+       json{{"contents", {{"kind", "markdown"}, {"value", "c\n\n---\n\nnote"}}}, {"range", nullptr}}},
+      {"a child's answer that is no hover wins", markdown("note"), json{{"o", 1}}, json{{"o", 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(from_child(c.local, c.child, false), c.expected);
+  }
+}
+
+TEST(Hover, FromChildOfAStaleCompileSaysSo) {
+  EXPECT_EQ(from_child(std::nullopt, markdown("type"), true),
+            markdown("type\n\n---\n\n*From the last version that compiled.*"));
+  EXPECT_EQ(from_child(std::nullopt, json::array(), true), json::array());
 }
 
 TEST(Hover, Forwards) {

@@ -30,7 +30,7 @@ std::string describe(const Answer& answer, const document::Document& doc, const 
   if (std::holds_alternative<Null>(answer)) return "null";
   if (const auto* component = std::get_if<Component>(&answer))
     return "child at " + f.name(component->at) + (component->local ? " " + range_text(*component->local, doc, f) : "");
-  if (const auto* forward = std::get_if<Forward>(&answer))
+  if (const auto* forward = std::get_if<AskLuau>(&answer))
     return forward->local ? "forward " + range_text(*forward->local, doc, f) : "forward";
   const json& value = std::get<Local>(answer).value;
   if (!value.contains("changes")) return "range " + range_text(value, doc, f);

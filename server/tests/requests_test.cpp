@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "core/sync.h"
+#include "features/completion.h"
 #include "marked_text.h"
 
 namespace tovix_lsp::requests {
@@ -117,7 +118,7 @@ TEST(Requests, CompletionAnswers) {
   {
     // No child: the props of a component cannot be had.
     Fixture f("local function Card(props) return nil end\nx = <Card Ti^/>");
-    EXPECT_EQ(value_of(completion(f.server, 1, f.at_cursor())), empty_list());
+    EXPECT_EQ(value_of(completion(f.server, 1, f.at_cursor())), completion::empty_list());
   }
   {
     Fixture f("x = (^)");
@@ -158,7 +159,7 @@ TEST(Requests, CompletionAfterASpace) {
     std::string got = "other";
     if (std::holds_alternative<server::Forward>(reply)) got = "forward";
     if (const auto* value = std::get_if<json>(&reply))
-      got = *value == empty_list() ? "empty" : value->at("items").empty() ? "other" : "items";
+      got = *value == completion::empty_list() ? "empty" : value->at("items").empty() ? "other" : "items";
     EXPECT_EQ(got, c.expected);
   }
 }
@@ -169,7 +170,7 @@ TEST(Requests, PropsQuestion) {
   Fixture f("local function Card(props) return nil end\nlocal x = <Card Title=\"a\" $Ti^/>\n");
   const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
   ASSERT_TRUE(open.compiled) << open.diagnostics.size();
-  const auto question = props_question(open, *f.fixture.cursor, f.fixture.marks[0], "Ti");
+  const auto question = props::question(remap_pair(open), open.snapshot.get(), *f.fixture.cursor, f.fixture.marks[0], "Ti");
   ASSERT_TRUE(question);
   EXPECT_EQ(question->name, "Card");
   EXPECT_EQ(question->generated_uri, open.generated_uri);
@@ -181,7 +182,7 @@ TEST(Requests, PropsQuestion) {
   EXPECT_TRUE(open.compiled->code.substr(0, *inside).ends_with("Card({")) << open.compiled->code;
 
   // Outside every element there is nothing to ask about.
-  EXPECT_FALSE(props_question(open, 0, 0, ""));
+  EXPECT_FALSE(props::question(remap_pair(open), open.snapshot.get(), 0, 0, ""));
 }
 
 TEST(Requests, PropsQuestionNeedsTheCallInTheGeneratedCode) {
@@ -189,7 +190,7 @@ TEST(Requests, PropsQuestionNeedsTheCallInTheGeneratedCode) {
   Fixture f("local create = nil\nlocal x = <Frame ^/>\n");
   const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
   ASSERT_TRUE(open.compiled);
-  EXPECT_FALSE(props_question(open, *f.fixture.cursor, *f.fixture.cursor, ""));
+  EXPECT_FALSE(props::question(remap_pair(open), open.snapshot.get(), *f.fixture.cursor, *f.fixture.cursor, ""));
 }
 
 }  // namespace

@@ -36,16 +36,16 @@ using testing_support::boundaries;
 json as_json(const completion::Answer& answer) {
   if (const auto* list = std::get_if<completion::List>(&answer)) return {{"list", list->value}};
   if (const auto* props = std::get_if<completion::Props>(&answer)) return {{"props", props->start}, {"prefix", props->prefix}};
-  return std::holds_alternative<completion::Forward>(answer) ? "forward" : "empty";
+  return std::holds_alternative<completion::AskLuau>(answer) ? "forward" : "empty";
 }
 json as_json(const hover::Answer& answer) {
   if (const auto* local = std::get_if<hover::Local>(&answer)) return {{"local", local->value}};
   if (const auto* merge = std::get_if<hover::Merge>(&answer)) return {{"merge", merge->local}, {"at", merge->at}};
-  return std::holds_alternative<hover::Forward>(answer) ? "forward" : "null";
+  return std::holds_alternative<hover::AskLuau>(answer) ? "forward" : "null";
 }
 json as_json(const rename::Answer& answer) {
   if (const auto* local = std::get_if<rename::Local>(&answer)) return {{"local", local->value}};
-  if (const auto* forward = std::get_if<rename::Forward>(&answer)) return {{"forward", forward->local.value_or("none")}};
+  if (const auto* forward = std::get_if<rename::AskLuau>(&answer)) return {{"forward", forward->local.value_or("none")}};
   if (const auto* component = std::get_if<rename::Component>(&answer))
     return {{"component", component->at}, {"open", component->open.start}, {"local", component->local.value_or("none")}};
   return "null";

@@ -1,35 +1,20 @@
 #include "core/forwarding.h"
 
-#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "core/child.h"
-#include "core/outline_requests.h"
+#include "core/rename_requests.h"
 #include "core/server.h"
 #include "features/completion.h"
+#include "features/props.h"
 #include "features/rename.h"
-#include "whitespace.h"
 #include "workspace/protocol.h"
 
 namespace tovix_lsp::forwarding {
 
-namespace {
-
 using json = nlohmann::json;
-
-// The string at "/contents/value", or null.
-const std::string* hover_text(const json& value) {
-  if (!value.is_object()) return nullptr;
-  const auto contents = value.find("contents");
-  if (contents == value.end() || !contents->is_object()) return nullptr;
-  const auto text = contents->find("value");
-  if (text == contents->end() || !text->is_string()) return nullptr;
-  return &text->get_ref<const std::string&>();
-}
-
-}  // namespace
 
 json merged(const json* local, json child) {
   if (local == nullptr) return child;
@@ -39,21 +24,6 @@ json merged(const json* local, json child) {
     return out;
   }
   if (child.is_null()) return *local;
-  const std::string* local_text = hover_text(*local);
-  const std::string* child_text = hover_text(child);
-  if (local_text != nullptr && child_text != nullptr) {
-    std::string_view tail = *local_text;
-    if (const std::size_t fence = tail.rfind("```"); fence != std::string_view::npos) tail.remove_prefix(fence + 3);
-    tail = tovix::whitespace::trim(tail);
-    std::string text = *child_text;
-    if (!tail.empty()) {
-      text += "\n\n---\n\n";
-      text += tail;
-    }
-    const auto range = local->find("range");
-    return {{"contents", {{"kind", "markdown"}, {"value", std::move(text)}}},
-            {"range", range == local->end() ? json(nullptr) : *range}};
-  }
   return child;
 }
 
@@ -66,24 +36,7 @@ bool lost_the_document(const json& error) {
   return message->get_ref<const std::string&>().find("No managed text document") != std::string::npos;
 }
 
-void add_stale_note(json& hover) {
-  if (!hover.is_object()) return;
-  const auto contents = hover.find("contents");
-  if (contents == hover.end() || !contents->is_object()) return;
-  const auto text = contents->find("value");
-  if (text == contents->end() || !text->is_string()) return;
-  *text = text->get<std::string>() + "\n\n---\n\n*From the last version that compiled.*";
-}
-
-}  // namespace tovix_lsp::forwarding
-
-namespace tovix_lsp::forwarding {
-
 namespace {
-
-using json = nlohmann::json;
-
-const json EMPTY_COMPLETION = {{"isIncomplete", false}, {"items", json::array()}};
 
 // The protocol's code for a request the client cancelled.
 constexpr std::int64_t REQUEST_CANCELLED = -32800;
@@ -118,32 +71,13 @@ void initialized(server::Server& server, const json& message) {
 }
 
 void props_answered(server::Server& server, server::Pending::Props props, const json& message) {
-  if (protocol::member(message, "error") || !still_of(server, props.uri, props.asked_of)) {
-    server.reply(std::move(props.id), EMPTY_COMPLETION);
+  if (!still_of(server, props.uri, props.asked_of)) {
+    server.reply(std::move(props.id), completion::empty_list());
     return;
   }
-  const json* given = protocol::member(message, "result");
-  const json result = given ? *given : json(nullptr);
-  std::span<const json> items;
-  if (result.is_array()) {
-    items = result.get_ref<const json::array_t&>();
-  } else if (const json* list = protocol::member(result, "items"); list && list->is_array()) {
-    items = list->get_ref<const json::array_t&>();
-  }
-  json answer = completion::props(items, props.range, props.snippet);
-  if (const json* incomplete = protocol::member(result, "isIncomplete"); incomplete && *incomplete == true)
-    answer["isIncomplete"] = true;
-  const json* answered = protocol::member(answer, "items");
-  if ((answered == nullptr || !answered->is_array() || answered->empty()) &&
-      server.first_time("props:" + props.name)) {
-    server.log(3, "<" + props.name +
-                      ">: luau-lsp knows of no props for this component. Either its props parameter is untyped or "
-                      "typed `any`, or it is a table made callable with `__call` — which luau-lsp type-checks but "
-                      "infers no argument type through. For the second, annotating the module's return with its "
-                      "call signature, as in `return (M :: any) :: (props: Props) -> Instance`, makes the props "
-                      "known here.");
-  }
-  server.reply(std::move(props.id), std::move(answer));
+  props::Answer answer = props::from_child(message, props.range, props.snippet, props.name);
+  if (answer.none_known && server.first_time("props:" + props.name)) server.log(3, *answer.none_known);
+  server.reply(std::move(props.id), std::move(answer.list));
 }
 
 void forward_answered(server::Server& server, server::Pending::Forward forward, json& message) {
@@ -183,12 +117,16 @@ void forward_answered(server::Server& server, server::Pending::Forward forward, 
                  "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
-  if (forward.rename) outline_requests::join_closing_names(server, moved->value);
+  if (forward.rename) rename_requests::join_closing_names(server, moved->value);
   if (forward.cursor && !rename::holds(moved->value, *forward.cursor)) moved->value = nullptr;
-  // The answer speaks of an older text when it was asked of one, or when
-  // the text in use has been older since.
-  const auto* open = server.documents.get(forward.uri);
-  if (forward.stale || (open && open->stale)) add_stale_note(moved->value);
+  if (forward.finish) {
+    // The answer speaks of an older text when it was asked of one, or when
+    // the text in use has been older since.
+    const auto* open = server.documents.get(forward.uri);
+    const bool stale = forward.stale || (open && open->stale);
+    server.reply(std::move(forward.id), forward.finish(std::move(forward.local), std::move(moved->value), stale));
+    return;
+  }
   server.reply(std::move(forward.id), merged(local, std::move(moved->value)));
 }
 
@@ -218,7 +156,7 @@ void forward(server::Server& server, json id, server::Forward forward) {
   }
   server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Forward{
       std::move(id), std::move(*uri), std::move(forward.local), forward.rename, open ? open->compiled : nullptr,
-      open && open->stale, std::move(forward.cursor), open ? asked_of(*open) : nullptr}});
+      open && open->stale, std::move(forward.cursor), open ? asked_of(*open) : nullptr, forward.finish}});
 }
 
 std::optional<json> waiting_editor_id(const server::Server& server, const jsonrpc::Response& message) {
@@ -254,7 +192,7 @@ void fail_pending(server::Server& server) {
     if (auto* f = std::get_if<server::Pending::Forward>(&entry.what)) {
       answer_locally(server, std::move(f->id), still_of(server, f->uri, f->asked_of) ? f->local : std::nullopt);
     } else if (auto* p = std::get_if<server::Pending::Props>(&entry.what)) {
-      server.reply(std::move(p->id), EMPTY_COMPLETION);
+      server.reply(std::move(p->id), completion::empty_list());
     }
   }
 }

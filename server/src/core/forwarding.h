@@ -19,19 +19,14 @@ struct Forward;
 
 namespace tovix_lsp::forwarding {
 
-// The local part and the child's answer as one answer: arrays are joined
-// (local elements first), two hovers become the child's text, a rule and
-// the local text after its last code fence (with the local range); a null
-// child answer gives the local part; otherwise the child's answer wins.
-// `local` is null when there is no local part.
+// The local part and the child's answer as one answer, for a forward whose
+// feature does not finish it itself: arrays are joined (local elements
+// first); a null child answer gives the local part; otherwise the child's
+// answer wins. `local` is null when there is no local part.
 [[nodiscard]] nlohmann::json merged(const nlohmann::json* local, nlohmann::json child);
 
 // Whether a child's error says it does not have the document open.
 [[nodiscard]] bool lost_the_document(const nlohmann::json& error);
-
-// Adds the note that a hover comes from the last version that compiled to
-// the markdown at "/contents/value", when there is one.
-void add_stale_note(nlohmann::json& hover);
 
 // What a request about the document is asked of: the snapshot of its text
 // as it is now (null when there is none of exactly this text). What was

@@ -1,34 +1,13 @@
 #pragma once
 
-// The requests about a document's markup as a whole and its names: rename
-// and prepareRename of tag names, the outline, semantic tokens and quick
-// fixes. Each asks one feature and turns its answer into a reply; what
-// falls to luau-lsp is forwarded.
+// The requests about a document's markup as a whole: the outline and the
+// semantic tokens. Both are answered here, never forwarded.
 
 #include <nlohmann/json.hpp>
 
 #include "core/server.h"
 
 namespace tovix_lsp::outline_requests {
-
-// textDocument/rename: a tag name is renamed here (its opening and closing
-// names together); a component's name (at its generated call) and Luau code
-// are the child's to rename, and its answer must map back whole. A missing
-// or non-string "newName" is the empty name.
-[[nodiscard]] server::Reply rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
-
-// textDocument/prepareRename: the range of the tag name under the cursor; on
-// a component's name and in Luau code the child's answer, or the range of
-// the name under the cursor when the child has none (-32601, an error or
-// null). Null there while no child is ready.
-[[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
-                                           nlohmann::json params);
-
-// A rename's WorkspaceEdit from the child, moved back into the sources: in
-// every open document it edits ("changes" or "documentChanges"), each edit
-// of an element's opening name is joined by the same edit of its closing
-// name, so that the element still matches its call.
-void join_closing_names(server::Server& server, nlohmann::json& edit);
 
 // textDocument/documentSymbol: the markup's outline; null for a document
 // that is not open. Never forwarded.
@@ -39,9 +18,5 @@ void join_closing_names(server::Server& server, nlohmann::json& edit);
 // document that is not open or not a file. Never forwarded.
 [[nodiscard]] server::Reply semantic_tokens(server::Server& server, const nlohmann::json& id,
                                             nlohmann::json params);
-
-// textDocument/codeAction: the quick fixes of the server's own diagnostics
-// in the context, put before the child's actions. Null without a URI.
-[[nodiscard]] server::Reply code_action(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
 }  // namespace tovix_lsp::outline_requests

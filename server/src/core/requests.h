@@ -8,13 +8,13 @@
 
 #include <cstddef>
 #include <optional>
-#include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "core/open_documents.h"
 #include "core/server.h"
-#include "workspace/line_index.h"
+#include "features/props.h"
+#include "workspace/project.h"
 
 namespace tovix_lsp::requests {
 
@@ -23,32 +23,19 @@ namespace tovix_lsp::requests {
 [[nodiscard]] server::Reply definition(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 [[nodiscard]] server::Reply completion(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
-// What the child is asked for the props of a component at the cursor, and
-// what turning its answer into items needs.
-struct PropsQuestion {
-  std::string generated_uri;
-  // Just inside the component's props table in the generated call
-  // "Name({", in the generated code's own line index (UTF-16 column).
-  line_index::Position position;
-  nlohmann::json range;  // the source range the items replace
-  std::string name;      // the component as written
+// The open document a request about one position names (`Server::locate`),
+// the byte offset of that position, and the project of the document's file
+// (none for a document that is no file).
+struct Target {
+  open_documents::OpenDocument& open;
+  std::optional<project::Project> project;
+  std::size_t offset;
 };
+[[nodiscard]] std::optional<Target> target(server::Server& server, const nlohmann::json& params);
 
-// Where the generated code calls the component whose opening name is
-// `name` (a byte range of the document's text): the offset of that name
-// mapped into the code of the document's compile, which must read the name
-// there followed by "(". None without a compile, a mapping or that call.
-[[nodiscard]] std::optional<std::size_t> generated_call(const open_documents::OpenDocument& open,
-                                                        line_index::ByteRange name);
-
-// Where the child would be asked, from the document's current text and its
-// last compile: the innermost element at `offset`, its opening name mapped
-// into the generated code, which must read the name followed by "({".
-// None when any of that is missing. `start` and `prefix` are the attribute
-// name typed so far.
-[[nodiscard]] std::optional<PropsQuestion> props_question(const open_documents::OpenDocument& open,
-                                                          std::size_t offset, std::size_t start,
-                                                          const std::string& prefix);
+// The document with its compile in use and generated URI: what moves its
+// positions into the generated code.
+[[nodiscard]] remap::Pair remap_pair(const open_documents::OpenDocument& open);
 
 // Sends the props question to the child (handing it the document first when
 // it does not have it) and remembers the request as pending, so that the
@@ -56,10 +43,6 @@ struct PropsQuestion {
 // Gives up (the empty list) when there is no child or the request cannot be
 // written.
 [[nodiscard]] server::Reply ask_child_for_props(server::Server& server, const nlohmann::json& id,
-                                                open_documents::OpenDocument& open, PropsQuestion question);
-
-// {"isIncomplete": false, "items": []}: completion that has nothing, or
-// cannot ask the child.
-[[nodiscard]] nlohmann::json empty_list();
+                                                open_documents::OpenDocument& open, props::Question question);
 
 }  // namespace tovix_lsp::requests

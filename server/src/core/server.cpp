@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include "core/child.h"
+#include "core/code_action_requests.h"
 #include "core/forwarding.h"
 #include "core/outline_requests.h"
+#include "core/rename_requests.h"
 #include "core/requests.h"
 #include "core/settings.h"
 #include "core/sync.h"
@@ -38,18 +40,8 @@ void take_burst(json& change, proxy::Events::Receiver& events) {
     sync::fold_change(change, std::move(std::get<proxy::Editor>(*next).value));
 }
 
-// Binds a handler that takes typed params: params that do not read answer
-// the request with null.
-template <auto read, typename Fn>
-RequestFn request_with(Fn fn) {
-  return [fn](Server& s, const json& id, json params) -> Reply {
-    auto typed = read(std::move(params));
-    if (!typed) return json(nullptr);
-    return fn(s, id, std::move(*typed));
-  };
-}
-
-// The same for a notification: params that do not read are ignored.
+// Binds a notification handler that takes typed params: params that do not
+// read are ignored.
 template <auto read, typename Fn>
 NotificationFn notification_with(Fn fn) {
   return [fn](Server& s, json params) {
@@ -179,10 +171,10 @@ const Handlers& Handlers::standard() {
               {TYPE_DEFINITION, forwarded<TYPE_DEFINITION>},
               {SELECTION_RANGE, forwarded<SELECTION_RANGE>},
               {DOCUMENT_HIGHLIGHT, forwarded<DOCUMENT_HIGHLIGHT>},
-              {"textDocument/codeAction", outline_requests::code_action},
+              {"textDocument/codeAction", code_action_requests::code_action},
               {"textDocument/documentSymbol", outline_requests::document_symbol},
-              {"textDocument/prepareRename", outline_requests::prepare_rename},
-              {"textDocument/rename", outline_requests::rename},
+              {"textDocument/prepareRename", rename_requests::prepare_rename},
+              {"textDocument/rename", rename_requests::rename},
               {"textDocument/semanticTokens/full", outline_requests::semantic_tokens},
           },
       .notifications =

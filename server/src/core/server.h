@@ -28,12 +28,19 @@ namespace tovix_lsp::server {
 
 class Server;
 
+// A feature's own last step on the child's answer to a forwarded request:
+// the reply, from the local part (none without one), the child's answer
+// moved back into the source (null when it had none) and whether the
+// compile the request was asked of is older than the text.
+using Finish = nlohmann::json (*)(std::optional<nlohmann::json> local, nlohmann::json child, bool stale);
+
 // What a request handler answers; the core sends it.
 //
 // A value is the result. `Failure` is an error response. `Forward` asks the
 // child, with a local part to answer from when the child cannot, and to
-// merge into its answer. `Later` means the handler has arranged the answer
-// itself (a request of its own to the child).
+// merge into its answer (`finish`, else `forwarding::merged`). `Later`
+// means the handler has arranged the answer itself (a request of its own
+// to the child).
 struct Failure {
   std::int64_t code = 0;
   std::string message;
@@ -46,6 +53,7 @@ struct Forward {
   // A prepareRename's position in the source: a range of the child's that
   // does not hold it gives way to the local part.
   std::optional<nlohmann::json> cursor = std::nullopt;
+  Finish finish = nullptr;
 };
 struct Later {};
 // A result already serialised as compact JSON text (keys in ascending
@@ -72,6 +80,7 @@ struct Pending {
     // The text the local part was worked out on (null: not known). The
     // local part speaks of that text: once it has changed it is not sent.
     std::shared_ptr<const snapshot::Snapshot> asked_of{};
+    Finish finish = nullptr;  // as the `server::Forward`'s
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
@@ -91,8 +100,9 @@ struct Pending {
 };
 
 // Handlers by method name: one line per method, so every trigger of work is
-// visible in one table. Typed handlers are bound to these shapes by the
-// table itself (params that do not read answer null, or are ignored).
+// visible in one table. Notification handlers that take typed params are
+// bound to these shapes by the table itself (params that do not read are
+// ignored).
 using RequestFn = std::function<Reply(Server&, const nlohmann::json& id, nlohmann::json params)>;
 using NotificationFn = std::function<void(Server&, nlohmann::json params)>;
 using ResponseFn = std::function<void(Server&, nlohmann::json id, nlohmann::json message)>;

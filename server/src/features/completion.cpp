@@ -11,6 +11,7 @@
 #include "roblox/roblox.h"
 #include "unicode.h"
 #include "whitespace.h"
+#include "workspace/naming.h"
 #include "workspace/scan.h"
 
 namespace tovix_lsp::completion {
@@ -66,7 +67,7 @@ Answer elements(const document::Document& document, const project::Project& proj
 
 Answer attributes(const document::Document& document, const project::Project& project,
                   const scan::AttributeName& at, bool snippets, const api::Api* facts) {
-  std::optional<std::string> klass = element_class(project.config, at.element);
+  std::optional<std::string> klass = naming::element_class(project.config, at.element);
   if (!klass) return Props{at.start, at.prefix};
   const Members members{document.range_at(at.start, at.start + at.prefix.size()), std::move(*klass), facts,
                         snippets};
@@ -135,9 +136,7 @@ Answer complete(const document::Document& document, const project::Project& proj
                 bool snippets, const api::Api* facts, const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (std::holds_alternative<scan::Luau>(at.context) || std::holds_alternative<scan::Hole>(at.context)) {
-    return Forward{};
-  }
+  if (scan::luau_code(at)) return AskLuau{};
   if (const auto* tag = std::get_if<scan::TagName>(&at.context)) {
     return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag, current);
   }
@@ -150,23 +149,6 @@ Answer complete(const document::Document& document, const project::Project& proj
     return attributes(document, project, *attribute, snippets, facts);
   }
   return Empty{};
-}
-
-std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name) {
-  auto resolved = config.resolve_element(name);
-  if (!resolved) return std::nullopt;
-  if (*resolved) return std::move(**resolved);
-  if (tovix::roblox::is_class(name)) return std::string(name);
-  return std::nullopt;
-}
-
-Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
-                     std::string_view name) {
-  if (name.find('.') != std::string_view::npos) return Element::Component;
-  const auto resolved = config.resolve_element(name);
-  if (!resolved) return Element::Neither;
-  if (*resolved || tovix::roblox::is_class(name)) return Element::Class;
-  return bindings.contains(name) ? Element::Component : Element::Neither;
 }
 
 json item(std::string_view label, std::uint32_t kind, std::string_view detail, std::string_view sort_prefix,
@@ -190,6 +172,8 @@ json list(std::vector<json> items) {
   array.get_ref<json::array_t&>() = std::move(items);
   return out;
 }
+
+json empty_list() { return list({}); }
 
 std::string html_to_markdown(std::string_view html) {
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> REPLACEMENTS = {{

@@ -20,7 +20,6 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
-#include "resolve.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
@@ -31,8 +30,8 @@ namespace tovix_lsp::completion {
 struct List {
   nlohmann::json value;
 };
-// The cursor is in Luau code: luau-lsp answers.
-struct Forward {};
+// The cursor is in Luau code: luau-lsp answers the request unchanged.
+struct AskLuau {};
 // An attribute name on an element that is no Roblox class (a component, as
 // a rule): luau-lsp is asked for the props, and the items replace the
 // attribute name typed so far, `start` to `start` + size of `prefix`.
@@ -43,7 +42,7 @@ struct Props {
 // Nothing to offer: the empty list.
 struct Empty {};
 
-using Answer = std::variant<List, Forward, Props, Empty>;
+using Answer = std::variant<List, AskLuau, Props, Empty>;
 
 // What every member item of one attribute-name request shares.
 struct Members {
@@ -69,26 +68,16 @@ struct Members {
                               std::size_t offset, bool snippets, const api::Api* facts = api::present(),
                               const snapshot::Snapshot* snapshot = nullptr);
 
-// The Roblox class an element name stands for: the class the configuration
-// gives it, else the name itself when it is a Roblox class. None for a
-// component, an unknown name, or a class written under its Roblox name
-// although the project renames it.
-[[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
-
-// What an element name stands for, as the compiler resolves it: a class
-// (configured, or a Roblox class), else a component when it is dotted or
-// `bindings` (the names the file's Luau binds) holds it; neither for a name
-// that does not resolve.
-enum class Element { Class, Component, Neither };
-[[nodiscard]] Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
-                                   std::string_view name);
-
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
 [[nodiscard]] nlohmann::json item(std::string_view label, std::uint32_t kind, std::string_view detail,
                                   std::string_view sort_prefix, const nlohmann::json& range);
 
 // {"isIncomplete": false, "items": items}.
 [[nodiscard]] nlohmann::json list(std::vector<nlohmann::json> items);
+
+// {"isIncomplete": false, "items": []}: what `Empty` answers, and a
+// component's props when they cannot be had.
+[[nodiscard]] nlohmann::json empty_list();
 
 // The documentation's HTML made readable as Markdown: code, bold, italic
 // and line breaks; every other tag and entity is left as it is.

@@ -6,6 +6,7 @@
 #include "features/completion.h"
 #include "roblox/roblox.h"
 #include "whitespace.h"
+#include "workspace/naming.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"
 
@@ -25,10 +26,6 @@ std::size_t run_end(std::string_view text, std::size_t start, Accepts accepts) {
   std::size_t end = start;
   while (end < text.size() && accepts(text[end])) ++end;
   return end;
-}
-
-bool in_luau(const scan::Scan& at) {
-  return std::holds_alternative<scan::Luau>(at.context) || std::holds_alternative<scan::Hole>(at.context);
 }
 
 // Whether `offset` can lie on a name of the tag tree at all: the name
@@ -81,10 +78,20 @@ std::string fenced(std::string_view code) {
 
 std::string_view first_segment(std::string_view name) { return name.substr(0, name.find('.')); }
 
+// The markdown at "/contents/value", or null.
+json* hover_text(json& value) {
+  if (!value.is_object()) return nullptr;
+  const auto contents = value.find("contents");
+  if (contents == value.end() || !contents->is_object()) return nullptr;
+  const auto text = contents->find("value");
+  if (text == contents->end() || !text->is_string()) return nullptr;
+  return &*text;
+}
+
 Answer tag_hover(const document::Document& document, const project::Project& project, const TagAt& tag,
                  const snapshot::Snapshot* current) {
   std::string text = fenced(tag.name);
-  if (const auto klass = completion::element_class(project.config, tag.name)) {
+  if (const auto klass = naming::element_class(project.config, tag.name)) {
     text = fenced(*klass) + "\n\nRoblox class";
     if (tag.name != *klass) text += ", written `" + tag.name + "` in this project";
     if (const auto super = tovix::roblox::superclass(*klass)) text += "\n\nInherits `" + std::string(*super) + "`.";
@@ -97,7 +104,7 @@ Answer tag_hover(const document::Document& document, const project::Project& pro
   json value = markdown(std::move(text), tag.range);
   // A dotted name is a component's member even when the project maps it to
   // a class, so luau-lsp has something to say about it.
-  if (tag.name.find('.') == std::string::npos && completion::element_class(project.config, tag.name)) {
+  if (tag.name.find('.') == std::string::npos && naming::element_class(project.config, tag.name)) {
     return Local{std::move(value)};
   }
   return Merge{std::move(value), tag.start};
@@ -110,7 +117,7 @@ Answer attribute_hover(const document::Document& document, const project::Projec
   const std::string_view text = document.text();
   const std::string_view written = text.substr(at.start, run_end(text, at.start, is_attribute_char) - at.start);
   if (written.empty()) return Null{};
-  const auto klass = completion::element_class(project.config, at.element);
+  const auto klass = naming::element_class(project.config, at.element);
   if (!klass) return Null{};
   const auto resolved = project.config.resolve_property(*klass, written);
   if (!resolved) return Null{};
@@ -142,7 +149,7 @@ Answer attribute_hover(const document::Document& document, const project::Projec
 }  // namespace
 
 bool forwards(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
-  return in_luau(snapshot::scan(text, offset, snapshot::of(snapshot, text)));
+  return scan::luau_code(snapshot::scan(text, offset, snapshot::of(snapshot, text))).has_value();
 }
 
 std::optional<TagAt> tag_at(const document::Document& document, std::size_t offset,
@@ -155,7 +162,7 @@ Answer hover(const document::Document& document, const project::Project& project
              const api::Api* facts, const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (in_luau(at)) return Forward{};
+  if (scan::luau_code(at)) return AskLuau{};
   if (const auto tag = tag_at(document, offset, at, current)) return tag_hover(document, project, *tag, current);
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
     return attribute_hover(document, project, *attribute, facts);
@@ -167,16 +174,39 @@ Answer definition(const document::Document& document, const project::Project& pr
                   const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
-  if (in_luau(at)) return Forward{};
+  if (scan::luau_code(at)) return AskLuau{};
   const auto tag = tag_at(document, offset, at, current);
   if (!tag) return Null{};
   // Roblox classes are declared nowhere in the file.
-  if (tag->name.find('.') == std::string::npos && completion::element_class(project.config, tag->name)) {
+  if (tag->name.find('.') == std::string::npos && naming::element_class(project.config, tag->name)) {
     return Null{};
   }
   const auto bound = snapshot::find(document.text(), first_segment(tag->name), current);
   if (!bound) return Null{};
   return Local{{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}}};
+}
+
+json from_child(std::optional<json> local, json child, bool stale) {
+  json* child_text = hover_text(child);
+  if (stale && child_text != nullptr) {
+    child_text->get_ref<std::string&>() += "\n\n---\n\n*From the last version that compiled.*";
+  }
+  if (!local) return child;
+  if (child.is_null()) return std::move(*local);
+  const json* local_text = hover_text(*local);
+  if (local_text == nullptr || child_text == nullptr) return child;
+  // The local text's code block names what the child's already shows; what
+  // follows it (documentation, a note) is added below the child's text.
+  std::string_view tail = local_text->get_ref<const std::string&>();
+  if (const std::size_t fence = tail.rfind("```"); fence != std::string_view::npos) tail.remove_prefix(fence + 3);
+  tail = tovix::whitespace::trim(tail);
+  std::string text = child_text->get<std::string>();
+  if (!tail.empty()) {
+    text += "\n\n---\n\n";
+    text += tail;
+  }
+  const auto range = local->find("range");
+  return markdown(std::move(text), range == local->end() ? json(nullptr) : std::move(*range));
 }
 
 }  // namespace tovix_lsp::hover

@@ -32,8 +32,8 @@ struct TagAt {
 struct Local {
   nlohmann::json value;
 };
-// luau-lsp answers the request unchanged.
-struct Forward {};
+// The cursor is in Luau code: luau-lsp answers the request unchanged.
+struct AskLuau {};
 // luau-lsp is asked for a hover at `at` (a byte offset), and its text comes
 // first, then a rule and `local`'s text after its last code fence, with
 // `local`'s range; `local` alone when the child has nothing.
@@ -44,7 +44,7 @@ struct Merge {
 // The result is null.
 struct Null {};
 
-using Answer = std::variant<Local, Forward, Merge, Null>;
+using Answer = std::variant<Local, AskLuau, Merge, Null>;
 
 // Each takes a `snapshot`, used only when it was taken of the document's
 // current text (see `snapshot::of`).
@@ -68,5 +68,14 @@ using Answer = std::variant<Local, Forward, Merge, Null>;
 // tag, forwarded in Luau code, null for anything else. Never `Merge`.
 [[nodiscard]] Answer definition(const document::Document& document, const project::Project& project,
                                 std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
+
+// The hover the editor gets when luau-lsp was asked: `child` is its answer
+// moved back into the source (null when it had none), `local` the value of
+// a `Merge` (none for `AskLuau`), `stale` whether the compile it was asked
+// of is older than the text. A stale answer's text is followed by a rule
+// and the note that it comes from the last version that compiled; then a
+// `Merge` is joined as it says. The local part alone when the child has
+// nothing; the child's answer alone when either is no hover.
+[[nodiscard]] nlohmann::json from_child(std::optional<nlohmann::json> local, nlohmann::json child, bool stale);
 
 }  // namespace tovix_lsp::hover

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "features/completion.h"
 #include "luau/cursor.h"
 #include "markup/walk.h"
+#include "workspace/naming.h"
 #include "workspace/protocol.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"
@@ -28,10 +28,7 @@ bool is_identifier_char(char c) { return is_identifier_start(c) || (c >= '0' && 
 // `current` is a snapshot of `text`, or null.
 std::optional<std::size_t> luau_from(std::string_view text, std::size_t offset, const snapshot::Snapshot* current) {
   if (!utf8_text::is_boundary(text, offset)) return std::nullopt;
-  const scan::Scan at = snapshot::scan(text, offset, current);
-  if (std::holds_alternative<scan::Luau>(at.context)) return 0;
-  if (const auto* hole = std::get_if<scan::Hole>(&at.context)) return hole->start;
-  return std::nullopt;
+  return scan::luau_code(snapshot::scan(text, offset, current));
 }
 
 // The identifier token of the Luau walked from `from` that holds the offset.
@@ -88,8 +85,8 @@ std::optional<Component> component_at(std::string_view text, const tovix::config
                                       ByteRange name, std::size_t offset, const snapshot::Snapshot* current) {
   const std::string_view written = text.substr(pair.open.start, pair.open.end - pair.open.start);
   tovix::resolve::NameSet found;
-  if (completion::element_kind(config, snapshot::bindings(text, current, found), written) !=
-      completion::Element::Component) {
+  if (naming::element_kind(config, snapshot::bindings(text, current, found), written) !=
+      naming::Element::Component) {
     return std::nullopt;
   }
   const ByteRange segment = segment_at(text, name, offset);
@@ -152,8 +149,8 @@ Answer prepare(const document::Document& document, const tovix::config::Config& 
   const auto from = luau_from(text, offset, current);
   if (!from) return Null{};
   const auto name = name_at(text, *from, offset, current);
-  if (!name) return Forward{};
-  return Forward{document.range_at(name->start, name->end)};
+  if (!name) return AskLuau{};
+  return AskLuau{document.range_at(name->start, name->end)};
 }
 
 Answer rename(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
@@ -162,7 +159,7 @@ Answer rename(const document::Document& document, const tovix::config::Config& c
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
   const auto found = pair(text, offset, current);
   if (!found) {
-    if (forwards(text, offset, current)) return Forward{};
+    if (forwards(text, offset, current)) return AskLuau{};
     return Null{};
   }
   // The child checks the new name of a binding itself.

@@ -26,10 +26,11 @@ namespace tovix_lsp::rename {
 struct Local {
   nlohmann::json value;
 };
-// The child answers. `local` is what to answer when it has nothing to say
-// (null, an error, no child): luau-lsp has no prepareRename, and without a
-// range there common clients refuse to start any rename in Luau code.
-struct Forward {
+// The cursor is in Luau code: luau-lsp answers the request. `local` is what
+// to answer when it has nothing to say (null, an error, no child): luau-lsp
+// has no prepareRename, and without a range there common clients refuse to
+// start any rename in Luau code.
+struct AskLuau {
   std::optional<nlohmann::json> local;
 };
 // A component's name: luau-lsp renames the binding, asked at `at` (byte
@@ -44,7 +45,7 @@ struct Component {
 };
 // The result is null.
 struct Null {};
-using Answer = std::variant<Local, Forward, Component, Null>;
+using Answer = std::variant<Local, AskLuau, Component, Null>;
 
 // The names of one element: byte ranges of the opening name and, when the
 // element has a closing tag whose name was found, of the closing name.

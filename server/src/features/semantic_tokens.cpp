@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "features/completion.h"
 #include "resolve.h"
+#include "workspace/naming.h"
 #include "workspace/regions.h"
 #include "workspace/tree.h"
 
@@ -26,10 +26,10 @@ struct Token {
 
 std::optional<std::uint32_t> type_of(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
                                      std::string_view name) {
-  switch (completion::element_kind(config, bindings, name)) {
-    case completion::Element::Class: return CLASS_TYPE;
-    case completion::Element::Component: return FUNCTION_TYPE;
-    case completion::Element::Neither: break;
+  switch (naming::element_kind(config, bindings, name)) {
+    case naming::Element::Class: return CLASS_TYPE;
+    case naming::Element::Component: return FUNCTION_TYPE;
+    case naming::Element::Neither: break;
   }
   return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include "roblox/roblox.h"
 #include "whitespace.h"
 #include "workspace/map_builder.h"
+#include "workspace/naming.h"
 #include "workspace/scan.h"
 #include "workspace/utf8_text.h"
 
@@ -16,15 +17,6 @@ namespace {
 
 using json = nlohmann::json;
 using line_index::ByteRange;
-
-// The Roblox class an element name as written stands for, if any.
-std::optional<std::string> class_of(const tovix::config::Config& config, std::string_view element) {
-  auto resolved = config.resolve_element(element);
-  if (!resolved) return std::nullopt;
-  if (*resolved) return **resolved;
-  if (tovix::roblox::is_class(element)) return std::string(element);
-  return std::nullopt;
-}
 
 // A diagnostic's byte span, widened to whole characters.
 ByteRange widen(std::string_view text, std::size_t offset, std::size_t length) {
@@ -68,7 +60,7 @@ std::optional<json> member_suggestion(const document::Document& document, docume
   auto* attribute = std::get_if<scan::AttributeName>(&scanned.context);
   if (!attribute) return std::nullopt;
   const auto& config = project.config;
-  auto class_name = class_of(config, attribute->element);
+  auto class_name = naming::element_class(config, attribute->element);
   if (!class_name) return std::nullopt;
   std::string_view written = std::string_view(document.text()).substr(span.start, span.end - span.start);
   json candidates = json::array();

@@ -1,5 +1,6 @@
 #include "workspace/naming.h"
 
+#include <expected>
 #include <map>
 #include <optional>
 
@@ -11,6 +12,16 @@ namespace {
 
 using tovix::config::Casing;
 using tovix::config::Config;
+
+// The class an element name stands for, none, or the configuration's
+// refusal of the name, which then stands for no component either.
+std::expected<std::optional<std::string>, tovix::config::RenamedError> class_or_refusal(const Config& config,
+                                                                                        std::string_view name) {
+  auto resolved = config.resolve_element(name);
+  if (!resolved || *resolved) return resolved;
+  if (tovix::roblox::is_class(name)) return std::string(name);
+  return std::nullopt;
+}
 
 bool resolves_to_class(const Config& config, std::string_view written, std::string_view class_name) {
   const auto resolved = config.resolve_element(written);
@@ -72,6 +83,19 @@ std::vector<Named> build_members(const Config& config, std::string_view class_na
 }
 
 }  // namespace
+
+std::optional<std::string> element_class(const Config& config, std::string_view name) {
+  auto found = class_or_refusal(config, name);
+  return found ? std::move(*found) : std::nullopt;
+}
+
+Element element_kind(const Config& config, const tovix::resolve::NameSet& bindings, std::string_view name) {
+  if (name.find('.') != std::string_view::npos) return Element::Component;
+  const auto found = class_or_refusal(config, name);
+  if (!found) return Element::Neither;
+  if (*found) return Element::Class;
+  return bindings.contains(name) ? Element::Component : Element::Neither;
+}
 
 std::span<const Named> Vocabulary::elements(const Config& config) const {
   std::call_once(elements_once_, [&] { elements_ = build_elements(config); });

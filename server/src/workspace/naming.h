@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -8,10 +9,12 @@
 #include <vector>
 
 #include "config.h"
+#include "resolve.h"
 
 // How one project writes Roblox class and member names: its aliases and
 // casings applied, keeping only spellings that resolve back to the name
-// they stand for. Answers are cached for the life of the project.
+// they stand for. Answers are cached for the life of the project. And the
+// way back: what an element name as written stands for.
 namespace tovix_lsp::naming {
 
 // One name as the project writes it.
@@ -20,6 +23,20 @@ struct Named {
   std::string_view canonical;  // the Roblox name, borrowed from the class table
   friend bool operator==(const Named&, const Named&) = default;
 };
+
+// The Roblox class an element name as written stands for: the class the
+// configuration gives it, else the name itself when it is a Roblox class.
+// None for a component, an unknown name, or a class written under its
+// Roblox name although the project renames it.
+[[nodiscard]] std::optional<std::string> element_class(const tovix::config::Config& config, std::string_view name);
+
+// What an element name stands for, as the compiler resolves it: a class
+// (`element_class`), else a component when it is dotted or `bindings` (the
+// names the file's Luau binds) holds it; neither for a name that does not
+// resolve, such as one the configuration refuses.
+enum class Element { Class, Component, Neither };
+[[nodiscard]] Element element_kind(const tovix::config::Config& config, const tovix::resolve::NameSet& bindings,
+                                   std::string_view name);
 
 // Shared by every copy of a project. The element list is built once, with
 // the configuration of the first call; member lists are cached per class

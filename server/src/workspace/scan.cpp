@@ -399,6 +399,12 @@ Scan scan(std::string_view text, std::size_t cursor, std::span<const Resume> res
 
 Scan scan(std::string_view text, std::size_t cursor) { return scan(text, cursor, {}); }
 
+std::optional<std::size_t> luau_code(const Scan& at) {
+  if (std::holds_alternative<Luau>(at.context)) return 0;
+  if (const auto* hole = std::get_if<Hole>(&at.context)) return hole->start;
+  return std::nullopt;
+}
+
 std::vector<std::pair<std::size_t, std::size_t>> markup_spans(std::string_view text,
                                                               const std::optional<Resume>& from) {
   std::vector<std::pair<std::size_t, std::size_t>> out;

@@ -77,6 +77,11 @@ struct Scan {
   friend bool operator==(const Scan&, const Scan&) = default;
 };
 
+// The Luau code the scanned cursor is in, where luau-lsp answers rather than
+// the markup features: the offset that code is read from (0 outside
+// markup, just after the `{` of a hole). None in markup.
+[[nodiscard]] std::optional<std::size_t> luau_code(const Scan& at);
+
 // A character of an element or attribute name as markup writes it: ASCII
 // letters and digits, "." and "_".
 [[nodiscard]] constexpr bool is_name_char(unsigned char c) {

@@ -1,0 +1,100 @@
+#include "core/rename_requests.h"
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "core/requests.h"
+#include "features/props.h"
+#include "features/rename.h"
+#include "workspace/protocol.h"
+
+namespace tovix_lsp::rename_requests {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The settings that name classes: the project's, or the defaults for a
+// document that is no file.
+const tovix::config::Config& config_of(const requests::Target& at) {
+  static const tovix::config::Config defaults;
+  return at.project ? at.project->config : defaults;
+}
+
+// The request asked of the child about a component's name: at its opening
+// name, which the generated call copies. None when the document's compile
+// has no such call, as luau-lsp would then rename the function alone.
+std::optional<json> at_the_call(const requests::Target& at, const rename::Component& component, json params) {
+  if (!props::generated_call(requests::remap_pair(at.open), component.open)) return std::nullopt;
+  params["position"] = at.open.document.position_at(component.at);
+  return params;
+}
+
+}  // namespace
+
+server::Reply rename(server::Server& server, const json&, json params) {
+  const auto at = requests::target(server, params);
+  if (!at) return json(nullptr);
+  const json* new_name = protocol::member(params, "newName");
+  const std::string_view name = new_name != nullptr && new_name->is_string()
+                                    ? std::string_view(new_name->get_ref<const std::string&>())
+                                    : std::string_view();
+  rename::Answer answer = rename::rename(at->open.document, config_of(*at), at->offset, name, at->open.snapshot.get());
+  if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
+  if (std::holds_alternative<rename::AskLuau>(answer))
+    return server::Forward{"textDocument/rename", std::move(params), std::nullopt, true};
+  if (auto* component = std::get_if<rename::Component>(&answer)) {
+    auto asked = at_the_call(*at, *component, std::move(params));
+    if (!asked) return json(nullptr);
+    return server::Forward{"textDocument/rename", std::move(*asked), std::nullopt, true};
+  }
+  return json(nullptr);
+}
+
+server::Reply prepare_rename(server::Server& server, const json&, json params) {
+  const auto at = requests::target(server, params);
+  if (!at) return json(nullptr);
+  rename::Answer answer = rename::prepare(at->open.document, config_of(*at), at->offset, at->open.snapshot.get());
+  if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
+  // Only the child renames Luau bindings: without it, a range would start a
+  // rename that then changes nothing.
+  if (std::holds_alternative<rename::Null>(answer) || !server.child_ready) return json(nullptr);
+  json cursor = params["position"];
+  std::optional<json> local;
+  if (auto* luau = std::get_if<rename::AskLuau>(&answer)) {
+    local = std::move(luau->local);
+  } else {
+    auto& component = std::get<rename::Component>(answer);
+    auto asked = at_the_call(*at, component, std::move(params));
+    if (!asked) return json(nullptr);
+    params = std::move(*asked);
+    local = std::move(component.local);
+  }
+  server::Forward forward{"textDocument/prepareRename", std::move(params), std::move(local), false};
+  forward.cursor = std::move(cursor);
+  return forward;
+}
+
+void join_closing_names(server::Server& server, json& edit) {
+  auto join = [&](const json& uri, json& edits) {
+    if (!uri.is_string()) return;
+    const open_documents::OpenDocument* open = server.documents.get(uri.get_ref<const std::string&>());
+    if (open != nullptr) rename::join_closing_names(open->document, edits, open->snapshot.get());
+  };
+  if (json* changes = edit.is_object() && edit.contains("changes") ? &edit["changes"] : nullptr;
+      changes && changes->is_object()) {
+    for (auto& [uri, edits] : changes->items()) join(json(uri), edits);
+  }
+  if (json* changes = edit.is_object() && edit.contains("documentChanges") ? &edit["documentChanges"] : nullptr;
+      changes && changes->is_array()) {
+    for (json& change : *changes) {
+      const json* document = protocol::member(change, "textDocument");
+      const json* uri = document ? protocol::member(*document, "uri") : nullptr;
+      if (uri && change.contains("edits")) join(*uri, change["edits"]);
+    }
+  }
+}
+
+}  // namespace tovix_lsp::rename_requests

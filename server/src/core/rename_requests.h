@@ -1,0 +1,32 @@
+#pragma once
+
+// Rename and prepareRename: a tag name is renamed here (its opening and
+// closing names together); a component's name and Luau code are the
+// child's to rename.
+
+#include <nlohmann/json.hpp>
+
+#include "core/server.h"
+
+namespace tovix_lsp::rename_requests {
+
+// textDocument/rename: a tag name is renamed here (its opening and closing
+// names together); a component's name (at its generated call) and Luau code
+// are the child's to rename, and its answer must map back whole. A missing
+// or non-string "newName" is the empty name.
+[[nodiscard]] server::Reply rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
+
+// textDocument/prepareRename: the range of the tag name under the cursor; on
+// a component's name and in Luau code the child's answer, or the range of
+// the name under the cursor when the child has none (-32601, an error or
+// null). Null there while no child is ready.
+[[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
+                                           nlohmann::json params);
+
+// A rename's WorkspaceEdit from the child, moved back into the sources: in
+// every open document it edits ("changes" or "documentChanges"), each edit
+// of an element's opening name is joined by the same edit of its closing
+// name, so that the element still matches its call.
+void join_closing_names(server::Server& server, nlohmann::json& edit);
+
+}  // namespace tovix_lsp::rename_requests
