@@ -4,7 +4,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 
 #if __has_include("sample.h")
 #include "sample.h"

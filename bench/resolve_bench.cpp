@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 #include "resolve.h"
 #include "sample.h"
 

@@ -10,7 +10,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 #include "workspace/map_builder.h"
 #include "workspace/sourcemap.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 #include "imports.h"
 #include "lint.h"
 #include "markup/ast.h"

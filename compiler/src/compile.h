@@ -21,8 +21,8 @@
 #include <utility>
 #include <vector>
 
-#include "backend.h"
-#include "config.h"
+#include "backend/backend.h"
+#include "config/config.h"
 #include "lexer.h"
 #include "markup/parser.h"
 #include "markup/walk.h"

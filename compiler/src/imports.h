@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "backend.h"
-#include "config.h"
+#include "backend/backend.h"
+#include "config/config.h"
 #include "resolve.h"
 
 namespace tovix::imports {

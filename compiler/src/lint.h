@@ -10,7 +10,7 @@
 #include <string_view>
 #include <utility>
 
-#include "backend.h"
+#include "backend/backend.h"
 #include "compile.h"
 
 namespace tovix::luau::ast {

@@ -14,8 +14,8 @@
 #include <utility>
 #include <variant>
 
-#include "backend.h"
-#include "config.h"
+#include "backend/backend.h"
+#include "config/config.h"
 #include "markup/ast.h"
 
 namespace tovix::resolve {

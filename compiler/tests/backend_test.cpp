@@ -7,7 +7,7 @@
 #include "backend/context.h"
 #include "backend/vide.h"
 #include "backend/writer.h"
-#include "config.h"
+#include "config/config.h"
 #include "markup/parser.h"
 #include "resolve.h"
 

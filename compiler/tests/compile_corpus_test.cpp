@@ -14,7 +14,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 
 #if __has_include("luau/parser.h")
 #include "luau/parser.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "backend.h"
+#include "backend/backend.h"
 #include "backend/vide.h"
 #include "compile.h"
 #include "lexer.h"

@@ -6,7 +6,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 #include "imports.h"
 #include "markup/parser.h"
 

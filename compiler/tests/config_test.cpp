@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "config.h"
+#include "config/config.h"
 #include "roblox/roblox.h"
 
 namespace {

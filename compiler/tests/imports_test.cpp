@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "config.h"
+#include "config/config.h"
 #include "imports.h"
 #include "resolve.h"
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "config.h"
+#include "config/config.h"
 #include "resolve.h"
 
 namespace tovix::backend {

@@ -10,7 +10,7 @@
 
 #include "roblox/generated.h"
 #include "roblox/roblox.h"
-#include "suggest.h"
+#include "config/suggest.h"
 
 namespace {
 

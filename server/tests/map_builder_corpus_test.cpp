@@ -21,7 +21,7 @@
 
 #include "backend/vide.h"
 #include "compile.h"
-#include "config.h"
+#include "config/config.h"
 #include "imports.h"
 #include "workspace/line_index.h"
 #include "workspace/map_builder.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "config.h"
+#include "config/config.h"
 #include "whitespace.h"
 
 namespace tovix::backend::context {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "backend.h"
+#include "backend/backend.h"
 #include "markup/ast.h"
 #include "resolve.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend.h"
+#include "backend/backend.h"
 #include "backend/context.h"
 #include "markup/ast.h"
 

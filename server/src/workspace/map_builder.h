@@ -12,7 +12,7 @@
 #include <span>
 #include <string_view>
 
-#include "config.h"
+#include "config/config.h"
 #include "markup/walk.h"
 #include "resolve.h"
 #include "workspace/sourcemap.h"

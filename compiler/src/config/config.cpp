@@ -1,4 +1,4 @@
-#include "config.h"
+#include "config/config.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include "luau/parser.h"
 #include "roblox/generated.h"
 #include "roblox/roblox.h"
-#include "suggest.h"
+#include "config/suggest.h"
 #include "unicode.h"
 #include "whitespace.h"
 

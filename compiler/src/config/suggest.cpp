@@ -1,4 +1,4 @@
-#include "suggest.h"
+#include "config/suggest.h"
 
 #include <optional>
 
