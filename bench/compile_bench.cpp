@@ -3,7 +3,7 @@
 #include <string>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 
 #if __has_include("sample.h")

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "sample.h"
 #include "workspace/map_builder.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "resolve.h"
 #include "sample.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "workspace/map_builder.h"
 #include "workspace/sourcemap.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "imports.h"
 #include "lint.h"

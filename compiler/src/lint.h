@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "backend/backend.h"
-#include "compile.h"
+#include "compile/compile.h"
 
 namespace tovix::luau::ast {
 struct Expr;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 
 #if __has_include("luau/parser.h")

@@ -6,7 +6,7 @@
 
 #include "backend/backend.h"
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "lexer.h"
 #include "markup/parser.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "imports.h"
 #include "markup/parser.h"

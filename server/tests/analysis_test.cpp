@@ -1,7 +1,7 @@
 #include "workspace/analysis.h"
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "config/config.h"
 #include "imports.h"
 #include "workspace/line_index.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "backend/vide.h"
-#include "compile.h"
+#include "compile/compile.h"
 #include "roblox/roblox.h"
 #include "whitespace.h"
 #include "workspace/map_builder.h"

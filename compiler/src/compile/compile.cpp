@@ -1,4 +1,4 @@
-#include "compile.h"
+#include "compile/compile.h"
 
 #include <algorithm>
 
