@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "backend/backend.h"
-#include "compile/compile.h"
+#include "compile/records.h"
 
 namespace tovix::luau::ast {
 struct Expr;
