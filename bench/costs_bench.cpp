@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "config/config.h"
+#include "tovix/config/config.h"
 #include "core/io.h"
 #include "core/requests.h"
 #include "core/server.h"

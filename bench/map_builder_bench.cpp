@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "backend/vide.h"
-#include "compile/compile.h"
-#include "config/config.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 #include "sample.h"
 #include "workspace/map_builder.h"
 

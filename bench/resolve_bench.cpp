@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "compile/compile.h"
-#include "config/config.h"
-#include "resolve.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
+#include "tovix/resolve.h"
 #include "sample.h"
 
 namespace {

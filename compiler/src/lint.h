@@ -10,8 +10,8 @@
 #include <string_view>
 #include <utility>
 
-#include "backend/backend.h"
-#include "compile/records.h"
+#include "tovix/backend/backend.h"
+#include "tovix/compile/records.h"
 
 namespace tovix::luau::ast {
 struct Expr;

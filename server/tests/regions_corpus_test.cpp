@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compile/compile.h"
+#include "tovix/compile/compile.h"
 #include "corpus_texts.h"
 #include "workspace/regions.h"
 

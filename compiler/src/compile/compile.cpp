@@ -1,15 +1,15 @@
-#include "compile/compile.h"
+#include "tovix/compile/compile.h"
 
 #include <algorithm>
 
 #include <fmt/format.h>
 
-#include "backend/context.h"
-#include "imports.h"
-#include "lint.h"
-#include "markup/walk.h"
-#include "resolve.h"
-#include "whitespace.h"
+#include "tovix/backend/context.h"
+#include "tovix/imports.h"
+#include "tovix/lint.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::compile {
 

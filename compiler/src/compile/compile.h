@@ -22,13 +22,13 @@
 #include <utility>
 #include <vector>
 
-#include "backend/backend.h"
-#include "compile/records.h"
-#include "config/config.h"
-#include "lexer.h"
-#include "markup/parser.h"
-#include "markup/walk.h"
-#include "resolve.h"
+#include "tovix/backend/backend.h"
+#include "tovix/compile/records.h"
+#include "tovix/config/config.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
 
 namespace tovix::compile {
 

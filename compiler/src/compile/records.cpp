@@ -1,10 +1,10 @@
-#include "compile/records.h"
+#include "tovix/compile/records.h"
 
 #include <utility>
 
-#include "backend/backend.h"
-#include "lexer.h"
-#include "markup/parser.h"
+#include "tovix/backend/backend.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/parser.h"
 
 namespace tovix::compile {
 

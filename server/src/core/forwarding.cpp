@@ -10,7 +10,7 @@
 #include "core/server.h"
 #include "features/completion.h"
 #include "features/rename.h"
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/protocol.h"
 
 namespace tovix_lsp::forwarding {

@@ -20,7 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
-#include "resolve.h"
+#include "tovix/resolve.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"

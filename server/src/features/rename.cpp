@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "features/completion.h"
-#include "luau/cursor.h"
-#include "markup/walk.h"
+#include "tovix/luau/cursor.h"
+#include "tovix/markup/walk.h"
 #include "workspace/protocol.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"

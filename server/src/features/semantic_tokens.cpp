@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "features/completion.h"
-#include "resolve.h"
+#include "tovix/resolve.h"
 #include "workspace/regions.h"
 #include "workspace/tree.h"
 

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "config/config.h"
+#include "tovix/config/config.h"
 
 // How one project writes Roblox class and member names: its aliases and
 // casings applied, keeping only spellings that resolve back to the name
