@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "sample.h"
 #include "tovix/backend/vide.h"
 #include "tovix/compile/compile.h"
 #include "tovix/config/config.h"
-#include "sample.h"
 #include "workspace/map_builder.h"
 
 // Every allocation of the benchmark binary is counted, so that a benchmark

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "sample.h"
 #include "tovix/compile/compile.h"
 #include "tovix/config/config.h"
 #include "tovix/resolve.h"
-#include "sample.h"
 
 namespace {
 

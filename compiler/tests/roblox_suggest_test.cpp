@@ -8,9 +8,9 @@
 #include <tuple>
 #include <vector>
 
+#include "tovix/config/suggest.h"
 #include "tovix/roblox/generated.h"
 #include "tovix/roblox/roblox.h"
-#include "tovix/config/suggest.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <utility>
 
 #include "tovix/config/raw.h"
+#include "tovix/config/suggest.h"
 #include "tovix/lexer.h"
 #include "tovix/luau/ast.h"
 #include "tovix/luau/parser.h"
 #include "tovix/roblox/generated.h"
 #include "tovix/roblox/roblox.h"
-#include "tovix/config/suggest.h"
 #include "tovix/unicode.h"
 #include "tovix/whitespace.h"
 
