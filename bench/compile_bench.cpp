@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 
 #if __has_include("sample.h")
 #include "sample.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config.h"
+#include "tovix/config/config.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include "config.h"
 #include "core/io.h"
 #include "core/requests.h"
 #include "core/server.h"
 #include "core/sync.h"
 #include "features/semantic_tokens.h"
 #include "features/symbols.h"
+#include "tovix/config/config.h"
 #include "workspace/project.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "luau/parser.h"
+#include "tovix/luau/parser.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
 #include "sample.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 #include "workspace/map_builder.h"
 
 // Every allocation of the benchmark binary is counted, so that a benchmark

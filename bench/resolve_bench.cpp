@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "compile.h"
-#include "config.h"
-#include "resolve.h"
 #include "sample.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
+#include "tovix/resolve.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 namespace {
 

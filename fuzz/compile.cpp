@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "lexer.h"
-#include "luau/ast.h"
-#include "luau/cursor.h"
-#include "luau/parser.h"
-#include "luau/visitor.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/cursor.h"
+#include "tovix/luau/parser.h"
+#include "tovix/luau/visitor.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 #include "workspace/map_builder.h"
 #include "workspace/sourcemap.h"
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "compile.h"
-#include "config.h"
-#include "imports.h"
-#include "lint.h"
-#include "markup/ast.h"
-#include "resolve.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
+#include "tovix/imports.h"
+#include "tovix/lint.h"
+#include "tovix/markup/ast.h"
+#include "tovix/resolve.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "roblox/generated.h"
-#include "roblox/roblox.h"
+#include "tovix/roblox/generated.h"
+#include "tovix/roblox/roblox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace roblox = tovix::roblox;

@@ -1,12 +1,12 @@
-#include "imports.h"
+#include "tovix/imports.h"
 
 #include <optional>
 #include <vector>
 
 #include <fmt/format.h>
 
-#include "lexer.h"
-#include "whitespace.h"
+#include "tovix/lexer.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::imports {
 

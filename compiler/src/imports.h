@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "backend.h"
-#include "config.h"
-#include "resolve.h"
+#include "tovix/backend/backend.h"
+#include "tovix/config/config.h"
+#include "tovix/resolve.h"
 
 namespace tovix::imports {
 

@@ -1,4 +1,4 @@
-#include "lexer.h"
+#include "tovix/lexer.h"
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "lint.h"
+#include "tovix/lint.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "lexer.h"
-#include "luau/ast.h"
-#include "luau/parser.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
 
 namespace tovix::lint {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <utility>
 
-#include "backend.h"
-#include "compile.h"
+#include "tovix/backend/backend.h"
+#include "tovix/compile/records.h"
 
 namespace tovix::luau::ast {
 struct Expr;

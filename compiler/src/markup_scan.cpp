@@ -1,4 +1,4 @@
-#include "markup_scan.h"
+#include "tovix/markup_scan.h"
 
 namespace tovix::markup_scan {
 

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string_view>
 
-#include "lexer.h"
+#include "tovix/lexer.h"
 
 namespace tovix::markup_scan {
 

@@ -1,4 +1,4 @@
-#include "resolve.h"
+#include "tovix/resolve.h"
 
 #include <algorithm>
 #include <optional>
@@ -6,10 +6,10 @@
 
 #include <fmt/format.h>
 
-#include "luau/ast.h"
-#include "luau/parser.h"
-#include "luau/visitor.h"
-#include "roblox/roblox.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
+#include "tovix/luau/visitor.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix::resolve {
 

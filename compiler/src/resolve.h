@@ -14,9 +14,9 @@
 #include <utility>
 #include <variant>
 
-#include "backend.h"
-#include "config.h"
-#include "markup/ast.h"
+#include "tovix/backend/backend.h"
+#include "tovix/config/config.h"
+#include "tovix/markup/ast.h"
 
 namespace tovix::resolve {
 

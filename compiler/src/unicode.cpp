@@ -1,4 +1,4 @@
-#include "unicode.h"
+#include "tovix/unicode.h"
 
 #include <algorithm>
 #include <iterator>

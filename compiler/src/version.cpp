@@ -1,1 +1,1 @@
-#include "version.h"
+#include "tovix/version.h"

@@ -1,4 +1,4 @@
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 
 #include <array>
 

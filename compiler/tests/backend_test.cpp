@@ -4,12 +4,12 @@
 #include <string_view>
 #include <vector>
 
-#include "backend/context.h"
-#include "backend/vide.h"
-#include "backend/writer.h"
-#include "config.h"
-#include "markup/parser.h"
-#include "resolve.h"
+#include "tovix/backend/context.h"
+#include "tovix/backend/vide.h"
+#include "tovix/backend/writer.h"
+#include "tovix/config/config.h"
+#include "tovix/markup/parser.h"
+#include "tovix/resolve.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
 
 #if __has_include("luau/parser.h")
-#include "luau/parser.h"
+#include "tovix/luau/parser.h"
 #define TOVIX_HAVE_LUAU_PARSER 1
 #endif
 

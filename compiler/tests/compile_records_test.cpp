@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "backend.h"
-#include "backend/vide.h"
-#include "compile.h"
-#include "lexer.h"
-#include "markup/parser.h"
+#include "tovix/backend/backend.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/parser.h"
 
 namespace {
 

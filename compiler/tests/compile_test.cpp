@@ -4,11 +4,11 @@
 #include <string_view>
 #include <vector>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
-#include "imports.h"
-#include "markup/parser.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
+#include "tovix/imports.h"
+#include "tovix/markup/parser.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "config.h"
-#include "roblox/roblox.h"
+#include "tovix/config/config.h"
+#include "tovix/roblox/roblox.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "config.h"
-#include "imports.h"
-#include "resolve.h"
+#include "tovix/config/config.h"
+#include "tovix/imports.h"
+#include "tovix/resolve.h"
 
 namespace {
 

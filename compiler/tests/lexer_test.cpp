@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lexer.h"
+#include "tovix/lexer.h"
 
 namespace tovix::lexer {
 void PrintTo(const LexError& error, std::ostream* out) {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "lint.h"
+#include "tovix/lint.h"
 
 namespace {
 

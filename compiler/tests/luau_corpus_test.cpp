@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "luau/parser.h"
+#include "tovix/luau/parser.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "lexer.h"
-#include "luau/cursor.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/cursor.h"
 
 namespace {
 

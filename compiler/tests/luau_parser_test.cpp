@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "luau/ast.h"
-#include "luau/parser.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
 
 namespace {
 

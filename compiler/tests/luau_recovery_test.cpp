@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "luau/ast.h"
-#include "luau/parser.h"
-#include "luau/visitor.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
+#include "tovix/luau/visitor.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "luau/arena.h"
-#include "luau/ast.h"
-#include "luau/parser.h"
-#include "luau/visitor.h"
+#include "tovix/luau/arena.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
+#include "tovix/luau/visitor.h"
 
 namespace {
 

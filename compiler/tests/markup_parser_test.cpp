@@ -4,8 +4,8 @@
 #include <string_view>
 #include <variant>
 
-#include "markup/ast.h"
-#include "markup/parser.h"
+#include "tovix/markup/ast.h"
+#include "tovix/markup/parser.h"
 
 namespace tovix::markup::parser {
 void PrintTo(const ParseError& error, std::ostream* out) {

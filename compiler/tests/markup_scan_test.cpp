@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "lexer.h"
-#include "markup/parser.h"
-#include "markup/walk.h"
-#include "markup_scan.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup/walk.h"
+#include "tovix/markup_scan.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "config.h"
-#include "resolve.h"
+#include "tovix/config/config.h"
+#include "tovix/resolve.h"
 
 namespace tovix::backend {
 // Readable failures for expected<…, EmitError> comparisons.

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <vector>
 
-#include "roblox/generated.h"
-#include "roblox/roblox.h"
-#include "suggest.h"
+#include "tovix/config/suggest.h"
+#include "tovix/roblox/generated.h"
+#include "tovix/roblox/roblox.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "roblox/generated.h"
-#include "roblox/roblox.h"
+#include "tovix/roblox/generated.h"
+#include "tovix/roblox/roblox.h"
 
 namespace {
 

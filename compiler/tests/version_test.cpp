@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "version.h"
+#include "tovix/version.h"
 
 TEST(Version, IsTheCompilersOwn) { EXPECT_EQ(tovix::VERSION, "0.1.3"); }

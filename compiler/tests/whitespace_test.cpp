@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 
 namespace {
 

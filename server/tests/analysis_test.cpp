@@ -1,7 +1,7 @@
 #include "workspace/analysis.h"
 
-#include "backend/vide.h"
-#include "compile.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
 
 #include <gtest/gtest.h>
 

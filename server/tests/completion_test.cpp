@@ -11,7 +11,7 @@
 
 #include "marked_text.h"
 #include "markup_fixtures.h"
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix_lsp::completion {
 namespace {

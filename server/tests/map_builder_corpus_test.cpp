@@ -19,10 +19,10 @@
 #include <variant>
 #include <vector>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "config.h"
-#include "imports.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/config/config.h"
+#include "tovix/imports.h"
 #include "workspace/line_index.h"
 #include "workspace/map_builder.h"
 #include "workspace/regions.h"

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "imports.h"
-#include "resolve.h"
+#include "tovix/imports.h"
+#include "tovix/resolve.h"
 #include "workspace/map_walk.h"
 #include "workspace/regions.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix_lsp::naming {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "compile.h"
 #include "corpus_texts.h"
+#include "tovix/compile/compile.h"
 #include "workspace/regions.h"
 
 namespace tovix_lsp::regions {

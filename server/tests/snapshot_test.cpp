@@ -20,7 +20,7 @@
 #include "features/semantic_tokens.h"
 #include "features/symbols.h"
 #include "markup_fixtures.h"
-#include "resolve.h"
+#include "tovix/resolve.h"
 #include "workspace/analysis.h"
 #include "workspace/bindings.h"
 #include "workspace/regions.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "markup/parser.h"
+#include "tovix/markup/parser.h"
 #include "marked_text.h"
 
 namespace tovix_lsp::tree {

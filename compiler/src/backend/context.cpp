@@ -1,10 +1,10 @@
-#include "backend/context.h"
+#include "tovix/backend/context.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "config.h"
-#include "whitespace.h"
+#include "tovix/config/config.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::backend::context {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "backend.h"
-#include "markup/ast.h"
-#include "resolve.h"
+#include "tovix/backend/backend.h"
+#include "tovix/markup/ast.h"
+#include "tovix/resolve.h"
 
 namespace tovix::backend::context {
 

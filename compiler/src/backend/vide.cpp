@@ -1,4 +1,4 @@
-#include "backend/vide.h"
+#include "tovix/backend/vide.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,9 +6,9 @@
 
 #include <fmt/format.h>
 
-#include "backend/writer.h"
-#include "resolve.h"
-#include "roblox/roblox.h"
+#include "tovix/backend/writer.h"
+#include "tovix/resolve.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix::backend::vide {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "backend.h"
-#include "backend/context.h"
-#include "markup/ast.h"
+#include "tovix/backend/backend.h"
+#include "tovix/backend/context.h"
+#include "tovix/markup/ast.h"
 
 namespace tovix::backend::vide {
 

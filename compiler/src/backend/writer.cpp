@@ -1,9 +1,9 @@
-#include "backend/writer.h"
+#include "tovix/backend/writer.h"
 
 #include <cstring>
 #include <optional>
 
-#include "lexer.h"
+#include "tovix/lexer.h"
 
 namespace tovix::backend::writer {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend/context.h"
+#include "tovix/backend/context.h"
 
 namespace tovix::backend::writer {
 

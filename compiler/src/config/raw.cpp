@@ -1,4 +1,4 @@
-#include "config/raw.h"
+#include "tovix/config/raw.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +20,7 @@
 #include <toml++/toml.h>
 #pragma pop_macro("NDEBUG")
 
-#include "unicode.h"
+#include "tovix/unicode.h"
 
 namespace tovix::config::raw {
 namespace {

@@ -1,4 +1,4 @@
-#include "luau/arena.h"
+#include "tovix/luau/arena.h"
 
 namespace tovix::luau::arena {
 

@@ -1,4 +1,4 @@
-#include "luau/ast.h"
+#include "tovix/luau/ast.h"
 
 namespace tovix::luau::ast {
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-#include "luau/arena.h"
+#include "tovix/luau/arena.h"
 
 namespace tovix::luau::ast {
 

@@ -1,4 +1,4 @@
-#include "luau/cursor.h"
+#include "tovix/luau/cursor.h"
 
 #include <algorithm>
 #include <array>

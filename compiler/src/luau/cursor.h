@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "lexer.h"
-#include "luau/arena.h"
-#include "luau/ast.h"
-#include "luau/parser.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/arena.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
 
 namespace tovix::luau::cursor {
 

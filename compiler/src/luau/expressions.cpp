@@ -1,10 +1,10 @@
-#include "luau/expressions.h"
+#include "tovix/luau/expressions.h"
 
 #include <optional>
 
-#include "lexer.h"
-#include "luau/statements.h"
-#include "luau/types.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/statements.h"
+#include "tovix/luau/types.h"
 
 namespace tovix::luau::expressions {
 

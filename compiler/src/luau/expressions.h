@@ -5,8 +5,8 @@
 // returns a node (an `ExprError` when nothing fits), reporting what it could
 // not parse.
 
-#include "luau/ast.h"
-#include "luau/cursor.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/cursor.h"
 
 namespace tovix::luau::expressions {
 

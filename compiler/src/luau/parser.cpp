@@ -1,10 +1,10 @@
-#include "luau/parser.h"
+#include "tovix/luau/parser.h"
 
 #include <cstdint>
 #include <limits>
 
-#include "luau/cursor.h"
-#include "luau/statements.h"
+#include "tovix/luau/cursor.h"
+#include "tovix/luau/statements.h"
 
 namespace tovix::luau::parser {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "luau/arena.h"
-#include "luau/ast.h"
+#include "tovix/luau/arena.h"
+#include "tovix/luau/ast.h"
 
 namespace tovix::luau::parser {
 

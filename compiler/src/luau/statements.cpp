@@ -1,9 +1,9 @@
-#include "luau/statements.h"
+#include "tovix/luau/statements.h"
 
 #include <optional>
 
-#include "luau/expressions.h"
-#include "luau/types.h"
+#include "tovix/luau/expressions.h"
+#include "tovix/luau/types.h"
 
 namespace tovix::luau::statements {
 

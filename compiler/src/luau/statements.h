@@ -4,8 +4,8 @@
 // parsed is reported and skipped up to the next token that can start one, so
 // that everything after a typo is still in the tree.
 
-#include "luau/ast.h"
-#include "luau/cursor.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/cursor.h"
 
 namespace tovix::luau::statements {
 

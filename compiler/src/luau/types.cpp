@@ -1,8 +1,8 @@
-#include "luau/types.h"
+#include "tovix/luau/types.h"
 
 #include <optional>
 
-#include "luau/expressions.h"
+#include "tovix/luau/expressions.h"
 
 namespace tovix::luau::types {
 

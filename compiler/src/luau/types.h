@@ -4,8 +4,8 @@
 // always returns a node (an error node when nothing fits), reporting what it
 // could not parse.
 
-#include "luau/ast.h"
-#include "luau/cursor.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/cursor.h"
 
 namespace tovix::luau::types {
 

@@ -1,4 +1,4 @@
-#include "luau/visitor.h"
+#include "tovix/luau/visitor.h"
 
 namespace tovix::luau::visitor {
 

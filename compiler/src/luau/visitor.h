@@ -5,7 +5,7 @@
 // (expression, statement, type, type pack), which defaults to `visit_node`.
 // A hook answers whether to descend into the node's children.
 
-#include "luau/ast.h"
+#include "tovix/luau/ast.h"
 
 namespace tovix::luau::visitor {
 

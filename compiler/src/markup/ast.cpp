@@ -1,4 +1,4 @@
-#include "markup/ast.h"
+#include "tovix/markup/ast.h"
 
 namespace tovix::markup::ast {
 

@@ -1,12 +1,12 @@
-#include "markup/parser.h"
+#include "tovix/markup/parser.h"
 
 #include <algorithm>
 #include <utility>
 #include <variant>
 
-#include "lexer.h"
-#include "markup/walk.h"
-#include "whitespace.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/walk.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::markup::parser {
 

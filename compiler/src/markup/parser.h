@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "markup/ast.h"
+#include "tovix/markup/ast.h"
 
 namespace tovix::markup::parser {
 

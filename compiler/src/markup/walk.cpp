@@ -1,4 +1,4 @@
-#include "markup/walk.h"
+#include "tovix/markup/walk.h"
 
 namespace tovix::markup::walk {
 

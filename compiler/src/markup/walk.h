@@ -18,10 +18,10 @@
 #include <string_view>
 #include <variant>
 
-#include "lexer.h"
-#include "markup/ast.h"
-#include "markup/parser.h"
-#include "markup_scan.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/ast.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup_scan.h"
 
 namespace tovix::markup::walk {
 

@@ -1,4 +1,4 @@
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 #include <algorithm>
 #include <string>

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "roblox/generated.h"
+#include "tovix/roblox/generated.h"
 
 namespace tovix::roblox {
 

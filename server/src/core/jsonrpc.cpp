@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::jsonrpc {

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "core/process.h"
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/protocol.h"
 #include "workspace/utf8_text.h"
 

@@ -8,7 +8,7 @@
 
 #include <fcntl.h>
 
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/protocol.h"
 
 namespace tovix_lsp::proxy {

@@ -12,7 +12,7 @@
 #include "core/proxy.h"
 #include "core/server.h"
 #include "features/api.h"
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/protocol.h"
 
 namespace tovix_lsp::settings {

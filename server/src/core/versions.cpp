@@ -1,6 +1,6 @@
 #include "core/versions.h"
 
-#include "version.h"
+#include "tovix/version.h"
 
 namespace tovix_lsp::versions {
 

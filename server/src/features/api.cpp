@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::api {

@@ -2,7 +2,7 @@
 
 #include <variant>
 
-#include "whitespace.h"
+#include "tovix/whitespace.h"
 #include "workspace/scan.h"
 #include "workspace/utf8_text.h"
 

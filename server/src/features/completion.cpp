@@ -5,12 +5,12 @@
 #include <optional>
 #include <utility>
 
-#include "lexer.h"
-#include "luau/cursor.h"
-#include "resolve.h"
-#include "roblox/roblox.h"
-#include "unicode.h"
-#include "whitespace.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/cursor.h"
+#include "tovix/resolve.h"
+#include "tovix/roblox/roblox.h"
+#include "tovix/unicode.h"
+#include "tovix/whitespace.h"
 #include "workspace/naming.h"
 #include "workspace/scan.h"
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "features/completion.h"
-#include "roblox/roblox.h"
-#include "whitespace.h"
+#include "tovix/roblox/roblox.h"
+#include "tovix/whitespace.h"
 #include "workspace/naming.h"
 #include "workspace/scan.h"
 #include "workspace/tree.h"

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "luau/cursor.h"
-#include "markup/walk.h"
+#include "tovix/luau/cursor.h"
+#include "tovix/markup/walk.h"
 #include "workspace/naming.h"
 #include "workspace/protocol.h"
 #include "workspace/scan.h"

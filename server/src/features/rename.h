@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "config.h"
+#include "tovix/config/config.h"
 #include "workspace/document.h"
 #include "workspace/line_index.h"
 #include "workspace/snapshot.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "resolve.h"
+#include "tovix/resolve.h"
 #include "workspace/naming.h"
 #include "workspace/regions.h"
 #include "workspace/tree.h"

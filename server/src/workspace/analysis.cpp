@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "backend/vide.h"
-#include "compile.h"
-#include "roblox/roblox.h"
-#include "whitespace.h"
+#include "tovix/backend/vide.h"
+#include "tovix/compile/compile.h"
+#include "tovix/roblox/roblox.h"
+#include "tovix/whitespace.h"
 #include "workspace/map_builder.h"
 #include "workspace/naming.h"
 #include "workspace/scan.h"

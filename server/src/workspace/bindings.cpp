@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "lexer.h"
-#include "resolve.h"
+#include "tovix/lexer.h"
+#include "tovix/resolve.h"
 #include "workspace/regions.h"
 
 namespace tovix_lsp::bindings {

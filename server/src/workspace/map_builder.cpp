@@ -7,9 +7,9 @@
 
 #include <fmt/format.h>
 
-#include "imports.h"
-#include "lexer.h"
-#include "resolve.h"
+#include "tovix/imports.h"
+#include "tovix/lexer.h"
+#include "tovix/resolve.h"
 #include "workspace/map_walk.h"
 #include "workspace/regions.h"
 #include "workspace/utf8_text.h"

@@ -12,9 +12,9 @@
 #include <span>
 #include <string_view>
 
-#include "config.h"
-#include "markup/walk.h"
-#include "resolve.h"
+#include "tovix/config/config.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
 #include "workspace/sourcemap.h"
 
 namespace tovix_lsp::map_builder {

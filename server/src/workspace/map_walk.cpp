@@ -5,10 +5,10 @@
 #include <variant>
 #include <vector>
 
-#include "markup/parser.h"
-#include "roblox/roblox.h"
-#include "unicode.h"
-#include "whitespace.h"
+#include "tovix/markup/parser.h"
+#include "tovix/roblox/roblox.h"
+#include "tovix/unicode.h"
+#include "tovix/whitespace.h"
 #include "workspace/regions.h"
 #include "workspace/utf8_text.h"
 

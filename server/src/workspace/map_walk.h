@@ -17,8 +17,8 @@
 #include <unordered_map>
 #include <string_view>
 
-#include "markup/ast.h"
-#include "resolve.h"
+#include "tovix/markup/ast.h"
+#include "tovix/resolve.h"
 #include "workspace/line_index.h"
 #include "workspace/sourcemap.h"
 

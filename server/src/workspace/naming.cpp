@@ -4,7 +4,7 @@
 #include <map>
 #include <optional>
 
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix_lsp::naming {
 

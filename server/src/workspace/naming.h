@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "config.h"
-#include "resolve.h"
+#include "tovix/config/config.h"
+#include "tovix/resolve.h"
 
 // How one project writes Roblox class and member names: its aliases and
 // casings applied, keeping only spellings that resolve back to the name

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "config.h"
+#include "tovix/config/config.h"
 #include "workspace/naming.h"
 
 // Projects and their generated-file paths, and the system's only

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "markup/parser.h"
-#include "markup/walk.h"
-#include "whitespace.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup/walk.h"
+#include "tovix/whitespace.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::regions {

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "markup/ast.h"
-#include "markup/walk.h"
-#include "resolve.h"
+#include "tovix/markup/ast.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
 #include "workspace/line_index.h"
 
 namespace tovix_lsp::regions {

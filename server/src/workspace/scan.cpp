@@ -6,10 +6,10 @@
 #include <utility>
 #include <variant>
 
-#include "lexer.h"
-#include "markup/walk.h"
-#include "markup_scan.h"
-#include "whitespace.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/walk.h"
+#include "tovix/markup_scan.h"
+#include "tovix/whitespace.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::scan {

@@ -17,8 +17,8 @@
 #include <variant>
 #include <vector>
 
-#include "markup/walk.h"
-#include "markup_scan.h"
+#include "tovix/markup/walk.h"
+#include "tovix/markup_scan.h"
 
 namespace tovix_lsp::scan {
 

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-#include "config.h"
+#include "tovix/config/config.h"
 #include "workspace/bindings.h"
 
 namespace tovix_lsp::snapshot {

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "markup/walk.h"
-#include "resolve.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
 #include "workspace/line_index.h"
 #include "workspace/regions.h"
 #include "workspace/scan.h"

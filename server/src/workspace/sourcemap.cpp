@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "lexer.h"
+#include "tovix/lexer.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::sourcemap {

@@ -5,9 +5,9 @@
 #include <utility>
 #include <variant>
 
-#include "markup/parser.h"
-#include "markup/walk.h"
-#include "whitespace.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup/walk.h"
+#include "tovix/whitespace.h"
 #include "workspace/regions.h"
 #include "workspace/scan.h"
 

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "markup/ast.h"
+#include "tovix/markup/ast.h"
 #include "workspace/line_index.h"
 #include "workspace/regions.h"
 

@@ -1,15 +1,15 @@
-#include "compile.h"
+#include "tovix/compile/compile.h"
 
 #include <algorithm>
 
 #include <fmt/format.h>
 
-#include "backend/context.h"
-#include "imports.h"
-#include "lint.h"
-#include "markup/walk.h"
-#include "resolve.h"
-#include "whitespace.h"
+#include "tovix/backend/context.h"
+#include "tovix/imports.h"
+#include "tovix/lint.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::compile {
 
@@ -309,28 +309,6 @@ std::expected<std::vector<Span>, CompileError> tovix_spans(std::string_view text
   spans.reserve(parsed->size());
   for (const auto& markup : *parsed) spans.emplace_back(markup.start, markup.end);
   return spans;
-}
-
-CompileError CompileError::from(const lexer::LexError& error) {
-  return CompileError{error.message, std::nullopt, error.offset, 0};
-}
-
-CompileError CompileError::from(const markup::parser::ParseError& error) {
-  std::optional<std::string> help;
-  if (error.message.find("is empty") != std::string::npos) {
-    help = "remove it, or put an expression in it";
-  } else if (error.message.find("contains no value") != std::string::npos) {
-    help = "a comment only stands in for a child, not a prop";
-  }
-  return CompileError{error.message, std::move(help), error.offset, 0};
-}
-
-CompileError CompileError::from(const backend::EmitError& error) {
-  return CompileError{error.message, error.help, error.offset, error.len};
-}
-
-CompileError CompileError::from(const Warning& warning) {
-  return CompileError{warning.message, warning.help, warning.offset, warning.len};
 }
 
 }  // namespace tovix::compile

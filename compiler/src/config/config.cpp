@@ -1,4 +1,4 @@
-#include "config.h"
+#include "tovix/config/config.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,15 +7,15 @@
 #include <system_error>
 #include <utility>
 
-#include "config/raw.h"
-#include "lexer.h"
-#include "luau/ast.h"
-#include "luau/parser.h"
-#include "roblox/generated.h"
-#include "roblox/roblox.h"
-#include "suggest.h"
-#include "unicode.h"
-#include "whitespace.h"
+#include "tovix/config/raw.h"
+#include "tovix/config/suggest.h"
+#include "tovix/lexer.h"
+#include "tovix/luau/ast.h"
+#include "tovix/luau/parser.h"
+#include "tovix/roblox/generated.h"
+#include "tovix/roblox/roblox.h"
+#include "tovix/unicode.h"
+#include "tovix/whitespace.h"
 
 namespace tovix::config {
 namespace {

@@ -1,8 +1,8 @@
-#include "suggest.h"
+#include "tovix/config/suggest.h"
 
 #include <optional>
 
-#include "roblox/roblox.h"
+#include "tovix/roblox/roblox.h"
 
 namespace tovix::config {
 

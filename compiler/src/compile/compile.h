@@ -1,7 +1,8 @@
 #pragma once
 
 // The compiler's entry: a whole .tovix text to plain Luau, line for line,
-// with the code generator the caller chooses; and the records it reports.
+// with the code generator the caller chooses. The records it reports are in
+// compile/records.h.
 //
 //   auto compiled = compile::compile_recovering(text, backend::vide::Vide{}, config);
 //   if (!compiled) ...  // one error that made the output unusable
@@ -21,41 +22,15 @@
 #include <utility>
 #include <vector>
 
-#include "backend.h"
-#include "config.h"
-#include "lexer.h"
-#include "markup/parser.h"
-#include "markup/walk.h"
-#include "resolve.h"
+#include "tovix/backend/backend.h"
+#include "tovix/compile/records.h"
+#include "tovix/config/config.h"
+#include "tovix/lexer.h"
+#include "tovix/markup/parser.h"
+#include "tovix/markup/walk.h"
+#include "tovix/resolve.h"
 
 namespace tovix::compile {
-
-// A finding that does not stop the compile.
-struct Warning {
-  std::string message;
-  std::optional<std::string> help;
-  std::size_t offset = 0;  // where the span starts, in the text being compiled
-  std::size_t len = 0;     // 0 for a single place
-
-  friend bool operator==(const Warning&, const Warning&) = default;
-};
-
-// An error as the compiler reports it; every other error converts into one.
-struct CompileError {
-  std::string message;
-  std::optional<std::string> help;
-  std::size_t offset = 0;
-  std::size_t len = 0;
-
-  // Lexer errors point at one place and carry no help.
-  [[nodiscard]] static CompileError from(const lexer::LexError& error);
-  // Parse errors point at one place; a help is chosen from the message.
-  [[nodiscard]] static CompileError from(const markup::parser::ParseError& error);
-  [[nodiscard]] static CompileError from(const backend::EmitError& error);
-  [[nodiscard]] static CompileError from(const Warning& warning);
-
-  friend bool operator==(const CompileError&, const CompileError&) = default;
-};
 
 // The result of a compile that produced usable output.
 struct Compiled {
