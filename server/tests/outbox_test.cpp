@@ -53,8 +53,8 @@ struct Stops {
 
 // A writer on a pipe of its own, and what it said when it stopped.
 struct Writer {
-  explicit Writer(std::chrono::milliseconds stall) {
-    auto started = Outbox::start(std::move(pipe.write_end), stops.callback(), stall);
+  explicit Writer(std::chrono::milliseconds stall, std::function<bool()> held = {}) {
+    auto started = Outbox::start(std::move(pipe.write_end), stops.callback(), stall, std::move(held));
     EXPECT_TRUE(started);
     if (started) box = std::move(*started);
   }
@@ -110,6 +110,20 @@ TEST(Outbox, AReaderThatStopsStopsTheWriter) {
     EXPECT_EQ(w.stops.stalled, 1);
     EXPECT_FALSE(w.box->push("more"));
   }
+}
+
+// A child that does not read while its own output waits for us is not
+// stopped for it; once we take its output again, the clock runs again.
+TEST(Outbox, AChildWaitingOnUsIsNotStopped) {
+  std::atomic<bool> held{true};
+  Writer w(100ms, [&] { return held.load(); });
+  ASSERT_TRUE(w.box);
+  ASSERT_TRUE(w.box->push(std::string(100, 'x')));
+  std::this_thread::sleep_for(600ms);
+  EXPECT_EQ(w.stops.stalled, 0);
+  held = false;
+  for (int i = 0; i < 500 && w.stops.stalled == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(w.stops.stalled, 1);
 }
 
 // A reader that reads, however slowly, is not stopped.

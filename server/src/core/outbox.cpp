@@ -16,7 +16,8 @@
 namespace tovix_lsp::outbox {
 
 std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, std::function<void(Stop)> stopped,
-                                                                std::chrono::milliseconds stall) {
+                                                                std::chrono::milliseconds stall,
+                                                                std::function<bool()> held) {
   // Writes never block: a child that stops reading is seen by the clock,
   // and close() is never kept waiting by a write.
   const int flags = ::fcntl(fd.get(), F_GETFL);
@@ -24,7 +25,7 @@ std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, 
     return std::unexpected(io::Error{io::Error::Kind::Other, std::strerror(errno)});
   process::Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake) return std::unexpected(io::Error{io::Error::Kind::Other, std::strerror(errno)});
-  std::unique_ptr<Outbox> box(new Outbox(std::move(fd), std::move(wake), std::move(stopped), stall));
+  std::unique_ptr<Outbox> box(new Outbox(std::move(fd), std::move(wake), std::move(stopped), stall, std::move(held)));
   try {
     box->thread_ = std::thread([raw = box.get()] { raw->run(); });
   } catch (const std::system_error&) {
@@ -33,8 +34,9 @@ std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, 
   return box;
 }
 
-Outbox::Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall)
-    : fd_(std::move(fd)), wake_(std::move(wake)), stopped_(std::move(stopped)), stall_(stall) {}
+Outbox::Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall,
+               std::function<bool()> held)
+    : fd_(std::move(fd)), wake_(std::move(wake)), stopped_(std::move(stopped)), stall_(stall), held_(std::move(held)) {}
 
 Outbox::~Outbox() { close(); }
 
@@ -97,7 +99,7 @@ bool Outbox::reader_keeps_up() {
   const auto now = std::chrono::steady_clock::now();
   const std::size_t waiting = unread();
   const std::size_t consumed = written_ - std::min(written_, waiting);
-  if (waiting == 0 || consumed != consumed_) {
+  if (waiting == 0 || consumed != consumed_ || (held_ && held_())) {
     consumed_ = consumed;
     last_read_ = now;
     return true;

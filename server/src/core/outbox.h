@@ -52,9 +52,13 @@ class Outbox {
   // Takes the write end of the child's input and starts the writer. `stopped`
   // is called once, from the writer thread, when it stops on its own; it must
   // not block. An error when the thread cannot be started.
+  // `held` tells whether the child's own output is waiting for us: a child
+  // blocked writing to a server that is slow to read cannot read either,
+  // and has not stopped; the stall clock does not run meanwhile.
   static std::expected<std::unique_ptr<Outbox>, io::Error> start(process::Fd fd,
                                                                  std::function<void(Stop)> stopped,
-                                                                 std::chrono::milliseconds stall = STALL_LIMIT);
+                                                                 std::chrono::milliseconds stall = STALL_LIMIT,
+                                                                 std::function<bool()> held = {});
   ~Outbox();
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
@@ -74,7 +78,8 @@ class Outbox {
   [[nodiscard]] std::size_t queued() const;
 
  private:
-  Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall);
+  Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall,
+         std::function<bool()> held);
   void run();
   // Writes one frame; false when the writer must stop (closed, stalled or
   // failed, `stopped` already called for the last two).
@@ -97,6 +102,7 @@ class Outbox {
   process::Fd wake_;  // an eventfd: readable once close() is called
   std::function<void(Stop)> stopped_;
   std::chrono::milliseconds stall_;
+  std::function<bool()> held_;
 
   mutable std::mutex mutex_;
   std::condition_variable ready_;

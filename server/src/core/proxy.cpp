@@ -42,11 +42,20 @@ std::string_view flag_name(std::string_view key) {
 }
 
 // The writer of child `number`'s input; its stop is said on the channel.
-std::expected<std::unique_ptr<outbox::Outbox>, io::Error> writer_of(process::Fd input, const Events::Sender& events,
-                                                                     std::uint64_t number) {
-  return outbox::Outbox::start(std::move(input),
-                               [events, number](outbox::Stop why) { events.send(ChildStalled{number, why}); });
+// `held` is set while the child's reader waits to hand a message on.
+std::expected<std::unique_ptr<outbox::Outbox>, io::Error> writer_of(
+    process::Fd input, const Events::Sender& events, std::uint64_t number,
+    std::shared_ptr<const std::atomic<bool>> held = nullptr) {
+  std::function<bool()> waits;
+  if (held) waits = [held] { return held->load(std::memory_order_relaxed); };
+  return outbox::Outbox::start(
+      std::move(input), [events, number](outbox::Stop why) { events.send(ChildStalled{number, why}); },
+      outbox::STALL_LIMIT, std::move(waits));
 }
+
+// The child's output read off until it ends; see `read_child`.
+void read_output(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events,
+                 const std::shared_ptr<std::atomic<bool>>& held);
 
 }  // namespace
 
@@ -73,10 +82,11 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
   (void)::fcntl(input.get(), F_SETPIPE_SZ, PIPE_ROOM);
   const std::uint64_t number = ++last_child_number;
   // `child` kills and reaps the process on every failure below.
-  auto writer = writer_of(std::move(input), events, number);
+  auto held = std::make_shared<std::atomic<bool>>(false);
+  auto writer = writer_of(std::move(input), events, number, held);
   if (!writer) return std::unexpected(writer.error());
   try {
-    std::thread(read_child, number, std::move(output), std::move(watch), std::move(events)).detach();
+    std::thread(read_output, number, std::move(output), std::move(watch), std::move(events), std::move(held)).detach();
   } catch (const std::system_error&) {
     return std::unexpected(io::Error{io::Error::Kind::Other, "failed to spawn thread"});
   }
@@ -123,6 +133,21 @@ void Proxy::shutdown() {
 }
 
 void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events) {
+  read_output(child, std::move(output), std::move(pidfd), std::move(events), nullptr);
+}
+
+namespace {
+
+void read_output(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events,
+                 const std::shared_ptr<std::atomic<bool>>& held) {
+  // The main thread may be slow to take a message (busy, or writing to an
+  // editor that is slow to read): the child then waits on us, not we on it.
+  const auto hand_on = [&](Event event, std::size_t cost, std::string key) {
+    if (held) held->store(true, std::memory_order_relaxed);
+    const bool taken = events.send_bounded(std::move(event), cost, std::move(key));
+    if (held) held->store(false, std::memory_order_relaxed);
+    return taken;
+  };
   process::PipeInput input(std::move(output), std::move(pidfd));
   jsonrpc::Reader reader(input);
   for (;;) {
@@ -137,7 +162,7 @@ void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Even
     // not make us place every one.
     if (auto publication = published::scan_notification(**body)) {
       std::string key = std::to_string(child) + " " + publication->uri;
-      if (!events.send_bounded(ChildPublished{child, std::move(*publication)}, cost, std::move(key))) return;
+      if (!hand_on(ChildPublished{child, std::move(*publication)}, cost, std::move(key))) return;
       continue;
     }
     auto parsed = jsonrpc::parse_body(**body);
@@ -153,9 +178,11 @@ void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Even
       const json* uri = params ? protocol::member(*params, "uri") : nullptr;
       if (uri && uri->is_string()) key = std::to_string(child) + " " + uri->get<std::string>();
     }
-    if (!events.send_bounded(Child{child, std::move(value)}, cost, std::move(key))) return;
+    if (!hand_on(Child{child, std::move(value)}, cost, std::move(key))) return;
   }
 }
+
+}  // namespace
 
 std::vector<std::string> arguments(const json& settings, const locate::Environment& env) {
   std::vector<std::string> args = {"--stdio"};
