@@ -122,6 +122,10 @@ struct Editor {
       if (left.count() <= 0) return std::nullopt;
       auto body = lsp.receive_text(left);
       if (!body) return std::nullopt;
+      if (std::getenv("TOVIX_BENCH_VERBOSE")) {
+        const auto at = body->find("Unknown global 'zz");
+        std::cerr << "  " << body->size() << " " << (at == std::string::npos ? "-" : body->substr(at, 21)) << " " << body->substr(0, std::min<std::size_t>(body->size(), 120)) << "\n";
+      }
       if (body->size() < 4096) {
         const json message = json::parse(*body);
         if (message.contains("id") && message.contains("method")) answer(message);
@@ -447,6 +451,7 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
   Folders folders;
   const std::string text = std::string(TYPED_LINE) + tovix_bench::sample_tovix(static_cast<std::size_t>(state.range(0)));
   const std::string generated_uri = tovix_lsp::project::path_to_uri(folders.project() / "direct.luau");
+  if (const char* dump = std::getenv("TOVIX_BENCH_DUMP_TEXT")) std::ofstream(dump) << text;
   // The generated code of every text typed, compiled beforehand.
   std::vector<std::string> generated;
   for (int i = 0; i < 26; ++i) {

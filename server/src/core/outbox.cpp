@@ -16,8 +16,7 @@
 namespace tovix_lsp::outbox {
 
 std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, std::function<void(Stop)> stopped,
-                                                                std::chrono::milliseconds stall,
-                                                                std::function<bool()> held) {
+                                                                Watch watch) {
   // Writes never block: a child that stops reading is seen by the clock,
   // and close() is never kept waiting by a write.
   const int flags = ::fcntl(fd.get(), F_GETFL);
@@ -25,7 +24,7 @@ std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, 
     return std::unexpected(io::Error{io::Error::Kind::Other, std::strerror(errno)});
   process::Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake) return std::unexpected(io::Error{io::Error::Kind::Other, std::strerror(errno)});
-  std::unique_ptr<Outbox> box(new Outbox(std::move(fd), std::move(wake), std::move(stopped), stall, std::move(held)));
+  std::unique_ptr<Outbox> box(new Outbox(std::move(fd), std::move(wake), std::move(stopped), std::move(watch)));
   try {
     box->thread_ = std::thread([raw = box.get()] { raw->run(); });
   } catch (const std::system_error&) {
@@ -34,9 +33,8 @@ std::expected<std::unique_ptr<Outbox>, io::Error> Outbox::start(process::Fd fd, 
   return box;
 }
 
-Outbox::Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall,
-               std::function<bool()> held)
-    : fd_(std::move(fd)), wake_(std::move(wake)), stopped_(std::move(stopped)), stall_(stall), held_(std::move(held)) {}
+Outbox::Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, Watch watch)
+    : fd_(std::move(fd)), wake_(std::move(wake)), stopped_(std::move(stopped)), watch_(std::move(watch)) {}
 
 Outbox::~Outbox() { close(); }
 
@@ -99,12 +97,16 @@ bool Outbox::reader_keeps_up() {
   const auto now = std::chrono::steady_clock::now();
   const std::size_t waiting = unread();
   const std::size_t consumed = written_ - std::min(written_, waiting);
-  if (waiting == 0 || consumed != consumed_ || (held_ && held_())) {
+  if (waiting == 0 || consumed != consumed_ || (watch_.held && watch_.held())) {
     consumed_ = consumed;
     last_read_ = now;
+    last_busy_ = now;
     return true;
   }
-  return now - last_read_ < stall_;
+  // Asked at every look, so that it answers for the time since the last:
+  // a child stopped after working is stopped from then on.
+  if (watch_.busy && watch_.busy()) last_busy_ = now;
+  return now - last_busy_ < watch_.stall && now - last_read_ < watch_.busy_stall;
 }
 
 bool Outbox::stop(Stop why) {
@@ -128,6 +130,7 @@ void Outbox::run() {
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
   last_read_ = std::chrono::steady_clock::now();
+  last_busy_ = last_read_;
   for (;;) {
     std::string frame;
     {

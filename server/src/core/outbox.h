@@ -27,6 +27,9 @@ namespace tovix_lsp::outbox {
 // before it counts as stopped, and how often the writer looks meanwhile.
 inline constexpr std::chrono::milliseconds STALL_LIMIT = std::chrono::seconds(5);
 inline constexpr std::chrono::milliseconds CHECK_EVERY{250};
+// A child that uses processor time meanwhile is working (loading its type
+// files, checking a large file), not stopped: it is given this long.
+inline constexpr std::chrono::milliseconds BUSY_STALL_LIMIT = std::chrono::seconds(60);
 // How many bytes may wait for the child. A child that lets more pile up is
 // not keeping up and is let go; every open document's text fits many times.
 inline constexpr std::size_t MAX_QUEUED = std::size_t{64} << 20;
@@ -47,18 +50,27 @@ struct Tag {
   bool replaceable = false;
 };
 
+// How the writer tells a child that stopped reading from one that cannot
+// read now.
+struct Watch {
+  std::chrono::milliseconds stall = STALL_LIMIT;
+  std::chrono::milliseconds busy_stall = BUSY_STALL_LIMIT;
+  // Whether the child's own output is waiting for us: a child blocked
+  // writing to a server that is slow to read cannot read either, and has not
+  // stopped; the clock does not run meanwhile.
+  std::function<bool()> held;
+  // Whether the child used processor time since the last call.
+  std::function<bool()> busy;
+};
+
 class Outbox {
  public:
   // Takes the write end of the child's input and starts the writer. `stopped`
   // is called once, from the writer thread, when it stops on its own; it must
   // not block. An error when the thread cannot be started.
-  // `held` tells whether the child's own output is waiting for us: a child
-  // blocked writing to a server that is slow to read cannot read either,
-  // and has not stopped; the stall clock does not run meanwhile.
   static std::expected<std::unique_ptr<Outbox>, io::Error> start(process::Fd fd,
                                                                  std::function<void(Stop)> stopped,
-                                                                 std::chrono::milliseconds stall = STALL_LIMIT,
-                                                                 std::function<bool()> held = {});
+                                                                 Watch watch = {});
   ~Outbox();
   Outbox(const Outbox&) = delete;
   Outbox& operator=(const Outbox&) = delete;
@@ -78,8 +90,7 @@ class Outbox {
   [[nodiscard]] std::size_t queued() const;
 
  private:
-  Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, std::chrono::milliseconds stall,
-         std::function<bool()> held);
+  Outbox(process::Fd fd, process::Fd wake, std::function<void(Stop)> stopped, Watch watch);
   void run();
   // Writes one frame; false when the writer must stop (closed, stalled or
   // failed, `stopped` already called for the last two).
@@ -101,8 +112,7 @@ class Outbox {
   process::Fd fd_;
   process::Fd wake_;  // an eventfd: readable once close() is called
   std::function<void(Stop)> stopped_;
-  std::chrono::milliseconds stall_;
-  std::function<bool()> held_;
+  Watch watch_;
 
   mutable std::mutex mutex_;
   std::condition_variable ready_;
@@ -118,6 +128,8 @@ class Outbox {
   std::size_t written_ = 0;
   std::size_t consumed_ = 0;
   std::chrono::steady_clock::time_point last_read_{};
+  // When the child last read, or was last seen using processor time.
+  std::chrono::steady_clock::time_point last_busy_{};
 };
 
 }  // namespace tovix_lsp::outbox

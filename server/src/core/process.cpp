@@ -1,6 +1,7 @@
 #include "core/process.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -267,6 +268,26 @@ std::expected<void, io::Error> PipeOutput::write_all(std::string_view bytes) {
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   if (failure) return std::unexpected(os_error(failure));
   return {};
+}
+
+std::optional<std::uint64_t> cpu_ticks(int pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[1024];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+  ::close(fd);
+  if (n <= 0) return std::nullopt;
+  buffer[n] = '\0';
+  // The command name may hold anything: the fields are counted after its
+  // closing parenthesis, from the third (the state) on.
+  const char* at = std::strrchr(buffer, ')');
+  if (at == nullptr) return std::nullopt;
+  std::uint64_t utime = 0, stime = 0;
+  if (std::sscanf(at + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+    return std::nullopt;
+  return utime + stime;
 }
 
 }  // namespace tovix_lsp::process

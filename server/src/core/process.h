@@ -5,6 +5,7 @@
 // place that calls posix_spawn, kill and waitpid.
 
 #include <chrono>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <optional>
@@ -118,6 +119,11 @@ class Child {
 // and no blocked signals whatever this process set for itself. A failure to
 // start (missing file, not executable) is an error.
 [[nodiscard]] std::expected<Child, io::Error> spawn(const Command& command);
+
+// The processor time process `pid` has used so far (user and system, all
+// its threads), in clock ticks; none when it cannot be read (gone, or no
+// /proc).
+[[nodiscard]] std::optional<std::uint64_t> cpu_ticks(int pid);
 
 // The read end of a pipe from a child, read until the pipe ends or the
 // process behind `watch` (see `Child::watch`) ends, whichever comes first:

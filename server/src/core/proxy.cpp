@@ -42,15 +42,24 @@ std::string_view flag_name(std::string_view key) {
 }
 
 // The writer of child `number`'s input; its stop is said on the channel.
-// `held` is set while the child's reader waits to hand a message on.
+// `held` is set while the child's reader waits to hand a message on; `pid`
+// is the process whose processor time tells a busy child (none: not known).
 std::expected<std::unique_ptr<outbox::Outbox>, io::Error> writer_of(
     process::Fd input, const Events::Sender& events, std::uint64_t number,
-    std::shared_ptr<const std::atomic<bool>> held = nullptr) {
-  std::function<bool()> waits;
-  if (held) waits = [held] { return held->load(std::memory_order_relaxed); };
+    std::shared_ptr<const std::atomic<bool>> held = nullptr, int pid = -1) {
+  outbox::Watch watch;
+  if (held) watch.held = [held] { return held->load(std::memory_order_relaxed); };
+  if (pid > 0) {
+    watch.busy = [pid, last = process::cpu_ticks(pid)]() mutable {
+      const auto now = process::cpu_ticks(pid);
+      const bool busy = now && last && *now > *last;
+      last = now;
+      return busy;
+    };
+  }
   return outbox::Outbox::start(
       std::move(input), [events, number](outbox::Stop why) { events.send(ChildStalled{number, why}); },
-      outbox::STALL_LIMIT, std::move(waits));
+      std::move(watch));
 }
 
 // The child's output read off until it ends; see `read_child`.
@@ -83,7 +92,7 @@ std::expected<Proxy, io::Error> Proxy::spawn(const std::filesystem::path& path, 
   const std::uint64_t number = ++last_child_number;
   // `child` kills and reaps the process on every failure below.
   auto held = std::make_shared<std::atomic<bool>>(false);
-  auto writer = writer_of(std::move(input), events, number, held);
+  auto writer = writer_of(std::move(input), events, number, held, child->pid());
   if (!writer) return std::unexpected(writer.error());
   try {
     std::thread(read_output, number, std::move(output), std::move(watch), std::move(events), std::move(held)).detach();
