@@ -6,7 +6,9 @@
 // - what handing a text to the child costs the main thread (the full-text
 //   didChange built, serialised and written to a pipe);
 // - one hover asked of luau-lsp directly on the generated file and through
-//   tovix-lsp on the source, side by side, with the peak memory of each.
+//   tovix-lsp on the source, side by side, with the peak memory of each;
+// - luau-lsp's diagnostics of a markup-heavy text, directly and through
+//   tovix-lsp, and tovix-lsp's processor time for them.
 
 #include <algorithm>
 #include <chrono>
@@ -122,10 +124,6 @@ struct Editor {
       if (left.count() <= 0) return std::nullopt;
       auto body = lsp.receive_text(left);
       if (!body) return std::nullopt;
-      if (std::getenv("TOVIX_BENCH_VERBOSE")) {
-        const auto at = body->find("Unknown global 'zz");
-        std::cerr << "  " << body->size() << " " << (at == std::string::npos ? "-" : body->substr(at, 21)) << " " << body->substr(0, std::min<std::size_t>(body->size(), 120)) << "\n";
-      }
       if (body->size() < 4096) {
         const json message = json::parse(*body);
         if (message.contains("id") && message.contains("method")) answer(message);
@@ -440,7 +438,8 @@ std::string typed(const std::string& text, int i) {
 //   directly (the same text, sent whole), interleaved;
 // - tovix-lsp's CPU per keystroke with the child, against without it.
 // TOVIX_BENCH_BASELINE names an older server binary, measured in the same
-// run, interleaved, for a side-by-side comparison.
+// run, interleaved, for a side-by-side comparison; TOVIX_BENCH_VERBOSE
+// prints every keystroke's times.
 void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
   if (!fs::exists(LUAU_LSP)) {
     state.SkipWithError("the real luau-lsp is absent");
@@ -451,7 +450,6 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
   Folders folders;
   const std::string text = std::string(TYPED_LINE) + tovix_bench::sample_tovix(static_cast<std::size_t>(state.range(0)));
   const std::string generated_uri = tovix_lsp::project::path_to_uri(folders.project() / "direct.luau");
-  if (const char* dump = std::getenv("TOVIX_BENCH_DUMP_TEXT")) std::ofstream(dump) << text;
   // The generated code of every text typed, compiled beforehand.
   std::vector<std::string> generated;
   for (int i = 0; i < 26; ++i) {
@@ -545,7 +543,6 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
       without.cpu += cpu_ms(alone.editor.lsp.pid()) - cpu_before;
     }
     if (!ok) {
-      if (std::getenv("TOVIX_BENCH_VERBOSE")) std::cerr << through.editor.lsp.stderr_text() << alone.editor.lsp.stderr_text();
       state.SkipWithError("no diagnostics after a keystroke");
       return;
     }
