@@ -192,7 +192,7 @@ void start_options(server::Server& s, const json& settings) {
 
 void answer_relayed(server::Server& s, std::int64_t pick, const json& with) {
   std::vector<std::int64_t> ids;
-  for (const auto& [ours, theirs] : s.relayed) ids.push_back(ours);
+  for (const auto& [ours, theirs] : s.child.relayed()) ids.push_back(ours);
   std::sort(ids.begin(), ids.end());
   const std::int64_t id = ids.empty() ? 9999 : ids[static_cast<std::size_t>(pick) % ids.size()];
   json response = {{"id", id}, {"jsonrpc", "2.0"}};
@@ -205,9 +205,9 @@ void answer_relayed(server::Server& s, std::int64_t pick, const json& with) {
 
 void cancel(server::Server& s, std::int64_t pick) {
   std::vector<std::pair<std::int64_t, json>> waiting;
-  for (const auto& [child_id, entry] : s.pending) {
-    if (const auto* f = std::get_if<server::Pending::Forward>(&entry.what)) waiting.emplace_back(child_id, f->id);
-    if (const auto* p = std::get_if<server::Pending::Props>(&entry.what)) waiting.emplace_back(child_id, p->id);
+  for (const auto& [child_id, entry] : s.child.pending()) {
+    if (const auto* f = std::get_if<child_session::Pending::Asked>(&entry.what)) waiting.emplace_back(child_id, f->id);
+    if (const auto* p = std::get_if<child_session::Pending::Props>(&entry.what)) waiting.emplace_back(child_id, p->id);
   }
   std::sort(waiting.begin(), waiting.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   const json id = waiting.empty() ? json(4242) : waiting[static_cast<std::size_t>(pick) % waiting.size()].second;
@@ -389,11 +389,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto attached = proxy::Proxy::attach(process::Fd(::dup(to_child.get())), sender);
     check(attached.has_value());
     const std::uint64_t child = attached->number();
-    server.proxy.emplace(std::move(*attached));
-    const auto initialize = server.proxy->request(
-        "initialize", settings::child_initialize_params(json::object(), 1, json::object()));
-    check(initialize && *initialize == 1);
-    server.pending.emplace(*initialize, server::Pending{server::Pending::Initialize{}});
+    // The child's initialize goes out under id 1.
+    check(!server.child.start(std::move(*attached), settings::child_initialize_params(json::object(), 1, json::object())));
 
     auto editor = [&](json value) { sender.send(proxy::Editor{std::move(value)}); };
     auto from_child = [&](json value) { sender.send(proxy::Child{child, std::move(value)}); };

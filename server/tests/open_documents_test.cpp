@@ -11,7 +11,7 @@ TEST(OpenDocuments, OpenReplaceClose) {
 
   OpenDocument& first = docs.open("file:///a", "old", 1);
   first.generated_uri = "file:///a.luau";
-  first.in_child = true;
+  first.child.open = true;
   first.stale = true;
   // Opened again: the same record, with the new text and version.
   OpenDocument& again = docs.open("file:///a", "new\n\xff", 5);
@@ -22,7 +22,7 @@ TEST(OpenDocuments, OpenReplaceClose) {
   EXPECT_EQ(first.document.index().line_count(), 2u);
   EXPECT_EQ(first.document.version(), 5);
   EXPECT_EQ(first.generated_uri, "file:///a.luau");
-  EXPECT_TRUE(first.in_child);
+  EXPECT_TRUE(first.child.open);
   EXPECT_TRUE(first.stale);
   EXPECT_EQ(docs.uris().size(), 2u);
 

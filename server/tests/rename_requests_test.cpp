@@ -23,17 +23,17 @@ TEST(RenameRequestsReplies, WhatIsForwardedAndHow) {
   params["newName"] = "total";
   // Forwarded params are the editor's, unchanged.
   const server::Reply luau = rename(f.server, 1, params);
-  ASSERT_TRUE(std::holds_alternative<server::Forward>(luau));
-  EXPECT_EQ(std::get<server::Forward>(luau).params, params);
+  ASSERT_TRUE(std::holds_alternative<server::AskChild>(luau));
+  EXPECT_EQ(std::get<server::AskChild>(luau).params, params);
   EXPECT_EQ(describe(luau), "forward textDocument/rename rename");
   // prepareRename in Luau code waits for a ready child; the name under the
   // cursor answers when the child has nothing to say.
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))), "null");
-  f.server.child_ready = true;
+  f.server.child.mark_ready(true);
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))),
             R"(forward textDocument/prepareRename local={"end":{"character":20,"line":1},"start":{"character":15,"line":1}})");
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(0, 2))), "forward textDocument/prepareRename");
-  f.server.child_ready = false;
+  f.server.child.mark_ready(false);
 
   // A rename without "newName" renames to the empty name: refused.
   EXPECT_EQ(describe(rename(f.server, 1, at(1, 9))), "null");
@@ -73,15 +73,15 @@ TEST(RenameRequestsReplies, ComponentsAreAskedAtTheirOpeningName) {
   ASSERT_TRUE(f.server.documents.get(f.uri)->compiled);
   const json cursor = f.at(*f.fixture.cursor, {{"newName", "Panel"}});
   server::Reply reply = rename(f.server, 1, cursor);
-  auto* forward = std::get_if<server::Forward>(&reply);
+  auto* forward = std::get_if<server::AskChild>(&reply);
   ASSERT_TRUE(forward);
   EXPECT_EQ(describe(reply), "forward textDocument/rename rename");
   EXPECT_EQ(forward->params, f.at(f.fixture.marks[0], {{"newName", "Panel"}}));
 
   EXPECT_EQ(describe(prepare_rename(f.server, 1, f.at(*f.fixture.cursor))), "null");  // no child ready
-  f.server.child_ready = true;
+  f.server.child.mark_ready(true);
   reply = prepare_rename(f.server, 1, f.at(*f.fixture.cursor));
-  forward = std::get_if<server::Forward>(&reply);
+  forward = std::get_if<server::AskChild>(&reply);
   ASSERT_TRUE(forward);
   const document::Document& document = f.server.documents.get(f.uri)->document;
   EXPECT_EQ(forward->params, f.at(f.fixture.marks[0]));
@@ -91,7 +91,7 @@ TEST(RenameRequestsReplies, ComponentsAreAskedAtTheirOpeningName) {
 
   // A dotted name: asked at the segment under the cursor.
   reply = rename(f.server, 1, f.at(f.fixture.marks[3] + 1, {{"newName", "Panel"}}));
-  forward = std::get_if<server::Forward>(&reply);
+  forward = std::get_if<server::AskChild>(&reply);
   ASSERT_TRUE(forward);
   EXPECT_EQ(forward->params["position"], document.position_at(f.fixture.marks[3]));
 }
@@ -101,7 +101,7 @@ TEST(RenameRequestsReplies, ComponentsAreAskedAtTheirOpeningName) {
 TEST(RenameRequestsReplies, AComponentWithoutItsGeneratedCallIsNotRenamed) {
   Compiled f("local function Card() return nil end\nlocal x = <Ca^rd></Card>\nlocal y = <Frame");
   ASSERT_FALSE(f.server.documents.get(f.uri)->compiled);
-  f.server.child_ready = true;
+  f.server.child.mark_ready(true);
   EXPECT_EQ(describe(rename(f.server, 1, f.at(*f.fixture.cursor, {{"newName", "Panel"}}))), "null");
   EXPECT_EQ(describe(prepare_rename(f.server, 1, f.at(*f.fixture.cursor))), "null");
 }

@@ -32,7 +32,7 @@ inline nlohmann::json at(nlohmann::json line, nlohmann::json character, std::str
 inline std::string describe(const server::Reply& reply) {
   if (const auto* value = std::get_if<nlohmann::json>(&reply))
     return value->is_null() ? "null" : "value " + value->dump();
-  if (const auto* forward = std::get_if<server::Forward>(&reply))
+  if (const auto* forward = std::get_if<server::AskChild>(&reply))
     return "forward " + forward->method + (forward->local ? " local=" + forward->local->dump() : "") +
            (forward->rename ? " rename" : "");
   return "other";

@@ -75,7 +75,7 @@ TEST(Requests, UnusableParamsAnswerNull) {
 TEST(Requests, HoverAnswersForwardsAndMerges) {
   Fixture f("local Card = 1\nlocal y = ^Card\nx = <$Card></Ca$rd>\nz = <Fr$ame/>");
   const server::Reply forwarded = hover(f.server, 1, f.at_cursor());
-  const auto* forward = std::get_if<server::Forward>(&forwarded);
+  const auto* forward = std::get_if<server::AskChild>(&forwarded);
   ASSERT_TRUE(forward);
   EXPECT_EQ(forward->method, "textDocument/hover");
   EXPECT_EQ(forward->params, f.at_cursor());
@@ -83,7 +83,7 @@ TEST(Requests, HoverAnswersForwardsAndMerges) {
 
   // On the closing name: the child is asked at the opening one.
   server::Reply merged = hover(f.server, 1, f.at(f.fixture.marks[1]));
-  const auto* merge = std::get_if<server::Forward>(&merged);
+  const auto* merge = std::get_if<server::AskChild>(&merged);
   ASSERT_TRUE(merge);
   EXPECT_EQ(merge->method, "textDocument/hover");
   EXPECT_EQ(merge->params, f.at(f.fixture.marks[0]));
@@ -100,7 +100,7 @@ TEST(Requests, Definition) {
             (json{{"range", {{"start", {{"line", 0}, {"character", 6}}}, {"end", {{"line", 0}, {"character", 10}}}}},
                   {"uri", f.uri}}));
   const server::Reply forwarded = definition(f.server, 1, f.at(f.fixture.marks[0]));
-  const auto* forward = std::get_if<server::Forward>(&forwarded);
+  const auto* forward = std::get_if<server::AskChild>(&forwarded);
   ASSERT_TRUE(forward);
   EXPECT_EQ(forward->method, "textDocument/definition");
   EXPECT_FALSE(forward->local);
@@ -123,7 +123,7 @@ TEST(Requests, CompletionAnswers) {
   {
     Fixture f("x = (^)");
     const server::Reply reply = completion(f.server, 1, f.at_cursor());
-    const auto* forward = std::get_if<server::Forward>(&reply);
+    const auto* forward = std::get_if<server::AskChild>(&reply);
     ASSERT_TRUE(forward);
     EXPECT_EQ(forward->method, "textDocument/completion");
     EXPECT_EQ(forward->params, f.at_cursor());
@@ -157,7 +157,7 @@ TEST(Requests, CompletionAfterASpace) {
     if (!c.context.is_null()) params["context"] = c.context;
     const server::Reply reply = completion(f.server, 1, params);
     std::string got = "other";
-    if (std::holds_alternative<server::Forward>(reply)) got = "forward";
+    if (std::holds_alternative<server::AskChild>(reply)) got = "forward";
     if (const auto* value = std::get_if<json>(&reply))
       got = *value == completion::empty_list() ? "empty" : value->at("items").empty() ? "other" : "items";
     EXPECT_EQ(got, c.expected);

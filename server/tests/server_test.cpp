@@ -176,21 +176,20 @@ TEST(ChildExit, OnlyTheCurrentChildsEndCountsAndWarnsUnlessShuttingDown) {
   auto start = [&] {
     auto child = proxy::Proxy::spawn(TOVIX_STAND_IN_BINARY, {"--stdio"}, f.channel.first);
     ASSERT_TRUE(child) << child.error().message;
-    f.server.proxy.emplace(std::move(*child));
-    f.server.child_ready = true;
-    f.server.documents.get("file:///a.tovix")->in_child = true;
+    f.server.child.adopt(std::move(*child), true);
+    f.server.documents.get("file:///a.tovix")->child.open = true;
   };
   start();
-  const std::uint64_t first = f.server.proxy->number();
+  const std::uint64_t first = f.server.child.child()->number();
   f.out.data.clear();
   f.server.child_exited(first + 1);  // not ours: nothing happens
-  EXPECT_TRUE(f.server.proxy);
+  EXPECT_TRUE(f.server.child.running());
   EXPECT_EQ(f.out.data, "");
 
   f.server.child_exited(first);
-  EXPECT_FALSE(f.server.proxy);
-  EXPECT_FALSE(f.server.child_ready);
-  EXPECT_FALSE(f.server.documents.get("file:///a.tovix")->in_child);
+  EXPECT_FALSE(f.server.child.running());
+  EXPECT_FALSE(f.server.child.ready());
+  EXPECT_FALSE(f.server.documents.get("file:///a.tovix")->child.open);
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["params"].dump(), R"({"message":"tovix: luau-lsp exited — markup features only","type":2})");
@@ -198,8 +197,8 @@ TEST(ChildExit, OnlyTheCurrentChildsEndCountsAndWarnsUnlessShuttingDown) {
   start();
   f.out.data.clear();
   f.server.shutdown_requested = true;
-  f.server.child_exited(f.server.proxy->number());
-  EXPECT_FALSE(f.server.proxy);
+  f.server.child_exited(f.server.child.child()->number());
+  EXPECT_FALSE(f.server.child.running());
   EXPECT_EQ(f.out.data, "");
 }
 

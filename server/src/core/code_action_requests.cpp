@@ -19,7 +19,7 @@ server::Reply code_action(server::Server& server, const json&, json params) {
   const open_documents::OpenDocument* open = server.documents.get(*uri);
   json local = code_actions::actions(*uri, diagnostics, open != nullptr ? &open->document : nullptr,
                                      open != nullptr ? open->snapshot.get() : nullptr);
-  return server::Forward{"textDocument/codeAction", std::move(params), std::move(local), false};
+  return server::AskChild{"textDocument/codeAction", std::move(params), std::move(local), false};
 }
 
 }  // namespace tovix_lsp::code_action_requests

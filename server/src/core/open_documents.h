@@ -22,6 +22,31 @@
 
 namespace tovix_lsp::open_documents {
 
+// What the child was given of a document and said about it.
+struct ChildCopy {
+  // The child has been given the generated file.
+  bool open = false;
+  // The compiles whose code the child was handed, with the version it went
+  // with, oldest first (a few only): the child says which text its
+  // diagnostics are about, and may speak of one that is no longer the last.
+  std::vector<std::pair<std::int64_t, std::shared_ptr<const analysis::Compiled>>> handed;
+  // The child's diagnostics as it published them, in the generated code of
+  // `compiled`: moved again into every new text, so that an edit since does
+  // not leave them on shifted places.
+  published::Publication published;
+  std::shared_ptr<const analysis::Compiled> compiled;
+  // Those diagnostics moved into the current text, as the JSON text of the
+  // diagnostics published (comma-separated), and how many.
+  struct Shown {
+    std::string text;
+    std::size_t count = 0;
+  };
+  Shown shown;
+  // The last line that said how many of the child's diagnostics could not
+  // be placed (empty once all could).
+  std::string dropped_said;
+};
+
 struct OpenDocument {
   explicit OpenDocument(document::Document document) : document(std::move(document)) {}
 
@@ -36,30 +61,12 @@ struct OpenDocument {
   std::shared_ptr<const snapshot::Snapshot> snapshot;
   // The compiler's own diagnostics.
   std::vector<nlohmann::json> diagnostics;
-  // The child's diagnostics as it published them, in the generated code of
-  // `child_compiled`: moved again into every new text, so that an edit
-  // since does not leave them on shifted places.
-  published::Publication child_published;
-  std::shared_ptr<const analysis::Compiled> child_compiled;
-  // The child's diagnostics moved into the current text, as the JSON text
-  // of the diagnostics published (comma-separated), and how many.
-  struct Shown {
-    std::string text;
-    std::size_t count = 0;
-  };
-  Shown child_shown;
-  // The compiles whose code the child was handed, with the version it went
-  // with, oldest first (a few only): the child says which text its
-  // diagnostics are about, and may speak of one that is no longer the last.
-  std::vector<std::pair<std::int64_t, std::shared_ptr<const analysis::Compiled>>> handed;
-  // The last line that said how many of the child's diagnostics could not
-  // be placed (empty once all could).
-  std::string dropped_said;
   // Where the document's generated Luau would live; empty for a document
   // that is not a file.
   std::string generated_uri;
-  // The child has been given the generated file.
-  bool in_child = false;
+  // The child's side of the document, which only the child session reads
+  // and writes.
+  ChildCopy child;
 };
 
 // Open documents by the URI exactly as the editor sent it.

@@ -44,11 +44,11 @@ server::Reply rename(server::Server& server, const json&, json params) {
   rename::Answer answer = rename::rename(at->open.document, config_of(*at), at->offset, name, at->open.snapshot.get());
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
   if (std::holds_alternative<rename::AskLuau>(answer))
-    return server::Forward{"textDocument/rename", std::move(params), std::nullopt, true};
+    return server::AskChild{"textDocument/rename", std::move(params), std::nullopt, true};
   if (auto* component = std::get_if<rename::Component>(&answer)) {
     auto asked = at_the_call(*at, *component, std::move(params));
     if (!asked) return json(nullptr);
-    return server::Forward{"textDocument/rename", std::move(*asked), std::nullopt, true};
+    return server::AskChild{"textDocument/rename", std::move(*asked), std::nullopt, true};
   }
   return json(nullptr);
 }
@@ -60,7 +60,7 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
   // Only the child renames Luau bindings: without it, a range would start a
   // rename that then changes nothing.
-  if (std::holds_alternative<rename::Null>(answer) || !server.child_ready) return json(nullptr);
+  if (std::holds_alternative<rename::Null>(answer) || !server.child.ready()) return json(nullptr);
   json cursor = params["position"];
   std::optional<json> local;
   if (auto* luau = std::get_if<rename::AskLuau>(&answer)) {
@@ -72,15 +72,15 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
     params = std::move(*asked);
     local = std::move(component.local);
   }
-  server::Forward forward{"textDocument/prepareRename", std::move(params), std::move(local), false};
+  server::AskChild forward{"textDocument/prepareRename", std::move(params), std::move(local), false};
   forward.cursor = std::move(cursor);
   return forward;
 }
 
-void join_closing_names(server::Server& server, json& edit) {
+void join_closing_names(const open_documents::OpenDocuments& documents, json& edit) {
   auto join = [&](const json& uri, json& edits) {
     if (!uri.is_string()) return;
-    const open_documents::OpenDocument* open = server.documents.get(uri.get_ref<const std::string&>());
+    const open_documents::OpenDocument* open = documents.get(uri.get_ref<const std::string&>());
     if (open != nullptr) rename::join_closing_names(open->document, edits, open->snapshot.get());
   };
   if (json* changes = edit.is_object() && edit.contains("changes") ? &edit["changes"] : nullptr;

@@ -27,6 +27,6 @@ namespace tovix_lsp::rename_requests {
 // every open document it edits ("changes" or "documentChanges"), each edit
 // of an element's opening name is joined by the same edit of its closing
 // name, so that the element still matches its call.
-void join_closing_names(server::Server& server, nlohmann::json& edit);
+void join_closing_names(const open_documents::OpenDocuments& documents, nlohmann::json& edit);
 
 }  // namespace tovix_lsp::rename_requests

@@ -3,7 +3,6 @@
 #include <utility>
 #include <variant>
 
-#include "core/forwarding.h"
 #include "features/api.h"
 #include "features/closing_tag.h"
 #include "features/completion.h"
@@ -17,12 +16,12 @@ namespace {
 using json = nlohmann::json;
 
 server::Reply forwarded(const char* method, json params, std::optional<json> local = std::nullopt) {
-  return server::Forward{method, std::move(params), std::move(local), false};
+  return server::AskChild{method, std::move(params), std::move(local), false};
 }
 
 server::Reply props(server::Server& server, const json& id, Target& at, const completion::Props& asked) {
   auto question = props::question(remap_pair(at.open), at.open.snapshot.get(), at.offset, asked.start, asked.prefix);
-  if (!question || !server.child_ready) return completion::empty_list();
+  if (!question || !server.child.ready()) return completion::empty_list();
   return ask_child_for_props(server, id, at.open, std::move(*question));
 }
 
@@ -66,7 +65,7 @@ server::Reply hover(server::Server& server, const json&, json params) {
   } else if (!std::holds_alternative<hover::AskLuau>(answer)) {
     return json(nullptr);
   }
-  server::Forward forward{"textDocument/hover", std::move(params), std::move(local), false};
+  server::AskChild forward{"textDocument/hover", std::move(params), std::move(local), false};
   forward.finish = hover::from_child;
   return forward;
 }
@@ -99,20 +98,11 @@ server::Reply completion(server::Server& server, const json& id, json params) {
 
 server::Reply ask_child_for_props(server::Server& server, const json& id, open_documents::OpenDocument& open,
                                   props::Question question) {
-  if (!open.in_child) server.sync_child(open);
-  if (!server.proxy) return completion::empty_list();
-  auto sent = server.proxy->request(
-      "textDocument/completion",
-      {{"position", protocol::to_json(question.position)}, {"textDocument", {{"uri", question.generated_uri}}}},
-      outbox::Tag{question.generated_uri, false});
-  if (!sent) {
-    server.log(1, "luau-lsp: " + sent.error().message);
-    return completion::empty_list();
-  }
-  server.pending.insert_or_assign(
-      *sent, server::Pending{server::Pending::Props{id, std::move(question.name), std::move(question.range),
-                                                   server.snippet_support, open.document.uri(),
-                                                   forwarding::asked_of(open)}});
+  child_session::Effects effects;
+  const bool asked = server.child.ask_props(server.context(), id, open, std::move(question), server.snippet_support,
+                                            effects);
+  server.apply(std::move(effects));
+  if (!asked) return completion::empty_list();
   return server::Later{};
 }
 

@@ -8,9 +8,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "core/child.h"
 #include "core/code_action_requests.h"
-#include "core/forwarding.h"
 #include "core/outline_requests.h"
 #include "core/rename_requests.h"
 #include "core/requests.h"
@@ -94,7 +92,7 @@ Reply shutdown(Server& s, const json&, json) {
 // generated file.
 template <const char* method>
 Reply forwarded(Server&, const json&, json params) {
-  return Forward{method, std::move(params), std::nullopt, false};
+  return AskChild{method, std::move(params), std::nullopt, false};
 }
 
 void exit_process(Server& s, json) {
@@ -114,19 +112,12 @@ void initialized(Server& s, json) { s.request_configuration(); }
 // The child re-reads its own settings when told they changed.
 void configuration_changed(Server& s, json params) {
   s.request_configuration();
-  if (s.child_ready && s.proxy) (void)s.proxy->notify("workspace/didChangeConfiguration", std::move(params));
+  s.child.notify("workspace/didChangeConfiguration", std::move(params));
 }
 
-void cancel_request(Server& s, json params) { forwarding::cancel(s, params); }
+void cancel_request(Server& s, json params) { s.apply(s.child.cancel(params)); }
 
-void child_message(Server& s, jsonrpc::Message message) {
-  if (auto* response = std::get_if<jsonrpc::Response>(&message))
-    forwarding::response(s, std::move(*response));
-  else if (auto* notification = std::get_if<jsonrpc::Notification>(&message))
-    child::notification(s, std::move(*notification));
-  else
-    child::request(s, std::get<jsonrpc::Request>(std::move(message)));
-}
+void child_message(Server& s, jsonrpc::Message message) { s.apply(s.child.take(s.context(), std::move(message))); }
 
 constexpr char INLAY_HINT[] = "textDocument/inlayHint";
 constexpr char REFERENCES[] = "textDocument/references";
@@ -211,7 +202,7 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
     label = n->method;
   } else {
     label = "a response";
-    if (!from_editor) request_id = forwarding::waiting_editor_id(*this, std::get<jsonrpc::Response>(message));
+    if (!from_editor) request_id = child.waiting_editor_id(std::get<jsonrpc::Response>(message));
   }
   guard(label, std::move(request_id), [&] {
     if (from_editor)
@@ -223,7 +214,7 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
 
 void Server::guarded(published::Notification publication) {
   guard("textDocument/publishDiagnostics", std::nullopt,
-        [&] { child::publication(*this, std::move(publication)); });
+        [&] { apply(child.take(context(), std::move(publication))); });
 }
 
 void Server::guard(std::string_view label, std::optional<json> request_id, const std::function<void()>& handle) {
@@ -280,16 +271,26 @@ void Server::answer(json id, Reply reply) {
     this->reply(std::move(id), std::move(*value));
   } else if (auto* failure = std::get_if<Failure>(&reply)) {
     error(std::move(id), failure->code, failure->message);
-  } else if (auto* forwarded = std::get_if<Forward>(&reply)) {
-    forward(std::move(id), std::move(*forwarded));
+  } else if (auto* asked = std::get_if<AskChild>(&reply)) {
+    ask_child(std::move(id), std::move(*asked));
   } else if (auto* serialized = std::get_if<Serialized>(&reply)) {
     reply_serialized(id, serialized->json);
   }
 }
 
-void Server::forward(json id, Forward forward) { forwarding::forward(*this, std::move(id), std::move(forward)); }
+void Server::ask_child(json id, AskChild request) { apply(child.ask(context(), std::move(id), std::move(request))); }
 
-void Server::fail_pending() { forwarding::fail_pending(*this); }
+void Server::fail_pending() { apply(child.fail_pending(context())); }
+
+void Server::apply(child_session::Effects effects) {
+  for (child_session::Effect& effect : effects) {
+    if (auto* message = std::get_if<json>(&effect)) {
+      send(*message);
+    } else if (auto* open = documents.get(std::get<child_session::Publish>(effect).uri)) {
+      publish(*open);
+    }
+  }
+}
 
 void Server::notification(const std::string& method, json params) {
   auto handler = handlers_.notifications.find(method);
@@ -331,79 +332,32 @@ void Server::send_text(std::string_view body) {
 
 bool Server::first_time(std::string key) { return said_once.insert(std::move(key)).second; }
 
-void Server::child_exited(std::uint64_t child) {
+void Server::child_exited(std::uint64_t number) {
   // The end of a child already let go of (refused, shut down, replaced)
   // says nothing about the current one.
-  if (!proxy || proxy->number() != child) return;
+  if (!child.current(number)) return;
   child_gone("luau-lsp exited — markup features only");
 }
 
-void Server::child_stalled(std::uint64_t child, outbox::Stop why) {
-  if (!proxy || proxy->number() != child) return;
+void Server::child_stalled(std::uint64_t number, outbox::Stop why) {
+  if (!child.current(number)) return;
   // A child that closed its input is most often one that is ending; its end
   // is told as such.
-  if (why == outbox::Stop::Failed && proxy->ended(std::chrono::milliseconds(50))) return child_exited(child);
+  if (child.ending(why)) return child_exited(number);
   child_gone(why == outbox::Stop::Failed ? "luau-lsp closed its input — markup features only"
                                          : "luau-lsp stopped reading its input — markup features only");
 }
 
 void Server::child_gone(std::string_view why) {
-  let_go_of_child(false);
-  if (shutdown_requested) return;
-  log(2, why);
-  fail_pending();
+  apply(child.let_go(context(), false, shutdown_requested ? std::nullopt : std::optional(why)));
 }
 
 void Server::abandon_children() {
   search.reset();
-  proxy.reset();
+  child.abandon();
 }
 
-bool Server::admit_child_message() {
-  const auto now = std::chrono::steady_clock::now();
-  if (now - quota_start_ >= std::chrono::seconds(1)) {
-    quota_start_ = now;
-    quota_used_ = 0;
-  }
-  if (quota_used_ < CHILD_MESSAGES_PER_SECOND) {
-    ++quota_used_;
-    return true;
-  }
-  ++dropped_;
-  return false;
-}
-
-std::optional<std::chrono::steady_clock::time_point> Server::deadline() const {
-  if (dropped_ == 0) return std::nullopt;
-  return std::max(quota_start_ + std::chrono::seconds(1), dropped_said_ + DROPPED_SAID_EVERY);
-}
-
-void Server::tick() {
-  const auto due = deadline();
-  if (!due) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (now < *due) return;
-  log(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) + " dropped");
-  dropped_ = 0;
-  dropped_said_ = now;
-}
-
-void Server::let_go_of_child(bool orderly) {
-  if (proxy) {
-    if (orderly) proxy->shutdown();
-    proxy.reset();  // kills and reaps
-  }
-  child_ready = false;
-  // Answers of the editor to a dead child's requests must not reach a new
-  // child under ids of its own.
-  relayed.clear();
-  for (const std::string& uri : documents.uris()) {
-    open_documents::OpenDocument& open = *documents.get(uri);
-    const bool shown = open.child_shown.count > 0;
-    child::forget(open);
-    if (shown) publish(open);
-  }
-}
+void Server::let_go_of_child(bool orderly) { apply(child.let_go(context(), orderly)); }
 
 void Server::request_configuration() {
   std::int64_t id = next_id++;
@@ -432,13 +386,9 @@ void Server::analyse(open_documents::OpenDocument& open) {
   open.compiled = std::move(result.compiled);
   // Without a compile the child's diagnostics cannot be placed; with one,
   // they follow the text to where their lines now are.
-  if (!open.compiled) {
-    open.child_published = {};
-    open.child_compiled = nullptr;
-  }
   // The child starts checking the new code while the diagnostics go out.
   sync_child(open);
-  child::relocate_diagnostics(*this, open);
+  child.relocate(context(), open);
   publish(open);
   // What only requests need is worked out once the diagnostics are out.
   open.snapshot = snapshot::take(std::move(result.read));
@@ -459,9 +409,9 @@ void Server::publish(open_documents::OpenDocument& open) {
     first = false;
     if (!jsonrpc::append(body, diagnostic)) return;
   }
-  if (open.child_shown.count > 0) {
+  if (open.child.shown.count > 0) {
     if (!first) body.push_back(',');
-    body += open.child_shown.text;
+    body += open.child.shown.text;
   }
   body += R"(],"uri":)";
   if (!jsonrpc::append(body, open.document.uri())) return;
@@ -469,9 +419,9 @@ void Server::publish(open_documents::OpenDocument& open) {
   send_text(body);
 }
 
-void Server::sync_child(open_documents::OpenDocument& open) { child::sync(*this, open); }
+void Server::sync_child(open_documents::OpenDocument& open) { apply(child.sync(context(), open)); }
 
-void Server::close_in_child(open_documents::OpenDocument& open) { child::close(*this, open); }
+void Server::close_in_child(open_documents::OpenDocument& open) { child.close(open); }
 
 std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events) {
   std::expected<void, io::Error> ended;
@@ -497,10 +447,10 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
       if (auto message = jsonrpc::from_value(std::move(e->value))) server.guarded(std::move(*message), true);
     } else if (auto* c = std::get_if<proxy::Child>(&*event)) {
       // What a child let go of still had in its pipe is not for us.
-      if (!server.proxy || server.proxy->number() != c->child) continue;
+      if (!server.child.current(c->child)) continue;
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
     } else if (auto* p = std::get_if<proxy::ChildPublished>(&*event)) {
-      if (server.proxy && server.proxy->number() == p->child) server.guarded(std::move(p->publication));
+      if (server.child.current(p->child)) server.guarded(std::move(p->publication));
     } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
       server.child_exited(exited->child);
     } else if (auto* stalled = std::get_if<proxy::ChildStalled>(&*event)) {

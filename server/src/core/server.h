@@ -17,6 +17,7 @@
 
 #include "core/io.h"
 #include "core/jsonrpc.h"
+#include "core/child_session.h"
 #include "core/locate.h"
 #include "core/open_documents.h"
 #include "core/proxy.h"
@@ -28,33 +29,19 @@ namespace tovix_lsp::server {
 
 class Server;
 
-// A feature's own last step on the child's answer to a forwarded request:
-// the reply, from the local part (none without one), the child's answer
-// moved back into the source (null when it had none) and whether the
-// compile the request was asked of is older than the text.
-using Finish = nlohmann::json (*)(std::optional<nlohmann::json> local, nlohmann::json child, bool stale);
-
 // What a request handler answers; the core sends it.
 //
-// A value is the result. `Failure` is an error response. `Forward` asks the
-// child, with a local part to answer from when the child cannot, and to
-// merge into its answer (`finish`, else `forwarding::merged`). `Later`
+// A value is the result. `Failure` is an error response. `AskChild` asks
+// the child, with a local part to answer from when the child cannot, and to
+// merge into its answer (`finish`, else `child_session::merged`). `Later`
 // means the handler has arranged the answer itself (a request of its own
 // to the child).
 struct Failure {
   std::int64_t code = 0;
   std::string message;
 };
-struct Forward {
-  std::string method;
-  nlohmann::json params;
-  std::optional<nlohmann::json> local;
-  bool rename = false;
-  // A prepareRename's position in the source: a range of the child's that
-  // does not hold it gives way to the local part.
-  std::optional<nlohmann::json> cursor = std::nullopt;
-  Finish finish = nullptr;
-};
+using child_session::AskChild;
+using child_session::Finish;
 struct Later {};
 // A result already serialised as compact JSON text (keys in ascending
 // order): a large answer written straight from what it describes rather
@@ -62,42 +49,7 @@ struct Later {};
 struct Serialized {
   std::string json;
 };
-using Reply = std::variant<nlohmann::json, Failure, Forward, Later, Serialized>;
-
-// What one request to the child waits for, under the child's request id.
-struct Pending {
-  // An editor request asked of the child. The compile it was sent against
-  // moves the answer back, whatever compiles came since.
-  struct Forward {
-    nlohmann::json id;  // the editor's
-    std::string uri;    // the editor's document
-    std::optional<nlohmann::json> local;
-    bool rename = false;
-    std::shared_ptr<const analysis::Compiled> compiled;
-    // That compile was older than the text when the request was sent.
-    bool stale = false;
-    std::optional<nlohmann::json> cursor = std::nullopt;  // as the `server::Forward`'s
-    // The text the local part was worked out on (null: not known). The
-    // local part speaks of that text: once it has changed it is not sent.
-    std::shared_ptr<const snapshot::Snapshot> asked_of{};
-    Finish finish = nullptr;  // as the `server::Forward`'s
-  };
-  // A completion of a component's props, asked at its generated call.
-  struct Props {
-    nlohmann::json id;  // the editor's
-    std::string name;   // the component
-    nlohmann::json range;  // the source range the items replace
-    bool snippet = false;
-    // The document and the text that range is of, as for `Forward`: items
-    // for a text that has changed since are not sent.
-    std::string uri{};
-    std::shared_ptr<const snapshot::Snapshot> asked_of{};
-  };
-  // The child's own initialize.
-  struct Initialize {};
-
-  std::variant<Forward, Props, Initialize> what;
-};
+using Reply = std::variant<nlohmann::json, Failure, AskChild, Later, Serialized>;
 
 // Handlers by method name: one line per method, so every trigger of work is
 // visible in one table. Notification handlers that take typed params are
@@ -151,10 +103,14 @@ class Server {
   // Asks the child. When it cannot be asked (no child, not ready, the
   // document not movable into its generated file, a failed write), the
   // local part answers at once (null without one).
-  void forward(nlohmann::json id, Forward forward);
+  void ask_child(nlohmann::json id, AskChild request);
   // Answers every request still waiting for the child from what is known
   // locally, and forgets them.
   void fail_pending();
+  // Does what a call of the child session asks, in order.
+  void apply(child_session::Effects effects);
+  // What the child session reads of the server.
+  [[nodiscard]] child_session::Context context() { return {documents, next_id, trace}; }
 
   // Writing to the editor. Write errors are dropped: there is nobody to tell.
   void log(std::uint8_t level, std::string_view text);
@@ -183,13 +139,9 @@ class Server {
   // either: the process is about to end.
   void abandon_children();
 
-  // Whether one more log or show message of the child may reach the editor:
-  // beyond CHILD_MESSAGES_PER_SECOND the rest are dropped and counted.
-  [[nodiscard]] bool admit_child_message();
-  // When `tick` has something to do (the line saying how many were
-  // dropped); none while nothing waits.
-  [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> deadline() const;
-  void tick();
+  // When `tick` has something to do; none while nothing waits.
+  [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> deadline() const { return child.deadline(); }
+  void tick() { apply(child.tick()); }
 
   // Sends the editor a "workspace/configuration" request for both sections.
   void request_configuration();
@@ -207,7 +159,7 @@ class Server {
 
   open_documents::OpenDocuments documents;
   project::Projects projects;
-  std::optional<proxy::Proxy> proxy;
+  child_session::ChildSession child;
   // The search for luau-lsp under way, and the number of the last one
   // started (its answer carries it).
   std::unique_ptr<locate::Search> search;
@@ -215,9 +167,6 @@ class Server {
   // The loads of the Roblox API facts, from the first configuration answer
   // that asks for one.
   std::unique_ptr<settings::ApiLoader> api_loader;
-  std::unordered_map<std::int64_t, Pending> pending;
-  // The child's requests passed on to the editor: our id -> the child's id.
-  std::unordered_map<std::int64_t, nlohmann::json> relayed;
   std::unordered_set<std::string> said_once;
   std::unordered_set<std::int64_t> config_requests;
   nlohmann::json init_params;
@@ -227,7 +176,6 @@ class Server {
   jsonrpc::Writer stdout_writer;
   std::int64_t next_id = 1;
   bool snippet_support = false;
-  bool child_ready = false;
   bool trace = false;
   bool shutdown_requested = false;
 
@@ -239,19 +187,7 @@ class Server {
   void child_gone(std::string_view why);
 
   const Handlers& handlers_;
-  // The child's log and show messages of the current second, and those
-  // dropped since the last line that said so.
-  std::chrono::steady_clock::time_point quota_start_{};
-  std::size_t quota_used_ = 0;
-  std::size_t dropped_ = 0;
-  std::chrono::steady_clock::time_point dropped_said_{};
 };
-
-// How many log and show messages of the child reach the editor in a second;
-// a child that writes more is flooding, not informing.
-inline constexpr std::size_t CHILD_MESSAGES_PER_SECOND = 20;
-// At most one line a while says how many were dropped.
-inline constexpr std::chrono::seconds DROPPED_SAID_EVERY{10};
 
 // The editor reader: reads framed messages off `input` and sends them to
 // the main thread until the input ends or can no longer be read in step

@@ -71,11 +71,7 @@ void response(server::Server& server, json id, json message) {
     configuration_answered(server, message);
     return;
   }
-  const auto relayed = server.relayed.find(ours);
-  if (relayed == server.relayed.end()) return;
-  message["id"] = std::move(relayed->second);
-  server.relayed.erase(relayed);
-  if (server.proxy) (void)server.proxy->write(message);
+  (void)server.child.relayed_answer(ours, std::move(message));
 }
 
 api::Sources api_sources(const json& luau_lsp_settings, const locate::Environment& env) {
@@ -186,7 +182,7 @@ void configuration_answered(server::Server& server, const json& message) {
   }
 
   // A running child is never restarted, and none starts after shutdown.
-  if (server.proxy || server.shutdown_requested || server.search) return;
+  if (server.child.running() || server.shutdown_requested || server.search) return;
   const std::uint64_t number = ++server.searches;
   auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
   server.search = std::make_unique<locate::Search>(
@@ -199,7 +195,7 @@ void configuration_answered(server::Server& server, const json& message) {
 void located(server::Server& server, std::uint64_t search, std::optional<std::filesystem::path> found) {
   if (search != server.searches) return;
   server.search.reset();
-  if (server.proxy || server.shutdown_requested) return;
+  if (server.child.running() || server.shutdown_requested) return;
   if (!found) {
     server.log(2, "luau-lsp not found — markup features only, no Luau types");
     return;
@@ -217,14 +213,8 @@ void located(server::Server& server, std::uint64_t search, std::optional<std::fi
                               : nullptr;
   json params = child_initialize_params(server.init_params, static_cast<long>(::getpid()),
                                         proxy::fflags(server.luau_lsp_settings, own_flags));
-  auto sent = started->request("initialize", std::move(params));
-  if (!sent) {
-    // Dropping the new child kills and reaps it.
-    server.log(1, "luau-lsp: " + sent.error().message);
-    return;
-  }
-  server.pending.insert_or_assign(*sent, server::Pending{server::Pending::Initialize{}});
-  server.proxy.emplace(std::move(*started));
+  if (auto failed = server.child.start(std::move(*started), std::move(params)))
+    server.log(1, "luau-lsp: " + failed->message);
 }
 
 }  // namespace tovix_lsp::settings

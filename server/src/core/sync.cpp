@@ -42,8 +42,7 @@ void watched_files_changed(server::Server& server, json params) {
   server.projects.clear();
   for (const std::string& uri : server.documents.uris()) server.recompile(*server.documents.get(uri));
   // A child that is still starting reads the files itself when it is ready.
-  if (server.child_ready && server.proxy)
-    (void)server.proxy->notify("workspace/didChangeWatchedFiles", std::move(params));
+  server.child.notify("workspace/didChangeWatchedFiles", std::move(params));
 }
 
 std::optional<std::string_view> changed_document(const json& message) {

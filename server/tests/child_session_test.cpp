@@ -1,8 +1,8 @@
-#include "core/forwarding.h"
+#include "core/child_session.h"
 
 #include <gtest/gtest.h>
 
-namespace tovix_lsp::forwarding {
+namespace tovix_lsp::child_session {
 namespace {
 
 using json = nlohmann::json;
@@ -39,13 +39,13 @@ TEST(LostTheDocument, NeedsTheCodeAndTheMarker) {
 }
 
 }  // namespace
-}  // namespace tovix_lsp::forwarding
+}  // namespace tovix_lsp::child_session
 
 #include <stdexcept>
 
 #include "core/server.h"
 
-namespace tovix_lsp::forwarding {
+namespace tovix_lsp::child_session {
 namespace {
 
 // What the server wrote, one message body each.
@@ -66,9 +66,9 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
   io::StringOutput out;
   auto channel = proxy::Events::make();
   server::Server s(out, channel.first, handlers);
-  s.pending.emplace(4, server::Pending{server::Pending::Forward{json(9), "file:///a.tovix", std::nullopt, false, nullptr}});
-  s.pending.emplace(5, server::Pending{server::Pending::Props{json("p"), "Card", nullptr, false}});
-  s.pending.emplace(6, server::Pending{server::Pending::Initialize{}});
+  s.child.pending().emplace(4, child_session::Pending{child_session::Pending::Asked{json(9), "file:///a.tovix", std::nullopt, false, nullptr}});
+  s.child.pending().emplace(5, child_session::Pending{child_session::Pending::Props{json("p"), "Card", nullptr, false}});
+  s.child.pending().emplace(6, child_session::Pending{child_session::Pending::Initialize{}});
   const json log = {{"jsonrpc", "2.0"},
                     {"method", "window/logMessage"},
                     {"params", {{"message", "tovix: internal error handling a response — please report it"}, {"type", 1}}}};
@@ -92,14 +92,14 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
 }
 
 }  // namespace
-}  // namespace tovix_lsp::forwarding
+}  // namespace tovix_lsp::child_session
 
 #include <fcntl.h>
 
 #include "temp_tree.h"
 #include "workspace/project.h"
 
-namespace tovix_lsp::forwarding {
+namespace tovix_lsp::child_session {
 namespace {
 
 // A server with one document open and compiled and a ready child that
@@ -111,8 +111,7 @@ struct Bridge {
             {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", TEXT}}}}}});
     auto child = proxy::Proxy::attach(process::Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC)), channel.first);
     EXPECT_TRUE(child);
-    server.proxy.emplace(std::move(*child));
-    server.child_ready = true;
+    server.child.adopt(std::move(*child), true);
     out.data.clear();
   }
   void editor(json message) {
@@ -127,8 +126,8 @@ struct Bridge {
   }
   // The one request waiting at the child.
   std::int64_t waiting() const {
-    EXPECT_EQ(server.pending.size(), 1u);
-    return server.pending.empty() ? 0 : server.pending.begin()->first;
+    EXPECT_EQ(server.child.pending().size(), 1u);
+    return server.child.pending().empty() ? 0 : server.child.pending().begin()->first;
   }
   void edit() {
     json change = json::parse(R"({"method":"textDocument/didChange","params":{"textDocument":{"version":2},
@@ -187,7 +186,7 @@ TEST(ChildAnswers, WhatWasWorkedOutOnAnEarlierTextIsNotSent) {
     const std::int64_t child_id = b.waiting();
     if (c.edited) b.edit();
     if (c.child_ends)
-      b.server.child_exited(b.server.proxy->number());
+      b.server.child_exited(b.server.child.child()->number());
     else
       b.server.guarded(*jsonrpc::from_value({{"id", child_id}, {"result", nullptr}}), false);
     const json answer = b.answer();
@@ -215,4 +214,4 @@ TEST(ChildAnswers, PropsForAnEarlierTextAreNotSent) {
 }
 
 }  // namespace
-}  // namespace tovix_lsp::forwarding
+}  // namespace tovix_lsp::child_session
