@@ -35,7 +35,7 @@ void open_in_server(benchmark::State& state, const std::string& uri, const std::
   for (auto _ : state) {
     state.PauseTiming();
     io::StringOutput out;
-    auto channel = proxy::Events::make();
+    auto channel = events::Events::make();
     auto server = std::make_unique<server::Server>(out, channel.first);
     state.ResumeTiming();
     sync::did_open(*server, {uri, text, 1});
@@ -138,10 +138,10 @@ BENCHMARK(BM_LargeSettingsFile)->Arg(5)->Arg(50)->Iterations(1)->Unit(benchmark:
 void read_body(benchmark::State& state, const std::string& body) {
   const std::string input = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   for (auto _ : state) {
-    auto [sender, receiver] = proxy::Events::make();
+    auto [sender, receiver] = events::Events::make();
     io::StringInput in(input);
     server::read_editor(in, sender);
-    while (auto event = receiver.receive_if([](const proxy::Event&) { return true; }))
+    while (auto event = receiver.receive_if([](const events::Event&) { return true; }))
       benchmark::DoNotOptimize(event);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));

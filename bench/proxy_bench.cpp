@@ -49,7 +49,7 @@ void BM_SpawnToInitializeAnswer(benchmark::State& state) {
                        {"capabilities", {{"workspace", {{"configuration", true}}}}}};
   std::vector<double> total, own, spawn, request;
   for (auto _ : state) {
-    auto [sender, receiver] = proxy::Events::make();
+    auto [sender, receiver] = tovix_lsp::events::Events::make();
     const double cpu_start = cpu_ms();
     const auto start = Clock::now();
     auto child = proxy::Proxy::spawn(luau_lsp, args, sender);
@@ -67,8 +67,8 @@ void BM_SpawnToInitializeAnswer(benchmark::State& state) {
     bool answered = false;
     while (!answered) {
       auto event = receiver.receive();
-      if (event && std::holds_alternative<proxy::ChildPublished>(*event)) continue;
-      auto* message = event ? std::get_if<proxy::Child>(&*event) : nullptr;
+      if (event && std::holds_alternative<tovix_lsp::events::ChildPublished>(*event)) continue;
+      auto* message = event ? std::get_if<tovix_lsp::events::Child>(&*event) : nullptr;
       if (!message) {
         state.SkipWithError("luau-lsp ended before answering");
         return;

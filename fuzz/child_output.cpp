@@ -380,7 +380,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   process::Fd to_child(::memfd_create("tovix-fuzz-child-input", MFD_CLOEXEC));
   check(static_cast<bool>(to_child));
   {
-    auto [sender, receiver] = proxy::Events::make();
+    auto [sender, receiver] = events::Events::make();
     Editor output(t);
     server::Server server(output, sender, handlers());
     output.watch(&server);
@@ -392,8 +392,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The child's initialize goes out under id 1.
     check(!server.child.start(std::move(*attached), settings::child_initialize_params(json::object(), 1, json::object())));
 
-    auto editor = [&](json value) { sender.send(proxy::Editor{std::move(value)}); };
-    auto from_child = [&](json value) { sender.send(proxy::Child{child, std::move(value)}); };
+    auto editor = [&](json value) { sender.send(events::Editor{std::move(value)}); };
+    auto from_child = [&](json value) { sender.send(events::Child{child, std::move(value)}); };
     const json init_id = next_id();
     ++t.allowed[init_id.dump()];
     editor(jsonrpc::build::request(init_id, "initialize", initialize_params((flags & SNIPPETS) != 0)));
@@ -410,7 +410,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string stream = (flags & FRAMED) ? framed(bytes) : std::string(bytes);
     proxy::read_child(child, memory_file(stream), process::Fd(), sender);
-    sender.send(proxy::EditorClosed{});
+    sender.send(events::EditorClosed{});
     (void)server::serve(server, receiver);
 
     documents_sound(server);

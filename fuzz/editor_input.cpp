@@ -36,15 +36,15 @@ const server::Handlers& handlers() {
 
 // What the reader queued, taken out and counted (the requests, and the
 // bodies owed an answer), then put back in the same order.
-void count_requests(proxy::Events::Sender& sender, proxy::Events::Receiver& receiver, Transcript& t) {
-  std::vector<proxy::Event> queued;
-  while (auto event = receiver.receive_if([](const proxy::Event&) { return true; })) queued.push_back(std::move(*event));
-  for (proxy::Event& event : queued) {
-    if (const auto* editor = std::get_if<proxy::Editor>(&event)) {
+void count_requests(events::Events::Sender& sender, events::Events::Receiver& receiver, Transcript& t) {
+  std::vector<events::Event> queued;
+  while (auto event = receiver.receive_if([](const events::Event&) { return true; })) queued.push_back(std::move(*event));
+  for (events::Event& event : queued) {
+    if (const auto* editor = std::get_if<events::Editor>(&event)) {
       const json& v = editor->value;
       const auto method = v.is_object() ? v.find("method") : v.end();
       if (v.is_object() && v.contains("id") && method != v.end() && method->is_string()) ++t.allowed[v["id"].dump()];
-    } else if (const auto* refused = std::get_if<proxy::EditorRefused>(&event); refused && refused->owed_answer) {
+    } else if (const auto* refused = std::get_if<events::EditorRefused>(&event); refused && refused->owed_answer) {
       ++t.allowed[refused->id.dump()];
     }
     sender.send(std::move(event));
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // as it holds it: what the editor makes up there is not ours to place.
   t.unplaced.insert("textDocument/codeAction");
   transcript() = &t;
-  auto [sender, receiver] = proxy::Events::make();
+  auto [sender, receiver] = events::Events::make();
   server::read_editor(input, sender);
   count_requests(sender, receiver, t);
   Editor output(t);

@@ -64,7 +64,7 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
   server::Handlers handlers = server::Handlers::standard();
   handlers.child = [](server::Server&, jsonrpc::Message) { throw std::runtime_error("boom"); };
   io::StringOutput out;
-  auto channel = proxy::Events::make();
+  auto channel = events::Events::make();
   server::Server s(out, channel.first, handlers);
   s.child.pending().emplace(4, child_session::Pending{child_session::Pending::Asked{json(9), "file:///a.tovix", std::nullopt, false, nullptr}});
   s.child.pending().emplace(5, child_session::Pending{child_session::Pending::Props{json("p"), "Card", nullptr, false}});
@@ -157,7 +157,7 @@ struct Bridge {
   testing::TempTree tree;
   std::string uri = project::path_to_uri(tree.root() / "a.tovix");
   io::StringOutput out;
-  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  std::pair<events::Events::Sender, events::Events::Receiver> channel = events::Events::make();
   server::Server server{out, channel.first};
 };
 

@@ -18,6 +18,8 @@
 namespace tovix_lsp::proxy {
 namespace {
 
+using namespace events;
+
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 using namespace std::chrono_literals;

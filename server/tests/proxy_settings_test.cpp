@@ -10,6 +10,8 @@
 namespace tovix_lsp::proxy {
 namespace {
 
+using namespace events;
+
 namespace fs = std::filesystem;
 using json = nlohmann::json;
 

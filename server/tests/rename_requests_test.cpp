@@ -60,7 +60,7 @@ struct Compiled {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tovix_rename_" + std::to_string(::getpid()));
   std::string uri;
   io::StringOutput out;
-  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  std::pair<events::Events::Sender, events::Events::Receiver> channel = events::Events::make();
   server::Server server{out, channel.first};
 };
 

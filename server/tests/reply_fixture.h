@@ -20,7 +20,7 @@ inline const std::string REPLY_URI = "file:///tmp/tovix-requests/a.tovix";
 struct ReplyFixture {
   explicit ReplyFixture(std::string text) { server.documents.open(REPLY_URI, std::move(text), 1); }
   io::StringOutput out;
-  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  std::pair<events::Events::Sender, events::Events::Receiver> channel = events::Events::make();
   server::Server server{out, channel.first};
 };
 

@@ -39,7 +39,7 @@ struct Fixture {
   std::filesystem::path dir;
   std::string uri;
   io::StringOutput out;
-  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  std::pair<events::Events::Sender, events::Events::Receiver> channel = events::Events::make();
   server::Server server{out, channel.first};
 };
 

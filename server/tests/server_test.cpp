@@ -39,7 +39,7 @@ struct Fixture {
   }
   Handlers handlers;
   io::StringOutput out;
-  std::pair<proxy::Events::Sender, proxy::Events::Receiver> channel = proxy::Events::make();
+  std::pair<events::Events::Sender, events::Events::Receiver> channel = events::Events::make();
   Server server{out, channel.first, handlers};
 };
 
@@ -338,9 +338,9 @@ struct Loop : Fixture {
       return s.documents.get(params["uri"].get<std::string>())->document.text();
     };
   }
-  void editor_event(json value) { channel.first.send(proxy::Editor{std::move(value)}); }
+  void editor_event(json value) { channel.first.send(events::Editor{std::move(value)}); }
   std::expected<void, io::Error> run(std::optional<io::Error> error = std::nullopt) {
-    channel.first.send(proxy::EditorClosed{std::move(error)});
+    channel.first.send(events::EditorClosed{std::move(error)});
     return serve(server, channel.second);
   }
 };
@@ -399,7 +399,7 @@ TEST(Loop, EditsWaitingForOneDocumentAreAnalysedOnceAndWhatFollowsSeesTheirText)
 
 TEST(Loop, RefusedMessagesAreAnsweredAndABadHeaderEndsWithItsError) {
   Loop f;
-  f.channel.first.send(proxy::EditorRefused{true, nullptr, -32700, "message is not JSON: x"});
+  f.channel.first.send(events::EditorRefused{true, nullptr, -32700, "message is not JSON: x"});
   f.editor_event({{"id", 2}, {"method", "nope"}});
   auto ended = f.run(io::Error{io::Error::Kind::InvalidData, "message header carried no Content-Length"});
   ASSERT_FALSE(ended);

@@ -90,11 +90,11 @@ json naming(const fs::path& definitions) {
   return {{"types", {{"definitionFiles", json::array({definitions.string()})}}}};
 }
 
-std::vector<std::string> next_load(proxy::Events::Receiver& events) {
+std::vector<std::string> next_load(events::Events::Receiver& events) {
   auto event = events.receive_for(std::chrono::seconds(30));
-  EXPECT_TRUE(event && std::holds_alternative<proxy::ApiLoaded>(*event));
-  if (!event || !std::holds_alternative<proxy::ApiLoaded>(*event)) return {"(no load ended)"};
-  return std::get<proxy::ApiLoaded>(*event).unreadable;
+  EXPECT_TRUE(event && std::holds_alternative<events::ApiLoaded>(*event));
+  if (!event || !std::holds_alternative<events::ApiLoaded>(*event)) return {"(no load ended)"};
+  return std::get<events::ApiLoaded>(*event).unreadable;
 }
 
 // A load asked while one runs waits for it, and still has its chance when
@@ -104,7 +104,7 @@ TEST(ApiLoader, LoadsOneAtATimeInTheOrderAsked) {
   Pipe pipe(tree);
   const fs::path readable = tree.file("a.d.luau", "declare class A\n\tx: number\nend\n");
   api::Slot slot;
-  auto [sender, receiver] = proxy::Events::make();
+  auto [sender, receiver] = events::Events::make();
   ApiLoader loader(slot, sender);
   loader.load(naming(pipe.path()), locate::Environment{});
   loader.load(naming(readable), locate::Environment{});
@@ -122,7 +122,7 @@ TEST(ApiLoader, ALoadUnderWayIsNotWaitedFor) {
   testing::TempTree tree;
   Pipe pipe(tree);
   api::Slot slot;
-  auto [sender, receiver] = proxy::Events::make();
+  auto [sender, receiver] = events::Events::make();
   auto loader = std::make_unique<ApiLoader>(slot, sender);
   loader->load(naming(pipe.path()), locate::Environment{});
   pipe.await_reader();

@@ -13,6 +13,14 @@
 
 namespace tovix_lsp::proxy {
 
+using events::Child;
+using events::ChildExited;
+using events::ChildPublished;
+using events::ChildStalled;
+using events::Event;
+using events::Events;
+using events::MIN_CHILD_COST;
+
 namespace {
 
 using json = nlohmann::json;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The luau-lsp child: the events of the main channel, the running child
-// (`Proxy`) with the thread that reads it, and what it is started with
+// The luau-lsp child: the running child (`Proxy`) with the thread that
+// reads it, and what it is started with
 // (`arguments`, `fflags`). Finding the executable and the type files is the
 // business of `locate`.
 
@@ -18,75 +18,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/channel.h"
+#include "core/events.h"
 #include "core/io.h"
 #include "core/jsonrpc.h"
 #include "core/locate.h"
 #include "core/outbox.h"
 #include "core/process.h"
-#include "workspace/published.h"
 
 namespace tovix_lsp::proxy {
 
-// What arrives on the main thread's channel. A child's events
-// carry its `Proxy::number()`, so that what an old child says after it was
-// let go of is told apart from the current child's.
-struct Editor {
-  nlohmann::json value;
-};
-struct Child {
-  std::uint64_t child = 0;
-  nlohmann::json value;
-};
-// A publication of diagnostics of child `child`, read as text.
-struct ChildPublished {
-  std::uint64_t child = 0;
-  published::Notification publication;
-};
-// The editor's input ended; `error` says why when it did not end cleanly.
-struct EditorClosed {
-  std::optional<io::Error> error;
-};
-struct ChildExited {
-  std::uint64_t child = 0;
-};
-// The child's writer stopped: the child left its input unread too long, let
-// too much pile up, or closed it. The child is of no more use.
-struct ChildStalled {
-  std::uint64_t child = 0;
-  outbox::Stop why = outbox::Stop::Stalled;
-};
-// The search for luau-lsp number `search` ended (off the main thread, as its
-// candidates are run to see whether they work); `found` is what it found.
-struct Located {
-  std::uint64_t search = 0;
-  std::optional<std::filesystem::path> found;
-};
-// A load of the Roblox API facts ended (off the main thread: the files run
-// to megabytes); `unreadable` are the type files the settings named that
-// could not be read, for the main thread to say.
-struct ApiLoaded {
-  std::vector<std::string> unreadable;
-};
-// A message from the editor that could not be taken: a request owed an
-// error answer, or a notification that is only said to be dropped; the main
-// thread does either, as it alone writes to the editor.
-struct EditorRefused {
-  bool owed_answer = true;
-  nlohmann::json id;
-  std::int64_t code = 0;
-  std::string message;
-};
-
-using Event = std::variant<Editor, Child, ChildPublished, EditorClosed, ChildExited, EditorRefused, ChildStalled,
-                           Located, ApiLoaded>;
-using Events = channel::Channel<Event>;
-
-// How much of the child's output may wait for the main thread, in bytes of
-// message bodies (each counted as at least MIN_CHILD_COST): a child that
-// writes faster than it is heard waits, rather than growing our memory.
-inline constexpr std::size_t CHILD_BACKLOG = std::size_t{8} << 20;
-inline constexpr std::size_t MIN_CHILD_COST = 1024;
 // How long stopping a child waits for its last messages to be written.
 inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
 
@@ -106,13 +46,13 @@ class Proxy {
   // then killed and reaped, and no event is sent).
   [[nodiscard]] static std::expected<Proxy, io::Error> spawn(const std::filesystem::path& path,
                                                              const std::vector<std::string>& args,
-                                                             Events::Sender events);
+                                                             events::Events::Sender events);
 
   // A child that runs elsewhere (a test's or the fuzzer's): its input is
   // `input`, written by the writer thread as for a process; nothing is
   // started, signalled or reaped, and no thread reads for it (the caller
   // sends its `Child` events, numbered `number()`).
-  [[nodiscard]] static std::expected<Proxy, io::Error> attach(process::Fd input, Events::Sender events);
+  [[nodiscard]] static std::expected<Proxy, io::Error> attach(process::Fd input, events::Events::Sender events);
 
   // Sends a request under the next id (1, 2, 3, … for each child) and gives
   // the id. The id is used up even when it cannot be sent. The answer comes
@@ -160,7 +100,7 @@ class Proxy {
 // read, framing or JSON error (a frame above the size limit included), one
 // `ChildExited`. Stops early, without an exit event, when the receiver is
 // gone. Closes `output` and `pidfd` when it returns.
-void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, Events::Sender events);
+void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, events::Events::Sender events);
 
 // The options that follow "lsp" on the child's command line, from the
 // "luau-lsp" settings section: "--stdio", the Roblox type files and the

@@ -28,7 +28,7 @@ server::Reply props(server::Server& server, const json& id, Target& at, const co
 }  // namespace
 
 std::optional<Target> target(server::Server& server, const json& params) {
-  auto located = server.locate(params);
+  auto located = server.position_at(params);
   if (!located) return std::nullopt;
   open_documents::OpenDocument* open = server.documents.get(located->first);
   if (!open) return std::nullopt;
@@ -42,10 +42,9 @@ remap::Pair remap_pair(const open_documents::OpenDocument& open) {
 }
 
 server::Reply closing_tag(server::Server& server, const json&, json params) {
-  const auto located = server.locate(params);
-  if (!located) return json(nullptr);
-  const auto* open = server.documents.get(located->first);
-  auto name = closing_tag::closing_tag(open->document.text(), located->second, open->snapshot.get());
+  const auto at = target(server, params);
+  if (!at) return json(nullptr);
+  auto name = closing_tag::closing_tag(at->open.document.text(), at->offset, at->open.snapshot.get());
   if (!name) return json(nullptr);
   return json{{"tagName", std::move(*name)}};
 }

@@ -23,7 +23,7 @@ namespace tovix_lsp::requests {
 [[nodiscard]] server::Reply definition(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 [[nodiscard]] server::Reply completion(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
-// The open document a request about one position names (`Server::locate`),
+// The open document a request about one position names (`Server::position_at`),
 // the byte offset of that position, and the project of the document's file
 // (none for a document that is no file).
 struct Target {

@@ -26,16 +26,16 @@ using json = nlohmann::json;
 // Edits already waiting behind a didChange for the same document join it:
 // the burst is applied as one change, so the text is analysed, published
 // and handed to the child once, and a message behind it sees the final text.
-void take_burst(json& change, proxy::Events::Receiver& events) {
+void take_burst(json& change, events::Events::Receiver& events) {
   const auto uri = sync::changed_document(change);
   if (!uri) return;
   const std::string target(*uri);
-  auto same_document = [&](const proxy::Event& event) {
-    const auto* editor = std::get_if<proxy::Editor>(&event);
+  auto same_document = [&](const events::Event& event) {
+    const auto* editor = std::get_if<events::Editor>(&event);
     return editor != nullptr && sync::changed_document(editor->value) == std::string_view(target);
   };
   while (auto next = events.receive_if(same_document))
-    sync::fold_change(change, std::move(std::get<proxy::Editor>(*next).value));
+    sync::fold_change(change, std::move(std::get<events::Editor>(*next).value));
 }
 
 // Binds a notification handler that takes typed params: params that do not
@@ -129,17 +129,17 @@ constexpr char DOCUMENT_HIGHLIGHT[] = "textDocument/documentHighlight";
 
 }  // namespace
 
-void read_editor(io::Input& input, proxy::Events::Sender events) {
+void read_editor(io::Input& input, events::Events::Sender events) {
   jsonrpc::Reader reader(input, jsonrpc::MAX_EDITOR_BODY);
   for (;;) {
     auto message = reader.read();
     if (message && *message) {
-      if (!events.send(proxy::Editor{std::move(**message)})) return;
+      if (!events.send(events::Editor{std::move(**message)})) return;
     } else if (!message && message.error().kind == io::Error::Kind::InvalidJson) {
       const jsonrpc::Refused& refused = reader.refused();
-      if (!events.send(proxy::EditorRefused{refused.owed_answer, refused.id, refused.code, refused.message})) return;
+      if (!events.send(events::EditorRefused{refused.owed_answer, refused.id, refused.code, refused.message})) return;
     } else {
-      events.send(proxy::EditorClosed{message ? std::nullopt : std::optional(message.error())});
+      events.send(events::EditorClosed{message ? std::nullopt : std::optional(message.error())});
       return;
     }
   }
@@ -187,7 +187,7 @@ const Handlers& Handlers::standard() {
   return table;
 }
 
-Server::Server(io::Output& out, proxy::Events::Sender events, const Handlers& handlers)
+Server::Server(io::Output& out, events::Events::Sender events, const Handlers& handlers)
     : events(std::move(events)), stdout_writer(out), handlers_(handlers) {}
 
 void Server::guarded(jsonrpc::Message message, bool from_editor) {
@@ -256,7 +256,7 @@ void Server::request(json id, const std::string& method, json params) {
   answer(std::move(id), std::move(reply));
 }
 
-std::optional<std::pair<std::string, std::size_t>> Server::locate(const json& params) const {
+std::optional<std::pair<std::string, std::size_t>> Server::position_at(const json& params) const {
   auto where = protocol::read_text_document_position(params);
   if (!where) return std::nullopt;
   const open_documents::OpenDocument* open = documents.get(where->uri);
@@ -423,10 +423,10 @@ void Server::sync_child(open_documents::OpenDocument& open) { apply(child.sync(c
 
 void Server::close_in_child(open_documents::OpenDocument& open) { child.close(open); }
 
-std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events) {
+std::expected<void, io::Error> serve(Server& server, events::Events::Receiver& events) {
   std::expected<void, io::Error> ended;
   for (;;) {
-    std::optional<proxy::Event> event;
+    std::optional<events::Event> event;
     if (const auto due = server.deadline()) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - std::chrono::steady_clock::now());
       event = events.receive_for(std::max(left, std::chrono::milliseconds(0)));
@@ -438,28 +438,28 @@ std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& ev
       event = events.receive();
       if (!event) break;
     }
-    if (auto* closed = std::get_if<proxy::EditorClosed>(&*event)) {
+    if (auto* closed = std::get_if<events::EditorClosed>(&*event)) {
       if (closed->error) ended = std::unexpected(std::move(*closed->error));
       break;
     }
-    if (auto* e = std::get_if<proxy::Editor>(&*event)) {
+    if (auto* e = std::get_if<events::Editor>(&*event)) {
       take_burst(e->value, events);
       if (auto message = jsonrpc::from_value(std::move(e->value))) server.guarded(std::move(*message), true);
-    } else if (auto* c = std::get_if<proxy::Child>(&*event)) {
+    } else if (auto* c = std::get_if<events::Child>(&*event)) {
       // What a child let go of still had in its pipe is not for us.
       if (!server.child.current(c->child)) continue;
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
-    } else if (auto* p = std::get_if<proxy::ChildPublished>(&*event)) {
+    } else if (auto* p = std::get_if<events::ChildPublished>(&*event)) {
       if (server.child.current(p->child)) server.guarded(std::move(p->publication));
-    } else if (auto* exited = std::get_if<proxy::ChildExited>(&*event)) {
+    } else if (auto* exited = std::get_if<events::ChildExited>(&*event)) {
       server.child_exited(exited->child);
-    } else if (auto* stalled = std::get_if<proxy::ChildStalled>(&*event)) {
+    } else if (auto* stalled = std::get_if<events::ChildStalled>(&*event)) {
       server.child_stalled(stalled->child, stalled->why);
-    } else if (auto* located = std::get_if<proxy::Located>(&*event)) {
+    } else if (auto* located = std::get_if<events::Located>(&*event)) {
       settings::located(server, located->search, std::move(located->found));
-    } else if (auto* loaded = std::get_if<proxy::ApiLoaded>(&*event)) {
+    } else if (auto* loaded = std::get_if<events::ApiLoaded>(&*event)) {
       settings::api_loaded(server, loaded->unreadable);
-    } else if (auto* refused = std::get_if<proxy::EditorRefused>(&*event)) {
+    } else if (auto* refused = std::get_if<events::EditorRefused>(&*event)) {
       if (refused->owed_answer)
         server.error(std::move(refused->id), refused->code, refused->message);
       else
@@ -475,7 +475,7 @@ std::expected<void, io::Error> run() {
   // An editor that closes our output must not kill us mid-message: the write
   // fails with EPIPE instead, and write errors are dropped.
   std::signal(SIGPIPE, SIG_IGN);
-  auto [sender, receiver] = proxy::Events::make(proxy::CHILD_BACKLOG);
+  auto [sender, receiver] = events::Events::make(events::CHILD_BACKLOG);
   try {
     std::thread([events = sender] {
       io::FdInput input(STDIN_FILENO);

@@ -75,7 +75,7 @@ struct Handlers {
 // it is locked, and nothing but the main thread writes standard output.
 class Server {
  public:
-  Server(io::Output& out, proxy::Events::Sender events, const Handlers& handlers = Handlers::standard());
+  Server(io::Output& out, events::Events::Sender events, const Handlers& handlers = Handlers::standard());
 
   // Runs the message's handler under the catch-all: a failure is logged and,
   // for an editor request, answered with -32603. State the handler changed
@@ -95,7 +95,7 @@ class Server {
   // "/textDocument/uri" of a document open under exactly that URI, and the
   // byte offset of its "position" (line and UTF-16 character, each the low
   // 32 bits of a non-negative integer). None when any of it is missing.
-  [[nodiscard]] std::optional<std::pair<std::string, std::size_t>> locate(const nlohmann::json& params) const;
+  [[nodiscard]] std::optional<std::pair<std::string, std::size_t>> position_at(const nlohmann::json& params) const;
 
   // Sends a handler's reply to request `id`.
   void answer(nlohmann::json id, Reply reply);
@@ -172,7 +172,7 @@ class Server {
   nlohmann::json init_params;
   nlohmann::json luau_lsp_settings;
   nlohmann::json own_settings;
-  proxy::Events::Sender events;
+  events::Events::Sender events;
   jsonrpc::Writer stdout_writer;
   std::int64_t next_id = 1;
   bool snippet_support = false;
@@ -194,13 +194,13 @@ class Server {
 // (`EditorClosed`, with the error unless the input ended cleanly). A body
 // that cannot be taken is answered when it is owed an answer
 // (`EditorRefused`), and the next message is read as usual.
-void read_editor(io::Input& input, proxy::Events::Sender events);
+void read_editor(io::Input& input, events::Events::Sender events);
 
 // The main loop: takes events one at a time until the editor's input ends.
 // didChange notifications of one document already waiting behind each
 // other are handled as one, so a burst of edits is analysed and published
 // once. Returns the error that ended the editor's input, if any.
-[[nodiscard]] std::expected<void, io::Error> serve(Server& server, proxy::Events::Receiver& events);
+[[nodiscard]] std::expected<void, io::Error> serve(Server& server, events::Events::Receiver& events);
 
 // Runs the server on standard input and output until the editor's input
 // ends: success when it ended cleanly, else the error that ended it. The

@@ -86,7 +86,7 @@ api::Sources api_sources(const json& luau_lsp_settings, const locate::Environmen
 }
 
 struct ApiLoader::State {
-  State(api::Slot& slot, proxy::Events::Sender events) : slot(slot), events(std::move(events)) {}
+  State(api::Slot& slot, events::Events::Sender events) : slot(slot), events(std::move(events)) {}
 
   struct Load {
     json settings;
@@ -96,7 +96,7 @@ struct ApiLoader::State {
   // One load, its end told to the main thread.
   void run(const Load& load) {
     std::vector<std::string> unreadable = slot.install(api_sources(load.settings, load.env));
-    (void)events.send(proxy::ApiLoaded{std::move(unreadable)});
+    (void)events.send(events::ApiLoaded{std::move(unreadable)});
   }
 
   // The worker: the loads in the order asked, until the loader is dropped.
@@ -116,7 +116,7 @@ struct ApiLoader::State {
   }
 
   api::Slot& slot;
-  const proxy::Events::Sender events;
+  const events::Events::Sender events;
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<Load> waiting;
@@ -124,7 +124,7 @@ struct ApiLoader::State {
   bool closed = false;
 };
 
-ApiLoader::ApiLoader(api::Slot& slot, proxy::Events::Sender events)
+ApiLoader::ApiLoader(api::Slot& slot, events::Events::Sender events)
     : state_(std::make_shared<State>(slot, std::move(events))) {
   try {
     thread_ = std::thread([state = state_] { state->work(); });
@@ -188,7 +188,7 @@ void configuration_answered(server::Server& server, const json& message) {
   server.search = std::make_unique<locate::Search>(
       "luau-lsp", std::move(configured), std::move(env),
       [events = server.events, number](std::optional<std::filesystem::path> found) {
-        events.send(proxy::Located{number, std::move(found)});
+        events.send(events::Located{number, std::move(found)});
       });
 }
 

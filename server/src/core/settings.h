@@ -56,7 +56,7 @@ void response(server::Server& server, nlohmann::json id, nlohmann::json message)
 // which must outlive it (the process-wide slot is never destroyed).
 class ApiLoader {
  public:
-  ApiLoader(api::Slot& slot, proxy::Events::Sender events);
+  ApiLoader(api::Slot& slot, events::Events::Sender events);
   ~ApiLoader();
   ApiLoader(const ApiLoader&) = delete;
   ApiLoader& operator=(const ApiLoader&) = delete;
