@@ -229,7 +229,7 @@ inline server::Handlers sealed_handlers() {
   }
   h.response = [](server::Server& s, json id, json message) {
     if (const auto ours = protocol::read_i64(id); ours && s.config_requests.contains(*ours)) seal_settings(message);
-    settings::response(s, std::move(id), std::move(message));
+    server::Handlers::standard().response(s, std::move(id), std::move(message));
   };
   return h;
 }

@@ -5,7 +5,10 @@
 #include <iterator>
 #include <utility>
 
+#include <unistd.h>
+
 #include "core/rename_requests.h"
+#include "core/settings.h"
 #include "features/completion.h"
 #include "features/rename.h"
 #include "workspace/project.h"
@@ -201,6 +204,25 @@ bool lost_the_document(const json& error) {
 std::shared_ptr<const snapshot::Snapshot> asked_of(const OpenDocument& open) {
   if (!snapshot::of(open.snapshot.get(), open.document.text())) return nullptr;
   return open.snapshot;
+}
+
+Effects ChildSession::start(const std::filesystem::path& program, const json& luau_lsp_settings,
+                            const json& editor_params, events::Events::Sender events) {
+  Effects out;
+  auto started = proxy::Proxy::spawn(program, proxy::arguments(luau_lsp_settings), std::move(events));
+  if (!started) {
+    out.emplace_back(log_message(1, "could not start luau-lsp: " + started.error().message));
+    return out;
+  }
+  out.emplace_back(log_message(3, "luau-lsp: " + program.string()));
+  static const json::json_pointer editor_fflags("/initializationOptions/fflags");
+  const json* own_flags =
+      editor_params.is_object() && editor_params.contains(editor_fflags) ? &editor_params.at(editor_fflags) : nullptr;
+  json params = settings::child_initialize_params(editor_params, static_cast<long>(::getpid()),
+                                                  proxy::fflags(luau_lsp_settings, own_flags));
+  if (auto failed = start(std::move(*started), std::move(params)))
+    out.emplace_back(log_message(1, "luau-lsp: " + failed->message));
+  return out;
 }
 
 std::optional<io::Error> ChildSession::start(proxy::Proxy child, json initialize_params) {

@@ -6,6 +6,7 @@
 // each call returns what the server is to send or publish, in order.
 
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -108,9 +109,13 @@ inline constexpr std::chrono::seconds DROPPED_SAID_EVERY{10};
 
 class ChildSession {
  public:
-  // Starts the session with a spawned child: sends it `initialize`. An
-  // error (the child is dropped, killed and reaped) when that cannot be
-  // written.
+  // Starts luau-lsp at `program` with what the "luau-lsp" settings and the
+  // editor's initialize params ask for, and sends it `initialize`; said
+  // when it cannot be started or written to (it is then killed and
+  // reaped).
+  [[nodiscard]] Effects start(const std::filesystem::path& program, const nlohmann::json& luau_lsp_settings,
+                              const nlohmann::json& editor_params, events::Events::Sender events);
+  // The same with a child already running (the fuzzers' in-process child).
   [[nodiscard]] std::optional<io::Error> start(proxy::Proxy child, nlohmann::json initialize_params);
 
   // A child runs, and has answered initialize.

@@ -117,6 +117,15 @@ void configuration_changed(Server& s, json params) {
 
 void cancel_request(Server& s, json params) { s.apply(s.child.cancel(params)); }
 
+// The editor's answer to one of our requests: a configuration, or the
+// answer to a request of the child's that was passed on.
+void editor_response(Server& s, json id, json message) {
+  const auto read = protocol::read_i64(id);
+  if (!read) return;
+  if (s.config_requests.erase(*read) > 0) return settings::configuration_answered(s, message);
+  (void)s.child.relayed_answer(*read, std::move(message));
+}
+
 void child_message(Server& s, jsonrpc::Message message) { s.apply(s.child.take(s.context(), std::move(message))); }
 
 constexpr char INLAY_HINT[] = "textDocument/inlayHint";
@@ -181,7 +190,7 @@ const Handlers& Handlers::standard() {
               {"textDocument/didClose", notification_with<protocol::read_text_document>(sync::did_close)},
               {"workspace/didChangeWatchedFiles", sync::watched_files_changed},
           },
-      .response = settings::response,
+      .response = editor_response,
       .child = child_message,
   };
   return table;

@@ -63,17 +63,6 @@ json child_initialize_params(const json& init_params, long process_id, const jso
   return params;
 }
 
-void response(server::Server& server, json id, json message) {
-  const auto read = protocol::read_i64(id);
-  if (!read) return;
-  const std::int64_t ours = *read;
-  if (server.config_requests.erase(ours) > 0) {
-    configuration_answered(server, message);
-    return;
-  }
-  (void)server.child.relayed_answer(ours, std::move(message));
-}
-
 api::Sources api_sources(const json& luau_lsp_settings, const locate::Environment& env) {
   locate::NamedTypeFiles named = locate::named_type_files(luau_lsp_settings);
   auto [definitions, documentation] = locate::roblox_type_files(luau_lsp_settings, env);
@@ -200,21 +189,7 @@ void located(server::Server& server, std::uint64_t search, std::optional<std::fi
     server.log(2, "luau-lsp not found — markup features only, no Luau types");
     return;
   }
-  auto started = proxy::Proxy::spawn(*found, proxy::arguments(server.luau_lsp_settings), server.events);
-  if (!started) {
-    server.log(1, "could not start luau-lsp: " + started.error().message);
-    return;
-  }
-  server.log(3, "luau-lsp: " + found->string());
-
-  static const json::json_pointer editor_fflags("/initializationOptions/fflags");
-  const json* own_flags = server.init_params.is_object() && server.init_params.contains(editor_fflags)
-                              ? &server.init_params.at(editor_fflags)
-                              : nullptr;
-  json params = child_initialize_params(server.init_params, static_cast<long>(::getpid()),
-                                        proxy::fflags(server.luau_lsp_settings, own_flags));
-  if (auto failed = server.child.start(std::move(*started), std::move(params)))
-    server.log(1, "luau-lsp: " + failed->message);
+  server.apply(server.child.start(*found, server.luau_lsp_settings, server.init_params, server.events));
 }
 
 }  // namespace tovix_lsp::settings

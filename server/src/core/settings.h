@@ -38,11 +38,6 @@ namespace tovix_lsp::settings {
 [[nodiscard]] nlohmann::json child_initialize_params(const nlohmann::json& init_params, long process_id,
                                                      const nlohmann::json& fflags);
 
-// The editor's answer to one of our requests: a configuration answer, or
-// the answer to a child's request we relayed (sent back under the child's
-// own id). Anything else is dropped.
-void response(server::Server& server, nlohmann::json id, nlohmann::json message);
-
 // Where the Roblox API facts come from under the "luau-lsp" section: the
 // type files it names, then those of the extension's storage.
 [[nodiscard]] api::Sources api_sources(const nlohmann::json& luau_lsp_settings, const locate::Environment& env);
