@@ -186,7 +186,7 @@ void start_options(server::Server& s, const json& settings) {
   const json flags = proxy::fflags(settings, editor_flags);
   check(flags.is_object());
   for (const auto& [name, value] : flags.items()) check(value.is_string());
-  const json params = settings::child_initialize_params(s.init_params, 1, flags);
+  const json params = child_session::initialize_params(s.init_params, 1, flags);
   check(params.is_object() && params.contains("processId"));
 }
 
@@ -390,7 +390,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(attached.has_value());
     const std::uint64_t child = attached->number();
     // The child's initialize goes out under id 1.
-    check(!server.child.start(std::move(*attached), settings::child_initialize_params(json::object(), 1, json::object())));
+    check(!server.child.start(std::move(*attached), child_session::initialize_params(json::object(), 1, json::object())));
 
     auto editor = [&](json value) { sender.send(events::Editor{std::move(value)}); };
     auto from_child = [&](json value) { sender.send(events::Child{child, std::move(value)}); };

@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include "core/child_session.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -43,7 +45,7 @@ TEST(ChildInitializeParams, ChangesOnlyWhatTheChildMustNotSee) {
                      "workspace": {"diagnostics": {}, "applyEdit": true},
                      "general": {"positionEncodings": ["utf-8", "utf-16"]}},
     "initializationOptions": {"fflags": {"Old": "1"}, "keep": 1}})");
-  EXPECT_EQ(child_initialize_params(editor, 42, json{{"New", "true"}}), json::parse(R"({
+  EXPECT_EQ(child_session::initialize_params(editor, 42, json{{"New", "true"}}), json::parse(R"({
     "processId": 42,
     "capabilities": {"textDocument": {"hover": {"x": 1}}, "workspace": {"applyEdit": true},
                      "general": {"positionEncodings": ["utf-16"]}},
@@ -51,9 +53,9 @@ TEST(ChildInitializeParams, ChangesOnlyWhatTheChildMustNotSee) {
 
   // No flags leave the options as the editor sent them; params that are not
   // an object count as an empty one.
-  EXPECT_EQ(child_initialize_params(json::array(), 1, json::object()),
+  EXPECT_EQ(child_session::initialize_params(json::array(), 1, json::object()),
             json::parse(R"({"processId":1,"capabilities":{"general":{"positionEncodings":["utf-16"]}}})"));
-  EXPECT_EQ(child_initialize_params(json::parse(R"({"initializationOptions":3})"), 1, json{{"F", "1"}}),
+  EXPECT_EQ(child_session::initialize_params(json::parse(R"({"initializationOptions":3})"), 1, json{{"F", "1"}}),
             json::parse(R"({"processId":1,"capabilities":{"general":{"positionEncodings":["utf-16"]}},)"
                         R"("initializationOptions":{"fflags":{"F":"1"}}})"));
 }

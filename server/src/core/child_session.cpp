@@ -7,8 +7,6 @@
 
 #include <unistd.h>
 
-#include "core/rename_requests.h"
-#include "core/settings.h"
 #include "features/completion.h"
 #include "features/rename.h"
 #include "workspace/project.h"
@@ -164,7 +162,61 @@ bool still_of(open_documents::OpenDocuments& documents, const std::string& uri,
   return open->snapshot == asked_of || snapshot::of(asked_of.get(), open->document.text()) != nullptr;
 }
 
+// A rename's WorkspaceEdit from the child, moved back into the sources: in
+// every open document it edits ("changes" or "documentChanges"), each edit
+// of an element's opening name is joined by the same edit of its closing
+// name, so that the element still matches its call.
+void join_closing_names(const open_documents::OpenDocuments& documents, json& edit) {
+  auto join = [&](const json& uri, json& edits) {
+    if (!uri.is_string()) return;
+    const open_documents::OpenDocument* open = documents.get(uri.get_ref<const std::string&>());
+    if (open != nullptr) rename::join_closing_names(open->document, edits, open->snapshot.get());
+  };
+  if (json* changes = edit.is_object() && edit.contains("changes") ? &edit["changes"] : nullptr;
+      changes && changes->is_object()) {
+    for (auto& [uri, edits] : changes->items()) join(json(uri), edits);
+  }
+  if (json* changes = edit.is_object() && edit.contains("documentChanges") ? &edit["documentChanges"] : nullptr;
+      changes && changes->is_array()) {
+    for (json& change : *changes) {
+      const json* document = protocol::member(change, "textDocument");
+      const json* uri = document ? protocol::member(*document, "uri") : nullptr;
+      if (uri && change.contains("edits")) join(*uri, change["edits"]);
+    }
+  }
+}
+
 }  // namespace
+
+json initialize_params(const json& init_params, long process_id, const json& fflags) {
+  json params = init_params.is_object() ? init_params : json::object();
+  params["processId"] = process_id;
+  if (auto caps = params.find("capabilities"); caps != params.end() && caps->is_object()) {
+    if (auto document = caps->find("textDocument"); document != caps->end() && document->is_object())
+      document->erase("diagnostic");
+    if (auto workspace = caps->find("workspace"); workspace != caps->end() && workspace->is_object())
+      workspace->erase("diagnostics");
+    // luau-lsp takes the first encoding offered; the source map and every
+    // position we move speak UTF-16.
+    auto general = caps->find("general");
+    if (general == caps->end() || !general->is_object()) {
+      (*caps)["general"] = json::object();
+      general = caps->find("general");
+    }
+    (*general)["positionEncodings"] = json::array({"utf-16"});
+  } else {
+    params["capabilities"] = {{"general", {{"positionEncodings", json::array({"utf-16"})}}}};
+  }
+  if (fflags.is_object() && !fflags.empty()) {
+    auto options = params.find("initializationOptions");
+    if (options == params.end() || !options->is_object()) {
+      params["initializationOptions"] = json::object();
+      options = params.find("initializationOptions");
+    }
+    (*options)["fflags"] = fflags;
+  }
+  return params;
+}
 
 // One call's view of the server, and what it is to do.
 struct ChildSession::Call {
@@ -218,7 +270,7 @@ Effects ChildSession::start(const std::filesystem::path& program, const json& lu
   static const json::json_pointer editor_fflags("/initializationOptions/fflags");
   const json* own_flags =
       editor_params.is_object() && editor_params.contains(editor_fflags) ? &editor_params.at(editor_fflags) : nullptr;
-  json params = settings::child_initialize_params(editor_params, static_cast<long>(::getpid()),
+  json params = initialize_params(editor_params, static_cast<long>(::getpid()),
                                                   proxy::fflags(luau_lsp_settings, own_flags));
   if (auto failed = start(std::move(*started), std::move(params)))
     out.emplace_back(log_message(1, "luau-lsp: " + failed->message));
@@ -444,7 +496,7 @@ void ChildSession::asked_answered(Call& call, Pending::Asked asked, json& messag
     call.error(std::move(asked.id), -32803, "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
-  if (asked.rename) rename_requests::join_closing_names(documents, moved->value);
+  if (asked.rename) join_closing_names(documents, moved->value);
   if (asked.cursor && !rename::holds(moved->value, *asked.cursor)) moved->value = nullptr;
   if (asked.finish) {
     // The answer speaks of an older text when it was asked of one, or when

@@ -231,6 +231,14 @@ class ChildSession {
 // answer wins. `local` is null when there is no local part.
 [[nodiscard]] nlohmann::json merged(const nlohmann::json* local, nlohmann::json child);
 
+// The child's `initialize` params: the editor's own (an object, or treated
+// as an empty one) with our process id, without the pull-diagnostic
+// capabilities (we publish the child's diagnostics ourselves), positions
+// counted in UTF-16 as the source map counts them, and `fflags` (when not
+// empty) in "initializationOptions".
+[[nodiscard]] nlohmann::json initialize_params(const nlohmann::json& init_params, long process_id,
+                                               const nlohmann::json& fflags);
+
 // Whether a child's error says it does not have the document open.
 [[nodiscard]] bool lost_the_document(const nlohmann::json& error);
 

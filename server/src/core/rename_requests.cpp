@@ -77,24 +77,5 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
   return forward;
 }
 
-void join_closing_names(const open_documents::OpenDocuments& documents, json& edit) {
-  auto join = [&](const json& uri, json& edits) {
-    if (!uri.is_string()) return;
-    const open_documents::OpenDocument* open = documents.get(uri.get_ref<const std::string&>());
-    if (open != nullptr) rename::join_closing_names(open->document, edits, open->snapshot.get());
-  };
-  if (json* changes = edit.is_object() && edit.contains("changes") ? &edit["changes"] : nullptr;
-      changes && changes->is_object()) {
-    for (auto& [uri, edits] : changes->items()) join(json(uri), edits);
-  }
-  if (json* changes = edit.is_object() && edit.contains("documentChanges") ? &edit["documentChanges"] : nullptr;
-      changes && changes->is_array()) {
-    for (json& change : *changes) {
-      const json* document = protocol::member(change, "textDocument");
-      const json* uri = document ? protocol::member(*document, "uri") : nullptr;
-      if (uri && change.contains("edits")) join(*uri, change["edits"]);
-    }
-  }
-}
 
 }  // namespace tovix_lsp::rename_requests

@@ -23,10 +23,5 @@ namespace tovix_lsp::rename_requests {
 [[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
                                            nlohmann::json params);
 
-// A rename's WorkspaceEdit from the child, moved back into the sources: in
-// every open document it edits ("changes" or "documentChanges"), each edit
-// of an element's opening name is joined by the same edit of its closing
-// name, so that the element still matches its call.
-void join_closing_names(const open_documents::OpenDocuments& documents, nlohmann::json& edit);
 
 }  // namespace tovix_lsp::rename_requests

@@ -20,7 +20,7 @@
 #include "core/child_session.h"
 #include "core/locate.h"
 #include "core/open_documents.h"
-#include "core/proxy.h"
+#include "core/events.h"
 #include "core/settings.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"

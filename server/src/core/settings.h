@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/locate.h"
-#include "core/proxy.h"
+#include "core/events.h"
 #include "features/api.h"
 
 namespace tovix_lsp::server {
@@ -29,14 +29,6 @@ namespace tovix_lsp::settings {
 // taken exactly as written.
 [[nodiscard]] std::optional<std::string> configured_path(const nlohmann::json& own_settings,
                                                          const nlohmann::json& luau_lsp_settings);
-
-// The child's `initialize` params: the editor's own (an object, or treated
-// as an empty one) with our process id, without the pull-diagnostic
-// capabilities (we publish the child's diagnostics ourselves), positions
-// counted in UTF-16 as the source map counts them, and `fflags` (when not
-// empty) in "initializationOptions".
-[[nodiscard]] nlohmann::json child_initialize_params(const nlohmann::json& init_params, long process_id,
-                                                     const nlohmann::json& fflags);
 
 // Where the Roblox API facts come from under the "luau-lsp" section: the
 // type files it names, then those of the extension's storage.
