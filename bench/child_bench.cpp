@@ -30,6 +30,7 @@
 #include "core/io.h"
 #include "core/jsonrpc.h"
 #include "lsp_process.h"
+#include "binary.h"
 #include "sample.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
@@ -181,7 +182,7 @@ bool is_log_starting(const json& m, std::string_view text) {
 // `name`; ready once luau-lsp has checked it (or the compiler, alone).
 struct Session {
   Session(const Folders& folders, bool with_child, const std::string& name, std::string opened,
-          const std::string& binary = TOVIX_LSP_BINARY)
+          const std::string& binary = tovix_bench::server_binary())
       : editor(binary, {"--stdio"}, {{"HOME", folders.home().string()}},
                {{"luauLsp", {{"path", with_child ? LUAU_LSP.string() : std::string("/nonexistent/luau-lsp")}}}}),
         uri(tovix_lsp::project::path_to_uri(folders.project() / name)),

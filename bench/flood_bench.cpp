@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "binary.h"
 #include "lsp_process.h"
 
 namespace {
@@ -44,8 +45,7 @@ json message(const std::string& method, json params, std::optional<int> id = std
 
 void BM_ChildFlood(benchmark::State& state) {
   const bool log = state.range(0) == 1;
-  const char* other = std::getenv("TOVIX_BENCH_SERVER");
-  const std::string server = other && *other ? other : TOVIX_LSP_BINARY;
+  const std::string server = tovix_bench::server_binary();
   const fs::path root = fs::temp_directory_path() / ("tovix-flood-" + std::to_string(std::random_device()()));
   fs::create_directories(root / "home");
   const std::string uri = "file://" + (root / "a.tovix").string();

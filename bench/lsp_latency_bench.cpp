@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include "lsp_process.h"
+#include "binary.h"
 #include "sample.h"
 
 namespace {
@@ -32,7 +33,7 @@ void BM_KeystrokeToDiagnostics(benchmark::State& state) {
   const std::string text = tovix_bench::sample_tovix(2000);
   const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   for (auto _ : state) {
-    tovix_lsp::testing::LspProcess lsp(TOVIX_LSP_BINARY, {"--stdio"});
+    tovix_lsp::testing::LspProcess lsp(tovix_bench::server_binary(), {"--stdio"});
     auto is_diagnostics = [&](const json& m) {
       return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == uri;
     };

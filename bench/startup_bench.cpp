@@ -21,6 +21,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "binary.h"
 #include "lsp_process.h"
 
 namespace {
@@ -107,8 +108,7 @@ bool rich(const json& answer) {
 }
 
 void BM_StartupWaits(benchmark::State& state) {
-  const char* other = std::getenv("TOVIX_BENCH_SERVER");
-  const std::string server = other && *other ? other : TOVIX_LSP_BINARY;
+  const std::string server = tovix_bench::server_binary();
   if (!fs::exists(ROBLOX / "globalTypes.PluginSecurity.d.luau")) {
     state.SkipWithError("no Roblox type files");
     return;
