@@ -106,31 +106,33 @@ struct Editor {
 
   std::optional<json> until(const std::function<bool(const json&)>& wanted) {
     const auto deadline = Clock::now() + PATIENCE;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      auto message = lsp.receive(left);
-      if (!message) return std::nullopt;
-      if (message->contains("id") && message->contains("method")) answer(*message);
-      if (wanted(*message)) return message;
+    while (auto body = next(deadline)) {
+      json message = json::parse(*body);
+      if (wanted(message)) return message;
     }
+    return std::nullopt;
   }
 
   // `until` for a session whose publications are large: bodies are looked
   // at as text, and only small ones (requests to answer) are read.
   std::optional<std::string> until_text(const std::function<bool(std::string_view)>& wanted) {
     const auto deadline = Clock::now() + PATIENCE;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      auto body = lsp.receive_text(left);
-      if (!body) return std::nullopt;
-      if (body->size() < 4096) {
-        const json message = json::parse(*body);
-        if (message.contains("id") && message.contains("method")) answer(message);
-      }
+    while (auto body = next(deadline)) {
       if (wanted(*body)) return body;
     }
+    return std::nullopt;
+  }
+
+  // The next message's body, requests among them answered on the way.
+  std::optional<std::string> next(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto body = lsp.receive_text(left);
+    if (body && body->size() < 4096) {
+      const json message = json::parse(*body);
+      if (message.contains("id") && message.contains("method")) answer(message);
+    }
+    return body;
   }
 
   void answer(const json& request) {
