@@ -175,6 +175,14 @@ struct Editor {
   json tovix;
 };
 
+// luau-lsp as the editor would start it, with the Roblox type files.
+Editor luau_lsp_alone() {
+  return Editor(LUAU_LSP.string(),
+                {"lsp", "--stdio", "--definitions=" + (ROBLOX / "globalTypes.PluginSecurity.d.luau").string(),
+                 "--docs=" + (ROBLOX / "api-docs.json").string()},
+                {}, json::object());
+}
+
 bool is_log_starting(const json& m, std::string_view text) {
   return m.value("method", "") == "window/logMessage" &&
          m["params"]["message"].get_ref<const std::string&>().starts_with(text);
@@ -349,10 +357,7 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
   const std::string root = tovix_lsp::project::path_to_uri(folders.project());
 
   for (auto _ : state) {
-    Editor direct(LUAU_LSP.string(),
-                  {"lsp", "--stdio", "--definitions=" + (ROBLOX / "globalTypes.PluginSecurity.d.luau").string(),
-                   "--docs=" + (ROBLOX / "api-docs.json").string()},
-                  {}, json::object());
+    Editor direct = luau_lsp_alone();
     direct.start(root);
     direct.send("textDocument/didOpen", {{"textDocument",
                                           {{"uri", generated_uri},
@@ -470,10 +475,7 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
   constexpr int KEYSTROKES = 20;
 
   for (auto _ : state) {
-    Editor direct(LUAU_LSP.string(),
-                  {"lsp", "--stdio", "--definitions=" + (ROBLOX / "globalTypes.PluginSecurity.d.luau").string(),
-                   "--docs=" + (ROBLOX / "api-docs.json").string()},
-                  {}, json::object());
+    Editor direct = luau_lsp_alone();
     direct.start(root);
     const auto published_directly = [&](const json& m) {
       return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == generated_uri;
