@@ -1,9 +1,8 @@
 #pragma once
 
-// The luau-lsp child: the running child (`Proxy`) with the thread that
-// reads it, and what it is started with
-// (`arguments`, `fflags`). Finding the executable and the type files is the
-// business of `locate`.
+// The luau-lsp child: the running child (`Proxy`) with the threads that
+// read and write it, and what it is started with (`arguments`, `fflags`).
+// Finding the executable and the type files is the business of `locate`.
 
 #include <chrono>
 #include <cstdint>
