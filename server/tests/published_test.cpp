@@ -306,6 +306,50 @@ TEST(Published, TextPathGivesTheBytesOfTheValuePath) {
   }
 }
 
+// Lines longer than the stretch positions are counted in at once, with
+// astral characters throughout and CRLF breaks: ranges from every few bytes
+// of the generated code, of several lengths, also across lines.
+TEST(Published, RangesFromAllOverALongCrlfFileMoveAlike) {
+  std::string long_line = "local row = <Frame>";
+  for (int i = 0; i < 24; ++i) long_line += "<Row label=\"😀ü " + std::to_string(i) + "\" value={values[" + std::to_string(i % 3 + 1) + "]} />";
+  long_line += "</Frame>; local after = \"😀😀😀\" .. values[1]\r\n";
+  const std::string text = "local create = vide.create\r\nlocal values = { 1, 2, 3 }\r\n"
+                           "local function Row(props: { label: string, value: number }) return nil end\r\n" +
+                           long_line + "return row, after\r\n";
+  const Doc c("file:///p/c.tovix", text, "file:///p/c.luau");
+  Doc edited("file:///p/c.tovix", text, "file:///p/c.luau");
+  ASSERT_TRUE(edited.document.change(2, std::vector<json>{{{"text", "-- a note\r\n" + text}}}));
+  ASSERT_GT(long_line.size(), 3 * 256u);
+  const std::string_view code = c.compiled->code;
+
+  std::vector<json> diagnostics;
+  const auto boundary = [&](std::size_t at) {
+    at = std::min(at, code.size());
+    while (at < code.size() && (static_cast<unsigned char>(code[at]) & 0xC0) == 0x80) ++at;
+    return at;
+  };
+  for (std::size_t start = 0;; start = boundary(start + 5)) {
+    for (std::size_t length : {0, 3, 17, 120, 400})
+      diagnostics.push_back(diagnostic(range_of(code, start, boundary(start + length))));
+    if (start == code.size()) break;
+  }
+  const std::string body = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[)" +
+                           listed(diagnostics) + R"(],"uri":"file:///p/c.luau"}})";
+  std::string taken = body;
+  const auto scanned = scan_notification(taken);
+  ASSERT_TRUE(scanned);
+  for (const Doc* doc : {&c, static_cast<const Doc*>(&edited)}) {
+    SCOPED_TRACE(doc == &c ? "fresh compile" : "compile older than the text");
+    Remap reference_remap(doc->pair(), Direction::ToSource);
+    const Moved expected = reference(body, reference_remap);
+    EXPECT_GT(expected.count, diagnostics.size() / 2);
+    Remap remap(doc->pair(), Direction::ToSource);
+    const Moved got = as_text(scanned->diagnostics, remap);
+    EXPECT_EQ(got.text, expected.text);
+    EXPECT_EQ(got.count, expected.count);
+  }
+}
+
 TEST(Published, LuauLspsOwnFormIsReadAsText) {
   std::string body =
       R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[{"code":1000,"codeDescription":{"href":"https://luau.org/types"},"message":"TypeError: ...","range":{"end":{"character":21,"line":0},"start":{"character":0,"line":0}},"relatedInformation":[],"severity":1,"source":"Luau","tags":[]}],"uri":"file:///tmp/x.luau","version":1}})";
