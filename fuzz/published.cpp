@@ -147,8 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!item.plain) continue;
       const json& range = list[i]["range"];
       check(text.substr(item.range_offset, item.range_length) == range.dump());
-      check(range["start"]["line"] == item.range.start.line && range["start"]["character"] == item.range.start.character &&
-            range["end"]["line"] == item.range.end.line && range["end"]["character"] == item.range.end.character);
+      check(range["start"]["line"] == item.range.start.line &&
+            range["start"]["character"] == item.range.start.character && range["end"]["line"] == item.range.end.line &&
+            range["end"]["character"] == item.range.end.character);
     }
     moves_alike(publication, list);
   } else {

@@ -74,7 +74,8 @@ bool publication_for(const json& m, const std::string& uri) {
 // are too long to print whole).
 ::testing::AssertionResult same_text(const std::string& got, const std::string& expected) {
   if (got == expected) return ::testing::AssertionSuccess();
-  const auto at = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin());
+  const auto at = static_cast<std::size_t>(
+      std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin());
   return ::testing::AssertionFailure() << "the texts part at byte " << at << " of " << got.size() << " (expected "
                                        << expected.size() << "):\n  got:      " << got.substr(at, 300)
                                        << "\n  expected: " << expected.substr(at, 300);
@@ -136,9 +137,8 @@ TEST(PublishedE2E, ThousandsOfChildDiagnosticsReachTheEditorAsWrittenFromTheirVa
     child.ready(s);
     const std::string uri = s.open("a.tovix", TEXT, 1);
     const std::size_t own = compiled.diagnostics.size();
-    const auto shown = s.text_of([&](const json& m) {
-      return publication_for(m, uri) && m["params"]["diagnostics"].size() > own;
-    });
+    const auto shown =
+        s.text_of([&](const json& m) { return publication_for(m, uri) && m["params"]["diagnostics"].size() > own; });
     ASSERT_TRUE(shown);
     std::string sent = published_about(child, 1);
     std::string taken = sent;
@@ -161,7 +161,8 @@ TEST(PublishedE2E, ThousandsOfChildDiagnosticsReachTheEditorAsWrittenFromTheirVa
 
     const auto again = s.text_of([&](const json& m) { return publication_for(m, uri); }, before);
     ASSERT_TRUE(again);
-    EXPECT_TRUE(same_text(*again, owed(second, recompiled.diagnostics, recompiled.compiled, generated, published_about(child, 2))));
+    EXPECT_TRUE(same_text(
+        *again, owed(second, recompiled.diagnostics, recompiled.compiled, generated, published_about(child, 2))));
   }
 }
 

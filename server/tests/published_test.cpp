@@ -147,9 +147,9 @@ Moved as_text(const Publication& publication, Remap& remap) {
 
 struct Case {
   const char* name;
-  std::string list;  // the diagnostics array's contents, as written
-  bool canonical;    // read as text, not as a value
-  std::size_t kept;  // through the fresh compile
+  std::string list;   // the diagnostics array's contents, as written
+  bool canonical;     // read as text, not as a value
+  std::size_t kept;   // through the fresh compile
   std::size_t plain;  // read as text, how many move by their range alone
 };
 
@@ -188,9 +188,10 @@ std::vector<Case> cases(const Doc& a, const Doc& b) {
        listed({diagnostic(range(position(1, 3), position(1, 900))), diagnostic(range(position(1, 9), position(1, 2))),
                diagnostic(range(position(1, 6), position(1, 6))), diagnostic(range(position(8, 0), position(8, 0)))}),
        true, 3, 4},
-      {"fractional and float numbers", listed({diagnostic(range(position(1, 1.5), position(1, 4))), plain,
-                                               diagnostic(a.out("count", 1), {{"severity", 1.0}}),
-                                               diagnostic(a.out("count", 1), {{"severity", 2e300}})}),
+      {"fractional and float numbers",
+       listed({diagnostic(range(position(1, 1.5), position(1, 4))), plain,
+               diagnostic(a.out("count", 1), {{"severity", 1.0}}),
+               diagnostic(a.out("count", 1), {{"severity", 2e300}})}),
        false, 3, 0},
       {"related information naming the generated file, another open document and other files",
        listed({diagnostic(a.out("count", 2),
@@ -202,20 +203,21 @@ std::vector<Case> cases(const Doc& a, const Doc& b) {
                diagnostic(helper, {{"relatedInformation", {related(A_OUT, a.out("count"))}}})}),
        true, 1, 0},
       {"data holding edits, moved but never narrowed",
-       listed({diagnostic(a.out("count", 2),
-                          {{"data",
-                            {{"edits",
-                              {{{"newText", "n"}, {"range", a.out("count")}},
-                               {{"newText", "x"}, {"range", helper}},
-                               {{"newText", "y"}, {"range", whole_line_3}}}},
-                             {"uri", A_OUT}}}}),
-               diagnostic(a.out("count"), {{"data", {{"changes", {{A_OUT, {{{"newText", "z"}, {"range", a.out("count", 1)}}}}}}}}})}),
+       listed({diagnostic(a.out("count", 2), {{"data",
+                                               {{"edits",
+                                                 {{{"newText", "n"}, {"range", a.out("count")}},
+                                                  {{"newText", "x"}, {"range", helper}},
+                                                  {{"newText", "y"}, {"range", whole_line_3}}}},
+                                                {"uri", A_OUT}}}}),
+               diagnostic(a.out("count"),
+                          {{"data", {{"changes", {{A_OUT, {{{"newText", "z"}, {"range", a.out("count", 1)}}}}}}}}})}),
        true, 2, 0},
       {"moving member names elsewhere in a diagnostic",
        listed({diagnostic(a.out("count"), {{"position", position(1, 6)}}),
                diagnostic(a.out("count"), {{"extra", {{"start", position(1, 6)}, {"end", position(1, 8)}}}}),
                diagnostic(a.out("count"), {{"point", {{"line", 1}, {"character", 7}}}}),
-               diagnostic(a.out("count"), {{"uri", 5}}), diagnostic(a.out("count"), {{"textDocument", {{"uri", A_OUT}}}})}),
+               diagnostic(a.out("count"), {{"uri", 5}}),
+               diagnostic(a.out("count"), {{"textDocument", {{"uri", A_OUT}}}})}),
        true, 4, 0},
       {"a range with extra members, a position with extra members",
        listed({diagnostic({{"end", a.out("count")["end"]}, {"start", a.out("count")["start"]}, {"x", 1}}),
@@ -233,13 +235,13 @@ std::vector<Case> cases(const Doc& a, const Doc& b) {
       {"members in another order",
        R"({"range":{"start":{"line":1,"character":6},"end":{"line":1,"character":11}},"message":"m","severity":1})",
        false, 1, 0},
-      {"extra whitespace",
-       " { \"message\" : \"m\" , \"range\" : " + a.out("count").dump(2) + " } ,\n" + plain.dump(), false, 2, 0},
+      {"extra whitespace", " { \"message\" : \"m\" , \"range\" : " + a.out("count").dump(2) + " } ,\n" + plain.dump(),
+       false, 2, 0},
       {"escapes the writer does not write",
        R"({"message":"a\/b\u0041\u00e9\ud83d\ude00\u001F","range":)" + a.out("count").dump() + "}", false, 1, 0},
-      {"a lone surrogate escape",
-       R"({"message":"\ud800 alone","range":)" + a.out("count").dump() + "}", false, 1, 0},
-      {"duplicate keys", R"({"message":"first","message":"second","range":)" + a.out("count").dump() + "}", false, 1, 0},
+      {"a lone surrogate escape", R"({"message":"\ud800 alone","range":)" + a.out("count").dump() + "}", false, 1, 0},
+      {"duplicate keys", R"({"message":"first","message":"second","range":)" + a.out("count").dump() + "}", false, 1,
+       0},
       {"a key with an escape", R"({"m\u0065ssage":"m","range":)" + a.out("count").dump() + "}", false, 1, 0},
       {"negative zero and an exponent", R"({"a":-0,"b":1e2,"range":)" + a.out("count").dump() + "}", false, 1, 0},
       {"nesting deeper than a diagnostic's",
@@ -311,11 +313,13 @@ TEST(Published, TextPathGivesTheBytesOfTheValuePath) {
 // of the generated code, of several lengths, also across lines.
 TEST(Published, RangesFromAllOverALongCrlfFileMoveAlike) {
   std::string long_line = "local row = <Frame>";
-  for (int i = 0; i < 24; ++i) long_line += "<Row label=\"😀ü " + std::to_string(i) + "\" value={values[" + std::to_string(i % 3 + 1) + "]} />";
+  for (int i = 0; i < 24; ++i)
+    long_line += "<Row label=\"😀ü " + std::to_string(i) + "\" value={values[" + std::to_string(i % 3 + 1) + "]} />";
   long_line += "</Frame>; local after = \"😀😀😀\" .. values[1]\r\n";
-  const std::string text = "local create = vide.create\r\nlocal values = { 1, 2, 3 }\r\n"
-                           "local function Row(props: { label: string, value: number }) return nil end\r\n" +
-                           long_line + "return row, after\r\n";
+  const std::string text =
+      "local create = vide.create\r\nlocal values = { 1, 2, 3 }\r\n"
+      "local function Row(props: { label: string, value: number }) return nil end\r\n" +
+      long_line + "return row, after\r\n";
   const Doc c("file:///p/c.tovix", text, "file:///p/c.luau");
   Doc edited("file:///p/c.tovix", text, "file:///p/c.luau");
   ASSERT_TRUE(edited.document.change(2, std::vector<json>{{{"text", "-- a note\r\n" + text}}}));
@@ -371,7 +375,8 @@ TEST(Published, LuauLspsOwnFormIsReadAsText) {
   EXPECT_EQ(value_of(*scanned), value);
 
   // Without a version, and with none of its diagnostics.
-  std::string bare = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///tmp/x.luau"}})";
+  std::string bare =
+      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///tmp/x.luau"}})";
   const json bare_value = json::parse(bare);
   const auto empty = scan_notification(bare);
   ASSERT_TRUE(empty);
@@ -381,14 +386,19 @@ TEST(Published, LuauLspsOwnFormIsReadAsText) {
 }
 
 TEST(Published, BodiesNotWrittenCanonicallyAreLeftToTheValueReader) {
-  const std::string item = R"({"message":"m","range":{"end":{"character":2,"line":0},"start":{"character":0,"line":0}}})";
+  const std::string item =
+      R"({"message":"m","range":{"end":{"character":2,"line":0},"start":{"character":0,"line":0}}})";
   const std::string head(HEAD);
   const std::vector<std::pair<const char*, std::string>> bodies = {
-      {"whitespace between members", R"({"jsonrpc": "2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
+      {"whitespace between members",
+       R"({"jsonrpc": "2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
       {"a trailing line break", head + R"(],"uri":"file:///x.luau"}})" + "\n"},
-      {"params in another order", R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///x.luau","diagnostics":[]}})"},
-      {"another method", R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostic","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
-      {"a request", R"({"id":1,"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
+      {"params in another order",
+       R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":"file:///x.luau","diagnostics":[]}})"},
+      {"another method",
+       R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostic","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
+      {"a request",
+       R"({"id":1,"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.luau"}})"},
       {"a further top-level member", head + R"(],"uri":"file:///x.luau"},"x":1})"},
       {"a further member of params", head + R"(],"uri":"file:///x.luau","version":1,"x":1}})"},
       {"no uri", head + R"(]}})"},

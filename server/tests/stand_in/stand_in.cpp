@@ -355,7 +355,9 @@ class StandIn {
         widths.back() += byte >= 0xF0 ? 2 : 1;
     }
     const auto lines = static_cast<std::int64_t>(widths.size());
-    const auto at = [](std::int64_t line, std::int64_t character) { return json{{"character", character}, {"line", line}}; };
+    const auto at = [](std::int64_t line, std::int64_t character) {
+      return json{{"character", character}, {"line", line}};
+    };
     const auto range = [](json start, json end) { return json{{"end", std::move(end)}, {"start", std::move(start)}}; };
     json out = json::array();
     for (std::size_t n = 0; n < modes_.many_diagnostics; ++n) {
@@ -373,9 +375,10 @@ class StandIn {
         case 1: d["range"] = range(at(line, 0), at(line, width)); break;
         case 2: d["range"] = range(at(line, from), at(std::min(line + 1, lines - 1), 2)); break;
         case 3:
-          d["relatedInformation"] = {{{"location", {{"range", d["range"]}, {"uri", uri}}}, {"message", "here"}},
-                                     {{"location", {{"range", range(at(0, 0), at(0, 1))}, {"uri", "file:///elsewhere/x.luau"}}},
-                                      {"message", "there"}}};
+          d["relatedInformation"] = {
+              {{"location", {{"range", d["range"]}, {"uri", uri}}}, {"message", "here"}},
+              {{"location", {{"range", range(at(0, 0), at(0, 1))}, {"uri", "file:///elsewhere/x.luau"}}},
+               {"message", "there"}}};
           break;
         case 4: d["data"] = {{"edits", {{{"newText", "x"}, {"range", d["range"]}}}}}; break;
         case 5: d["range"] = range(at(lines + i, 0), at(lines + i, 1)); break;
