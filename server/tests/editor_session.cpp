@@ -128,37 +128,52 @@ json EditorSession::at(const std::string& uri, const json& position) {
 bool EditorSession::receive_one(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   if (left.count() <= 0) return false;
-  auto message = lsp_.receive(left);
-  if (!message) return false;
-  if (auto_answer && is_request(*message)) {
-    if ((*message)["method"] == "workspace/configuration")
-      respond((*message)["id"], configuration_answer(*message));
-    else if ((*message)["method"] == "workspace/applyEdit")
-      respond((*message)["id"], {{"applied", true}});
+  auto text = lsp_.receive_text(left);
+  if (!text) return false;
+  json message = json::parse(*text);
+  if (auto_answer && is_request(message)) {
+    if (message["method"] == "workspace/configuration")
+      respond(message["id"], configuration_answer(message));
+    else if (message["method"] == "workspace/applyEdit")
+      respond(message["id"], {{"applied", true}});
     else
-      respond((*message)["id"], nullptr);
+      respond(message["id"], nullptr);
   }
-  seen_.push_back({std::move(*message), false});
+  seen_.push_back({std::move(message), std::move(*text), false});
   return true;
 }
 
-std::optional<json> EditorSession::wait_for(const std::function<bool(const json&)>& wanted,
-                                            std::chrono::milliseconds timeout) {
+EditorSession::Seen* EditorSession::take(const std::function<bool(const json&)>& wanted, std::size_t from,
+                                         std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  std::size_t next = 0;
+  std::size_t next = from;
   for (;;) {
     for (; next < seen_.size(); ++next) {
       Seen& each = seen_[next];
       if (!each.taken && wanted(each.message)) {
         each.taken = true;
-        return each.message;
+        return &each;
       }
     }
     if (!receive_one(deadline)) {
       ADD_FAILURE() << "the awaited message did not come; stderr of the server:\n" << lsp_.stderr_text();
-      return std::nullopt;
+      return nullptr;
     }
   }
+}
+
+std::optional<json> EditorSession::wait_for(const std::function<bool(const json&)>& wanted,
+                                            std::chrono::milliseconds timeout) {
+  const Seen* found = take(wanted, 0, timeout);
+  if (!found) return std::nullopt;
+  return found->message;
+}
+
+std::optional<std::string> EditorSession::text_of(const std::function<bool(const json&)>& wanted, std::size_t from,
+                                                  std::chrono::milliseconds timeout) {
+  const Seen* found = take(wanted, from, timeout);
+  if (!found) return std::nullopt;
+  return found->text;
 }
 
 std::optional<json> EditorSession::diagnostics(const std::string& uri,

@@ -94,6 +94,11 @@ class EditorSession {
   // failure recorded) after the timeout.
   std::optional<nlohmann::json> wait_for(const std::function<bool(const nlohmann::json&)>& wanted,
                                          std::chrono::milliseconds timeout = PATIENCE);
+  // The body, as it came, of the first message not yet taken at index `from`
+  // of the history or later that satisfies `wanted`; it is taken. Nothing
+  // (and a failure recorded) after the timeout.
+  std::optional<std::string> text_of(const std::function<bool(const nlohmann::json&)>& wanted, std::size_t from = 0,
+                                     std::chrono::milliseconds timeout = PATIENCE);
   // The next diagnostics published for `uri` that satisfy `wanted`.
   std::optional<nlohmann::json> diagnostics(
       const std::string& uri, const std::function<bool(const nlohmann::json& list)>& wanted = nullptr);
@@ -135,8 +140,13 @@ class EditorSession {
  private:
   struct Seen {
     nlohmann::json message;
+    std::string text;  // the body as it came
     bool taken = false;
   };
+  // The first message not yet taken at index `from` or later that satisfies
+  // `wanted`, taken; null after the timeout (a failure recorded).
+  Seen* take(const std::function<bool(const nlohmann::json&)>& wanted, std::size_t from,
+             std::chrono::milliseconds timeout);
   // Receives one message into the history (answering it when due); false
   // when nothing came before the deadline.
   bool receive_one(std::chrono::steady_clock::time_point deadline);

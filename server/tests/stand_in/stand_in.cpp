@@ -42,6 +42,13 @@
 //                          diagnostics for its URI (200 errors each) without
 //                          pause, while it goes on reading and answering
 //   flood-log              the same with window/logMessage lines
+//   many-diagnostics=N     after each textDocument/didOpen and didChange,
+//                          publishes N diagnostics of mixed forms spread over
+//                          the lines of the text it was given, with the
+//                          version it was given (see `many_diagnostics`); each
+//                          such body is recorded as {"published": body}
+//   spaced-diagnostics     those bodies are written indented, not in the
+//                          compact form luau-lsp writes
 // Requests of its own take ids 0, 1, 2, … in the order sent.
 //
 // Without a mode: initialize is answered with a few capabilities and
@@ -61,7 +68,9 @@
 //                                 after each message of METHOD is handled
 //                          "diagnostics": [diagnostic…]  for the diagnostics mode
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -86,11 +95,14 @@ struct Modes {
   std::set<std::string> flags;
   std::set<std::string> exit_on;
   std::vector<std::string> ask;
+  std::size_t many_diagnostics = 0;
 
   void add(std::string_view mode) {
     if (mode.empty()) return;
     if (mode.starts_with("exit-on="))
       exit_on.insert(std::string(mode.substr(8)));
+    else if (mode.starts_with("many-diagnostics="))
+      many_diagnostics = std::stoul(std::string(mode.substr(17)));
     else if (mode.starts_with("ask="))
       ask.push_back(std::string(mode.substr(4)));
     else
@@ -126,10 +138,11 @@ void write_raw(std::string_view bytes) {
   }
 }
 
-void write_message(const json& message) {
-  std::string body = message.dump();
+void write_body(const std::string& body) {
   write_raw("Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
+
+void write_message(const json& message) { write_body(message.dump()); }
 
 // Framed messages from standard input; nothing at the end of input.
 class Input {
@@ -221,6 +234,12 @@ class StandIn {
       initialized();
     } else if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
       if (modes_.has("diagnostics")) publish(message["params"]["textDocument"]["uri"]);
+      if (modes_.many_diagnostics > 0) {
+        const json& params = message["params"];
+        const json& text = method == "textDocument/didOpen" ? params["textDocument"]["text"]
+                                                             : params["contentChanges"].back()["text"];
+        publish_many(params["textDocument"], text.get<std::string>());
+      }
       if (method == "textDocument/didOpen" && !opened_) {
         opened_ = true;
         if (modes_.has("flood-diagnostics") || modes_.has("flood-log")) flood(message["params"]["textDocument"]["uri"]);
@@ -321,6 +340,73 @@ class StandIn {
     write_message({{"jsonrpc", "2.0"},
                    {"method", "textDocument/publishDiagnostics"},
                    {"params", {{"uri", uri}, {"diagnostics", diagnostics}}}});
+  }
+
+  // Diagnostics as luau-lsp could publish them about `text`, one line after
+  // another: ranges in place, over whole lines and across two, reversed, past
+  // the end, of huge or negative numbers; related information in this file
+  // and another; fixes in "data"; text beyond ASCII.
+  json many_diagnostics(const json& uri, const std::string& text) const {
+    std::vector<std::int64_t> widths = {0};  // UTF-16 units of each line
+    for (unsigned char byte : text) {
+      if (byte == '\n')
+        widths.push_back(0);
+      else if ((byte & 0xC0) != 0x80)
+        widths.back() += byte >= 0xF0 ? 2 : 1;
+    }
+    const auto lines = static_cast<std::int64_t>(widths.size());
+    const auto at = [](std::int64_t line, std::int64_t character) {
+      return json{{"character", character}, {"line", line}};
+    };
+    const auto range = [](json start, json end) { return json{{"end", std::move(end)}, {"start", std::move(start)}}; };
+    json out = json::array();
+    for (std::size_t n = 0; n < modes_.many_diagnostics; ++n) {
+      const auto i = static_cast<std::int64_t>(n);
+      const std::int64_t line = i % lines;
+      const std::int64_t width = widths[static_cast<std::size_t>(line)];
+      const std::int64_t from = (i * 13) % (width + 1);
+      const std::int64_t to = std::min(width, from + 1 + i % 7);
+      json d = {{"code", 1000 + i % 4},
+                {"message", "TypeError: many " + std::to_string(i)},
+                {"range", range(at(line, from), at(line, to))},
+                {"severity", 1 + i % 4},
+                {"source", "Luau"}};
+      switch (i % 10) {
+        case 1: d["range"] = range(at(line, 0), at(line, width)); break;
+        case 2: d["range"] = range(at(line, from), at(std::min(line + 1, lines - 1), 2)); break;
+        case 3:
+          d["relatedInformation"] = {
+              {{"location", {{"range", d["range"]}, {"uri", uri}}}, {"message", "here"}},
+              {{"location", {{"range", range(at(0, 0), at(0, 1))}, {"uri", "file:///elsewhere/x.luau"}}},
+               {"message", "there"}}};
+          break;
+        case 4: d["data"] = {{"edits", {{{"newText", "x"}, {"range", d["range"]}}}}}; break;
+        case 5: d["range"] = range(at(lines + i, 0), at(lines + i, 1)); break;
+        case 6: d["range"] = range(at((std::int64_t{1} << 32) + line, 0), at((std::int64_t{1} << 32) + line, 1)); break;
+        case 7: d["range"] = range(at(line, -1), at(line, to)); break;
+        case 8:
+          d["message"] = "ünïcödé 😀 \"quoted\"\n\tline " + std::to_string(i);
+          d["code"] = "LintUnused";
+          d["tags"] = {1};
+          break;
+        case 9: d["range"] = range(at(line, to), at(line, from)); break;
+        default: break;
+      }
+      out.push_back(std::move(d));
+    }
+    return out;
+  }
+
+  void publish_many(const json& document, const std::string& text) {
+    const json message = {{"jsonrpc", "2.0"},
+                          {"method", "textDocument/publishDiagnostics"},
+                          {"params",
+                           {{"diagnostics", many_diagnostics(document["uri"], text)},
+                            {"uri", document["uri"]},
+                            {"version", document["version"]}}}};
+    const std::string body = modes_.has("spaced-diagnostics") ? message.dump(2) : message.dump();
+    record({{"published", body}});
+    write_body(body);
   }
 
   Modes modes_;
