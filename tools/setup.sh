@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
           nlohmann-json3-dev libtomlplusplus-dev libfmt-dev libutf8proc-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev
+          clang-format)
 if [ "${1:-}" = "--fuzz" ]; then
   packages+=(clang-16 libclang-rt-16-dev)
 fi
