@@ -9,8 +9,7 @@ namespace {
 
 // The analysis of `text`; with `snapshot`, also the snapshot the server
 // takes once the diagnostics are out: the whole work of a keystroke.
-void run(benchmark::State& state, const std::string& text, const tovix_lsp::project::Project& project,
-         bool snapshot) {
+void run(benchmark::State& state, const std::string& text, const tovix_lsp::project::Project& project, bool snapshot) {
   tovix_lsp::document::Document doc("file:///tmp/bench/a.tovix", text, 1);
   std::size_t diagnostics = 0;
   for (auto _ : state) {

@@ -27,10 +27,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "binary.h"
 #include "core/io.h"
 #include "core/jsonrpc.h"
 #include "lsp_process.h"
-#include "binary.h"
 #include "sample.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
@@ -100,8 +100,8 @@ struct Folders {
 // An editor's side of a session: every request of the server (or of
 // luau-lsp) is answered on the way, configurations with the sections given.
 struct Editor {
-  Editor(const std::string& program, const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-         json tovix_section)
+  Editor(const std::string& program, const std::vector<std::string>& args,
+         const std::map<std::string, std::string>& env, json tovix_section)
       : lsp(program, args, env), tovix(std::move(tovix_section)) {}
 
   std::optional<json> until(const std::function<bool(const json&)>& wanted) {
@@ -247,7 +247,7 @@ struct Session {
   std::string text;
   bool child;
   bool ready = false;
-  std::size_t published = 0;  // diagnostics in the last publication timed
+  std::size_t published = 0;     // diagnostics in the last publication timed
   std::vector<double> parse_ms;  // the editor's parse of each publication timed
 };
 
@@ -259,7 +259,8 @@ void keystrokes(benchmark::State& state, bool with_child, bool paced) {
   Folders folders;
   for (auto _ : state) {
     // A misspelt element in the first line, whose letter each keystroke changes.
-    Session session(folders, with_child, "typing.tovix", "local _marker = <FramA/>\n" + tovix_bench::sample_tovix(2000));
+    Session session(folders, with_child, "typing.tovix",
+                    "local _marker = <FramA/>\n" + tovix_bench::sample_tovix(2000));
     if (!session.ready) {
       state.SkipWithError("the session did not start");
       return;
@@ -315,9 +316,8 @@ void BM_HandFullTextToChild(benchmark::State& state) {
     for (auto _ : state) {
       // As the server builds it for each analysis of the document.
       const json message = tovix_lsp::jsonrpc::build::notification(
-          "textDocument/didChange",
-          {{"contentChanges", json::array({{{"text", compiled->code}}})},
-           {"textDocument", {{"uri", "file:///bench/a.luau"}, {"version", ++version}}}});
+          "textDocument/didChange", {{"contentChanges", json::array({{{"text", compiled->code}}})},
+                                     {"textDocument", {{"uri", "file:///bench/a.luau"}, {"version", ++version}}}});
       benchmark::DoNotOptimize(writer.write(message));
     }
     state.counters["bytes"] = static_cast<double>(compiled->code.size());
@@ -342,7 +342,8 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
   const std::string generated_uri = tovix_lsp::project::path_to_uri(folders.project() / "direct.luau");
   const tovix_lsp::document::Document document(source_uri, text, 1);
   const auto compiled =
-      tovix_lsp::analysis::Analysis::run(document, tovix_lsp::project::Project::bare(folders.project()), nullptr).compiled;
+      tovix_lsp::analysis::Analysis::run(document, tovix_lsp::project::Project::bare(folders.project()), nullptr)
+          .compiled;
   // In "props", in the first such hole or the last: before the server
   // forwards, the hover feature reads the text up to the cursor.
   const std::size_t hole = state.range(0) == 0 ? text.find("{props.items}") : text.rfind("{props.items}");
@@ -359,11 +360,9 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
   for (auto _ : state) {
     Editor direct = luau_lsp_alone();
     direct.start(root);
-    direct.send("textDocument/didOpen", {{"textDocument",
-                                          {{"uri", generated_uri},
-                                           {"languageId", "luau"},
-                                           {"version", 1},
-                                           {"text", compiled->code}}}});
+    direct.send(
+        "textDocument/didOpen",
+        {{"textDocument", {{"uri", generated_uri}, {"languageId", "luau"}, {"version", 1}, {"text", compiled->code}}}});
     Session through(folders, true, "hover.tovix", text);
     const bool started = through.ready && direct.until([&](const json& m) {
       return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == generated_uri;
@@ -373,9 +372,9 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
       return;
     }
     auto hover = [](Editor& editor, int id, const std::string& uri, tovix_lsp::protocol::Position p) {
-      return editor.request(id, "textDocument/hover",
-                            {{"textDocument", {{"uri", uri}}},
-                             {"position", {{"line", p.line}, {"character", p.character}}}});
+      return editor.request(
+          id, "textDocument/hover",
+          {{"textDocument", {{"uri", uri}}}, {"position", {{"line", p.line}, {"character", p.character}}}});
     };
     std::vector<double> direct_ms, through_ms;
     for (int i = 0; i < 550; ++i) {
@@ -405,7 +404,12 @@ void BM_HoverDirectAndThroughTovix(benchmark::State& state) {
     direct.stop();
   }
 }
-BENCHMARK(BM_HoverDirectAndThroughTovix)->ArgName("at_end")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HoverDirectAndThroughTovix)
+    ->ArgName("at_end")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // CPU time (user + system, every thread) a process has used, in ms.
 double cpu_ms(int pid) {
@@ -456,7 +460,8 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
   const char* baseline_env = std::getenv("TOVIX_BENCH_BASELINE");
   const std::string baseline = baseline_env && *baseline_env ? baseline_env : "";
   Folders folders;
-  const std::string text = std::string(TYPED_LINE) + tovix_bench::sample_tovix(static_cast<std::size_t>(state.range(0)));
+  const std::string text =
+      std::string(TYPED_LINE) + tovix_bench::sample_tovix(static_cast<std::size_t>(state.range(0)));
   const std::string generated_uri = tovix_lsp::project::path_to_uri(folders.project() / "direct.luau");
   // The generated code of every text typed, compiled beforehand.
   std::vector<std::string> generated;
@@ -480,8 +485,9 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
     const auto published_directly = [&](const json& m) {
       return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == generated_uri;
     };
-    direct.send("textDocument/didOpen",
-                {{"textDocument", {{"uri", generated_uri}, {"languageId", "luau"}, {"version", 1}, {"text", generated[1]}}}});
+    direct.send(
+        "textDocument/didOpen",
+        {{"textDocument", {{"uri", generated_uri}, {"languageId", "luau"}, {"version", 1}, {"text", generated[1]}}}});
     Session through(folders, true, "typing.tovix", typed(text, 1));
     Session alone(folders, false, "alone.tovix", typed(text, 1));
     std::optional<Session> before;

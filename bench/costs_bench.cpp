@@ -141,8 +141,7 @@ void read_body(benchmark::State& state, const std::string& body) {
     auto [sender, receiver] = events::Events::make();
     io::StringInput in(input);
     server::read_editor(in, sender);
-    while (auto event = receiver.receive_if([](const events::Event&) { return true; }))
-      benchmark::DoNotOptimize(event);
+    while (auto event = receiver.receive_if([](const events::Event&) { return true; })) benchmark::DoNotOptimize(event);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }

@@ -33,7 +33,8 @@ double status_mib(int pid, const char* field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind(field, 0) == 0) return static_cast<double>(std::stol(line.substr(std::string(field).size()))) / 1024.0;
+    if (line.rfind(field, 0) == 0)
+      return static_cast<double>(std::stol(line.substr(std::string(field).size()))) / 1024.0;
   return -1;
 }
 
@@ -72,13 +73,17 @@ void BM_ChildFlood(benchmark::State& state) {
     lsp.send(message("initialize", {{"capabilities", json::object()}}, next++));
     until([](const json& m) { return m.contains("result"); }, std::chrono::seconds(10));
     lsp.send(message("initialized", json::object()));
-    until([](const json& m) {
-      return m.value("method", "") == "window/logMessage" &&
-             m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp: ");
-    }, std::chrono::seconds(10));
-    lsp.send(message("textDocument/didOpen",
-                     {{"textDocument", {{"uri", uri}, {"languageId", "tovix"}, {"version", 1},
-                                        {"text", "local create = nil\nreturn <Frame Name=\"x\" />\n"}}}}));
+    until(
+        [](const json& m) {
+          return m.value("method", "") == "window/logMessage" &&
+                 m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp: ");
+        },
+        std::chrono::seconds(10));
+    lsp.send(message("textDocument/didOpen", {{"textDocument",
+                                               {{"uri", uri},
+                                                {"languageId", "tovix"},
+                                                {"version", 1},
+                                                {"text", "local create = nil\nreturn <Frame Name=\"x\" />\n"}}}}));
     const double start = status_mib(lsp.pid(), "VmRSS:");
     std::vector<double> probes;
     std::cerr << (log ? "log" : "diagnostics") << " flood, RSS MiB by second:";
@@ -86,9 +91,12 @@ void BM_ChildFlood(benchmark::State& state) {
       const int id = next++;
       const auto asked = Clock::now();
       lsp.send(message("textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}}, id));
-      until([&](const json& m) { return m.value("id", json()) == id && !m.contains("method"); }, std::chrono::seconds(30));
+      until([&](const json& m) { return m.value("id", json()) == id && !m.contains("method"); },
+            std::chrono::seconds(30));
       probes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
-      until([](const json&) { return false; }, std::chrono::milliseconds(1000) - std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked));
+      until([](const json&) { return false; },
+            std::chrono::milliseconds(1000) -
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked));
       std::cerr << ' ' << status_mib(lsp.pid(), "VmRSS:");
     }
     std::cerr << '\n';

@@ -10,8 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "lsp_process.h"
 #include "binary.h"
+#include "lsp_process.h"
 #include "sample.h"
 
 namespace {
@@ -80,10 +80,10 @@ void BM_PipelinedEdits(benchmark::State& state) {
   const std::string uri = "file:///tmp/tovix-bench/pipelined.tovix";
   std::string text = tovix_bench::sample_tovix(2000);
   if (state.range(0) == 1) {
-    for (auto [name, typo] : {std::pair{"TextLabel", "Txtlabel"}, std::pair{"Frame", "Frme"},
-                              std::pair{"TextButton", "TxtButton"}, std::pair{"UIListLayout", "UIListLayot"},
-                              std::pair{"ImageLabel", "ImgLabel"}, std::pair{"UIPadding", "UIPading"},
-                              std::pair{"UICorner", "UICornr"}, std::pair{"UIStroke", "UIStrke"}}) {
+    for (auto [name, typo] :
+         {std::pair{"TextLabel", "Txtlabel"}, std::pair{"Frame", "Frme"}, std::pair{"TextButton", "TxtButton"},
+          std::pair{"UIListLayout", "UIListLayot"}, std::pair{"ImageLabel", "ImgLabel"},
+          std::pair{"UIPadding", "UIPading"}, std::pair{"UICorner", "UICornr"}, std::pair{"UIStroke", "UIStrke"}}) {
       const std::string_view from = name, to = typo;
       for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -99,10 +99,11 @@ void BM_PipelinedEdits(benchmark::State& state) {
     int line = static_cast<int>((lines / 4) + static_cast<std::size_t>(i) * 7 % (lines / 2));
     json position = {{"line", line}, {"character", 0}};
     json change = {{"range", {{"start", position}, {"end", position}}}, {"text", " "}};
-    edits += frame({{"jsonrpc", "2.0"},
-                    {"method", "textDocument/didChange"},
-                    {"params", {{"textDocument", {{"uri", uri}, {"version", i + 2}}},
-                                {"contentChanges", json::array({change})}}}});
+    edits +=
+        frame({{"jsonrpc", "2.0"},
+               {"method", "textDocument/didChange"},
+               {"params",
+                {{"textDocument", {{"uri", uri}, {"version", i + 2}}}, {"contentChanges", json::array({change})}}}});
   }
   const std::string request = frame({{"jsonrpc", "2.0"}, {"id", "after"}, {"method", "tovix/probe"}});
   for (auto _ : state) {

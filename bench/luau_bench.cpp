@@ -103,14 +103,9 @@ void BM_ParseTypicalLuau(benchmark::State& state) {
     benchmark::DoNotOptimize(result.root);
     if (!result.errors.empty()) state.SkipWithError("the benchmark text does not parse cleanly");
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(text.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
 }
 // A small file, a large one (64 KiB) and a whole code base's worth.
-BENCHMARK(BM_ParseTypicalLuau)
-    ->Arg(4 << 10)
-    ->Arg(64 << 10)
-    ->Arg(1 << 20)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseTypicalLuau)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

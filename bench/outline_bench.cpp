@@ -18,7 +18,8 @@
 namespace {
 
 const tovix_lsp::document::Document& sample() {
-  static const tovix_lsp::document::Document document("file:///bench/sample.tovix", tovix_bench::sample_tovix(10000), 1);
+  static const tovix_lsp::document::Document document("file:///bench/sample.tovix", tovix_bench::sample_tovix(10000),
+                                                      1);
   return document;
 }
 

@@ -131,8 +131,7 @@ void BM_RemapHoverParams(benchmark::State& state) {
   const auto& c = *s.compiled;
   const auto& run = c.map.runs()[c.map.runs().size() - 10];
   const auto p = s.document.index().position(s.document.text(), run.source);
-  const json params = {{"position", {{"character", p.character}, {"line", p.line}}},
-                       {"textDocument", {{"uri", URI}}}};
+  const json params = {{"position", {{"character", p.character}, {"line", p.line}}}, {"textDocument", {{"uri", URI}}}};
   for (auto _ : state) {
     remap::Remap remap({&s.document, s.compiled, GENERATED}, remap::Direction::ToOutput);
     benchmark::DoNotOptimize(remap.value(params));

@@ -20,14 +20,12 @@ struct Random {
     return z ^ (z >> 31);
   }
   std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-  std::string_view pick(std::initializer_list<std::string_view> items) {
-    return items.begin()[below(items.size())];
-  }
+  std::string_view pick(std::initializer_list<std::string_view> items) { return items.begin()[below(items.size())]; }
 };
 
 std::string_view word(Random& random) {
-  return random.pick({"café", "naïve", "日本語", "€10", "🎉 party", "Ünïcödé", "Привет", "hello",
-                      "score", "ready", "Größe", "ñandú"});
+  return random.pick(
+      {"café", "naïve", "日本語", "€10", "🎉 party", "Ünïcödé", "Привет", "hello", "score", "ready", "Größe", "ñandú"});
 }
 
 void component(std::string& out, Random& random, std::size_t id) {
@@ -60,8 +58,8 @@ void component(std::string& out, Random& random, std::size_t id) {
       "\t</Frame>\n"
       "end\n"
       "\n",
-      id, random.below(10), 100 + random.below(900), 24 + random.below(40), random.below(10),
-      random.below(16), random.below(256), word(random));
+      id, random.below(10), 100 + random.below(900), 24 + random.below(40), random.below(10), random.below(16),
+      random.below(256), word(random));
 }
 
 void list(std::string& out, Random& random, std::size_t id) {
@@ -149,8 +147,7 @@ void holes(std::string& out, Random& random, std::size_t id, std::size_t card) {
       "\tend)}}\n"
       "</Frame>\n"
       "\n",
-      id, 1 + random.below(9), word(random), 1000000 + random.below(9000000), random.below(50),
-      card);
+      id, 1 + random.below(9), word(random), 1000000 + random.below(9000000), random.below(50), card);
 }
 
 }  // namespace

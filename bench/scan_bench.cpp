@@ -47,8 +47,9 @@ const std::vector<tovix_lsp::scan::Resume>& resumes() {
 void BM_ScanNearEnd(benchmark::State& state) {
   const std::string& text = sample();
   const std::size_t cursor = cursor_near_end();
-  const std::span<const tovix_lsp::scan::Resume> from =
-      state.range(0) != 0 ? std::span<const tovix_lsp::scan::Resume>(resumes()) : std::span<const tovix_lsp::scan::Resume>();
+  const std::span<const tovix_lsp::scan::Resume> from = state.range(0) != 0
+                                                            ? std::span<const tovix_lsp::scan::Resume>(resumes())
+                                                            : std::span<const tovix_lsp::scan::Resume>();
   for (auto _ : state) benchmark::DoNotOptimize(tovix_lsp::scan::scan(text, cursor, from));
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }

@@ -71,13 +71,15 @@ std::string framed(const json& m) {
 // its configuration request waiting for an answer (its id).
 struct Started {
   Started(const std::string& server, const Folders& folders)
-      : lsp(server, {"--stdio"}, {{"HOME", (folders.root / "home").string()}, {"PATH", (folders.root / "bin").string()}}),
+      : lsp(server, {"--stdio"},
+            {{"HOME", (folders.root / "home").string()}, {"PATH", (folders.root / "bin").string()}}),
         uri("file://" + (folders.root / "a.tovix").string()) {
     lsp.send(message("initialize", {{"capabilities", json::object()}}, 1));
     ok = lsp.receive_until([](const json& m) { return m.value("id", json()) == 1; }).has_value();
     lsp.send(message("textDocument/didOpen",
                      {{"textDocument", {{"uri", uri}, {"languageId", "tovix"}, {"version", 1}, {"text", TEXT}}}}));
-    ok = ok && lsp.receive_until([](const json& m) { return m.value("method", "") == "textDocument/publishDiagnostics"; });
+    ok = ok &&
+         lsp.receive_until([](const json& m) { return m.value("method", "") == "textDocument/publishDiagnostics"; });
     lsp.send(message("initialized", json::object()));
     auto request = lsp.receive_until([](const json& m) { return m.value("method", "") == "workspace/configuration"; });
     ok = ok && request;
@@ -122,7 +124,8 @@ void BM_StartupWaits(benchmark::State& state) {
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     for (int id = 2; !installed && s.ok && Clock::now() < deadline; ++id) {
       s.lsp.send(s.hover(id));
-      auto answer = s.lsp.receive_until([&](const json& m) { return m.value("id", json()) == id && !m.contains("method"); });
+      auto answer =
+          s.lsp.receive_until([&](const json& m) { return m.value("id", json()) == id && !m.contains("method"); });
       installed = answer && rich(*answer);
       if (!installed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -167,7 +167,7 @@ json replace(server::Server& s, std::string_view anchor, std::size_t past, std::
 
 void edit(server::Server& s, std::int64_t variant, const json& with) {
   switch (variant % 6) {
-    case 0: return change(s, replace(s, "source(0", 7, 1, "1"));  // Luau only, same lines
+    case 0: return change(s, replace(s, "source(0", 7, 1, "1"));    // Luau only, same lines
     case 1: return change(s, replace(s, "\"typo\" />", 7, 2, ""));  // fatal, same lines: stale
     case 2: return change(s, replace(s, "", 0, 0, "-- a line more\n"));
     case 3: return change(s, json::array({{{"text", MAIN}}}));
@@ -251,7 +251,8 @@ void act(server::Server& s, const json& params) {
                        ? json{{"end", at(s, a, "local count", 11)}, {"start", at(s, a, "local count", 6)}}
                        : diagnostics.front()["range"];
       return ask(s, "textDocument/codeAction",
-                 {{"context", {{"diagnostics", std::move(diagnostics)}}}, {"range", std::move(range)},
+                 {{"context", {{"diagnostics", std::move(diagnostics)}}},
+                  {"range", std::move(range)},
                   {"textDocument", document(a)}});
     }
     case 7:
@@ -390,7 +391,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(attached.has_value());
     const std::uint64_t child = attached->number();
     // The child's initialize goes out under id 1.
-    check(!server.child.start(std::move(*attached), child_session::initialize_params(json::object(), 1, json::object())));
+    check(
+        !server.child.start(std::move(*attached), child_session::initialize_params(json::object(), 1, json::object())));
 
     auto editor = [&](json value) { sender.send(events::Editor{std::move(value)}); };
     auto from_child = [&](json value) { sender.send(events::Child{child, std::move(value)}); };
@@ -404,7 +406,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       editor(jsonrpc::build::notification(
           "textDocument/didOpen",
           {{"textDocument", {{"languageId", "tovix"}, {"text", text}, {"uri", uri}, {"version", 1}}}}));
-    if (!(flags & LEFT_TO_CHILD)) from_child({{"id", 1}, {"jsonrpc", "2.0"}, {"result", {{"capabilities", json::object()}}}});
+    if (!(flags & LEFT_TO_CHILD))
+      from_child({{"id", 1}, {"jsonrpc", "2.0"}, {"result", {{"capabilities", json::object()}}}});
     if (flags & USUAL_REQUESTS)
       for (int action : USUAL) from_child(jsonrpc::build::notification(ACT, action));
 

@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_span(compiled.error(), source.size());
     return 0;
   }
-  if (std::count(compiled->code.begin(), compiled->code.end(), '\n') != std::count(source.begin(), source.end(), '\n')) {
+  if (std::count(compiled->code.begin(), compiled->code.end(), '\n') !=
+      std::count(source.begin(), source.end(), '\n')) {
     std::abort();
   }
   for (const auto& error : compiled->errors) check_span(error, source.size());

@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // The casings see the raw bytes as a name.
   if (size <= 256) {
-    for (auto casing : {tovix::config::Casing::CamelCase, tovix::config::Casing::SnakeCase,
-                        tovix::config::Casing::FlatCase})
+    for (auto casing :
+         {tovix::config::Casing::CamelCase, tovix::config::Casing::SnakeCase, tovix::config::Casing::FlatCase})
       (void)tovix::config::Casing(casing).apply(text);
   }
   return 0;

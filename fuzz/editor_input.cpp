@@ -38,7 +38,8 @@ const server::Handlers& handlers() {
 // bodies owed an answer), then put back in the same order.
 void count_requests(events::Events::Sender& sender, events::Events::Receiver& receiver, Transcript& t) {
   std::vector<events::Event> queued;
-  while (auto event = receiver.receive_if([](const events::Event&) { return true; })) queued.push_back(std::move(*event));
+  while (auto event = receiver.receive_if([](const events::Event&) { return true; }))
+    queued.push_back(std::move(*event));
   for (events::Event& event : queued) {
     if (const auto* editor = std::get_if<events::Editor>(&event)) {
       const json& v = editor->value;

@@ -8,12 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <variant>
+#include <vector>
 
 #include "tovix/lexer.h"
 #include "tovix/markup/ast.h"
@@ -25,13 +25,12 @@ namespace {
 namespace ast = tovix::markup::ast;
 using tovix::lexer::Token;
 
-#define CHECK(condition)                                                         \
-  do {                                                                           \
-    if (!(condition)) {                                                          \
-      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                   #condition);                                                  \
-      std::abort();                                                              \
-    }                                                                            \
+#define CHECK(condition)                                                                     \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)
 
 bool valid_utf8(std::string_view text) {
@@ -71,8 +70,8 @@ constexpr int MAX_HOLE_DEPTH = 6;
 
 void walk(std::string_view code, int depth);
 
-void check_child_spans(const Text& text, const std::vector<ast::Child>& children, std::size_t from,
-                       std::size_t to, int depth);
+void check_child_spans(const Text& text, const std::vector<ast::Child>& children, std::size_t from, std::size_t to,
+                       int depth);
 
 void check_node(const Text& text, const ast::Node& node, int depth) {
   std::size_t start = node.start();
@@ -109,8 +108,8 @@ void check_node(const Text& text, const ast::Node& node, int depth) {
   }
 }
 
-void check_child_spans(const Text& text, const std::vector<ast::Child>& children, std::size_t from,
-                       std::size_t to, int depth) {
+void check_child_spans(const Text& text, const std::vector<ast::Child>& children, std::size_t from, std::size_t to,
+                       int depth) {
   std::size_t at = from;
   for (const ast::Child& child : children) {
     CHECK(child.start() >= at && child.start() < child.end() && child.end() <= to);
@@ -224,13 +223,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (code[i] == '{') {
       ++probes;
       auto close = tovix::lexer::find_matching_brace(code, i);
-      if (close) CHECK(*close > i && *close < size && code[*close] == '}');
-      else CHECK(close.error().offset <= size);
+      if (close)
+        CHECK(*close > i && *close < size && code[*close] == '}');
+      else
+        CHECK(close.error().offset <= size);
     } else if (code[i] == '<') {
       ++probes;
       auto parsed = tovix::markup::parser::parse_node(code, i);
-      if (parsed) CHECK(parsed->node.start() == i && parsed->end <= size);
-      else CHECK(parsed.error().offset <= size);
+      if (parsed)
+        CHECK(parsed->node.start() == i && parsed->end <= size);
+      else
+        CHECK(parsed.error().offset <= size);
     }
   }
   return 0;

@@ -151,9 +151,9 @@ inline const Root& root() {
   static const Root made = detail::make_root();
   // Registered after `made` is built, so it runs before `made` is destroyed.
   static const bool removed_at_exit = std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(root().dir, ignored);
-  }) == 0;
+                                        std::error_code ignored;
+                                        fs::remove_all(root().dir, ignored);
+                                      }) == 0;
   (void)removed_at_exit;
   return made;
 }
@@ -197,9 +197,9 @@ inline void seal_settings(json& message) {
 // What the checks know of one run: how many answers each request id may
 // have, and which document the request named.
 struct Transcript {
-  std::map<std::string, int> allowed;   // id (as JSON text) -> requests with it
-  std::map<std::string, int> answered;  // id -> answers written
-  std::map<std::string, std::string> uri_of;  // id -> "/textDocument/uri" of its last request
+  std::map<std::string, int> allowed;            // id (as JSON text) -> requests with it
+  std::map<std::string, int> answered;           // id -> answers written
+  std::map<std::string, std::string> uri_of;     // id -> "/textDocument/uri" of its last request
   std::map<std::string, std::string> method_of;  // id -> the method of its last request
   // Methods whose answers are not checked for their places.
   std::set<std::string> unplaced;

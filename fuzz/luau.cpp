@@ -49,8 +49,7 @@ void check_tokens(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   auto result = tovix::luau::parser::parse(text);
-  if (result.root == nullptr || result.errors.size() > tovix::luau::parser::MAX_ERRORS)
-    std::abort();
+  if (result.root == nullptr || result.errors.size() > tovix::luau::parser::MAX_ERRORS) std::abort();
   for (const auto& error : result.errors) {
     if (error.offset > size || error.message.empty()) std::abort();
   }

@@ -28,17 +28,16 @@ namespace {
 using tovix_lsp::sourcemap::Run;
 using tovix_lsp::sourcemap::SourceMap;
 
-#define CHECK(condition)                                                                       \
-  do {                                                                                         \
-    if (!(condition)) {                                                                        \
+#define CHECK(condition)                                                                     \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
       std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                            \
-    }                                                                                          \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)
 
 bool boundary(std::string_view text, std::size_t offset) {
-  return offset == text.size() ||
-         (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
+  return offset == text.size() || (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
 }
 
 void check_landing(std::string_view text, std::optional<std::size_t> offset) {

@@ -74,8 +74,7 @@ bool same(const hover::Answer& a, const hover::Answer& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 2048) return 0;
-  const std::string text =
-      utf8_text::to_valid(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string text = utf8_text::to_valid(std::string_view(reinterpret_cast<const char*>(data), size));
   const std::vector<tree::Tag> all = tree::tree(text);
   check_tags(text, all, {0, text.size()});
 

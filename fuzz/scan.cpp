@@ -27,14 +27,13 @@ void check(bool ok) {
 }
 
 bool boundary(std::string_view text, std::size_t offset) {
-  return offset == text.size() ||
-         (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
+  return offset == text.size() || (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
 }
 
 // `part` is the text from `start` on, ending on a boundary.
 bool spelled_at(std::string_view text, std::size_t start, std::string_view part) {
-  return boundary(text, start) && start + part.size() <= text.size() &&
-         text.substr(start, part.size()) == part && boundary(text, start + part.size());
+  return boundary(text, start) && start + part.size() <= text.size() && text.substr(start, part.size()) == part &&
+         boundary(text, start + part.size());
 }
 
 void check_scan(std::string_view text, std::size_t cursor, const Scan& result) {
@@ -58,9 +57,7 @@ void check_scan(std::string_view text, std::size_t cursor, const Scan& result) {
       check(spelled_at(text, a.start, a.prefix));
       check(a.prefix.empty() ? a.start <= text.size() : a.start + a.prefix.size() == cursor);
     }
-    void operator()(const AttributeValue& a) const {
-      check(!a.element.empty() && !a.attribute.empty());
-    }
+    void operator()(const AttributeValue& a) const { check(!a.element.empty() && !a.attribute.empty()); }
     void operator()(const Children&) const {}
   };
   std::visit(Visitor{text, cursor}, result.context);
@@ -70,8 +67,7 @@ void check_scan(std::string_view text, std::size_t cursor, const Scan& result) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
-  const std::string text = tovix_lsp::utf8_text::to_valid(
-      std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string text = tovix_lsp::utf8_text::to_valid(std::string_view(reinterpret_cast<const char*>(data), size));
 
   std::vector<std::size_t> cursors;
   for (std::size_t cursor = 0; cursor <= text.size(); ++cursor)

@@ -37,8 +37,7 @@ std::optional<std::size_t> scan_end(const std::vector<Run>& runs, Column from, C
   return std::nullopt;
 }
 
-std::optional<Range> scan_range(const std::vector<Run>& runs, Column from, Column to, std::size_t a,
-                                std::size_t b) {
+std::optional<Range> scan_range(const std::vector<Run>& runs, Column from, Column to, std::size_t a, std::size_t b) {
   if (b < a) return std::nullopt;
   if (a == b) {
     auto at = scan_point(runs, from, to, a);
@@ -106,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   for (const Run& r : accepted) {
-    check(r.len > 0 && std::string_view(source).substr(r.source, r.len) ==
-                           std::string_view(output).substr(r.output, r.len));
+    check(r.len > 0 &&
+          std::string_view(source).substr(r.source, r.len) == std::string_view(output).substr(r.output, r.len));
   }
 
   for (std::size_t o = 0; o <= source.size() + 1; ++o) {

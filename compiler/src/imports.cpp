@@ -32,8 +32,7 @@ std::optional<std::size_t> first_significant(std::string_view code) {
 }  // namespace
 
 std::expected<std::string, backend::EmitError> inject(std::string_view code, HelperUse use,
-                                                      const resolve::NameSet& bindings,
-                                                      const config::Config& config) {
+                                                      const resolve::NameSet& bindings, const config::Config& config) {
   if (use.uses_factory) {
     std::string_view root = factory_root(config.create);
     if (!bindings.contains(root)) {

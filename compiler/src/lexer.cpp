@@ -88,9 +88,7 @@ struct Cursor {
   LexError error() const { return LexError{std::string(error_message), error_offset}; }
 
   bool at_end() const { return pos >= size; }
-  unsigned char peek(std::size_t ahead = 0) const {
-    return pos + ahead < size ? data[pos + ahead] : 0;
-  }
+  unsigned char peek(std::size_t ahead = 0) const { return pos + ahead < size ? data[pos + ahead] : 0; }
 
   void skip_run(std::uint8_t cls) {
     while (pos < size && has(data[pos], cls)) ++pos;
@@ -108,16 +106,14 @@ struct Cursor {
     __m128i letter = in_range(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 26);
     __m128i digit = in_range(bytes, '0', 10);
     __m128i underscore = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('_'));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letter, digit), underscore)));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letter, digit), underscore)));
   }
 
   // Bit i set when byte i is one of the five whitespace bytes.
   static unsigned whitespace_mask(__m128i bytes) {
-    __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
-                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
-    __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')));
+    __m128i breaks =
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
     __m128i feed = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f'));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(space, breaks), feed)));
   }
@@ -131,16 +127,15 @@ struct Cursor {
 #if defined(__SSE2__)
     while (pos + 16 <= size) {
       __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
-      __m128i quotes = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
-                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
-      __m128i braces = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('{')),
-                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('}')));
-      __m128i others = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')),
-                                                 _mm_cmpeq_epi8(bytes, _mm_set1_epi8('['))),
-                                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8('`')));
+      __m128i quotes =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\'')));
+      __m128i braces =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('{')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('}')));
+      __m128i others = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('-')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('['))),
+          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('`')));
       if constexpr (UntilMarkup) others = _mm_or_si128(others, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('<')));
-      unsigned mask = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quotes, braces), others)));
+      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quotes, braces), others)));
       if (mask != 0) {
         pos += std::countr_zero(mask);
         return;
@@ -176,8 +171,7 @@ struct Cursor {
   void skip_whitespace() {
 #if defined(__SSE2__)
     while (pos + 16 <= size) {
-      unsigned mask =
-          whitespace_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
+      unsigned mask = whitespace_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
       if (mask != 0xFFFF) {
         pos += std::countr_one(mask);
         return;
@@ -389,9 +383,7 @@ struct Cursor {
             --top.depth;
           }
           break;
-        default:
-          ++pos;
-          break;
+        default: ++pos; break;
       }
     }
   }
@@ -449,8 +441,7 @@ struct Cursor {
           return;
         }
         break;
-      default:
-        break;
+      default: break;
     }
     skip_character();
   }
@@ -486,9 +477,7 @@ struct Cursor {
         kind = TokenKind::Number;
         scan_number();
         return true;
-      case FIRST_QUOTE:
-        kind = TokenKind::String;
-        return scan_quoted(c);
+      case FIRST_QUOTE: kind = TokenKind::String; return scan_quoted(c);
       case FIRST_DASH:
         if (peek(1) == '-') {
           kind = TokenKind::Comment;
@@ -513,8 +502,7 @@ struct Cursor {
           return true;
         }
         break;
-      default:
-        break;
+      default: break;
     }
     scan_symbol(c);
     return true;
@@ -565,8 +553,7 @@ std::expected<bool, LexError> Lexer::scan_balanced_braces_unless_markup(std::siz
   return !cursor.undecided;
 }
 
-std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,
-                                                         std::size_t open) {
+std::expected<std::size_t, LexError> find_matching_brace(std::string_view source, std::size_t open) {
   // Nothing follows an `open` at or past the end (and `open + 1` must not
   // wrap around).
   if (open >= source.size()) return std::unexpected(LexError{std::string(UNTERMINATED_INTERPOLATION), open});

@@ -27,9 +27,7 @@ enum class TokenKind : std::uint8_t {
   Whitespace = 6,          // run of tab, LF, FF, CR, space
 };
 
-[[nodiscard]] constexpr bool is_significant(TokenKind kind) {
-  return static_cast<std::uint8_t>(kind) < 5;
-}
+[[nodiscard]] constexpr bool is_significant(TokenKind kind) { return static_cast<std::uint8_t>(kind) < 5; }
 
 // A token is offsets into the text it was lexed from, never text.
 struct Token {
@@ -68,9 +66,7 @@ struct Lexer {
   std::size_t pos = 0;                   // offset of the next token
 
   explicit Lexer(std::string_view source)
-      : text(source),
-        bytes(reinterpret_cast<const unsigned char*>(source.data()), source.size()),
-        pos(0) {}
+      : text(source), bytes(reinterpret_cast<const unsigned char*>(source.data()), source.size()), pos(0) {}
 
   // None when `pos` is at or past the end; otherwise the token from the old
   // `pos` to the new one, or the error of an unterminated construct (`pos`
@@ -118,8 +114,7 @@ struct Lexer {
 // The offset of the `}` closing the `{` at `open` (the byte at `open` itself
 // is not looked at). An unclosed brace is "unterminated interpolation" at
 // `open`.
-[[nodiscard]] std::expected<std::size_t, LexError> find_matching_brace(std::string_view source,
-                                                                       std::size_t open);
+[[nodiscard]] std::expected<std::size_t, LexError> find_matching_brace(std::string_view source, std::size_t open);
 
 // Every token of `source` from offset 0, trivia included, or the first error.
 [[nodiscard]] std::expected<std::vector<Token>, LexError> tokenize(std::string_view source);

@@ -31,8 +31,7 @@ const luau::ast::Expr* without_parentheses(const luau::ast::Expr* expression) {
 
 }  // namespace
 
-bool has_unwrapped_tovix(std::string_view expression,
-                         std::span<const std::pair<std::size_t, std::size_t>> sites) {
+bool has_unwrapped_tovix(std::string_view expression, std::span<const std::pair<std::size_t, std::size_t>> sites) {
   if (sites.empty()) return false;
 
   // Keyword counting, not parsing: every "if", "do" and "function" opens a

@@ -34,8 +34,8 @@ namespace tovix::lint {
 // The error for a child expression holding "x and nil", the first half of
 // the "c and nil or d" idiom, which always yields its right-hand side.
 // `expression` is Luau (markup already compiled); the span is as above.
-[[nodiscard]] std::optional<backend::EmitError> check_conditional_child(std::string_view expression,
-                                                                        std::size_t start, std::size_t len);
+[[nodiscard]] std::optional<backend::EmitError> check_conditional_child(std::string_view expression, std::size_t start,
+                                                                        std::size_t len);
 
 // Whether the expression, looked at through parentheses and binary operators
 // only, holds an "and" whose right operand is the literal nil. Calls, tables,

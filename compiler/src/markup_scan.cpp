@@ -48,16 +48,14 @@ bool opens_markup_after(const Token& previous, std::string_view text) {
       return is_keyword(text);
     case TokenKind::Symbol:
       if (text.size() == 1) {
-        return text[0] != ':' && text[0] != '&' && text[0] != ')' && text[0] != ']' &&
-               text[0] != '}' && text[0] != '|';
+        return text[0] != ':' && text[0] != '&' && text[0] != ')' && text[0] != ']' && text[0] != '}' && text[0] != '|';
       }
       return text != "::" && text != "->" && text != "...";
     case TokenKind::Number:
     case TokenKind::String:
     case TokenKind::InterpolatedString:
     case TokenKind::Comment:
-    case TokenKind::Whitespace:
-      break;
+    case TokenKind::Whitespace: break;
   }
   return false;
 }
@@ -113,9 +111,7 @@ bool Scanner::feed_significant(const Token& token, const lexer::Lexer& lexer) {
   }
   switch (one) {
     case '&':
-    case '|':
-      type_context = depth;
-      break;
+    case '|': type_context = depth; break;
     case '=':
       if (type_header) {
         type_context = depth;
@@ -130,14 +126,11 @@ bool Scanner::feed_significant(const Token& token, const lexer::Lexer& lexer) {
     }
     case '(':
     case '[':
-    case '{':
-      ++depth;
-      break;
+    case '{': ++depth; break;
     case -1:
       if (symbol && (text == "::" || text == "->")) type_context = depth;
       break;
-    default:
-      break;
+    default: break;
   }
 
   last = token;

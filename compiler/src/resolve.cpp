@@ -18,7 +18,7 @@ namespace {
 // Walks the whole tree and adds every name a construct binds; there is no
 // scoping, so nested blocks and function bodies feed the same set.
 class Bindings final : public luau::visitor::Visitor {
-public:
+ public:
   explicit Bindings(NameSet& names) : names_(names) {}
 
   bool visit_stat_local(const luau::ast::StatLocal& node) override {
@@ -72,7 +72,7 @@ public:
     return true;
   }
 
-private:
+ private:
   void add(const luau::ast::Name& name) {
     // Most names repeat; looking up first saves building a string for them.
     if (!name.text.empty() && !names_.contains(name.text)) names_.emplace(name.text);

@@ -66,7 +66,7 @@ struct Resolution {
 // The names a file binds and the configuration, and the decisions made with
 // them. Built once per compile; resolving does not change it.
 class Resolver {
-public:
+ public:
   // `blanked` is the file with its markup already blanked. Never fails: a
   // file that does not parse gives the names of whatever tree the parser
   // recovered. Nothing of `blanked` is kept.

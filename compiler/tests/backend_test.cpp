@@ -113,8 +113,8 @@ Emitted emit(std::string_view source, std::vector<std::string> bound = {}, confi
     result.code = std::string(source.substr(0, start)) + *out + std::string(source.substr(parsed->end));
   } else {
     const auto& e = out.error();
-    result.error = e.message + " | " + e.help.value_or("") + " @" + std::to_string(e.offset) + "+" +
-                   std::to_string(e.len);
+    result.error =
+        e.message + " | " + e.help.value_or("") + " @" + std::to_string(e.offset) + "+" + std::to_string(e.len);
   }
   result.recorded = ctx.errors;
   result.uses_factory = ctx.uses_factory;
@@ -155,8 +155,7 @@ TEST(Vide, CodeShapes) {
       {"written Text kept otherwise", "<TextLabel Text='x'/>", "create(\"TextLabel\")({ Text = 'x' })"},
       {"expression child of a class without Text", "<Frame>{x}</Frame>", "create(\"Frame\")({ x })"},
       {"unresolved element keeps its name", "<Fram a={1}/>", "create(\"Fram\")({ a = 1 })"},
-      {"comments take no comma", "<Frame><A/><!-- c --></Frame>",
-       "create(\"Frame\")({ A({}) --[[ c ]] })"},
+      {"comments take no comma", "<Frame><A/><!-- c --></Frame>", "create(\"Frame\")({ A({}) --[[ c ]] })"},
       {"only comments over lines: no trailing comma", "<Frame>\n  <!-- c -->\n</Frame>",
        "create(\"Frame\")({\n  --[[ c ]]\n})"},
       {"two spreads in a row", "<Frame {a} {b}/>", "create(\"Frame\")(__tovix_merge(a, b))"},
@@ -226,8 +225,9 @@ TEST(Vide, TextContentErrors) {
       {"<TextLabel>{x}<Frame/></TextLabel>",
        "<TextLabel> has both an expression child and element children, so it is unclear whether the expression is "
        "text or a child | write it as Text={...} instead @0+10"},
-      {"<ui.Card>hi</ui.Card>", "<ui.Card> is a component, so it cannot take bare text | pass the text as a prop "
-                                "instead @0+8"},
+      {"<ui.Card>hi</ui.Card>",
+       "<ui.Card> is a component, so it cannot take bare text | pass the text as a prop "
+       "instead @0+8"},
       {"<Frame><Frame><Frame>x</Frame></Frame></Frame>",
        "<Frame> has no Text property | wrap the text in a <TextLabel> @14+6"},
   };

@@ -51,7 +51,9 @@ std::string with_crlf(std::string_view text) {
   return out;
 }
 
-std::size_t lines(std::string_view text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t lines(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 int failures() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
 
@@ -81,7 +83,8 @@ TEST(CompileCorpus, EveryFileCompilesToLineForLineLuau) {
   for (const fs::path& path : corpus) {
     std::string source = read(path);
     check_real_luau(source, path.filename().string());
-    if (source.find('\r') == std::string::npos) check_real_luau(with_crlf(source), path.filename().string() + " (CRLF)");
+    if (source.find('\r') == std::string::npos)
+      check_real_luau(with_crlf(source), path.filename().string() + " (CRLF)");
   }
 }
 

@@ -88,8 +88,7 @@ TEST(CompileRecords, WhatAStoppedCompileHadRead) {
   EXPECT_TRUE(untouched.markup.empty());
   EXPECT_FALSE(untouched.bindings.has_value());
   ASSERT_EQ(compiled->markup.size(), 1u);
-  EXPECT_EQ(source.substr(compiled->markup[0].start, compiled->markup[0].end - compiled->markup[0].start),
-            "<Frame/>");
+  EXPECT_EQ(source.substr(compiled->markup[0].start, compiled->markup[0].end - compiled->markup[0].start), "<Frame/>");
 }
 
 }  // namespace

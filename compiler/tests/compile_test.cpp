@@ -154,8 +154,7 @@ TEST(Compile, TextInMarkupNestedInHolesMayHoldAnything) {
     std::string_view without;
   };
   std::vector<Case> cases = {
-      {"local create = f\nx = <Frame>{visible and <TextLabel>Don't go</TextLabel>}</Frame>", "Don't go",
-       "Dont go"},
+      {"local create = f\nx = <Frame>{visible and <TextLabel>Don't go</TextLabel>}</Frame>", "Don't go", "Dont go"},
       {"local create = f\nx = <Frame>{items:map(function(i) return <TextLabel>It's {i}</TextLabel> end)}</Frame>",
        "It's ", "Its "},
   };
@@ -269,8 +268,9 @@ TEST(CompileResolution, ErrorsAreCollectedShiftedAndSortedByOffset) {
   EXPECT_EQ(compiled->errors[1].offset, source.find("<Fran"));
   EXPECT_EQ(compiled->errors[2].offset, source.find("Sise"));
   EXPECT_EQ(compiled->errors[2].message, "Frame has no property or event named Sise");
-  EXPECT_EQ(compiled->code,
-            "local create = f\nx = create(\"Fram\")({ a = create(\"Fran\")({}) })\ny = create(\"Frame\")({ Sise = 1 })");
+  EXPECT_EQ(
+      compiled->code,
+      "local create = f\nx = create(\"Fram\")({ a = create(\"Fran\")({}) })\ny = create(\"Frame\")({ Sise = 1 })");
 }
 
 TEST(CompileResolution, AGeneratorErrorEndsTheCompileDespiteCollectedErrors) {
@@ -279,8 +279,9 @@ TEST(CompileResolution, AGeneratorErrorEndsTheCompileDespiteCollectedErrors) {
 }
 
 TEST(CompileResolution, FactoryMustBeInScope) {
-  check_fails("x = <Frame/>",
-              "`create` is not in scope | import it, or point [factory] create at something else (currently `create`) @0+0");
+  check_fails(
+      "x = <Frame/>",
+      "`create` is not in scope | import it, or point [factory] create at something else (currently `create`) @0+0");
   config::Config vide;
   vide.create = "vide.create";
   check("local vide = require(v)\nx = <Frame/>", "local vide = require(v)\nx = vide.create(\"Frame\")({})", vide);

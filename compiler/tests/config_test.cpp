@@ -60,7 +60,8 @@ TEST(ConfigDefaults, EmptyAndCommentOnlyFilesGiveTheDefaults) {
 // The raw layer: syntax, unknown keys and wrong types, all before any check.
 TEST(ConfigRaw, ShapeErrorsCarryTheTomlLayersMessage) {
   static const MessageCase cases[] = {
-      {"syntax error, no position", "[elements\n", "tovix.toml: Error while parsing table header: expected ']', saw '\\n'"},
+      {"syntax error, no position", "[elements\n",
+       "tovix.toml: Error while parsing table header: expected ']', saw '\\n'"},
       {"bad table name", "[@es]\n",
        "tovix.toml: Error while parsing key: expected bare key starting character or string delimiter, saw '@'"},
       {"duplicate key", "[lints]\nstatic_conditional_child = \"off\"\nstatic_conditional_child = \"off\"\n",
@@ -78,7 +79,8 @@ TEST(ConfigRaw, ShapeErrorsCarryTheTomlLayersMessage) {
        "tovix.toml: invalid type: string \"off\", expected struct RawLints for key `lints`"},
       {"factory not a table", "factory = 3\n",
        "tovix.toml: invalid type: integer `3`, expected struct RawFactory for key `factory`"},
-      {"build not a table", "build = [1]\n", "tovix.toml: invalid type: sequence, expected struct RawBuild for key `build`"},
+      {"build not a table", "build = [1]\n",
+       "tovix.toml: invalid type: sequence, expected struct RawBuild for key `build`"},
       {"elements not a table", "elements = true\n",
        "tovix.toml: invalid type: boolean `true`, expected a map for key `elements`"},
       {"element alias not text", "[elements]\nFrame = 1.5\n",
@@ -236,10 +238,8 @@ TEST(ConfigChecks, Factory) {
   EXPECT_EQ(loaded("[factory]\ncreate = \"make()\"\n").create, "make()");
   EXPECT_EQ(loaded("[factory]\ncreate = \"vide --[[the library]] .create\"\n").create,
             "vide --[[the library]] .create");
-  EXPECT_EQ(loaded("[factory]\ncreate = \"vide.create --[[the factory]]\"\n").create,
-            "vide.create --[[the factory]]");
-  EXPECT_EQ(loaded("[factory]\ncreate = \"--[[the factory]] vide.create\"\n").create,
-            "--[[the factory]] vide.create");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"vide.create --[[the factory]]\"\n").create, "vide.create --[[the factory]]");
+  EXPECT_EQ(loaded("[factory]\ncreate = \"--[[the factory]] vide.create\"\n").create, "--[[the factory]] vide.create");
   static const MessageCase cases[] = {
       {"blank", "[factory]\ncreate = \" \\u00a0 \"\n", "tovix.toml: [factory] create cannot be empty"},
       {"two dots", "[factory]\ncreate = \" vide..create \"\n",
@@ -288,8 +288,7 @@ TEST(ConfigChecks, Casings) {
 TEST(ConfigChecks, StepsRunInTheirOrder) {
   // Each text holds several problems; the earliest step wins.
   static const MessageCase cases[] = {
-      {"lints before factory",
-       "[factory]\ncreate = \"\"\n[lints]\nstatic_conditional_child = \"no\"\n",
+      {"lints before factory", "[factory]\ncreate = \"\"\n[lints]\nstatic_conditional_child = \"no\"\n",
        "tovix.toml: [lints] static_conditional_child = \"no\" is not one of off, warn, error"},
       {"factory before elements", "[elements]\nall = \"x\"\n[factory]\ncreate = \"\"\n",
        "tovix.toml: [factory] create cannot be empty"},
@@ -403,9 +402,12 @@ TEST(CasingApply, UnicodeLettersDigitsAndBadBytes) {
   EXPECT_EQ(camel.apply("ÉtéÀVenir"), "étéÀVenir");
   EXPECT_EQ(camel.apply("STRASSEStraße"), "strasseStraße");
   EXPECT_EQ(snake.apply("Part٣Name"), "part٣_name");  // an Arabic-Indic digit is numeric
-  EXPECT_EQ(snake.apply("aⅫb"), "a_ⅻb");           // Roman numerals are upper-case letters
-  EXPECT_EQ(flat.apply("İx"), "i\xcc\x87x");         // full lower-case mapping
-  EXPECT_EQ(snake.apply("A\xff" "Bc\xe2\x82"), "a\xff" "bc\xe2\x82");  // bad bytes pass through
+  EXPECT_EQ(snake.apply("aⅫb"), "a_ⅻb");              // Roman numerals are upper-case letters
+  EXPECT_EQ(flat.apply("İx"), "i\xcc\x87x");          // full lower-case mapping
+  EXPECT_EQ(snake.apply("A\xff"
+                        "Bc\xe2\x82"),
+            "a\xff"
+            "bc\xe2\x82");  // bad bytes pass through
 }
 
 TEST(ConfigLoad, MissingFileGivesDefaultsAndUnreadableFilesGiveThePath) {
@@ -543,7 +545,8 @@ TEST(Lookups, ElementCasing) {
     for (std::string_view class_name : tovix::roblox::creatable_classes()) {
       const std::string written = config.element_casing.apply(class_name);
       const std::string resolved = element(config, written);
-      if (resolved != class_name) ADD_FAILURE() << casing << ": " << class_name << " → " << written << " → " << resolved;
+      if (resolved != class_name)
+        ADD_FAILURE() << casing << ": " << class_name << " → " << written << " → " << resolved;
     }
   }
 }
@@ -591,7 +594,7 @@ TEST(Preferred, DropsDeprecatedNamesThenTakesTheByteOrderSmallest) {
       {{"brickColor", "BrickColor"}, "BrickColor", {"BrickColor"}},
       {{"brickColor"}, "brickColor", {"brickColor"}},
       {{"TextWrap", "brickColor"}, "TextWrap", {"TextWrap", "brickColor"}},  // both deprecated
-      {{"text", "Text"}, "Text", {"Text", "text"}},                           // neither deprecated
+      {{"text", "Text"}, "Text", {"Text", "text"}},                          // neither deprecated
       {{}, std::nullopt, {}},
   };
   for (Case c : cases) {

@@ -38,9 +38,15 @@ TEST(Imports, HelpersGoBeforeTheFirstStatementOnItsLine) {
     std::string expected;
   };
   const Case cases[] = {
-      {"after a leading comment", "--!strict\nlocal vide = require(x)\n", merge, {},
+      {"after a leading comment",
+       "--!strict\nlocal vide = require(x)\n",
+       merge,
+       {},
        "--!strict\n" + merge_then("local vide = require(x)\n")},
-      {"after comments and blank lines", "-- a\n\n--[[ b\n]]  return 1", read, {},
+      {"after comments and blank lines",
+       "-- a\n\n--[[ b\n]]  return 1",
+       read,
+       {},
        "-- a\n\n--[[ b\n]]  " + std::string(READ_HELPER) + "; return 1"},
       {"both, merge first", "x()", both, {}, merge_then(std::string(READ_HELPER) + "; x()")},
       {"a file's own helper is kept", "x()", both, {"__tovix_read"}, merge_then("x()")},
@@ -75,8 +81,8 @@ TEST(Imports, FactoryRootMustBeBound) {
     auto missing = inject("x()", factory, NameSet{}, config);
     ASSERT_FALSE(missing.has_value());
     EXPECT_EQ(missing.error().message, "`" + std::string(c.root) + "` is not in scope");
-    EXPECT_EQ(missing.error().help, "import it, or point [factory] create at something else (currently `" +
-                                        std::string(c.create) + "`)");
+    EXPECT_EQ(missing.error().help,
+              "import it, or point [factory] create at something else (currently `" + std::string(c.create) + "`)");
     EXPECT_EQ(missing.error().offset, 0u);
     EXPECT_EQ(missing.error().len, 0u);
 

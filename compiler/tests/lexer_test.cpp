@@ -8,9 +8,7 @@
 #include "tovix/lexer.h"
 
 namespace tovix::lexer {
-void PrintTo(const LexError& error, std::ostream* out) {
-  *out << '"' << error.message << "\" at " << error.offset;
-}
+void PrintTo(const LexError& error, std::ostream* out) { *out << '"' << error.message << "\" at " << error.offset; }
 }  // namespace tovix::lexer
 
 namespace {
@@ -229,8 +227,7 @@ TEST(Lexer, FindMatchingBrace) {
   EXPECT_EQ(find_matching_brace("ab{ {}", 2).error(), (LexError{"unterminated interpolation", 2}));
   EXPECT_EQ(find_matching_brace("{ 'a }", 0).error(), (LexError{"unterminated string", 2}));
   EXPECT_EQ(find_matching_brace("{", 5).error(), (LexError{"unterminated interpolation", 5}));
-  EXPECT_EQ(find_matching_brace("{}", SIZE_MAX).error(),
-            (LexError{"unterminated interpolation", SIZE_MAX}));
+  EXPECT_EQ(find_matching_brace("{}", SIZE_MAX).error(), (LexError{"unterminated interpolation", SIZE_MAX}));
 }
 
 TEST(Lexer, ScanBalancedBracesLeavesPosAfterTheBrace) {

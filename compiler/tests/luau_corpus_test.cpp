@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 std::vector<fs::path> luau_files(const fs::path& root) {
   std::vector<fs::path> files;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
     if (it->is_regular_file() && it->path().extension() == ".luau") files.push_back(it->path());
   }
   std::sort(files.begin(), files.end());
@@ -41,8 +41,7 @@ void expect_clean(const std::vector<fs::path>& files) {
     std::string text = read(path);
     auto result = tovix::luau::parser::parse(text);
     for (const auto& error : result.errors) {
-      auto line =
-          1 + std::count(text.begin(), text.begin() + static_cast<long>(error.offset), '\n');
+      auto line = 1 + std::count(text.begin(), text.begin() + static_cast<long>(error.offset), '\n');
       ADD_FAILURE() << path.string() << ":" << line << ": " << error.message;
     }
   }
@@ -58,8 +57,7 @@ TEST(LuauCorpus, VideSourcesParseWithoutErrors) {
   fs::path root = fs::path(TOVIX_CORPUS_DIR) / "vide";
   auto files = luau_files(root);
   if (files.empty()) {
-    GTEST_SKIP() << "no Vide sources in " << root.string()
-                 << " (.ci/run fetches them with `npm pack @rbxts/vide`)";
+    GTEST_SKIP() << "no Vide sources in " << root.string() << " (.ci/run fetches them with `npm pack @rbxts/vide`)";
   }
   EXPECT_GE(files.size(), 29u);
   expect_clean(files);

@@ -77,10 +77,9 @@ TEST(LuauCursor, AgreesWithTheLexer) {
 }
 
 TEST(LuauCursor, AgreesWithTheLexerOnTokenSoup) {
-  const std::string_view pieces[] = {".",    "..",       "-", "--", "[", "=",   "[[", "]]",
-                                     "<",    "<<",       ">", "~",  ":", "/",   "//", "*",
-                                     "+",    "%",        "^", "a",  "1", "'s'", " ",  "\n",
-                                     "\x80", "\xc3\xa9", "{", "}",  "`", "e",   "0x"};
+  const std::string_view pieces[] = {".", "..", "-",    "--",       "[", "=", "[[", "]]", "<", "<<", ">",
+                                     "~", ":",  "/",    "//",       "*", "+", "%",  "^",  "a", "1",  "'s'",
+                                     " ", "\n", "\x80", "\xc3\xa9", "{", "}", "`",  "e",  "0x"};
   unsigned state = 7;
   for (int round = 0; round < 2000; ++round) {
     std::string text;
@@ -93,8 +92,7 @@ TEST(LuauCursor, AgreesWithTheLexerOnTokenSoup) {
 }
 
 TEST(LuauCursor, AgreesWithTheLexerOnTheCorpus) {
-  for (const auto& entry :
-       std::filesystem::directory_iterator(std::string(TOVIX_TEST_DATA) + "/luau")) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(TOVIX_TEST_DATA) + "/luau")) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();

@@ -96,8 +96,8 @@ std::string print_attributes(Array<Attribute> attributes) {
 }
 
 std::string print_function(const ExprFunction* f) {
-  std::string out = "(function " + print_attributes(f->attributes) +
-                    print_generics(f->generics, f->generic_packs) + "(";
+  std::string out =
+      "(function " + print_attributes(f->attributes) + print_generics(f->generics, f->generic_packs) + "(";
   if (f->is_method) out += "self ";
   out += print_bindings(f->params);
   if (f->vararg) {
@@ -126,16 +126,14 @@ std::string print(const Expr* e) {
       std::string out = "(interp";
       for (std::size_t i = 0; i < n->strings.size; ++i) {
         Span piece = n->strings[i];
-        out +=
-            " '" + std::string(printed_source.substr(piece.start, piece.end - piece.start)) + "'";
+        out += " '" + std::string(printed_source.substr(piece.start, piece.end - piece.start)) + "'";
         if (i < n->exprs.size) out += " " + print(n->exprs[i]);
       }
       return out + ")";
     }
     case Kind::ExprIndexName: {
       const auto* n = e->as<ExprIndexName>();
-      return "(" + std::string(1, n->op) + " " + print(n->object) + " " +
-             std::string(n->index.text) + ")";
+      return "(" + std::string(1, n->op) + " " + print(n->object) + " " + std::string(n->index.text) + ")";
     }
     case Kind::ExprIndexExpr: {
       const auto* n = e->as<ExprIndexExpr>();
@@ -167,8 +165,7 @@ std::string print(const Expr* e) {
     }
     case Kind::ExprBinary: {
       const auto* n = e->as<ExprBinary>();
-      return "(" + std::string(to_string(n->op)) + " " + print(n->left) + " " + print(n->right) +
-             ")";
+      return "(" + std::string(to_string(n->op)) + " " + print(n->left) + " " + print(n->right) + ")";
     }
     case Kind::ExprTypeAssertion: {
       const auto* n = e->as<ExprTypeAssertion>();
@@ -177,8 +174,7 @@ std::string print(const Expr* e) {
     case Kind::ExprIfElse: {
       const auto* n = e->as<ExprIfElse>();
       std::string out = "(if";
-      for (const IfExprBranch& b : n->branches)
-        out += " " + print(b.condition) + " " + print(b.value);
+      for (const IfExprBranch& b : n->branches) out += " " + print(b.condition) + " " + print(b.value);
       return out + " else " + print(n->else_value) + ")";
     }
     case Kind::ExprError: {
@@ -202,9 +198,7 @@ std::string print(const Type* t) {
     case Kind::TypeTable: {
       const auto* n = t->as<TypeTable>();
       std::string out = "{";
-      auto access = [](Access a) {
-        return a == Access::Read ? "read " : a == Access::Write ? "write " : "";
-      };
+      auto access = [](Access a) { return a == Access::Read ? "read " : a == Access::Write ? "write " : ""; };
       for (const TableProp& p : n->props) {
         if (out.size() > 1) out += ", ";
         out += access(p.access) + std::string(p.name.text) + ": " + print(p.type);
@@ -219,8 +213,7 @@ std::string print(const Type* t) {
     }
     case Kind::TypeFunction: {
       const auto* n = t->as<TypeFunction>();
-      std::string out = "(fn " + print_attributes(n->attributes) +
-                        print_generics(n->generics, n->generic_packs) + "(";
+      std::string out = "(fn " + print_attributes(n->attributes) + print_generics(n->generics, n->generic_packs) + "(";
       for (std::size_t i = 0; i < n->args.types.size; ++i) {
         if (i > 0) out += " ";
         if (n->arg_names[i]) out += std::string(n->arg_names[i]->text) + ":";
@@ -246,10 +239,8 @@ std::string print(const TypePack* p) {
   switch (p->kind) {
     case Kind::TypePackExplicit:
       return "(pack" +
-             std::string(p->as<TypePackExplicit>()->list.types.empty() &&
-                                 !p->as<TypePackExplicit>()->list.tail
-                             ? ""
-                             : " ") +
+             std::string(p->as<TypePackExplicit>()->list.types.empty() && !p->as<TypePackExplicit>()->list.tail ? ""
+                                                                                                                : " ") +
              print_list(p->as<TypePackExplicit>()->list) + ")";
     case Kind::TypePackVariadic: return "..." + print(p->as<TypePackVariadic>()->type);
     case Kind::TypePackGeneric: return std::string(p->as<TypePackGeneric>()->name.text) + "...";
@@ -269,8 +260,7 @@ std::string print(const Stat* s) {
     case Kind::StatIf: {
       const auto* n = s->as<StatIf>();
       std::string out = "(if";
-      for (const IfBranch& b : n->branches)
-        out += " " + print(b.condition) + " " + print_block(b.body);
+      for (const IfBranch& b : n->branches) out += " " + print(b.condition) + " " + print_block(b.body);
       if (n->else_body) out += " else " + print_block(n->else_body);
       return out + ")";
     }
@@ -304,8 +294,7 @@ std::string print(const Stat* s) {
     }
     case Kind::StatCompoundAssign: {
       const auto* n = s->as<StatCompoundAssign>();
-      return "(" + std::string(to_string(n->op)) + "= " + print(n->var) + " " + print(n->value) +
-             ")";
+      return "(" + std::string(to_string(n->op)) + "= " + print(n->var) + " " + print(n->value) + ")";
     }
     case Kind::StatFor: {
       const auto* n = s->as<StatFor>();
@@ -315,8 +304,7 @@ std::string print(const Stat* s) {
     }
     case Kind::StatForIn: {
       const auto* n = s->as<StatForIn>();
-      return "(for-in " + print_bindings(n->vars) + " in " + join(n->values) + " " +
-             print_block(n->body) + ")";
+      return "(for-in " + print_bindings(n->vars) + " in " + join(n->values) + " " + print_block(n->body) + ")";
     }
     case Kind::StatFunction: {
       const auto* n = s->as<StatFunction>();
@@ -337,15 +325,14 @@ std::string print(const Stat* s) {
     }
     case Kind::StatTypeFunction: {
       const auto* n = s->as<StatTypeFunction>();
-      return std::string(n->exported ? "(export-type-function " : "(type-function ") +
-             std::string(n->name.text) + " " + print(n->body) + ")";
+      return std::string(n->exported ? "(export-type-function " : "(type-function ") + std::string(n->name.text) + " " +
+             print(n->body) + ")";
     }
     case Kind::StatError: {
       const auto* n = s->as<StatError>();
       std::string inner = join(n->exprs);
       std::string stats = join(n->stats);
-      return "(error" + (inner.empty() ? "" : " " + inner) + (stats.empty() ? "" : " " + stats) +
-             ")";
+      return "(error" + (inner.empty() ? "" : " " + inner) + (stats.empty() ? "" : " " + stats) + ")";
     }
     default: return "?";
   }
@@ -384,8 +371,7 @@ void check_type(std::string_view type, std::string_view tree) {
   auto result = parse(source);
   printed_source = source;
   for (const auto& error : result.errors) ADD_FAILURE() << error.message << " at " << error.offset;
-  const auto* alias =
-      result.root->body.empty() ? nullptr : result.root->body[0]->as<StatTypeAlias>();
+  const auto* alias = result.root->body.empty() ? nullptr : result.root->body[0]->as<StatTypeAlias>();
   ASSERT_TRUE(alias != nullptr);
   EXPECT_EQ(print(alias->type), tree);
 }
@@ -524,18 +510,15 @@ TEST(LuauParser, Statements) {
       {"function a.b.c:m(x) end", "(function-stat (: (. (. a b) c) m) (function (self x)))"},
       {"function f() end", "(function-stat f (function ()))"},
       {"@native local function f() end", "(local-function f (function @native ()))"},
-      {"@[deprecated { use = 'g' }] function f() end",
-       "(function-stat f (function @deprecated((table use='g')) ()))"},
-      {"@native @checked const function f() end",
-       "(const-function f (function @native @checked ()))"},
+      {"@[deprecated { use = 'g' }] function f() end", "(function-stat f (function @deprecated((table use='g')) ()))"},
+      {"@native @checked const function f() end", "(const-function f (function @native @checked ()))"},
       {"a, b.c, d[1] = 1, 2, 3", "(= a (. b c) ([] d 1) = 1 2 3)"},
       {"a += 1 b -= 2 c *= 3 d /= 4", "(+= a 1) (-= b 2) (*= c 3) (/= d 4)"},
       {"a //= 1 b %= 2 c ^= 3 d ..= 'x'", "(//= a 1) (%= b 2) (^= c 3) (..= d 'x')"},
       {"t.x += 1", "(+= (. t x) 1)"},
       {"f() g:h()", "(expr (call f)) (expr (call (: g h)))"},
       {";(f)()", "(expr (call (group f)))"},
-      {"if a then elseif b then x() else y() end",
-       "(if a [] b [(expr (call x))] else [(expr (call y))])"},
+      {"if a then elseif b then x() else y() end", "(if a [] b [(expr (call x))] else [(expr (call y))])"},
       {"while a do break end", "(while a [(break)])"},
       {"repeat local x until x", "(repeat [(local x)] x)"},
       {"for i = 1, 10, 2 do end", "(for i 1 10 2 [])"},
@@ -581,8 +564,7 @@ TEST(LuauParser, SpansCoverTheirSourceWithoutTrivia) {
   auto result = parse(source);
   ASSERT_TRUE(result.errors.empty());
   const Stat* local = result.root->body[0];
-  EXPECT_EQ(source.substr(local->span.start, local->span.end - local->span.start),
-            "local x = f( a )");
+  EXPECT_EQ(source.substr(local->span.start, local->span.end - local->span.start), "local x = f( a )");
   const auto* call = local->as<StatLocal>()->values[0]->as<ExprCall>();
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(source.substr(call->span.start, call->span.end - call->span.start), "f( a )");

@@ -160,16 +160,14 @@ TEST(LuauRecovery, ErrorsSayWhatWasExpectedAndWhere) {
       {"local s = [[", "10: unterminated long bracket"},
       {"--[[ open", "2: unterminated long bracket"},
       {"local a = `{}`", "11: Malformed interpolated string, expected expression inside '{}'"},
-      {"type T = A | B & C",
-       "9: Mixing union and intersection types is not allowed; consider wrapping in parentheses"},
+      {"type T = A | B & C", "9: Mixing union and intersection types is not allowed; consider wrapping in parentheses"},
       {"type T = { [A]: B, [C]: D }", "19: Cannot have more than one table indexer"},
       {"type T = (A, B)", "15: Expected '->' when parsing function type, got <eof>"},
       {"@native local x", "0: Attributes can only be applied to function declarations"},
       {"return 1 x()", "9: Expected end of block after 'return', got 'x'"},
       {"local x = (1 + 2", "16: Expected ')' to close '(', got <eof>"},
       {"x = if a then b", "15: Expected 'else' when parsing if-then-else expression, got <eof>"},
-      {"local 1",
-       "6: Expected identifier when parsing local, got '1' | 6: Expected statement, got '1'"},
+      {"local 1", "6: Expected identifier when parsing local, got '1' | 6: Expected statement, got '1'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "source: " << c.source);
@@ -186,10 +184,9 @@ TEST(LuauRecovery, FactoryProbesParseOnlyWhenTheyNameSomethingCallable) {
     bool clean;
   };
   const Case cases[] = {
-      {"create", true},   {"vide.create", true}, {"scope:New", true}, {"a.b.c", true},
-      {"vide.", false},   {"vide:", false},      {"a b", false},      {"1", false},
-      {"create)", false}, {"(", false},          {"local", false},    {"a:b.c", false},
-      {"f()", true},      {"t[1]", true},        {"`x`", false},      {"", true},
+      {"create", true}, {"vide.create", true}, {"scope:New", true}, {"a.b.c", true}, {"vide.", false}, {"vide:", false},
+      {"a b", false},   {"1", false},          {"create)", false},  {"(", false},    {"local", false}, {"a:b.c", false},
+      {"f()", true},    {"t[1]", true},        {"`x`", false},      {"", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "value: " << c.value);
@@ -246,11 +243,10 @@ class SpanChecker : public visitor::Visitor {
 
 TEST(LuauRecovery, TokenSoupNeverCrashes) {
   // A fixed pseudo-random mix of tokens; each mix is parsed and walked.
-  const std::string_view pieces[] = {
-      "local", "function", "end", "(",   ")",  "{",      "}",  "[",      "]",    "=",
-      "x",     "1",        "'s'", "`a{", "}`", "::",     ":",  ".",      "...",  "<",
-      ">",     "->",       "?",   "|",   "&",  "@",      "if", "then",   "else", "type",
-      "for",   "in",       "do",  ",",   ";",  "return", "+=", "typeof", "\n",   "<<"};
+  const std::string_view pieces[] = {"local", "function", "end", "(",   ")",  "{",      "}",  "[",      "]",    "=",
+                                     "x",     "1",        "'s'", "`a{", "}`", "::",     ":",  ".",      "...",  "<",
+                                     ">",     "->",       "?",   "|",   "&",  "@",      "if", "then",   "else", "type",
+                                     "for",   "in",       "do",  ",",   ";",  "return", "+=", "typeof", "\n",   "<<"};
   unsigned state = 12345;
   for (int round = 0; round < 300; ++round) {
     std::string text;
@@ -301,9 +297,8 @@ TEST(LuauRecovery, DeepNestingIsAnErrorNotACrash) {
       auto result = parse(source);
       SpanChecker checker(source.size());
       visitor::walk(*result.root, checker);
-      reported = std::any_of(result.errors.begin(), result.errors.end(), [](const auto& e) {
-        return e.message.starts_with("Exceeded allowed");
-      });
+      reported = std::any_of(result.errors.begin(), result.errors.end(),
+                             [](const auto& e) { return e.message.starts_with("Exceeded allowed"); });
       EXPECT_LE(result.errors.size(), parser::MAX_ERRORS);
     });
     worker.join();

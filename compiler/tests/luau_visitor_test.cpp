@@ -21,12 +21,8 @@ class Reads : public visitor::Visitor {
   bool skip_functions = false;
 
   bool visit_expr_name(const ast::ExprName& n) override { return add(n.name.text); }
-  bool visit_type_reference(const ast::TypeReference& n) override {
-    return add("T:" + std::string(n.name.text));
-  }
-  bool visit_type_pack_generic(const ast::TypePackGeneric& n) override {
-    return add("P:" + std::string(n.name.text));
-  }
+  bool visit_type_reference(const ast::TypeReference& n) override { return add("T:" + std::string(n.name.text)); }
+  bool visit_type_pack_generic(const ast::TypePackGeneric& n) override { return add("P:" + std::string(n.name.text)); }
   bool visit_expr_function(const ast::ExprFunction&) override { return !skip_functions; }
 
  private:
@@ -61,8 +57,7 @@ TEST(LuauVisitor, WalksEverythingInSourceOrder) {
       {"for i = a, b, c do d() end for k, v: V in e do f() end", "a b c d T:V e f"},
       {"local function f<T>(x: T, ...: U...): (T, ...V) return y end", "T:T P:U T:T T:V y"},
       {"@[deprecated {use = a}] function f() end", "f a"},
-      {"type A<T = B, U... = C...> = { [D]: E, f: (G) -> H, read i: typeof(j) }",
-       "T:B P:C T:D T:E T:G T:H j"},
+      {"type A<T = B, U... = C...> = { [D]: E, f: (G) -> H, read i: typeof(j) }", "T:B P:C T:D T:E T:G T:H j"},
       {"type F = (a: A, ...B) -> ((C | D) & E)", "T:A T:B T:C T:D T:E"},
       {"local c = a :: B", "a T:B"},
       {"local c = f<<A, ...B>>(d)", "f T:A T:B d"},

@@ -8,9 +8,7 @@
 #include "tovix/markup/parser.h"
 
 namespace tovix::markup::parser {
-void PrintTo(const ParseError& error, std::ostream* out) {
-  *out << '"' << error.message << "\" at " << error.offset;
-}
+void PrintTo(const ParseError& error, std::ostream* out) { *out << '"' << error.message << "\" at " << error.offset; }
 }  // namespace tovix::markup::parser
 
 namespace {
@@ -139,14 +137,14 @@ TEST(MarkupParser, Trees) {
       {"<A>  Hello\n    world  </A>", "<A>[T\"  Hello world  \"@'  Hello\n    world  ']"},
       {"<A>a\r\n  b\r\n</A>", "<A>[T\"a b\"@'a\r\n  b\r\n']"},
       {"<A>\n  one\n\n  two\n</A>", "<A>[T\"one two\"@'\n  one\n\n  two\n']"},
-      {"<A>\xC2\xA0x\n\xE3\x80\x80y\xE2\x80\x83\n</A>", "<A>[T\"\xC2\xA0x y\"@'\xC2\xA0x\n\xE3\x80\x80y\xE2\x80\x83\n']"},
+      {"<A>\xC2\xA0x\n\xE3\x80\x80y\xE2\x80\x83\n</A>",
+       "<A>[T\"\xC2\xA0x y\"@'\xC2\xA0x\n\xE3\x80\x80y\xE2\x80\x83\n']"},
       {"<A>\n  <B/>\n  <C/>\n</A>", "<A>[<B>, <C>]"},
       {"<A>\\{x\\}</A>", "<A>[T\"{x}\"@'\\{x\\}']"},
       {"<A>a \\< b</A>", "<A>[T\"a \\< b\"@'a \\< b']"},
       {"<A>\\\\ \\` \\n \\\xC3\xA9</A>", "<A>[T\"\\ ` \\n \\\xC3\xA9\"@'\\\\ \\` \\n \\\xC3\xA9']"},
       {"<A>x}y</A>", "<A>[T\"x}y\"@'x}y']"},
-      {"<A>Name: {name}!</A>",
-       "<A>[T\"Name: \"@'Name: ', E\"name\"@'{name}', T\"!\"@'!']"},
+      {"<A>Name: {name}!</A>", "<A>[T\"Name: \"@'Name: ', E\"name\"@'{name}', T\"!\"@'!']"},
       {"<A><B>{<C/>}</B></A>", "<A>[<B>[E\"<C/>\"@'{<C/>}']]"},
       // Markup nested in a hole is parsed, not lexed: its text may hold
       // anything, a brace too.
@@ -180,9 +178,7 @@ TEST(MarkupParser, NestedNodeSpans) {
   ASSERT_TRUE(parsed.has_value());
   const auto& a = std::get<ast::Element>(parsed->node.kind);
   ASSERT_EQ(a.children.size(), 2u);
-  auto text = [&](const Child& child) {
-    return source.substr(child.start(), child.end() - child.start());
-  };
+  auto text = [&](const Child& child) { return source.substr(child.start(), child.end() - child.start()); };
   EXPECT_EQ(text(a.children[0]), "<B x={1}>t</B>");
   EXPECT_EQ(text(a.children[1]), "<>{y}</>");
 }
@@ -312,7 +308,9 @@ TEST(MarkupParser, AnyTextInMarkupNestedInHoles) {
         } else if (const auto* spread = std::get_if<Attribute::Spread>(&element.attributes[0].kind)) {
           inner = spread->code;
         } else {
-          inner = std::get<AttributeValue::Expression>(std::get<Attribute::Named>(element.attributes[0].kind).value.kind).code;
+          inner =
+              std::get<AttributeValue::Expression>(std::get<Attribute::Named>(element.attributes[0].kind).value.kind)
+                  .code;
         }
         const std::size_t at = inner.find('<');
         ASSERT_NE(at, std::string::npos);

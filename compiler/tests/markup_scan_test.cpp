@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tovix/lexer.h"
@@ -104,9 +104,9 @@ TEST(MarkupScan, WhereMarkupBegins) {
 }
 
 TEST(MarkupScan, Keywords) {
-  for (std::string_view word : {"and", "break", "do", "else", "elseif", "end", "false", "for",
-                                "function", "if", "in", "local", "nil", "not", "or", "repeat",
-                                "return", "then", "true", "until", "while"}) {
+  for (std::string_view word :
+       {"and",   "break", "do",  "else", "elseif", "end",    "false", "for",  "function", "if",   "in",
+        "local", "nil",   "not", "or",   "repeat", "return", "then",  "true", "until",    "while"}) {
     EXPECT_TRUE(is_keyword(word)) << word;
   }
   for (std::string_view word : {"continue", "type", "export", "End", "", "self"}) {

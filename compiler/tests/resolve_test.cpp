@@ -172,12 +172,12 @@ TEST(Resolve, ElementNames) {
       {"Card", COMPONENT},
       // A class that cannot be created resolves only as a bound name.
       {"GuiObject", COMPONENT},
-      {"Fram", std::unexpected(EmitError{"<Fram> is not a Roblox class and is not defined",
-                                         "did you mean <Frame>?", 7, 5})},
+      {"Fram",
+       std::unexpected(EmitError{"<Fram> is not a Roblox class and is not defined", "did you mean <Frame>?", 7, 5})},
       {"Zzzzqq", std::unexpected(EmitError{"<Zzzzqq> is not a Roblox class and is not defined",
                                            "if it is a component, it has to be in scope", 7, 7})},
-      {"frame", std::unexpected(EmitError{"<frame> is not a Roblox class and is not defined",
-                                          "did you mean <Frame>?", 7, 6})},
+      {"frame",
+       std::unexpected(EmitError{"<frame> is not a Roblox class and is not defined", "did you mean <Frame>?", 7, 6})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -210,9 +210,9 @@ TEST(Resolve, ConfiguredElementNames) {
 
   Resolver cased("", settings("[elements]\nall = \"snake_case\"\n"));
   EXPECT_EQ(cased.resolve(simple("text_label"), 0), class_named("TextLabel"));
-  EXPECT_EQ(cased.resolve(simple("TextLabel"), 0),
-            (std::unexpected(
-                EmitError{"<TextLabel> was renamed by [elements] all; use <text_label>", std::nullopt, 0, 10})));
+  EXPECT_EQ(
+      cased.resolve(simple("TextLabel"), 0),
+      (std::unexpected(EmitError{"<TextLabel> was renamed by [elements] all; use <text_label>", std::nullopt, 0, 10})));
 }
 
 TEST(Resolve, AttributeNames) {
@@ -261,8 +261,8 @@ TEST(Resolve, ConfiguredAttributeNames) {
   // A misspelling is reported as written; the help names the Roblox member.
   Resolver snake("", settings("[properties]\nall = \"snake_case\"\n"));
   EXPECT_EQ(snake.resolve_attribute("TextLabel", "text_colr3", 7),
-            (std::unexpected(EmitError{"TextLabel has no property or event named text_colr3",
-                                       "did you mean TextColor3?", 7, 10})));
+            (std::unexpected(
+                EmitError{"TextLabel has no property or event named text_colr3", "did you mean TextColor3?", 7, 10})));
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ struct Marked {
 Marked marked(std::string_view s) {
   auto a = s.find("[[");
   auto b = s.find("]]");
-  std::string text = std::string(s.substr(0, a)) + std::string(s.substr(a + 2, b - a - 2)) + std::string(s.substr(b + 2));
+  std::string text =
+      std::string(s.substr(0, a)) + std::string(s.substr(a + 2, b - a - 2)) + std::string(s.substr(b + 2));
   return {text, a, b - 2};
 }
 
@@ -40,10 +41,10 @@ TEST(Diagnostic, SpansCoverWholeCharacters) {
     const char* fixture;
     const char* range;
   } cases[] = {
-      {"abc[[]]def", "0:3-0:4"},       // empty span widened to the next character
-      {"abcdef[[]]", "0:6-0:6"},       // nothing left at the end of the text
-      {"é[[]]x", "0:1-0:2"},            // after a two-byte character: UTF-16 columns
-      {"a😀[[]]b", "0:3-0:4"},          // after a four-byte character (two UTF-16 units)
+      {"abc[[]]def", "0:3-0:4"},  // empty span widened to the next character
+      {"abcdef[[]]", "0:6-0:6"},  // nothing left at the end of the text
+      {"é[[]]x", "0:1-0:2"},      // after a two-byte character: UTF-16 columns
+      {"a😀[[]]b", "0:3-0:4"},     // after a four-byte character (two UTF-16 units)
       {"ab\n[[cd]]\n", "1:0-1:2"},
   };
   for (const auto& c : cases) {
@@ -113,8 +114,8 @@ TEST(Suggestion, ElementRangeIsTheWrittenName) {
     SCOPED_TRACE(c.fixture);
     auto m = marked(c.fixture);
     document::Document doc("file:///tmp/a.tovix", m.text, 1);
-    json d = diagnostic(doc, project::Project::bare("/tmp"), "msg", m.start, m.end - m.start, std::nullopt,
-                        Severity::Error);
+    json d =
+        diagnostic(doc, project::Project::bare("/tmp"), "msg", m.start, m.end - m.start, std::nullopt, Severity::Error);
     ASSERT_TRUE(d.contains("data"));
     auto range = doc.byte_range(d["data"]["range"]);
     ASSERT_TRUE(range);
@@ -161,7 +162,8 @@ Analysis analyse(std::string_view text, std::shared_ptr<const Compiled> previous
 }
 
 TEST(Analysis, CompilesAndReportsInOrder) {
-  auto result = analyse("local create = vide.create\nlocal a = <Txtlabel Text=\"x\" />\nlocal b = <Frame Sise={1} />\n");
+  auto result =
+      analyse("local create = vide.create\nlocal a = <Txtlabel Text=\"x\" />\nlocal b = <Frame Sise={1} />\n");
   ASSERT_TRUE(result.compiled);
   EXPECT_FALSE(result.stale);
   EXPECT_EQ(result.compiled->version, 7);
@@ -188,8 +190,8 @@ TEST(Analysis, FatalErrorKeepsTheLastOutputAsStale) {
   EXPECT_EQ(same_lines.compiled->version, 7);
 
   // Unfinished markup on a new line: the last output stays all the same.
-  auto more_lines = analyse("local create = vide.create\nlocal probe = <Tex\nlocal a = <Frame />\nreturn a\n",
-                            same_lines.compiled);
+  auto more_lines =
+      analyse("local create = vide.create\nlocal probe = <Tex\nlocal a = <Frame />\nreturn a\n", same_lines.compiled);
   ASSERT_EQ(more_lines.diagnostics.size(), 1u);
   ASSERT_TRUE(more_lines.compiled);
   EXPECT_TRUE(more_lines.stale);
@@ -248,14 +250,16 @@ TEST(Analysis, ConfigurationErrorComesFirst) {
             R"("start":{"character":0,"line":0}},"severity":1,"source":"tovix"})");
 
   // Warnings follow it, and the file still compiles.
-  auto warned = analyse("local create = vide.create\nlocal a = <Frame>{cond and <Frame/>}</Frame>\n"
-                        "local b = <Frame>\n\t{cond and <TextLabel/>}\n</Frame>\n",
-                        nullptr, project);
+  auto warned = analyse(
+      "local create = vide.create\nlocal a = <Frame>{cond and <Frame/>}</Frame>\n"
+      "local b = <Frame>\n\t{cond and <TextLabel/>}\n</Frame>\n",
+      nullptr, project);
   ASSERT_EQ(warned.diagnostics.size(), 3u);
   EXPECT_EQ(warned.diagnostics[0]["message"], "tovix.toml: something");
   for (std::size_t i : {1u, 2u}) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(warned.diagnostics[i]["message"], "this child is built once, so a condition around it will not update the UI");
+    EXPECT_EQ(warned.diagnostics[i]["message"],
+              "this child is built once, so a condition around it will not update the UI");
     EXPECT_EQ(warned.diagnostics[i]["severity"], 2);
   }
   EXPECT_EQ(range_of(warned.diagnostics[1]), "1:17-1:36");

@@ -144,8 +144,8 @@ TEST(ApiDocs, AnyFaultGivesNone) {
 class TempFile {
  public:
   explicit TempFile(std::string_view content) {
-    path_ = std::filesystem::temp_directory_path() / ("tovix_api_" + std::to_string(counter_++) + "_" +
-                                                      std::to_string(::getpid()));
+    path_ = std::filesystem::temp_directory_path() /
+            ("tovix_api_" + std::to_string(counter_++) + "_" + std::to_string(::getpid()));
     std::ofstream(path_, std::ios::binary) << content;
   }
   ~TempFile() { std::filesystem::remove(path_); }
@@ -220,16 +220,35 @@ TEST(ApiSources, NamedFilesFirstThenTheStorage) {
       {"named files come first", {"named.d.luau"}, {"named.json"}, "stored.d.luau", "stored.json", "Named|named", {}},
       {"the storage when nothing is named", {}, {}, "stored.d.luau", "stored.json", "Stored|stored", {}},
       {"a named file that cannot be read is skipped for the next",
-       {"missing.d.luau", "bad.d.luau", "named.d.luau"}, {"missing.json", "named.json"}, "stored.d.luau",
-       "stored.json", "Named|named", {"missing.d.luau", "bad.d.luau", "missing.json"}},
-      {"then for the storage", {"missing.d.luau"}, {"missing.json"}, "stored.d.luau", "stored.json", "Stored|stored",
+       {"missing.d.luau", "bad.d.luau", "named.d.luau"},
+       {"missing.json", "named.json"},
+       "stored.d.luau",
+       "stored.json",
+       "Named|named",
+       {"missing.d.luau", "bad.d.luau", "missing.json"}},
+      {"then for the storage",
+       {"missing.d.luau"},
+       {"missing.json"},
+       "stored.d.luau",
+       "stored.json",
+       "Stored|stored",
        {"missing.d.luau", "missing.json"}},
       {"each kind falls back on its own", {"named.d.luau"}, {}, "stored.d.luau", "stored.json", "Named|stored", {}},
       {"only a .d.luau file gives the types", {"other.d.lua"}, {}, "stored.d.luau", std::nullopt, "Stored|", {}},
-      {"no definitions to read: no facts, and the documentation is not read", {"missing.d.luau", "other.d.lua"},
-       {"missing.json"}, std::nullopt, "stored.json", "none", {"missing.d.luau"}},
-      {"a stored file that cannot be read still gives facts, without classes", {}, {}, "missing.d.luau",
-       "stored.json", "|stored", {}},
+      {"no definitions to read: no facts, and the documentation is not read",
+       {"missing.d.luau", "other.d.lua"},
+       {"missing.json"},
+       std::nullopt,
+       "stored.json",
+       "none",
+       {"missing.d.luau"}},
+      {"a stored file that cannot be read still gives facts, without classes",
+       {},
+       {},
+       "missing.d.luau",
+       "stored.json",
+       "|stored",
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

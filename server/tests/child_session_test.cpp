@@ -30,7 +30,8 @@ TEST(Merged, FollowsTheRulesInOrder) {
 }
 
 TEST(LostTheDocument, NeedsTheCodeAndTheMarker) {
-  EXPECT_TRUE(lost_the_document(json::parse(R"({"code":-32803,"message":"No managed text document for file:///x.luau"})")));
+  EXPECT_TRUE(
+      lost_the_document(json::parse(R"({"code":-32803,"message":"No managed text document for file:///x.luau"})")));
   EXPECT_FALSE(lost_the_document(json::parse(R"({"code":-32803,"message":"something else"})")));
   EXPECT_FALSE(lost_the_document(json::parse(R"({"code":-32802,"message":"No managed text document"})")));
   EXPECT_FALSE(lost_the_document(json::parse(R"({"code":-32803.0,"message":"No managed text document"})")));
@@ -66,12 +67,15 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
   io::StringOutput out;
   auto channel = events::Events::make();
   server::Server s(out, channel.first, handlers);
-  s.child.pending().emplace(4, child_session::Pending{child_session::Pending::Asked{json(9), "file:///a.tovix", std::nullopt, false, nullptr}});
-  s.child.pending().emplace(5, child_session::Pending{child_session::Pending::Props{json("p"), "Card", nullptr, false}});
+  s.child.pending().emplace(4, child_session::Pending{child_session::Pending::Asked{json(9), "file:///a.tovix",
+                                                                                    std::nullopt, false, nullptr}});
+  s.child.pending().emplace(5,
+                            child_session::Pending{child_session::Pending::Props{json("p"), "Card", nullptr, false}});
   s.child.pending().emplace(6, child_session::Pending{child_session::Pending::Initialize{}});
-  const json log = {{"jsonrpc", "2.0"},
-                    {"method", "window/logMessage"},
-                    {"params", {{"message", "tovix: internal error handling a response — please report it"}, {"type", 1}}}};
+  const json log = {
+      {"jsonrpc", "2.0"},
+      {"method", "window/logMessage"},
+      {"params", {{"message", "tovix: internal error handling a response — please report it"}, {"type", 1}}}};
   struct Case {
     int child_id;
     json editor_id;  // null: nobody waits
@@ -168,7 +172,7 @@ TEST(ChildAnswers, WhatWasWorkedOutOnAnEarlierTextIsNotSent) {
   struct Case {
     const char* what;
     const char* method;
-    int character;   // on line 4
+    int character;  // on line 4
     bool edited;
     bool child_ends;  // rather than answering null
     bool local;       // the answer is what the server worked out

@@ -33,12 +33,13 @@ TEST(CodeActions, OneActionPerCandidateTheFirstPreferred) {
   const json all = actions(URI, std::vector<json>{d}, nullptr);
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].dump(),
-            R"({"diagnostics":[)" + d.dump() + R"(],"edit":{"changes":{"file:///tmp/a.tovix":[{"newText":)"
-            R"("TextColor3","range":{"end":{"character":16,"line":1},"start":{"character":8,"line":1}}}]}},)"
-            R"("isPreferred":true,"kind":"quickfix","title":"Change attribute to TextColor3"})");
-  EXPECT_EQ(summary({d}), (std::vector<std::string>{"Change attribute to TextColor3 *",
-                                                    "Change attribute to BorderColor3",
-                                                    "Change attribute to BackgroundColor3"}));
+            R"({"diagnostics":[)" + d.dump() +
+                R"(],"edit":{"changes":{"file:///tmp/a.tovix":[{"newText":)"
+                R"("TextColor3","range":{"end":{"character":16,"line":1},"start":{"character":8,"line":1}}}]}},)"
+                R"("isPreferred":true,"kind":"quickfix","title":"Change attribute to TextColor3"})");
+  EXPECT_EQ(summary({d}),
+            (std::vector<std::string>{"Change attribute to TextColor3 *", "Change attribute to BorderColor3",
+                                      "Change attribute to BackgroundColor3"}));
 }
 
 TEST(CodeActions, WhatGivesActions) {
@@ -48,8 +49,11 @@ TEST(CodeActions, WhatGivesActions) {
     std::vector<std::string> titles;
   } cases[] = {
       {"element", data("element", {"TextLabel"}), {"Change element to TextLabel *"}},
-      {"equal first two", data("element", {"Frame", "Frame"}), {"Change element to Frame *", "Change element to Frame *"}},
-      {"non-string candidate skipped", data("member", {1, "Text", nullptr, "Size"}),
+      {"equal first two",
+       data("element", {"Frame", "Frame"}),
+       {"Change element to Frame *", "Change element to Frame *"}},
+      {"non-string candidate skipped",
+       data("member", {1, "Text", nullptr, "Size"}),
        {"Change attribute to Text", "Change attribute to Size"}},
       {"no range", {{"candidates", {"A"}}, {"kind", "element"}}, {}},
       {"candidates not an array", {{"candidates", "A"}, {"kind", "element"}, {"range", RANGE}}, {}},
@@ -106,8 +110,7 @@ TEST(CodeActions, ElementFixesRenameTheClosingTagToo) {
     SCOPED_TRACE(c.fixture);
     const testing_support::MarkedText f(c.fixture);
     document::Document doc(URI, f.text, 1);
-    json d = diagnostic(
-        {{"candidates", {"Fixed"}}, {"kind", c.kind}, {"range", doc.range_at(f.marks[0], f.marks[1])}});
+    json d = diagnostic({{"candidates", {"Fixed"}}, {"kind", c.kind}, {"range", doc.range_at(f.marks[0], f.marks[1])}});
     const json all = actions(URI, std::vector<json>{d}, &doc);
     ASSERT_EQ(all.size(), 1u);
     std::string edited;

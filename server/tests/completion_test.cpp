@@ -37,8 +37,7 @@ Answer complete_at(std::string_view fixture_text, const Request& request = {}) {
   const MarkedText fixture(fixture_text);
   EXPECT_TRUE(fixture.cursor) << "no ^ in " << fixture_text;
   const document::Document document("file:///nowhere/a.tovix", fixture.text, 1);
-  return complete(document, project_with(request.toml), fixture.cursor.value_or(0), request.snippets,
-                  request.facts);
+  return complete(document, project_with(request.toml), fixture.cursor.value_or(0), request.snippets, request.facts);
 }
 
 // The answer as one line: the variant, and a list's value as JSON.
@@ -103,17 +102,29 @@ TEST(Completion, ClosingTag) {
     json expected;
   } cases[] = {
       {"x = <Frame></^",
-       {{"detail", "close this element"}, {"kind", 7}, {"label", "Frame"}, {"sortText", "0"},
+       {{"detail", "close this element"},
+        {"kind", 7},
+        {"label", "Frame"},
+        {"sortText", "0"},
         {"textEdit", {{"newText", "Frame>"}, {"range", range(0, 13, 13)}}}}},
       {"x = <Frame></^ \n >",
-       {{"detail", "close this element"}, {"kind", 7}, {"label", "Frame"}, {"sortText", "0"},
+       {{"detail", "close this element"},
+        {"kind", 7},
+        {"label", "Frame"},
+        {"sortText", "0"},
         {"textEdit", {{"newText", "Frame"}, {"range", range(0, 13, 13)}}}}},
       {"x = <></^",
-       {{"detail", "close this element"}, {"kind", 7}, {"label", "</>"}, {"sortText", "0"},
+       {{"detail", "close this element"},
+        {"kind", 7},
+        {"label", "</>"},
+        {"sortText", "0"},
         {"textEdit", {{"newText", ">"}, {"range", range(0, 8, 8)}}}}},
       // The range covers what is typed, in UTF-16 units: the emoji is two.
       {"s = '😀'; y = <A><ui.B></u^",
-       {{"detail", "close this element"}, {"kind", 7}, {"label", "ui.B"}, {"sortText", "0"},
+       {{"detail", "close this element"},
+        {"kind", 7},
+        {"label", "ui.B"},
+        {"sortText", "0"},
         {"textEdit", {{"newText", "ui.B>"}, {"range", range(0, 25, 26)}}}}},
   };
   for (const auto& c : cases) {
@@ -123,7 +134,8 @@ TEST(Completion, ClosingTag) {
 }
 
 TEST(Completion, ElementNamesAreClassesThenComponents) {
-  const Answer answer = complete_at("local Card = 1\nlocal card = 2\nlocal Frame = 3\nlocal function Button() end\nx = <Te^");
+  const Answer answer =
+      complete_at("local Card = 1\nlocal card = 2\nlocal Frame = 3\nlocal function Button() end\nx = <Te^");
   const std::vector<json> items = items_of(answer);
   const std::size_t classes = tovix::roblox::creatable_classes().size();
   ASSERT_EQ(items.size(), classes + 2);
@@ -168,9 +180,15 @@ TEST(Completion, ElementNamesSpelledTheProjectsWay) {
 
 TEST(Completion, MembersWithoutFacts) {
   const std::vector<json> items = items_of(complete_at("x = <TextButton Te^"));
-  const json text = {{"detail", "property"}, {"kind", 10}, {"label", "Text"}, {"sortText", "0Text"},
+  const json text = {{"detail", "property"},
+                     {"kind", 10},
+                     {"label", "Text"},
+                     {"sortText", "0Text"},
                      {"textEdit", {{"newText", "Text"}, {"range", range(0, 16, 18)}}}};
-  const json activated = {{"detail", "event"}, {"kind", 23}, {"label", "Activated"}, {"sortText", "1Activated"},
+  const json activated = {{"detail", "event"},
+                          {"kind", 23},
+                          {"label", "Activated"},
+                          {"sortText", "1Activated"},
                           {"textEdit", {{"newText", "Activated"}, {"range", range(0, 16, 18)}}}};
   EXPECT_EQ(*find_label(items, "Text"), text);
   EXPECT_EQ(*find_label(items, "Activated"), activated);
@@ -180,10 +198,10 @@ TEST(Completion, MembersWithoutFacts) {
   // An aliased class written under the alias; under its own name it is not
   // the class.
   EXPECT_FALSE(items_of(complete_at("x = <Label ^", {.toml = "[elements]\nTextLabel = \"Label\"\n"})).empty());
-  EXPECT_EQ(describe(complete_at("x = <TextLabel ^", {.toml = "[elements]\nTextLabel = \"Label\"\n"})),
-            "Props 15 ''");
+  EXPECT_EQ(describe(complete_at("x = <TextLabel ^", {.toml = "[elements]\nTextLabel = \"Label\"\n"})), "Props 15 ''");
   // Attribute names follow the project's casing.
-  const std::vector<json> cased = items_of(complete_at("x = <Frame s^", {.toml = "[properties]\nall = \"camelCase\"\n"}));
+  const std::vector<json> cased =
+      items_of(complete_at("x = <Frame s^", {.toml = "[properties]\nall = \"camelCase\"\n"}));
   EXPECT_EQ(find_label(cased, "size")->at("detail"), "property");
 }
 
@@ -287,9 +305,11 @@ TEST(CompletionProps, ChildItemsBecomeAttributes) {
   EXPECT_EQ(props(child, r, true), expected(true));
   EXPECT_EQ(props(child, r, false), expected(false));
   EXPECT_EQ(props({}, r, true), list({}));
-  EXPECT_EQ(props(child, r, true).at("items")[0],
-            (json{{"detail", "string"}, {"kind", 10}, {"label", "Text"}, {"sortText", "0Text"},
-                  {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
+  EXPECT_EQ(props(child, r, true).at("items")[0], (json{{"detail", "string"},
+                                                        {"kind", 10},
+                                                        {"label", "Text"},
+                                                        {"sortText", "0Text"},
+                                                        {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
 }
 
 }  // namespace

@@ -16,7 +16,10 @@ json edit(json r, std::string text) { return {{"range", r}, {"text", text}}; }
 json whole(std::string text) { return {{"text", text}}; }
 
 TEST(Document, ByteRangeReadsOnlyWellFormedRanges) {
-  const Document doc("file:///a", "ab\n\xE2\x82\xAC" "cd\n", 1);
+  const Document doc("file:///a",
+                     "ab\n\xE2\x82\xAC"
+                     "cd\n",
+                     1);
   struct Case {
     const char* what;
     json range;
@@ -48,8 +51,7 @@ TEST(Document, ByteRangeReadsOnlyWellFormedRanges) {
 
 TEST(Document, RangeAtConvertsBothEndsIndependently) {
   const Document doc("file:///a", "x\r\n\xF0\x9F\x98\x80y", 1);
-  EXPECT_EQ(doc.range_at(7, 1).dump(),
-            R"({"end":{"character":1,"line":0},"start":{"character":2,"line":1}})");
+  EXPECT_EQ(doc.range_at(7, 1).dump(), R"({"end":{"character":1,"line":0},"start":{"character":2,"line":1}})");
   EXPECT_EQ(doc.position_at(99), pos(1, 3));
 }
 
@@ -63,8 +65,7 @@ TEST(Document, EditsApplyInOrder) {
   const Step steps[] = {
       {"span lines, CRLF inside", edit(range(0, 1, 1, 2), "X"), "oXo\nthree"},
       {"insert at end of file", edit(range(1, 5, 1, 5), "\n\xE2\x82\xAC"), "oXo\nthree\n\xE2\x82\xAC"},
-      {"replace the multi-byte character", edit(range(2, 0, 2, 1), "\xF0\x9F\x98\x80"),
-       "oXo\nthree\n\xF0\x9F\x98\x80"},
+      {"replace the multi-byte character", edit(range(2, 0, 2, 1), "\xF0\x9F\x98\x80"), "oXo\nthree\n\xF0\x9F\x98\x80"},
       {"column inside the pair keeps the character whole", edit(range(2, 1, 2, 2), "!"),
        "oXo\nthree\n\xF0\x9F\x98\x80!"},
       {"delete everything", edit(range(0, 0, 2, 3), ""), ""},
@@ -113,8 +114,13 @@ TEST(Document, RefusedChangesLeaveTextAndLaterChangesStillApply) {
 }
 
 TEST(Document, OpenRepairsIllFormedText) {
-  const Document doc("file:///a", "a\xFF" "b", 1);
-  EXPECT_EQ(doc.text(), "a\xEF\xBF\xBD" "b");
+  const Document doc("file:///a",
+                     "a\xFF"
+                     "b",
+                     1);
+  EXPECT_EQ(doc.text(),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(Document, NoChangesStillRecordTheVersion) {

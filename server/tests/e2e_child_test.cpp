@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "editor_session.h"
-#include "stand_in_child.h"
 #include "marked_text.h"
 #include "process_table.h"
+#include "stand_in_child.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
 
@@ -75,8 +75,9 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
 
   auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
   ASSERT_TRUE(opened);
-  EXPECT_EQ((*opened)["params"], (json{{"textDocument",
-                                        {{"languageId", "luau"}, {"text", first->code}, {"uri", generated}, {"version", 1}}}}));
+  EXPECT_EQ(
+      (*opened)["params"],
+      (json{{"textDocument", {{"languageId", "luau"}, {"text", first->code}, {"uri", generated}, {"version", 1}}}}));
   EXPECT_TRUE(s.log_line("handed " + generated + " to luau-lsp (" + std::to_string(first->code.size()) + " bytes)"));
 
   // An incremental edit of the source reaches the child as the whole new text.
@@ -88,9 +89,8 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
              json::array({{{"range", range_of(DOC, std::strlen(DOC), std::strlen(DOC))}, {"text", end_of_doc}}})}});
   auto changed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didChange"); });
   ASSERT_TRUE(changed);
-  EXPECT_EQ((*changed)["params"],
-            (json{{"contentChanges", {{{"text", child.compile("a.tovix", edited)->code}}}},
-                  {"textDocument", {{"uri", generated}, {"version", 2}}}}));
+  EXPECT_EQ((*changed)["params"], (json{{"contentChanges", {{{"text", child.compile("a.tovix", edited)->code}}}},
+                                        {"textDocument", {{"uri", generated}, {"version", 2}}}}));
 
   s.close(uri);
   auto closed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didClose"); });
@@ -106,8 +106,8 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
   std::vector<std::string> order;
   for (const json& line : child.lines_of(1))
     if (line.value("method", "").starts_with("textDocument/")) order.push_back(line["method"]);
-  EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/didChange",
-                                             "textDocument/didClose", "textDocument/didOpen"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/didChange", "textDocument/didClose",
+                                             "textDocument/didOpen"}));
 }
 
 TEST(ChildE2E, ADocumentWithoutACompileIsNotSentUntilItHasOne) {
@@ -170,8 +170,9 @@ TEST(ChildE2E, ChildDiagnosticsArePublishedInSourcePositionsAfterTheCompilers) {
   ASSERT_TRUE(compiled);
   const std::string& code = compiled->code;
   // One before any markup, one inside a hole, where columns differ.
-  child.write_script({{"diagnostics", {diagnostic(range_in(code, "value"), "first"),
-                                       diagnostic(range_in(code, "value", 1), "in the hole")}}});
+  child.write_script(
+      {{"diagnostics",
+        {diagnostic(range_in(code, "value"), "first"), diagnostic(range_in(code, "value", 1), "in the hole")}}});
   EditorSession s(child.options());
   child.ready(s);
   const std::string uri = s.open("a.tovix", text);
@@ -325,7 +326,8 @@ TEST(ChildE2E, DiagnosticsInGeneratedCodeAloneAreDroppedAndCounted) {
     // The line saying that none mapped is said once a file; the count, again
     // only when it changes.
     EXPECT_EQ(s.logged(c.line), c.times);
-    const json shown = c.with_one_that_maps ? json::array({diagnostic(range_in(text, "value"), "declared")}) : json::array();
+    const json shown =
+        c.with_one_that_maps ? json::array({diagnostic(range_in(text, "value"), "declared")}) : json::array();
     for (const json& m : s.history()) {
       if (method_is(m, "textDocument/publishDiagnostics")) {
         EXPECT_TRUE(m["params"]["diagnostics"] == json::array() || m["params"]["diagnostics"] == shown)
@@ -348,9 +350,8 @@ TEST(ChildE2E, RelayedConfigurationIsAnsweredUnderTheChildsOwnId) {
   child.ready(s);
   std::vector<json> relayed;
   for (int i = 0; i < 2; ++i) {
-    auto request = s.wait_for([](const json& m) {
-      return method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
-    });
+    auto request = s.wait_for(
+        [](const json& m) { return method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1; });
     ASSERT_TRUE(request);
     relayed.push_back((*request)["id"]);
   }
@@ -358,7 +359,8 @@ TEST(ChildE2E, RelayedConfigurationIsAnsweredUnderTheChildsOwnId) {
   EXPECT_EQ(relayed, (std::vector<json>{2, 3}));
   for (const json& id : {json(0), json("str-1")}) {
     SCOPED_TRACE(id.dump());
-    auto answered = child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
+    auto answered =
+        child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
     ASSERT_TRUE(answered);
     EXPECT_EQ(*answered, (json{{"id", id}, {"jsonrpc", "2.0"}, {"result", {{{"marker", "from the editor"}}}}}));
   }
@@ -405,7 +407,8 @@ TEST(ChildE2E, AChildsEditIsMovedIntoTheSourceOrRefused) {
   const json by_changes = apply("e1", {{"changes", {{generated, {in_the_hole}}}}});
   const json refused = apply("e2", {{"changes", {{generated, {in_the_hole, in_generated_code}}}}});
   const json by_document = apply(
-      "e3", {{"documentChanges", {{{"textDocument", {{"uri", generated}, {"version", 1}}}, {"edits", {in_the_hole}}}}}});
+      "e3",
+      {{"documentChanges", {{{"textDocument", {{"uri", generated}, {"version", 1}}}, {"edits", {in_the_hole}}}}}});
   child.write_script({{"on", {{"textDocument/didOpen", {by_changes, refused, by_document}}}}});
   EditorSession s(child.options());
   child.ready(s);
@@ -418,11 +421,13 @@ TEST(ChildE2E, AChildsEditIsMovedIntoTheSourceOrRefused) {
   auto second = s.server_request("workspace/applyEdit");
   ASSERT_TRUE(second);
   EXPECT_EQ((*second)["params"],
-            (json{{"edit", {{"documentChanges", {{{"edits", {moved}}, {"textDocument", {{"uri", uri}, {"version", 1}}}}}}}}}));
+            (json{{"edit",
+                   {{"documentChanges", {{{"edits", {moved}}, {"textDocument", {{"uri", uri}, {"version", 1}}}}}}}}}));
 
   for (const char* id : {"e1", "e2", "e3"}) {
     SCOPED_TRACE(id);
-    auto answer = child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
+    auto answer =
+        child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
     ASSERT_TRUE(answer);
     EXPECT_EQ((*answer)["result"], (json{{"applied", std::string(id) != "e2"}}));
   }
@@ -474,7 +479,8 @@ TEST(ChildE2E, AnAnswerIsMovedBackThroughTheCompileItsRequestWasSentAgainst) {
   ASSERT_TRUE(compiled);
   const std::string generated = child.generated("a.tovix");
   child.write_script(
-      {{"results", {{"textDocument/references", {{{"range", range_in(compiled->code, "value", 1)}, {"uri", generated}}}}}}});
+      {{"results",
+        {{"textDocument/references", {{{"range", range_in(compiled->code, "value", 1)}, {"uri", generated}}}}}}});
   SessionOptions options = child.options();
   options.auto_answer = false;
   EditorSession s(options);
@@ -482,10 +488,9 @@ TEST(ChildE2E, AnAnswerIsMovedBackThroughTheCompileItsRequestWasSentAgainst) {
   child.ready(s);
   const std::string uri = s.open("a.tovix", DOC, 1);
   ASSERT_TRUE(s.diagnostics(uri));
-  const int asked = s.send_request("textDocument/references",
-                                   {{"textDocument", {{"uri", uri}}},
-                                    {"position", at_start(range_in(DOC, "value", 1))},
-                                    {"context", {{"includeDeclaration", true}}}});
+  const int asked = s.send_request("textDocument/references", {{"textDocument", {{"uri", uri}}},
+                                                               {"position", at_start(range_in(DOC, "value", 1))},
+                                                               {"context", {{"includeDeclaration", true}}}});
   // A line typed above while the child works: every later line moves down.
   const std::string edited = std::string("-- a note\n") + DOC;
   s.change(uri, edited, 2);
@@ -527,14 +532,20 @@ TEST(ChildE2E, AnswersAreMergedWithTheLocalPart) {
     json expected;  // null: built by the case below
   };
   const Case cases[] = {
-      {"hover: the child's text, then the local text after its code fence", "textDocument/hover", hover_of("child says"),
+      {"hover: the child's text, then the local text after its code fence",
+       "textDocument/hover",
+       hover_of("child says"),
        {{"contents", {{"kind", "markdown"}, {"value", "child says" + tail}}}, {"range", range_in(DOC, "Card", 1)}}},
-      {"hover: a fenced child text the same way", "textDocument/hover", hover_of(fenced),
+      {"hover: a fenced child text the same way",
+       "textDocument/hover",
+       hover_of(fenced),
        {{"contents", {{"kind", "markdown"}, {"value", fenced + tail}}}, {"range", range_in(DOC, "Card", 1)}}},
       {"hover: a null child answer leaves the local part", "textDocument/hover", nullptr, local_card_hover()},
       {"code actions: arrays join, local first", "textDocument/codeAction", child_actions, nullptr},
       {"code actions: null leaves the local array", "textDocument/codeAction", nullptr, nullptr},
-      {"code actions: an object replaces the local part", "textDocument/codeAction", {{"title", "odd"}},
+      {"code actions: an object replaces the local part",
+       "textDocument/codeAction",
+       {{"title", "odd"}},
        {{"title", "odd"}}},
   };
   json local_fix;
@@ -595,7 +606,8 @@ TEST(ChildE2E, ChildErrorsAnswerFromTheLocalPartOrPassThrough) {
 }
 
 TEST(ChildE2E, ALostDocumentIsOpenedAgainBeforeTheNextRequest) {
-  Child child("", {{"errors", {{"textDocument/hover", {{"code", -32803}, {"message", "No managed text document for x"}}}}}});
+  Child child(
+      "", {{"errors", {{"textDocument/hover", {{"code", -32803}, {"message", "No managed text document for x"}}}}}});
   EditorSession s(child.options());
   child.ready(s);
   const std::string uri = s.open("a.tovix", DOC);
@@ -629,8 +641,9 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
     params["newName"] = "count";
     const json answer = s.request("textDocument/rename", params);
     if (lands_in_generated_code) {
-      EXPECT_EQ(answer["error"], (json{{"code", -32803},
-                                       {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+      EXPECT_EQ(answer["error"],
+                (json{{"code", -32803},
+                      {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
     } else {
       EXPECT_EQ(answer["result"], (json{{"changes",
                                          {{uri,
@@ -654,14 +667,16 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   const json negative = {{"end", at_line(-1)}, {"start", at_line(-1)}};
   const json huge = {{"end", at_line(std::uint64_t{1} << 40)}, {"start", at_line(std::uint64_t{1} << 40)}};
   const json declared = range_in(compiled->code, "value");
-  Child child("diagnostics",
-              {{"results",
-                {{"textDocument/hover", {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", huge}}},
-                 {"textDocument/definition",
-                  {location_in(generated, negative), location_in(generated, past_the_end), location_in(generated, declared)}},
-                 {"textDocument/rename", {{"changes", {{generated, {{{"newText", "x"}, {"range", past_the_end}}}}}}}}}},
-               {"diagnostics", {diagnostic(past_the_end, "whole file"), diagnostic(negative, "before it"),
-                                diagnostic(declared, "declared")}}});
+  Child child(
+      "diagnostics",
+      {{"results",
+        {{"textDocument/hover", {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", huge}}},
+         {"textDocument/definition",
+          {location_in(generated, negative), location_in(generated, past_the_end), location_in(generated, declared)}},
+         {"textDocument/rename", {{"changes", {{generated, {{{"newText", "x"}, {"range", past_the_end}}}}}}}}}},
+       {"diagnostics",
+        {diagnostic(past_the_end, "whole file"), diagnostic(negative, "before it"),
+         diagnostic(declared, "declared")}}});
   child.project = probe.project;
   EditorSession s(child.options());
   child.ready(s);
@@ -676,11 +691,13 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   json rename = in_luau;
   rename["newName"] = "x";
   EXPECT_EQ(s.request("textDocument/rename", rename)["error"],
-            (json{{"code", -32803}, {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+            (json{{"code", -32803},
+                  {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
   // Nor does a place past the end of the source become one in the child's
   // text: the request is not sent.
-  EXPECT_EQ(s.request("textDocument/references",
-                      {{"context", {{"includeDeclaration", true}}}, {"position", at_line(999)}, {"textDocument", {{"uri", uri}}}})
+  EXPECT_EQ(s.request("textDocument/references", {{"context", {{"includeDeclaration", true}}},
+                                                  {"position", at_line(999)},
+                                                  {"textDocument", {{"uri", uri}}}})
                 .value("result", json("absent")),
             json(nullptr));
   round_trip(s, uri);
@@ -694,7 +711,8 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   const auto children = child.record.pids();
   EXPECT_EQ(s.shutdown_and_exit(), 0);
   EXPECT_TRUE(s.index_of([&](const json& m) {
-    return !m.contains("method") && m.value("id", json()) == probe_id + 1 && m.contains("result") && m["result"].is_null();
+    return !m.contains("method") && m.value("id", json()) == probe_id + 1 && m.contains("result") &&
+           m["result"].is_null();
   })) << "shutdown was not answered";
   EXPECT_TRUE(testing::gone(pid));
   ASSERT_EQ(children.size(), 1u);
@@ -733,7 +751,8 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
   const auto compiled = probe.compile("a.tovix", PAIRED);
   ASSERT_TRUE(compiled);
   json edits = json::array();
-  for (std::size_t i = 0; i < 3; ++i) edits.push_back({{"newText", "Panel"}, {"range", range_in(compiled->code, "Card", i)}});
+  for (std::size_t i = 0; i < 3; ++i)
+    edits.push_back({{"newText", "Panel"}, {"range", range_in(compiled->code, "Card", i)}});
   const std::string generated = probe.generated("a.tovix");
   const json forms[] = {
       {{"changes", {{generated, edits}}}},
@@ -749,8 +768,8 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
     const json from[] = {range_in(PAIRED, "Card", 2), range_in(PAIRED, "Card", 1), range_in(PAIRED, "Card", 0)};
     for (const json& name : from) {
       SCOPED_TRACE(name.dump());
-      json params = EditorSession::at(uri, {{"character", name["start"]["character"].get<int>() + 1},
-                                            {"line", name["start"]["line"]}});
+      json params = EditorSession::at(
+          uri, {{"character", name["start"]["character"].get<int>() + 1}, {"line", name["start"]["line"]}});
       params["newName"] = "Panel";
       const json answer = s.result("textDocument/rename", params);
       EXPECT_EQ(testing::applied(PAIRED, edits_of(answer, uri)), paired_renamed()) << answer.dump();
@@ -791,14 +810,21 @@ TEST(ChildE2E, PrepareRenameOfALuauBinding) {
       {"Luau, a null answer", "", json::object(), DOC, value["start"], value},
       {"Luau, -32601", "", refused(-32601), DOC, value["start"], value},
       {"Luau, another error", "", refused(-32603), DOC, value["start"], value},
-      {"Luau, the child's answer moved back", "",
-       answered({{"placeholder", "value"}, {"range", range_in(luau->code, "value")}}), DOC, value["start"],
+      {"Luau, the child's answer moved back",
+       "",
+       answered({{"placeholder", "value"}, {"range", range_in(luau->code, "value")}}),
+       DOC,
+       value["start"],
        {{"placeholder", "value"}, {"range", value}}},
       {"a component, no child ready", "never-answer", json::object(), PAIRED, closing["end"], nullptr},
       {"a component, -32601 on the closing name", "", refused(-32601), PAIRED, closing["end"], closing},
       {"a component, a null answer on the opening name", "", json::object(), PAIRED, opening["end"], opening},
-      {"a component, the child's range on the opening name", "", answered({{"placeholder", "Card"}, {"range", call}}),
-       PAIRED, opening["end"], {{"placeholder", "Card"}, {"range", opening}}},
+      {"a component, the child's range on the opening name",
+       "",
+       answered({{"placeholder", "Card"}, {"range", call}}),
+       PAIRED,
+       opening["end"],
+       {{"placeholder", "Card"}, {"range", opening}}},
       {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing["end"], closing},
   };
   for (const Case& c : cases) {
@@ -879,7 +905,8 @@ TEST(ChildE2E, TheChildsInitializeParamsKeyByKey) {
       {"rootUri", child.uri("")},
       {"capabilities",
        {{"general", {{"positionEncodings", {"utf-8", "utf-16"}}, {"markdown", {{"parser", "marked"}}}}},
-        {"textDocument", {{"diagnostic", {{"dynamicRegistration", true}}}, {"hover", {{"contentFormat", {"markdown"}}}}}},
+        {"textDocument",
+         {{"diagnostic", {{"dynamicRegistration", true}}}, {"hover", {{"contentFormat", {"markdown"}}}}}},
         {"workspace", {{"diagnostics", {{"refreshSupport", true}}}, {"configuration", true}}}}},
       {"initializationOptions", {{"fflags", {{"EditorFlag", "true"}}}, {"other", 1}}},
       {"trace", "off"}};
@@ -940,8 +967,10 @@ TEST(ChildE2E, ShutdownAnswersWaitingRequestsBeforeItsOwnReply) {
   ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); }));
   const int shutdown = s.send_request("shutdown", nullptr);
   EXPECT_EQ(s.response(shutdown)["result"], json(nullptr));
-  const auto answered = s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; });
-  const auto shut = s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == shutdown; });
+  const auto answered =
+      s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; });
+  const auto shut =
+      s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == shutdown; });
   ASSERT_TRUE(answered);
   EXPECT_LT(*answered, *shut);
   EXPECT_EQ(s.history()[*answered]["result"], local_card_hover());
@@ -969,7 +998,8 @@ TEST(ChildE2E, ConfigurationChangesReachAReadyChild) {
   child.ready(s);
   const json settings = {{"settings", {{"luau-lsp", {{"completion", {{"enabled", false}}}}}}}};
   s.notify("workspace/didChangeConfiguration", settings);
-  auto passed = child.record.wait_for(s, [](const json& m) { return method_is(m, "workspace/didChangeConfiguration"); });
+  auto passed =
+      child.record.wait_for(s, [](const json& m) { return method_is(m, "workspace/didChangeConfiguration"); });
   ASSERT_TRUE(passed);
   EXPECT_EQ((*passed)["params"], settings);
   // The new configuration answer restarts nothing.
@@ -989,7 +1019,8 @@ TEST(ChildE2E, AKilledChildLeavesMarkupWorkingAndTheNextConfigurationStartsANewO
   EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
 
   // Markup answers stay; Luau ones have nobody to ask.
-  const json frame = s.result("textDocument/hover", EditorSession::at(a, position_of(DOC, std::string_view(DOC).find("Frame>") + 1)));
+  const json frame =
+      s.result("textDocument/hover", EditorSession::at(a, position_of(DOC, std::string_view(DOC).find("Frame>") + 1)));
   EXPECT_TRUE(frame["contents"]["value"].get<std::string>().starts_with("```luau\nFrame\n```")) << frame.dump();
   EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(a, at_start(range_in(DOC, "value")))), json(nullptr));
 
@@ -1016,8 +1047,7 @@ TEST(ChildE2E, PropsOfAComponentFromTheChildsCompletionAtItsGeneratedCall) {
   child.ready(s);
   const MarkedText doc(PROPS_DOC);
   const std::string uri = s.open("b.tovix", doc.text);
-  const json list =
-      s.result("textDocument/completion", EditorSession::at(uri, position_of(doc.text, *doc.cursor)));
+  const json list = s.result("textDocument/completion", EditorSession::at(uri, position_of(doc.text, *doc.cursor)));
   const json at = range_of(doc.text, *doc.cursor, *doc.cursor);
   EXPECT_EQ(list, (json{{"isIncomplete", true},
                         {"items",
@@ -1038,13 +1068,13 @@ TEST(ChildE2E, PropsOfAComponentFromTheChildsCompletionAtItsGeneratedCall) {
   ASSERT_TRUE(compiled);
   auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/completion"); });
   ASSERT_TRUE(asked);
-  EXPECT_EQ((*asked)["params"],
-            (json{{"position", position_of(compiled->code, compiled->code.find("Card({") + 6)},
-                  {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
+  EXPECT_EQ((*asked)["params"], (json{{"position", position_of(compiled->code, compiled->code.find("Card({") + 6)},
+                                      {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
 }
 
 TEST(ChildE2E, AnAnswerAskedOfAStaleCompileSaysSo) {
-  Child child("ask-configuration", {{"results", {{"textDocument/hover", hover_of("```luau\nlocal value: number\n```")}}}});
+  Child child("ask-configuration",
+              {{"results", {{"textDocument/hover", hover_of("```luau\nlocal value: number\n```")}}}});
   SessionOptions options = child.options();
   options.auto_answer = false;
   EditorSession s(options);

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "editor_session.h"
-#include "stand_in_child.h"
 #include "process_table.h"
+#include "stand_in_child.h"
 #include "workspace/project.h"
 
 namespace tovix_lsp {
@@ -64,8 +64,8 @@ bool stops_running(int pid, std::chrono::milliseconds limit = 10s) {
 // limit.
 void expect_probe_answered(EditorSession& s, const std::string& uri) {
   const int id = s.send_request("textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}});
-  const auto answer = s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; },
-                                 PROBE_LIMIT);
+  const auto answer =
+      s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; }, PROBE_LIMIT);
   ASSERT_TRUE(answer) << "no answer to a markup request within a second";
   EXPECT_TRUE((*answer)["result"].is_array());
 }
@@ -159,13 +159,12 @@ TEST(HostileChildE2E, AFloodingChildNeitherDelaysTheEditorNorFloodsIt) {
     if (std::string(mode) == "flood-log") {
       s.pump(1500ms);
       std::size_t shown = 0;
-      for (const json& m : s.history())
-        shown += method_is(m, "window/logMessage") && m["params"]["message"] == "flood";
+      for (const json& m : s.history()) shown += method_is(m, "window/logMessage") && m["params"]["message"] == "flood";
       // A second's worth, give or take the edges of the seconds counted.
       EXPECT_LE(shown, 5 * 20u);
       EXPECT_TRUE(s.wait_for([](const json& m) {
-        return method_is(m, "window/logMessage") &&
-               m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp sent more messages than can be shown: ");
+        return method_is(m, "window/logMessage") && m["params"]["message"].get<std::string>().starts_with(
+                                                        "tovix: luau-lsp sent more messages than can be shown: ");
       }));
     }
     expect_clean_end(s, uri, child.pids());
@@ -244,8 +243,9 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
     if (!params.is_null()) m["params"] = std::move(params);
     return m;
   };
-  const json past_the_end = {{"range", {{"start", {{"line", 999}, {"character", 0}}}, {"end", {{"line", 999}, {"character", 3}}}}},
-                             {"newText", "x"}};
+  const json past_the_end = {
+      {"range", {{"start", {{"line", 999}, {"character", 0}}}, {"end", {{"line", 999}, {"character", 3}}}}},
+      {"newText", "x"}};
   const json asks = json::array({
       request(100, "workspace/applyEdit", {{"edit", {{"changes", {{generated, {past_the_end}}}}}}}),
       request(101, "workspace/applyEdit", "garbage"),
@@ -263,7 +263,8 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
   const std::string uri = s.open("a.tovix", SMALL);
   // The child hears an answer to each request, the well-formed one relayed.
   const auto answered = [&](const json& id) {
-    return child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json(-1)) == id; });
+    return child.record.wait_for(s,
+                                 [&](const json& m) { return !m.contains("method") && m.value("id", json(-1)) == id; });
   };
   const auto code = [](const std::optional<json>& m) {
     return m && m->contains("error") ? (*m)["error"].value("code", 0) : 0;
@@ -281,13 +282,13 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
   // The two whose id names no request are answered under a null id.
   EXPECT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) {
     std::size_t refused = 0;
-    for (const json& m : lines)
-      refused += m.contains("error") && m["id"].is_null() && m["error"]["code"] == -32600;
+    for (const json& m : lines) refused += m.contains("error") && m["id"].is_null() && m["error"]["code"] == -32600;
     return refused == 2;
   }));
   // The editor saw only the well-formed request.
   std::size_t relayed_to_editor = 0;
-  for (const json& m : s.history()) relayed_to_editor += method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
+  for (const json& m : s.history())
+    relayed_to_editor += method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
   EXPECT_EQ(relayed_to_editor, 1u);
   expect_clean_end(s, uri, child.pids());
 }
@@ -298,7 +299,8 @@ TEST(HostileChildE2E, AWrapperThatExitsLeavingTheChildOnThePipesIsLetGo) {
   Hostile child("");
   // It exits once what it started is running (and has said so in its record).
   const fs::path wrapper = child.files.script(
-      "wrapper", "\"" + STAND_IN + "\" \"$@\" &\nwhile [ ! -s \"$TOVIX_STAND_IN_RECORD\" ]; do sleep 0.01; done\nexit 0\n");
+      "wrapper",
+      "\"" + STAND_IN + "\" \"$@\" &\nwhile [ ! -s \"$TOVIX_STAND_IN_RECORD\" ]; do sleep 0.01; done\nexit 0\n");
   SessionOptions options = child.options();
   options.tovix = {{"luauLsp", {{"path", wrapper.string()}}}};
   EditorSession s(options);

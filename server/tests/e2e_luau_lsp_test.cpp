@@ -148,7 +148,8 @@ TEST(LuauLspE2E, DiagnosticsLandOnTheSourceNextToTheCompilersAndGoWhenFixed) {
   ASSERT_EQ(published->size(), 3u) << published->dump();
   EXPECT_EQ((*published)[0]["message"], "<Fram> is not a Roblox class and is not defined");
   EXPECT_EQ((*published)[1]["message"], "TypeError: Expected this to be 'number', but got 'string'");
-  EXPECT_EQ((*published)[1]["range"], range_at(broken, "local count: number = \"one\"", "local count: number = \"one\""));
+  EXPECT_EQ((*published)[1]["range"],
+            range_at(broken, "local count: number = \"one\"", "local count: number = \"one\""));
   EXPECT_EQ((*published)[2]["message"], "TypeError: Expected this to be 'string', but got 'number'");
   EXPECT_EQ((*published)[2]["range"], range_at(broken, "label(42)", "42"));
 
@@ -178,8 +179,8 @@ TEST(LuauLspE2E, LuauAnswersLandOnTheSource) {
   EXPECT_EQ(o.s.result("textDocument/definition", inside(o, "{label(\"n\"", "label")),
             json::array({location(o.uri, range_at(t, "local function label", "label"))}));
   // References of that function include its uses inside holes.
-  EXPECT_EQ(o.s.result("textDocument/references", inside(o, "local function label", "label",
-                                                         {{"context", {{"includeDeclaration", true}}}})),
+  EXPECT_EQ(o.s.result("textDocument/references",
+                       inside(o, "local function label", "label", {{"context", {{"includeDeclaration", true}}}})),
             (json{location(o.uri, range_at(t, "local function label", "label")),
                   location(o.uri, range_at(t, "{label(props.title)}", "label")),
                   location(o.uri, range_at(t, "{label(\"n\"", "label"))}));
@@ -204,10 +205,11 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
   ASSERT_TRUE(o.s.diagnostics(o.uri, [](const json& list) {
     return !list.empty() && list[0]["message"] == "closing </Fram> does not match opening <Frame>";
   }));
-  EXPECT_EQ(o.s.result("textDocument/hover", inside(o, "local count", "count")),
-            (json{{"contents",
-                   {{"kind", "markdown"},
-                    {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
+  EXPECT_EQ(
+      o.s.result("textDocument/hover", inside(o, "local count", "count")),
+      (json{{"contents",
+             {{"kind", "markdown"},
+              {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
 }
 
 TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
@@ -270,19 +272,19 @@ TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
   std::string typing = text;
   typing.insert(typing.find("local function label"), "local probe = <Tex\n");
   s.change(uri, typing, 2);
-  const auto published = s.diagnostics(uri, [](const json& list) {
-    return !list.empty() && list[0].value("source", "") == "tovix";
-  });
+  const auto published =
+      s.diagnostics(uri, [](const json& list) { return !list.empty() && list[0].value("source", "") == "tovix"; });
   ASSERT_TRUE(published);
   // luau-lsp's diagnostics follow their line down.
   json moved = found;
   for (json& d : moved)
     for (const char* end : {"start", "end"}) d[1][end]["line"] = d[1][end]["line"].get<int>() + 1;
   EXPECT_EQ(luau(*published), moved);
-  EXPECT_EQ(s.result("textDocument/hover", inside(uri, typing, "label(\"n\", count)", "count")),
-            (json{{"contents",
-                   {{"kind", "markdown"},
-                    {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
+  EXPECT_EQ(
+      s.result("textDocument/hover", inside(uri, typing, "label(\"n\", count)", "count")),
+      (json{{"contents",
+             {{"kind", "markdown"},
+              {"value", "```luau\nlocal count: number\n```\n\n---\n\n*From the last version that compiled.*"}}}}));
   EXPECT_EQ(s.result("textDocument/definition", inside(uri, typing, "{label(", "label")),
             json::array({location(uri, range_at(typing, "local function label", "label"))}));
 }
@@ -319,9 +321,9 @@ TEST(LuauLspE2E, RobloxTypesAndDocumentationNamedInTheSettings) {
     SCOPED_TRACE(c.what);
     Home home;  // no extension storage
     SessionOptions options = home.options();
-    options.luau_lsp = {{"types",
-                         {{"definitionFiles", c.definition_files},
-                          {"documentationFiles", json::array({documentation.string()})}}}};
+    options.luau_lsp = {
+        {"types",
+         {{"definitionFiles", c.definition_files}, {"documentationFiles", json::array({documentation.string()})}}}};
     EditorSession s(options);
     const std::string text =
         "local create: any = nil\n"
@@ -359,11 +361,12 @@ TEST(LuauLspE2E, ComponentsInMarkup) {
   EXPECT_EQ(o.s.result("textDocument/definition", inside(o, "<Card title", "Card")),
             location(o.uri, range_at(t, "local function Card", "Card")));
   // Hover: luau-lsp's type, then the local text.
-  EXPECT_EQ(o.s.result("textDocument/hover", inside(o, "<Card title", "Card")),
-            (json{{"contents",
-                   {{"kind", "markdown"},
-                    {"value", "```luau\nfunction Card(props: Props): ...any\n```\n\n---\n\nComponent, bound on line 7."}}},
-                  {"range", range_at(t, "<Card title", "Card")}}));
+  EXPECT_EQ(
+      o.s.result("textDocument/hover", inside(o, "<Card title", "Card")),
+      (json{{"contents",
+             {{"kind", "markdown"},
+              {"value", "```luau\nfunction Card(props: Props): ...any\n```\n\n---\n\nComponent, bound on line 7."}}},
+            {"range", range_at(t, "<Card title", "Card")}}));
 }
 
 TEST(LuauLspE2E, PropsOfAComponentFromItsTypedParameter) {
@@ -376,7 +379,10 @@ TEST(LuauLspE2E, PropsOfAComponentFromItsTypedParameter) {
       "return <Card ^ />\n");
   const json at = range_of(o.text.text, *o.text.cursor, *o.text.cursor);
   auto prop = [&](const char* name, const char* detail) {
-    return json{{"detail", detail}, {"kind", 10}, {"label", name}, {"sortText", std::string("0") + name},
+    return json{{"detail", detail},
+                {"kind", 10},
+                {"label", name},
+                {"sortText", std::string("0") + name},
                 {"textEdit", {{"newText", name}, {"range", at}}}};
   };
   const json handler = {{"detail", "() -> ()"},
@@ -403,8 +409,9 @@ TEST(LuauLspE2E, RenameInLuauCode) {
   // Applied, the edits rename every use and touch nothing else.
   const std::string renamed = testing::applied(t, edit["changes"][o.uri]);
   std::string expected = t;
-  for (auto [before, after] : {std::pair{"local count:", "local total:"}, std::pair{"count = count }", "count = total }"},
-                               std::pair{"\"n\", count)", "\"n\", total)"}, std::pair{"count={count}", "count={total}"}})
+  for (auto [before, after] :
+       {std::pair{"local count:", "local total:"}, std::pair{"count = count }", "count = total }"},
+        std::pair{"\"n\", count)", "\"n\", total)"}, std::pair{"count={count}", "count={total}"}})
     expected.replace(where(t, before, before), std::strlen(before), after);
   EXPECT_EQ(renamed, expected);
 
@@ -493,13 +500,15 @@ TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
   };
   EXPECT_EQ(s.result("textDocument/definition", in_the_middle("{label(", "label")),
             json::array({location(uri, range_at(text, "local function label", "label"))}));
-  EXPECT_EQ(s.result("textDocument/references",
-                     in_the_middle("local emoji", "emoji", {{"context", {{"includeDeclaration", true}}}})),
-            (json{location(uri, range_at(text, "local emoji", "emoji")), location(uri, range_at(text, "#emoji", "emoji"))}));
+  EXPECT_EQ(
+      s.result("textDocument/references",
+               in_the_middle("local emoji", "emoji", {{"context", {{"includeDeclaration", true}}}})),
+      (json{location(uri, range_at(text, "local emoji", "emoji")), location(uri, range_at(text, "#emoji", "emoji"))}));
 
   // The visible range spans markup: it is asked by whole lines, and the
   // parameter names in the hole come back after the astral characters.
-  json hints = s.result("textDocument/inlayHint", {{"textDocument", {{"uri", uri}}}, {"range", range_of(text, 0, text.size())}});
+  json hints =
+      s.result("textDocument/inlayHint", {{"textDocument", {{"uri", uri}}}, {"range", range_of(text, 0, text.size())}});
   json names = json::array();
   for (const json& hint : hints)
     if (hint.value("kind", 0) == 2) names.push_back({hint["label"][0]["value"], hint["position"]});
@@ -507,13 +516,18 @@ TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
                                 json::array({"size:", position_of(text, where(text, "(\"😀\", #", "#"))})}));
 
   // luau-lsp's quick fixes edit the source.
-  const json actions = s.result("textDocument/codeAction", in_the_middle("local unused", "unused",
-                                                                         {{"range", range_at(text, "local unused", "unused")},
-                                                                          {"context", {{"diagnostics", json::array()}}}}));
+  const json actions =
+      s.result("textDocument/codeAction", in_the_middle("local unused", "unused",
+                                                        {{"range", range_at(text, "local unused", "unused")},
+                                                         {"context", {{"diagnostics", json::array()}}}}));
   ASSERT_TRUE(actions.is_array());
   ASSERT_FALSE(actions.empty());
   EXPECT_EQ(actions[0]["title"], "Prefix 'unused' with '_' to silence");
-  EXPECT_EQ(actions[0]["edit"], (json{{"changes", {{uri, {{{"newText", "_"}, {"range", range_of(text, where(text, "local unused", "unused"), where(text, "local unused", "unused"))}}}}}}}));
+  EXPECT_EQ(actions[0]["edit"], (json{{"changes",
+                                       {{uri,
+                                         {{{"newText", "_"},
+                                           {"range", range_of(text, where(text, "local unused", "unused"),
+                                                              where(text, "local unused", "unused"))}}}}}}}));
 }
 
 }  // namespace

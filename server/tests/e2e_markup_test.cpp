@@ -63,13 +63,15 @@ class Session {
     const MarkedText fixture(fixture_text);
     const std::string uri = open(fixture);
     if (uri_out) *uri_out = uri;
-    return request(method, {{"textDocument", {{"uri", uri}}}, {"position", testing::position_of(fixture.text, *fixture.cursor)}});
+    return request(
+        method, {{"textDocument", {{"uri", uri}}}, {"position", testing::position_of(fixture.text, *fixture.cursor)}});
   }
 
   json request(const std::string& method, json params) {
     const int id = ++requests_;
     lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
-    auto answer = lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
+    auto answer =
+        lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
     EXPECT_TRUE(answer) << method;
     if (!answer) return nullptr;
     EXPECT_FALSE(answer->contains("error")) << answer->dump();
@@ -100,7 +102,10 @@ TEST(MarkupE2E, ElementNamesSpelledTheProjectsWay) {
                                 "local create = nil\nlocal function TextCard() end\n\nlocal s, x = \"é\", <Text^");
   ASSERT_TRUE(list.is_object());
   EXPECT_EQ(list.at("isIncomplete"), false);
-  const json label = {{"detail", "Roblox class TextLabel"}, {"kind", 7}, {"label", "Label"}, {"sortText", "1Label"},
+  const json label = {{"detail", "Roblox class TextLabel"},
+                      {"kind", 7},
+                      {"label", "Label"},
+                      {"sortText", "1Label"},
                       {"textEdit", {{"newText", "Label"}, {"range", range(3, 19, 23)}}}};
   ASSERT_TRUE(find_label(list, "Label"));
   EXPECT_EQ(*find_label(list, "Label"), label);
@@ -109,7 +114,10 @@ TEST(MarkupE2E, ElementNamesSpelledTheProjectsWay) {
   EXPECT_EQ(find_label(list, "TextLabel"), nullptr);
   ASSERT_TRUE(find_label(list, "TextCard"));
   EXPECT_EQ(*find_label(list, "TextCard"),
-            (json{{"detail", "component"}, {"kind", 3}, {"label", "TextCard"}, {"sortText", "0TextCard"},
+            (json{{"detail", "component"},
+                  {"kind", 3},
+                  {"label", "TextCard"},
+                  {"sortText", "0TextCard"},
                   {"textEdit", {{"newText", "TextCard"}, {"range", range(3, 19, 23)}}}}));
 }
 
@@ -118,13 +126,18 @@ TEST(MarkupE2E, ClosingTagsAndAttributes) {
   EXPECT_EQ(s.at_cursor("textDocument/completion", "local x = <frame><Label/></^"),
             (json{{"isIncomplete", false},
                   {"items",
-                   {{{"detail", "close this element"}, {"kind", 7}, {"label", "frame"}, {"sortText", "0"},
+                   {{{"detail", "close this element"},
+                     {"kind", 7},
+                     {"label", "frame"},
+                     {"sortText", "0"},
                      {"textEdit", {{"newText", "frame>"}, {"range", range(0, 27, 27)}}}}}}}));
   const json attributes = s.at_cursor("textDocument/completion", "local x = <Label Te^");
   ASSERT_TRUE(find_label(attributes, "Text"));
-  EXPECT_EQ(*find_label(attributes, "Text"),
-            (json{{"detail", "property"}, {"kind", 10}, {"label", "Text"}, {"sortText", "0Text"},
-                  {"textEdit", {{"newText", "Text"}, {"range", range(0, 17, 19)}}}}));
+  EXPECT_EQ(*find_label(attributes, "Text"), (json{{"detail", "property"},
+                                                   {"kind", 10},
+                                                   {"label", "Text"},
+                                                   {"sortText", "0Text"},
+                                                   {"textEdit", {{"newText", "Text"}, {"range", range(0, 17, 19)}}}}));
   EXPECT_EQ(s.at_cursor("textDocument/completion", "local x = <Label Text=\"a^\"/>"),
             (json{{"isIncomplete", false}, {"items", json::array()}}));
   EXPECT_EQ(s.at_cursor("tovix/closingTag", "local x = <frame>^"), (json{{"tagName", "frame"}}));
@@ -144,16 +157,15 @@ TEST(MarkupE2E, HoverAndDefinition) {
             (json{{"contents", {{"kind", "markdown"}, {"value", "```luau\nTextSize\n```\n\nProperty of `TextLabel`."}}},
                   {"range", range(0, 17, 25)}}));
   // Without luau-lsp a component's hover is the local part alone.
-  EXPECT_EQ(s.at_cursor("textDocument/hover", "local function Card() end\nlocal x = <Ca^rd/>")
-                .at("contents")
-                .at("value"),
-            "```luau\nCard\n```\n\nComponent, bound on line 1.");
+  EXPECT_EQ(
+      s.at_cursor("textDocument/hover", "local function Card() end\nlocal x = <Ca^rd/>").at("contents").at("value"),
+      "```luau\nCard\n```\n\nComponent, bound on line 1.");
   // Luau code belongs to luau-lsp, which is not there.
   EXPECT_EQ(s.at_cursor("textDocument/hover", "local x^ = 1"), json(nullptr));
 
   std::string uri;
-  const json definition =
-      s.at_cursor("textDocument/definition", "local Other = 1\nlocal function Card() end\nlocal x = <Card></Ca^rd>", &uri);
+  const json definition = s.at_cursor("textDocument/definition",
+                                      "local Other = 1\nlocal function Card() end\nlocal x = <Card></Ca^rd>", &uri);
   EXPECT_EQ(definition, (json{{"range", range(1, 15, 19)}, {"uri", uri}}));
   EXPECT_EQ(s.at_cursor("textDocument/definition", "local x = <Fr^ame/>"), json(nullptr));
 }
@@ -166,9 +178,9 @@ TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
   const std::filesystem::path documentation = files.root() / "types" / "docs.json";
   testing::SessionOptions options;
   options.env = {{"HOME", files.dir("home").string()}, {"PATH", files.dir("bin").string()}};
-  options.luau_lsp = {{"types",
-                       {{"definitionFiles", {{"@roblox", definitions.string()}}},
-                        {"documentationFiles", {documentation.string()}}}}};
+  options.luau_lsp = {
+      {"types",
+       {{"definitionFiles", {{"@roblox", definitions.string()}}}, {"documentationFiles", {documentation.string()}}}}};
   testing::EditorSession s(options);
   const std::string not_found = "luau-lsp not found — markup features only, no Luau types";
   const std::string unreadable = "could not read " + definitions.string() +
@@ -190,7 +202,8 @@ TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
   s.notify("workspace/didChangeConfiguration", json::object());
   ASSERT_TRUE(s.log_line(not_found));
   const std::string rich = "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.\n\n---\n\n**Height**";
-  EXPECT_EQ(s.result_when("textDocument/hover", at, [&](const json& hover) { return hover.at("contents").at("value") == rich; })
+  EXPECT_EQ(s.result_when("textDocument/hover", at,
+                          [&](const json& hover) { return hover.at("contents").at("value") == rich; })
                 .at("contents")
                 .at("value"),
             rich);

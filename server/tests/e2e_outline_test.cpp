@@ -43,7 +43,8 @@ class Session {
   json respond(const std::string& method, json params) {
     const int id = next_id_++;
     lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
-    auto answer = lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
+    auto answer =
+        lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
     EXPECT_TRUE(answer) << method;
     return answer ? *answer : json();
   }
@@ -69,8 +70,8 @@ class Session {
     });
     json changes = json::array();
     for (const json& e : sorted) changes.push_back({{"range", e["range"]}, {"text", e["newText"]}});
-    notify("textDocument/didChange", {{"textDocument", {{"uri", URI}, {"version", ++version_}}},
-                                      {"contentChanges", std::move(changes)}});
+    notify("textDocument/didChange",
+           {{"textDocument", {{"uri", URI}, {"version", ++version_}}}, {"contentChanges", std::move(changes)}});
     return diagnostics();
   }
 
@@ -185,8 +186,9 @@ TEST(OutlineRequests, DocumentSymbolsOfNestedMarkup) {
 
 TEST(OutlineRequests, SemanticTokensDecodeToTheTagNames) {
   Session session;
-  session.open("local create = vide.create\nlocal Card = require(script.Card)\n"
-               "return <Frame>{'😀'}<Card /><ui.Button /></Frame>\n");
+  session.open(
+      "local create = vide.create\nlocal Card = require(script.Card)\n"
+      "return <Frame>{'😀'}<Card /><ui.Button /></Frame>\n");
   json tokens = session.request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", URI}}}});
   // (line, column, length, type), decoded from the relative encoding.
   std::vector<std::array<int, 4>> decoded;
@@ -199,10 +201,8 @@ TEST(OutlineRequests, SemanticTokensDecodeToTheTagNames) {
     line += data[i].get<int>();
     decoded.push_back({line, column, data[i + 2].get<int>(), data[i + 3].get<int>()});
   }
-  EXPECT_EQ(decoded, (std::vector<std::array<int, 4>>{
-                         {2, 8, 5, 0}, {2, 21, 4, 1}, {2, 29, 9, 1}, {2, 43, 5, 0}}));
-  EXPECT_EQ(session.request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", "untitled:x"}}}}),
-            nullptr);
+  EXPECT_EQ(decoded, (std::vector<std::array<int, 4>>{{2, 8, 5, 0}, {2, 21, 4, 1}, {2, 29, 9, 1}, {2, 43, 5, 0}}));
+  EXPECT_EQ(session.request("textDocument/semanticTokens/full", {{"textDocument", {{"uri", "untitled:x"}}}}), nullptr);
 }
 
 }  // namespace

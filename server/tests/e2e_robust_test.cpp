@@ -71,8 +71,8 @@ std::string summary(const json& m) {
   if (m["params"]["diagnostics"].empty()) out += " none";
   for (const json& d : m["params"]["diagnostics"]) {
     const json& start = d["range"]["start"];
-    out += " " + std::to_string(start["line"].get<int>()) + ":" + std::to_string(start["character"].get<int>()) +
-           " " + d["message"].get<std::string>();
+    out += " " + std::to_string(start["line"].get<int>()) + ":" + std::to_string(start["character"].get<int>()) + " " +
+           d["message"].get<std::string>();
   }
   return out;
 }
@@ -191,18 +191,19 @@ TEST(BadInput, LoneSurrogateEscapesAreReadAsReplacementCharacters) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int tag = 14 + c.units;  // where "<TxxtLabel/>" starts on line 1
-    const std::string diagnostic = URI + ": 1:" + std::to_string(tag) + " <TxxtLabel> is not a Roblox class and is not defined";
+    const std::string diagnostic =
+        URI + ": 1:" + std::to_string(tag) + " <TxxtLabel> is not a Roblox class and is not defined";
     LspProcess lsp(BINARY, {"--stdio"});
     // In an opened text.
-    lsp.send_raw(frame(R"({"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":")" +
-                       URI + R"(","version":1,"text":"local create = 1\n--[[)" + c.escaped +
+    lsp.send_raw(frame(R"({"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":")" + URI +
+                       R"(","version":1,"text":"local create = 1\n--[[)" + c.escaped +
                        R"(]] return <TxxtLabel/>\n"}}})"));
     EXPECT_EQ(until_probe(lsp), Lines{diagnostic});
     // In a change, with a change after it that relies on its width.
     lsp.send(did_open(URI, "local create = 1\n--[[]] return <TextLabel/>\n"));
-    lsp.send_raw(frame(R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":")" +
-                       URI + R"(","version":2},"contentChanges":[{"range":{"start":{"line":1,"character":4},)"
-                             R"("end":{"line":1,"character":4}},"text":")" +
+    lsp.send_raw(frame(R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":")" + URI +
+                       R"(","version":2},"contentChanges":[{"range":{"start":{"line":1,"character":4},)"
+                       R"("end":{"line":1,"character":4}},"text":")" +
                        c.escaped + R"("}]}})"));
     EXPECT_EQ(until_probe(lsp), (Lines{URI + ": none", URI + ": none"}));
     lsp.send(did_change(URI, 3, json::array({edit(range(1, tag + 2, 1, tag + 3), "x")})));
@@ -230,16 +231,20 @@ TEST(BadInput, JsonNestedTooDeepIsRefusedWhereItIsParsed) {
        R"({"jsonrpc":"2.0","method":"textDocument/didChange","params":{"textDocument":{"uri":")" + URI +
            R"(","version":2},"contentChanges":[{"range":)" + DEEP + R"(,"text":"\""}]}})",
        {dropped}},
-      {"the params of a request", R"({"jsonrpc":"2.0","id":7,"method":"x","params":)" + DEEP + "}",
+      {"the params of a request",
+       R"({"jsonrpc":"2.0","id":7,"method":"x","params":)" + DEEP + "}",
        {invalid_request("7")}},
-      {"the params of a request, its id last", R"({"jsonrpc":"2.0","method":"x","params":)" + DEEP + R"(,"id":"i"})",
+      {"the params of a request, its id last",
+       R"({"jsonrpc":"2.0","method":"x","params":)" + DEEP + R"(,"id":"i"})",
        {invalid_request(R"("i")")}},
       {"the whole body", DEEP, {dropped}},
-      {"deep and unbalanced", repeat("[", 100000),
+      {"deep and unbalanced",
+       repeat("[", 100000),
        {R"({"error":{"code":-32700,"message":"message is not JSON: [json.exception.parse_error.101] parse error at )"
         R"(line 1, column 100001: syntax error while parsing value - unexpected end of input; expected '[', '{', )"
         R"(or a literal"},"id":null,"jsonrpc":"2.0"})"}},
-      {"as deep as is taken", R"({"jsonrpc":"2.0","id":8,"method":"x","params":)" + repeat("[", 511) + repeat("]", 511) + "}",
+      {"as deep as is taken",
+       R"({"jsonrpc":"2.0","id":8,"method":"x","params":)" + repeat("[", 511) + repeat("]", 511) + "}",
        {R"({"error":{"code":-32601,"message":"x is not supported"},"id":8,"jsonrpc":"2.0"})"}},
   };
   for (const Case& c : cases) {
@@ -259,21 +264,21 @@ TEST(BadInput, JsonNestedTooDeepIsRefusedWhereItIsParsed) {
 // that says so, and the messages after it are read as usual.
 TEST(BadInput, ABodyTooLongIsRefusedInStep) {
   const std::string text(tovix_lsp::jsonrpc::MAX_EDITOR_BODY, 'a');
-  const std::string request = R"({"jsonrpc":"2.0","method":"textDocument/hover","params":{"text":")" + text +
-                              R"("},"id":"big"})";
+  const std::string request =
+      R"({"jsonrpc":"2.0","method":"textDocument/hover","params":{"text":")" + text + R"("},"id":"big"})";
   const std::string open = R"({"jsonrpc":"2.0","method":"textDocument/didOpen","params":{"textDocument":{"uri":")" +
                            URI + R"(2","version":1,"text":"return <TxtLabel/>\n)" + text + R"("}}})";
   LspProcess lsp(BINARY, {"--stdio"});
   lsp.send(did_open(URI, "return 1\n"));
   EXPECT_EQ(until_probe(lsp), Lines{URI + ": none"});
   lsp.send_raw(frame(request));
-  EXPECT_EQ(until_probe(lsp), Lines{R"({"error":{"code":-32600,"message":"message of )" +
-                                    std::to_string(request.size()) + R"( bytes is more than the )" +
-                                    std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) +
-                                    R"( this server takes"},"id":"big","jsonrpc":"2.0"})"});
+  EXPECT_EQ(until_probe(lsp),
+            Lines{R"({"error":{"code":-32600,"message":"message of )" + std::to_string(request.size()) +
+                  R"( bytes is more than the )" + std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) +
+                  R"( this server takes"},"id":"big","jsonrpc":"2.0"})"});
   lsp.send_raw(frame(open));
-  EXPECT_EQ(until_probe(lsp), Lines{"tovix: dropped a message from the editor: message of " + std::to_string(open.size()) +
-                                    " bytes is more than the " +
+  EXPECT_EQ(until_probe(lsp), Lines{"tovix: dropped a message from the editor: message of " +
+                                    std::to_string(open.size()) + " bytes is more than the " +
                                     std::to_string(tovix_lsp::jsonrpc::MAX_EDITOR_BODY) + " this server takes"});
   lsp.close_stdin();
   EXPECT_EQ(lsp.wait(PATIENCE), 0);

@@ -64,8 +64,8 @@ TEST(CommandLine, Arguments) {
 
 TEST(Spine, AnswersAndEndsWithTheInput) {
   LspProcess lsp(BINARY, {"--stdio"});
-  lsp.send(json::array({1, 2}));                 // not a message: dropped
-  lsp.send(json{{"jsonrpc", "2.0"}});            // neither id nor method: dropped
+  lsp.send(json::array({1, 2}));       // not a message: dropped
+  lsp.send(json{{"jsonrpc", "2.0"}});  // neither id nor method: dropped
   lsp.send(json{{"jsonrpc", "2.0"}, {"id", 9}, {"method", "workspace/symbol"}, {"params", json::object()}});
   auto answer = lsp.receive();
   ASSERT_TRUE(answer);

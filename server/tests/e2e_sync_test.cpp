@@ -48,9 +48,8 @@ void start(LspProcess& lsp) {
   lsp.send(notification("initialized", json::object()));
   auto config = lsp.receive();
   ASSERT_TRUE(config);
-  EXPECT_EQ(config->dump(),
-            R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
-            R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
+  EXPECT_EQ(config->dump(), R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
+                            R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
   lsp.send({{"jsonrpc", "2.0"}, {"id", 1}, {"result", {nullptr, nullptr}}});
 }
 
@@ -58,9 +57,10 @@ TEST(Sync, DiagnosticsFollowEveryEdit) {
   LspProcess lsp(BINARY, {"--stdio"});
   start(lsp);
 
-  lsp.send(notification("textDocument/didOpen",
-                        {{"textDocument",
-                          {{"uri", URI}, {"languageId", "tovix"}, {"version", 1}, {"text", "local s = \"abc\nreturn s\n"}}}}));
+  lsp.send(notification(
+      "textDocument/didOpen",
+      {{"textDocument",
+        {{"uri", URI}, {"languageId", "tovix"}, {"version", 1}, {"text", "local s = \"abc\nreturn s\n"}}}}));
   auto opened = diagnostics_of(lsp, URI);
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->dump(),
@@ -86,9 +86,8 @@ TEST(Sync, DiagnosticsFollowEveryEdit) {
   lsp.send(notification("textDocument/didClose", {{"textDocument", {{"uri", URI}}}}));
   auto closed = diagnostics_of(lsp, URI);
   ASSERT_TRUE(closed);
-  EXPECT_EQ(closed->dump(),
-            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],)"
-            R"("uri":"file:///tmp/tovix-e2e/doc.tovix"}})");
+  EXPECT_EQ(closed->dump(), R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],)"
+                            R"("uri":"file:///tmp/tovix-e2e/doc.tovix"}})");
 
   lsp.send({{"jsonrpc", "2.0"}, {"id", 2}, {"method", "shutdown"}});
   auto down = lsp.receive_until([](const json& m) { return m.contains("id") && m["id"] == 2; });
@@ -101,9 +100,10 @@ TEST(Sync, MarkupDiagnosticsCarryHelpAndQuickFixData) {
   LspProcess lsp(BINARY, {});
   start(lsp);
   const std::string uri = "file:///tmp/tovix-e2e/ui.tovix";
-  lsp.send(notification("textDocument/didOpen",
-                        {{"textDocument",
-                          {{"uri", uri}, {"version", 1}, {"text", "local create = vide.create\nreturn <Txtlabel Text=\"é\" />\n"}}}}));
+  lsp.send(notification(
+      "textDocument/didOpen",
+      {{"textDocument",
+        {{"uri", uri}, {"version", 1}, {"text", "local create = vide.create\nreturn <Txtlabel Text=\"é\" />\n"}}}}));
   auto d = diagnostics_of(lsp, uri);
   ASSERT_TRUE(d);
   EXPECT_EQ((*d)["params"]["diagnostics"].dump(),
@@ -129,15 +129,14 @@ TEST(Sync, BadInputLosesNothingAndTheServerGoesOn) {
   std::string big;
   while (big.size() < 5 * 1024 * 1024) big += "local value = { 1, 2, 3 } -- filler line with some text\n";
 
-  for (const json& params : {json(nullptr), json::array(), json{{"textDocument", 7}},
-                             json{{"textDocument", {{"uri", 3}, {"text", "x"}}}},
-                             json{{"textDocument", {{"uri", URI}}}}}) {
+  for (const json& params :
+       {json(nullptr), json::array(), json{{"textDocument", 7}}, json{{"textDocument", {{"uri", 3}, {"text", "x"}}}},
+        json{{"textDocument", {{"uri", URI}}}}}) {
     lsp.send(notification("textDocument/didOpen", params));
     lsp.send(notification("textDocument/didChange", params));
     lsp.send(notification("textDocument/didSave", params));
   }
-  lsp.send(notification("textDocument/didOpen",
-                        {{"textDocument", {{"uri", big_uri}, {"version", 1}, {"text", big}}}}));
+  lsp.send(notification("textDocument/didOpen", {{"textDocument", {{"uri", big_uri}, {"version", 1}, {"text", big}}}}));
   auto big_diagnostics = diagnostics_of(lsp, big_uri);
   ASSERT_TRUE(big_diagnostics);
   EXPECT_EQ((*big_diagnostics)["params"]["diagnostics"], json::array());

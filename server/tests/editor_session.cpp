@@ -21,16 +21,17 @@ using Clock = std::chrono::steady_clock;
 bool is_request(const json& m) { return m.contains("id") && m.contains("method"); }
 
 json default_initialize(const std::string& root) {
-  return {{"processId", nullptr},
-          {"rootUri", root},
-          {"workspaceFolders", {{{"uri", root}, {"name", "project"}}}},
-          {"capabilities",
-           {{"general", {{"positionEncodings", {"utf-8", "utf-16"}}}},
-            {"workspace", {{"configuration", true}, {"applyEdit", true}, {"workspaceEdit", {{"documentChanges", true}}}}},
-            {"textDocument",
-             {{"completion", {{"completionItem", {{"snippetSupport", true}}}}},
-              {"hover", {{"contentFormat", {"markdown", "plaintext"}}}},
-              {"rename", {{"prepareSupport", true}}}}}}}};
+  return {
+      {"processId", nullptr},
+      {"rootUri", root},
+      {"workspaceFolders", {{{"uri", root}, {"name", "project"}}}},
+      {"capabilities",
+       {{"general", {{"positionEncodings", {"utf-8", "utf-16"}}}},
+        {"workspace", {{"configuration", true}, {"applyEdit", true}, {"workspaceEdit", {{"documentChanges", true}}}}},
+        {"textDocument",
+         {{"completion", {{"completionItem", {{"snippetSupport", true}}}}},
+          {"hover", {{"contentFormat", {"markdown", "plaintext"}}}},
+          {"rename", {{"prepareSupport", true}}}}}}}};
 }
 
 }  // namespace
@@ -78,7 +79,9 @@ void EditorSession::respond_error(const json& id, int code, const std::string& m
   lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}});
 }
 
-json EditorSession::request(const std::string& method, json params) { return response(send_request(method, std::move(params))); }
+json EditorSession::request(const std::string& method, json params) {
+  return response(send_request(method, std::move(params)));
+}
 
 json EditorSession::result(const std::string& method, json params) {
   json answer = request(method, std::move(params));
@@ -113,8 +116,8 @@ std::string EditorSession::open(const std::string& name, const std::string& text
 }
 
 void EditorSession::change(const std::string& uri, const std::string& text, int version) {
-  notify("textDocument/didChange", {{"textDocument", {{"uri", uri}, {"version", version}}},
-                                    {"contentChanges", json::array({{{"text", text}}})}});
+  notify("textDocument/didChange",
+         {{"textDocument", {{"uri", uri}, {"version", version}}}, {"contentChanges", json::array({{{"text", text}}})}});
 }
 
 void EditorSession::close(const std::string& uri) {

@@ -100,8 +100,8 @@ class EditorSession {
   std::optional<std::string> text_of(const std::function<bool(const nlohmann::json&)>& wanted, std::size_t from = 0,
                                      std::chrono::milliseconds timeout = PATIENCE);
   // The next diagnostics published for `uri` that satisfy `wanted`.
-  std::optional<nlohmann::json> diagnostics(
-      const std::string& uri, const std::function<bool(const nlohmann::json& list)>& wanted = nullptr);
+  std::optional<nlohmann::json> diagnostics(const std::string& uri,
+                                            const std::function<bool(const nlohmann::json& list)>& wanted = nullptr);
   // The log line "tovix: " + `text`.
   std::optional<nlohmann::json> log_line(const std::string& text);
   // Log lines with exactly "tovix: " + `text` received so far.
@@ -176,8 +176,8 @@ class StandInRecord {
   // output nobody reads would stall); nothing (and a failure recorded) after
   // the timeout.
   std::optional<nlohmann::json> wait_for(EditorSession& session,
-                                         const std::function<bool(const nlohmann::json&)>& wanted,
-                                         std::size_t from = 0, std::chrono::milliseconds timeout = PATIENCE) const;
+                                         const std::function<bool(const nlohmann::json&)>& wanted, std::size_t from = 0,
+                                         std::chrono::milliseconds timeout = PATIENCE) const;
   // Waits until `done` holds of all lines so far (see `wait_for`); false
   // (and a failure recorded) after the timeout.
   bool wait_until(EditorSession& session, const std::function<bool(const std::vector<nlohmann::json>&)>& done,

@@ -39,7 +39,8 @@ std::string describe(const Answer& answer, const MarkedText& f) {
     decltype(range)& r;
     decltype(hover_text)& h;
     std::string operator()(const Local& l) const {
-      if (l.value.contains("uri")) return "Location " + l.value.at("uri").get<std::string>() + " " + r(l.value.at("range"));
+      if (l.value.contains("uri"))
+        return "Location " + l.value.at("uri").get<std::string>() + " " + r(l.value.at("range"));
       return "Local " + h(l.value);
     }
     std::string operator()(const AskLuau&) const { return "AskLuau"; }
@@ -107,7 +108,8 @@ TEST(Hover, Components) {
        "Merge @$0 1:12-1:16 markdown ```luau\nCard\n```\n\nComponent, bound on line 1."},
       {"-- a\n-- b\n-- c\nlocal ui = {}\nx = <$ui.But^ton/>",
        "Merge @$0 4:5-4:14 markdown ```luau\nui.Button\n```\n\nComponent, bound on line 4."},
-      {"x = <$Ca^rd/>", "Merge @$0 0:5-0:9 markdown ```luau\nCard\n```\n\nNot a Roblox class, and not bound in this file."},
+      {"x = <$Ca^rd/>",
+       "Merge @$0 0:5-0:9 markdown ```luau\nCard\n```\n\nNot a Roblox class, and not bound in this file."},
       // A fragment's name is empty.
       {"x = <^>a</>", "Merge @^ 0:5-0:5 markdown ```luau\n\n```\n\nNot a Roblox class, and not bound in this file."},
   };
@@ -125,7 +127,8 @@ TEST(Hover, NameBeingTyped) {
   const Case cases[] = {
       {"x = <Frame>\n  <Text^Label Text=\"unclosed\n", std::string("Local 1:3-1:12 markdown ") + TEXT_LABEL},
       {"x = <Frame>\n  <^TextLabel Text=\"unclosed\n", std::string("Local 1:3-1:12 markdown ") + TEXT_LABEL},
-      {"x = <Frame>\n  <$Ca^rd", "Merge @$0 1:3-1:7 markdown ```luau\nCard\n```\n\nNot a Roblox class, and not bound in this file."},
+      {"x = <Frame>\n  <$Ca^rd",
+       "Merge @$0 1:3-1:7 markdown ```luau\nCard\n```\n\nNot a Roblox class, and not bound in this file."},
       {"x = <Frame>\n  <^", "Null"},
   };
   for (const Case& c : cases) check_hover(c);
@@ -135,7 +138,8 @@ TEST(Hover, Attributes) {
   const Case plain[] = {
       {"x = <TextButton Te^xt='a'/>", "Local 0:16-0:20 markdown ```luau\nText\n```\n\nProperty of `TextButton`."},
       {"x = <TextButton ^Text='a'/>", "Local 0:16-0:20 markdown ```luau\nText\n```\n\nProperty of `TextButton`."},
-      {"x = <TextButton Activated^={f}/>", "Local 0:16-0:25 markdown ```luau\nActivated\n```\n\nEvent of `TextButton`."},
+      {"x = <TextButton Activated^={f}/>",
+       "Local 0:16-0:25 markdown ```luau\nActivated\n```\n\nEvent of `TextButton`."},
       {"x = <Frame si^ze={s}/>",
        "Local 0:11-0:15 markdown ```luau\nSize\n```\n\nProperty of `Frame`, written `size` in this project.",
        "[properties]\nall = \"camelCase\"\n"},

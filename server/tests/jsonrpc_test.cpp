@@ -44,7 +44,8 @@ TEST(Reader, Framing) {
       {"bare LF", "Content-Length: 2\n\n{}", "{}"},
       {"CR CR LF", "Content-Length: 2\r\r\n\r\n{}", "{}"},
       {"empty first line", "\r\nContent-Length: 2\r\n\r\n{}", NO_LENGTH},
-      {"zero length is not JSON", "Content-Length: 0\r\n\r\n", "error:message is not JSON: [json.exception.parse_error"},
+      {"zero length is not JSON", "Content-Length: 0\r\n\r\n",
+       "error:message is not JSON: [json.exception.parse_error"},
       {"trailing whitespace", "Content-Length: 5\r\n\r\n{} \n\t", "{}"},
       {"trailing garbage", "Content-Length: 3\r\n\r\n{}x", "error:message is not JSON: [json.exception.parse_error"},
       {"end of input at start", "", "none"},
@@ -52,7 +53,10 @@ TEST(Reader, Framing) {
       {"end of input in body", "Content-Length: 10\r\n\r\n{}", "error:the input ended inside a message body"},
       {"header not UTF-8", "Content-Length: 2\xff\r\n\r\n{}", "error:stream did not contain valid UTF-8"},
       {"too large to accept", "Content-Length: 99999999999\r\n\r\n{}", "error:message header announced"},
-      {"no-break space trimmed", "Content-Length:\xc2\xa0" "2\r\n\r\n{}", "{}"},
+      {"no-break space trimmed",
+       "Content-Length:\xc2\xa0"
+       "2\r\n\r\n{}",
+       "{}"},
   };
   for (const auto& c : cases) {
     for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, SIZE_MAX}) {
@@ -69,8 +73,8 @@ TEST(Reader, Framing) {
 TEST(Reader, ConsecutiveMessagesShareTheBuffer) {
   std::string big(20000, 'a');
   std::string body = json{{"k", big}}.dump();
-  std::string input = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body +
-                      "Content-Length: 7\r\n\r\n[1,2,3]";
+  std::string input =
+      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body + "Content-Length: 7\r\n\r\n[1,2,3]";
   io::StringInput in(input, 5000);
   Reader reader(in);
   auto first = reader.read();
@@ -88,10 +92,10 @@ TEST(Reader, ConsecutiveMessagesShareTheBuffer) {
 // is read as usual. Framing errors end it.
 TEST(Reader, RefusedBodiesAreSkippedInStep) {
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-  const std::string bodies[] = {"{", "", "{}x", "[1e400]", "\"\xff\"", "{\"id\":1,\"method\":\"m\",\"params\":" + deep + "}"};
+  const std::string bodies[] = {"{",       "",         "{}x",
+                                "[1e400]", "\"\xff\"", "{\"id\":1,\"method\":\"m\",\"params\":" + deep + "}"};
   std::string input;
-  for (const std::string& body : bodies)
-    input += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  for (const std::string& body : bodies) input += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   input += "Content-Length: 2\r\n\r\n{}Content-Length: x\r\n\r\n{}";
   io::StringInput in(input, 7);
   Reader reader(in);
@@ -246,7 +250,8 @@ TEST(Writer, FramesCompactSortedJson) {
 TEST(Writer, InvalidUtf8IsAnError) {
   io::StringOutput out;
   Writer writer(out);
-  for (const json& bad : {json("\xff"), json{{"k\xc0\x80", 1}}, json::array({"ok", "long enough to be read by words\xed\xa0\x80"})}) {
+  for (const json& bad :
+       {json("\xff"), json{{"k\xc0\x80", 1}}, json::array({"ok", "long enough to be read by words\xed\xa0\x80"})}) {
     SCOPED_TRACE(bad.dump(-1, ' ', false, json::error_handler_t::replace));
     EXPECT_TRUE(writer.write(bad));
     EXPECT_FALSE(serialize(bad));
@@ -261,10 +266,26 @@ TEST(Writer, SerialisesAsTheLibraryDumps) {
   std::string controls;
   for (int c = 0; c < 0x20; ++c) controls.push_back(static_cast<char>(c));
   const json cases[] = {
-      nullptr, true, false, 0, -1, INT64_MIN, UINT64_MAX, 1.5, -0.0, 1e300, 0.1,
-      "", "plain ascii that runs for more than eight bytes", controls, "\"\\/\x7f",
-      "quote \" and backslash \\ inside words, tab\t, line\n", "é日本語🎉 mixed with ascii text 12345678",
-      json::array(), json::object(), json::array({json::array(), json::object(), json::array({1, json::array({2})})}),
+      nullptr,
+      true,
+      false,
+      0,
+      -1,
+      INT64_MIN,
+      UINT64_MAX,
+      1.5,
+      -0.0,
+      1e300,
+      0.1,
+      "",
+      "plain ascii that runs for more than eight bytes",
+      controls,
+      "\"\\/\x7f",
+      "quote \" and backslash \\ inside words, tab\t, line\n",
+      "é日本語🎉 mixed with ascii text 12345678",
+      json::array(),
+      json::object(),
+      json::array({json::array(), json::object(), json::array({1, json::array({2})})}),
       json{{"z", 1}, {"a", {{"b", nullptr}, {"a", "x"}}}, {"é", json::array({true, "\n"})}, {"", 0}},
       json::binary({1, 2, 3}),
   };
@@ -302,10 +323,10 @@ TEST(Message, Classification) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     auto m = from_value(json::parse(c.value));
-    std::string kind = !m                                        ? "none"
-                       : std::holds_alternative<Request>(*m)      ? "request"
-                       : std::holds_alternative<Response>(*m)     ? "response"
-                                                                  : "notification";
+    std::string kind = !m                                     ? "none"
+                       : std::holds_alternative<Request>(*m)  ? "request"
+                       : std::holds_alternative<Response>(*m) ? "response"
+                                                              : "notification";
     EXPECT_EQ(kind, c.kind);
   }
   auto n = from_value(json::parse(R"({"method":"m"})"));

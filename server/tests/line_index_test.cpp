@@ -43,11 +43,11 @@ TEST(LineIndex, PositionOfEveryInterestingOffset) {
     Position expected;
   };
   const Case cases[] = {
-      {0, {0, 0}},   {1, {0, 1}},   {2, {0, 1}},    // inside é floors to its start
-      {3, {0, 2}},   {5, {0, 2}},   {6, {0, 3}},   {9, {0, 3}},   // inside 😀
-      {10, {0, 5}},  {11, {0, 6}},  {12, {0, 7}},   // the LF after CR
-      {13, {1, 0}},  {14, {2, 0}},  {15, {2, 1}},  {16, {2, 2}},  {17, {2, 3}},
-      {18, {3, 0}},  {20, {3, 0}},  {22, {3, 2}},  {23, {3, 3}},  {1000, {3, 3}},
+      {0, {0, 0}},  {1, {0, 1}},  {2, {0, 1}},                // inside é floors to its start
+      {3, {0, 2}},  {5, {0, 2}},  {6, {0, 3}},  {9, {0, 3}},  // inside 😀
+      {10, {0, 5}}, {11, {0, 6}}, {12, {0, 7}},               // the LF after CR
+      {13, {1, 0}}, {14, {2, 0}}, {15, {2, 1}}, {16, {2, 2}}, {17, {2, 3}},
+      {18, {3, 0}}, {20, {3, 0}}, {22, {3, 2}}, {23, {3, 3}}, {1000, {3, 3}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.offset);
@@ -62,13 +62,26 @@ TEST(LineIndex, OffsetOfEveryInterestingPosition) {
     std::optional<std::size_t> expected;
   };
   const Case cases[] = {
-      {0, 0, 0},   {0, 1, 1},   {0, 2, 3},    {0, 3, 6},
+      {0, 0, 0},
+      {0, 1, 1},
+      {0, 2, 3},
+      {0, 3, 6},
       {0, 4, 10},  // between the halves of a surrogate pair: after the character
-      {0, 5, 10},  {0, 6, 11},  {0, 7, 11},   {0, 99, 11},  // clamped before CRLF
-      {1, 0, 13},  {1, 5, 13},  {2, 2, 16},   {2, 9, 17},   {3, 1, 22},
-      {3, 2, 22},  {3, 3, 23},  {3, 4000000000u, 23},
+      {0, 5, 10},
+      {0, 6, 11},
+      {0, 7, 11},
+      {0, 99, 11},  // clamped before CRLF
+      {1, 0, 13},
+      {1, 5, 13},
+      {2, 2, 16},
+      {2, 9, 17},
+      {3, 1, 22},
+      {3, 2, 22},
+      {3, 3, 23},
+      {3, 4000000000u, 23},
       {4, 0, 23},  // the start of the line after the last: the end of the text
-      {4, 1, std::nullopt}, {5, 0, std::nullopt},
+      {4, 1, std::nullopt},
+      {5, 0, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.line << ":" << c.character);
@@ -131,9 +144,10 @@ TEST(LineIndex, SmallTexts) {
 TEST(LineIndex, IllFormedBytesCountAsOneCharacterEach) {
   // A stray continuation byte, a truncated 3-byte sequence before ASCII and an
   // overlong form: each ill-formed run stands for one U+FFFD.
-  constexpr std::string_view text = "\x80"
-                                    "a\xE2\x82"
-                                    "b\xC0\xAF";
+  constexpr std::string_view text =
+      "\x80"
+      "a\xE2\x82"
+      "b\xC0\xAF";
   const LineIndex index(text);
   EXPECT_EQ(index.position(text, 1), (Position{0, 1}));
   EXPECT_EQ(index.position(text, 3), (Position{0, 2}));  // inside the truncated run

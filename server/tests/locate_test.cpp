@@ -58,78 +58,119 @@ const std::string EXT = "home/.vscode/extensions/";
 TEST(Locate, SearchCases) {
   const LocateCase cases[] = {
       {"a blank configured path is not configured: the search runs",
-       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); }, {"bin"}, " \t\xc2\xa0", "bin/luau-lsp"},
+       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); },
+       {"bin"},
+       " \t\xc2\xa0",
+       "bin/luau-lsp"},
       {"a configured folder gives none, even with luau-lsp on PATH",
-       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); }, {"bin"}, "$/bin", std::nullopt},
+       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); },
+       {"bin"},
+       "$/bin",
+       std::nullopt},
       {"a configured file that does not exist gives none",
-       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); }, {"bin"}, "$/missing", std::nullopt},
+       [](const TempTree& t) { t.script("bin/luau-lsp", GOOD); },
+       {"bin"},
+       "$/missing",
+       std::nullopt},
       {"a configured path is taken with its leading blank",
-       [](const TempTree& t) { t.script("tool", GOOD); }, {}, " $/tool", std::nullopt},
+       [](const TempTree& t) { t.script("tool", GOOD); },
+       {},
+       " $/tool",
+       std::nullopt},
       {"a configured file is neither tested for execute permission nor probed",
-       [](const TempTree& t) { t.file("tool", "not a program", 0644); }, {}, "$/tool", "tool"},
+       [](const TempTree& t) { t.file("tool", "not a program", 0644); },
+       {},
+       "$/tool",
+       "tool"},
       {"a configured program that would fail its probe is taken",
-       [](const TempTree& t) { t.script("tool", FAILING); }, {}, "$/tool", "tool"},
+       [](const TempTree& t) { t.script("tool", FAILING); },
+       {},
+       "$/tool",
+       "tool"},
       {"PATH: a folder named luau-lsp is passed over",
        [](const TempTree& t) {
          t.dir("bin1/luau-lsp");
          t.script("bin2/luau-lsp", GOOD);
        },
-       {"bin1", "bin2"}, std::nullopt, "bin2/luau-lsp"},
+       {"bin1", "bin2"},
+       std::nullopt,
+       "bin2/luau-lsp"},
       {"PATH: a file without execute permission is passed over",
        [](const TempTree& t) {
          t.file("bin1/luau-lsp", "#!/bin/sh\nexit 0\n", 0644);
          t.script("bin2/luau-lsp", GOOD);
        },
-       {"bin1", "bin2"}, std::nullopt, "bin2/luau-lsp"},
+       {"bin1", "bin2"},
+       std::nullopt,
+       "bin2/luau-lsp"},
       {"a PATH candidate failing its probe falls to Rokit",
        [](const TempTree& t) {
          t.script("bin/luau-lsp", FAILING);
          t.script("home/.rokit/tool-storage/a/luau-lsp/1.0.0/luau-lsp", GOOD);
        },
-       {"bin"}, std::nullopt, "home/.rokit/tool-storage/a/luau-lsp/1.0.0/luau-lsp"},
+       {"bin"},
+       std::nullopt,
+       "home/.rokit/tool-storage/a/luau-lsp/1.0.0/luau-lsp"},
       {"Rokit versions compare as numbers: 1.10.0 is newer than 1.9.0",
        [](const TempTree& t) {
          t.script("home/.rokit/tool-storage/a/luau-lsp/1.9.0/luau-lsp", GOOD);
          t.script("home/.rokit/tool-storage/b/luau-lsp/1.10.0/luau-lsp", GOOD);
        },
-       {}, std::nullopt, "home/.rokit/tool-storage/b/luau-lsp/1.10.0/luau-lsp"},
+       {},
+       std::nullopt,
+       "home/.rokit/tool-storage/b/luau-lsp/1.10.0/luau-lsp"},
       {"a failing Rokit candidate falls to the editor extension",
        [](const TempTree& t) {
          t.script("home/.rokit/tool-storage/a/luau-lsp/1.0.0/luau-lsp", FAILING);
          t.script(EXT + "zentravolmira.luau-lsp-1.30.0/bin/server", GOOD);
        },
-       {}, std::nullopt, EXT + "zentravolmira.luau-lsp-1.30.0/bin/server"},
+       {},
+       std::nullopt,
+       EXT + "zentravolmira.luau-lsp-1.30.0/bin/server"},
       {"extension versions are compared across the editors' folders",
        [](const TempTree& t) {
          t.script(EXT + "zentravolmira.luau-lsp-1.30.0/bin/server", GOOD);
          t.script("home/.cursor/extensions/zentravolmira.luau-lsp-1.31.0/bin/server", GOOD);
        },
-       {}, std::nullopt, "home/.cursor/extensions/zentravolmira.luau-lsp-1.31.0/bin/server"},
+       {},
+       std::nullopt,
+       "home/.cursor/extensions/zentravolmira.luau-lsp-1.31.0/bin/server"},
       {"extension versions compare as numbers",
        [](const TempTree& t) {
          t.script(EXT + "zentravolmira.luau-lsp-1.9.0/bin/server", GOOD);
          t.script(EXT + "zentravolmira.luau-lsp-1.10.0/bin/server", GOOD);
        },
-       {}, std::nullopt, EXT + "zentravolmira.luau-lsp-1.10.0/bin/server"},
+       {},
+       std::nullopt,
+       EXT + "zentravolmira.luau-lsp-1.10.0/bin/server"},
       {"the editors' own name of the extension is searched too",
        [](const TempTree& t) {
          t.script(EXT + "zentravolmira.luau-lsp-1.31.0/bin/server", GOOD);
          t.script("home/.windsurf/extensions/johnnymorganz.luau-lsp-1.32.0/bin/server", GOOD);
        },
-       {}, std::nullopt, "home/.windsurf/extensions/johnnymorganz.luau-lsp-1.32.0/bin/server"},
+       {},
+       std::nullopt,
+       "home/.windsurf/extensions/johnnymorganz.luau-lsp-1.32.0/bin/server"},
       {"an extension folder without the dash is ignored",
-       [](const TempTree& t) { t.script(EXT + "zentravolmira.luau-lsp/bin/server", GOOD); }, {}, std::nullopt,
+       [](const TempTree& t) { t.script(EXT + "zentravolmira.luau-lsp/bin/server", GOOD); },
+       {},
+       std::nullopt,
        std::nullopt},
       {"another program never looks into extension folders",
-       [](const TempTree& t) { t.script(EXT + "zentravolmira.luau-lsp-1.30.0/bin/server", GOOD); }, {},
-       std::nullopt, std::nullopt, "stylua"},
+       [](const TempTree& t) { t.script(EXT + "zentravolmira.luau-lsp-1.30.0/bin/server", GOOD); },
+       {},
+       std::nullopt,
+       std::nullopt,
+       "stylua"},
       {"every candidate failing gives none",
        [](const TempTree& t) {
          t.script("bin/luau-lsp", FAILING);
          t.script("home/.rokit/tool-storage/a/luau-lsp/1.0.0/luau-lsp", FAILING);
          t.script(EXT + "zentravolmira.luau-lsp-1.30.0/bin/server", FAILING);
        },
-       {"bin"}, std::nullopt, std::nullopt},
+       {"bin"},
+       std::nullopt,
+       std::nullopt},
       {"nothing anywhere gives none", [](const TempTree&) {}, {"bin"}, std::nullopt, std::nullopt},
   };
   for (const LocateCase& c : cases) {
@@ -147,9 +188,7 @@ TEST(Locate, SearchCases) {
   }
 }
 
-TEST(Locate, NoPathAndNoHomeFindNothing) {
-  EXPECT_EQ(locate("luau-lsp", std::nullopt, Environment{}), std::nullopt);
-}
+TEST(Locate, NoPathAndNoHomeFindNothing) { EXPECT_EQ(locate("luau-lsp", std::nullopt, Environment{}), std::nullopt); }
 
 // A candidate whose --version never ends is given up on: the next one is
 // taken, and the hung one is killed and reaped.
@@ -199,8 +238,8 @@ TEST(LocateOn, Probe) {
 TEST(LocateOn, TimeLimitKillsTheProbeAndWhatItStarted) {
   TempTree tree;
   fs::path pids = tree.root() / "pids";
-  fs::path probe = tree.script("probe", "sleep 60 &\necho $! > '" + pids.string() + ".child'\necho $$ > '" +
-                                            pids.string() + "'\nwait");
+  fs::path probe = tree.script(
+      "probe", "sleep 60 &\necho $! > '" + pids.string() + ".child'\necho $$ > '" + pids.string() + "'\nwait");
   EXPECT_FALSE(locate_on(probe, std::chrono::milliseconds(300)));
   int pid = read_pid(pids);
   int started = read_pid(pids.string() + ".child");
@@ -294,17 +333,25 @@ TEST(Storage, FirstExistingFolderWins) {
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {"APPDATA comes first", {"home/.config/Code/" + STORAGE, "appdata/Code/" + STORAGE}, true,
+      {"APPDATA comes first",
+       {"home/.config/Code/" + STORAGE, "appdata/Code/" + STORAGE},
+       true,
        "appdata/Code/" + STORAGE},
-      {"APPDATA unset", {"home/.config/Code/" + STORAGE, "appdata/Code/" + STORAGE}, false,
+      {"APPDATA unset",
+       {"home/.config/Code/" + STORAGE, "appdata/Code/" + STORAGE},
+       false,
        "home/.config/Code/" + STORAGE},
       {"Application Support before .config",
-       {"home/.config/Code/" + STORAGE, "home/Library/Application Support/Code/" + STORAGE}, false,
+       {"home/.config/Code/" + STORAGE, "home/Library/Application Support/Code/" + STORAGE},
+       false,
        "home/Library/Application Support/Code/" + STORAGE},
-      {"editors in table order", {"home/.config/Cursor/" + STORAGE, "home/.config/VSCodium/" + STORAGE}, false,
+      {"editors in table order",
+       {"home/.config/Cursor/" + STORAGE, "home/.config/VSCodium/" + STORAGE},
+       false,
        "home/.config/VSCodium/" + STORAGE},
       {"the editors' own storage name",
-       {"home/.config/Code - Insiders/User/globalStorage/johnnymorganz.luau-lsp"}, false,
+       {"home/.config/Code - Insiders/User/globalStorage/johnnymorganz.luau-lsp"},
+       false,
        "home/.config/Code - Insiders/User/globalStorage/johnnymorganz.luau-lsp"},
       {"none", {"home/.config/Code/User/globalStorage/someone.else"}, true, std::nullopt},
   };
@@ -330,22 +377,43 @@ TEST(RobloxTypes, SettingsAndFiles) {
   const std::vector<std::string> ALL = {"globalTypes.None.d.luau", "globalTypes.PluginSecurity.d.luau",
                                         "api-docs.json"};
   const Case cases[] = {
-      {"defaults: PluginSecurity and the documentation", "{}", ALL, {"globalTypes.PluginSecurity.d.luau"},
+      {"defaults: PluginSecurity and the documentation",
+       "{}",
+       ALL,
+       {"globalTypes.PluginSecurity.d.luau"},
        {"api-docs.json"}},
-      {"settings that are not an object read as empty", "[1]", ALL, {"globalTypes.PluginSecurity.d.luau"},
+      {"settings that are not an object read as empty",
+       "[1]",
+       ALL,
+       {"globalTypes.PluginSecurity.d.luau"},
        {"api-docs.json"}},
       {"another platform has none", R"({"platform":{"type":"standard"}})", ALL, {}, {}},
-      {"a number as platform counts as Roblox", R"({"platform":{"type":5}})", ALL,
-       {"globalTypes.PluginSecurity.d.luau"}, {"api-docs.json"}},
+      {"a number as platform counts as Roblox",
+       R"({"platform":{"type":5}})",
+       ALL,
+       {"globalTypes.PluginSecurity.d.luau"},
+       {"api-docs.json"}},
       {"types switched off", R"({"types":{"roblox":false}})", ALL, {}, {}},
-      {"a string does not switch them off", R"({"types":{"roblox":"false"}})", ALL,
-       {"globalTypes.PluginSecurity.d.luau"}, {"api-docs.json"}},
-      {"the configured level first", R"({"types":{"robloxSecurityLevel":"None"}})", ALL,
-       {"globalTypes.None.d.luau"}, {"api-docs.json"}},
-      {"a missing level falls back in table order", R"({"types":{"robloxSecurityLevel":"RobloxScriptSecurity"}})",
-       {"globalTypes.None.d.luau"}, {"globalTypes.None.d.luau"}, {}},
-      {"a level that is not a string reads as PluginSecurity", R"({"types":{"robloxSecurityLevel":3}})", ALL,
-       {"globalTypes.PluginSecurity.d.luau"}, {"api-docs.json"}},
+      {"a string does not switch them off",
+       R"({"types":{"roblox":"false"}})",
+       ALL,
+       {"globalTypes.PluginSecurity.d.luau"},
+       {"api-docs.json"}},
+      {"the configured level first",
+       R"({"types":{"robloxSecurityLevel":"None"}})",
+       ALL,
+       {"globalTypes.None.d.luau"},
+       {"api-docs.json"}},
+      {"a missing level falls back in table order",
+       R"({"types":{"robloxSecurityLevel":"RobloxScriptSecurity"}})",
+       {"globalTypes.None.d.luau"},
+       {"globalTypes.None.d.luau"},
+       {}},
+      {"a level that is not a string reads as PluginSecurity",
+       R"({"types":{"robloxSecurityLevel":3}})",
+       ALL,
+       {"globalTypes.PluginSecurity.d.luau"},
+       {"api-docs.json"}},
       {"no files", "{}", {}, {}, {}},
   };
   for (const Case& c : cases) {

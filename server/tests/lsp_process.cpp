@@ -45,8 +45,7 @@ LspProcess::LspProcess(const std::string& program, const std::vector<std::string
                        const std::map<std::string, std::string>& env) {
   std::signal(SIGPIPE, SIG_IGN);
   int to_child[2], from_child[2];
-  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
+  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   err_path_ = make_temp_path();
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");

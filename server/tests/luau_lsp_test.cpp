@@ -90,8 +90,9 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
 
   // An error only the Roblox type file can explain.
   const std::string text = "local part: number = Instance.new(\"Part\")\n";
-  EXPECT_FALSE(proxy->notify("textDocument/didOpen",
-                             {{"textDocument", {{"uri", file_uri}, {"languageId", "luau"}, {"version", 1}, {"text", text}}}}));
+  EXPECT_FALSE(
+      proxy->notify("textDocument/didOpen",
+                    {{"textDocument", {{"uri", file_uri}, {"languageId", "luau"}, {"version", 1}, {"text", text}}}}));
   auto published = until([&](const json& m) {
     return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == file_uri &&
            !m["params"]["diagnostics"].empty();

@@ -7,9 +7,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -100,8 +100,8 @@ void collect_holes(std::string_view source, const ast::Node& node, Spans& holes)
 struct Tally {
   std::size_t outside = 0, outside_mapped = 0;
   std::size_t holes = 0, holes_mapped = 0;
-  std::size_t short_unmapped = 0;     // hole bytes after markup, too short to search for
-  std::size_t repeated_unmapped = 0;  // hole bytes after markup, not unique
+  std::size_t short_unmapped = 0;        // hole bytes after markup, too short to search for
+  std::size_t repeated_unmapped = 0;     // hole bytes after markup, not unique
   std::size_t outside_unsearchable = 0;  // between two regions of a line, short or repeated
   std::size_t documents = 0;
   std::size_t elements = 0, elements_called = 0;  // and those recorded with their calls
@@ -127,9 +127,9 @@ bool unsearchable(std::string_view source, std::string_view output, const LineIn
 }
 
 // What the helpers can add in front of the first statement.
-const std::vector<std::size_t> HEADERS = {
-    tovix::imports::MERGE_HELPER.size() + 2, tovix::imports::READ_HELPER.size() + 2,
-    tovix::imports::MERGE_HELPER.size() + tovix::imports::READ_HELPER.size() + 4};
+const std::vector<std::size_t> HEADERS = {tovix::imports::MERGE_HELPER.size() + 2,
+                                          tovix::imports::READ_HELPER.size() + 2,
+                                          tovix::imports::MERGE_HELPER.size() + tovix::imports::READ_HELPER.size() + 4};
 
 // Checks the map of one compiled document and adds its coverage to `tally`.
 void check_document(const std::string& name, std::string_view source, const tovix::compile::Compiled& compiled,
@@ -158,8 +158,8 @@ void check_document(const std::string& name, std::string_view source, const tovi
     ASSERT_EQ(source.substr(run.source, run.len), output.substr(run.output, run.len));
     const std::size_t line = source_lines.line_of(run.source);
     const std::size_t out_line = output_lines.line_of(run.output);
-    const bool text_part = run.output >= READ_CALL.size() &&
-                           output.substr(run.output - READ_CALL.size(), READ_CALL.size()) == READ_CALL;
+    const bool text_part =
+        run.output >= READ_CALL.size() && output.substr(run.output - READ_CALL.size(), READ_CALL.size()) == READ_CALL;
     std::size_t before = run.source;
     while (before > 0 && std::string_view(" \t\r\n").find(source[before - 1]) != std::string_view::npos) --before;
     const bool trimmed = before > 0 && source[before - 1] == '{' && out_line == source_lines.line_of(before - 1);
@@ -193,7 +193,8 @@ void check_document(const std::string& name, std::string_view source, const tovi
     const std::size_t to = line + 1 < source_lines.line_count() ? source_lines.starts()[line + 1] : source.size();
     const std::size_t out_from = output_lines.starts()[line];
     const std::size_t out_to = line + 1 < output_lines.line_count() ? output_lines.starts()[line + 1] : output.size();
-    const std::size_t first_markup = std::find(in_markup.begin() + from, in_markup.begin() + to, true) - in_markup.begin();
+    const std::size_t first_markup =
+        std::find(in_markup.begin() + from, in_markup.begin() + to, true) - in_markup.begin();
     std::size_t last_markup = from;  // just after the last markup byte of the line
     for (std::size_t i = to; i > from; --i) {
       if (in_markup[i - 1]) {
@@ -234,8 +235,7 @@ void check_document(const std::string& name, std::string_view source, const tovi
     const std::size_t mapped = mapped_bytes(map, piece.start, piece.end);
     tally.holes_mapped += mapped;
     if (mapped == len) continue;
-    EXPECT_TRUE(piece.after_markup &&
-                unsearchable(source, output, source_lines, output_lines, piece.start, piece.end))
+    EXPECT_TRUE(piece.after_markup && unsearchable(source, output, source_lines, output_lines, piece.start, piece.end))
         << "hole piece " << source.substr(piece.start, len);
     (len < 3 ? tally.short_unmapped : tally.repeated_unmapped) += len;
   }
@@ -279,12 +279,13 @@ std::vector<std::pair<std::string, std::string>> variants(const std::string& tex
 }
 
 void report(const char* what, const Tally& tally, std::size_t rejected) {
-  std::printf("map coverage, %s, %zu documents (%zu not compiled): outside markup %zu/%zu bytes "
-              "(%zu unmapped between regions: short or repeated), hole code %zu/%zu bytes (unmapped after nested markup: %zu "
-              "in short pieces, %zu in repeated ones), calls of %zu/%zu elements\n",
-              what, tally.documents, rejected, tally.outside_mapped, tally.outside, tally.outside_unsearchable,
-              tally.holes_mapped, tally.holes, tally.short_unmapped, tally.repeated_unmapped,
-              tally.elements_called, tally.elements);
+  std::printf(
+      "map coverage, %s, %zu documents (%zu not compiled): outside markup %zu/%zu bytes "
+      "(%zu unmapped between regions: short or repeated), hole code %zu/%zu bytes (unmapped after nested markup: %zu "
+      "in short pieces, %zu in repeated ones), calls of %zu/%zu elements\n",
+      what, tally.documents, rejected, tally.outside_mapped, tally.outside, tally.outside_unsearchable,
+      tally.holes_mapped, tally.holes, tally.short_unmapped, tally.repeated_unmapped, tally.elements_called,
+      tally.elements);
 }
 
 TEST(MapBuilderCorpus, RightWhereverItAnswersAndCompleteOutsideMarkup) {

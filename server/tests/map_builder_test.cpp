@@ -55,34 +55,29 @@ const std::string READ = std::string(tovix::imports::READ_HELPER) + "; ";
 // line with markup; the outputs are shaped as the Vide generator writes them.
 TEST(MapBuilder, AlignsAroundClusters) {
   const Case cases[] = {
-      {"no markup is one run", "local x = 1\nprint(x)\n", "local x = 1\nprint(x)\n",
-       "[local x = 1\nprint(x)\n]", "[local x = 1\nprint(x)\n]"},
+      {"no markup is one run", "local x = 1\nprint(x)\n", "local x = 1\nprint(x)\n", "[local x = 1\nprint(x)\n]",
+       "[local x = 1\nprint(x)\n]"},
       {"an element in the middle", "local e = <TextLabel Text='Hi'/>\nreturn e\n",
        "local e = create(\"TextLabel\")({ Text = 'Hi' })\nreturn e\n",
        "[local e = ]<TextLabel [Text]=['Hi']/>[\nreturn e\n]",
        "[local e = ]create(\"TextLabel\")({ [Text] = ['Hi'] })[\nreturn e\n]"},
-      {"one line more in the output", "local x = 1\n", "local x = 1\n\n", "local x = 1\n",
-       "local x = 1\n\n"},
+      {"one line more in the output", "local x = 1\n", "local x = 1\n\n", "local x = 1\n", "local x = 1\n\n"},
       {"two elements on a line are one cluster", "local a, b = <Frame/>, <Frame/>\n",
-       "local a, b = create(\"Frame\")({}), create(\"Frame\")({})\n",
-       "[local a, b = ]<Frame/>[, ]<Frame/>[\n]",
+       "local a, b = create(\"Frame\")({}), create(\"Frame\")({})\n", "[local a, b = ]<Frame/>[, ]<Frame/>[\n]",
        "[local a, b = ]create(\"Frame\")({})[, ]create(\"Frame\")({})[\n]"},
       {"a failed tail leaves its line and the gap to the next cluster unmapped",
        "local a = <Frame/> -- one\nlocal b = <Frame/>\nprint(b)\n",
        "local a = create(\"Frame\")({}) -- two\nlocal b = create(\"Frame\")({})\nprint(b)\n",
        "local a = <Frame/> -- one\nlocal b = <Frame/>[\nprint(b)\n]",
        "local a = create(\"Frame\")({}) -- two\nlocal b = create(\"Frame\")({})[\nprint(b)\n]"},
-      {"a failed head check leaves its cluster out",
-       "local a = <Frame/> -- one\nlocal b = <Frame/>\nprint(b)\n",
+      {"a failed head check leaves its cluster out", "local a = <Frame/> -- one\nlocal b = <Frame/>\nprint(b)\n",
        "local a = create(\"Frame\")({}) -- two\nlocal c = create(\"Frame\")({})\nprint(b)\n",
        "local a = <Frame/> -- one\nlocal b = <Frame/>\nprint(b)\n",
        "local a = create(\"Frame\")({}) -- two\nlocal c = create(\"Frame\")({})\nprint(b)\n"},
       {"nothing after an unplaced last cluster", "local a = <Frame/> -- one\nprint(a)\n",
-       "local a = create(\"Frame\")({}) -- two\nprint(a)\n",
-       "local a = <Frame/> -- one\nprint(a)\n",
+       "local a = create(\"Frame\")({}) -- two\nprint(a)\n", "local a = <Frame/> -- one\nprint(a)\n",
        "local a = create(\"Frame\")({}) -- two\nprint(a)\n"},
-      {"helpers shift the text after the first token",
-       "--!strict\nlocal ui = require(x)\nlocal e = <ui.Button {p}/>\n",
+      {"helpers shift the text after the first token", "--!strict\nlocal ui = require(x)\nlocal e = <ui.Button {p}/>\n",
        "--!strict\n" + MERGE + "local ui = require(x)\nlocal e = ui.Button(__tovix_merge(p))\n",
        "[--!strict\n][local ui = require(x)\nlocal e = ]<[ui.Button] {[p]}/>[\n]",
        "[--!strict\n]" + MERGE + "[local ui = require(x)\nlocal e = ][ui.Button](__tovix_merge([p]))[\n]"},
@@ -94,9 +89,8 @@ TEST(MapBuilder, AlignsAroundClusters) {
        "local function __tovix_merge(...) end\nlocal e = create(\"Frame\")(__tovix_merge(p))\n",
        "[local function __tovix_merge(...) end\nlocal e = ]<Frame {[p]}/>[\n]",
        "[local function __tovix_merge(...) end\nlocal e = ]create(\"Frame\")(__tovix_merge([p]))[\n]"},
-      {"CRLF line ends", "local e = <Frame/>\r\nreturn e\r\n",
-       "local e = create(\"Frame\")({})\r\nreturn e\r\n", "[local e = ]<Frame/>[\r\nreturn e\r\n]",
-       "[local e = ]create(\"Frame\")({})[\r\nreturn e\r\n]"},
+      {"CRLF line ends", "local e = <Frame/>\r\nreturn e\r\n", "local e = create(\"Frame\")({})\r\nreturn e\r\n",
+       "[local e = ]<Frame/>[\r\nreturn e\r\n]", "[local e = ]create(\"Frame\")({})[\r\nreturn e\r\n]"},
   };
   for (const Case& c : cases) check(c);
 }
@@ -104,14 +98,12 @@ TEST(MapBuilder, AlignsAroundClusters) {
 // The walk inside markup, one piece kind at a time.
 TEST(MapBuilder, WalksMarkup) {
   const Case cases[] = {
-      {"nested element over four lines",
-       "local f = <Frame\n    Size={s}>\n    <TextLabel Text='a'/>\n</Frame>\n",
+      {"nested element over four lines", "local f = <Frame\n    Size={s}>\n    <TextLabel Text='a'/>\n</Frame>\n",
        "local f = create(\"Frame\")({\n    Size = s,\n    create(\"TextLabel\")({ Text = 'a' }),\n})\n",
        "[local f = ]<Frame\n    [Size]={[s]}>\n    <TextLabel [Text]=['a']/>\n</Frame>[\n]",
        "[local f = ]create(\"Frame\")({\n    [Size] = [s],\n    create(\"TextLabel\")({ [Text] = ['a'] }),\n})[\n]"},
       {"text content from one expression", "local t = <TextLabel>{label}</TextLabel>\n",
-       "local t = create(\"TextLabel\")({ Text = label })\n",
-       "[local t = ]<TextLabel>{[label]}</TextLabel>[\n]",
+       "local t = create(\"TextLabel\")({ Text = label })\n", "[local t = ]<TextLabel>{[label]}</TextLabel>[\n]",
        "[local t = ]create(\"TextLabel\")({ Text = [label] })[\n]"},
       {"text with expressions, a spread and an attribute",
        "local t = <TextLabel Size={s} {p}>Hello {name}</TextLabel>\n",
@@ -120,8 +112,7 @@ TEST(MapBuilder, WalksMarkup) {
        "[local t = ]<TextLabel [Size]={[s]} {[p]}>Hello {[name]}</TextLabel>[\n]",
        "[local t = ]create(\"TextLabel\")(__tovix_merge({ [Size] = [s] }, [p], { Text = function() return "
        "`Hello {__tovix_read([name])}` end }))[\n]"},
-      {"two expressions each behind their read call",
-       "local t = <TextLabel>{a} and {b}</TextLabel>\n",
+      {"two expressions each behind their read call", "local t = <TextLabel>{a} and {b}</TextLabel>\n",
        "local t = create(\"TextLabel\")({ Text = function() return `{__tovix_read(a)} and "
        "{__tovix_read(b)}` end })\n",
        "[local t = ]<TextLabel>{[a]} and {[b]}</TextLabel>[\n]",
@@ -140,14 +131,12 @@ TEST(MapBuilder, WalksMarkup) {
        "[local f = ]<Frame>{[c and ]<TextLabel>Don't</TextLabel>}</Frame>[\n]",
        "[local f = ]create(\"Frame\")({ [c and ]create(\"TextLabel\")({ Text = \"Don't\" }) })[\n]"},
       {"a written Text is dropped in text mode", "local t = <TextLabel Text='x'>{a}</TextLabel>\n",
-       "local t = create(\"TextLabel\")({ Text = a })\n",
-       "[local t = ]<TextLabel Text='x'>{[a]}</TextLabel>[\n]",
+       "local t = create(\"TextLabel\")({ Text = a })\n", "[local t = ]<TextLabel Text='x'>{[a]}</TextLabel>[\n]",
        "[local t = ]create(\"TextLabel\")({ Text = [a] })[\n]"},
-      {"an unresolved element keys its attributes by their written names",
-       "local u = <Fram Size={s}/>\n", "local u = create(\"Fram\")({ Size = s })\n",
-       "[local u = ]<Fram [Size]={[s]}/>[\n]", "[local u = ]create(\"Fram\")({ [Size] = [s] })[\n]"},
-      {"a component with bare and quoted attributes",
-       "local b = <ui.Button Primary Label=\"ok\" n={true}/>\n",
+      {"an unresolved element keys its attributes by their written names", "local u = <Fram Size={s}/>\n",
+       "local u = create(\"Fram\")({ Size = s })\n", "[local u = ]<Fram [Size]={[s]}/>[\n]",
+       "[local u = ]create(\"Fram\")({ [Size] = [s] })[\n]"},
+      {"a component with bare and quoted attributes", "local b = <ui.Button Primary Label=\"ok\" n={true}/>\n",
        "local b = ui.Button({ Primary = true, Label = \"ok\", n = true })\n",
        "[local b = ]<[ui.Button] [Primary] [Label]=[\"ok\"] [n]={[true]}/>[\n]",
        "[local b = ][ui.Button]({ [Primary] = true, [Label] = [\"ok\"], [n] = [true] })[\n]"},
@@ -161,8 +150,7 @@ TEST(MapBuilder, WalksMarkup) {
        "[local Card = 1\nlocal c = ]create(\"Frame\")({ [Card]({ [n] = [\"a\"] }), [Card]({ [n] = [\"b\"] }) })[\n]"},
       {"a dotted component", "local b = < ui.Button/>\n", "local b = ui.Button({})\n",
        "[local b = ]< [ui.Button]/>[\n]", "[local b = ][ui.Button]({})[\n]"},
-      {"fragment children and markup inside a hole",
-       "local f = <>{a}{cond and <Frame Size={s}/>}</>\n",
+      {"fragment children and markup inside a hole", "local f = <>{a}{cond and <Frame Size={s}/>}</>\n",
        "local f = { a, cond and create(\"Frame\")({ Size = s }) }\n",
        "[local f = ]<>{[a]}{[cond and ]<Frame [Size]={[s]}/>}</>[\n]",
        "[local f = ]{ [a], [cond and ]create(\"Frame\")({ [Size] = [s] }) }[\n]"},
@@ -216,19 +204,20 @@ TEST(MapBuilder, RenamedAttributeKeepsItsValueOnly) {
 TEST(MapBuilder, ConfiguredFactoryHead) {
   tovix::config::Config config;
   config.create = "vide.create";
-  check({"factory", "local e = <Frame Size={s}/>\n",
-         "local e = vide.create(\"Frame\")({ Size = s })\n", "[local e = ]<Frame [Size]={[s]}/>[\n]",
-         "[local e = ]vide.create(\"Frame\")({ [Size] = [s] })[\n]"},
+  check({"factory", "local e = <Frame Size={s}/>\n", "local e = vide.create(\"Frame\")({ Size = s })\n",
+         "[local e = ]<Frame [Size]={[s]}/>[\n]", "[local e = ]vide.create(\"Frame\")({ [Size] = [s] })[\n]"},
         config);
 }
 
 TEST(MapBuilder, ReadHelperHeaderIsMeasured) {
   check({"both helpers", "local x = 1\nlocal t = <TextLabel {p}>{a}{b}</TextLabel>\n",
-         MERGE + READ + "local x = 1\nlocal t = create(\"TextLabel\")(__tovix_merge(p, { Text = "
-         "function() return `{__tovix_read(a)}{__tovix_read(b)}` end }))\n",
+         MERGE + READ +
+             "local x = 1\nlocal t = create(\"TextLabel\")(__tovix_merge(p, { Text = "
+             "function() return `{__tovix_read(a)}{__tovix_read(b)}` end }))\n",
          "[local x = 1\nlocal t = ]<TextLabel {[p]}>{[a]}{[b]}</TextLabel>[\n]",
-         MERGE + READ + "[local x = 1\nlocal t = ]create(\"TextLabel\")(__tovix_merge([p], { Text = "
-         "function() return `{__tovix_read([a])}{__tovix_read([b])}` end }))[\n]"});
+         MERGE + READ +
+             "[local x = 1\nlocal t = ]create(\"TextLabel\")(__tovix_merge([p], { Text = "
+             "function() return `{__tovix_read([a])}{__tovix_read([b])}` end }))[\n]"});
 }
 
 // Markup nested through holes far deeper than the compiler accepts: the walk

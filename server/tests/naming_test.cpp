@@ -86,8 +86,8 @@ TEST(Vocabulary, AliasedClassIsListedUnderItsAliasOnly) {
     alias_element(config, "TextLabel", "Label");
     const Vocabulary vocabulary;
     const auto elements = vocabulary.elements(config);
-    const auto count = std::count_if(elements.begin(), elements.end(),
-                                     [](const Named& n) { return n.canonical == "TextLabel"; });
+    const auto count =
+        std::count_if(elements.begin(), elements.end(), [](const Named& n) { return n.canonical == "TextLabel"; });
     EXPECT_EQ(count, 1);
     EXPECT_EQ(vocabulary.element(config, "TextLabel"), "Label");
   }
@@ -101,8 +101,8 @@ TEST(Vocabulary, ClassWhoseSpellingsLeadElsewhereIsLeftOut) {
   const Vocabulary vocabulary;
   const auto elements = vocabulary.elements(config);
   EXPECT_EQ(elements.size(), tovix::roblox::creatable_classes().size() - 1);
-  EXPECT_TRUE(std::none_of(elements.begin(), elements.end(),
-                           [](const Named& n) { return n.canonical == "TextLabel"; }));
+  EXPECT_TRUE(
+      std::none_of(elements.begin(), elements.end(), [](const Named& n) { return n.canonical == "TextLabel"; }));
   EXPECT_EQ(vocabulary.element(config, "Frame"), "text_label");
   EXPECT_EQ(vocabulary.element(config, "TextLabel"), "TextLabel");
 }
@@ -124,8 +124,8 @@ TEST(Vocabulary, MembersUnderCamelCase) {
   ASSERT_NE(find_name(members, "childAdded"), nullptr);  // both ChildAdded and childAdded spell so
   EXPECT_EQ(find_name(members, "childAdded")->canonical, "ChildAdded");
   EXPECT_EQ(find_name(members, "Text"), nullptr);
-  EXPECT_TRUE(std::is_sorted(members.begin(), members.end(),
-                             [](const Named& a, const Named& b) { return a.name < b.name; }));
+  EXPECT_TRUE(
+      std::is_sorted(members.begin(), members.end(), [](const Named& a, const Named& b) { return a.name < b.name; }));
   for (const Named& named : members) {
     const auto resolved = config.resolve_property("TextLabel", named.name);
     ASSERT_TRUE(resolved.has_value()) << named.name;

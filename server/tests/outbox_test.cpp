@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <memory>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,9 +45,7 @@ struct Pipe {
 struct Stops {
   std::atomic<int> stalled{0}, overflowed{0}, failed{0};
   std::function<void(Stop)> callback() {
-    return [this](Stop why) {
-      (why == Stop::Stalled ? stalled : why == Stop::Overflowed ? overflowed : failed)++;
-    };
+    return [this](Stop why) { (why == Stop::Stalled ? stalled : why == Stop::Overflowed ? overflowed : failed)++; };
   }
 };
 
@@ -217,7 +215,7 @@ TEST(Channel, BoundedSendsWaitForRoomAndKeyedOnesReplaceTheirNamesake) {
   EXPECT_TRUE(sender.send_bounded("a1", 4, "a"));
   EXPECT_TRUE(sender.send_bounded("b", 4));
   EXPECT_TRUE(sender.send_bounded("a2", 4, "a"));  // replaces a1, so it fits
-  EXPECT_TRUE(sender.send("editor"));               // never bounded
+  EXPECT_TRUE(sender.send("editor"));              // never bounded
   std::atomic<bool> sent{false};
   std::thread late([&] {
     sender.send_bounded("c", 4);

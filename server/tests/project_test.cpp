@@ -87,13 +87,11 @@ TEST_F(Discovery, WithoutSettingsFileTheProjectIsBare) {
 }
 
 TEST_F(Discovery, BrokenFileKeepsItsMessageAndTheDefaults) {
-  write("tovix.toml",
-        "[build]\nout = \"out\"\n[lints]\nstatic_conditional_child = \"Error\"\n");
+  write("tovix.toml", "[build]\nout = \"out\"\n[lints]\nstatic_conditional_child = \"Error\"\n");
   const Project p = Project::discover(root_ / "a.tovix");
   EXPECT_EQ(p.root, root_);
   EXPECT_EQ(p.config_path, root_ / "tovix.toml");
-  EXPECT_EQ(p.config_error,
-            "tovix.toml: [lints] static_conditional_child = \"Error\" is not one of off, warn, error");
+  EXPECT_EQ(p.config_error, "tovix.toml: [lints] static_conditional_child = \"Error\" is not one of off, warn, error");
   EXPECT_EQ(p.config, tovix::config::Config{});
   EXPECT_EQ(p.build_out, std::nullopt);
 }

@@ -68,8 +68,11 @@ TEST(Uri, UriToPathDecodesOnlyWholeEscapes) {
 
 TEST(Uri, RoundTrips) {
   const std::string paths[] = {
-      "/home/u/my project/a b.tovix", "/x/#hash/50%/file.tovix",
-      "/\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x98\x80 \xC3\xA9.tovix", "/a:/x", "/tab\there/%41",
+      "/home/u/my project/a b.tovix",
+      "/x/#hash/50%/file.tovix",
+      "/\xE6\x97\xA5\xE6\x9C\xAC/\xF0\x9F\x98\x80 \xC3\xA9.tovix",
+      "/a:/x",
+      "/tab\there/%41",
   };
   for (const std::string& p : paths) {
     SCOPED_TRACE(p);
@@ -85,14 +88,10 @@ TEST(Uri, SameFile) {
     bool same;
   };
   const Case cases[] = {
-      {"file:///a/b", "file:///a//b/", true},
-      {"file:///a/b", "file:///a/./b", true},
-      {"file:///Abc", "file:///%41bc", true},
-      {"file:///a/b", "file:///a/B", false},
-      {"file:///a/../b", "file:///b", false},
-      {"untitled:1", "untitled:1", true},
-      {"untitled:1", "untitled:01", false},
-      {"untitled:/a", "file:///a", false},
+      {"file:///a/b", "file:///a//b/", true},        {"file:///a/b", "file:///a/./b", true},
+      {"file:///Abc", "file:///%41bc", true},        {"file:///a/b", "file:///a/B", false},
+      {"file:///a/../b", "file:///b", false},        {"untitled:1", "untitled:1", true},
+      {"untitled:1", "untitled:01", false},          {"untitled:/a", "file:///a", false},
       {"file://localhost/a/b", "file:///a/b", true},
   };
   for (const Case& c : cases) {

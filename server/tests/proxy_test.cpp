@@ -5,10 +5,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -246,7 +246,8 @@ TEST(Proxy, AnAttachedChildIsWrittenAsAStartedOne) {
   }
   std::string wire;
   char buffer[4096];
-  for (ssize_t n; (n = ::read(read_end.get(), buffer, sizeof buffer)) > 0;) wire.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(read_end.get(), buffer, sizeof buffer)) > 0;)
+    wire.append(buffer, static_cast<std::size_t>(n));
   const std::vector<json> sent = frames(wire);
   ASSERT_EQ(sent.size(), 4u) << wire;
   EXPECT_EQ(sent[0].dump(), R"({"id":1,"jsonrpc":"2.0","method":"a","params":1})");

@@ -141,25 +141,32 @@ void check(const Doc& doc, Direction direction, const std::vector<Case>& cases, 
 
 TEST(Remap, ChildPayloadsMoveIntoTheSource) {
   const Doc a(A_URI, A_TEXT, A_OUT);
-  const json third = {{"uri", "file:///p/other.luau"}, {"range", range({{"character", 1}, {"line", 0}}, {{"character", 2}, {"line", 0}})}};
+  const json third = {{"uri", "file:///p/other.luau"},
+                      {"range", range({{"character", 1}, {"line", 0}}, {{"character", 2}, {"line", 0}})}};
   const json edit_ok = {{"newText", "n"}, {"range", a.out_range("count", 2)}};
   const json edit_ok_moved = {{"newText", "n"}, {"range", a.src_range("count", 2)}};
   const json edit_lost = {{"newText", "n"}, {"range", a.out_range("__tovix_read")}};
-  const json nested = {{"a", {{"b", {1, "x", nullptr, true, {{"c", 2.5}}}}}}, {"d", json::array()}, {"e", json::object()}};
+  const json nested = {{"a", {{"b", {1, "x", nullptr, true, {{"c", 2.5}}}}}},
+                       {"d", json::array()},
+                       {"e", json::object()}};
   const std::vector<Case> cases = {
       {"position in Luau", a.out("count"), a.src("count")},
       {"position in a hole", a.out("count", 1), a.src("count", 1)},
       {"position after astral characters on both sides", a.out("count", 2), a.src("count", 2)},
       {"position just after a hole's code (end lookup)", a.out("count", 1, 5), a.src("count", 1, 5)},
       {"position in generated-only text", a.out("__tovix_read"), std::nullopt},
-      {"positions in an array, one generated-only", {a.out("count"), a.out("create(\"TextLabel\")", 0, 2)},
-       json::array({a.src("count")}), true},
+      {"positions in an array, one generated-only",
+       {a.out("count"), a.out("create(\"TextLabel\")", 0, 2)},
+       json::array({a.src("count")}),
+       true},
       {"range of an astral character", a.out_range("😀"), a.src_range("😀")},
       {"range across two runs", range(a.out("Name"), a.out("count", 1, 5)), std::nullopt},
       {"range with a third member keeps only its ends",
-       {{"end", a.out("count", 1, 5)}, {"start", a.out("count", 1)}, {"x", 1}}, a.src_range("count", 1)},
+       {{"end", a.out("count", 1, 5)}, {"start", a.out("count", 1)}, {"x", 1}},
+       a.src_range("count", 1)},
       {"position with a third member is copied",
-       {{"character", 0}, {"line", 0}, {"x", 1}}, json{{"character", 0}, {"line", 0}, {"x", 1}}},
+       {{"character", 0}, {"line", 0}, {"x", 1}},
+       json{{"character", 0}, {"line", 0}, {"x", 1}}},
       {"positions that are no position of the generated text are left out",
        {{"p", {{"character", 0}, {"line", -1}}},
         {"q", {{"character", 0}, {"line", 1.5}}},
@@ -168,24 +175,32 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
         {"t", {{"character", 6}, {"line", (std::uint64_t{1} << 32) + 1}}},  // never wrapped to line 1
         {"u", {{"character", "0"}, {"line", 0}}},
         {"kept", 1}},
-       json{{"kept", 1}}, true},
+       json{{"kept", 1}},
+       true},
       {"a range past the end of the generated text",
        range({{"character", 0}, {"line", 0}}, {{"character", 0}, {"line", 999}}), std::nullopt},
       {"a range with one end at a negative line", range(a.out("count"), {{"character", 0}, {"line", -1}}),
        std::nullopt},
       {"an edit over lines the generated text does not have is dropped, not passed on",
-       {{"changes", {{A_OUT, {edit_ok, {{"newText", "x"}, {"range", range({{"character", 0}, {"line", 0}},
-                                                                           {{"character", 0}, {"line", 999}})}}}}}}},
-       json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}}, true},
-      {"a hover whose range lies past the end", {{"contents", "x"}, {"range", range({{"character", 0}, {"line", 999}},
-                                                                                    {{"character", 1}, {"line", 999}})}},
-       std::nullopt, true},
+       {{"changes",
+         {{A_OUT,
+           {edit_ok,
+            {{"newText", "x"},
+             {"range", range({{"character", 0}, {"line", 0}}, {{"character", 0}, {"line", 999}})}}}}}}},
+       json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}},
+       true},
+      {"a hover whose range lies past the end",
+       {{"contents", "x"}, {"range", range({{"character", 0}, {"line", 999}}, {{"character", 1}, {"line", 999}})}},
+       std::nullopt,
+       true},
       {"the end of the text is a position of it", {{"character", 0}, {"line", 4}}, a.src("return e\n", 0, 9)},
-      {"location of the generated file", {{"uri", A_OUT}, {"range", a.out_range("count", 1)}},
+      {"location of the generated file",
+       {{"uri", A_OUT}, {"range", a.out_range("count", 1)}},
        json{{"range", a.src_range("count", 1)}, {"uri", A_URI}}},
       {"locations, one in generated-only text",
        {{{"uri", A_OUT}, {"range", a.out_range("count")}}, {{"uri", A_OUT}, {"range", a.out_range("__tovix_read")}}},
-       json::array({{{"range", a.src_range("count")}, {"uri", A_URI}}}), true},
+       json::array({{{"range", a.src_range("count")}, {"uri", A_URI}}}),
+       true},
       {"location link in this document",
        {{"originSelectionRange", a.out_range("count", 2)},
         {"targetRange", a.out_range("count")},
@@ -197,7 +212,9 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
             {"targetUri", A_URI}}},
       {"text edits, one in generated-only text", {edit_ok, edit_lost}, json::array({edit_ok_moved}), true},
       {"workspace edit: changes keyed by the generated file",
-       {{"changes", {{A_OUT, {edit_ok, edit_lost}}}}}, json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}}, true},
+       {{"changes", {{A_OUT, {edit_ok, edit_lost}}}}},
+       json{{"changes", {{A_URI, json::array({edit_ok_moved})}}}},
+       true},
       {"workspace edit: document changes",
        {{"documentChanges", json::array({text_document_edit(A_OUT, edit_ok)})}},
        json{{"documentChanges", json::array({text_document_edit(A_URI, edit_ok_moved)})}}},
@@ -206,10 +223,13 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
                     diagnostic(a.out_range("create(\"TextLabel\")"))}),
        json::array({diagnostic(a.src_range("count", 2), location(A_URI, a.src_range("count")))}), true},
       {"hover whose range does not move",
-       {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", a.out_range("__tovix_read")}}, std::nullopt,
+       {{"contents", {{"kind", "markdown"}, {"value", "x"}}}, {"range", a.out_range("__tovix_read")}},
+       std::nullopt,
        true},
       {"a range under another member is left out",
-       {{"name", "n"}, {"other", a.out_range("__tovix_read")}}, json{{"name", "n"}}, true},
+       {{"name", "n"}, {"other", a.out_range("__tovix_read")}},
+       json{{"name", "n"}},
+       true},
       {"a symbol without its selection range goes",
        json::array({{{"name", "n"}, {"range", a.out_range("count")}, {"selectionRange", a.out_range("__tovix_read")}}}),
        json::array(), true},
@@ -217,12 +237,19 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
       {"a plain string is never a URI", {{"data", A_OUT}}, json{{"data", A_OUT}}},
       {"a uri that is not a string", {{{"uri", 5}}, 1}, json::array({1}), true},
       {"another file's location is copied, a nested one of this file moves",
-       {{"uri", "file:///p/other.luau"}, {"range", third["range"]}, {"inner", {{"uri", A_OUT}, {"range", a.out_range("count")}}}},
-       json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}}, {"range", third["range"]}, {"uri", "file:///p/other.luau"}}},
+       {{"uri", "file:///p/other.luau"},
+        {"range", third["range"]},
+        {"inner", {{"uri", A_OUT}, {"range", a.out_range("count")}}}},
+       json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}},
+            {"range", third["range"]},
+            {"uri", "file:///p/other.luau"}}},
       {"another file's positions are its own: copied, whatever they are",
-       {{"uri", "file:///p/other.luau"}, {"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}},
-       json{{"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}, {"uri", "file:///p/other.luau"}}},
-      {"a URI spelt differently names the same file", {{"uri", "file:///p//a.luau"}, {"range", a.out_range("count")}},
+       {{"uri", "file:///p/other.luau"},
+        {"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}},
+       json{{"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})},
+            {"uri", "file:///p/other.luau"}}},
+      {"a URI spelt differently names the same file",
+       {{"uri", "file:///p//a.luau"}, {"range", a.out_range("count")}},
        json{{"range", a.src_range("count")}, {"uri", A_URI}}},
   };
   check(a, Direction::ToSource, cases);
@@ -231,19 +258,26 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
 TEST(Remap, EditorPayloadsMoveIntoTheGeneratedFile) {
   const Doc a(A_URI, A_TEXT, A_OUT);
   const std::vector<Case> cases = {
-      {"position params", {{"position", a.src("count", 1)}, {"textDocument", {{"uri", A_URI}}}},
+      {"position params",
+       {{"position", a.src("count", 1)}, {"textDocument", {{"uri", A_URI}}}},
        json{{"position", a.out("count", 1)}, {"textDocument", {{"uri", A_OUT}}}}},
-      {"position params on a tag name", {{"position", a.src("TextLabel")}, {"textDocument", {{"uri", A_URI}}}},
-       std::nullopt, true},
+      {"position params on a tag name",
+       {{"position", a.src("TextLabel")}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt,
+       true},
       // A point at a run's end maps as the end of what came before.
       {"position where markup starts", a.src("<TextLabel"), a.out("create(")},
       {"position at the end of the text", {{"character", 0}, {"line", 4}}, a.out("return e\n", 0, 9)},
       // Never a made-up place in the generated file: the request has no
       // counterpart there.
-      {"position params past the end of the source", {{"position", {{"character", 0}, {"line", 999}}}, {"textDocument", {{"uri", A_URI}}}},
-       std::nullopt, true},
-      {"position params at a negative line", {{"position", {{"character", 0}, {"line", -1}}}, {"textDocument", {{"uri", A_URI}}}},
-       std::nullopt, true},
+      {"position params past the end of the source",
+       {{"position", {{"character", 0}, {"line", 999}}}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt,
+       true},
+      {"position params at a negative line",
+       {{"position", {{"character", 0}, {"line", -1}}}, {"textDocument", {{"uri", A_URI}}}},
+       std::nullopt,
+       true},
       {"a range past the end of the source", range(a.src("count"), {{"character", 0}, {"line", 999}}), std::nullopt},
       {"range after astral characters", a.src_range("count", 2), a.out_range("count", 2)},
       {"changes keyed by the source document",
@@ -285,7 +319,8 @@ TEST(Remap, StaleCompileMovesOnlyOnUnchangedLines) {
       {"changed line, though its text maps", a.out_range("count", 2), std::nullopt},
       {"diagnostics, one on the changed line",
        {{{"range", a.out_range("count")}}, {{"range", a.out_range("count", 2)}}, {{"range", a.out_range("return e")}}},
-       json::array({{{"range", a.src_range("count")}}, {{"range", a.src_range("return e")}}}), true},
+       json::array({{{"range", a.src_range("count")}}, {{"range", a.src_range("return e")}}}),
+       true},
   };
   check(a, Direction::ToSource, to_source);
   const std::vector<Case> to_output = {
@@ -297,9 +332,10 @@ TEST(Remap, StaleCompileMovesOnlyOnUnchangedLines) {
   // Unfinished markup typed on a new line: the compile stays, and the lines
   // after the new one move down a line on their way back.
   Doc b(A_URI, A_TEXT, A_OUT);
-  b.edit("local create = vide.create\nlocal probe = <Tex\nlocal count = 1\n"
-         "local e = <TextLabel Name=\"😀\">{count} left</TextLabel>; local z = \"😀\" .. count\nreturn e\n",
-         true);
+  b.edit(
+      "local create = vide.create\nlocal probe = <Tex\nlocal count = 1\n"
+      "local e = <TextLabel Name=\"😀\">{count} left</TextLabel>; local z = \"😀\" .. count\nreturn e\n",
+      true);
   ASSERT_TRUE(b.stale);
   const std::vector<Case> added_source = {
       {"before the new line", b.out_range("create"), b.src_range("create")},
@@ -325,7 +361,8 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
   };
   check(a, Direction::ToSource, shifted);
 
-  a.edit(std::string("-- one\n-- two\n") + "local create = vide.create\nlocal count = 1\nlocal e = 1\nreturn e\n", false);
+  a.edit(std::string("-- one\n-- two\n") + "local create = vide.create\nlocal count = 1\nlocal e = 1\nreturn e\n",
+         false);
   const std::vector<Case> both_ends = {
       // Only the lines before the first difference and after the last count.
       {"between the insertion and the change", a.out_range("count"), std::nullopt},
@@ -356,12 +393,14 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
     Doc c("file:///p/e.tovix", short_text, "file:///p/e.luau");
     c.edit(l.edited, false);
     const auto out = c.out_range("count", l.count);
-    check(c, Direction::ToSource, {{l.name, out, l.same ? std::optional(c.src_range("count", l.count)) : std::nullopt}});
+    check(c, Direction::ToSource,
+          {{l.name, out, l.same ? std::optional(c.src_range("count", l.count)) : std::nullopt}});
   }
 
   // A line that reads alike at the same place is not taken for the same
   // line: here the "end" on line 2 is another one.
-  Doc b("file:///p/d.tovix", "local create = vide.create\nlocal a = 1\nend\nend\nlocal y = <Frame/>\n", "file:///p/d.luau");
+  Doc b("file:///p/d.tovix", "local create = vide.create\nlocal a = 1\nend\nend\nlocal y = <Frame/>\n",
+        "file:///p/d.luau");
   b.edit("local create = vide.create\nend\nend\nlocal a = 1\nlocal y = <Frame/>\n", false);
   const std::vector<Case> alike = {
       {"a line that reads alike", b.out_range("end"), std::nullopt},
@@ -379,28 +418,33 @@ TEST(Remap, EachUriTakesTheScopeOfItsDocument) {
     if (names(b.pair(), uri)) return b.pair();
     return std::nullopt;
   };
-  const json plain = {{"uri", "file:///p/util.luau"}, {"range", range({{"character", 3}, {"line", 40}}, {{"character", 9}, {"line", 40}})}};
+  const json plain = {{"uri", "file:///p/util.luau"},
+                      {"range", range({{"character", 3}, {"line", 40}}, {{"character", 9}, {"line", 40}})}};
   const json b_link = {{"originSelectionRange", a.out_range("count", 2)},
                        {"targetRange", b.out_range("props.title")},
                        {"targetSelectionRange", b.out_range("Card", 1)},
                        {"targetUri", B_OUT}};
   const std::vector<Case> cases = {
-      {"location link into another document",
-       b_link,
+      {"location link into another document", b_link,
        json{{"originSelectionRange", a.src_range("count", 2)},
             {"targetRange", b.src_range("props.title")},
             {"targetSelectionRange", b.src_range("Card", 1)},
             {"targetUri", B_URI}}},
-      {"location in another document", {{"uri", B_OUT}, {"range", b.out_range("props.title")}},
+      {"location in another document",
+       {{"uri", B_OUT}, {"range", b.out_range("props.title")}},
        json{{"range", b.src_range("props.title")}, {"uri", B_URI}}},
-      {"location in another document's generated-only text", json::array({{{"uri", B_OUT}, {"range", b.out_range("create(")}}}),
-       json::array(), true},
+      {"location in another document's generated-only text",
+       json::array({{{"uri", B_OUT}, {"range", b.out_range("create(")}}}), json::array(), true},
       {"location in a plain Luau file", plain, plain},
       {"location link into a plain Luau file",
-       {{"originSelectionRange", a.out_range("count")}, {"targetRange", plain["range"]},
-        {"targetSelectionRange", plain["range"]}, {"targetUri", "file:///p/util.luau"}},
-       json{{"originSelectionRange", a.src_range("count")}, {"targetRange", plain["range"]},
-            {"targetSelectionRange", plain["range"]}, {"targetUri", "file:///p/util.luau"}}},
+       {{"originSelectionRange", a.out_range("count")},
+        {"targetRange", plain["range"]},
+        {"targetSelectionRange", plain["range"]},
+        {"targetUri", "file:///p/util.luau"}},
+       json{{"originSelectionRange", a.src_range("count")},
+            {"targetRange", plain["range"]},
+            {"targetSelectionRange", plain["range"]},
+            {"targetUri", "file:///p/util.luau"}}},
       {"changes keyed by three files",
        {{"changes",
          {{A_OUT, {{{"newText", "a"}, {"range", a.out_range("count")}}}},
@@ -411,10 +455,12 @@ TEST(Remap, EachUriTakesTheScopeOfItsDocument) {
               {B_URI, {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
               {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain["range"]}}}}}}}},
       {"document changes of another document",
-       {{"documentChanges", {{{"edits", {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
-                              {"textDocument", {{"uri", B_OUT}, {"version", nullptr}}}}}}},
-       json{{"documentChanges", {{{"edits", {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
-                                  {"textDocument", {{"uri", B_URI}, {"version", nullptr}}}}}}}},
+       {{"documentChanges",
+         {{{"edits", {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
+           {"textDocument", {{"uri", B_OUT}, {"version", nullptr}}}}}}},
+       json{{"documentChanges",
+             {{{"edits", {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
+               {"textDocument", {{"uri", B_URI}, {"version", nullptr}}}}}}}},
   };
   check(a, Direction::ToSource, cases, others);
 
@@ -489,8 +535,7 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
 }
 
 TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
-  Doc a("file:///p/n.tovix", testing_support::PROPS_TABLES,
-        "file:///p/n.luau");
+  Doc a("file:///p/n.tovix", testing_support::PROPS_TABLES, "file:///p/n.luau");
   const auto span = [](json start, json end) { return range(std::move(start), std::move(end)); };
   const auto point = [](json at) { return range(at, at); };
   // The range of `inner` inside the first `needle` of the generated code.
@@ -500,8 +545,8 @@ TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
   };
   struct Narrowed {
     const char* name;
-    json range;                     // in the generated code
-    std::optional<json> expected;   // in the source; nothing: left out
+    json range;                    // in the generated code
+    std::optional<json> expected;  // in the source; nothing: left out
   } cases[] = {
       {"a range that maps whole", a.out_range("props.Title"), a.src_range("props.Title")},
       {"a props table: from its first mapped piece to its last", a.out_range("{ Title = 5 }"),
@@ -553,9 +598,10 @@ TEST(Remap, ChildDiagnosticsAreNarrowedToWhatShowsInTheSource) {
   a.edit(std::string("local probe = <Tex\n") + std::string(a.document.text()), true);
   ASSERT_TRUE(a.stale);
   Remap stale(a.pair(), Direction::ToSource);
-  EXPECT_EQ(shown(stale.diagnostics(json::array({diagnostic(a.out_range("{ Title = 5 }")), diagnostic(out_in("Card({})", "{}"))}))),
-            shown(json::array({diagnostic(span(a.src("Title={5"), a.src("Title={5", 0, 8))),
-                               diagnostic(a.src_range("Card", 2))})));
+  EXPECT_EQ(shown(stale.diagnostics(
+                json::array({diagnostic(a.out_range("{ Title = 5 }")), diagnostic(out_in("Card({})", "{}"))}))),
+            shown(json::array(
+                {diagnostic(span(a.src("Title={5"), a.src("Title={5", 0, 8))), diagnostic(a.src_range("Card", 2))})));
 }
 
 TEST(Remap, InlayHintRangeMovesByWholeLines) {

@@ -30,8 +30,9 @@ TEST(RenameRequestsReplies, WhatIsForwardedAndHow) {
   // cursor answers when the child has nothing to say.
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))), "null");
   f.server.child.mark_ready(true);
-  EXPECT_EQ(describe(prepare_rename(f.server, 1, at(1, 17))),
-            R"(forward textDocument/prepareRename local={"end":{"character":20,"line":1},"start":{"character":15,"line":1}})");
+  EXPECT_EQ(
+      describe(prepare_rename(f.server, 1, at(1, 17))),
+      R"(forward textDocument/prepareRename local={"end":{"character":20,"line":1},"start":{"character":15,"line":1}})");
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(0, 2))), "forward textDocument/prepareRename");
   f.server.child.mark_ready(false);
 
@@ -68,8 +69,9 @@ struct Compiled {
 // generated call copies; prepareRename keeps the name under the cursor as
 // its stand-in, and the cursor to check the child's range against.
 TEST(RenameRequestsReplies, ComponentsAreAskedAtTheirOpeningName) {
-  Compiled f("local function Card(props: any) return nil end\nlocal UI = { Card = Card }\n"
-             "local x = <$Card Title=\"x\"></$Ca^rd$>\nlocal y = <UI.$Card/>\n");
+  Compiled f(
+      "local function Card(props: any) return nil end\nlocal UI = { Card = Card }\n"
+      "local x = <$Card Title=\"x\"></$Ca^rd$>\nlocal y = <UI.$Card/>\n");
   ASSERT_TRUE(f.server.documents.get(f.uri)->compiled);
   const json cursor = f.at(*f.fixture.cursor, {{"newName", "Panel"}});
   server::Reply reply = rename(f.server, 1, cursor);

@@ -75,8 +75,7 @@ TEST(Rename, TagNamesAndWhatIsForwarded) {
       {"local x = <$Bu^tton$ Text=\"é\" />", "edits $0..$1 to Next", "range $0..$1"},
       // Only the element under the cursor, however it nests.
       {"<A><$B^></$B$></A>", "edits $0..^ $1..$2 to Next", "range $0..^"},
-      {"<List>{items.map(function(i) return <$It^em$ Name='x'/> end)}</List>", "edits $0..$1 to Next",
-       "range $0..$1"},
+      {"<List>{items.map(function(i) return <$It^em$ Name='x'/> end)}</List>", "edits $0..$1 to Next", "range $0..$1"},
       {"<A render={<$B^/>}>text</A>", "edits $0..^ to Next", "range $0..^"},
       // Fragments are never renamed.
       {"return <^></>", "null", "null"},
@@ -116,7 +115,8 @@ TEST(Rename, ComponentsAreTheChilds) {
       {"local Frame = 1\nx = <$Fr^ame$/>", "edits $0..$1 to Next", "range $0..$1"},
       // Nor does one named like a configured name, or like the class it
       // stands for.
-      {"local Label = 1\nx = <$La^bel$/>", "edits $0..$1 to Next", "range $0..$1", "[elements]\nTextLabel = \"Label\"\n"},
+      {"local Label = 1\nx = <$La^bel$/>", "edits $0..$1 to Next", "range $0..$1",
+       "[elements]\nTextLabel = \"Label\"\n"},
       {"local TextLabel = 1\nx = <$Text^Label$/>", "edits $0..$1 to Next", "range $0..$1",
        "[elements]\nTextLabel = \"Label\"\n"},
       // Bound nowhere: nothing but the tags to rename.
@@ -134,7 +134,8 @@ TEST(Rename, ClosingNamesJoinTheChildsEdits) {
     const char* expected;
   };
   const JoinCase cases[] = {
-      {"local function $Card$() end\nx = <$Card$ T='x'>\n</$Card$>\ny = <$Card$ T='y'/>", {{0, 1}, {2, 3}, {6, 7}},
+      {"local function $Card$() end\nx = <$Card$ T='x'>\n</$Card$>\ny = <$Card$ T='y'/>",
+       {{0, 1}, {2, 3}, {6, 7}},
        "$0..$1 $2..$3 $4..$5 $6..$7"},
       // Whole segments of a dotted name.
       {"x = <$UI$.Card></$UI$.Card>", {{0, 1}}, "$0..$1 $2..$3"},
@@ -156,7 +157,8 @@ TEST(Rename, ClosingNamesJoinTheChildsEdits) {
     document::Document doc(URI, f.text, 1);
     json edits = json::array();
     for (auto [from, to] : c.edits)
-      edits.push_back({{"annotationId", "x"}, {"newText", "Next"}, {"range", doc.range_at(f.marks[from], f.marks[to])}});
+      edits.push_back(
+          {{"annotationId", "x"}, {"newText", "Next"}, {"range", doc.range_at(f.marks[from], f.marks[to])}});
     join_closing_names(doc, edits);
     std::string got;
     for (const json& edit : edits) {
@@ -209,9 +211,9 @@ TEST(Rename, NewNames) {
     const char* name;
     bool accepted;
   } cases[] = {
-      {"ui.Button", true}, {"_9", true},    {"end", true},    {"Frame", true},     {"a.b.c", true},
-      {"", false},         {"9a", false},   {"a.9", false},   {".a", false},       {"a.", false},
-      {"a..b", false},     {"a-b", false},  {"é", false},     {"Fr ame", false},   {"a.\xC3\xA9", false},
+      {"ui.Button", true}, {"_9", true},   {"end", true},  {"Frame", true},   {"a.b.c", true},
+      {"", false},         {"9a", false},  {"a.9", false}, {".a", false},     {"a.", false},
+      {"a..b", false},     {"a-b", false}, {"é", false},   {"Fr ame", false}, {"a.\xC3\xA9", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

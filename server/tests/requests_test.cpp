@@ -31,7 +31,8 @@ struct Fixture {
 
   json at(std::size_t offset) const {
     const auto position = server.documents.get(uri)->document.position(offset);
-    return {{"textDocument", {{"uri", uri}}}, {"position", {{"line", position.line}, {"character", position.character}}}};
+    return {{"textDocument", {{"uri", uri}}},
+            {"position", {{"line", position.line}, {"character", position.character}}}};
   }
   json at_cursor() const { return at(*fixture.cursor); }
 
@@ -136,19 +137,16 @@ TEST(Requests, CompletionAnswers) {
 TEST(Requests, CompletionAfterASpace) {
   struct Case {
     const char* fixture;
-    json context;  // null: none
+    json context;          // null: none
     const char* expected;  // "empty", "forward" or "items"
   };
   const json space = {{"triggerKind", 2}, {"triggerCharacter", " "}};
   const json dot = {{"triggerKind", 2}, {"triggerCharacter", "."}};
   const json invoked = {{"triggerKind", 1}};
   const Case cases[] = {
-      {"local x = ^", space, "empty"},
-      {"local x = <Frame Size={a ^}/>", space, "empty"},
-      {"local x = <Frame ^/>", space, "items"},
-      {"local x = t.^", dot, "forward"},
-      {"local x = ^", invoked, "forward"},
-      {"local x = ^", nullptr, "forward"},
+      {"local x = ^", space, "empty"},          {"local x = <Frame Size={a ^}/>", space, "empty"},
+      {"local x = <Frame ^/>", space, "items"}, {"local x = t.^", dot, "forward"},
+      {"local x = ^", invoked, "forward"},      {"local x = ^", nullptr, "forward"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " " + c.context.dump());
@@ -170,7 +168,8 @@ TEST(Requests, PropsQuestion) {
   Fixture f("local function Card(props) return nil end\nlocal x = <Card Title=\"a\" $Ti^/>\n");
   const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
   ASSERT_TRUE(open.compiled) << open.diagnostics.size();
-  const auto question = props::question(remap_pair(open), open.snapshot.get(), *f.fixture.cursor, f.fixture.marks[0], "Ti");
+  const auto question =
+      props::question(remap_pair(open), open.snapshot.get(), *f.fixture.cursor, f.fixture.marks[0], "Ti");
   ASSERT_TRUE(question);
   EXPECT_EQ(question->name, "Card");
   EXPECT_EQ(question->generated_uri, open.generated_uri);

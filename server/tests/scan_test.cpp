@@ -23,18 +23,14 @@ std::string describe(const Scan& scan, const MarkedText& fixture) {
   struct Visitor {
     const MarkedText& f;
     std::string operator()(const Luau&) const { return "Luau"; }
-    std::string operator()(const Hole& h) const {
-      return "Hole " + f.name(h.start) + ".." + f.name(h.end);
-    }
+    std::string operator()(const Hole& h) const { return "Hole " + f.name(h.start) + ".." + f.name(h.end); }
     std::string operator()(const TagName& t) const {
       return "TagName " + quoted(t.prefix) + " @" + f.name(t.start) + (t.closing ? " closing" : "");
     }
     std::string operator()(const AttributeName& a) const {
       return "AttributeName " + a.element + " " + quoted(a.prefix) + " @" + f.name(a.start);
     }
-    std::string operator()(const AttributeValue& a) const {
-      return "AttributeValue " + a.element + "." + a.attribute;
-    }
+    std::string operator()(const AttributeValue& a) const { return "AttributeValue " + a.element + "." + a.attribute; }
     std::string operator()(const Children& c) const {
       if (!c.parent) return "Children (top)";
       return "Children " + (c.parent->empty() ? std::string("<>") : *c.parent);
@@ -176,7 +172,7 @@ TEST(Scan, HalfTypedText) {
 // as markup for a cursor, markup that does not parse included.
 TEST(Scan, MarkupSpans) {
   struct Case {
-    const char* fixture;  // each span from one `$` to the next
+    const char* fixture;              // each span from one `$` to the next
     std::optional<std::size_t> from;  // resumed there (a fresh scanner state)
   };
   const Case cases[] = {
@@ -244,11 +240,13 @@ TEST(Scan, OpenTagsKeepTheirStarts) {
 // does (a cursor at the end keeps the second walk going).
 TEST(Scan, AllCursorsAtOnceAgreeWithOneAtATime) {
   const char* texts[] = {
-      "local a = <Frame Size={UDim2.new(1, 0)} Visible>\n  <TextLabel Text=\"hi\"/>\n  {cond and <A x='1'/>}\n</Frame>\n",
+      "local a = <Frame Size={UDim2.new(1, 0)} Visible>\n  <TextLabel Text=\"hi\"/>\n  {cond and <A "
+      "x='1'/>}\n</Frame>\n",
       "<A><B></B>{<C d={e}>Don't {f}</C>}</A> < b > c\n<ui.Card ",
       "local s = 'unterminated\n<Frame a={1\n<>text</> <!-- c --> </A",
       "x = 1 --[[ <Frame> ]] y = <Z {...p} k=\"v\">{`t{1}`}</Z>",
-      "<\xC3\xA9> <Fr\xC3\xA9" "ame a=\"\xE2\x82\xAC\"/>",
+      "<\xC3\xA9> <Fr\xC3\xA9"
+      "ame a=\"\xE2\x82\xAC\"/>",
       "",
   };
   for (std::string_view text : texts) {

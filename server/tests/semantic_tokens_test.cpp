@@ -31,7 +31,9 @@ std::string decoded(std::string_view fixture, const project::Project& project = 
     auto end = doc.offset({line, column + length});
     if (!start || !end) return "bad position";
     out += (out.empty() ? "" : " ") + f.text.substr(*start, *end - *start) + "@" + f.name(*start) + ":" +
-           (type == 0 ? "class" : type == 1 ? "function" : "?");
+           (type == 0   ? "class"
+            : type == 1 ? "function"
+                        : "?");
   }
   return out;
 }
@@ -71,8 +73,7 @@ TEST(SemanticTokens, TheProjectsNames) {
 
 TEST(SemanticTokens, RelativeEncoding) {
   document::Document doc("file:///tmp/a.tovix", "return {<Frame/>, <Frame/>,\n  <Folder/>}", 1);
-  EXPECT_EQ(tokens(doc, project::Project::bare("/tmp")).dump(),
-            R"({"data":[0,9,5,0,0,0,10,5,0,0,1,3,6,0,0]})");
+  EXPECT_EQ(tokens(doc, project::Project::bare("/tmp")).dump(), R"({"data":[0,9,5,0,0,0,10,5,0,0,1,3,6,0,0]})");
 }
 
 }  // namespace

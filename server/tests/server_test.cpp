@@ -86,8 +86,8 @@ TEST(Guard, FailuresOtherThanEditorRequestsAreOnlyLogged) {
     auto sent = messages(f.out.data);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].dump(), R"({"jsonrpc":"2.0","method":"window/logMessage","params":{"message":)"
-                              R"("tovix: internal error handling )" + std::string(c.label) +
-                                  R"( — please report it","type":1}})");
+                              R"("tovix: internal error handling )" +
+                                  std::string(c.label) + R"( — please report it","type":1}})");
   }
 }
 
@@ -96,8 +96,9 @@ TEST(Requests, UnknownMethodIsRefused) {
   f.editor(R"({"id":"a","method":"textDocument/formatting"})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].dump(),
-            R"({"error":{"code":-32601,"message":"textDocument/formatting is not supported"},"id":"a","jsonrpc":"2.0"})");
+  EXPECT_EQ(
+      sent[0].dump(),
+      R"({"error":{"code":-32601,"message":"textDocument/formatting is not supported"},"id":"a","jsonrpc":"2.0"})");
 }
 
 TEST(Requests, InitializeAnswersTheCapabilities) {
@@ -107,17 +108,16 @@ TEST(Requests, InitializeAnswersTheCapabilities) {
   EXPECT_TRUE(f.server.snippet_support);
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(
-      sent[0]["result"].dump(),
-      R"({"capabilities":{"codeActionProvider":{"codeActionKinds":["quickfix"]},"completionProvider":)"
-      R"({"resolveProvider":false,"triggerCharacters":["<","/"," ",".",":","'","\"","\n"]},)"
-      R"("definitionProvider":true,"documentHighlightProvider":true,"documentSymbolProvider":true,)"
-      R"("foldingRangeProvider":true,"hoverProvider":true,"inlayHintProvider":true,"referencesProvider":true,)"
-      R"("renameProvider":{"prepareProvider":true},"selectionRangeProvider":true,"semanticTokensProvider":)"
-      R"({"full":true,"legend":{"tokenModifiers":[],"tokenTypes":["class","function"]}},)"
-      R"("signatureHelpProvider":{"triggerCharacters":["(",","]},"textDocumentSync":{"change":2,)"
-      R"("openClose":true,"save":{"includeText":false}},"typeDefinitionProvider":true},)"
-      R"x("serverInfo":{"name":"tovix-lsp","version":"0.1.2 (tovix 0.1.3)"}})x");
+  EXPECT_EQ(sent[0]["result"].dump(),
+            R"({"capabilities":{"codeActionProvider":{"codeActionKinds":["quickfix"]},"completionProvider":)"
+            R"({"resolveProvider":false,"triggerCharacters":["<","/"," ",".",":","'","\"","\n"]},)"
+            R"("definitionProvider":true,"documentHighlightProvider":true,"documentSymbolProvider":true,)"
+            R"("foldingRangeProvider":true,"hoverProvider":true,"inlayHintProvider":true,"referencesProvider":true,)"
+            R"("renameProvider":{"prepareProvider":true},"selectionRangeProvider":true,"semanticTokensProvider":)"
+            R"({"full":true,"legend":{"tokenModifiers":[],"tokenTypes":["class","function"]}},)"
+            R"("signatureHelpProvider":{"triggerCharacters":["(",","]},"textDocumentSync":{"change":2,)"
+            R"("openClose":true,"save":{"includeText":false}},"typeDefinitionProvider":true},)"
+            R"x("serverInfo":{"name":"tovix-lsp","version":"0.1.2 (tovix 0.1.3)"}})x");
 
   for (const char* snippet : {R"("true")", "false", "null"}) {
     SCOPED_TRACE(snippet);
@@ -137,9 +137,8 @@ TEST(Notifications, ConfigurationRequestsTakeConsecutiveIds) {
   f.editor(R"({"method":"workspace/didChangeConfiguration","params":{}})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].dump(),
-            R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
-            R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
+  EXPECT_EQ(sent[0].dump(), R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
+                            R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
   EXPECT_EQ(sent[1]["id"], 2);
   EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{1, 2}));
   f.editor(R"({"id":1,"result":[null,null]})");
@@ -152,9 +151,15 @@ TEST(Notifications, SetTrace) {
     const char* params;
     bool trace;
   } cases[] = {
-      {R"({"value":"off"})", false}, {R"({"value":"messages"})", true}, {R"({"value":""})", true},
-      {R"({"value":"off"})", false}, {R"({"value":3})", true},          {R"({"value":"off"})", false},
-      {R"({})", true},               {R"({"value":"off"})", false},     {R"(null)", true},
+      {R"({"value":"off"})", false},
+      {R"({"value":"messages"})", true},
+      {R"({"value":""})", true},
+      {R"({"value":"off"})", false},
+      {R"({"value":3})", true},
+      {R"({"value":"off"})", false},
+      {R"({})", true},
+      {R"({"value":"off"})", false},
+      {R"(null)", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.params);
@@ -210,14 +215,16 @@ namespace {
 
 TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndWhatAppliedIsPublished) {
   Fixture f;
-  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
+  f.editor(
+      R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///a.tovix","text":"ab\ncd","version":1.5}}})");
   ASSERT_NE(f.server.documents.get("file:///a.tovix"), nullptr);
   EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.version(), 0);
   f.out.data.clear();
-  f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///a.tovix","version":2},)"
-           R"("contentChanges":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}},"text":"X"},)"
-           R"({"range":{"start":{"line":9,"character":0},"end":{"line":9,"character":1}},"text":"Y"},)"
-           R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
+  f.editor(
+      R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///a.tovix","version":2},)"
+      R"("contentChanges":[{"range":{"start":{"line":0,"character":0},"end":{"line":0,"character":1}},"text":"X"},)"
+      R"({"range":{"start":{"line":9,"character":0},"end":{"line":9,"character":1}},"text":"Y"},)"
+      R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0]["params"].dump(),
@@ -226,7 +233,8 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndWhatAppliedIsPublished) {
   EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.text(), "Xb\ncZ");
 
   f.out.data.clear();
-  f.editor(R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///never.tovix"},"contentChanges":[]}})");
+  f.editor(
+      R"({"method":"textDocument/didChange","params":{"textDocument":{"uri":"file:///never.tovix"},"contentChanges":[]}})");
   EXPECT_EQ(messages(f.out.data).size(), 1u);
 }
 
@@ -235,8 +243,9 @@ TEST(DocumentSync, CloseClearsDiagnosticsEvenForUnknownDocuments) {
   f.editor(R"({"method":"textDocument/didClose","params":{"textDocument":{"uri":"file:///x.tovix"}}})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].dump(),
-            R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.tovix"}})");
+  EXPECT_EQ(
+      sent[0].dump(),
+      R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"diagnostics":[],"uri":"file:///x.tovix"}})");
 }
 
 TEST(DocumentSync, MalformedNotificationsAreIgnored) {
@@ -261,9 +270,11 @@ namespace {
 
 TEST(DocumentSync, OpenRecordsTheGeneratedUriAndSaveOfAnUnopenedFileDoesNothing) {
   Fixture f;
-  f.editor(R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix"}}})");
+  f.editor(
+      R"({"method":"textDocument/didSave","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix"}}})");
   EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
-  f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix","text":""}}})");
+  f.editor(
+      R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix","text":""}}})");
   EXPECT_EQ(f.server.documents.get("file:///tmp/nowhere/My%20App/a.tovix")->generated_uri,
             "file:///tmp/nowhere/My%20App/a.luau");
   f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"untitled:1","text":""}}})");
@@ -377,8 +388,7 @@ TEST(Loop, EditsWaitingForOneDocumentAreAnalysedOnceAndWhatFollowsSeesTheirText)
   std::vector<std::string> seen;
   for (const json& m : messages(f.out.data)) {
     if (m.value("method", "") == "textDocument/publishDiagnostics")
-      seen.push_back(m["params"]["uri"].get<std::string>() + " " +
-                     std::to_string(m["params"]["diagnostics"].size()));
+      seen.push_back(m["params"]["uri"].get<std::string>() + " " + std::to_string(m["params"]["diagnostics"].size()));
     else if (m.value("method", "") == "window/logMessage")
       seen.push_back(m["params"]["message"]);
     else
@@ -406,7 +416,8 @@ TEST(Loop, RefusedMessagesAreAnsweredAndABadHeaderEndsWithItsError) {
   EXPECT_EQ(ended.error().message, "message header carried no Content-Length");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].dump(), R"({"error":{"code":-32700,"message":"message is not JSON: x"},"id":null,"jsonrpc":"2.0"})");
+  EXPECT_EQ(sent[0].dump(),
+            R"({"error":{"code":-32700,"message":"message is not JSON: x"},"id":null,"jsonrpc":"2.0"})");
   EXPECT_EQ(sent[1]["id"], 2);
 }
 

@@ -35,7 +35,8 @@ using testing_support::boundaries;
 // Every answer as a JSON value, so that two answers compare whole.
 json as_json(const completion::Answer& answer) {
   if (const auto* list = std::get_if<completion::List>(&answer)) return {{"list", list->value}};
-  if (const auto* props = std::get_if<completion::Props>(&answer)) return {{"props", props->start}, {"prefix", props->prefix}};
+  if (const auto* props = std::get_if<completion::Props>(&answer))
+    return {{"props", props->start}, {"prefix", props->prefix}};
   return std::holds_alternative<completion::AskLuau>(answer) ? "forward" : "empty";
 }
 json as_json(const hover::Answer& answer) {
@@ -45,9 +46,12 @@ json as_json(const hover::Answer& answer) {
 }
 json as_json(const rename::Answer& answer) {
   if (const auto* local = std::get_if<rename::Local>(&answer)) return {{"local", local->value}};
-  if (const auto* forward = std::get_if<rename::AskLuau>(&answer)) return {{"forward", forward->local.value_or("none")}};
+  if (const auto* forward = std::get_if<rename::AskLuau>(&answer))
+    return {{"forward", forward->local.value_or("none")}};
   if (const auto* component = std::get_if<rename::Component>(&answer))
-    return {{"component", component->at}, {"open", component->open.start}, {"local", component->local.value_or("none")}};
+    return {{"component", component->at},
+            {"open", component->open.start},
+            {"local", component->local.value_or("none")}};
   return "null";
 }
 json as_json(const std::optional<hover::TagAt>& tag) {
@@ -115,9 +119,9 @@ TEST(Snapshot, HoldsWhatReadingTheTextAgainGives) {
       const std::vector<regions::Region> found = regions::regions(prefix);
       EXPECT_EQ(regions::spans(std::span<const regions::Region>(taken.markup)), regions::spans(found));
       EXPECT_EQ(tree::tree(prefix, taken.markup), tree::tree(prefix));
-      EXPECT_EQ(taken.bindings,
-                tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, blanking(prefix, found)), {})
-                    .bindings);
+      EXPECT_EQ(
+          taken.bindings,
+          tovix::resolve::Resolver(tovix::resolve::blank_tovix_regions(prefix, blanking(prefix, found)), {}).bindings);
       EXPECT_EQ(taken.resumes, scan::resumes(prefix, found));
       if (HasFailure()) return;
     }
@@ -170,7 +174,8 @@ TEST(Snapshot, OfAnotherTextChangesNothing) {
   EXPECT_EQ(symbols::symbols(after, stale), symbols::symbols(after));
   EXPECT_EQ(semantic_tokens::tokens(after, project, stale), semantic_tokens::tokens(after, project));
   for (const std::size_t at : boundaries(after.text())) {
-    EXPECT_EQ(as_json(hover::hover(after, project, at, nullptr, stale)), as_json(hover::hover(after, project, at, nullptr)));
+    EXPECT_EQ(as_json(hover::hover(after, project, at, nullptr, stale)),
+              as_json(hover::hover(after, project, at, nullptr)));
     EXPECT_EQ(as_json(completion::complete(after, project, at, false, nullptr, stale)),
               as_json(completion::complete(after, project, at, false, nullptr)));
   }

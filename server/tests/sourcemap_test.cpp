@@ -59,7 +59,7 @@ TEST_F(Seam, RangesNeverCrossASeam) {
   EXPECT_EQ(map.to_output_range(1, 5), (line_index::ByteRange{11, 15}));
   EXPECT_EQ(map.to_output_range(5, 10), (line_index::ByteRange{20, 25}));
   EXPECT_EQ(map.to_output_range(10, 10), (line_index::ByteRange{25, 25}));  // run end, no seam: end lookup
-  EXPECT_EQ(map.to_output_range(4, 2), std::nullopt);       // reversed
+  EXPECT_EQ(map.to_output_range(4, 2), std::nullopt);                       // reversed
   EXPECT_EQ(map.to_source_range(12, 14), (line_index::ByteRange{2, 4}));
   EXPECT_EQ(map.to_source_range(15, 15), (line_index::ByteRange{5, 5}));
   EXPECT_EQ(map.to_source_range(16, 16), std::nullopt);
@@ -72,14 +72,12 @@ TEST_F(Seam, WithinARangeFromItsFirstMappedByteToItsLast) {
     std::size_t start, end;
     std::optional<ByteRange> expected;
   } cases[] = {
-      {8, 12, ByteRange{0, 2}},   // starts before the first run
-      {12, 22, ByteRange{2, 7}},  // across the gap between the runs
-      {22, 30, ByteRange{7, 10}}, // past the end of the text
-      {10, 25, ByteRange{0, 10}},
-      {15, 20, std::nullopt},  // the gap alone
-      {0, 10, std::nullopt},
-      {12, 12, std::nullopt},  // no bytes
-      {14, 11, std::nullopt},  // reversed
+      {8, 12, ByteRange{0, 2}},                            // starts before the first run
+      {12, 22, ByteRange{2, 7}},                           // across the gap between the runs
+      {22, 30, ByteRange{7, 10}},                          // past the end of the text
+      {10, 25, ByteRange{0, 10}}, {15, 20, std::nullopt},  // the gap alone
+      {0, 10, std::nullopt},      {12, 12, std::nullopt},  // no bytes
+      {14, 11, std::nullopt},                              // reversed
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.start) + "-" + std::to_string(c.end));
@@ -119,7 +117,7 @@ TEST(SourceMap, ElementsAnswerOnlyWhereTheRunsAgree) {
 TEST(SourceMap, AddElementRefusesWhatCannotBeSearched) {
   SourceMap map;
   ASSERT_TRUE(map.add_element({{4, 8}, {5, 6}, 10, 11, Element::NONE}));
-  EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 9, 10, Element::NONE}));  // starts before the last call
+  EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 9, 10, Element::NONE}));   // starts before the last call
   EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 20, 19, Element::NONE}));  // "(" before the head
   EXPECT_FALSE(map.add_element({{9, 12}, {10, 11}, 20, 21, 1}));              // no such element around it
   EXPECT_TRUE(map.add_element({{9, 12}, {10, 11}, 20, 21, 0}));
@@ -155,8 +153,12 @@ TEST(SourceMap, EmptyMapMapsNothing) {
 TEST(SourceMap, PushRefusesBadRunsAndKeepsTheMap) {
   // source: a b € c d x          output: c - a b € c d y
   //         0 1 2-4 5 6 7                 0 1 2 3 4-6 7 8 9
-  const std::string source = "ab\xE2\x82\xAC" "cdx";
-  const std::string output = "c-ab\xE2\x82\xAC" "cdy";
+  const std::string source =
+      "ab\xE2\x82\xAC"
+      "cdx";
+  const std::string output =
+      "c-ab\xE2\x82\xAC"
+      "cdy";
   SourceMap map;
   ASSERT_TRUE(map.push(source, output, {0, 2, 2}));
   constexpr std::size_t MAX_OFFSET = std::numeric_limits<std::size_t>::max();
@@ -178,7 +180,8 @@ TEST(SourceMap, PushRefusesBadRunsAndKeepsTheMap) {
   for (const Case& c : refused) {
     SCOPED_TRACE(c.what);
     EXPECT_FALSE(map.push(source, output, c.run));
-    EXPECT_EQ(std::vector<sourcemap::Run>(map.runs().begin(), map.runs().end()), (std::vector<sourcemap::Run>{{0, 2, 2}}));
+    EXPECT_EQ(std::vector<sourcemap::Run>(map.runs().begin(), map.runs().end()),
+              (std::vector<sourcemap::Run>{{0, 2, 2}}));
   }
   EXPECT_TRUE(map.push(source, output, {2, 4, 3}));  // touches on both columns
   EXPECT_TRUE(map.push(source, output, {6, 8, 1}));  // after a gap

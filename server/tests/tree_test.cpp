@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tovix/markup/parser.h"
 #include "marked_text.h"
+#include "tovix/markup/parser.h"
 
 namespace tovix_lsp::tree {
 namespace {

@@ -35,8 +35,7 @@ resolve::Resolution EmitContext::resolve(const markup::ast::ElementName& name, s
   return resolve::Resolution{resolve::Resolution::Unresolved{name.as_written()}};
 }
 
-std::string EmitContext::resolve_attribute(std::string_view class_name, std::string_view attribute,
-                                           std::size_t start) {
+std::string EmitContext::resolve_attribute(std::string_view class_name, std::string_view attribute, std::size_t start) {
   auto resolved = resolver.resolve_attribute(class_name, attribute, start);
   if (resolved) return std::move(*resolved);
   errors.push_back(std::move(resolved.error()));

@@ -157,11 +157,11 @@ class Generator {
                                           "wrap the text in a <TextLabel>", element.start, class_->name.size()));
       }
       if (has_expression && has_node && text_property) {
-        return std::unexpected(text_error(
-            fmt::format("<{}> has both an expression child and element children, so it is unclear whether "
-                        "the expression is text or a child",
-                        class_->name),
-            "write it as Text={...} instead", element.start, class_->name.size()));
+        return std::unexpected(
+            text_error(fmt::format("<{}> has both an expression child and element children, so it is unclear whether "
+                                   "the expression is text or a child",
+                                   class_->name),
+                       "write it as Text={...} instead", element.start, class_->name.size()));
       }
       text_mode = text_property && (has_text || (has_expression && !has_node));
     }
@@ -326,9 +326,7 @@ class Generator {
           w_.push_code(entry.text);
           break;
         case Entry::Kind::Code:
-        case Entry::Kind::Comment:
-          w_.push_code(entry.text);
-          break;
+        case Entry::Kind::Comment: w_.push_code(entry.text); break;
       }
       if (entry.kind != Entry::Kind::Comment && i != last_value) w_.push(",");
     }

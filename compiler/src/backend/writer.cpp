@@ -9,7 +9,7 @@ namespace tovix::backend::writer {
 
 void Writer::push(std::string_view text) {
   out.append(text);
-  for (const char* at = text.data(), *end = at + text.size();;) {
+  for (const char *at = text.data(), *end = at + text.size();;) {
     at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
     if (at == nullptr) break;
     ++line;

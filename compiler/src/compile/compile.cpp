@@ -83,8 +83,7 @@ class Markups {
 
 // Every markup expression at the top level of `text`, parsed; `depth`: the
 // markup levels open around it (the code of a hole).
-std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::string_view text,
-                                                                        std::size_t depth = 0) {
+std::expected<std::vector<markup::walk::Markup>, CompileError> parse_all(std::string_view text, std::size_t depth = 0) {
   std::vector<markup::walk::Markup> found;
   markup::walk::Walker walker(text, 0, depth);
   while (auto event = walker.next()) {
@@ -105,8 +104,7 @@ Step compile_node(Session& session, ast::Node& node, std::string_view text, std:
 // Each expression child's code is compiled in place; before that the
 // static-conditional-child lint looks at the code as written, after it the
 // and-nil-or check at the compiled Luau.
-Step compile_children(Session& session, std::vector<ast::Child>& children, std::string_view text,
-                      std::size_t base) {
+Step compile_children(Session& session, std::vector<ast::Child>& children, std::string_view text, std::size_t base) {
   for (ast::Child& child : children) {
     if (auto* node = std::get_if<ast::Node>(&child.kind)) {
       if (auto compiled = compile_node(session, *node, text, base); !compiled) return compiled;
@@ -152,16 +150,15 @@ Step compile_children(Session& session, std::vector<ast::Child>& children, std::
   return {};
 }
 
-Step compile_fragment(Session& session, std::vector<ast::Child>& children, std::string_view text,
-                      std::size_t base) {
+Step compile_fragment(Session& session, std::vector<ast::Child>& children, std::string_view text, std::size_t base) {
   for (const ast::Child& child : children) {
     if (const auto* text_child = std::get_if<ast::Child::Text>(&child.kind)) {
-      return std::unexpected(CompileError{
-          "a fragment cannot hold text",
-          fmt::format("a fragment is a plain table, so there is no element for the text to belong to; "
-                      "wrap it in one, as <TextLabel>{}</TextLabel>",
-                      text_child->text),
-          base + text_child->start, text_child->end - text_child->start});
+      return std::unexpected(
+          CompileError{"a fragment cannot hold text",
+                       fmt::format("a fragment is a plain table, so there is no element for the text to belong to; "
+                                   "wrap it in one, as <TextLabel>{}</TextLabel>",
+                                   text_child->text),
+                       base + text_child->start, text_child->end - text_child->start});
     }
   }
   return compile_children(session, children, text, base);

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fmt/format.h>
 #include <system_error>
 #include <utility>
+#include <fmt/format.h>
 
 #include "tovix/config/raw.h"
 #include "tovix/config/suggest.h"
@@ -22,9 +22,7 @@ namespace {
 
 constexpr std::string_view PREFIX = "tovix.toml: ";
 
-ConfigError problem(std::string_view message) {
-  return ConfigError{fmt::format("{}{}", PREFIX, message)};
-}
+ConfigError problem(std::string_view message) { return ConfigError{fmt::format("{}{}", PREFIX, message)}; }
 
 std::optional<ConfigError> lint_levels(const raw::RawLints& lints, Config& config) {
   if (!lints.static_conditional_child) return std::nullopt;
@@ -93,9 +91,10 @@ std::optional<ConfigError> factory(const raw::RawFactory& factory, Config& confi
     reason = "is not something tovix can call";
   }
   if (!reason.empty()) {
-    return problem(fmt::format("[factory] create = \"{}\" {}; it has to name a function, as create, "
-                            "vide.create, or scope:New",
-                            create, reason));
+    return problem(
+        fmt::format("[factory] create = \"{}\" {}; it has to name a function, as create, "
+                    "vide.create, or scope:New",
+                    create, reason));
   }
   config.create = std::string(create);
   return std::nullopt;
@@ -106,8 +105,8 @@ std::optional<ConfigError> casing(std::string_view table, std::string_view value
     casing = *parsed;
     return std::nullopt;
   }
-  return problem(fmt::format("[{}] all = \"{}\" is not one of PascalCase, camelCase, snake_case, flatcase", table,
-                          value));
+  return problem(
+      fmt::format("[{}] all = \"{}\" is not one of PascalCase, camelCase, snake_case, flatcase", table, value));
 }
 
 std::optional<ConfigError> elements(const raw::Entries<std::string>& entries, Config& config) {
@@ -210,13 +209,10 @@ std::optional<Casing> Casing::parse(std::string_view text) {
 
 std::string Casing::apply(std::string_view name) const {
   switch (value_) {
-    case PascalCase:
-      return std::string(name);
-    case FlatCase:
-      return unicode::to_lower(name);
+    case PascalCase: return std::string(name);
+    case FlatCase: return unicode::to_lower(name);
     case CamelCase:
-    case SnakeCase:
-      break;
+    case SnakeCase: break;
   }
   std::string out;
   out.reserve(name.size() + name.size() / 2);
@@ -264,8 +260,7 @@ std::expected<Config, ConfigError> Config::load(const std::filesystem::path& dir
 
 std::expected<Config, ConfigError> Config::load_reporting(const std::filesystem::path& path) {
   const auto read_error = [&](int error) {
-    return std::unexpected(
-        ConfigError{fmt::format("{}: {}", path.string(), std::system_category().message(error))});
+    return std::unexpected(ConfigError{fmt::format("{}: {}", path.string(), std::system_category().message(error))});
   };
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
@@ -286,8 +281,8 @@ std::expected<Config, ConfigError> Config::load_reporting(const std::filesystem:
   std::fclose(file);
   if (error != 0) return read_error(error);
   if (text.size() > MAX_FILE_SIZE)
-    return std::unexpected(problem(fmt::format("the file is larger than {} MiB ({} bytes)", MAX_FILE_SIZE >> 20,
-                                               MAX_FILE_SIZE)));
+    return std::unexpected(
+        problem(fmt::format("the file is larger than {} MiB ({} bytes)", MAX_FILE_SIZE >> 20, MAX_FILE_SIZE)));
   if (!unicode::is_valid_utf8(text))
     return std::unexpected(ConfigError{fmt::format("{}: stream did not contain valid UTF-8", path.string())});
   return parse_reporting(text);
@@ -331,8 +326,8 @@ std::expected<std::optional<std::string>, RenamedError> Config::resolve_element(
   }
   if (auto chosen = preferred(candidates)) return std::string(*chosen);
   if (roblox::is_class(name)) {
-    return std::unexpected(RenamedError{
-        fmt::format("<{}> was renamed by [elements] all; use <{}>", name, element_casing.apply(name))});
+    return std::unexpected(
+        RenamedError{fmt::format("<{}> was renamed by [elements] all; use <{}>", name, element_casing.apply(name))});
   }
   return std::nullopt;
 }
@@ -361,8 +356,8 @@ std::expected<std::string, RenamedError> Config::resolve_property(std::string_vi
     collect(roblox::events(class_name));
     if (auto chosen = preferred(candidates)) return std::string(*chosen);
     if (roblox::has_property(class_name, attribute) || roblox::is_event(class_name, attribute)) {
-      return std::unexpected(RenamedError{fmt::format("{} was renamed by [properties] all; use {}", attribute,
-                                                      property_casing.apply(attribute))});
+      return std::unexpected(RenamedError{
+          fmt::format("{} was renamed by [properties] all; use {}", attribute, property_casing.apply(attribute))});
     }
   }
   return std::string(attribute);

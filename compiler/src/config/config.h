@@ -66,9 +66,9 @@ struct RenamedError {
 // The resolved settings; a default-constructed Config is the configuration of
 // a project without `tovix.toml`.
 struct Config {
-  NameMap element_aliases;   // alias → Roblox class
-  NameMap element_renames;   // Roblox class → alias
-  NameMap property_renames;  // Roblox member → alias, for every class
+  NameMap element_aliases;                                             // alias → Roblox class
+  NameMap element_renames;                                             // Roblox class → alias
+  NameMap property_renames;                                            // Roblox member → alias, for every class
   std::map<std::string, NameMap, std::less<>> class_property_renames;  // class → (member → alias)
   LintLevel static_conditional_child = LintLevel::Warn;
   Casing element_casing;

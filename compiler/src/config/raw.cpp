@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <fmt/format.h>
 #include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
+#include <fmt/format.h>
 
 // toml++ 3.3.0 states some expectations of its parser as assertions that
 // malformed input breaks (a table header "[@]" reaches its key parser with
@@ -83,30 +83,21 @@ std::string streamed(const toml::node& node) {
 // What a value is, in the words of the type errors.
 std::string describe(const toml::node& node) {
   switch (node.type()) {
-    case toml::node_type::string:
-      return "string " + quoted(node.as_string()->get());
-    case toml::node_type::integer:
-      return fmt::format("integer `{}`", node.as_integer()->get());
+    case toml::node_type::string: return "string " + quoted(node.as_string()->get());
+    case toml::node_type::integer: return fmt::format("integer `{}`", node.as_integer()->get());
     case toml::node_type::floating_point: {
       const double value = node.as_floating_point()->get();
       std::string text = fmt::format("{}", value);
       if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
       return fmt::format("floating point `{}`", text);
     }
-    case toml::node_type::boolean:
-      return fmt::format("boolean `{}`", node.as_boolean()->get());
-    case toml::node_type::date:
-      return fmt::format("date `{}`", streamed(node));
-    case toml::node_type::time:
-      return fmt::format("time `{}`", streamed(node));
-    case toml::node_type::date_time:
-      return fmt::format("datetime `{}`", streamed(node));
-    case toml::node_type::array:
-      return "sequence";
-    case toml::node_type::table:
-      return "map";
-    case toml::node_type::none:
-      break;
+    case toml::node_type::boolean: return fmt::format("boolean `{}`", node.as_boolean()->get());
+    case toml::node_type::date: return fmt::format("date `{}`", streamed(node));
+    case toml::node_type::time: return fmt::format("time `{}`", streamed(node));
+    case toml::node_type::date_time: return fmt::format("datetime `{}`", streamed(node));
+    case toml::node_type::array: return "sequence";
+    case toml::node_type::table: return "map";
+    case toml::node_type::none: break;
   }
   return "nothing";
 }
@@ -115,8 +106,7 @@ RawError invalid_type(const toml::node& node, std::string_view expected, std::st
   return {fmt::format("invalid type: {}, expected {} for key `{}`", describe(node), expected, path)};
 }
 
-RawError unknown_field(std::string_view key, std::initializer_list<std::string_view> fields,
-                       std::string_view parent) {
+RawError unknown_field(std::string_view key, std::initializer_list<std::string_view> fields, std::string_view parent) {
   std::string expected;
   if (fields.size() == 1) {
     expected = fmt::format("`{}`", *fields.begin());
@@ -352,9 +342,9 @@ std::expected<std::optional<std::string>, RawError> with_stand_ins(std::string_v
   if (!replaced) return std::nullopt;
   if (!written) written = escaped_stand_in(text);
   if (written) {
-    return std::unexpected(RawError{fmt::format(
-        "Error while parsing: the private-use character U+{:04X} cannot be used together with U+{:04X}",
-        static_cast<std::uint32_t>(*written), static_cast<std::uint32_t>(*first))});
+    return std::unexpected(RawError{
+        fmt::format("Error while parsing: the private-use character U+{:04X} cannot be used together with U+{:04X}",
+                    static_cast<std::uint32_t>(*written), static_cast<std::uint32_t>(*first))});
   }
   return out;
 }
@@ -548,8 +538,7 @@ std::expected<RawConfig, RawError> parse(std::string_view text) {
   const bool stand_ins = substituted->has_value();
   toml::parse_result parsed = toml::parse(stand_ins ? std::string_view(**substituted) : text);
   std::expected<RawConfig, RawError> raw =
-      parsed ? records(parsed.table())
-             : std::unexpected(RawError{std::string(parsed.error().description())});
+      parsed ? records(parsed.table()) : std::unexpected(RawError{std::string(parsed.error().description())});
   if (stand_ins) {
     if (raw)
       restore(*raw);

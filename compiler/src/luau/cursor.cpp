@@ -21,27 +21,23 @@ struct Keyword {
 };
 
 constexpr std::size_t keyword_hash(std::string_view t) {
-  return (static_cast<unsigned char>(t.front()) * 3u + static_cast<unsigned char>(t.back()) * 13u +
-          t.size()) %
-         64u;
+  return (static_cast<unsigned char>(t.front()) * 3u + static_cast<unsigned char>(t.back()) * 13u + t.size()) % 64u;
 }
 
 constexpr std::array<Keyword, 64> KEYWORDS = [] {
   constexpr Keyword all[] = {
-      {"and", Tok::And},       {"break", Tok::Break},   {"do", Tok::Do},
-      {"else", Tok::Else},     {"elseif", Tok::Elseif}, {"end", Tok::End},
-      {"false", Tok::False},   {"for", Tok::For},       {"function", Tok::Function},
-      {"if", Tok::If},         {"in", Tok::In},         {"local", Tok::Local},
-      {"nil", Tok::Nil},       {"not", Tok::Not},       {"or", Tok::Or},
-      {"repeat", Tok::Repeat}, {"return", Tok::Return}, {"then", Tok::Then},
-      {"true", Tok::True},     {"until", Tok::Until},   {"while", Tok::While},
+      {"and", Tok::And},           {"break", Tok::Break}, {"do", Tok::Do},       {"else", Tok::Else},
+      {"elseif", Tok::Elseif},     {"end", Tok::End},     {"false", Tok::False}, {"for", Tok::For},
+      {"function", Tok::Function}, {"if", Tok::If},       {"in", Tok::In},       {"local", Tok::Local},
+      {"nil", Tok::Nil},           {"not", Tok::Not},     {"or", Tok::Or},       {"repeat", Tok::Repeat},
+      {"return", Tok::Return},     {"then", Tok::Then},   {"true", Tok::True},   {"until", Tok::Until},
+      {"while", Tok::While},
   };
   std::array<Keyword, 64> table{};
   for (const Keyword& keyword : all) table[keyword_hash(keyword.word)] = keyword;
   return table;
 }();
-static_assert(std::count_if(KEYWORDS.begin(), KEYWORDS.end(),
-                            [](const Keyword& k) { return !k.word.empty(); }) == 21,
+static_assert(std::count_if(KEYWORDS.begin(), KEYWORDS.end(), [](const Keyword& k) { return !k.word.empty(); }) == 21,
               "keyword hash collision");
 
 inline Tok classify_name(std::string_view t) {
@@ -147,8 +143,7 @@ constexpr std::array<Tok, 256> PUNCTUATION_KINDS = [] {
   std::array<Tok, 256> table{};
   for (int c = 0; c < 128; ++c) {
     char ch = static_cast<char>(c);
-    if (CLASSES[c] == Class::Punctuation || CLASSES[c] == Class::Operator ||
-        CLASSES[c] == Class::Dash) {
+    if (CLASSES[c] == Class::Punctuation || CLASSES[c] == Class::Operator || CLASSES[c] == Class::Dash) {
       table[c] = classify_symbol(std::string_view(&ch, 1));
     }
   }
@@ -167,13 +162,11 @@ std::size_t name_run(const char* data, std::size_t pos, std::size_t size) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
     // Bytes of 0x80 and above compare as negative, so they are never in range.
     __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));
-    __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
-                                   _mm_cmplt_epi8(lower, _mm_set1_epi8('z' + 1)));
-    __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)),
-                                  _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
+    __m128i letter =
+        _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(lower, _mm_set1_epi8('z' + 1)));
+    __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
     __m128i underscore = _mm_cmpeq_epi8(v, _mm_set1_epi8('_'));
-    auto mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letter, digit), underscore)));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(letter, digit), underscore)));
     if (mask != 0xFFFF) return pos + static_cast<std::size_t>(__builtin_ctz(~mask)) - start;
     pos += 16;
   }
@@ -187,8 +180,7 @@ std::size_t space_run(const char* data, std::size_t pos, std::size_t size) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
     // Tab, line feed, vertical tab, form feed and carriage return are 9 to 13;
     // vertical tab is not whitespace to the lexer.
-    __m128i control =
-        _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)), _mm_cmplt_epi8(v, _mm_set1_epi8(14)));
+    __m128i control = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(8)), _mm_cmplt_epi8(v, _mm_set1_epi8(14)));
     control = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(11)), control);
     __m128i space = _mm_or_si128(control, _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(space));
@@ -214,8 +206,7 @@ std::size_t space_run(const char* data, std::size_t pos, std::size_t size) {
 
 }  // namespace
 
-Cursor::Cursor(std::string_view source, arena::Arena& arena_,
-               std::vector<parser::ParseError>& errors)
+Cursor::Cursor(std::string_view source, arena::Arena& arena_, std::vector<parser::ParseError>& errors)
     : arena(arena_), source_(source), lexer_(source), limit_(source.size()), errors_(errors) {
   lex(current_);
 }
@@ -267,9 +258,7 @@ void Cursor::lex(Token& out) {
         if (at(end) == '-') {
           if (at(end + 1) == '[') break;  // perhaps a long comment: the lexer decides
           const void* line_feed = std::memchr(data + start, '\n', limit_ - start);
-          lexer_.pos = line_feed
-                           ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - data)
-                           : limit_;
+          lexer_.pos = line_feed ? static_cast<std::size_t>(static_cast<const char*>(line_feed) - data) : limit_;
           continue;
         }
         [[fallthrough]];
@@ -282,8 +271,7 @@ void Cursor::lex(Token& out) {
           end += 2;
         } else if ((first == '.' && second == '.') || (first == '/' && second == '/') ||
                    (first == '<' && second == '<') || (first == ':' && second == ':') ||
-                   (first == '-' && second == '>') ||
-                   (second == '=' && first != '.' && first != ':' && first != '[')) {
+                   (first == '-' && second == '>') || (second == '=' && first != '.' && first != ':' && first != '[')) {
           end += 1;
         } else if ((first == '.' && BYTES[static_cast<unsigned char>(second)] & DIGIT) ||
                    (first == '[' && (second == '[' || second == '='))) {
@@ -299,8 +287,7 @@ void Cursor::lex(Token& out) {
         lexer_.pos = end;
         out.start = static_cast<std::uint32_t>(start);
         out.end = static_cast<std::uint32_t>(end);
-        out.kind = end == start + 1 ? PUNCTUATION_KINDS[first]
-                                    : classify_symbol(source_.substr(start, end - start));
+        out.kind = end == start + 1 ? PUNCTUATION_KINDS[first] : classify_symbol(source_.substr(start, end - start));
         return;
       case Class::Space:
       case Class::Name:

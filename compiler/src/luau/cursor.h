@@ -176,12 +176,8 @@ class Cursor {
   [[nodiscard]] std::string_view text() const { return text(current_); }
   [[nodiscard]] std::string_view source() const { return source_; }
   // Whether the current token is a name spelled `word` (contextual keywords).
-  [[nodiscard]] bool at_word(std::string_view word) const {
-    return current_.kind == Tok::Name && text() == word;
-  }
-  [[nodiscard]] ast::Name name(const Token& token) const {
-    return {text(token), {token.start, token.end}};
-  }
+  [[nodiscard]] bool at_word(std::string_view word) const { return current_.kind == Tok::Name && text() == word; }
+  [[nodiscard]] ast::Name name(const Token& token) const { return {text(token), {token.start, token.end}}; }
 
   // Records an error unless the list is full.
   void error(std::uint32_t offset, std::string_view message);

@@ -376,8 +376,8 @@ ast::Expr* parse_primary_expr(Cursor& c) {
   int levels = 0;
   while (true) {
     Tok kind = c.kind();
-    if (kind != Tok::Dot && kind != Tok::LBracket && kind != Tok::Colon && kind != Tok::LParen &&
-        kind != Tok::String && kind != Tok::LBrace && kind != Tok::LtLt) {
+    if (kind != Tok::Dot && kind != Tok::LBracket && kind != Tok::Colon && kind != Tok::LParen && kind != Tok::String &&
+        kind != Tok::LBrace && kind != Tok::LtLt) {
       break;
     }
     ++levels;
@@ -423,8 +423,7 @@ ast::Expr* parse_primary_expr(Cursor& c) {
     } else if (kind == Tok::LtLt) {
       expr = parse_instantiation(c, start, expr);
     } else {
-      arena::Array<ast::Expr*> args =
-          kind == Tok::LParen ? parse_call_args(c) : parse_single_arg(c);
+      arena::Array<ast::Expr*> args = kind == Tok::LParen ? parse_call_args(c) : parse_single_arg(c);
       auto* node = c.make<ast::ExprCall>(start);
       node->func = expr;
       node->args = args;
@@ -467,9 +466,8 @@ arena::Array<ast::Binding> parse_binding_list(Cursor& c, std::string_view contex
   return c.copy(list);
 }
 
-ast::ExprFunction* parse_function_body(Cursor& c, std::uint32_t start,
-                                       arena::Array<ast::Attribute> attributes, bool is_method,
-                                       const Token& keyword) {
+ast::ExprFunction* parse_function_body(Cursor& c, std::uint32_t start, arena::Array<ast::Attribute> attributes,
+                                       bool is_method, const Token& keyword) {
   Deeper deeper(c);
   auto* node = c.arena.make<ast::ExprFunction>();
   node->attributes = attributes;

@@ -26,16 +26,15 @@ namespace tovix::luau::expressions {
 [[nodiscard]] ast::Binding parse_binding(cursor::Cursor& c);
 
 // BindingList ::= Binding {',' Binding}; reports a missing first name.
-[[nodiscard]] arena::Array<ast::Binding> parse_binding_list(cursor::Cursor& c,
-                                                            std::string_view context);
+[[nodiscard]] arena::Array<ast::Binding> parse_binding_list(cursor::Cursor& c, std::string_view context);
 
 // FuncBody ::= [Generics] '(' [ParList] ')' [':' ReturnType] Block 'end'
 // ParList ::= Binding {',' Binding} [',' '...' [':' VarargAnnotation]] | '...' [...]
 // With the cursor after the function's name. `start` is where the node's span
 // begins; `keyword` is the `function` token that the `end` closes.
 [[nodiscard]] ast::ExprFunction* parse_function_body(cursor::Cursor& c, std::uint32_t start,
-                                                     arena::Array<ast::Attribute> attributes,
-                                                     bool is_method, const cursor::Token& keyword);
+                                                     arena::Array<ast::Attribute> attributes, bool is_method,
+                                                     const cursor::Token& keyword);
 
 // Attributes ::= {'@' Name | '@[' Attribute {',' Attribute} ']'}
 // Attribute ::= Name [Args]

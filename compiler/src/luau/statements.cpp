@@ -22,8 +22,7 @@ ast::Stat* parse_stat(Cursor& c);
 ast::StatBlock* parse_statements(Cursor& c, bool chunk);
 
 bool block_follows(Tok kind) {
-  return kind == Tok::End || kind == Tok::Else || kind == Tok::Elseif || kind == Tok::Until ||
-         kind == Tok::Eof;
+  return kind == Tok::End || kind == Tok::Else || kind == Tok::Elseif || kind == Tok::Until || kind == Tok::Eof;
 }
 
 // Tokens at which skipping stops after a statement that could not be parsed.
@@ -236,8 +235,8 @@ ast::Stat* parse_function(Cursor& c, std::uint32_t start, arena::Array<ast::Attr
 // 'local' 'function' Name FuncBody | 'local' BindingList ['=' ExprList]
 // and the same with 'const'; `keyword` is on 'local' or 'const'.
 template <typename Declaration, typename FunctionDeclaration>
-ast::Stat* parse_declaration(Cursor& c, std::uint32_t start,
-                             arena::Array<ast::Attribute> attributes, std::string_view what) {
+ast::Stat* parse_declaration(Cursor& c, std::uint32_t start, arena::Array<ast::Attribute> attributes,
+                             std::string_view what) {
   c.advance();
   if (c.at(Tok::Function)) {
     Token keyword = c.current();
@@ -359,8 +358,7 @@ ast::Stat* parse_name_statement(Cursor& c) {
   std::uint32_t start = c.current().start;
   Tok next = c.peek().kind;
   if (c.at_word("const") && (next == Tok::Name || next == Tok::Function)) {
-    return parse_declaration<ast::StatConst, ast::StatConstFunction>(c, start, {},
-                                                                     "const declaration");
+    return parse_declaration<ast::StatConst, ast::StatConstFunction>(c, start, {}, "const declaration");
   }
   if (c.at_word("type") && (next == Tok::Name || next == Tok::Function)) {
     return parse_type_declaration(c, start, false);
@@ -385,8 +383,7 @@ ast::Stat* parse_attributed(Cursor& c) {
     return parse_declaration<ast::StatLocal, ast::StatLocalFunction>(c, start, attributes, "local");
   }
   if (c.at_word("const")) {
-    return parse_declaration<ast::StatConst, ast::StatConstFunction>(c, start, attributes,
-                                                                     "const declaration");
+    return parse_declaration<ast::StatConst, ast::StatConstFunction>(c, start, attributes, "const declaration");
   }
   c.error_expected("'function', 'local function' or 'const function' after attributes");
   return parse_stat(c);
@@ -401,8 +398,7 @@ ast::Stat* parse_stat(Cursor& c) {
     case Tok::For: return parse_for(c);
     case Tok::Repeat: return parse_repeat(c);
     case Tok::Function: return parse_function(c, start, {});
-    case Tok::Local:
-      return parse_declaration<ast::StatLocal, ast::StatLocalFunction>(c, start, {}, "local");
+    case Tok::Local: return parse_declaration<ast::StatLocal, ast::StatLocalFunction>(c, start, {}, "local");
     case Tok::Return: {
       c.advance();
       auto* node = c.arena.make<ast::StatReturn>();

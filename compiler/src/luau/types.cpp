@@ -94,8 +94,7 @@ ast::Type* parse_type_suffix(Cursor& c, ast::Type* first, std::uint32_t start, T
   c.shallower(levels);
   if (parts.size() == 1 && !is_union && !is_intersection) return parts[0];
   if (is_union && is_intersection) {
-    c.error(start,
-            "Mixing union and intersection types is not allowed; consider wrapping in parentheses");
+    c.error(start, "Mixing union and intersection types is not allowed; consider wrapping in parentheses");
   }
   if (is_intersection && !is_union) {
     auto* node = c.make<ast::TypeIntersection>(start);
@@ -161,8 +160,7 @@ ast::Type* parse_table_type(Cursor& c) {
   std::optional<ast::TableIndexer> indexer;
   while (!c.at(Tok::RBrace) && !c.at(Tok::Eof)) {
     ast::Access access = ast::Access::ReadWrite;
-    if ((c.at_word("read") || c.at_word("write")) &&
-        (c.peek().kind == Tok::Name || c.peek().kind == Tok::LBracket)) {
+    if ((c.at_word("read") || c.at_word("write")) && (c.peek().kind == Tok::Name || c.peek().kind == Tok::LBracket)) {
       access = c.at_word("read") ? ast::Access::Read : ast::Access::Write;
       c.advance();
     }
@@ -251,8 +249,7 @@ Parsed parse_function_type(Cursor& c, bool allow_pack, arena::Array<ast::Attribu
   c.expect_closing(Tok::RParen, open);
 
   bool is_function = c.at(Tok::Arrow);
-  if (!is_function && generics.types.empty() && generics.packs.empty() && attributes.empty() &&
-      !any_named) {
+  if (!is_function && generics.types.empty() && generics.packs.empty() && attributes.empty() && !any_named) {
     if (args.size() == 1 && tail == nullptr) {
       auto* group = c.make<ast::TypeGroup>(start);
       group->type = args[0];

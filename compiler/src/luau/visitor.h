@@ -25,9 +25,7 @@ class Visitor {
   virtual bool visit_expr_bool(const ast::ExprBool& node) { return visit_expr(node); }
   virtual bool visit_expr_number(const ast::ExprNumber& node) { return visit_expr(node); }
   virtual bool visit_expr_string(const ast::ExprString& node) { return visit_expr(node); }
-  virtual bool visit_expr_interp_string(const ast::ExprInterpString& node) {
-    return visit_expr(node);
-  }
+  virtual bool visit_expr_interp_string(const ast::ExprInterpString& node) { return visit_expr(node); }
   virtual bool visit_expr_varargs(const ast::ExprVarargs& node) { return visit_expr(node); }
   virtual bool visit_expr_name(const ast::ExprName& node) { return visit_expr(node); }
   virtual bool visit_expr_index_name(const ast::ExprIndexName& node) { return visit_expr(node); }
@@ -38,9 +36,7 @@ class Visitor {
   virtual bool visit_expr_table(const ast::ExprTable& node) { return visit_expr(node); }
   virtual bool visit_expr_unary(const ast::ExprUnary& node) { return visit_expr(node); }
   virtual bool visit_expr_binary(const ast::ExprBinary& node) { return visit_expr(node); }
-  virtual bool visit_expr_type_assertion(const ast::ExprTypeAssertion& node) {
-    return visit_expr(node);
-  }
+  virtual bool visit_expr_type_assertion(const ast::ExprTypeAssertion& node) { return visit_expr(node); }
   virtual bool visit_expr_if_else(const ast::ExprIfElse& node) { return visit_expr(node); }
   virtual bool visit_expr_error(const ast::ExprError& node) { return visit_expr(node); }
 
@@ -56,22 +52,14 @@ class Visitor {
   virtual bool visit_stat_local(const ast::StatLocal& node) { return visit_stat(node); }
   virtual bool visit_stat_const(const ast::StatConst& node) { return visit_stat(node); }
   virtual bool visit_stat_assign(const ast::StatAssign& node) { return visit_stat(node); }
-  virtual bool visit_stat_compound_assign(const ast::StatCompoundAssign& node) {
-    return visit_stat(node);
-  }
+  virtual bool visit_stat_compound_assign(const ast::StatCompoundAssign& node) { return visit_stat(node); }
   virtual bool visit_stat_for(const ast::StatFor& node) { return visit_stat(node); }
   virtual bool visit_stat_for_in(const ast::StatForIn& node) { return visit_stat(node); }
   virtual bool visit_stat_function(const ast::StatFunction& node) { return visit_stat(node); }
-  virtual bool visit_stat_local_function(const ast::StatLocalFunction& node) {
-    return visit_stat(node);
-  }
-  virtual bool visit_stat_const_function(const ast::StatConstFunction& node) {
-    return visit_stat(node);
-  }
+  virtual bool visit_stat_local_function(const ast::StatLocalFunction& node) { return visit_stat(node); }
+  virtual bool visit_stat_const_function(const ast::StatConstFunction& node) { return visit_stat(node); }
   virtual bool visit_stat_type_alias(const ast::StatTypeAlias& node) { return visit_stat(node); }
-  virtual bool visit_stat_type_function(const ast::StatTypeFunction& node) {
-    return visit_stat(node);
-  }
+  virtual bool visit_stat_type_function(const ast::StatTypeFunction& node) { return visit_stat(node); }
   virtual bool visit_stat_error(const ast::StatError& node) { return visit_stat(node); }
 
   // types
@@ -80,29 +68,17 @@ class Visitor {
   virtual bool visit_type_function(const ast::TypeFunction& node) { return visit_type(node); }
   virtual bool visit_type_typeof(const ast::TypeTypeof& node) { return visit_type(node); }
   virtual bool visit_type_union(const ast::TypeUnion& node) { return visit_type(node); }
-  virtual bool visit_type_intersection(const ast::TypeIntersection& node) {
-    return visit_type(node);
-  }
+  virtual bool visit_type_intersection(const ast::TypeIntersection& node) { return visit_type(node); }
   virtual bool visit_type_optional(const ast::TypeOptional& node) { return visit_type(node); }
-  virtual bool visit_type_singleton_bool(const ast::TypeSingletonBool& node) {
-    return visit_type(node);
-  }
-  virtual bool visit_type_singleton_string(const ast::TypeSingletonString& node) {
-    return visit_type(node);
-  }
+  virtual bool visit_type_singleton_bool(const ast::TypeSingletonBool& node) { return visit_type(node); }
+  virtual bool visit_type_singleton_string(const ast::TypeSingletonString& node) { return visit_type(node); }
   virtual bool visit_type_group(const ast::TypeGroup& node) { return visit_type(node); }
   virtual bool visit_type_error(const ast::TypeError& node) { return visit_type(node); }
 
   // type packs
-  virtual bool visit_type_pack_explicit(const ast::TypePackExplicit& node) {
-    return visit_type_pack(node);
-  }
-  virtual bool visit_type_pack_variadic(const ast::TypePackVariadic& node) {
-    return visit_type_pack(node);
-  }
-  virtual bool visit_type_pack_generic(const ast::TypePackGeneric& node) {
-    return visit_type_pack(node);
-  }
+  virtual bool visit_type_pack_explicit(const ast::TypePackExplicit& node) { return visit_type_pack(node); }
+  virtual bool visit_type_pack_variadic(const ast::TypePackVariadic& node) { return visit_type_pack(node); }
+  virtual bool visit_type_pack_generic(const ast::TypePackGeneric& node) { return visit_type_pack(node); }
 };
 
 // Calls the visitor's hook for `node`, then, when it answers true, walks the

@@ -7,24 +7,28 @@ namespace {
 // The span fields of whichever alternative a variant holds.
 template <class Variant>
 std::size_t start_of(const Variant& kind) {
-  return std::visit([](const auto& item) -> std::size_t {
-    if constexpr (requires { item.start(); }) {
-      return item.start();
-    } else {
-      return item.start;
-    }
-  }, kind);
+  return std::visit(
+      [](const auto& item) -> std::size_t {
+        if constexpr (requires { item.start(); }) {
+          return item.start();
+        } else {
+          return item.start;
+        }
+      },
+      kind);
 }
 
 template <class Variant>
 std::size_t end_of(const Variant& kind) {
-  return std::visit([](const auto& item) -> std::size_t {
-    if constexpr (requires { item.end(); }) {
-      return item.end();
-    } else {
-      return item.end;
-    }
-  }, kind);
+  return std::visit(
+      [](const auto& item) -> std::size_t {
+        if constexpr (requires { item.end(); }) {
+          return item.end();
+        } else {
+          return item.end;
+        }
+      },
+      kind);
 }
 
 }  // namespace
@@ -42,8 +46,8 @@ std::string ElementName::as_written() const {
 // Written out rather than defaulted: the tree is recursive (element, child,
 // node), and some compilers loop on defaulted comparisons through it.
 bool operator==(const Element& a, const Element& b) {
-  return a.name == b.name && a.attributes == b.attributes && a.children == b.children &&
-         a.start == b.start && a.end == b.end;
+  return a.name == b.name && a.attributes == b.attributes && a.children == b.children && a.start == b.start &&
+         a.end == b.end;
 }
 
 bool operator==(const Fragment& a, const Fragment& b) {

@@ -21,9 +21,7 @@ std::unexpected<ParseError> fail(std::string message, std::size_t offset) {
   return std::unexpected(ParseError{std::move(message), offset});
 }
 
-bool is_identifier_start(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
+bool is_identifier_start(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 
 bool is_identifier_char(unsigned char c) { return is_identifier_start(c) || (c >= '0' && c <= '9'); }
 
@@ -215,8 +213,7 @@ std::expected<ast::Node, ParseError> Parser::read_node() {
   auto children = read_children();
   if (!children) return std::unexpected(std::move(children.error()));
   if (auto closed = read_closing_tag(*name); !closed) return std::unexpected(std::move(closed.error()));
-  return ast::Node{
-      ast::Element{std::move(*name), std::move(*attributes), std::move(*children), start, pos}};
+  return ast::Node{ast::Element{std::move(*name), std::move(*attributes), std::move(*children), start, pos}};
 }
 
 std::expected<std::vector<Attribute>, ParseError> Parser::read_attributes() {
@@ -480,8 +477,7 @@ std::expected<ElementName, ParseError> Parser::parse_element_name() {
   return ElementName{ElementName::Dotted{std::move(parts)}};
 }
 
-std::expected<void, ParseError> Parser::expect(std::string_view literal,
-                                               std::string_view description) {
+std::expected<void, ParseError> Parser::expect(std::string_view literal, std::string_view description) {
   if (pos > src.size() || !src.substr(pos).starts_with(literal)) {
     return fail("expected " + std::string(description), pos);
   }

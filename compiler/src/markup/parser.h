@@ -54,8 +54,7 @@ struct Parser {
   // A parser for markup that begins inside holes of `depth` elements and
   // fragments already open (markup compiled from a hole's code): the nesting
   // bound counts them.
-  Parser(std::string_view source, std::size_t start, std::size_t depth)
-      : src(source), pos(start), depth_(depth) {}
+  Parser(std::string_view source, std::size_t start, std::size_t depth) : src(source), pos(start), depth_(depth) {}
 
   // A parser for markup met by the walk of a hole that `outer` is reading:
   // it continues `outer`'s nesting and shares what its parse knows. Only
@@ -92,8 +91,7 @@ struct Parser {
   [[nodiscard]] std::expected<ast::ElementName, ParseError> parse_element_name();
 
   // Consumes `literal` at `pos`, else fails with "expected {description}".
-  [[nodiscard]] std::expected<void, ParseError> expect(std::string_view literal,
-                                                       std::string_view description);
+  [[nodiscard]] std::expected<void, ParseError> expect(std::string_view literal, std::string_view description);
 
  private:
   struct Shared;

@@ -15,8 +15,8 @@ std::optional<std::expected<Event, Failure>> Walker::next() {
 }
 
 std::optional<std::expected<Event, Failure>> Walker::markup(std::size_t start) {
-  parser::Parser parser = outer_ != nullptr ? parser::Parser(lexer_.text, start, *outer_)
-                                            : parser::Parser(lexer_.text, start, depth_);
+  parser::Parser parser =
+      outer_ != nullptr ? parser::Parser(lexer_.text, start, *outer_) : parser::Parser(lexer_.text, start, depth_);
   std::optional<std::expected<Event, Failure>> out;
   auto node = parser.parse_node();
   if (!node) {
@@ -25,7 +25,8 @@ std::optional<std::expected<Event, Failure>> Walker::markup(std::size_t start) {
     return out;
   }
   scanner_.resume(lexer_, parser.pos);
-  out.emplace(std::in_place, std::in_place_type<Markup>, Markup{std::move(*node), start, parser.pos, scanner_.carried()});
+  out.emplace(std::in_place, std::in_place_type<Markup>,
+              Markup{std::move(*node), start, parser.pos, scanner_.carried()});
   return out;
 }
 

@@ -37,37 +37,37 @@ using Index = std::unordered_map<std::string_view, const generated::ClassInfo*>;
 // The records from a class up through its superclasses; the walk stops at
 // the first superclass name the table lacks (for the real data, after Object).
 class Ancestry {
-public:
-    class iterator {
-    public:
-        using value_type = generated::ClassInfo;
-        using difference_type = std::ptrdiff_t;
+ public:
+  class iterator {
+   public:
+    using value_type = generated::ClassInfo;
+    using difference_type = std::ptrdiff_t;
 
-        iterator() = default;
-        explicit iterator(const generated::ClassInfo* record) : record_(record) {}
+    iterator() = default;
+    explicit iterator(const generated::ClassInfo* record) : record_(record) {}
 
-        const generated::ClassInfo& operator*() const { return *record_; }
-        const generated::ClassInfo* operator->() const { return record_; }
-        iterator& operator++();
-        iterator operator++(int) {
-            iterator before = *this;
-            ++*this;
-            return before;
-        }
-        bool operator==(const iterator&) const = default;
-        bool operator==(std::default_sentinel_t) const { return record_ == nullptr; }
+    const generated::ClassInfo& operator*() const { return *record_; }
+    const generated::ClassInfo* operator->() const { return record_; }
+    iterator& operator++();
+    iterator operator++(int) {
+      iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const iterator&) const = default;
+    bool operator==(std::default_sentinel_t) const { return record_ == nullptr; }
 
-    private:
-        const generated::ClassInfo* record_ = nullptr;
-    };
+   private:
+    const generated::ClassInfo* record_ = nullptr;
+  };
 
-    explicit Ancestry(const generated::ClassInfo* first) : first_(first) {}
-    [[nodiscard]] iterator begin() const { return iterator(first_); }
-    [[nodiscard]] std::default_sentinel_t end() const { return {}; }
-    [[nodiscard]] bool empty() const { return first_ == nullptr; }
+  explicit Ancestry(const generated::ClassInfo* first) : first_(first) {}
+  [[nodiscard]] iterator begin() const { return iterator(first_); }
+  [[nodiscard]] std::default_sentinel_t end() const { return {}; }
+  [[nodiscard]] bool empty() const { return first_ == nullptr; }
 
-private:
-    const generated::ClassInfo* first_;
+ private:
+  const generated::ClassInfo* first_;
 };
 
 [[nodiscard]] Ancestry ancestry(std::string_view class_name);
@@ -77,42 +77,42 @@ private:
 // position in its list, looks up the next record only when the list is used
 // up, and borrows every name from the table.
 class Members {
-public:
-    using List = std::span<const std::string_view> generated::ClassInfo::*;
+ public:
+  using List = std::span<const std::string_view> generated::ClassInfo::*;
 
-    class iterator {
-    public:
-        using value_type = std::string_view;
-        using difference_type = std::ptrdiff_t;
+  class iterator {
+   public:
+    using value_type = std::string_view;
+    using difference_type = std::ptrdiff_t;
 
-        iterator() = default;
-        iterator(const generated::ClassInfo* record, List list);
+    iterator() = default;
+    iterator(const generated::ClassInfo* record, List list);
 
-        std::string_view operator*() const { return (record_->*list_)[position_]; }
-        iterator& operator++();
-        iterator operator++(int) {
-            iterator before = *this;
-            ++*this;
-            return before;
-        }
-        bool operator==(const iterator&) const = default;
-        bool operator==(std::default_sentinel_t) const { return record_ == nullptr; }
+    std::string_view operator*() const { return (record_->*list_)[position_]; }
+    iterator& operator++();
+    iterator operator++(int) {
+      iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const iterator&) const = default;
+    bool operator==(std::default_sentinel_t) const { return record_ == nullptr; }
 
-    private:
-        void skip_used_up_lists();
+   private:
+    void skip_used_up_lists();
 
-        const generated::ClassInfo* record_ = nullptr;
-        List list_ = nullptr;
-        std::size_t position_ = 0;
-    };
+    const generated::ClassInfo* record_ = nullptr;
+    List list_ = nullptr;
+    std::size_t position_ = 0;
+  };
 
-    Members(const generated::ClassInfo* first, List list) : first_(first), list_(list) {}
-    [[nodiscard]] iterator begin() const { return iterator(first_, list_); }
-    [[nodiscard]] std::default_sentinel_t end() const { return {}; }
+  Members(const generated::ClassInfo* first, List list) : first_(first), list_(list) {}
+  [[nodiscard]] iterator begin() const { return iterator(first_, list_); }
+  [[nodiscard]] std::default_sentinel_t end() const { return {}; }
 
-private:
-    const generated::ClassInfo* first_;
-    List list_;
+ private:
+  const generated::ClassInfo* first_;
+  List list_;
 };
 
 // Property names of the class and its ancestors, nearest class first; empty

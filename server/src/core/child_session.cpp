@@ -270,8 +270,8 @@ Effects ChildSession::start(const std::filesystem::path& program, const json& lu
   static const json::json_pointer editor_fflags("/initializationOptions/fflags");
   const json* own_flags =
       editor_params.is_object() && editor_params.contains(editor_fflags) ? &editor_params.at(editor_fflags) : nullptr;
-  json params = initialize_params(editor_params, static_cast<long>(::getpid()),
-                                                  proxy::fflags(luau_lsp_settings, own_flags));
+  json params =
+      initialize_params(editor_params, static_cast<long>(::getpid()), proxy::fflags(luau_lsp_settings, own_flags));
   if (auto failed = start(std::move(*started), std::move(params)))
     out.emplace_back(log_message(1, "luau-lsp: " + failed->message));
   return out;
@@ -325,10 +325,10 @@ void ChildSession::sync(Call& call, OpenDocument& open) {
   if (first_time("sent:" + open.generated_uri))
     call.log(3, "handed " + open.generated_uri + " to luau-lsp (" + std::to_string(code.size()) + " bytes)");
   write(jsonrpc::build::notification("textDocument/didOpen", {{"textDocument",
-                                                                {{"languageId", "luau"},
-                                                                 {"text", code},
-                                                                 {"uri", open.generated_uri},
-                                                                 {"version", open.document.version()}}}}),
+                                                               {{"languageId", "luau"},
+                                                                {"text", code},
+                                                                {"uri", open.generated_uri},
+                                                                {"version", open.document.version()}}}}),
         outbox::Tag{open.generated_uri, false});
 }
 
@@ -390,10 +390,10 @@ Effects ChildSession::ask(Context context, json id, AskChild request) {
     answer_locally(out, std::move(id), request.local);
     return out;
   }
-  pending_.insert_or_assign(*sent, Pending{Pending::Asked{std::move(id), std::move(*uri), std::move(request.local),
-                                                          request.rename, open ? open->compiled : nullptr,
-                                                          open && open->stale, std::move(request.cursor),
-                                                          open ? asked_of(*open) : nullptr, request.finish}});
+  pending_.insert_or_assign(
+      *sent, Pending{Pending::Asked{std::move(id), std::move(*uri), std::move(request.local), request.rename,
+                                    open ? open->compiled : nullptr, open && open->stale, std::move(request.cursor),
+                                    open ? asked_of(*open) : nullptr, request.finish}});
   return out;
 }
 
@@ -493,7 +493,8 @@ void ChildSession::asked_answered(Call& call, Pending::Asked asked, json& messag
   if (moved->lost && asked.rename) {
     // -32801 (content modified) is answered silently by common clients; the
     // user must learn why nothing happened.
-    call.error(std::move(asked.id), -32803, "some of this rename lands in generated code, so it cannot be applied here");
+    call.error(std::move(asked.id), -32803,
+               "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
   if (asked.rename) join_closing_names(documents, moved->value);
@@ -602,8 +603,7 @@ void ChildSession::notification(Call& call, jsonrpc::Notification message) {
       call.send(jsonrpc::build::notification("$/cancelRequest", {{"id", ours}}));
       return;
     }
-  } else if ((message.method == "window/logMessage" || message.method == "window/showMessage") &&
-             !admit_message()) {
+  } else if ((message.method == "window/logMessage" || message.method == "window/showMessage") && !admit_message()) {
     return;  // counted, and said in one line
   } else {
     call.send(jsonrpc::build::notification(message.method, std::move(message.params)));
@@ -749,8 +749,8 @@ Effects ChildSession::tick() {
   if (!due) return out;
   const auto now = std::chrono::steady_clock::now();
   if (now < *due) return out;
-  out.emplace_back(log_message(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) +
-                                      " dropped"));
+  out.emplace_back(
+      log_message(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) + " dropped"));
   dropped_ = 0;
   dropped_said_ = now;
   return out;

@@ -6,8 +6,8 @@
 // each call returns what the server is to send or publish, in order.
 
 #include <chrono>
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -70,8 +70,8 @@ struct Pending {
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
-    nlohmann::json id;  // the editor's
-    std::string name;   // the component
+    nlohmann::json id;     // the editor's
+    std::string name;      // the component
     nlohmann::json range;  // the source range the items replace
     bool snippet = false;
     // The document and the text that range is of, as for `Asked`: items

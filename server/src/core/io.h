@@ -58,8 +58,7 @@ class FdOutput final : public Output {
 // `chunk` bytes per read so that buffering edges get exercised.
 class StringInput final : public Input {
  public:
-  explicit StringInput(std::string data, std::size_t chunk = SIZE_MAX)
-      : data_(std::move(data)), chunk_(chunk) {}
+  explicit StringInput(std::string data, std::size_t chunk = SIZE_MAX) : data_(std::move(data)), chunk_(chunk) {}
   std::expected<std::size_t, Error> read_some(std::span<char> buf) override;
 
  private:

@@ -18,9 +18,7 @@ using json = nlohmann::json;
 
 constexpr std::size_t MAX_HEADER_LINE = 64 * 1024;
 
-io::Error invalid(std::string message) {
-  return io::Error{io::Error::Kind::InvalidData, std::move(message)};
-}
+io::Error invalid(std::string message) { return io::Error{io::Error::Kind::InvalidData, std::move(message)}; }
 
 // The value of the escape \uXXXX at `i`, if one is there.
 std::optional<unsigned> utf16_escape_at(std::string_view text, std::size_t i) {
@@ -241,8 +239,7 @@ class Skim {
           value_.clear();
         }
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -310,8 +307,8 @@ std::expected<std::optional<std::string>, io::Error> Reader::read_body() {
   }
   if (!length) return std::unexpected(invalid("message header carried no Content-Length"));
   if (*length > MAX_CONTENT_LENGTH)
-    return std::unexpected(invalid("message header announced " + std::to_string(*length) +
-                                   " bytes, more than this server accepts"));
+    return std::unexpected(
+        invalid("message header announced " + std::to_string(*length) + " bytes, more than this server accepts"));
   if (*length > max_body_) {
     auto refused = refuse(static_cast<std::size_t>(*length));
     if (!refused) return std::unexpected(refused.error());
@@ -413,8 +410,8 @@ class Builder {
   }
 
   json& root_;
-  std::vector<json*> open_;  // the containers being built, outermost first
-  std::string key_;          // the member name whose value comes next
+  std::vector<json*> open_;   // the containers being built, outermost first
+  std::string key_;           // the member name whose value comes next
   std::size_t skipping_ = 0;  // containers open inside the one being cut
   bool too_deep_ = false;
   bool in_id_ = false;
@@ -433,8 +430,7 @@ std::expected<json, Refused> parse_body(std::string& body) {
     return std::unexpected(Refused{"message is not JSON: " + one_line(e.what()), true, PARSE_ERROR, nullptr});
   }
   if (!builder.too_deep()) return value;
-  Refused refused{"message is nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep", false, 0,
-                  nullptr};
+  Refused refused{"message is nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep", false, 0, nullptr};
   const auto method = value.is_object() ? value.find("method") : value.end();
   if (method != value.end() && method->is_string() && value.contains("id")) {
     refused.owed_answer = true;
@@ -458,8 +454,8 @@ constexpr std::uint64_t HIGHS = 0x8080808080808080ull;
 bool plain(std::uint64_t word) {
   const std::uint64_t quote = word ^ (ONES * '"');
   const std::uint64_t backslash = word ^ (ONES * '\\');
-  const std::uint64_t flagged = ((word - ONES * 0x20) & ~word) | ((quote - ONES) & ~quote) |
-                                ((backslash - ONES) & ~backslash) | word;
+  const std::uint64_t flagged =
+      ((word - ONES * 0x20) & ~word) | ((quote - ONES) & ~quote) | ((backslash - ONES) & ~backslash) | word;
   return (flagged & HIGHS) == 0;
 }
 

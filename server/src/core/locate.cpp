@@ -29,8 +29,7 @@ constexpr std::array<std::string_view, 1> SUFFIXES = {""};
 
 constexpr std::array<std::string_view, 5> EDITOR_HOMES = {".vscode", ".vscode-insiders", ".vscode-oss", ".cursor",
                                                           ".windsurf"};
-constexpr std::array<std::string_view, 5> EDITOR_NAMES = {"Code", "Code - Insiders", "VSCodium", "Cursor",
-                                                          "Windsurf"};
+constexpr std::array<std::string_view, 5> EDITOR_NAMES = {"Code", "Code - Insiders", "VSCodium", "Cursor", "Windsurf"};
 constexpr std::array<std::string_view, 4> FALLBACK_LEVELS = {"PluginSecurity", "None", "LocalUserSecurity",
                                                              "RobloxScriptSecurity"};
 
@@ -267,8 +266,10 @@ std::optional<std::size_t> first_passing(std::vector<std::optional<Probe>>& prob
     bool exact = true;
     for (auto& probe : probes) {
       if (!probe || probe->passed) continue;
-      if (probe->watch) fds.push_back({probe->watch.get(), POLLIN, 0});
-      else exact = false;
+      if (probe->watch)
+        fds.push_back({probe->watch.get(), POLLIN, 0});
+      else
+        exact = false;
     }
     if (stop >= 0) fds.push_back({stop, POLLIN, 0});
     // Without a pidfd, look again every few milliseconds.
@@ -320,8 +321,8 @@ Search::Search(std::string name, std::optional<std::string> configured, Environm
     : stop_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   thread_ = std::thread([name = std::move(name), configured = std::move(configured), env = std::move(env),
                          done = std::move(done), stop = stop_.get()] {
-    done(locate(name, configured ? std::optional<std::string_view>(*configured) : std::nullopt, env, PROBE_LIMIT,
-                stop));
+    done(
+        locate(name, configured ? std::optional<std::string_view>(*configured) : std::nullopt, env, PROBE_LIMIT, stop));
   });
 }
 
@@ -347,7 +348,9 @@ std::optional<fs::path> luau_lsp_storage(const Environment& env) {
 
 TypeFiles roblox_types(const json& settings, const Environment& env) {
   if (auto platform = protocol::string_at(settings, "/platform/type"); platform && *platform != "roblox") return {};
-  if (const json* roblox = protocol::value_at(settings, "/types/roblox"); roblox && roblox->is_boolean() && !roblox->get<bool>()) return {};
+  if (const json* roblox = protocol::value_at(settings, "/types/roblox");
+      roblox && roblox->is_boolean() && !roblox->get<bool>())
+    return {};
   std::string level = protocol::string_at(settings, "/types/robloxSecurityLevel").value_or("PluginSecurity");
   auto folder = luau_lsp_storage(env);
   if (!folder) return {};

@@ -53,8 +53,7 @@ inline constexpr std::chrono::milliseconds PROBE_LIMIT{5000};
 [[nodiscard]] std::optional<std::filesystem::path> locate(std::string_view name,
                                                           std::optional<std::string_view> configured,
                                                           const Environment& env = Environment::current(),
-                                                          std::chrono::milliseconds limit = PROBE_LIMIT,
-                                                          int stop = -1);
+                                                          std::chrono::milliseconds limit = PROBE_LIMIT, int stop = -1);
 
 // `locate` on a thread of its own, so that probing never holds the caller:
 // `done` is called there with the answer. Dropping the search ends it early

@@ -8,9 +8,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace tovix_lsp::outbox {
@@ -45,8 +45,8 @@ bool Outbox::push(std::string frame, Tag tag) {
     if (tag.replaceable && !tag.document.empty()) {
       // Only the last frame about the document may be replaced: one behind
       // it (a request) was asked of the text that change carries.
-      auto last = std::find_if(queue_.rbegin(), queue_.rend(),
-                               [&](const Entry& e) { return e.tag.document == tag.document; });
+      auto last =
+          std::find_if(queue_.rbegin(), queue_.rend(), [&](const Entry& e) { return e.tag.document == tag.document; });
       if (last != queue_.rend() && last->tag.replaceable) {
         queued_bytes_ -= last->frame.size();
         queue_.erase(std::next(last).base());

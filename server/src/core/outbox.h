@@ -68,8 +68,7 @@ class Outbox {
   // Takes the write end of the child's input and starts the writer. `stopped`
   // is called once, from the writer thread, when it stops on its own; it must
   // not block. An error when the thread cannot be started.
-  static std::expected<std::unique_ptr<Outbox>, io::Error> start(process::Fd fd,
-                                                                 std::function<void(Stop)> stopped,
+  static std::expected<std::unique_ptr<Outbox>, io::Error> start(process::Fd fd, std::function<void(Stop)> stopped,
                                                                  Watch watch = {});
   ~Outbox();
   Outbox(const Outbox&) = delete;

@@ -1,8 +1,8 @@
 #include "core/process.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -189,8 +189,7 @@ std::expected<Child, io::Error> spawn(const Command& command) {
 
   auto wire = [&](Stream stream, int target, bool child_reads, Fd& ours, Fd& theirs) -> std::optional<io::Error> {
     switch (stream) {
-      case Stream::Inherit:
-        return std::nullopt;
+      case Stream::Inherit: return std::nullopt;
       case Stream::Null:
         if (int rc = posix_spawn_file_actions_addopen(&setup.actions, target, "/dev/null",
                                                       child_reads ? O_RDONLY : O_WRONLY, 0))

@@ -28,8 +28,12 @@ using json = nlohmann::json;
 constexpr std::array<std::string_view, 4> FLAG_PREFIXES = {"FFlag", "FInt", "DFFlag", "DFInt"};
 
 constexpr std::array<std::string_view, 7> EDITOR_METHODS = {
-    "workspace/applyEdit",        "workspace/configuration",    "window/showMessageRequest",
-    "client/registerCapability",  "workspace/workspaceFolders", "client/unregisterCapability",
+    "workspace/applyEdit",
+    "workspace/configuration",
+    "window/showMessageRequest",
+    "client/registerCapability",
+    "workspace/workspaceFolders",
+    "client/unregisterCapability",
     "window/workDoneProgress/create",
 };
 
@@ -66,7 +70,10 @@ std::expected<std::unique_ptr<outbox::Outbox>, io::Error> writer_of(
     };
   }
   return outbox::Outbox::start(
-      std::move(input), [events, number](outbox::Stop why) { events.send(ChildStalled{number, why}); },
+      std::move(input),
+      [events, number](outbox::Stop why) {
+        events.send(ChildStalled{number, why});
+      },
       std::move(watch));
 }
 

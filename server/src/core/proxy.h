@@ -59,8 +59,7 @@ class Proxy {
   [[nodiscard]] std::expected<std::int64_t, io::Error> request(std::string_view method, nlohmann::json params,
                                                                outbox::Tag tag = {});
   // Sends a notification.
-  [[nodiscard]] std::optional<io::Error> notify(std::string_view method, nlohmann::json params,
-                                                outbox::Tag tag = {});
+  [[nodiscard]] std::optional<io::Error> notify(std::string_view method, nlohmann::json params, outbox::Tag tag = {});
   // Sends a whole message as it is (an answer to one of the child's requests).
   [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& message, outbox::Tag tag = {});
 
@@ -78,8 +77,7 @@ class Proxy {
   [[nodiscard]] int pid() const { return child_.pid(); }
 
  private:
-  Proxy(process::Child child, std::unique_ptr<outbox::Outbox> input, std::filesystem::path path,
-        std::uint64_t number)
+  Proxy(process::Child child, std::unique_ptr<outbox::Outbox> input, std::filesystem::path path, std::uint64_t number)
       : input_(std::move(input)), child_(std::move(child)), path_(std::move(path)), number_(number) {}
 
   // Declared before the child so that it is stopped after the child is

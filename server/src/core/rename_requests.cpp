@@ -77,5 +77,4 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
   return forward;
 }
 
-
 }  // namespace tovix_lsp::rename_requests

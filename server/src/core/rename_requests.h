@@ -20,8 +20,6 @@ namespace tovix_lsp::rename_requests {
 // a component's name and in Luau code the child's answer, or the range of
 // the name under the cursor when the child has none (-32601, an error or
 // null). Null there while no child is ready.
-[[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id,
-                                           nlohmann::json params);
-
+[[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
 }  // namespace tovix_lsp::rename_requests

@@ -81,9 +81,8 @@ server::Reply definition(server::Server& server, const json&, json params) {
 server::Reply completion(server::Server& server, const json& id, json params) {
   auto at = target(server, params);
   if (!at || !at->project) return json(nullptr);
-  completion::Answer answer =
-      completion::complete(at->open.document, *at->project, at->offset, server.snippet_support, api::present(),
-                           at->open.snapshot.get());
+  completion::Answer answer = completion::complete(at->open.document, *at->project, at->offset, server.snippet_support,
+                                                   api::present(), at->open.snapshot.get());
   if (auto* list = std::get_if<completion::List>(&answer)) return std::move(list->value);
   if (std::holds_alternative<completion::AskLuau>(answer)) {
     // The space triggers attribute names in markup; luau-lsp has no such
@@ -98,8 +97,8 @@ server::Reply completion(server::Server& server, const json& id, json params) {
 server::Reply ask_child_for_props(server::Server& server, const json& id, open_documents::OpenDocument& open,
                                   props::Question question) {
   child_session::Effects effects;
-  const bool asked = server.child.ask_props(server.context(), id, open, std::move(question), server.snippet_support,
-                                            effects);
+  const bool asked =
+      server.child.ask_props(server.context(), id, open, std::move(question), server.snippet_support, effects);
   server.apply(std::move(effects));
   if (!asked) return completion::empty_list();
   return server::Later{};

@@ -222,8 +222,7 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
 }
 
 void Server::guarded(published::Notification publication) {
-  guard("textDocument/publishDiagnostics", std::nullopt,
-        [&] { apply(child.take(context(), std::move(publication))); });
+  guard("textDocument/publishDiagnostics", std::nullopt, [&] { apply(child.take(context(), std::move(publication))); });
 }
 
 void Server::guard(std::string_view label, std::optional<json> request_id, const std::function<void()>& handle) {

@@ -15,12 +15,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/child_session.h"
+#include "core/events.h"
 #include "core/io.h"
 #include "core/jsonrpc.h"
-#include "core/child_session.h"
 #include "core/locate.h"
 #include "core/open_documents.h"
-#include "core/events.h"
 #include "core/settings.h"
 #include "workspace/analysis.h"
 #include "workspace/project.h"
@@ -180,8 +180,7 @@ class Server {
   bool shutdown_requested = false;
 
  private:
-  void guard(std::string_view label, std::optional<nlohmann::json> request_id,
-             const std::function<void()>& handle);
+  void guard(std::string_view label, std::optional<nlohmann::json> request_id, const std::function<void()>& handle);
   // Lets go of the current child, which cannot serve any more, and unless a
   // shutdown was asked for says `why` and answers what waited for it.
   void child_gone(std::string_view why);

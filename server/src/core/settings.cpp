@@ -6,7 +6,6 @@
 #include <system_error>
 #include <utility>
 
-
 #include "core/locate.h"
 #include "core/server.h"
 #include "features/api.h"
@@ -142,11 +141,11 @@ void configuration_answered(server::Server& server, const json& message) {
   if (server.child.running() || server.shutdown_requested || server.search) return;
   const std::uint64_t number = ++server.searches;
   auto configured = configured_path(server.own_settings, server.luau_lsp_settings);
-  server.search = std::make_unique<locate::Search>(
-      "luau-lsp", std::move(configured), std::move(env),
-      [events = server.events, number](std::optional<std::filesystem::path> found) {
-        events.send(events::Located{number, std::move(found)});
-      });
+  server.search =
+      std::make_unique<locate::Search>("luau-lsp", std::move(configured), std::move(env),
+                                       [events = server.events, number](std::optional<std::filesystem::path> found) {
+                                         events.send(events::Located{number, std::move(found)});
+                                       });
 }
 
 void located(server::Server& server, std::uint64_t search, std::optional<std::filesystem::path> found) {

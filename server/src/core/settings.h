@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/locate.h"
 #include "core/events.h"
+#include "core/locate.h"
 #include "features/api.h"
 
 namespace tovix_lsp::server {

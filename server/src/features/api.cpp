@@ -186,8 +186,8 @@ class DocsReader : public nlohmann::json_sax<nlohmann::json> {
   std::string* field_ = nullptr;  // the text member whose value comes next
   bool seen_documentation_ = false;
   bool seen_link_ = false;
-  bool skip_next_ = false;        // the next value belongs to a member not read
-  std::size_t skipping_ = 0;      // containers open inside such a value
+  bool skip_next_ = false;    // the next value belongs to a member not read
+  std::size_t skipping_ = 0;  // containers open inside such a value
   std::size_t array_items_ = 0;
 };
 

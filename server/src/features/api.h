@@ -30,8 +30,8 @@ using ByName = std::unordered_map<std::string, V, Hash, std::equal_to<>>;
 
 // One `declare` block of the definitions file.
 struct Class {
-  std::optional<std::string> superclass;            // the word after "extends"
-  detail::ByName<std::string> members;              // name -> Luau type as written
+  std::optional<std::string> superclass;  // the word after "extends"
+  detail::ByName<std::string> members;    // name -> Luau type as written
 };
 
 // A member found by `Api::member`; owned by the caller.
@@ -61,8 +61,7 @@ struct Api {
   [[nodiscard]] std::optional<Member> member(std::string_view class_name, std::string_view member_name) const;
 
   // The entry under exactly "@roblox/globaltype/{class}.{member}", or null.
-  [[nodiscard]] const Documentation* documentation(std::string_view class_name,
-                                                   std::string_view member_name) const;
+  [[nodiscard]] const Documentation* documentation(std::string_view class_name, std::string_view member_name) const;
 };
 
 // The classes of a definitions file's text, by its line rules: "declare

@@ -8,8 +8,7 @@
 
 namespace tovix_lsp::closing_tag {
 
-std::optional<std::string> closing_tag(std::string_view text, std::size_t offset,
-                                       const snapshot::Snapshot* snapshot) {
+std::optional<std::string> closing_tag(std::string_view text, std::size_t offset, const snapshot::Snapshot* snapshot) {
   if (offset == 0 || offset > text.size()) return std::nullopt;
   if (offset < text.size() && !utf8_text::is_boundary(text, offset)) {
     return std::nullopt;

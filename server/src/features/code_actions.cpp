@@ -73,8 +73,8 @@ json actions(std::string_view uri, std::span<const json> diagnostics, const docu
     const json& first = candidates->front();
     for (const json& candidate : *candidates) {
       if (!candidate.is_string()) continue;
-      out.push_back(action(uri, d, element ? "element" : "attribute", candidate.get_ref<const std::string&>(),
-                           *range, closing, candidate == first));
+      out.push_back(action(uri, d, element ? "element" : "attribute", candidate.get_ref<const std::string&>(), *range,
+                           closing, candidate == first));
     }
   }
   return out;

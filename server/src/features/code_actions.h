@@ -33,7 +33,6 @@ namespace tovix_lsp::code_actions {
 // opening name is replaced. `snapshot` is used only when it was taken of
 // the document's current text (see `snapshot::of`).
 [[nodiscard]] nlohmann::json actions(std::string_view uri, std::span<const nlohmann::json> diagnostics,
-                                     const document::Document* document,
-                                     const snapshot::Snapshot* snapshot = nullptr);
+                                     const document::Document* document, const snapshot::Snapshot* snapshot = nullptr);
 
 }  // namespace tovix_lsp::code_actions

@@ -51,7 +51,7 @@ Answer closing(const document::Document& document, const scan::TagName& at, cons
 }
 
 Answer elements(const document::Document& document, const project::Project& project, const scan::TagName& at,
-               const snapshot::Snapshot* current) {
+                const snapshot::Snapshot* current) {
   const json range = document.range_at(at.start, at.start + at.prefix.size());
   std::vector<json> items;
   for (const naming::Named& named : project.vocabulary->elements(project.config)) {
@@ -65,12 +65,11 @@ Answer elements(const document::Document& document, const project::Project& proj
   return List{list(std::move(items))};
 }
 
-Answer attributes(const document::Document& document, const project::Project& project,
-                  const scan::AttributeName& at, bool snippets, const api::Api* facts) {
+Answer attributes(const document::Document& document, const project::Project& project, const scan::AttributeName& at,
+                  bool snippets, const api::Api* facts) {
   std::optional<std::string> klass = naming::element_class(project.config, at.element);
   if (!klass) return Props{at.start, at.prefix};
-  const Members members{document.range_at(at.start, at.start + at.prefix.size()), std::move(*klass), facts,
-                        snippets};
+  const Members members{document.range_at(at.start, at.start + at.prefix.size()), std::move(*klass), facts, snippets};
   std::vector<json> items;
   for (const naming::Named& named : project.vocabulary->members(project.config, members.class_name)) {
     const bool event = tovix::roblox::is_event(members.class_name, named.canonical);
@@ -132,8 +131,8 @@ json Members::item(std::string_view label, std::string_view member, std::uint32_
   return out;
 }
 
-Answer complete(const document::Document& document, const project::Project& project, std::size_t offset,
-                bool snippets, const api::Api* facts, const snapshot::Snapshot* snapshot) {
+Answer complete(const document::Document& document, const project::Project& project, std::size_t offset, bool snippets,
+                const api::Api* facts, const snapshot::Snapshot* snapshot) {
   const snapshot::Snapshot* current = snapshot::of(snapshot, document.text());
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
   if (scan::luau_code(at)) return AskLuau{};

@@ -46,10 +46,10 @@ using Answer = std::variant<List, AskLuau, Props, Empty>;
 
 // What every member item of one attribute-name request shares.
 struct Members {
-  nlohmann::json range;         // the protocol Range each item replaces
-  std::string class_name;       // the Roblox class the element stands for
+  nlohmann::json range;           // the protocol Range each item replaces
+  std::string class_name;         // the Roblox class the element stands for
   const api::Api* api = nullptr;  // the API facts, when present
-  bool snippets = false;        // the editor takes snippets
+  bool snippets = false;          // the editor takes snippets
 
   // The item of one member: "detail" its Luau type (else "property" or
   // "event"), documentation in Markdown when the facts have an entry for the
@@ -64,8 +64,8 @@ struct Members {
 // used only when it was taken of the document's current text (see
 // `snapshot::of`). Never fails: a half-typed document gives what its cursor
 // context allows, or `Empty`.
-[[nodiscard]] Answer complete(const document::Document& document, const project::Project& project,
-                              std::size_t offset, bool snippets, const api::Api* facts = api::present(),
+[[nodiscard]] Answer complete(const document::Document& document, const project::Project& project, std::size_t offset,
+                              bool snippets, const api::Api* facts = api::present(),
                               const snapshot::Snapshot* snapshot = nullptr);
 
 // {"detail", "kind", "label", "sortText": prefix + label, "textEdit": {"newText": label, "range"}}.
@@ -87,14 +87,12 @@ struct Members {
 // empty, starting with an upper-case letter, not a Roblox class; sorted in
 // byte order. `current` is a snapshot of this same text, or null. The
 // project's settings do not change which names a text binds.
-[[nodiscard]] std::vector<std::string> components(std::string_view text,
-                                                  const snapshot::Snapshot* current = nullptr);
+[[nodiscard]] std::vector<std::string> components(std::string_view text, const snapshot::Snapshot* current = nullptr);
 
 // The child's completion items inside a component's props table turned into
 // attribute items that replace `range` in the source: only its table-field
 // items ("sortText" "1") whose label is a plain Luau name (no keyword);
 // functions become events, with a handler snippet when `snippets` is set.
-[[nodiscard]] nlohmann::json props(std::span<const nlohmann::json> items, const nlohmann::json& range,
-                                   bool snippets);
+[[nodiscard]] nlohmann::json props(std::span<const nlohmann::json> items, const nlohmann::json& range, bool snippets);
 
 }  // namespace tovix_lsp::completion

@@ -23,8 +23,8 @@ namespace tovix_lsp::hover {
 
 // The tag name under the cursor.
 struct TagAt {
-  std::string name;      // as written; empty for a fragment
-  nlohmann::json range;  // the name the cursor is on: the opening or the closing one
+  std::string name;       // as written; empty for a fragment
+  nlohmann::json range;   // the name the cursor is on: the opening or the closing one
   std::size_t start = 0;  // the opening name, where the child is asked about it
 };
 
@@ -66,8 +66,8 @@ using Answer = std::variant<Local, AskLuau, Merge, Null>;
 
 // Go to definition at `offset`: the declaration of a component used as a
 // tag, forwarded in Luau code, null for anything else. Never `Merge`.
-[[nodiscard]] Answer definition(const document::Document& document, const project::Project& project,
-                                std::size_t offset, const snapshot::Snapshot* snapshot = nullptr);
+[[nodiscard]] Answer definition(const document::Document& document, const project::Project& project, std::size_t offset,
+                                const snapshot::Snapshot* snapshot = nullptr);
 
 // The hover the editor gets when luau-lsp was asked: `child` is its answer
 // moved back into the source (null when it had none), `local` the value of

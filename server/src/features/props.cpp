@@ -28,8 +28,8 @@ std::optional<std::size_t> generated_call(const remap::Pair& document, line_inde
   return mapped;
 }
 
-std::optional<Question> question(const remap::Pair& document, const snapshot::Snapshot* snapshot,
-                                 std::size_t offset, std::size_t start, const std::string& prefix) {
+std::optional<Question> question(const remap::Pair& document, const snapshot::Snapshot* snapshot, std::size_t offset,
+                                 std::size_t start, const std::string& prefix) {
   if (!document.compiled || document.generated_uri.empty()) return std::nullopt;
   const std::string_view text = document.document->text();
   const std::vector<tree::Tag> tags = snapshot::tree_at(text, offset, snapshot::of(snapshot, text));

@@ -85,8 +85,7 @@ std::optional<Component> component_at(std::string_view text, const tovix::config
                                       ByteRange name, std::size_t offset, const snapshot::Snapshot* current) {
   const std::string_view written = text.substr(pair.open.start, pair.open.end - pair.open.start);
   tovix::resolve::NameSet found;
-  if (naming::element_kind(config, snapshot::bindings(text, current, found), written) !=
-      naming::Element::Component) {
+  if (naming::element_kind(config, snapshot::bindings(text, current, found), written) != naming::Element::Component) {
     return std::nullopt;
   }
   const ByteRange segment = segment_at(text, name, offset);
@@ -196,7 +195,8 @@ void join_closing_names(const document::Document& document, json& edits, const s
     const std::optional<ByteRange> at = range ? document.byte_range(*range) : std::nullopt;
     std::optional<ByteRange> closing;
     if (at && at->start < at->end) {
-      const auto after = std::ranges::upper_bound(closed, at->start, {}, [](const tree::Tag* t) { return t->open.start; });
+      const auto after =
+          std::ranges::upper_bound(closed, at->start, {}, [](const tree::Tag* t) { return t->open.start; });
       if (after != closed.begin()) {
         const tree::Tag& tag = **std::prev(after);
         if (at->end <= tag.open.end && whole_segments(text, tag.open, *at)) {

@@ -89,9 +89,8 @@ struct Pair {
 // then of the closing name (for the document's URI as stored), or null when
 // `new_name` is not valid; on a component's name and in Luau code, the
 // child's; null elsewhere.
-[[nodiscard]] Answer rename(const document::Document& document, const tovix::config::Config& config,
-                            std::size_t offset, std::string_view new_name,
-                            const snapshot::Snapshot* snapshot = nullptr);
+[[nodiscard]] Answer rename(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
+                            std::string_view new_name, const snapshot::Snapshot* snapshot = nullptr);
 
 // The TextEdits of a rename made in the generated Luau, moved back into
 // `document`: each edit that replaces an element's opening name, or whole

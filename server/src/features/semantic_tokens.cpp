@@ -36,8 +36,7 @@ std::optional<std::uint32_t> type_of(const tovix::config::Config& config, const 
 
 }  // namespace
 
-json tokens(const document::Document& document, const project::Project& project,
-            const snapshot::Snapshot* snapshot) {
+json tokens(const document::Document& document, const project::Project& project, const snapshot::Snapshot* snapshot) {
   const std::string& text = document.text();
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
   // One walk of the regions serves both the tag tree and the blanking.

@@ -24,8 +24,10 @@ Fields fields_of(std::string_view text, const tree::Tag& tag) {
   // A fragment's empty name range widens to the character after its `<`.
   const std::size_t after_start =
       tag.open.start < text.size() ? utf8_text::next_boundary(text, tag.open.start, text.size()) : text.size();
-  return Fields{tag.name.empty() ? std::string_view("<>") : std::string_view(tag.name), tag.name.empty() ? 19 : 5,
-                tag.span, {tag.open.start, std::max(tag.open.end, after_start)}};
+  return Fields{tag.name.empty() ? std::string_view("<>") : std::string_view(tag.name),
+                tag.name.empty() ? 19 : 5,
+                tag.span,
+                {tag.open.start, std::max(tag.open.end, after_start)}};
 }
 
 // Writes JSON text as `json::dump` does, compact and keys in ascending
@@ -98,7 +100,6 @@ json symbol_in(document::Ranges& ranges, const document::Document& document, con
   members.emplace_hint(members.end(), "selectionRange", ranges.range_at(f.selection.start, f.selection.end));
   return out;
 }
-
 
 }  // namespace
 

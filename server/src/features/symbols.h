@@ -18,15 +18,13 @@ namespace tovix_lsp::symbols {
 // document, in text order; an empty array without markup. Markup after the
 // first that does not parse is left out. `snapshot` is used only when it
 // was taken of the document's current text (see `snapshot::of`).
-[[nodiscard]] nlohmann::json symbols(const document::Document& document,
-                                     const snapshot::Snapshot* snapshot = nullptr);
+[[nodiscard]] nlohmann::json symbols(const document::Document& document, const snapshot::Snapshot* snapshot = nullptr);
 
 // `symbols` as compact JSON text, keys in ascending order, exactly as the
 // value would serialise: written straight from the tag tree, which costs a
 // fraction of building the value (hundreds of thousands of small objects in
 // a large document) and then serialising it.
-[[nodiscard]] std::string serialized(const document::Document& document,
-                                     const snapshot::Snapshot* snapshot = nullptr);
+[[nodiscard]] std::string serialized(const document::Document& document, const snapshot::Snapshot* snapshot = nullptr);
 
 // One tag's DocumentSymbol with its children's: name as written ("<>" for a
 // fragment), kind 5 (class) or 19 (object) for a fragment, the whole

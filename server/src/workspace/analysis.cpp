@@ -101,8 +101,8 @@ std::span<const scan::Resume> resumes_of(snapshot::Read& read) {
 
 }  // namespace
 
-std::optional<json> suggestion(const document::Document& document, const project::Project& project,
-                               std::size_t start, std::size_t end) {
+std::optional<json> suggestion(const document::Document& document, const project::Project& project, std::size_t start,
+                               std::size_t end) {
   const ByteRange span{start, end};
   document::Ranges ranges(document);
   if (names_element(document.text(), span)) return element_suggestion(document, ranges, project, span);
@@ -110,8 +110,7 @@ std::optional<json> suggestion(const document::Document& document, const project
 }
 
 json diagnostic(const document::Document& document, const project::Project& project, std::string_view message,
-                std::size_t offset, std::size_t length, const std::optional<std::string>& help,
-                Severity severity) {
+                std::size_t offset, std::size_t length, const std::optional<std::string>& help, Severity severity) {
   const ByteRange span = widen(document.text(), offset, length);
   document::Ranges ranges(document);
   return diagnostic_at(document, ranges, message, span, help, severity,
@@ -124,8 +123,12 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
   // Every range of this run, however many fall on one long line.
   document::Ranges ranges(document);
   if (project.config_error)
-    out.diagnostics.push_back(protocol::to_json(protocol::Diagnostic{
-        .range = document.range(0, 0), .severity = Severity::Error, .message = *project.config_error, .uri = document.uri(), .help = std::nullopt, .data = std::nullopt}));
+    out.diagnostics.push_back(protocol::to_json(protocol::Diagnostic{.range = document.range(0, 0),
+                                                                     .severity = Severity::Error,
+                                                                     .message = *project.config_error,
+                                                                     .uri = document.uri(),
+                                                                     .help = std::nullopt,
+                                                                     .data = std::nullopt}));
   const std::string& text = document.text();
   std::size_t lines = document.index().line_count();
   tovix::compile::Partial partial;
@@ -172,8 +175,7 @@ Analysis Analysis::run(const document::Document& document, const project::Projec
     std::optional<json> data = names_element(text, r.span)
                                    ? element_suggestion(document, ranges, project, r.span)
                                    : member_suggestion(document, ranges, project, r.span, contexts[next_context++]);
-    out.diagnostics.push_back(
-        diagnostic_at(document, ranges, r.message, r.span, *r.help, r.severity, std::move(data)));
+    out.diagnostics.push_back(diagnostic_at(document, ranges, r.message, r.span, *r.help, r.severity, std::move(data)));
   }
 
   auto result = std::make_shared<Compiled>();

@@ -36,9 +36,7 @@ protocol::Position Document::position(std::size_t offset) const { return index_.
 
 nlohmann::json Document::position_at(std::size_t offset) const { return protocol::to_json(position(offset)); }
 
-protocol::Range Document::range(std::size_t start, std::size_t end) const {
-  return {position(start), position(end)};
-}
+protocol::Range Document::range(std::size_t start, std::size_t end) const { return {position(start), position(end)}; }
 
 nlohmann::json Document::range_at(std::size_t start, std::size_t end) const {
   return protocol::to_json(range(start, end));

@@ -61,7 +61,6 @@ class Document {
   [[nodiscard]] bool change(std::int64_t version, std::span<const nlohmann::json> changes);
 
  private:
-
   std::string uri_;
   std::string text_;
   line_index::LineIndex index_;

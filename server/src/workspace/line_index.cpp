@@ -12,9 +12,7 @@ namespace {
 
 // UTF-16 code units of one decoded character; an ill-formed byte run counts
 // as the one U+FFFD that stands for it.
-std::uint32_t utf16_units(const utf8_text::Step& step) {
-  return step.code_point > 0xFFFF ? 2 : 1;
-}
+std::uint32_t utf16_units(const utf8_text::Step& step) { return step.code_point > 0xFFFF ? 2 : 1; }
 
 // Steps one character forward; ASCII, the common case, skips the decoder.
 utf8_text::Step step_at(std::string_view text, std::size_t pos) {
@@ -39,8 +37,7 @@ LineIndex::LineIndex(std::string_view text) : len_(text.size()) {
   }
 }
 
-LineIndex LineIndex::edited(std::size_t start, std::size_t end,
-                            std::string_view inserted) const {
+LineIndex LineIndex::edited(std::size_t start, std::size_t end, std::string_view inserted) const {
   // Entries up to `start` stay; those the removed bytes produced (in
   // (start, end]) go; the inserted text adds its own; the rest shift.
   const auto keep_end = std::upper_bound(starts_.begin(), starts_.end(), start);
@@ -77,8 +74,7 @@ ByteRange LineIndex::line_range(std::string_view text, std::size_t line) const {
   return {start, end};
 }
 
-std::optional<std::size_t> LineIndex::offset(std::string_view text, std::uint32_t line,
-                                             std::uint32_t character) const {
+std::optional<std::size_t> LineIndex::offset(std::string_view text, std::uint32_t line, std::uint32_t character) const {
   if (line == starts_.size() && character == 0) return len_;
   if (line >= starts_.size()) return std::nullopt;
   const ByteRange range = line_range(text, line);
@@ -136,14 +132,15 @@ Position Positions::at(std::size_t offset) {
   if (offset - start <= MARK_EVERY) return index_.position(text_, offset);
   std::vector<Mark>& marks = marks_[line];
   if (marks.empty()) marks.push_back({start, 0});
-  const auto after = std::upper_bound(marks.begin(), marks.end(), offset,
-                                      [](std::size_t o, const Mark& m) { return o < m.offset; });
+  const auto after =
+      std::upper_bound(marks.begin(), marks.end(), offset, [](std::size_t o, const Mark& m) { return o < m.offset; });
   const Mark from = *std::prev(after);
   std::uint32_t units = 0;
   if (after == marks.end()) {
     // Past the stretch walked so far: walk on, marking the way.
-    units = units_to(text_, from.offset, from.units, offset, MARK_EVERY,
-                     [&](std::size_t pos, std::uint32_t count) { marks.push_back({pos, count}); });
+    units = units_to(text_, from.offset, from.units, offset, MARK_EVERY, [&](std::size_t pos, std::uint32_t count) {
+      marks.push_back({pos, count});
+    });
   } else {
     units = units_to(text_, from.offset, from.units, offset, SIZE_MAX, [](std::size_t, std::uint32_t) {});
   }

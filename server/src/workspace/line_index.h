@@ -38,8 +38,7 @@ class LineIndex {
   // The index of the text that replacing the bytes [start, end) of the
   // indexed text by `inserted` gives; equal to building it afresh, but only
   // the inserted text is scanned. Requires start <= end <= len().
-  [[nodiscard]] LineIndex edited(std::size_t start, std::size_t end,
-                                 std::string_view inserted) const;
+  [[nodiscard]] LineIndex edited(std::size_t start, std::size_t end, std::string_view inserted) const;
 
   friend bool operator==(const LineIndex&, const LineIndex&) = default;
 

@@ -23,8 +23,7 @@ constexpr std::string_view READ = "__tovix_read";
 
 // Whether output [from, from + len) is whole characters equal to source
 // [at, at + len).
-bool same_text(std::string_view output, std::size_t from, std::string_view source, std::size_t at,
-               std::size_t len) {
+bool same_text(std::string_view output, std::size_t from, std::string_view source, std::size_t at, std::size_t len) {
   return utf8_text::is_whole(output, from, len) && output.substr(from, len) == source.substr(at, len);
 }
 
@@ -34,10 +33,8 @@ struct Header {
   std::size_t size = 0;  // bytes inserted in front of it
 };
 
-bool helper_present(std::string_view output, std::string_view name,
-                    const tovix::resolve::NameSet& bindings) {
-  return output.find(fmt::format("local function {}(", name)) != std::string_view::npos &&
-         !bindings.contains(name);
+bool helper_present(std::string_view output, std::string_view name, const tovix::resolve::NameSet& bindings) {
+  return output.find(fmt::format("local function {}(", name)) != std::string_view::npos && !bindings.contains(name);
 }
 
 std::optional<Header> header_of(std::string_view source, std::string_view output,
@@ -64,7 +61,6 @@ std::optional<Header> header_of(std::string_view source, std::string_view output
   if (!injected || injected->empty()) return std::nullopt;
   return Header{*at, injected->size() - 1};
 }
-
 
 // The map from the document's top-level markup (anything with `node`,
 // `start` and `end`, in text order) and the resolver of its names.
@@ -98,8 +94,7 @@ sourcemap::SourceMap build_from(std::string_view source, std::string_view output
   while (first < found.size()) {
     // A cluster: regions chained by ending on the line where the next starts.
     std::size_t last = first;
-    while (last + 1 < found.size() &&
-           lines.line_of(found[last].end) == lines.line_of(found[last + 1].start)) {
+    while (last + 1 < found.size() && lines.line_of(found[last].end) == lines.line_of(found[last + 1].start)) {
       ++last;
     }
     const std::size_t u = found[first].start;
@@ -111,8 +106,8 @@ sourcemap::SourceMap build_from(std::string_view source, std::string_view output
     const std::size_t l = lines.line_range(source, line).end;
     const line_index::ByteRange out_line = out_lines.line_range(output, line);
     const std::size_t h = out_line.end;
-    const bool tail_ok = l >= v && h >= l - v && h - (l - v) >= out_line.start &&
-                         same_text(output, h - (l - v), source, v, l - v);
+    const bool tail_ok =
+        l >= v && h >= l - v && h - (l - v) >= out_line.start && same_text(output, h - (l - v), source, v, l - v);
     if (!tail_ok) {
       aligned = false;
       v0 = v;
@@ -161,8 +156,7 @@ sourcemap::SourceMap build_from(std::string_view source, std::string_view output
 
 }  // namespace
 
-sourcemap::SourceMap build(std::string_view source, std::string_view output,
-                           const tovix::config::Config& config) {
+sourcemap::SourceMap build(std::string_view source, std::string_view output, const tovix::config::Config& config) {
   const std::vector<regions::Region> found = regions::regions(source);
   std::vector<tovix::resolve::Region> spans;
   spans.reserve(found.size());
@@ -172,14 +166,12 @@ sourcemap::SourceMap build(std::string_view source, std::string_view output,
 }
 
 sourcemap::SourceMap build(std::string_view source, std::string_view output, const tovix::config::Config& config,
-                           std::span<const tovix::markup::walk::Markup> markup,
-                           tovix::resolve::NameSet bindings) {
+                           std::span<const tovix::markup::walk::Markup> markup, tovix::resolve::NameSet bindings) {
   const tovix::resolve::Resolver resolver(std::move(bindings), config);
   return build(source, output, resolver, markup);
 }
 
-sourcemap::SourceMap build(std::string_view source, std::string_view output,
-                           const tovix::resolve::Resolver& resolver,
+sourcemap::SourceMap build(std::string_view source, std::string_view output, const tovix::resolve::Resolver& resolver,
                            std::span<const tovix::markup::walk::Markup> markup) {
   return build_from(source, output, markup, resolver);
 }

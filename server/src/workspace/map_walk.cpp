@@ -118,8 +118,7 @@ line_index::ByteRange Builder::line_window(std::size_t start, std::size_t end) c
   return {from, to};
 }
 
-std::optional<std::size_t> Builder::find(std::string_view needle, std::size_t from,
-                                         std::size_t to) const {
+std::optional<std::size_t> Builder::find(std::string_view needle, std::size_t from, std::size_t to) const {
   to = std::min(to, output.size());
   if (to < from) return std::nullopt;
   const std::size_t at = output.substr(from, to - from).find(needle);
@@ -127,8 +126,7 @@ std::optional<std::size_t> Builder::find(std::string_view needle, std::size_t fr
   return from + at;
 }
 
-std::optional<std::size_t> Builder::unique_in(std::string_view needle, std::size_t from,
-                                              std::size_t to) const {
+std::optional<std::size_t> Builder::unique_in(std::string_view needle, std::size_t from, std::size_t to) const {
   to = std::min(to, output.size());
   if (to < from) return std::nullopt;
   const auto at = unique_match(output.substr(from, to - from), needle);
@@ -204,10 +202,8 @@ void Builder::skip_to(std::string_view text) {
     if (!utf8_text::is_boundary(output, cursor)) return;
     const auto c = tovix::unicode::decode_at(output, cursor);
     if (cursor + c.length > end || !utf8_text::is_boundary(output, cursor + c.length)) return;
-    const bool separator = c.length == 1 && std::string_view(",(){}").find(output[cursor]) !=
-                                                 std::string_view::npos;
-    const bool blank =
-        tovix::whitespace::leading_whitespace_length(output.substr(cursor, c.length)) == c.length;
+    const bool separator = c.length == 1 && std::string_view(",(){}").find(output[cursor]) != std::string_view::npos;
+    const bool blank = tovix::whitespace::leading_whitespace_length(output.substr(cursor, c.length)) == c.length;
     if (!separator && !blank) return;
     cursor += c.length;
   }
@@ -336,8 +332,7 @@ void Builder::walk_node(const ast::Node& markup) {
     }
   }
   const std::size_t around = enclosing_;
-  if (head && named &&
-      map.add_element({{element.start, element.end}, {i, i + n}, *head, open, around}))
+  if (head && named && map.add_element({{element.start, element.end}, {i, i + n}, *head, open, around}))
     enclosing_ = map.elements().size() - 1;
 
   const bool has_spread = std::ranges::any_of(element.attributes, [](const ast::Attribute& a) {

@@ -11,11 +11,11 @@
 // error, and a run is only kept after `SourceMap::push` compared its bytes.
 
 #include <cstddef>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 
 #include "tovix/markup/ast.h"
 #include "tovix/resolve.h"
@@ -69,11 +69,9 @@ struct Builder {
   // [cursor, limit]; empty (start > end) when nothing is left.
   [[nodiscard]] line_index::ByteRange line_window(std::size_t start, std::size_t end) const;
   // The first occurrence of `needle` in output [from, to), as an offset.
-  [[nodiscard]] std::optional<std::size_t> find(std::string_view needle, std::size_t from,
-                                                std::size_t to) const;
+  [[nodiscard]] std::optional<std::size_t> find(std::string_view needle, std::size_t from, std::size_t to) const;
   // `unique_match` in output [from, to), as an offset into the output.
-  [[nodiscard]] std::optional<std::size_t> unique_in(std::string_view needle, std::size_t from,
-                                                     std::size_t to) const;
+  [[nodiscard]] std::optional<std::size_t> unique_in(std::string_view needle, std::size_t from, std::size_t to) const;
   // Whether the output at the cursor, within the limit, starts with `text`.
   [[nodiscard]] bool at_cursor(std::string_view text) const;
   // Moves the cursor just past the first `text` up to the limit; false when
@@ -100,7 +98,7 @@ struct Builder {
 
   using Names = std::unordered_map<std::string, std::string, tovix::resolve::NameHash, std::equal_to<>>;
   std::unordered_map<std::string, ElementKind, tovix::resolve::NameHash, std::equal_to<>> elements_;
-  Names members_;   // class, NUL, attribute name -> member
+  Names members_;    // class, NUL, attribute name -> member
   std::string key_;  // where member keys are assembled
 
   // Elements and fragments being walked, across holes.

@@ -138,8 +138,7 @@ std::vector<Named> Vocabulary::members(const Config& config, std::string_view cl
   return built;
 }
 
-std::string Vocabulary::member(const Config& config, std::string_view class_name,
-                               std::string_view member_name) const {
+std::string Vocabulary::member(const Config& config, std::string_view class_name, std::string_view member_name) const {
   for (Named& named : members(config, class_name)) {
     if (named.canonical == member_name) return std::move(named.name);
   }

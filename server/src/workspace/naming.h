@@ -50,13 +50,11 @@ class Vocabulary {
 
   // How the project writes the class; the class name itself when the
   // element list has no entry for it.
-  [[nodiscard]] std::string element(const tovix::config::Config& config,
-                                    std::string_view class_name) const;
+  [[nodiscard]] std::string element(const tovix::config::Config& config, std::string_view class_name) const;
 
   // The members an element of the class can take, as the project writes
   // them, in spelling order (byte order), one entry per spelling.
-  [[nodiscard]] std::vector<Named> members(const tovix::config::Config& config,
-                                           std::string_view class_name) const;
+  [[nodiscard]] std::vector<Named> members(const tovix::config::Config& config, std::string_view class_name) const;
 
   // How the project writes the member on the class; the member name itself
   // when the class's list has no entry for it.

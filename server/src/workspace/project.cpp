@@ -16,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 bool is_unreserved(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '/' || c == ':' || c == '_' || c == '~';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '/' || c == ':' || c == '_' || c == '~';
 }
 
 int hex_value(char c) {

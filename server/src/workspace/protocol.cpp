@@ -62,8 +62,7 @@ std::optional<TextDocumentItem> read_did_open(json&& params) {
   if (document == params.end() || !document->is_object()) return std::nullopt;
   const auto uri = document->find("uri");
   const auto text = document->find("text");
-  if (uri == document->end() || !uri->is_string() || text == document->end() || !text->is_string())
-    return std::nullopt;
+  if (uri == document->end() || !uri->is_string() || text == document->end() || !text->is_string()) return std::nullopt;
   const json* version = member(*document, "version");
   return TextDocumentItem{std::move(uri->get_ref<std::string&>()), std::move(text->get_ref<std::string&>()),
                           version ? version_of(*version) : 0};

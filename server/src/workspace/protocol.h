@@ -53,8 +53,8 @@ struct Diagnostic {
   Range range;
   Severity severity = Severity::Error;
   std::string message;
-  std::string uri;                   // for the related information
-  std::optional<std::string> help;   // becomes related information
+  std::string uri;                  // for the related information
+  std::optional<std::string> help;  // becomes related information
   std::optional<nlohmann::json> data;
 };
 

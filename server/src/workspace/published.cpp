@@ -19,10 +19,20 @@ constexpr std::size_t MAX_DIGITS = 18;
 // Member names under which something moves with the source map: a
 // diagnostic holding one anywhere but in its own range is moved as a value.
 bool moves(std::string_view key) {
-  static constexpr std::array<std::string_view, 14> NAMES = {
-      "uri",   "targetUri", "textDocument", "start",       "end",          "line",           "character",
-      "range", "position",  "changes",      "targetRange", "selectionRange", "targetSelectionRange",
-      "originSelectionRange"};
+  static constexpr std::array<std::string_view, 14> NAMES = {"uri",
+                                                             "targetUri",
+                                                             "textDocument",
+                                                             "start",
+                                                             "end",
+                                                             "line",
+                                                             "character",
+                                                             "range",
+                                                             "position",
+                                                             "changes",
+                                                             "targetRange",
+                                                             "selectionRange",
+                                                             "targetSelectionRange",
+                                                             "originSelectionRange"};
   for (std::string_view name : NAMES)
     if (key == name) return true;
   return false;
@@ -82,8 +92,8 @@ class Canonical {
     if (position) {
       std::uint64_t n = 0;
       std::from_chars(text_.data() + digits, text_.data() + pos_, n);
-      *position = !negative && n <= 0xFFFFFFFFull ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(n))
-                                                  : std::nullopt;
+      *position =
+          !negative && n <= 0xFFFFFFFFull ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(n)) : std::nullopt;
     }
     return true;
   }

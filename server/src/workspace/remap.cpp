@@ -173,8 +173,9 @@ Key key_of(std::string_view key) {
     case 12: return is("textDocument", Key::TextDocument);
     case 14: return is("selectionRange", Key::SelectionRange);
     case 19: return is("additionalTextEdits", Key::AdditionalTextEdits);
-    case 20: return key == "targetSelectionRange" ? Key::TargetSelectionRange
-                                                   : is("originSelectionRange", Key::OriginSelectionRange);
+    case 20:
+      return key == "targetSelectionRange" ? Key::TargetSelectionRange
+                                           : is("originSelectionRange", Key::OriginSelectionRange);
     default: return Key::Other;
   }
 }
@@ -248,7 +249,8 @@ bool names(const Pair& pair, std::string_view uri) {
 std::optional<std::size_t> to_output(const Pair& pair, std::size_t offset) {
   if (!pair.compiled) return std::nullopt;
   const analysis::Compiled& c = *pair.compiled;
-  const auto source = Alignment(c.source, c.source_index, pair.document->text(), pair.document->index()).to_compiled(offset);
+  const auto source =
+      Alignment(c.source, c.source_index, pair.document->text(), pair.document->index()).to_compiled(offset);
   return source ? c.map.to_output(*source) : std::nullopt;
 }
 
@@ -275,7 +277,8 @@ struct Remap::Scope {
     return incoming(*p, direction);
   }
   [[nodiscard]] std::optional<std::size_t> incoming(const protocol::Position& p, Direction direction) const {
-    if (direction == Direction::ToOutput) return pair.document->index().offset(pair.document->text(), p.line, p.character);
+    if (direction == Direction::ToOutput)
+      return pair.document->index().offset(pair.document->text(), p.line, p.character);
     if (!pair.compiled) return 0;
     return pair.compiled->code_index.offset(pair.compiled->code, p.line, p.character);
   }
@@ -487,8 +490,7 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
   // than passing on as it came (a range of it would name text that is not
   // there, such as an edit over the whole source).
   if (scope != nullptr) {
-    if (members.start != nullptr && members.end != nullptr && positioned(*members.start) &&
-        positioned(*members.end)) {
+    if (members.start != nullptr && members.end != nullptr && positioned(*members.start) && positioned(*members.end)) {
       const auto s = scope->incoming(*members.start, direction_);
       const auto e = scope->incoming(*members.end, direction_);
       if (!s || !e) return false;

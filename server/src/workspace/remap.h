@@ -31,9 +31,9 @@ enum class Direction {
 // compile a request was sent against): positions then move only on lines
 // that both texts hold unchanged.
 struct Pair {
-  const document::Document* document = nullptr;  // never null
+  const document::Document* document = nullptr;        // never null
   std::shared_ptr<const analysis::Compiled> compiled;  // null: nothing maps
-  std::string_view generated_uri;  // the child's URI of it; empty: none
+  std::string_view generated_uri;                      // the child's URI of it; empty: none
 };
 
 // Whether `uri` names the pair's document or its generated file (same_file).

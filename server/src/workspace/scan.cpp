@@ -107,8 +107,8 @@ struct State {
   // The slots whose cursor lies in [lo, hi].
   std::span<Slot> within(std::size_t lo, std::size_t hi) {
     if (lo > hi) return {};
-    auto first = std::lower_bound(slots.begin(), slots.end(), lo,
-                                  [](const Slot& s, std::size_t c) { return s.cursor < c; });
+    auto first =
+        std::lower_bound(slots.begin(), slots.end(), lo, [](const Slot& s, std::size_t c) { return s.cursor < c; });
     auto last = first;
     while (last != slots.end() && last->cursor <= hi) ++last;
     return {first, last};
@@ -148,9 +148,7 @@ struct State {
     return Children{open.back().name};
   }
 
-  std::string slice(std::size_t from, std::size_t to) const {
-    return std::string(text.substr(from, to - from));
-  }
+  std::string slice(std::size_t from, std::size_t to) const { return std::string(text.substr(from, to - from)); }
 
   // Luau code from `from` up to `to`; markup the scanner finds is walked by
   // `markup`. After a lexer error, any "<" that may start a tag does. This

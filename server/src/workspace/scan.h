@@ -117,9 +117,7 @@ struct Resume {
 // walk, started at its `<`, ends where the parser ended it with no element
 // left open; the first that does not ends the list, since the two walks may
 // part there. Ascending; none at the end of the text.
-[[nodiscard]] std::vector<Resume> resumes(std::string_view text,
-                                          std::span<const tovix::markup::walk::Markup> markup);
-
+[[nodiscard]] std::vector<Resume> resumes(std::string_view text, std::span<const tovix::markup::walk::Markup> markup);
 
 // `scan`, walked from the last of `resumes` (ascending, from `resumes` of
 // this same text) before the cursor instead of from the start: the same
@@ -133,7 +131,7 @@ struct Resume {
 // cursor, so that none of its text passes for Luau; markup left open runs to
 // the end of the text.
 [[nodiscard]] std::vector<std::pair<std::size_t, std::size_t>> markup_spans(std::string_view text,
-                                                                           const std::optional<Resume>& from);
+                                                                            const std::optional<Resume>& from);
 
 // `scan_all`, each cursor walked from the last of `resumes` before it.
 [[nodiscard]] std::vector<Scan> scan_all(std::string_view text, std::span<const std::size_t> cursors,

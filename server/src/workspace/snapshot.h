@@ -83,8 +83,7 @@ struct Read {
 // (`regions` of the text) when that is given.
 [[nodiscard]] const tovix::resolve::NameSet& bindings(std::string_view text, const Snapshot* current,
                                                       tovix::resolve::NameSet& found);
-[[nodiscard]] const tovix::resolve::NameSet& bindings(std::string_view text,
-                                                      std::span<const regions::Region> markup,
+[[nodiscard]] const tovix::resolve::NameSet& bindings(std::string_view text, std::span<const regions::Region> markup,
                                                       const Snapshot* current, tovix::resolve::NameSet& found);
 
 // A walk of the text by the compiler's `Walker` from its start, positioned

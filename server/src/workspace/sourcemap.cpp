@@ -12,41 +12,34 @@ namespace {
 
 using Column = std::size_t Run::*;
 
-
 // The candidate run of a point lookup: the last whose start is <= offset.
 const Run* point_run(std::span<const Run> runs, Column from, std::size_t offset) {
-  const auto it = std::partition_point(runs.begin(), runs.end(),
-                                       [&](const Run& r) { return r.*from <= offset; });
+  const auto it = std::partition_point(runs.begin(), runs.end(), [&](const Run& r) { return r.*from <= offset; });
   return it == runs.begin() ? nullptr : &*(it - 1);
 }
 
 // The candidate run of an end lookup: the last whose start is < offset.
 const Run* end_run(std::span<const Run> runs, Column from, std::size_t offset) {
-  const auto it = std::partition_point(runs.begin(), runs.end(),
-                                       [&](const Run& r) { return r.*from < offset; });
+  const auto it = std::partition_point(runs.begin(), runs.end(), [&](const Run& r) { return r.*from < offset; });
   return it == runs.begin() ? nullptr : &*(it - 1);
 }
 
-std::size_t moved(const Run& run, Column from, Column to, std::size_t offset) {
-  return offset - run.*from + run.*to;
-}
+std::size_t moved(const Run& run, Column from, Column to, std::size_t offset) { return offset - run.*from + run.*to; }
 
-std::optional<std::size_t> point_lookup(std::span<const Run> runs, Column from, Column to,
-                                        std::size_t offset) {
+std::optional<std::size_t> point_lookup(std::span<const Run> runs, Column from, Column to, std::size_t offset) {
   const Run* run = point_run(runs, from, offset);
   if (run == nullptr || offset - run->*from >= run->len) return std::nullopt;
   return moved(*run, from, to, offset);
 }
 
-std::optional<std::size_t> end_lookup(std::span<const Run> runs, Column from, Column to,
-                               std::size_t offset) {
+std::optional<std::size_t> end_lookup(std::span<const Run> runs, Column from, Column to, std::size_t offset) {
   const Run* run = end_run(runs, from, offset);
   if (run == nullptr || offset - run->*from > run->len) return std::nullopt;
   return moved(*run, from, to, offset);
 }
 
 std::optional<line_index::ByteRange> range(std::span<const Run> runs, Column from, Column to, std::size_t start,
-                           std::size_t stop) {
+                                           std::size_t stop) {
   // A reversed range would otherwise move its end below the run's start,
   // possibly below zero.
   if (stop < start) return std::nullopt;
@@ -95,10 +88,10 @@ std::optional<std::size_t> call_end(std::string_view output, std::size_t open) {
 // Whether the runs agree that `element`'s call is [head, close): those that
 // come from inside its source land inside the call, the others outside.
 bool agrees(std::span<const Run> runs, const Element& element, std::size_t close) {
-  const auto inside = std::partition_point(runs.begin(), runs.end(),
-                                           [&](const Run& r) { return r.source < element.source.start; });
-  const auto after = std::partition_point(inside, runs.end(),
-                                          [&](const Run& r) { return r.source < element.source.end; });
+  const auto inside =
+      std::partition_point(runs.begin(), runs.end(), [&](const Run& r) { return r.source < element.source.start; });
+  const auto after =
+      std::partition_point(inside, runs.end(), [&](const Run& r) { return r.source < element.source.end; });
   if (inside != runs.begin() && (inside - 1)->output + (inside - 1)->len > element.head) return false;
   if (inside != after && (inside->output < element.head || (after - 1)->output + (after - 1)->len > close))
     return false;
@@ -148,8 +141,8 @@ std::optional<line_index::ByteRange> SourceMap::to_source_range(std::size_t star
 
 std::optional<line_index::ByteRange> SourceMap::to_source_within(std::size_t start, std::size_t end) const {
   if (end <= start) return std::nullopt;
-  const auto first = std::partition_point(runs_.begin(), runs_.end(),
-                                          [&](const Run& r) { return r.output + r.len <= start; });
+  const auto first =
+      std::partition_point(runs_.begin(), runs_.end(), [&](const Run& r) { return r.output + r.len <= start; });
   if (first == runs_.end() || first->output >= end) return std::nullopt;
   const Run& last = *(std::partition_point(first, runs_.end(), [&](const Run& r) { return r.output < end; }) - 1);
   return line_index::ByteRange{first->source + (std::max(start, first->output) - first->output),
@@ -174,8 +167,8 @@ const Element* SourceMap::element_holding(std::string_view output, std::size_t s
   };
   // Calls nest: every call holding `start` is around the last one to begin
   // at or before it, so only that one's chain of elements around it counts.
-  const auto last = std::partition_point(elements_.begin(), elements_.end(),
-                                         [&](const Element& e) { return e.head <= start; });
+  const auto last =
+      std::partition_point(elements_.begin(), elements_.end(), [&](const Element& e) { return e.head <= start; });
   const Element* around_start = nullptr;
   if (last != elements_.begin()) {
     for (std::size_t i = static_cast<std::size_t>(last - elements_.begin()) - 1; i != Element::NONE;
@@ -188,8 +181,8 @@ const Element* SourceMap::element_holding(std::string_view output, std::size_t s
     }
   }
   if (around_start != nullptr) return around_start;
-  const auto first = std::partition_point(elements_.begin(), elements_.end(),
-                                          [&](const Element& e) { return e.head < start; });
+  const auto first =
+      std::partition_point(elements_.begin(), elements_.end(), [&](const Element& e) { return e.head < start; });
   if (first != elements_.end() && first->head < end && close_of(*first)) return &*first;
   return nullptr;
 }

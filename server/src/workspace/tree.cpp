@@ -59,8 +59,7 @@ std::optional<std::string> name_attribute(std::span<const ast::Attribute> attrib
 // offset is already an offset into `text`: the walk reads the inside as
 // Luau exactly as a walk of that inside alone would, and parses each markup
 // start it reports once.
-std::vector<Tag> inside_hole(std::string_view text, std::optional<line_index::ByteRange> inside,
-                             std::size_t depth) {
+std::vector<Tag> inside_hole(std::string_view text, std::optional<line_index::ByteRange> inside, std::size_t depth) {
   std::vector<Tag> found;
   if (!inside || depth >= tovix::markup::parser::MAX_DEPTH) return found;
   // Markup starts at a `<` token: an inside without a `<` byte holds none,

@@ -236,8 +236,8 @@ class StandIn {
       if (modes_.has("diagnostics")) publish(message["params"]["textDocument"]["uri"]);
       if (modes_.many_diagnostics > 0) {
         const json& params = message["params"];
-        const json& text = method == "textDocument/didOpen" ? params["textDocument"]["text"]
-                                                             : params["contentChanges"].back()["text"];
+        const json& text =
+            method == "textDocument/didOpen" ? params["textDocument"]["text"] : params["contentChanges"].back()["text"];
         publish_many(params["textDocument"], text.get<std::string>());
       }
       if (method == "textDocument/didOpen" && !opened_) {
@@ -261,11 +261,14 @@ class StandIn {
   void answer_initialize(const json& request) {
     if (modes_.has("never-answer")) return;
     if (modes_.has("refuse-initialize")) {
-      write_message({{"jsonrpc", "2.0"}, {"id", request["id"]}, {"error", {{"code", -32603}, {"message", "stand-in refuses"}}}});
+      write_message(
+          {{"jsonrpc", "2.0"}, {"id", request["id"]}, {"error", {{"code", -32603}, {"message", "stand-in refuses"}}}});
     } else if (modes_.has("refuse-initialize-silently")) {
       write_message({{"jsonrpc", "2.0"}, {"id", request["id"]}, {"error", {{"code", -32603}}}});
     } else {
-      json capabilities = {{"textDocumentSync", 1}, {"hoverProvider", true}, {"definitionProvider", true},
+      json capabilities = {{"textDocumentSync", 1},
+                           {"hoverProvider", true},
+                           {"definitionProvider", true},
                            {"completionProvider", json::object()}};
       write_message({{"jsonrpc", "2.0"},
                      {"id", request["id"]},
@@ -313,10 +316,11 @@ class StandIn {
     if (modes_.has("flood-diagnostics")) {
       json diagnostics = json::array();
       for (int i = 0; i < 200; ++i)
-        diagnostics.push_back({{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 5}}}}},
-                               {"severity", 1},
-                               {"source", "stand-in"},
-                               {"message", "flood " + std::to_string(i)}});
+        diagnostics.push_back(
+            {{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 5}}}}},
+             {"severity", 1},
+             {"source", "stand-in"},
+             {"message", "flood " + std::to_string(i)}});
       message = {{"jsonrpc", "2.0"},
                  {"method", "textDocument/publishDiagnostics"},
                  {"params", {{"uri", uri}, {"diagnostics", diagnostics}}}};
@@ -329,14 +333,14 @@ class StandIn {
   }
 
   void publish(const json& uri) {
-    json diagnostics = script_.is_object() && script_.contains("diagnostics")
-                           ? script_["diagnostics"]
-                           : json::array({{{"range",
-                                            {{"start", {{"line", 0}, {"character", 0}}},
-                                             {"end", {{"line", 0}, {"character", 5}}}}},
-                                           {"severity", 1},
-                                           {"source", "stand-in"},
-                                           {"message", "stand-in diagnostic"}}});
+    json diagnostics =
+        script_.is_object() && script_.contains("diagnostics")
+            ? script_["diagnostics"]
+            : json::array(
+                  {{{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 5}}}}},
+                    {"severity", 1},
+                    {"source", "stand-in"},
+                    {"message", "stand-in diagnostic"}}});
     write_message({{"jsonrpc", "2.0"},
                    {"method", "textDocument/publishDiagnostics"},
                    {"params", {{"uri", uri}, {"diagnostics", diagnostics}}}});
@@ -443,7 +447,8 @@ int main(int argc, char** argv) {
 
   const char* record = std::getenv("TOVIX_STAND_IN_RECORD");
   if (argc == 2 && args[1] == "--version") {
-    if (record && *record) std::ofstream(record, std::ios::app) << json{{"probe", ::getpid()}}.dump() << '\n' << std::flush;
+    if (record && *record)
+      std::ofstream(record, std::ios::app) << json{{"probe", ::getpid()}}.dump() << '\n' << std::flush;
     if (modes.has("version-hang")) hang();
     if (modes.has("version-fail")) return 1;
     std::cout << "0.0.0-stand-in\n";
