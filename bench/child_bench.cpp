@@ -130,6 +130,9 @@ struct Editor {
     auto body = lsp.receive_text(left);
     if (body && body->size() < 4096) {
       const json message = json::parse(*body);
+      if (std::getenv("TOVIX_BENCH_VERBOSE") && message.value("method", "") == "window/logMessage")
+        std::cerr << "  log " << lsp.pid() << ": " << message["params"]["message"].get<std::string>().substr(0, 120)
+                  << "\n";
       if (message.contains("id") && message.contains("method")) answer(message);
     }
     return body;
@@ -560,6 +563,9 @@ void BM_ChildDiagnosticsDirectAndThroughTovix(benchmark::State& state) {
       without.cpu += cpu_ms(alone.editor.lsp.pid()) - cpu_before;
     }
     if (!ok) {
+      if (std::getenv("TOVIX_BENCH_VERBOSE"))
+        std::cerr << "stopped at: direct " << directly.ms.size() << ", through " << tovix.ms.size() << "\n"
+                  << through.editor.lsp.stderr_text().substr(0, 2000) << "\n";
       state.SkipWithError("no diagnostics after a keystroke");
       return;
     }
