@@ -152,6 +152,25 @@ TEST(Outbox, AChildWaitingOnUsOrWorkingIsNotStopped) {
   EXPECT_EQ(w.stops.stalled, 1);
 }
 
+// After a quiet spell longer than the limit, a frame that fills the pipe
+// gives the child the whole limit to start reading it.
+TEST(Outbox, AQuietSpellDoesNotCountAgainstTheNextWrite) {
+  Writer w(200ms);
+  ASSERT_TRUE(w.box);
+  ASSERT_TRUE(w.box->push("first"));
+  for (int i = 0; i < 100 && w.pipe.drain().empty(); ++i) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(600ms);
+  ASSERT_TRUE(w.box->push(std::string(2 << 20, 'x')));
+  std::this_thread::sleep_for(50ms);
+  std::size_t read = 0;
+  for (int i = 0; i < 2000 && read < (2u << 20) && w.stops.stalled == 0; ++i) {
+    read += w.pipe.drain().size();
+    std::this_thread::sleep_for(1ms);
+  }
+  EXPECT_EQ(read, 2u << 20);
+  EXPECT_EQ(w.stops.stalled, 0);
+}
+
 // A reader that reads, however slowly, is not stopped.
 TEST(Outbox, ASlowReaderIsNotStopped) {
   Writer w(300ms);

@@ -154,6 +154,12 @@ void Outbox::run() {
       frame = std::move(queue_.front().frame);
       queue_.pop_front();
     }
+    // The clock runs only while something waits: after a quiet spell it
+    // starts now, not at the child's last read long ago.
+    if (!reader_keeps_up()) {
+      stop(Stop::Stalled);
+      return;
+    }
     const bool go_on = write(frame);
     {
       std::lock_guard lock(mutex_);
