@@ -19,7 +19,6 @@
 #include <iostream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include "binary.h"
 #include "core/io.h"
 #include "core/jsonrpc.h"
+#include "core/process.h"
 #include "lsp_process.h"
 #include "sample.h"
 #include "workspace/analysis.h"
@@ -416,20 +416,8 @@ BENCHMARK(BM_HoverDirectAndThroughTovix)
 
 // CPU time (user + system, every thread) a process has used, in ms.
 double cpu_ms(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  // The command name may hold spaces: fields are counted after its ')'.
-  std::istringstream fields(all.substr(all.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; fields >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) {
-      stime = std::stol(field);
-      break;
-    }
-  }
-  return static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  const auto ticks = tovix_lsp::process::cpu_ticks(pid).value_or(0);
+  return static_cast<double>(ticks) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The first line holds an unknown global, whose last letter each keystroke

@@ -365,54 +365,52 @@ void ChildSession::answer_locally(Effects& out, json id, const std::optional<jso
 Effects ChildSession::ask(Context context, json id, AskChild request) {
   Effects out;
   Call call{context, out};
+  if (!try_ask(call, id, request)) answer_locally(out, std::move(id), request.local);
+  return out;
+}
+
+bool ChildSession::try_ask(Call& call, json& id, AskChild& request) {
   auto uri = protocol::string_at(request.params, "/textDocument/uri");
-  if (!uri) {
-    answer_locally(out, std::move(id), request.local);
-    return out;
-  }
+  if (!uri || !ready_) return false;
   const bool inlay = request.method == "textDocument/inlayHint";
-  auto moved = with_remap(context.documents, *uri, remap::Direction::ToOutput, std::move(request.params),
+  auto moved = with_remap(call.documents(), *uri, remap::Direction::ToOutput, std::move(request.params),
                           inlay ? How::InlayHintParams : How::Value);
-  if (!moved || !ready_) {
-    answer_locally(out, std::move(id), request.local);
-    return out;
-  }
-  auto* open = context.documents.get(*uri);
+  if (!moved) return false;
+  auto* open = call.documents().get(*uri);
   if (open && !open->generated_uri.empty() && !open->child.open) sync(call, *open);
-  if (!proxy_) {
-    answer_locally(out, std::move(id), request.local);
-    return out;
-  }
-  auto sent = proxy_->request(request.method, std::move(moved->value),
-                              outbox::Tag{open ? open->generated_uri : std::string(), false});
-  if (!sent) {
-    call.log(1, "luau-lsp: " + sent.error().message);
-    answer_locally(out, std::move(id), request.local);
-    return out;
-  }
+  const auto sent =
+      send_request(call, request.method, std::move(moved->value), open ? open->generated_uri : std::string());
+  if (!sent) return false;
   pending_.insert_or_assign(
       *sent, Pending{Pending::Asked{std::move(id), std::move(*uri), std::move(request.local), request.rename,
                                     open ? open->compiled : nullptr, open && open->stale, std::move(request.cursor),
                                     open ? asked_of(*open) : nullptr, request.finish}});
-  return out;
+  return true;
 }
 
 bool ChildSession::ask_props(Context context, const json& id, OpenDocument& open, props::Question question,
                              bool snippet, Effects& effects) {
   Call call{context, effects};
   if (!open.child.open) sync(call, open);
-  if (!proxy_) return false;
-  auto sent = proxy_->request(
-      "textDocument/completion",
+  const auto sent = send_request(
+      call, "textDocument/completion",
       {{"position", protocol::to_json(question.position)}, {"textDocument", {{"uri", question.generated_uri}}}},
-      outbox::Tag{question.generated_uri, false});
-  if (!sent) {
-    call.log(1, "luau-lsp: " + sent.error().message);
-    return false;
-  }
+      question.generated_uri);
+  if (!sent) return false;
   pending_.insert_or_assign(*sent, Pending{Pending::Props{id, std::move(question.name), std::move(question.range),
                                                           snippet, open.document.uri(), asked_of(open)}});
   return true;
+}
+
+std::optional<std::int64_t> ChildSession::send_request(Call& call, std::string_view method, json params,
+                                                       const std::string& document) {
+  if (!proxy_) return std::nullopt;
+  auto sent = proxy_->request(method, std::move(params), outbox::Tag{document, false});
+  if (!sent) {
+    call.log(1, "luau-lsp: " + sent.error().message);
+    return std::nullopt;
+  }
+  return *sent;
 }
 
 Effects ChildSession::take(Context context, jsonrpc::Message message) {

@@ -167,8 +167,8 @@ class ChildSession {
 
   // Lets go of the child, if any (after asking it to stop when `orderly`):
   // it is killed and reaped, forgets every document, its diagnostics are
-  // withdrawn and the requests relayed for it forgotten. With `why`, unless
-  // `quiet`, says it and answers what waited for the child locally.
+  // withdrawn and the requests relayed for it forgotten. With `why`, says
+  // it and answers what waited for the child locally.
   [[nodiscard]] Effects let_go(Context context, bool orderly, std::optional<std::string_view> why = std::nullopt);
   // Answers every request still waiting for the child locally.
   [[nodiscard]] Effects fail_pending(Context context);
@@ -197,6 +197,13 @@ class ChildSession {
   struct Call;
 
   void answer_locally(Effects& out, nlohmann::json id, const std::optional<nlohmann::json>& local);
+  // Asks the child `request` for the editor's request `id` and keeps what
+  // waits for the answer; false when it cannot, `id` and the local part
+  // then left as they were.
+  bool try_ask(Call& call, nlohmann::json& id, AskChild& request);
+  // Sends a request to the child; its id, or none (said) when it cannot.
+  std::optional<std::int64_t> send_request(Call& call, std::string_view method, nlohmann::json params,
+                                           const std::string& document);
   void initialized(Call& call, const nlohmann::json& message);
   void props_answered(Call& call, Pending::Props props, const nlohmann::json& message);
   void asked_answered(Call& call, Pending::Asked asked, nlohmann::json& message);
