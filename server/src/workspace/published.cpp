@@ -1,8 +1,8 @@
 #include "workspace/published.h"
 
-#include <array>
 #include <charconv>
 
+#include "workspace/member_key.h"
 #include "workspace/utf8_text.h"
 
 namespace tovix_lsp::published {
@@ -15,28 +15,6 @@ using json = nlohmann::json;
 constexpr std::size_t MAX_DEPTH = 32;
 // Integers of more digits may not be written back as they came.
 constexpr std::size_t MAX_DIGITS = 18;
-
-// Member names under which something moves with the source map: a
-// diagnostic holding one anywhere but in its own range is moved as a value.
-bool moves(std::string_view key) {
-  static constexpr std::array<std::string_view, 14> NAMES = {"uri",
-                                                             "targetUri",
-                                                             "textDocument",
-                                                             "start",
-                                                             "end",
-                                                             "line",
-                                                             "character",
-                                                             "range",
-                                                             "position",
-                                                             "changes",
-                                                             "targetRange",
-                                                             "selectionRange",
-                                                             "targetSelectionRange",
-                                                             "originSelectionRange"};
-  for (std::string_view name : NAMES)
-    if (key == name) return true;
-  return false;
-}
 
 // Reads JSON text that writing its value again would give unchanged,
 // failing at the first byte that it would not.
@@ -133,7 +111,7 @@ class Canonical {
         }
         item->range_length = pos_ - value_at;
       } else {
-        moving = moving || moves(key);
+        moving = moving || member_key::moves(member_key::key_of(key));
         if (!value(depth + 1, moving)) return false;
       }
       if (literal("}")) return true;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "workspace/line_index.h"
+#include "workspace/member_key.h"
 #include "workspace/project.h"
 #include "workspace/protocol.h"
 
@@ -133,52 +134,8 @@ class Alignment {
   std::size_t suffix_ = 0;
 };
 
-// The member names the walk looks at. Payloads are mostly other names, so
-// each is told apart by its length first.
-enum class Key {
-  Other,
-  Uri,
-  TargetUri,
-  TextDocument,
-  Start,
-  End,
-  Line,
-  Character,
-  Changes,
-  TargetRange,
-  TargetSelectionRange,
-  // Further members without which their object means nothing.
-  Range,
-  Position,
-  SelectionRange,
-  OriginSelectionRange,
-  // The edits a code action or completion item makes itself.
-  Edit,
-  TextEdit,
-  AdditionalTextEdits,
-  // What a diagnostic carries for its fixes.
-  Data,
-};
-
-Key key_of(std::string_view key) {
-  const auto is = [&](std::string_view name, Key k) { return key == name ? k : Key::Other; };
-  switch (key.size()) {
-    case 3: return key == "uri" ? Key::Uri : is("end", Key::End);
-    case 4: return key == "line" ? Key::Line : key == "edit" ? Key::Edit : is("data", Key::Data);
-    case 5: return key == "start" ? Key::Start : is("range", Key::Range);
-    case 7: return is("changes", Key::Changes);
-    case 8: return key == "position" ? Key::Position : is("textEdit", Key::TextEdit);
-    case 9: return key == "character" ? Key::Character : is("targetUri", Key::TargetUri);
-    case 11: return is("targetRange", Key::TargetRange);
-    case 12: return is("textDocument", Key::TextDocument);
-    case 14: return is("selectionRange", Key::SelectionRange);
-    case 19: return is("additionalTextEdits", Key::AdditionalTextEdits);
-    case 20:
-      return key == "targetSelectionRange" ? Key::TargetSelectionRange
-                                           : is("originSelectionRange", Key::OriginSelectionRange);
-    default: return Key::Other;
-  }
-}
+using member_key::Key;
+using member_key::key_of;
 
 bool required(Key key) {
   return key == Key::Range || key == Key::Position || key == Key::TargetRange || key == Key::SelectionRange ||
