@@ -7,7 +7,9 @@
 // the sealed project open and compiled (harness.h), and a child attached to
 // a memory file: what the server writes to it is kept and checked; what it
 // says is the input, read by the child's reader before the loop starts and
-// taken by the loop in order, its end (the end of the child) last.
+// taken by the loop in order, its end (the end of the child) last. What the
+// reader merges (publications about one file waiting behind each other)
+// stays between two editor actions.
 //
 // The input: a flag byte, then the child's output.
 //   bit 0  the output is a list of bodies split at each 0x1E byte, each
@@ -34,12 +36,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/events.h"
 #include "core/jsonrpc.h"
 #include "core/process.h"
 #include "core/proxy.h"
@@ -352,6 +356,38 @@ void well_framed(const process::Fd& fd) {
   }
 }
 
+// The child's output read by the child's reader onto `sender`. The reader
+// drops a publication still waiting when a newer one for the same file
+// comes, and here everything is read before the loop starts: a publication,
+// an editor action and another publication would never be played. So the
+// bodies (in the framed form) are read in pieces that each end with a body
+// naming an action, each piece on a channel of its own, and moved in order
+// onto the server's; only the end of the last piece is the child's.
+void read_in_pieces(std::uint64_t child, std::string_view bytes, bool bodies, const events::Events::Sender& sender) {
+  std::vector<std::string_view> pieces;
+  if (bodies) {
+    std::size_t start = 0;
+    for (std::size_t at = 0; at <= bytes.size(); ++at) {
+      if (at < bytes.size() && bytes[at] != '\x1e') continue;
+      if (at == bytes.size() || bytes.substr(start, at - start).find(ACT) != std::string_view::npos) {
+        pieces.push_back(bytes.substr(start, at - start));
+        start = at + 1;
+      }
+    }
+  } else {
+    pieces.push_back(bytes);
+  }
+  for (std::size_t k = 0; k < pieces.size(); ++k) {
+    auto [piece_sender, piece_events] = events::Events::make();
+    const std::string stream = bodies ? framed(pieces[k]) : std::string(pieces[k]);
+    proxy::read_child(child, memory_file(stream), process::Fd(), piece_sender);
+    while (auto event = piece_events.receive_for(std::chrono::milliseconds(0))) {
+      if (std::holds_alternative<events::ChildExited>(*event) && k + 1 < pieces.size()) continue;
+      sender.send(std::move(*event));
+    }
+  }
+}
+
 json initialize_params(bool snippets) {
   return {{"capabilities",
            {{"general", {{"positionEncodings", {"utf-16"}}}},
@@ -411,8 +447,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (flags & USUAL_REQUESTS)
       for (int action : USUAL) from_child(jsonrpc::build::notification(ACT, action));
 
-    const std::string stream = (flags & FRAMED) ? framed(bytes) : std::string(bytes);
-    proxy::read_child(child, memory_file(stream), process::Fd(), sender);
+    read_in_pieces(child, bytes, (flags & FRAMED) != 0, sender);
     sender.send(events::EditorClosed{});
     (void)server::serve(server, receiver);
 

@@ -23,7 +23,8 @@
 // second (the quota counts real time).
 //
 // `Editor`, the editor's side of the stream: every message the server
-// writes is checked as it is written, against the documents open then.
+// writes is checked as it is written, against the documents open then; a
+// log line of the catch-all (a handler that failed) fails the run.
 //
 // With TOVIX_FUZZ_SHOW set in the environment, what the server writes is
 // also shown on standard error, one JSON text a line ("<- " to the editor,
@@ -100,6 +101,9 @@ inline constexpr std::string_view DOCUMENTATION = R"({
   "@roblox/globaltype/GuiObject.Size": {"documentation": "Its size."},
   "@roblox/globaltype/TextButton.Activated": ["Fires when <i>activated</i>.", ""]
 })";
+
+// What the server's catch-all logs when a handler fails.
+inline constexpr std::string_view GUARD_LINE = "internal error handling ";
 
 // The descriptor of the project folder, named in documents' URIs.
 inline constexpr int PROJECT_FD = 987;
@@ -307,6 +311,11 @@ class Editor final : public io::Output {
     }
     check(method->is_string());
     const json* params = protocol::member(message, "params");
+    // The guard's line: a handler failed, which no input may make it do.
+    if (*method == "window/logMessage" && params) {
+      const json* text = protocol::member(*params, "message");
+      check(!(text && text->is_string() && text->get_ref<const std::string&>().find(GUARD_LINE) != std::string::npos));
+    }
     if (*method == "textDocument/publishDiagnostics" && params) {
       within(*params, nullptr, 0);
     } else if (*method == "workspace/applyEdit" && message.contains("id") && params) {

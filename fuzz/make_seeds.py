@@ -25,16 +25,22 @@ def body(message):
     return json.dumps(message, ensure_ascii=False, separators=(",", ":")).encode()
 
 
+def child_body(message):
+    """As luau-lsp writes a message: compact, members in ascending order (the
+    form the child's reader takes publications as text in)."""
+    return json.dumps(message, ensure_ascii=False, separators=(",", ":"), sort_keys=True).encode()
+
+
 def framed_form(messages):
     """Bodies split at 0x1E behind an odd first byte."""
     return b"1" + b"\x1e".join(body(m) if not isinstance(m, bytes) else m for m in messages)
 
 
-def raw_form(messages, first=b"0"):
+def raw_form(messages, first=b"0", encode=body):
     """The stream itself behind an even first byte."""
     out = first
     for m in messages:
-        b = body(m) if not isinstance(m, bytes) else m
+        b = encode(m) if not isinstance(m, bytes) else m
         out += b"Content-Length: %d\r\n\r\n" % len(b) + b
     return out
 
@@ -384,12 +390,12 @@ def child_seeds():
         ]),
     }
     for name, (flags, messages) in sessions.items():
-        write("child_output", name, bytes([flags]) + b"\x1e".join(body(m) for m in messages))
+        write("child_output", name, bytes([flags]) + b"\x1e".join(child_body(m) for m in messages))
     # The same answers as the stream itself, headers and all, ending in a
     # header the reader cannot take.
-    stream = raw_form(ANSWERS[:4], first=bytes([USUAL]))
+    stream = raw_form(ANSWERS[:4], first=bytes([USUAL]), encode=child_body)
     stream += b"content-length: 2\r\nContent-Type: application/vscode-jsonrpc; charset=utf-8\r\n\r\n{}"
-    stream += raw_form([PUBLISH], first=b"") + b"Content-Length: x\r\n\r\n"
+    stream += raw_form([PUBLISH], first=b"", encode=child_body) + b"Content-Length: x\r\n\r\n"
     write("child_output", "raw", stream)
 
 

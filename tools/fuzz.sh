@@ -5,6 +5,8 @@
 #                                      from fuzz/seeds/NAME with fuzz/NAME.dict
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Undefined behaviour stops a run with its input kept, as a crash does.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 bash tools/setup.sh --fuzz
 CXX=clang++-16 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVIX_FUZZ=ON
 cmake --build build-fuzz -j "$(nproc)"
