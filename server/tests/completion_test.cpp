@@ -169,6 +169,33 @@ TEST(Completion, ComponentsAreBoundInLuauOnly) {
   EXPECT_EQ(items.size(), tovix::roblox::creatable_classes().size());
 }
 
+// A "<" typed where a child may start offers every element name, at the
+// cursor, whatever follows it on the line.
+TEST(Completion, ElementNamesAfterALoneLessThan) {
+  struct Case {
+    const char* fixture;
+    json range;
+  } cases[] = {
+      {"return <Frame>\n\t<^\n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^ \n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^/>\n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^", range(1, 2, 2)},
+      {"return <Frame><^", range(0, 15, 15)},
+      {"return <Frame><^</Frame>", range(0, 15, 15)},
+      {"local x = <^", range(0, 11, 11)},
+      {"return <Frame>\n\t<T^\n</Frame>", range(1, 2, 3)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const std::vector<json> items = items_of(complete_at(c.fixture));
+    ASSERT_EQ(items.size(), tovix::roblox::creatable_classes().size());
+    EXPECT_EQ(find_label(items, "TextLabel")->at("textEdit").at("range"), c.range);
+  }
+  // The closing tag after "</" on such a line is still the one item.
+  EXPECT_EQ(items_of(complete_at("return <Frame>\n\t<\n</^")).size(), 1u);
+}
+
 TEST(Completion, ElementNamesSpelledTheProjectsWay) {
   const std::vector<json> aliased = items_of(complete_at("x = <^", {.toml = "[elements]\nTextLabel = \"Label\"\n"}));
   EXPECT_EQ(*find_label(aliased, "Label"), item("Label", 7, "Roblox class TextLabel", "1", range(0, 5, 5)));
