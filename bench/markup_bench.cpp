@@ -110,7 +110,7 @@ void BM_Components(benchmark::State& state) {
   const AtEnd at("local zz = 1^");
   const snapshot::Snapshot* taken = at.taken(state);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(completion::components(at.document->text(), taken));
+    benchmark::DoNotOptimize(completion::components(at.project.config, at.document->text(), taken));
   }
 }
 BENCHMARK(BM_Components)->ArgName("snapshot")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);

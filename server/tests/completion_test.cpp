@@ -162,11 +162,65 @@ TEST(Completion, ComponentsAreBoundInLuauOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(components(c.text), c.components);
+    EXPECT_EQ(components(project_with("").config, c.text), c.components);
   }
   // And so does element completion, after the first "<" of the first case.
   const std::vector<json> items = items_of(complete_at(std::string("local x = <^\n") + "local y = <Frame Size={1}/>"));
   EXPECT_EQ(items.size(), tovix::roblox::creatable_classes().size());
+}
+
+// A "<" typed where a child may start offers every element name, at the
+// cursor, whatever follows it on the line.
+TEST(Completion, ElementNamesAfterALoneLessThan) {
+  struct Case {
+    const char* fixture;
+    json range;
+  } cases[] = {
+      {"return <Frame>\n\t<^\n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^ \n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^/>\n</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^</Frame>", range(1, 2, 2)},
+      {"return <Frame>\n\t<^", range(1, 2, 2)},
+      {"return <Frame><^", range(0, 15, 15)},
+      {"return <Frame><^</Frame>", range(0, 15, 15)},
+      {"local x = <^", range(0, 11, 11)},
+      {"return <Frame>\n\t<T^\n</Frame>", range(1, 2, 3)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    const std::vector<json> items = items_of(complete_at(c.fixture));
+    ASSERT_EQ(items.size(), tovix::roblox::creatable_classes().size());
+    EXPECT_EQ(find_label(items, "TextLabel")->at("textEdit").at("range"), c.range);
+  }
+  // The closing tag after "</" on such a line is still the one item.
+  EXPECT_EQ(items_of(complete_at("return <Frame>\n\t<\n</^")).size(), 1u);
+}
+
+// Each name is offered once, as what it stands for when the compiler
+// resolves it: a binding never makes a second item of a class name, alias
+// or not.
+TEST(Completion, ElementNamesResolveAsTheCompilerDoes) {
+  const char* const ALIAS = "[elements]\nTextLabel = \"Label\"\n";
+  struct Case {
+    const char* toml;
+    const char* fixture;
+    const char* label;
+    std::vector<std::string> details;  // of every item with that label
+  } cases[] = {
+      {ALIAS, "local Label = 1\nx = <La^", "Label", {"Roblox class TextLabel"}},
+      // Under its Roblox name an aliased class is refused, bound or not.
+      {ALIAS, "local TextLabel = 1\nx = <Te^", "TextLabel", {}},
+      {"", "local Frame = 1\nx = <Fr^", "Frame", {"Roblox class"}},
+      {"", "local Label = 1\nx = <La^", "Label", {"component"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    std::vector<std::string> details;
+    for (const json& item : items_of(complete_at(c.fixture, {.toml = c.toml}))) {
+      if (item.at("label") == c.label) details.push_back(item.at("detail").get<std::string>());
+    }
+    EXPECT_EQ(details, c.details);
+  }
 }
 
 TEST(Completion, ElementNamesSpelledTheProjectsWay) {

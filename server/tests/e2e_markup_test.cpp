@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,6 +120,27 @@ TEST(MarkupE2E, ElementNamesSpelledTheProjectsWay) {
                   {"label", "TextCard"},
                   {"sortText", "0TextCard"},
                   {"textEdit", {{"newText", "TextCard"}, {"range", range(3, 19, 23)}}}}));
+}
+
+// The usual way to add a child: a new line, then "<" typed as the trigger
+// character. The alias bound in the file is still offered once, as the class.
+TEST(MarkupE2E, ALoneLessThanOnANewLineOffersEachElementOnce) {
+  Session s;
+  const MarkedText fixture("local Label = 1\nreturn <frame>\n\t<^\n</frame>");
+  const std::string uri = s.open(fixture);
+  const json list =
+      s.request("textDocument/completion", {{"textDocument", {{"uri", uri}}},
+                                            {"position", testing::position_of(fixture.text, *fixture.cursor)},
+                                            {"context", {{"triggerKind", 2}, {"triggerCharacter", "<"}}}});
+  ASSERT_TRUE(list.is_object());
+  std::vector<json> labels;
+  for (const json& item : list.at("items")) {
+    if (item.at("label") == "Label") labels.push_back(item);
+  }
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels.front().at("detail"), "Roblox class TextLabel");
+  EXPECT_EQ(labels.front().at("textEdit").at("range"), range(2, 2, 2));
+  EXPECT_TRUE(find_label(list, "frame"));
 }
 
 TEST(MarkupE2E, ClosingTagsAndAttributes) {

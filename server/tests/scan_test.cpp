@@ -134,6 +134,31 @@ TEST(Scan, Children) {
   });
 }
 
+// A child is usually added by opening a line and typing "<": the cursor
+// after it is on the new child's name, whatever follows on the line.
+TEST(Scan, ALoneLessThanStartsAChildsName) {
+  check_all({
+      {"return <Frame>\n\t<^\n</Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame>\n\t<^ \n</Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame>\n\t<^/>\n</Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame>\n\t<^</Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame><^</Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame><^/Frame>", "TagName '' @^ in Frame"},
+      {"return <Frame>\n\t<^", "TagName '' @^ in Frame"},
+      {"return <Frame>\n\t<^ ", "TagName '' @^ in Frame"},
+      {"return <>\n\t<^\n</>", "TagName '' @^ in <>"},
+      {"return <A>\n\t<B>\n\t\t<^\n\t</B>\n</A>", "TagName '' @^ in A B"},
+      {"<A>{c and <B>\n<^\n</B>}</A>", "TagName '' @^ in A B"},
+      // Around it the line is still the element's children, and "</"
+      // still closes.
+      {"return <Frame>\n\t^<\n</Frame>", "Children Frame in Frame"},
+      {"return <Frame>\n\t< ^x\n</Frame>", "Children Frame in Frame"},
+      {"return <Frame>\n\t<\n^</Frame>", "Children Frame in Frame"},
+      {"return <Frame>\n\t<\n</^Frame>", "TagName '' @^ closing in Frame"},
+      {"return <Frame>\n\t</^>\n</Frame>", "TagName '' @^ closing in Frame"},
+  });
+}
+
 TEST(Scan, LuauAndEndOfFile) {
   check_all({
       {"local x^ = 1", "Luau"},
@@ -245,6 +270,7 @@ TEST(Scan, AllCursorsAtOnceAgreeWithOneAtATime) {
       "<A><B></B>{<C d={e}>Don't {f}</C>}</A> < b > c\n<ui.Card ",
       "local s = 'unterminated\n<Frame a={1\n<>text</> <!-- c --> </A",
       "x = 1 --[[ <Frame> ]] y = <Z {...p} k=\"v\">{`t{1}`}</Z>",
+      "return <A>\n\t<\n\t< x</>\n\t<</A>\n",
       "<\xC3\xA9> <Fr\xC3\xA9"
       "ame a=\"\xE2\x82\xAC\"/>",
       "",

@@ -59,7 +59,7 @@ Answer elements(const document::Document& document, const project::Project& proj
     if (named.name != named.canonical) (detail += ' ') += named.canonical;
     items.push_back(item(named.name, CLASS, detail, "1", range));
   }
-  for (const std::string& name : components(document.text(), current)) {
+  for (const std::string& name : components(project.config, document.text(), current)) {
     items.push_back(item(name, FUNCTION, "component", "0", range));
   }
   return List{list(std::move(items))};
@@ -201,12 +201,16 @@ std::string html_to_markdown(std::string_view html) {
   return text;
 }
 
-std::vector<std::string> components(std::string_view text, const snapshot::Snapshot* current) {
+std::vector<std::string> components(const tovix::config::Config& config, std::string_view text,
+                                    const snapshot::Snapshot* current) {
   tovix::resolve::NameSet found;
+  const tovix::resolve::NameSet& bound = snapshot::bindings(text, current, found);
   std::vector<std::string> names;
-  for (const std::string& name : snapshot::bindings(text, current, found)) {
+  for (const std::string& name : bound) {
     if (name.empty() || !tovix::unicode::is_uppercase(tovix::unicode::decode_at(name, 0).value)) continue;
-    if (tovix::roblox::is_class(name)) continue;
+    // An alias or a class name that a binding shadows is offered once, as
+    // the class it resolves to.
+    if (naming::element_kind(config, bound, name) != naming::Element::Component) continue;
     names.push_back(name);
   }
   std::ranges::sort(names);

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "features/api.h"
+#include "tovix/config/config.h"
 #include "workspace/document.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
@@ -84,10 +85,14 @@ struct Members {
 [[nodiscard]] std::string html_to_markdown(std::string_view html);
 
 // The names bound in the document's Luau that can be components: not
-// empty, starting with an upper-case letter, not a Roblox class; sorted in
-// byte order. `current` is a snapshot of this same text, or null. The
-// project's settings do not change which names a text binds.
-[[nodiscard]] std::vector<std::string> components(std::string_view text, const snapshot::Snapshot* current = nullptr);
+// empty, starting with an upper-case letter, and standing for a component
+// as the compiler resolves element names under `config`
+// (`naming::element_kind`), so a name that is a class, or that the project
+// refuses, is left out; sorted in byte order. `current` is a snapshot of
+// this same text, or null. The project's settings do not change which names
+// a text binds, only which of them are components.
+[[nodiscard]] std::vector<std::string> components(const tovix::config::Config& config, std::string_view text,
+                                                  const snapshot::Snapshot* current = nullptr);
 
 // The child's completion items inside a component's props table turned into
 // attribute items that replace `range` in the source: only its table-field

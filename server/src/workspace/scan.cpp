@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <variant>
@@ -234,6 +235,9 @@ struct State {
   std::size_t markup(std::size_t from, std::size_t to) {
     const std::size_t depth = open.size();
     std::size_t p = from;
+    // Just after a "<" that named nothing: a cursor there is where a child's
+    // name is being typed, whatever the rest of the line holds.
+    std::optional<std::size_t> lone_lt_end;
     while (p < to) {
       record_if_none_in(p, p, [&](std::size_t) { return children(); });
       const std::string_view rest = text.substr(p, to - p);
@@ -246,6 +250,9 @@ struct State {
       } else if (rest.starts_with("</")) {
         std::size_t j = p + 2;
         while (j < to && is_name_char(static_cast<unsigned char>(text[j]))) ++j;
+        // A "<" typed before "/>" or before a closing tag starts a child as
+        // much as one typed at the end of a line.
+        record_in(p + 1, p + 1, [&](std::size_t) { return TagName{"", p + 1, false}; });
         record_in(p + 2, j, [&](std::size_t c) { return TagName{slice(p + 2, c), p + 2, true}; });
         // Names are not compared: any closing tag closes the innermost.
         if (!open.empty()) open.pop_back();
@@ -262,6 +269,7 @@ struct State {
             e = j + 1;
           } else {
             e = p + 1;  // a lone "<"
+            lone_lt_end = e;
           }
           if (!goes_on(depth)) return e;
         } else {
@@ -274,7 +282,7 @@ struct State {
       } else {
         const std::size_t stop = rest.find_first_of("<{");
         const std::size_t r = stop == std::string_view::npos ? to : p + stop;
-        record_in(p, r, [&](std::size_t) { return children(); });
+        record_in(lone_lt_end == p ? p + 1 : p, r, [&](std::size_t) { return children(); });
         e = std::max(p + 1, r);
       }
       p = e;

@@ -42,6 +42,9 @@ struct Hole {
   friend bool operator==(const Hole&, const Hole&) = default;
 };
 
+// A tag name being typed; also where a child may start just after a "<"
+// that names nothing yet, whatever follows it on the line ("<" alone,
+// "< ", "</>", "<</A>").
 struct TagName {
   std::string prefix;     // from the name's start up to the cursor
   std::size_t start = 0;  // the name's first byte
