@@ -107,7 +107,10 @@ void set_trace(Server& s, json params) {
   s.trace = !(params.is_object() && value != params.end() && value->is_string() && *value == "off");
 }
 
-void initialized(Server& s, json) { s.request_configuration(); }
+void initialized(Server& s, json) {
+  s.request_configuration();
+  sync::watch_settings_files(s);
+}
 
 // The child re-reads its own settings when told they changed.
 void configuration_changed(Server& s, json params) {
@@ -117,12 +120,14 @@ void configuration_changed(Server& s, json params) {
 
 void cancel_request(Server& s, json params) { s.apply(s.child.cancel(params)); }
 
-// The editor's answer to one of our requests: a configuration, or the
-// answer to a request of the child's that was passed on.
+// The editor's answer to one of our requests: a configuration, a
+// registration of our own, or the answer to a request of the child's that
+// was passed on.
 void editor_response(Server& s, json id, json message) {
   const auto read = protocol::read_i64(id);
   if (!read) return;
   if (s.config_requests.erase(*read) > 0) return settings::configuration_answered(s, message);
+  if (s.registrations.erase(*read) > 0) return;
   (void)s.child.relayed_answer(*read, std::move(message));
 }
 

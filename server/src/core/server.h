@@ -169,6 +169,10 @@ class Server {
   std::unique_ptr<settings::ApiLoader> api_loader;
   std::unordered_set<std::string> said_once;
   std::unordered_set<std::int64_t> config_requests;
+  // The server's own client/registerCapability requests not yet answered:
+  // their answers are for nobody else.
+  std::unordered_set<std::int64_t> registrations;
+  bool settings_watch_asked = false;
   nlohmann::json init_params;
   nlohmann::json luau_lsp_settings;
   nlohmann::json own_settings;

@@ -1,5 +1,6 @@
 #include "core/sync.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "core/server.h"
@@ -43,6 +44,24 @@ void watched_files_changed(server::Server& server, json params) {
   for (const std::string& uri : server.documents.uris()) server.recompile(*server.documents.get(uri));
   // A child that is still starting reads the files itself when it is ready.
   server.child.notify("workspace/didChangeWatchedFiles", std::move(params));
+}
+
+void watch_settings_files(server::Server& server) {
+  static const json::json_pointer DYNAMIC("/capabilities/workspace/didChangeWatchedFiles/dynamicRegistration");
+  const json& params = server.init_params;
+  if (server.settings_watch_asked || !params.is_object() || !params.contains(DYNAMIC) || params.at(DYNAMIC) != true)
+    return;
+  server.settings_watch_asked = true;
+  const std::int64_t id = server.next_id++;
+  server.registrations.insert(id);
+  // An id of our own: an editor keeps its watchers by id, and luau-lsp's
+  // registrations, relayed, must not replace this one or be replaced by it.
+  const json registration = {
+      {"id", SETTINGS_WATCH_ID},
+      {"method", "workspace/didChangeWatchedFiles"},
+      {"registerOptions", {{"watchers", {{{"globPattern", "**/tovix.toml"}}}}}},
+  };
+  server.send(jsonrpc::build::request(id, "client/registerCapability", {{"registrations", {registration}}}));
 }
 
 std::optional<std::string_view> changed_document(const json& message) {

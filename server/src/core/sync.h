@@ -17,12 +17,19 @@ class Server;
 
 namespace tovix_lsp::sync {
 
+// The id under which the server's own watcher of `tovix.toml` files is
+// registered with the editor.
+inline constexpr char SETTINGS_WATCH_ID[] = "tovix-lsp/tovix.toml";
+
 void did_open(server::Server& server, protocol::TextDocumentItem params);
 void did_change(server::Server& server, protocol::DidChangeTextDocumentParams params);
 void did_save(server::Server& server, protocol::TextDocumentIdentifier params);
 void did_close(server::Server& server, protocol::TextDocumentIdentifier params);
 // Forgets every cached project, then recompiles every open document.
 void watched_files_changed(server::Server& server, nlohmann::json params);
+// Asks the editor, once and when it says it can be asked, to tell of every
+// change of a `tovix.toml`: only luau-lsp's own files are watched otherwise.
+void watch_settings_files(server::Server& server);
 
 // Bursts of edits, on raw messages before they are dispatched.
 // The URI of the document that `message` changes, when it is a
