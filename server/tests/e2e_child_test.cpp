@@ -719,6 +719,93 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   EXPECT_TRUE(testing::gone(children[0]));
 }
 
+// A child whose answers have the wrong shape where places are: ranges that
+// are strings, nulls or hold no positions, lines and positions that are
+// none. Each such item is dropped on its way as one that does not map.
+TEST(ChildE2E, AnswersOfTheWrongShapeNeverReachTheEditor) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", DOC);
+  ASSERT_TRUE(compiled);
+  const std::string generated = probe.generated("a.tovix");
+  const json declared = range_in(compiled->code, "value");
+  const json no_positions = {{"end", {2}}, {"start", 1}};
+  const json past_the_end = {{"end", {{"character", 1}, {"line", 999}}}, {"start", {{"character", 0}, {"line", 999}}}};
+  const json locations = {location_in(generated, "range"), location_in(generated, no_positions),
+                          location_in(generated, declared)};
+  const auto item = [](const char* label, json edit) { return json{{"label", label}, {"textEdit", std::move(edit)}}; };
+  json odd = diagnostic(declared, "related nowhere");
+  odd["relatedInformation"] = {{{"location", {{"range", "range"}, {"uri", generated}}}, {"message", "r"}},
+                               {{"location", location_in(generated, declared)}, {"message", "here"}}};
+  Child child(
+      "diagnostics",
+      {{"results",
+        {{"textDocument/definition", locations},
+         {"textDocument/typeDefinition", locations},
+         {"textDocument/references", locations},
+         {"textDocument/documentHighlight", {{{"range", nullptr}}, {{"kind", 1}, {"range", declared}}}},
+         {"textDocument/foldingRange",
+          {{{"endLine", 1000000001}, {"startLine", 1000000000}},
+           {{"endLine", 2}, {"startLine", "x"}},
+           {{"endLine", 2}, {"startLine", 0}}}},
+         {"textDocument/inlayHint",
+          {{{"label", ": number"}, {"position", "nowhere"}}, {{"label", ": one"}, {"position", declared["end"]}}}},
+         {"textDocument/completion",
+          {{"isIncomplete", false},
+           {"items",
+            {item("outside", {{"newText", "x"}, {"range", past_the_end}}),
+             item("a string", {{"newText", "x"}, {"range", "range"}}),
+             item("no insert range", {{"insert", no_positions}, {"newText", "x"}, {"replace", declared}}),
+             {{"label", "fine"}}}}}},
+         {"textDocument/rename",
+          {{"changes",
+            {{generated, {{{"newText", "x"}, {"range", declared}}, {{"newText", "x"}, {"range", "range"}}}}}}}}}},
+       {"diagnostics", {{{"message", "odd"}, {"range", "range"}}, diagnostic(declared, "declared"), odd}}});
+  child.project = probe.project;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", DOC);
+  const json value = range_in(DOC, "value");
+  json related = diagnostic(value, "related nowhere");
+  related["relatedInformation"] = {{{"location", location_in(uri, value)}, {"message", "here"}}};
+  const auto published = s.diagnostics(uri, [](const json& list) { return !list.empty(); });
+  ASSERT_TRUE(published);
+  EXPECT_EQ(*published, json::array({diagnostic(value, "declared"), related}));
+
+  const json in_luau = EditorSession::at(uri, at_start(value));
+  const json doc = {{"textDocument", {{"uri", uri}}}};
+  struct Asked {
+    const char* method;
+    json params;
+    json expected;
+  } asked[] = {
+      {"textDocument/definition", in_luau, {location_in(uri, value)}},
+      {"textDocument/typeDefinition", in_luau, {location_in(uri, value)}},
+      {"textDocument/references",
+       [&] {
+         json p = in_luau;
+         p["context"] = {{"includeDeclaration", true}};
+         return p;
+       }(),
+       {location_in(uri, value)}},
+      {"textDocument/documentHighlight", in_luau, {{{"kind", 1}, {"range", value}}}},
+      {"textDocument/foldingRange", doc, {{{"endLine", 2}, {"startLine", 0}}}},
+      {"textDocument/inlayHint",
+       {{"range", {{"end", {{"character", 0}, {"line", 7}}}, {"start", {{"character", 0}, {"line", 0}}}}},
+        {"textDocument", {{"uri", uri}}}},
+       {{{"label", ": one"}, {"position", value["end"]}}}},
+      {"textDocument/completion", in_luau, {{"isIncomplete", false}, {"items", {{{"label", "fine"}}}}}},
+  };
+  for (const Asked& a : asked) {
+    SCOPED_TRACE(a.method);
+    EXPECT_EQ(s.result(a.method, a.params), a.expected);
+  }
+  json rename = in_luau;
+  rename["newName"] = "x";
+  EXPECT_EQ(s.request("textDocument/rename", rename)["error"],
+            (json{{"code", -32803},
+                  {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
+}
+
 // A component used with a closing tag and without one.
 const char* const PAIRED =
     "local create = nil\n"

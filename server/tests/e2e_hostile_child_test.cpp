@@ -257,6 +257,7 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
       {{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", {{"id", {{"odd", true}}}}}},
       {{"jsonrpc", "2.0"}, {"method", "$/cancelRequest"}, {"params", 5}},
       request(105, "workspace/configuration", {{"items", {{{"section", "luau-lsp"}}}}}),
+      {{"id", "s7"}, {"method", 42}},
   });
   child.write_script({{"on", {{"textDocument/didOpen", asks}}}});
   EditorSession s(child.options());
@@ -276,6 +277,7 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
   EXPECT_EQ(code(answered(102)), -32600);
   EXPECT_EQ(code(answered(103)), -32600);
   EXPECT_EQ(code(answered(104)), -32601);
+  EXPECT_EQ(code(answered("s7")), -32600);
   const auto relayed = answered(105);
   ASSERT_TRUE(relayed);
   EXPECT_TRUE((*relayed)["result"].is_array());

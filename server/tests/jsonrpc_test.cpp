@@ -309,10 +309,13 @@ TEST(Writer, DeepNestingIsWrittenWithoutRecursion) {
 TEST(Message, Classification) {
   struct Case {
     const char* value;
-    const char* kind;  // request, response, notification, none
+    const char* kind;  // request, response, notification, invalid, none
   } cases[] = {
       {R"({"id":null,"method":"m"})", "request"},
-      {R"({"id":1,"method":2})", "response"},
+      {R"({"id":1,"method":2})", "invalid"},
+      {R"({"id":"s7","method":null,"params":{}})", "invalid"},
+      {R"({"id":1,"method":2,"result":null})", "response"},
+      {R"({"error":{"code":1,"message":"m"},"id":1,"method":[]})", "response"},
       {R"({"id":"x","result":1})", "response"},
       {R"({"method":"m"})", "notification"},
       {R"({})", "none"},
@@ -326,6 +329,7 @@ TEST(Message, Classification) {
     std::string kind = !m                                     ? "none"
                        : std::holds_alternative<Request>(*m)  ? "request"
                        : std::holds_alternative<Response>(*m) ? "response"
+                       : std::holds_alternative<Invalid>(*m)  ? "invalid"
                                                               : "notification";
     EXPECT_EQ(kind, c.kind);
   }
@@ -334,6 +338,9 @@ TEST(Message, Classification) {
   auto r = from_value(json::parse(R"({"id":null,"method":"m","params":[1]})"));
   EXPECT_TRUE(std::get<Request>(*r).id.is_null());
   EXPECT_EQ(std::get<Request>(*r).params, json::parse("[1]"));
+  // A request whose method is no string is still owed its answer.
+  auto invalid = from_value(json::parse(R"({"jsonrpc":"2.0","id":13,"method":5})"));
+  EXPECT_EQ(std::get<Invalid>(*invalid).id, 13);
   auto resp = from_value(json::parse(R"({"id":4,"result":{"a":1}})"));
   EXPECT_EQ(std::get<Response>(*resp).message.dump(), R"({"id":4,"result":{"a":1}})");
 }

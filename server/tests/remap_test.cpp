@@ -243,16 +243,97 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
        json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}},
             {"range", third["range"]},
             {"uri", "file:///p/other.luau"}}},
-      {"another file's positions are its own: copied, whatever they are",
+      {"another file's positions are its own: copied, wherever they are",
+       {{"uri", "file:///p/other.luau"},
+        {"range", range({{"character", 0}, {"line", 998}}, {{"character", 0}, {"line", 999}})}},
+       json{{"range", range({{"character", 0}, {"line", 998}}, {{"character", 0}, {"line", 999}})},
+            {"uri", "file:///p/other.luau"}}},
+      {"but never one that is no position of any file",
        {{"uri", "file:///p/other.luau"},
         {"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})}},
-       json{{"range", range({{"character", 0}, {"line", -1}}, {{"character", 0}, {"line", 999}})},
-            {"uri", "file:///p/other.luau"}}},
+       std::nullopt,
+       true},
       {"a URI spelt differently names the same file",
        {{"uri", "file:///p//a.luau"}, {"range", a.out_range("count")}},
        json{{"range", a.src_range("count")}, {"uri", A_URI}}},
   };
   check(a, Direction::ToSource, cases);
+}
+
+// Whatever the child sends, what reaches the editor has the protocol's
+// shapes where the walk looks: an item whose range, position, location or
+// lines are not of their form goes as one that does not map.
+TEST(Remap, ItemsOfTheWrongShapeAreDropped) {
+  const Doc a(A_URI, A_TEXT, A_OUT);
+  const char* const other = "file:///p/other.luau";
+  const json ok = a.out_range("count");
+  const json ok_moved = a.src_range("count");
+  const json start_and_end_not_positions = {{"end", {2}}, {"start", 1}};
+  const auto highlight = [](json range) { return json{{"kind", 1}, {"range", std::move(range)}}; };
+  const auto fold = [](json start, json end) {
+    return json{{"endLine", std::move(end)}, {"startLine", std::move(start)}};
+  };
+  const auto hint = [](json position) { return json{{"label", ": number"}, {"position", std::move(position)}}; };
+  const auto related = [](json location) { return json{{"location", std::move(location)}, {"message", "r"}}; };
+  const auto with_related = [](json range, json list) {
+    json d = diagnostic(std::move(range));
+    d["relatedInformation"] = std::move(list);
+    return d;
+  };
+  const std::vector<Case> cases = {
+      {"locations whose range is a string or holds no positions",
+       {location(A_OUT, "range"), location(A_OUT, start_and_end_not_positions), location(A_OUT, nullptr),
+        location(A_OUT, ok)},
+       json::array({location(A_URI, ok_moved)}),
+       true},
+      {"another file's location whose range is no range",
+       {location(other, "range"), location(other, start_and_end_not_positions),
+        location(other, range({{"character", 0}, {"line", 1.5}}, {{"character", 0}, {"line", 2}})),
+        location(other, ok)},
+       json::array({location(other, ok)}),
+       true},
+      {"a location link whose target range is no range",
+       {{{"targetRange", "x"}, {"targetSelectionRange", ok}, {"targetUri", A_OUT}},
+        {{"originSelectionRange", {{"start", ok["start"]}}},
+         {"targetRange", ok},
+         {"targetSelectionRange", ok},
+         {"targetUri", A_OUT}}},
+       json::array(),
+       true},
+      {"document highlights with a null range, a numeric one",
+       {highlight(nullptr), highlight(5), highlight(ok)},
+       json::array({highlight(ok_moved)}),
+       true},
+      {"a hover whose range is a string", {{"contents", "x"}, {"range", "range"}}, std::nullopt, true},
+      {"folding ranges past the end, of a string, of a negative or fractional line",
+       {fold(1000000000, 1), fold("x", 2), fold(0, -1), fold(0.5, 2), fold(0, nullptr), fold(0, 3),
+        json{{"endLine", 3}, {"kind", "region"}, {"startLine", 1}}},
+       json::array({fold(0, 3), json{{"endLine", 3}, {"kind", "region"}, {"startLine", 1}}}),
+       true},
+      {"inlay hints at a string, a point without a line, a generated-only place",
+       {hint("nowhere"), hint({{"character", 0}}), hint(a.out("__tovix_read")), hint(a.out("count", 2))},
+       json::array({hint(a.src("count", 2))}),
+       true},
+      {"related information whose location is no location, or lies nowhere",
+       with_related(
+           ok, {related(5), related(location(A_OUT, "range")), related(location(A_OUT, a.out_range("__tovix_read"))),
+                related(location(A_OUT, ok)), related(location(other, ok))}),
+       with_related(ok_moved, {related(location(A_URI, ok_moved)), related(location(other, ok))}), true},
+  };
+  check(a, Direction::ToSource, cases);
+
+  // A rename's edits of the wrong shape are lost, so the rename is refused.
+  Remap rename(a.pair(), Direction::ToSource);
+  const auto edits = rename.value(
+      {{"changes", {{A_OUT, {{{"newText", "n"}, {"range", ok}}, {{"newText", "n"}, {"range", "everywhere"}}}}}}});
+  EXPECT_EQ(shown(edits), shown(json{{"changes", {{A_URI, {{{"newText", "n"}, {"range", ok_moved}}}}}}}));
+  EXPECT_TRUE(rename.lost());
+
+  check(a, Direction::ToOutput,
+        {{"position params whose position is a string",
+          {{"position", "nowhere"}, {"textDocument", {{"uri", A_URI}}}},
+          std::nullopt,
+          true}});
 }
 
 TEST(Remap, EditorPayloadsMoveIntoTheGeneratedFile) {
@@ -358,6 +439,9 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
   const std::vector<Case> shifted = {
       {"a line after the inserted ones", a.out_range("count", 2), a.src_range("count", 2)},
       {"the first line", a.out_range("local create"), a.src_range("local create")},
+      {"a folding range moves with its lines",
+       {{"endLine", 3}, {"kind", "region"}, {"startLine", 2}},
+       json{{"endLine", 5}, {"kind", "region"}, {"startLine", 4}}},
   };
   check(a, Direction::ToSource, shifted);
 
@@ -368,6 +452,8 @@ TEST(Remap, AnswerToAnOlderCompileAfterLinesMoved) {
       {"between the insertion and the change", a.out_range("count"), std::nullopt},
       {"the changed line", a.out_range("count", 2), std::nullopt},
       {"after the change", a.out_range("return e"), a.src_range("return e")},
+      {"a folding range into the changed lines", {{"endLine", 3}, {"startLine", 1}}, std::nullopt},
+      {"a folding range after them", {{"endLine", 4}, {"startLine", 3}}, json{{"endLine", 6}, {"startLine", 5}}},
   };
   check(a, Direction::ToSource, both_ends);
 
@@ -511,6 +597,11 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   EXPECT_EQ((*kept)[1]["edit"]["changes"][A_URI].size(), 1u);
   EXPECT_TRUE(rename.lost());
 
+  const json past_the_end = {{"newText", "n"},
+                             {"range", range({{"character", 0}, {"line", 999}}, {{"character", 1}, {"line", 999}})}};
+  const auto insert_replace = [](json insert, json replace) {
+    return json{{"insert", std::move(insert)}, {"newText", "n"}, {"replace", std::move(replace)}};
+  };
   const json items = {
       {"isIncomplete", false},
       {"items",
@@ -518,7 +609,15 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
         {{"label", "lost text edit"}, {"textEdit", bad}},
         {{"label", "lost additional edit"}, {"textEdit", ok}, {"additionalTextEdits", {ok, bad}}},
         {{"label", "lost insert-replace half"},
-         {"textEdit", {{"insert", a.out_range("count")}, {"newText", "n"}, {"replace", a.out_range("__tovix_read")}}}},
+         {"textEdit", insert_replace(a.out_range("count"), a.out_range("__tovix_read"))}},
+        {{"label", "an edit past the end of the text"}, {"textEdit", past_the_end}},
+        {{"label", "an additional edit past the end"}, {"additionalTextEdits", {past_the_end}}},
+        {{"label", "an edit whose range is a string"}, {"textEdit", {{"newText", "n"}, {"range", "x"}}}},
+        {{"label", "an insert range that is none"}, {"textEdit", insert_replace("x", a.out_range("count"))}},
+        {{"label", "a replace range past the end"},
+         {"textEdit", insert_replace(a.out_range("count"), past_the_end["range"])}},
+        {{"label", "an additional edit without positions"},
+         {"additionalTextEdits", {{{"newText", "n"}, {"range", {{"end", {2}}, {"start", 1}}}}}}},
         {{"label", "plain"}}}}};
   Remap completion(a.pair(), Direction::ToSource);
   const auto list = completion.answer(items);

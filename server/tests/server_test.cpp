@@ -101,6 +101,24 @@ TEST(Requests, UnknownMethodIsRefused) {
       R"({"error":{"code":-32601,"message":"textDocument/formatting is not supported"},"id":"a","jsonrpc":"2.0"})");
 }
 
+// Not taken for a response, which would go unanswered.
+TEST(Requests, ARequestWhoseMethodIsNoStringIsRefusedUnderItsId) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"({"jsonrpc":"2.0","id":13,"method":5})", "13"},
+      {R"({"id":"q","method":null,"params":{}})", R"("q")"},
+      {R"({"id":[1],"method":{"m":1}})", "[1]"},
+  };
+  for (const auto& [message, id] : cases) {
+    SCOPED_TRACE(message);
+    Fixture f;
+    f.editor(message);
+    auto sent = messages(f.out.data);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].dump(), std::string(R"({"error":{"code":-32600,"message":"invalid request"},"id":)") + id +
+                                  R"(,"jsonrpc":"2.0"})");
+  }
+}
+
 TEST(Requests, InitializeAnswersTheCapabilities) {
   Fixture f;
   f.editor(R"({"id":1,"method":"initialize","params":{"capabilities":{"textDocument":{"completion":)"

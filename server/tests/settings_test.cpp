@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/child_session.h"
+#include "core/server.h"
 
 #include <gtest/gtest.h>
 
@@ -133,6 +134,47 @@ TEST(ApiLoader, ALoadUnderWayIsNotWaitedFor) {
   EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
   ASSERT_NE(slot.present(), nullptr);
   EXPECT_TRUE(slot.present()->classes.contains("B"));
+}
+
+// Named type files that cannot be read are said in one line however many
+// there are, each path only once.
+TEST(ApiLoaded, UnreadableFilesAreSaidInOneLineWithTheirCount) {
+  io::StringOutput out;
+  auto channel = events::Events::make();
+  server::Server server(out, channel.first, server::Handlers::standard());
+  const auto logged = [&] {
+    std::vector<std::string> lines;
+    for (std::string_view wire = out.data; !wire.empty();) {
+      const std::size_t body = wire.find("\r\n\r\n") + 4;
+      const std::size_t length = std::stoul(std::string(wire.substr(16, body - 20)));
+      const json message = json::parse(wire.substr(body, length));
+      lines.push_back(message.at("params").at("message"));
+      wire.remove_prefix(body + length);
+    }
+    out.data.clear();
+    return lines;
+  };
+  const std::string tail = ", named in the luau-lsp type settings — markup hovers and completion go without ";
+  std::vector<std::string> many;
+  for (int i = 0; i < 20000; ++i) many.push_back("/types/" + std::to_string(i) + ".d.luau");
+  struct Case {
+    const char* what;
+    std::vector<std::string> unreadable;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"one", {"/a.d.luau"}, {"tovix: could not read /a.d.luau" + tail + "it"}},
+      {"the same again", {"/a.d.luau"}, {}},
+      {"two new beside it",
+       {"/a.d.luau", "/b.d.luau", "/c.d.luau"},
+       {"tovix: could not read /b.d.luau and 1 more file" + tail + "them"}},
+      {"twenty thousand", many, {"tovix: could not read /types/0.d.luau and 19999 more files" + tail + "them"}},
+      {"none", {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    api_loaded(server, c.unreadable);
+    EXPECT_EQ(logged(), c.lines);
+  }
 }
 
 }  // namespace

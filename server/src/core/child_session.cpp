@@ -420,6 +420,8 @@ Effects ChildSession::take(Context context, jsonrpc::Message message) {
     response(call, std::move(*r));
   else if (auto* n = std::get_if<jsonrpc::Notification>(&message))
     notification(call, std::move(*n));
+  else if (auto* invalid = std::get_if<jsonrpc::Invalid>(&message))
+    refuse(std::move(invalid->id));
   else
     request(call, std::get<jsonrpc::Request>(std::move(message)));
   return out;
@@ -608,20 +610,19 @@ void ChildSession::notification(Call& call, jsonrpc::Notification message) {
   }
 }
 
+void ChildSession::refuse(json id) {
+  // An id that names no request cannot be answered under it.
+  if (!id.is_string() && !id.is_number()) id = nullptr;
+  write(jsonrpc::build::error(std::move(id), jsonrpc::INVALID_REQUEST, jsonrpc::INVALID_REQUEST_MESSAGE));
+}
+
 void ChildSession::request(Call& call, jsonrpc::Request message) {
-  if (!message.id.is_string() && !message.id.is_number()) {
-    // An id that names no request cannot be answered under it.
-    write(jsonrpc::build::error(nullptr, jsonrpc::INVALID_REQUEST, "invalid request"));
-    return;
-  }
+  if (!message.id.is_string() && !message.id.is_number()) return refuse(std::move(message.id));
   if (!proxy::needs_the_editor(message)) {
     write(jsonrpc::build::error(std::move(message.id), -32601, "not supported"));
     return;
   }
-  if (!well_formed(message)) {
-    write(jsonrpc::build::error(std::move(message.id), jsonrpc::INVALID_REQUEST, "invalid request"));
-    return;
-  }
+  if (!well_formed(message)) return refuse(std::move(message.id));
   if (message.method == "workspace/applyEdit") {
     auto moved = edit_in_the_sources(call.documents(), std::move(message.params));
     if (!moved) {

@@ -210,6 +210,8 @@ class ChildSession {
   void response(Call& call, jsonrpc::Response message);
   void notification(Call& call, jsonrpc::Notification message);
   void request(Call& call, jsonrpc::Request message);
+  // Answers a request of the child's that cannot be taken with -32600.
+  void refuse(nlohmann::json id);
   void publication(Call& call, published::Notification publication);
   void sync(Call& call, open_documents::OpenDocument& open);
   void let_go(Call& call, bool orderly, std::optional<std::string_view> why);

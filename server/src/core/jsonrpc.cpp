@@ -639,6 +639,7 @@ std::optional<Message> from_value(json value) {
   }
   if (has_id) {
     json id = value["id"];
+    if (method != value.end() && !value.contains("result") && !value.contains("error")) return Invalid{std::move(id)};
     return Response{std::move(id), std::move(value)};
   }
   if (has_method) {

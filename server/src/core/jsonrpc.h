@@ -150,9 +150,20 @@ struct Notification {
   nlohmann::json params;
 };
 
-using Message = std::variant<Request, Response, Notification>;
+// A request that cannot be taken: an "id" with a "method" that is no
+// string, and neither "result" nor "error". Owed `INVALID_REQUEST` under its
+// id, as a response it is not.
+struct Invalid {
+  nlohmann::json id;
+};
 
-// Classifies a parsed value; nothing for a value that is none of the three
+using Message = std::variant<Request, Response, Notification, Invalid>;
+
+// The error text of an `Invalid` answer, and of any other request refused
+// for its form.
+inline constexpr std::string_view INVALID_REQUEST_MESSAGE = "invalid request";
+
+// Classifies a parsed value; nothing for a value that is none of the four
 // kinds (not an object, empty, or with neither "id" nor a string "method").
 [[nodiscard]] std::optional<Message> from_value(nlohmann::json value);
 

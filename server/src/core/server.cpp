@@ -214,6 +214,9 @@ void Server::guarded(jsonrpc::Message message, bool from_editor) {
     if (from_editor) request_id = r->id;
   } else if (auto* n = std::get_if<jsonrpc::Notification>(&message)) {
     label = n->method;
+  } else if (auto* invalid = std::get_if<jsonrpc::Invalid>(&message)) {
+    label = "an invalid request";
+    if (from_editor) request_id = invalid->id;
   } else {
     label = "a response";
     if (!from_editor) request_id = child.waiting_editor_id(std::get<jsonrpc::Response>(message));
@@ -249,6 +252,8 @@ void Server::handle_editor(jsonrpc::Message message) {
           request(std::move(m.id), m.method, std::move(m.params));
         else if constexpr (std::is_same_v<T, jsonrpc::Notification>)
           notification(m.method, std::move(m.params));
+        else if constexpr (std::is_same_v<T, jsonrpc::Invalid>)
+          error(std::move(m.id), jsonrpc::INVALID_REQUEST, jsonrpc::INVALID_REQUEST_MESSAGE);
         else
           response(std::move(m.id), std::move(m.message));
       },

@@ -117,11 +117,26 @@ void ApiLoader::load(json luau_lsp_settings, locate::Environment env) {
   state_->wake.notify_one();
 }
 
+std::string unreadable_line(std::string_view first, std::size_t more) {
+  std::string line = "could not read ";
+  line += first;
+  if (more == 0) return line + ", named in the luau-lsp type settings — markup hovers and completion go without it";
+  return line + " and " + std::to_string(more) + " more " + (more == 1 ? "file" : "files") +
+         ", named in the luau-lsp type settings — markup hovers and completion go without them";
+}
+
 void api_loaded(server::Server& server, const std::vector<std::string>& unreadable) {
-  for (const std::string& path : unreadable)
-    if (server.first_time("unreadable:" + path))
-      server.log(2, "could not read " + path +
-                        ", named in the luau-lsp type settings — markup hovers and completion go without it");
+  // However many there are, one line says those not said before.
+  const std::string* first = nullptr;
+  std::size_t more = 0;
+  for (const std::string& path : unreadable) {
+    if (!server.first_time("unreadable:" + path)) continue;
+    if (first == nullptr)
+      first = &path;
+    else
+      ++more;
+  }
+  if (first != nullptr) server.log(2, unreadable_line(*first, more));
 }
 
 void configuration_answered(server::Server& server, const json& message) {

@@ -3,11 +3,13 @@
 // The editor's settings as they bear on the child: which luau-lsp to run and
 // what the child is told in its `initialize`.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -65,8 +67,12 @@ class ApiLoader {
 // hang).
 void configuration_answered(server::Server& server, const nlohmann::json& message);
 
-// The end of a load of the API facts: each named type file that could not
-// be read is said, once a path.
+// The line saying that the named type file `first`, and `more` others with
+// it, could not be read.
+[[nodiscard]] std::string unreadable_line(std::string_view first, std::size_t more);
+
+// The end of a load of the API facts: the named type files that could not
+// be read are said in one line (`unreadable_line`), each path only once.
 void api_loaded(server::Server& server, const std::vector<std::string>& unreadable);
 
 // The end of search `search`: when it is the one still awaited and no child

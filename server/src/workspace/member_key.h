@@ -21,11 +21,17 @@ enum class Key {
   Changes,
   TargetRange,
   TargetSelectionRange,
+  // A folding range's lines.
+  StartLine,
+  EndLine,
   // Further members without which their object means nothing.
   Range,
   Position,
   SelectionRange,
   OriginSelectionRange,
+  Insert,
+  Replace,
+  Location,
   // The edits a code action or completion item makes itself.
   Edit,
   TextEdit,

@@ -139,7 +139,20 @@ using member_key::key_of;
 
 bool required(Key key) {
   return key == Key::Range || key == Key::Position || key == Key::TargetRange || key == Key::SelectionRange ||
-         key == Key::TargetSelectionRange || key == Key::OriginSelectionRange;
+         key == Key::TargetSelectionRange || key == Key::OriginSelectionRange || key == Key::Insert ||
+         key == Key::Replace || key == Key::Location;
+}
+
+// Whether a member its object means nothing without has the form it must
+// have: a position, a location (an object: its own members are judged in
+// turn) or else a range. Whether it lies in its document's text is for the
+// walk to tell, where it knows the document.
+bool of_its_form(Key key, const json& value) {
+  switch (key) {
+    case Key::Position: return protocol::read_position(value).has_value();
+    case Key::Location: return value.is_object();
+    default: return protocol::read_range(value).has_value();
+  }
 }
 
 bool own_edits(Key key) { return key == Key::Edit || key == Key::TextEdit || key == Key::AdditionalTextEdits; }
@@ -151,6 +164,8 @@ struct Members {
   json* target_uri = nullptr;
   json* start = nullptr;
   json* end = nullptr;
+  json* start_line = nullptr;
+  json* end_line = nullptr;
   bool line = false;
   bool character = false;
 
@@ -162,6 +177,8 @@ struct Members {
         case Key::TargetUri: target_uri = &value; break;
         case Key::Start: start = &value; break;
         case Key::End: end = &value; break;
+        case Key::StartLine: start_line = &value; break;
+        case Key::EndLine: end_line = &value; break;
         case Key::Line: line = true; break;
         case Key::Character: character = true; break;
         default: break;
@@ -266,6 +283,27 @@ struct Remap::Scope {
     return true;
   }
 
+  // A whole line moved, for a folding range: nothing for one that is no
+  // line of the incoming text or was changed since the compile.
+  [[nodiscard]] std::optional<std::size_t> move_line(std::uint32_t line, Direction direction) {
+    if (!pair.compiled) return std::nullopt;
+    const auto& c = *pair.compiled;
+    const LineIndex& current = pair.document->index();
+    // The generated code keeps each line of the text it was compiled from.
+    if (direction == Direction::ToSource) {
+      if (line >= c.code_index.line_count() || line >= c.source_index.line_count()) return std::nullopt;
+      const auto moved = aligned().to_current(c.source_index.starts()[line]);
+      if (!moved) return std::nullopt;
+      return current.line_of(*moved);
+    }
+    if (line >= current.line_count()) return std::nullopt;
+    const auto moved = aligned().to_compiled(current.starts()[line]);
+    if (!moved) return std::nullopt;
+    const std::size_t out = c.source_index.line_of(*moved);
+    if (out >= c.code_index.line_count()) return std::nullopt;
+    return out;
+  }
+
   // `narrow`: a range towards the source that does not map whole is shown
   // where it can be: on the mapped pieces it holds, else on the opening
   // name of the element whose generated code holds it.
@@ -344,6 +382,15 @@ std::optional<json> Remap::value(json v, bool in_scope) {
 }
 
 std::optional<json> Remap::diagnostics(json list) {
+  // A diagnostic without a range cannot be shown anywhere: it goes as one
+  // whose range has no counterpart does (the walk judges the range itself).
+  if (list.is_array()) {
+    std::erase_if(list.get_ref<json::array_t&>(), [&](const json& diagnostic) {
+      if (protocol::member(diagnostic, "range") != nullptr) return false;
+      ++drops_;
+      return true;
+    });
+  }
   narrow_ = direction_ == Direction::ToSource;
   auto moved = value(std::move(list));
   narrow_ = false;
@@ -469,6 +516,18 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
     }
   }
 
+  // A folding range's lines are lines of its document's text, like a
+  // position's.
+  for (json* line : {members.start_line, members.end_line}) {
+    if (line == nullptr) continue;
+    const auto read = protocol::read_u32(*line);
+    if (!read) return false;
+    if (scope == nullptr) continue;
+    const auto moved = scope->move_line(*read, direction_);
+    if (!moved) return false;
+    *line = *moved;
+  }
+
   // A location link's target ranges belong to the file it links to.
   Scope* target = scope;
   if (members.target_uri != nullptr && members.target_uri->is_string())
@@ -483,6 +542,10 @@ bool Remap::object(json& v, Scope* scope, std::size_t depth) {
       if (named.rewritten) field = *named.rewritten;
       ++it;
       continue;
+    }
+    if (required(key) && !of_its_form(key, field)) {
+      ++drops_;
+      return false;
     }
     const std::size_t drops_before = drops_;
     bool moved = true;

@@ -74,15 +74,22 @@ class Remap {
   // false as a value of no known file. An array element or object member
   // that does not move is left out and sets `lost`; an object without its
   // "range", "position", "targetRange", "selectionRange",
-  // "targetSelectionRange" or "originSelectionRange", or whose "uri" or
-  // "targetUri" is not a string, maps to nothing. So does, in a document's
-  // scope, a position or range that is not one of its incoming text (a line
-  // past the end, a negative or fractional number, one of 2^32 or more); a
-  // column past its line's end is its line's end. Values nested deeper than
-  // 256 levels map to nothing.
+  // "targetSelectionRange", "originSelectionRange", "insert", "replace" or
+  // "location", or whose "uri" or "targetUri" is not a string, maps to
+  // nothing. So does one where such a member is not of its form (a position:
+  // an object with integer "line" and "character" below 2^32; a range: an
+  // object with two of them as "start" and "end"; a location: an object),
+  // in any file's scope. So does, in a document's scope, a position or range
+  // that is not one of its incoming text (a line past the end, a negative or
+  // fractional number, one of 2^32 or more); a column past its line's end is
+  // its line's end. A folding range's "startLine" and "endLine" must be
+  // integers below 2^32 and, in a document's scope, lines of its incoming
+  // text that it holds unchanged since the compile; they move as whole
+  // lines. Values nested deeper than 256 levels map to nothing.
   [[nodiscard]] std::optional<nlohmann::json> value(nlohmann::json v, bool in_scope = true);
 
-  // `value` for the child's diagnostics (towards the source): a range that
+  // `value` for the child's diagnostics (towards the source): a diagnostic
+  // without a "range" (also one that is no object) is left out. A range that
   // does not map whole is narrowed, for showing only, to the mapped pieces
   // it holds (from the first mapped byte to the last), or else goes on the
   // opening name of the innermost element whose generated code holds it;
