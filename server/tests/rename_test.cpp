@@ -323,6 +323,8 @@ TEST(Rename, NewNamesThatWouldBreakTheFileAreRefused) {
       // Luau code: a binding's name; one that markup resolves as a class is
       // refused once the child's edits reach a tag.
       {LUAU, "bar", "forward"},
+      {LUAU, "continue", "forward"},  // a keyword only where a statement starts
+      {LUAU, "type", "forward"},
       {LUAU, "end", "refused: `end` is a Luau keyword"},
       {LUAU, "nil", "refused: `nil` is a Luau keyword"},
       {LUAU, "a.b", "refused: `a.b` is not a Luau identifier"},
