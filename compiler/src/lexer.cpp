@@ -1,5 +1,6 @@
 #include "tovix/lexer.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -563,6 +564,29 @@ std::expected<std::size_t, LexError> find_matching_brace(std::string_view source
     return std::unexpected(std::move(result.error()));
   }
   return lexer.pos - 1;
+}
+
+std::vector<Hole> interpolation_holes(std::string_view source, Token token) {
+  std::vector<Hole> holes;
+  if (token.kind != TokenKind::InterpolatedString) return holes;
+  const std::size_t end = std::min(token.end, source.size());
+  // An escape never hides a brace or backtick in its whitespace or in the
+  // continuation bytes of its character: skipping the one byte after the
+  // backslash is enough here.
+  for (std::size_t i = token.start + 1; i < end; ++i) {
+    const char c = source[i];
+    if (c == '\\') {
+      ++i;
+    } else if (c == '`') {
+      break;
+    } else if (c == '{') {
+      const auto close = find_matching_brace(source, i);
+      if (!close || *close >= end) break;
+      holes.push_back({i + 1, *close});
+      i = *close;
+    }
+  }
+  return holes;
 }
 
 std::expected<std::vector<Token>, LexError> tokenize(std::string_view source) {

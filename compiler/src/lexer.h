@@ -116,6 +116,19 @@ struct Lexer {
 // `open`.
 [[nodiscard]] std::expected<std::size_t, LexError> find_matching_brace(std::string_view source, std::size_t open);
 
+// One `{…}` of an interpolated string: from just after its `{` to its `}`.
+struct Hole {
+  std::size_t start = 0;
+  std::size_t end = 0;
+  friend bool operator==(const Hole&, const Hole&) = default;
+};
+
+// The holes of the interpolated string `token` lexed from `source`, in
+// order; those of strings nested in a hole lie inside that hole. The token
+// keeps them whole, so this is how Luau code inside them is reached. Empty
+// for a token of another kind.
+[[nodiscard]] std::vector<Hole> interpolation_holes(std::string_view source, Token token);
+
 // Every token of `source` from offset 0, trivia included, or the first error.
 [[nodiscard]] std::expected<std::vector<Token>, LexError> tokenize(std::string_view source);
 

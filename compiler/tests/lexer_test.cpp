@@ -230,6 +230,35 @@ TEST(Lexer, FindMatchingBrace) {
   EXPECT_EQ(find_matching_brace("{}", SIZE_MAX).error(), (LexError{"unterminated interpolation", SIZE_MAX}));
 }
 
+// The holes of an interpolated string token, each as the text between its
+// braces; a nested string's holes stay inside the hole that holds it.
+TEST(Lexer, InterpolationHoles) {
+  struct Case {
+    std::string_view source;  // one significant token, first
+    std::vector<std::string_view> holes;
+  };
+  const Case cases[] = {
+      {"`Clicks: {count()}`", {"count()"}},
+      {"`{a} and {b}`", {"a", "b"}},
+      {"`a {`b {x}`} c`", {"`b {x}`"}},
+      {"`{ {1} } {'}'}`", {" {1} ", "'}'"}},
+      {"`\\{not} {yes}`", {"yes"}},
+      {"`\\`{x}`", {"x"}},
+      {"`no holes`", {}},
+      {"`{}`", {""}},
+      {"'{a}'", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "source: " << c.source);
+    const auto tokens = tokenize(c.source);
+    ASSERT_TRUE(tokens.has_value());
+    std::vector<std::string_view> got;
+    for (const auto& hole : tovix::lexer::interpolation_holes(c.source, tokens->front()))
+      got.push_back(c.source.substr(hole.start, hole.end - hole.start));
+    EXPECT_EQ(got, c.holes);
+  }
+}
+
 TEST(Lexer, ScanBalancedBracesLeavesPosAfterTheBrace) {
   Lexer lexer("{a}} rest");
   lexer.pos = 1;

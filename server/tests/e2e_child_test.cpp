@@ -868,6 +868,68 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
   }
 }
 
+// luau-lsp finds a component's references where the generated code names
+// it (the function and each call): asked from a closing name at its opening
+// name, the answer has every closing name joined to its opening one.
+TEST(ChildE2E, AComponentsReferencesHaveTheirClosingNames) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(compiled);
+  const std::string generated = probe.generated("a.tovix");
+  json found = json::array();
+  for (std::size_t i = 0; i < 3; ++i)
+    found.push_back({{"range", range_in(compiled->code, "Card", i)}, {"uri", generated}});
+  Child child("", {{"results", {{"textDocument/references", found}}}});
+  child.project = probe.project;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", PAIRED);
+  auto at = [&](std::size_t nth) { return json{{"range", range_in(PAIRED, "Card", nth)}, {"uri", uri}}; };
+  const json every = {at(0), at(1), at(2), at(3)};
+  for (std::size_t nth : {2, 1}) {
+    SCOPED_TRACE(nth);
+    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth)["end"]);
+    params["context"] = {{"includeDeclaration", true}};
+    EXPECT_EQ(s.result("textDocument/references", params), every);
+    // From the closing name too, the child was asked at the generated call.
+    const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/references"); });
+    ASSERT_TRUE(asked);
+    EXPECT_EQ((*asked)["params"]["position"], range_in(compiled->code, "Card", 1)["end"]);
+  }
+}
+
+// A new name that would break the file: refused at once when the rename
+// starts on a tag, or when it is no Luau identifier or a keyword; refused
+// once the child's edits reach a tag when it starts in Luau code and markup
+// takes the name for a class.
+TEST(ChildE2E, ARenameThatWouldBreakTheFileIsRefused) {
+  Child probe;
+  const auto compiled = probe.compile("a.tovix", PAIRED);
+  ASSERT_TRUE(compiled);
+  json edits = json::array();
+  for (std::size_t i = 0; i < 3; ++i)
+    edits.push_back({{"newText", "Frame"}, {"range", range_in(compiled->code, "Card", i)}});
+  Child child("", {{"results", {{"textDocument/rename", {{"changes", {{probe.generated("a.tovix"), edits}}}}}}}});
+  child.project = probe.project;
+  EditorSession s(child.options());
+  child.ready(s);
+  const std::string uri = s.open("a.tovix", PAIRED);
+  auto renamed = [&](std::size_t nth, const char* name) {
+    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth)["end"]);
+    params["newName"] = name;
+    return s.request("textDocument/rename", params).value("error", json());
+  };
+  auto refusal = [](const char* message) { return json{{"code", -32803}, {"message", message}}; };
+  EXPECT_EQ(renamed(2, "Frame"), refusal("`Frame` is a Roblox class in markup"));
+  EXPECT_EQ(renamed(0, "end"), refusal("`end` is a Luau keyword"));
+  EXPECT_EQ(renamed(1, "ui.Card"), refusal("`ui.Card` is not a Luau identifier"));
+  round_trip(s, uri);
+  EXPECT_TRUE(child.record.of("textDocument/rename").empty());
+  // From the function: the child's edits reach the tags.
+  EXPECT_EQ(renamed(0, "Frame"), refusal("`Frame` is a Roblox class in markup"));
+  EXPECT_EQ(child.record.of("textDocument/rename").size(), 1u);
+}
+
 // prepareRename of a Luau binding, a name in Luau code or a component's, is
 // the child's: nothing while no child is ready, else the child's range when
 // it holds the cursor, or the name under the cursor.
@@ -880,6 +942,12 @@ TEST(ChildE2E, PrepareRenameOfALuauBinding) {
   const json opening = range_in(PAIRED, "Card", 1);
   const json closing = range_in(PAIRED, "Card", 2);
   const json call = range_in(paired->code, "Card", 1);
+  const char* const INTERPOLATED =
+      "local create = nil\nlocal function count() return 1 end\nlocal s = `Clicks: {count()}`\n"
+      "return <TextLabel Text={`Clicks: {count()}`} />\n";
+  ASSERT_TRUE(probe.compile("a.tovix", INTERPOLATED));
+  const json plain = range_in(INTERPOLATED, "count", 1);
+  const json in_markup = range_in(INTERPOLATED, "count", 2);
   auto refused = [](int code) {
     return json{{"errors", {{"textDocument/prepareRename", {{"code", code}, {"message", "no"}}}}}};
   };
@@ -913,6 +981,8 @@ TEST(ChildE2E, PrepareRenameOfALuauBinding) {
        opening["end"],
        {{"placeholder", "Card"}, {"range", opening}}},
       {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing["end"], closing},
+      {"Luau, a hole of an interpolated string", "", refused(-32601), INTERPOLATED, plain["end"], plain},
+      {"Luau, that hole in a markup hole", "", refused(-32601), INTERPOLATED, in_markup["start"], in_markup},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -479,6 +479,78 @@ TEST(LuauLspE2E, RenameOfAComponent) {
             range_at(text, "</UI.Badge>", "Badge"));
 }
 
+// A component defined in one file and used from another: luau-lsp reads the
+// module it requires from disk, as the build writes it. References from a
+// closing tag list the binding and every opening and closing tag.
+TEST(LuauLspE2E, ReferencesOfAComponentFromAnotherFile) {
+  SKIP_WITHOUT_LUAU_LSP();
+  Home home;
+  const fs::path root = home.tree.dir("project");
+  home.tree.file("project/tovix.toml", "[build]\nin = \"src\"\nout = \"out\"\n");
+  const std::string card =
+      "local create: any = nil\n"
+      "local function Card(props: { Title: string })\n"
+      "  return <TextLabel Text={props.Title} />\n"
+      "end\n"
+      "return Card\n";
+  const std::string app =
+      "local create: any = nil\n"
+      "local Card = require(\"./card\")\n"
+      "return <Frame>\n"
+      "  <Card Title=\"x\"></Card>\n"
+      "  <Card Title=\"y\"/>\n"
+      "  <Card Title=\"z\">\n"
+      "  </Card>\n"
+      "</Frame>\n";
+  const fs::path card_source = home.tree.file("project/src/card.tovix", card);
+  home.tree.file("project/src/app.tovix", app);
+  // The used module's generated Luau, where the project's build puts it.
+  const project::Project project = project::Project::discover(card_source);
+  const document::Document card_document(project::path_to_uri(card_source), card, 1);
+  const auto built = analysis::Analysis::run(card_document, project, nullptr).compiled;
+  ASSERT_TRUE(built);
+  const fs::path card_built = project.build_path(card_source);
+  ASSERT_EQ(card_built, root / "out" / "card.luau");
+  home.tree.file(fs::relative(card_built, home.tree.root()), built->code);
+
+  SessionOptions options = home.options();
+  options.folder = root;
+  EditorSession s(options);
+  const std::string uri = s.open("src/app.tovix", app);
+  ASSERT_TRUE(
+      s.log_line("handed " + project::path_to_uri(root / "out" / "app.luau") + " to luau-lsp (" +
+                 std::to_string(analysis::Analysis::run(document::Document(uri, app, 1),
+                                                        project::Project::discover(root / "src" / "app.tovix"), nullptr)
+                                    .compiled->code.size()) +
+                 " bytes)"));
+  // The require is resolved: the props' type reaches the tags.
+  const json hover = s.result_when("textDocument/hover", inside(uri, app, "<Card Title=\"y\"", "Card"),
+                                   [](const json& h) { return h.dump().find("Title: string") != std::string::npos; });
+  ASSERT_NE(hover.dump().find("Title: string"), std::string::npos) << hover.dump();
+
+  auto card_at = [&](std::size_t nth) {
+    std::size_t at = app.find("Card");
+    for (std::size_t i = 0; i < nth; ++i) at = app.find("Card", at + 1);
+    return location(uri, range_of(app, at, at + 4));
+  };
+  const json every = {card_at(0), card_at(1), card_at(2), card_at(3), card_at(4), card_at(5)};
+  for (const char* from : {"</Card>\n  <Card", "<Card Title=\"y\"", "  </Card>\n</Frame>"}) {
+    SCOPED_TRACE(from);
+    const json found = s.result("textDocument/references",
+                                inside(uri, app, from, "Card", {{"context", {{"includeDeclaration", true}}}}));
+    EXPECT_EQ(found, every) << found.dump();
+  }
+  // Renamed from its binding to a name markup takes for a Roblox class, the
+  // tags would create Frames: refused once luau-lsp's edits reach them.
+  EXPECT_EQ(s.request("textDocument/rename", inside(uri, app, "local Card", "Card", {{"newName", "Frame"}}))["error"],
+            (json{{"code", -32803}, {"message", "`Frame` is a Roblox class in markup"}}));
+  const json edit = s.result("textDocument/rename", inside(uri, app, "local Card", "Card", {{"newName", "Panel"}}));
+  ASSERT_TRUE(edit.contains("changes")) << edit.dump();
+  std::string renamed = app;
+  for (std::size_t at; (at = renamed.find("Card")) != std::string::npos;) renamed.replace(at, 4, "Panel");
+  EXPECT_EQ(testing::applied(app, edit["changes"][uri]), renamed) << edit.dump();
+}
+
 TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
   SKIP_WITHOUT_LUAU_LSP();
   Home home;

@@ -36,8 +36,8 @@ TEST(RenameRequestsReplies, WhatIsForwardedAndHow) {
   EXPECT_EQ(describe(prepare_rename(f.server, 1, at(0, 2))), "forward textDocument/prepareRename");
   f.server.child.mark_ready(false);
 
-  // A rename without "newName" renames to the empty name: refused.
-  EXPECT_EQ(describe(rename(f.server, 1, at(1, 9))), "null");
+  // A rename without "newName" renames to the empty name: refused, saying so.
+  EXPECT_EQ(describe(rename(f.server, 1, at(1, 9))), "error -32803 the new name is empty");
 }
 
 // A compiled document in a folder of its own, as the editor opens it.
@@ -106,6 +106,78 @@ TEST(RenameRequestsReplies, AComponentWithoutItsGeneratedCallIsNotRenamed) {
   f.server.child.mark_ready(true);
   EXPECT_EQ(describe(rename(f.server, 1, f.at(*f.fixture.cursor, {{"newName", "Panel"}}))), "null");
   EXPECT_EQ(describe(prepare_rename(f.server, 1, f.at(*f.fixture.cursor))), "null");
+}
+
+// References on a closing name are asked at the same place in the opening
+// name, which the generated code copies; elsewhere at the editor's place.
+// Every answer has the closing names joined.
+TEST(RenameRequestsReplies, ReferencesOnAClosingNameAreAskedAtTheOpeningName) {
+  const testing_support::MarkedText text(
+      "local function Card() return nil end\nlocal ui = { Card = Card }\n"
+      "x = <$Card$ T='x'></$Card$>\ny = <ui.$Card$></ui.$Card$>\n");
+  Fixture f(text.text);
+  const document::Document& document = f.server.documents.get(testing_support::REPLY_URI)->document;
+  auto params_at = [&](std::size_t offset) {
+    const json position = document.position_at(offset);
+    json params = at(position["line"], position["character"]);
+    params["context"] = {{"includeDeclaration", true}};
+    return params;
+  };
+  const auto& m = text.marks;
+  struct Case {
+    const char* what;
+    std::size_t cursor;
+    std::size_t asked;
+  };
+  const Case cases[] = {
+      {"an opening name", m[0] + 2, m[0] + 2},
+      {"a closing name", m[2] + 2, m[0] + 2},
+      {"the end of a closing name", m[3], m[1]},
+      {"a dotted closing name's segment", m[6] + 1, m[4] + 1},
+      {"the dotted closing name's first segment", m[6] - 2, m[4] - 2},
+      {"Luau code", 16, 16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const server::Reply reply = references(f.server, 1, params_at(c.cursor));
+    EXPECT_EQ(describe(reply), "forward textDocument/references join");
+    ASSERT_TRUE(std::holds_alternative<server::AskChild>(reply));
+    EXPECT_EQ(std::get<server::AskChild>(reply).params, params_at(c.asked));
+  }
+  // A document that is not open goes as it is, answered as any other.
+  const json closed = at(0, 1, "file:///tmp/tovix-requests/closed.tovix");
+  const server::Reply reply = references(f.server, 1, closed);
+  ASSERT_TRUE(std::holds_alternative<server::AskChild>(reply));
+  EXPECT_EQ(std::get<server::AskChild>(reply).params, closed);
+}
+
+// A new name that would break the file is refused without asking the
+// child; in Luau code one that markup takes for a class goes with the
+// refusal to make if the child's edits reach a tag.
+TEST(RenameRequestsReplies, NewNamesThatWouldBreakTheFileAreRefused) {
+  Compiled f("local function Card(props: any) return nil end\nlocal x = <Ca^rd Title=\"x\"></Card>\n");
+  ASSERT_TRUE(f.server.documents.get(f.uri)->compiled);
+  f.server.child.mark_ready(true);
+  const std::size_t tag = *f.fixture.cursor;
+  const std::size_t luau = f.fixture.text.find("Card");
+  struct Case {
+    std::size_t at;
+    const char* name;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {tag, "Panel", "forward textDocument/rename rename"},
+      {tag, "end", "error -32803 `end` is a Luau keyword"},
+      {tag, "Frame", "error -32803 `Frame` is a Roblox class in markup"},
+      {tag, "a-b", "error -32803 `a-b` is not a Luau identifier"},
+      {luau, "Panel", "forward textDocument/rename rename"},
+      {luau, "end", "error -32803 `end` is a Luau keyword"},
+      {luau, "Frame", "forward textDocument/rename rename on_tags=`Frame` is a Roblox class in markup"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.at) + " " + c.name);
+    EXPECT_EQ(describe(rename(f.server, 1, f.at(c.at, {{"newName", c.name}}))), c.expected);
+  }
 }
 
 TEST(RenameRequestsReplies, UnusableParamsAnswerNull) {

@@ -24,14 +24,18 @@ std::string range_text(const json& range, const document::Document& doc, const M
 }
 
 // The answer as one line, offsets named by the fixture's marks: "edits
-// $0..$1 $2..$3 to X", "range $0..$1", "forward", "forward $0..$1", "child
-// at $0", "child at $0 $0..$1", "null".
+// $0..$1 $2..$3 to X", "range $0..$1", "forward", "forward $0..$1",
+// "forward unless tags: why", "child at $0", "child at $0 $0..$1",
+// "refused: why", "null".
 std::string describe(const Answer& answer, const document::Document& doc, const MarkedText& f) {
   if (std::holds_alternative<Null>(answer)) return "null";
+  if (const auto* refused = std::get_if<Refused>(&answer)) return "refused: " + refused->message;
   if (const auto* component = std::get_if<Component>(&answer))
     return "child at " + f.name(component->at) + (component->local ? " " + range_text(*component->local, doc, f) : "");
-  if (const auto* forward = std::get_if<AskLuau>(&answer))
+  if (const auto* forward = std::get_if<AskLuau>(&answer)) {
+    if (forward->on_tags) return "forward unless tags: " + *forward->on_tags;
     return forward->local ? "forward " + range_text(*forward->local, doc, f) : "forward";
+  }
   const json& value = std::get<Local>(answer).value;
   if (!value.contains("changes")) return "range " + range_text(value, doc, f);
   std::string out = "edits";
@@ -89,6 +93,20 @@ TEST(Rename, TagNamesAndWhatIsForwarded) {
       {"local s = 'fo^o'", "forward", "forward"},
       {"-- fo^o\nlocal x", "forward", "forward"},
       {"local t = x.$fi^eld$", "forward", "forward $0..$1"},
+      // A name in a hole of an interpolated string is a Luau name like any
+      // other, in plain Luau, in a markup hole and in nested strings; the
+      // string's text is not.
+      {"local s = `Clicks: {$cou^nt$()}`", "forward", "forward $0..$1"},
+      {"local s = `Clicks: {^count$()}`", "forward", "forward ^..$0"},
+      {"local s = `Clicks: {$count^()}`", "forward", "forward $0..^"},
+      {"local s = `a {x} and {$y^y$ + 1}`", "forward", "forward $0..$1"},
+      {"x = <TextLabel Text={`Clicks: {$cou^nt$()}`} />", "forward", "forward $0..$1"},
+      {"local s = `a {`b {$x^x$}`} c`", "forward", "forward $0..$1"},
+      {"local s = `a {`b {x}` .. $y^y$} c`", "forward", "forward $0..$1"},
+      {"local s = `Cli^cks: {count()}`", "forward", "forward"},
+      {"local s = `{'te^xt'}`", "forward", "forward"},
+      {"local s = `{i^f}`", "forward", "forward"},
+      {"local s = `\\{no^t}`", "forward", "forward"},
       // Markup that is not a tag name: nobody renames there.
       {"<Frame Si^ze={1} />", "null", "null"},
       {"<Frame>te^xt</Frame>", "null", "null"},
@@ -159,7 +177,7 @@ TEST(Rename, ClosingNamesJoinTheChildsEdits) {
     for (auto [from, to] : c.edits)
       edits.push_back(
           {{"annotationId", "x"}, {"newText", "Next"}, {"range", doc.range_at(f.marks[from], f.marks[to])}});
-    join_closing_names(doc, edits);
+    (void)join_closing_names(doc, edits);
     std::string got;
     for (const json& edit : edits) {
       EXPECT_EQ(edit["newText"], "Next");
@@ -172,8 +190,51 @@ TEST(Rename, ClosingNamesJoinTheChildsEdits) {
   document::Document doc(URI, "<A></A>", 1);
   for (json odd : {json(nullptr), json::object(), json::array({1, json::object()})}) {
     const json before = odd;
-    join_closing_names(doc, odd);
+    EXPECT_FALSE(join_closing_names(doc, odd));
     EXPECT_EQ(odd, before);
+  }
+}
+
+// References the child finds on opening names are joined by the closing
+// names the same way, in the document their "uri" names; a location in
+// another document is left alone, though its range would lie on a name here.
+// The answer says whether some item is a whole opening name.
+TEST(Rename, ClosingNamesJoinTheLocationsOfTheirDocument) {
+  const MarkedText f(
+      "local function $Card$() end\nx = <$Card$ T='x'>\n</$Card$>\n"
+      "y = <ui.$Card$></ui.$Card$>\nz = <$Card$/>");
+  document::Document doc(URI, f.text, 1);
+  const std::string other = "file:///tmp/b.tovix";
+  auto location = [&](const std::string& uri, std::size_t from, std::size_t to) {
+    return json{{"range", doc.range_at(f.marks[from], f.marks[to])}, {"uri", uri}};
+  };
+  json locations = {location(URI, 0, 1), location(other, 2, 3), location(URI, 2, 3), location(URI, 6, 7),
+                    location(URI, 10, 11)};
+  EXPECT_TRUE(join_closing_names(doc, locations));
+  EXPECT_EQ(locations, (json{location(URI, 0, 1), location(other, 2, 3), location(URI, 2, 3), location(URI, 4, 5),
+                             location(URI, 6, 7), location(URI, 8, 9), location(URI, 10, 11)}));
+
+  // Segments of dotted names and Luau code are no whole opening name.
+  json segments = {location(URI, 0, 1), location(URI, 6, 7), location(other, 2, 3)};
+  EXPECT_FALSE(join_closing_names(doc, segments));
+  EXPECT_EQ(segments, (json{location(URI, 0, 1), location(URI, 6, 7), location(URI, 8, 9), location(other, 2, 3)}));
+}
+
+// On a closing name, the same place in the opening name; nothing elsewhere.
+TEST(Rename, OnTheOpeningName) {
+  const char* const fixtures[] = {
+      "x = <Ca$rd></Ca^rd>",       "x = <$Card></^Card>",  "x = <Card$></Card^>",   "x = <ui.Ca$rd></ui.Ca^rd>",
+      "x = <$ui.Card></^ui.Card>", "x = <A><$B></^B></A>", "return <$A>\n</  ^A >",
+  };
+  for (const char* fixture : fixtures) {
+    SCOPED_TRACE(fixture);
+    const MarkedText f(fixture);
+    EXPECT_EQ(on_opening_name(f.text, *f.cursor), f.marks[0]);
+  }
+  for (const char* fixture : {"x = <Ca^rd></Card>", "x = <Card/^>", "lo^cal x = <A></A>", "<>te^xt</>"}) {
+    SCOPED_TRACE(fixture);
+    const MarkedText f(fixture);
+    EXPECT_EQ(on_opening_name(f.text, *f.cursor), std::nullopt);
   }
 }
 
@@ -203,23 +264,80 @@ TEST(Rename, PrepareAnswersHoldTheCursor) {
   }
 }
 
-TEST(Rename, NewNames) {
-  const MarkedText f("<$Fr^ame$></$Frame$>");
-  document::Document doc(URI, f.text, 1);
-  const tovix::config::Config config;
+// A new name that would break the file is refused, saying why: a tag's
+// must be dotted identifiers, a binding's (a component's included) one
+// identifier, and neither a keyword; a component's must not be what markup
+// resolves as a Roblox class, or its tags would create one instead.
+TEST(Rename, NewNamesThatWouldBreakTheFileAreRefused) {
+  const char* const TAG = "<$Fr^ame$></$Frame$>";
+  const char* const COMPONENT = "local function Card() end\nx = <$Ca^rd$ T='x'></$Card$>";
+  const char* const DOTTED = "local ui = {}\nx = <ui.$Ca^rd$></ui.Card>";
+  const char* const LUAU = "local $fo^o$ = 1";
+  const char* const ALIAS = "[elements]\nTextLabel = \"Label\"\n";
+  const char* const CAMEL = "[elements]\nall = \"camelCase\"\n";
   struct NameCase {
+    const char* fixture;
     const char* name;
-    bool accepted;
-  } cases[] = {
-      {"ui.Button", true}, {"_9", true},   {"end", true},  {"Frame", true},   {"a.b.c", true},
-      {"", false},         {"9a", false},  {"a.9", false}, {".a", false},     {"a.", false},
-      {"a..b", false},     {"a-b", false}, {"é", false},   {"Fr ame", false}, {"a.\xC3\xA9", false},
+    std::string expected;
+    const char* toml = "";
+  };
+  const NameCase cases[] = {
+      // A Roblox class's tags are renamed here.
+      {TAG, "ui.Button", "edits $0..$1 $2..$3 to ui.Button"},
+      {TAG, "_9", "edits $0..$1 $2..$3 to _9"},
+      {TAG, "ScrollingFrame", "edits $0..$1 $2..$3 to ScrollingFrame"},
+      {TAG, "a.b.c", "edits $0..$1 $2..$3 to a.b.c"},
+      {TAG, "", "refused: the new name is empty"},
+      {TAG, "end", "refused: `end` is a Luau keyword"},
+      {TAG, "ui.local", "refused: `local` is a Luau keyword"},
+      {TAG, "local.9", "refused: `local.9` is not a tag name"},
+      {TAG, "9a", "refused: `9a` is not a tag name"},
+      {TAG, "a.9", "refused: `a.9` is not a tag name"},
+      {TAG, ".a", "refused: `.a` is not a tag name"},
+      {TAG, "a.", "refused: `a.` is not a tag name"},
+      {TAG, "a..b", "refused: `a..b` is not a tag name"},
+      {TAG, "a-b", "refused: `a-b` is not a tag name"},
+      {TAG, "é", "refused: `é` is not a tag name"},
+      {TAG, "Fr ame", "refused: `Fr ame` is not a tag name"},
+      {TAG, "a.\xC3\xA9", "refused: `a.\xC3\xA9` is not a tag name"},
+      // A component's name, the child's to rename.
+      {COMPONENT, "Panel", "child at $0"},
+      {COMPONENT, "_9", "child at $0"},
+      {COMPONENT, "", "refused: the new name is empty"},
+      {COMPONENT, "end", "refused: `end` is a Luau keyword"},
+      {COMPONENT, "ui.Panel", "refused: `ui.Panel` is not a Luau identifier"},
+      {COMPONENT, "9a", "refused: `9a` is not a Luau identifier"},
+      {COMPONENT, "Frame", "refused: `Frame` is a Roblox class in markup"},
+      {COMPONENT, "Workspace", "child at $0"},  // not one markup creates
+      {COMPONENT, "Label", "refused: `Label` is a configured alias of TextLabel", ALIAS},
+      {COMPONENT, "TextLabel", "refused: `TextLabel` is a Roblox class that tovix.toml renames", ALIAS},
+      {COMPONENT, "frame", "refused: `frame` names the Roblox class Frame in markup", CAMEL},
+      {COMPONENT, "Frame", "refused: `Frame` is a Roblox class that tovix.toml renames", CAMEL},
+      {COMPONENT, "Label", "child at $0"},
+      {COMPONENT, "frame", "child at $0"},
+      // A segment of a dotted name: the tags stay dotted, and call it.
+      {DOTTED, "Frame", "child at $0"},
+      {DOTTED, "Label", "child at $0", ALIAS},
+      {DOTTED, "end", "refused: `end` is a Luau keyword"},
+      {DOTTED, "a.b", "refused: `a.b` is not a Luau identifier"},
+      // Luau code: a binding's name; one that markup resolves as a class is
+      // refused once the child's edits reach a tag.
+      {LUAU, "bar", "forward"},
+      {LUAU, "continue", "forward"},  // a keyword only where a statement starts
+      {LUAU, "type", "forward"},
+      {LUAU, "end", "refused: `end` is a Luau keyword"},
+      {LUAU, "nil", "refused: `nil` is a Luau keyword"},
+      {LUAU, "a.b", "refused: `a.b` is not a Luau identifier"},
+      {LUAU, "", "refused: the new name is empty"},
+      {LUAU, "Frame", "forward unless tags: `Frame` is a Roblox class in markup"},
+      {LUAU, "Label", "forward unless tags: `Label` is a configured alias of TextLabel", ALIAS},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(valid_name(c.name), c.accepted);
-    EXPECT_EQ(describe(rename(doc, config, *f.cursor, c.name), doc, f),
-              c.accepted ? "edits $0..$1 $2..$3 to " + std::string(c.name) : "null");
+    SCOPED_TRACE(std::string(c.fixture) + " to " + c.name + " with " + c.toml);
+    const MarkedText f(c.fixture);
+    document::Document doc(URI, f.text, 1);
+    const tovix::config::Config config = testing_support::project_with(c.toml).config;
+    EXPECT_EQ(describe(rename(doc, config, *f.cursor, c.name), doc, f), c.expected);
   }
 }
 

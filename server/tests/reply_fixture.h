@@ -28,13 +28,17 @@ inline nlohmann::json at(nlohmann::json line, nlohmann::json character, std::str
   return {{"position", {{"character", character}, {"line", line}}}, {"textDocument", {{"uri", std::move(uri)}}}};
 }
 
-// The reply as one line: "null", "value <json>" or "forward <method> local=<json> rename".
+// The reply as one line: "null", "value <json>", "error <code> <message>" or
+// "forward <method> local=<json> rename on_tags=<message> join".
 inline std::string describe(const server::Reply& reply) {
   if (const auto* value = std::get_if<nlohmann::json>(&reply))
     return value->is_null() ? "null" : "value " + value->dump();
+  if (const auto* failure = std::get_if<server::Failure>(&reply))
+    return "error " + std::to_string(failure->code) + " " + failure->message;
   if (const auto* forward = std::get_if<server::AskChild>(&reply))
     return "forward " + forward->method + (forward->local ? " local=" + forward->local->dump() : "") +
-           (forward->rename ? " rename" : "");
+           (forward->rename ? " rename" : "") + (forward->on_tags ? " on_tags=" + *forward->on_tags : "") +
+           (forward->join_locations ? " join" : "");
   return "other";
 }
 

@@ -165,12 +165,15 @@ bool still_of(open_documents::OpenDocuments& documents, const std::string& uri,
 // A rename's WorkspaceEdit from the child, moved back into the sources: in
 // every open document it edits ("changes" or "documentChanges"), each edit
 // of an element's opening name is joined by the same edit of its closing
-// name, so that the element still matches its call.
-void join_closing_names(const open_documents::OpenDocuments& documents, json& edit) {
+// name, so that the element still matches its call. Whether some edit
+// replaces an element's whole opening name.
+bool join_closing_names(const open_documents::OpenDocuments& documents, json& edit) {
+  bool whole_name = false;
   auto join = [&](const json& uri, json& edits) {
     if (!uri.is_string()) return;
     const open_documents::OpenDocument* open = documents.get(uri.get_ref<const std::string&>());
-    if (open != nullptr) rename::join_closing_names(open->document, edits, open->snapshot.get());
+    if (open != nullptr)
+      whole_name = rename::join_closing_names(open->document, edits, open->snapshot.get()) || whole_name;
   };
   if (json* changes = edit.is_object() && edit.contains("changes") ? &edit["changes"] : nullptr;
       changes && changes->is_object()) {
@@ -184,6 +187,23 @@ void join_closing_names(const open_documents::OpenDocuments& documents, json& ed
       if (uri && change.contains("edits")) join(*uri, change["edits"]);
     }
   }
+  return whole_name;
+}
+
+// Locations the child found, moved back into the sources: in every open
+// document they name, each on an element's opening name is joined by one on
+// its closing name.
+void join_closing_locations(const open_documents::OpenDocuments& documents, json& locations) {
+  if (!locations.is_array()) return;
+  std::vector<std::string> uris;
+  for (const json& location : locations) {
+    const json* uri = protocol::member(location, "uri");
+    if (uri && uri->is_string() && std::ranges::find(uris, uri->get_ref<const std::string&>()) == uris.end())
+      uris.push_back(uri->get<std::string>());
+  }
+  for (const std::string& uri : uris)
+    if (const open_documents::OpenDocument* open = documents.get(uri))
+      (void)rename::join_closing_names(open->document, locations, open->snapshot.get());
 }
 
 }  // namespace
@@ -384,7 +404,8 @@ bool ChildSession::try_ask(Call& call, json& id, AskChild& request) {
   pending_.insert_or_assign(
       *sent, Pending{Pending::Asked{std::move(id), std::move(*uri), std::move(request.local), request.rename,
                                     open ? open->compiled : nullptr, open && open->stale, std::move(request.cursor),
-                                    open ? asked_of(*open) : nullptr, request.finish}});
+                                    open ? asked_of(*open) : nullptr, request.finish, std::move(request.on_tags),
+                                    request.join_locations}});
   return true;
 }
 
@@ -491,13 +512,15 @@ void ChildSession::asked_answered(Call& call, Pending::Asked asked, json& messag
     return;
   }
   if (moved->lost && asked.rename) {
-    // -32801 (content modified) is answered silently by common clients; the
-    // user must learn why nothing happened.
-    call.error(std::move(asked.id), -32803,
+    call.error(std::move(asked.id), REQUEST_FAILED,
                "some of this rename lands in generated code, so it cannot be applied here");
     return;
   }
-  if (asked.rename) join_closing_names(documents, moved->value);
+  if (asked.rename && join_closing_names(documents, moved->value) && asked.on_tags) {
+    call.error(std::move(asked.id), REQUEST_FAILED, *asked.on_tags);
+    return;
+  }
+  if (asked.join_locations) join_closing_locations(documents, moved->value);
   if (asked.cursor && !rename::holds(moved->value, *asked.cursor)) moved->value = nullptr;
   if (asked.finish) {
     // The answer speaks of an older text when it was asked of one, or when

@@ -48,6 +48,12 @@ struct AskChild {
   // The feature's own rule for the answer; without one the answer is
   // `merged` with the local part.
   Finish finish = nullptr;
+  // A rename whose edits replace an element's whole opening name is refused
+  // with this message (markup would not call the new name there).
+  std::optional<std::string> on_tags = std::nullopt;
+  // The answer is a list of Locations: each one on an element's opening name
+  // is followed by one on its closing name, which generated code lacks.
+  bool join_locations = false;
 };
 
 // What one request to the child waits for, under the child's request id.
@@ -67,6 +73,8 @@ struct Pending {
     // local part speaks of that text: once it has changed it is not sent.
     std::shared_ptr<const snapshot::Snapshot> asked_of{};
     Finish finish = nullptr;
+    std::optional<std::string> on_tags = std::nullopt;  // as the `AskChild`'s
+    bool join_locations = false;                        // as the `AskChild`'s
   };
   // A completion of a component's props, asked at its generated call.
   struct Props {
@@ -100,6 +108,11 @@ struct Context {
   std::int64_t& next_id;
   bool trace = false;
 };
+
+// The protocol's code for a request that failed: what a refused rename is
+// answered with (common clients answer -32801 silently, and the user must
+// learn why nothing happened).
+inline constexpr std::int64_t REQUEST_FAILED = -32803;
 
 // How many log and show messages of the child reach the editor in a second;
 // a child that writes more is flooding, not informing.

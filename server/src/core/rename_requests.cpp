@@ -43,14 +43,30 @@ server::Reply rename(server::Server& server, const json&, json params) {
                                     : std::string_view();
   rename::Answer answer = rename::rename(at->open.document, config_of(*at), at->offset, name, at->open.snapshot.get());
   if (auto* local = std::get_if<rename::Local>(&answer)) return std::move(local->value);
-  if (std::holds_alternative<rename::AskLuau>(answer))
-    return server::AskChild{"textDocument/rename", std::move(params), std::nullopt, true};
+  if (auto* refused = std::get_if<rename::Refused>(&answer))
+    return server::Failure{child_session::REQUEST_FAILED, std::move(refused->message)};
+  if (auto* luau = std::get_if<rename::AskLuau>(&answer)) {
+    server::AskChild forward{"textDocument/rename", std::move(params), std::nullopt, true};
+    forward.on_tags = std::move(luau->on_tags);
+    return forward;
+  }
   if (auto* component = std::get_if<rename::Component>(&answer)) {
     auto asked = at_the_call(*at, *component, std::move(params));
     if (!asked) return json(nullptr);
     return server::AskChild{"textDocument/rename", std::move(*asked), std::nullopt, true};
   }
   return json(nullptr);
+}
+
+server::Reply references(server::Server& server, const json&, json params) {
+  if (const auto at = requests::target(server, params)) {
+    const document::Document& document = at->open.document;
+    if (auto opening = rename::on_opening_name(document.text(), at->offset, at->open.snapshot.get()))
+      params["position"] = document.position_at(*opening);
+  }
+  server::AskChild forward{"textDocument/references", std::move(params), std::nullopt, false};
+  forward.join_locations = true;
+  return forward;
 }
 
 server::Reply prepare_rename(server::Server& server, const json&, json params) {

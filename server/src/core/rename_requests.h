@@ -2,7 +2,8 @@
 
 // Rename and prepareRename: a tag name is renamed here (its opening and
 // closing names together); a component's name and Luau code are the
-// child's to rename.
+// child's to rename. And references, which join the closing names as a
+// rename does.
 
 #include <nlohmann/json.hpp>
 
@@ -13,7 +14,8 @@ namespace tovix_lsp::rename_requests {
 // textDocument/rename: a tag name is renamed here (its opening and closing
 // names together); a component's name (at its generated call) and Luau code
 // are the child's to rename, and its answer must map back whole. A missing
-// or non-string "newName" is the empty name.
+// or non-string "newName" is the empty name. A new name that would break
+// the file is refused (REQUEST_FAILED), saying why.
 [[nodiscard]] server::Reply rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
 // textDocument/prepareRename: the range of the tag name under the cursor; on
@@ -21,5 +23,10 @@ namespace tovix_lsp::rename_requests {
 // the name under the cursor when the child has none (-32601, an error or
 // null). Null there while no child is ready.
 [[nodiscard]] server::Reply prepare_rename(server::Server& server, const nlohmann::json& id, nlohmann::json params);
+
+// textDocument/references, luau-lsp's: on a closing name asked at the same
+// place in the opening name, which the generated code copies; each location
+// found on an element's opening name is joined by its closing name.
+[[nodiscard]] server::Reply references(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
 }  // namespace tovix_lsp::rename_requests

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "tovix/lexer.h"
 #include "tovix/luau/cursor.h"
 #include "tovix/markup/walk.h"
 #include "workspace/naming.h"
@@ -23,6 +24,14 @@ using line_index::ByteRange;
 bool is_identifier_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_identifier_char(char c) { return is_identifier_start(c) || (c >= '0' && c <= '9'); }
 
+bool is_identifier(std::string_view name) {
+  return !name.empty() && is_identifier_start(name.front()) && std::ranges::all_of(name, is_identifier_char);
+}
+
+std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
+
+constexpr char EMPTY_NAME[] = "the new name is empty";
+
 // Where Luau code holding the offset starts being walked: the text's start,
 // or the inside of the hole the offset is in. None outside Luau code.
 // `current` is a snapshot of `text`, or null.
@@ -31,25 +40,43 @@ std::optional<std::size_t> luau_from(std::string_view text, std::size_t offset, 
   return scan::luau_code(snapshot::scan(text, offset, current));
 }
 
-// The identifier token of the Luau walked from `from` that holds the offset.
-// No token before the end of a markup expression that ends at or before the
-// offset can hold it, so a walk from the start is resumed after the last
-// one (`current` is a snapshot of `text`, or null).
+// How many interpolated strings, one inside a hole of the other, the name
+// under the cursor is looked for in: far more than any code nests, and each
+// level lexes its hole again.
+constexpr std::size_t MAX_HOLE_DEPTH = 64;
+
+// The identifier token of the Luau walked from `from` that holds the offset,
+// inside the holes of interpolated strings too (the lexer keeps such a
+// string as one token). No token before the end of a markup expression that
+// ends at or before the offset can hold it, so a walk from the start is
+// resumed after the last one (`current` is a snapshot of `text`, or null).
 std::optional<ByteRange> name_at(std::string_view text, std::size_t from, std::size_t offset,
                                  const snapshot::Snapshot* current) {
-  tovix::markup::walk::Walker walker =
-      from == 0 ? snapshot::walk_to(text, offset, current) : tovix::markup::walk::Walker(text, from);
-  while (auto event = walker.next()) {
-    if (!*event) return std::nullopt;
-    if (const auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
-      if (markup->start > offset) return std::nullopt;
-      continue;
+  for (std::size_t depth = 0; depth <= MAX_HOLE_DEPTH; ++depth) {
+    tovix::markup::walk::Walker walker =
+        from == 0 ? snapshot::walk_to(text, offset, current) : tovix::markup::walk::Walker(text, from);
+    std::optional<std::size_t> hole;
+    while (auto event = walker.next()) {
+      if (!*event) return std::nullopt;
+      if (const auto* markup = std::get_if<tovix::markup::walk::Markup>(&**event)) {
+        if (markup->start > offset) return std::nullopt;
+        continue;
+      }
+      const auto& token = std::get<tovix::lexer::Token>(**event);
+      if (token.start > offset) return std::nullopt;
+      if (token.end < offset) continue;
+      if (token.kind == tovix::lexer::TokenKind::InterpolatedString) {
+        for (const auto& each : tovix::lexer::interpolation_holes(text, token))
+          if (each.start <= offset && offset <= each.end) hole = each.start;
+        if (hole) break;
+        continue;
+      }
+      if (token.kind != tovix::lexer::TokenKind::Name) continue;
+      if (tovix::luau::cursor::is_keyword(token.text(text))) continue;
+      return ByteRange{token.start, token.end};
     }
-    const auto& token = std::get<tovix::lexer::Token>(**event);
-    if (token.start > offset) return std::nullopt;
-    if (token.end < offset || token.kind != tovix::lexer::TokenKind::Name) continue;
-    if (tovix::luau::cursor::is_keyword(token.text(text))) continue;
-    return ByteRange{token.start, token.end};
+    if (!hole) return std::nullopt;
+    from = *hole;  // the Luau code of the hole holding the offset
   }
   return std::nullopt;
 }
@@ -117,18 +144,43 @@ std::optional<ByteRange> luau_name(std::string_view text, std::size_t offset, co
   return name_at(text, *from, offset, current);
 }
 
-bool valid_name(std::string_view name) {
-  if (name.empty()) return false;
-  std::size_t segment_start = 0;
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || name[i] == '.') {
-      if (i == segment_start) return false;
-      segment_start = i + 1;
-    } else if (i == segment_start ? !is_identifier_start(name[i]) : !is_identifier_char(name[i])) {
-      return false;
-    }
+std::optional<std::size_t> on_opening_name(std::string_view text, std::size_t offset,
+                                           const snapshot::Snapshot* snapshot) {
+  const auto found = pair(text, offset, snapshot);
+  if (!found || !found->close || offset < found->close->start || offset > found->close->end) return std::nullopt;
+  return found->open.start + (offset - found->close->start);
+}
+
+std::optional<std::string> tag_name_refusal(std::string_view name) {
+  if (name.empty()) return EMPTY_NAME;
+  std::optional<std::string> keyword;
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = name.find('.', start);
+    const std::string_view segment = name.substr(start, dot == std::string_view::npos ? dot : dot - start);
+    if (!is_identifier(segment)) return quoted(name) + " is not a tag name";
+    if (!keyword && tovix::luau::cursor::is_keyword(segment)) keyword = quoted(segment) + " is a Luau keyword";
+    if (dot == std::string_view::npos) return keyword;
+    start = dot + 1;
   }
-  return true;
+}
+
+std::optional<std::string> binding_name_refusal(std::string_view name) {
+  if (name.empty()) return EMPTY_NAME;
+  if (!is_identifier(name)) return quoted(name) + " is not a Luau identifier";
+  if (tovix::luau::cursor::is_keyword(name)) return quoted(name) + " is a Luau keyword";
+  return std::nullopt;
+}
+
+std::optional<std::string> component_name_refusal(const tovix::config::Config& config, std::string_view name) {
+  // As the compiler resolves a tag of that name with the name bound.
+  const tovix::resolve::NameSet bound{std::string(name)};
+  const naming::Element kind = naming::element_kind(config, bound, name);
+  if (kind == naming::Element::Component) return std::nullopt;
+  const std::optional<std::string> class_name = naming::element_class(config, name);
+  if (!class_name) return quoted(name) + " is a Roblox class that tovix.toml renames";
+  if (config.element_aliases.contains(name)) return quoted(name) + " is a configured alias of " + *class_name;
+  if (*class_name != name) return quoted(name) + " names the Roblox class " + *class_name + " in markup";
+  return quoted(name) + " is a Roblox class in markup";
 }
 
 Answer prepare(const document::Document& document, const tovix::config::Config& config, std::size_t offset,
@@ -158,14 +210,20 @@ Answer rename(const document::Document& document, const tovix::config::Config& c
   const snapshot::Snapshot* current = snapshot::of(snapshot, text);
   const auto found = pair(text, offset, current);
   if (!found) {
-    if (forwards(text, offset, current)) return AskLuau{};
-    return Null{};
+    if (!forwards(text, offset, current)) return Null{};
+    if (auto why = binding_name_refusal(new_name)) return Refused{std::move(*why)};
+    // The binding may be a component whose tags the child's edits reach.
+    return AskLuau{std::nullopt, component_name_refusal(config, new_name)};
   }
-  // The child checks the new name of a binding itself.
   if (auto component = component_at(text, config, *found, under(*found, offset), offset, current)) {
+    if (auto why = binding_name_refusal(new_name)) return Refused{std::move(*why)};
+    const std::string_view written = text.substr(found->open.start, found->open.end - found->open.start);
+    if (written.find('.') == std::string_view::npos) {
+      if (auto why = component_name_refusal(config, new_name)) return Refused{std::move(*why)};
+    }
     return std::move(*component);
   }
-  if (!valid_name(new_name)) return Null{};
+  if (auto why = tag_name_refusal(new_name)) return Refused{std::move(*why)};
   std::vector<protocol::TextEdit> edits{{document.range(found->open.start, found->open.end), std::string(new_name)}};
   if (found->close) edits.push_back({document.range(found->close->start, found->close->end), std::string(new_name)});
   protocol::WorkspaceEdit edit;
@@ -173,47 +231,57 @@ Answer rename(const document::Document& document, const tovix::config::Config& c
   return Local{protocol::to_json(edit)};
 }
 
-void join_closing_names(const document::Document& document, json& edits, const snapshot::Snapshot* snapshot) {
-  if (!edits.is_array() || edits.empty()) return;
+bool join_closing_names(const document::Document& document, json& items, const snapshot::Snapshot* snapshot) {
+  if (!items.is_array() || items.empty()) return false;
   const std::string& text = document.text();
   const std::vector<tree::Tag> tags = snapshot::tree(text, snapshot::of(snapshot, text));
-  // The elements with both names, by the start of the opening one; they
+  // The named elements, by the start of the opening name; those names
   // never overlap.
-  std::vector<const tree::Tag*> closed;
+  std::vector<const tree::Tag*> named;
   for (const tree::Tag* tag : tree::flatten(tags))
-    if (tag->close && !tag->name.empty()) closed.push_back(tag);
-  if (closed.empty()) return;
-  std::ranges::sort(closed, {}, [](const tree::Tag* tag) { return tag->open.start; });
+    if (!tag->name.empty()) named.push_back(tag);
+  if (named.empty()) return false;
+  std::ranges::sort(named, {}, [](const tree::Tag* tag) { return tag->open.start; });
 
-  std::vector<ByteRange> edited;
-  for (const json& edit : edits)
-    if (const json* range = protocol::member(edit, "range"))
-      if (auto at = document.byte_range(*range)) edited.push_back(*at);
+  // The range of an item of this document.
+  auto range_of = [&](const json& item) -> std::optional<ByteRange> {
+    if (const json* uri = protocol::member(item, "uri"); uri && !(uri->is_string() && *uri == document.uri()))
+      return std::nullopt;
+    const json* range = protocol::member(item, "range");
+    return range ? document.byte_range(*range) : std::nullopt;
+  };
+  std::vector<ByteRange> listed;
+  for (const json& item : items)
+    if (auto at = range_of(item)) listed.push_back(*at);
+  bool whole_name = false;
   json joined = json::array();
-  for (json& edit : edits) {
-    const json* range = protocol::member(edit, "range");
-    const std::optional<ByteRange> at = range ? document.byte_range(*range) : std::nullopt;
+  for (json& item : items) {
+    const std::optional<ByteRange> at = range_of(item);
     std::optional<ByteRange> closing;
     if (at && at->start < at->end) {
       const auto after =
-          std::ranges::upper_bound(closed, at->start, {}, [](const tree::Tag* t) { return t->open.start; });
-      if (after != closed.begin()) {
+          std::ranges::upper_bound(named, at->start, {}, [](const tree::Tag* t) { return t->open.start; });
+      if (after != named.begin()) {
         const tree::Tag& tag = **std::prev(after);
         if (at->end <= tag.open.end && whole_segments(text, tag.open, *at)) {
-          const std::size_t shift = tag.close->start;
-          closing = ByteRange{shift + (at->start - tag.open.start), shift + (at->end - tag.open.start)};
+          whole_name = whole_name || *at == tag.open;
+          if (tag.close) {
+            const std::size_t shift = tag.close->start;
+            closing = ByteRange{shift + (at->start - tag.open.start), shift + (at->end - tag.open.start)};
+          }
         }
       }
     }
-    const bool add = closing && std::ranges::find(edited, *closing) == edited.end();
-    json copy = add ? edit : json();
-    joined.push_back(std::move(edit));
+    const bool add = closing && std::ranges::find(listed, *closing) == listed.end();
+    json copy = add ? item : json();
+    joined.push_back(std::move(item));
     if (!add) continue;
     copy["range"] = document.range_at(closing->start, closing->end);
-    edited.push_back(*closing);
+    listed.push_back(*closing);
     joined.push_back(std::move(copy));
   }
-  edits = std::move(joined);
+  items = std::move(joined);
+  return whole_name;
 }
 
 bool holds(const json& answer, const json& cursor) {
