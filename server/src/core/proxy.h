@@ -39,6 +39,9 @@ inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
 // child was killed).
 class Proxy {
  public:
+  Proxy(Proxy&&) = default;
+  Proxy& operator=(Proxy&&) = delete;
+
   // Starts `path` with "lsp" and `args`: its input and output on pipes, its
   // standard error shared with ours. An error when it cannot be started, or
   // when the reader thread cannot be ("failed to spawn thread"; the child is
@@ -78,12 +81,14 @@ class Proxy {
 
  private:
   Proxy(process::Child child, std::unique_ptr<outbox::Outbox> input, std::filesystem::path path, std::uint64_t number)
-      : input_(std::move(input)), child_(std::move(child)), path_(std::move(path)), number_(number) {}
+      : child_(std::move(child)), input_(std::move(input)), path_(std::move(path)), number_(number) {}
 
-  // Declared before the child so that it is stopped after the child is
-  // reaped (a write it is in the middle of then fails at once).
-  std::unique_ptr<outbox::Outbox> input_;
+  // The writer watches the child's process by its id: it is stopped (it
+  // never waits on the child to stop) before the child is reaped, after which
+  // the id may be another process's. So it is declared after the child, and
+  // a Proxy is never assigned to.
   process::Child child_;
+  std::unique_ptr<outbox::Outbox> input_;
   std::filesystem::path path_;
   std::int64_t next_id_ = 1;
   std::uint64_t number_ = 0;
