@@ -6,6 +6,7 @@
 #include "core/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,7 +62,15 @@ TEST(Spawn, TheChildHoldsOnlyItsStandardStreams) {
                     .ends_with_us = c.ends_with_us};
     auto child = spawn(command);
     ASSERT_TRUE(child) << child.error().message;
-    // Started means exec'd: what it holds now is what it was given.
+    // Once it answers, it has started (the loader's own descriptors are
+    // closed): what it holds now is what it was given.
+    const Fd in = child->take_stdin();
+    const Fd out = child->take_stdout();
+    const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})";
+    const std::string frame = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    ASSERT_EQ(::write(in.get(), frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    pollfd answered{out.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&answered, 1, 30000), 1) << "no answer to initialize";
     EXPECT_EQ(descriptors(child->pid()), (std::vector<int>{0, 1, 2}));
   }
   ::close(careless);

@@ -32,8 +32,8 @@ inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
 // A running luau-lsp child and the only way to write to it. Used by the main
 // thread alone; move-only. Writing never waits for the child: messages are
 // queued for its writer thread, which reports a child that stops reading
-// (`ChildStalled`). Dropping it kills the child (with everything it started)
-// and reaps it, then stops the writer. Its reader thread sends every message
+// (`ChildStalled`). Dropping it stops the writer, then kills the child (with
+// everything it started) and reaps it. Its reader thread sends every message
 // the child writes as `Child`, then exactly one `ChildExited` when the
 // output ends or is malformed, or the child process ends (also when the
 // child was killed).
@@ -66,7 +66,8 @@ class Proxy {
   // Sends a whole message as it is (an answer to one of the child's requests).
   [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& message, outbox::Tag tag = {});
 
-  // "shutdown" (not awaited) and "exit", then kills the child and reaps it.
+  // "shutdown" (not awaited) and "exit", then kills the child, stops the
+  // writer and reaps the child.
   // Every error is ignored. Dropping afterwards does nothing more.
   void shutdown();
   // Whether the child process has ended (within `limit`); it is not reaped.
