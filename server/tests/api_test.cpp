@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "temp_tree.h"
@@ -268,6 +275,60 @@ TEST(ApiSources, NamedFilesFirstThenTheStorage) {
     }
     EXPECT_EQ(seen, c.expected);
     EXPECT_EQ(unreadable, all_at(c.unreadable));
+  }
+}
+
+// Only regular files up to the cap are read: a pipe nobody writes, an
+// endless device, a directory or a larger file is refused unread, at once,
+// and the next named file is read instead.
+TEST(ApiSources, OnlyRegularFilesUpToTheCapAreRead) {
+  const testing::TempTree tree;
+  const std::string good = tree.file("good.d.luau", "declare class Good\n\tx: number\nend\n").string();
+  const std::string good_docs = tree.file("good.json", R"({"k": ["good", ""]})").string();
+  const std::string pipe = (tree.root() / "pipe.d.luau").string();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string folder = tree.dir("folder.d.luau").string();
+  const std::string big = tree.file("big.d.luau").string();
+  std::filesystem::resize_file(big, MAX_FILE_SIZE + 1);  // sparse: nothing is written
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> definitions;
+    std::vector<std::string> documentation;
+    const char* expected;  // "classes|documentation of k"
+    std::vector<std::string> unreadable;
+  };
+  const Case cases[] = {
+      {"a pipe", {pipe, good}, {good_docs}, "Good|good", {pipe}},
+      {"an endless device", {good}, {"/dev/zero", good_docs}, "Good|good", {"/dev/zero"}},
+      {"a directory", {folder, good}, {}, "Good|", {folder}},
+      {"past the cap", {big, good}, {}, "Good|", {big}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sources sources;
+    sources.named_definitions = c.definitions;
+    sources.named_documentation = c.documentation;
+    // A read that waits (or never ends) fails here rather than holding
+    // the test; it is left to the end of the process.
+    auto done = std::make_shared<std::promise<std::pair<std::string, std::vector<std::string>>>>();
+    auto result = done->get_future();
+    std::thread([sources, done] {
+      std::vector<std::string> unreadable;
+      const std::optional<Api> facts = load(sources, unreadable);
+      std::string seen = "none";
+      if (facts) {
+        seen.clear();
+        for (const auto& [name, klass] : facts->classes) seen += name;
+        const auto k = facts->docs.find("k");
+        seen += "|" + (k == facts->docs.end() ? "" : k->second.documentation);
+      }
+      done->set_value({seen, unreadable});
+    }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the load never ended";
+    const auto [seen, unreadable] = result.get();
+    EXPECT_EQ(seen, c.expected);
+    EXPECT_EQ(unreadable, c.unreadable);
   }
 }
 

@@ -6,14 +6,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "editor_session.h"
+#include "features/api.h"
 #include "lsp_process.h"
 #include "marked_text.h"
 
@@ -235,43 +236,58 @@ TEST(MarkupE2E, TypeFilesNamedInTheSettingsCanComeLater) {
             0u);  // without definitions to read, it was never read
 }
 
-// The type files are read off the main thread: one named in the settings
-// that is a pipe nobody has written yet holds no message, not even the end
-// of the session; what comes through it once written is installed.
-TEST(MarkupE2E, TypeFilesBeingReadHoldNoMessage) {
-  enum class End { Written, ShutdownAndExit, InputClosed };
-  for (const End end : {End::Written, End::ShutdownAndExit, End::InputClosed}) {
-    SCOPED_TRACE(static_cast<int>(end));
-    testing::TempTree files;
-    const std::filesystem::path pipe = files.root() / "roblox.d.luau";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+// A type file named in the settings that is no regular file, or is larger
+// than any real one, is refused unread with its line, at once: a pipe
+// nobody writes holds nothing, an endless device fills no memory. The real
+// file named in the next configuration is installed.
+TEST(MarkupE2E, TypeFilesThatAreNoRegularFilesAreRefusedUnread) {
+  testing::TempTree files;
+  const std::filesystem::path real = files.file(
+      "types/roblox.d.luau", "declare extern type TextLabel extends GuiLabel with\n\tTextSize: number\nend\n");
+  const std::filesystem::path pipe = files.root() / "pipe.d.luau";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::filesystem::path folder = files.dir("folder.d.luau");
+  const std::filesystem::path big = files.file("big.d.luau");
+  std::filesystem::resize_file(big, api::MAX_FILE_SIZE + 1);  // sparse: nothing is written
+  auto named = [](const std::filesystem::path& definitions, std::optional<std::string> documentation = {}) {
+    json types = {{"definitionFiles", json::array({definitions.string()})}};
+    if (documentation) types["documentationFiles"] = json::array({*documentation});
+    return json{{"types", types}};
+  };
+  struct Case {
+    const char* what;
+    json first;
+    std::string refused;
+    // The settings of the next configuration; null: the first already
+    // installs the facts (without the documentation refused).
+    json then;
+  };
+  const Case cases[] = {
+      {"a pipe", named(pipe), pipe.string(), named(real)},
+      {"an endless device", named(real, "/dev/zero"), "/dev/zero", nullptr},
+      {"a directory", named(folder), folder.string(), named(real)},
+      {"a file past the cap", named(big), big.string(), named(real)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     testing::SessionOptions options;
     options.env = {{"HOME", files.dir("home").string()}, {"PATH", files.dir("bin").string()}};
-    options.luau_lsp = {{"types", {{"definitionFiles", json::array({pipe.string()})}}}};
+    options.auto_answer = false;
     testing::EditorSession s(options);
-    ASSERT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
+    auto configure = [&](const json& luau_lsp) {
+      const auto asked = s.server_request("workspace/configuration");
+      if (asked) s.respond(asked->at("id"), json::array({luau_lsp, json::object()}));
+    };
+    configure(c.first);
+    ASSERT_TRUE(s.log_line("could not read " + c.refused +
+                           ", named in the luau-lsp type settings — markup hovers and completion go without it"));
+    if (!c.then.is_null()) {
+      s.notify("workspace/didChangeConfiguration", json::object());
+      configure(c.then);
+    }
     const MarkedText fixture("return <TextLabel Text^Size={1} />");
     const json at = testing::EditorSession::at(s.open("a.tovix", fixture.text),
                                                testing::position_of(fixture.text, *fixture.cursor));
-    EXPECT_EQ(s.result("textDocument/hover", at).at("contents").at("value"),
-              "```luau\nTextSize\n```\n\nProperty of `TextLabel`.");
-    if (end == End::ShutdownAndExit) {
-      const json answer = s.request("shutdown", nullptr);
-      EXPECT_TRUE(answer.contains("result") && answer["result"].is_null()) << answer.dump();
-      s.notify("exit", nullptr);
-      EXPECT_EQ(s.close_input(), 0);
-      continue;
-    }
-    if (end == End::InputClosed) {
-      EXPECT_EQ(s.close_input(), 0);
-      continue;
-    }
-    // Opening it to write waits until the server reads it.
-    const int writer = ::open(pipe.c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
-    const std::string text = "declare extern type TextLabel extends GuiLabel with\n\tTextSize: number\nend\n";
-    EXPECT_EQ(::write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    ::close(writer);
     const std::string rich = "```luau\nTextSize: number\n```\n\nProperty of `TextLabel`.";
     EXPECT_EQ(s.result_when("textDocument/hover", at,
                             [&](const json& hover) { return hover.at("contents").at("value") == rich; })

@@ -1,70 +1,93 @@
+// A started child holds its three standard streams and no other descriptor
+// of ours, whichever way it is started: not a type file being read on
+// another thread meanwhile, not one some library opened without
+// close-on-exec.
+
 #include "core/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "process_table.h"
+#include "temp_tree.h"
+#include "tovix/files.h"
 
 namespace tovix_lsp::process {
 namespace {
 
-// Starts cat on two pipes, sends it `text`, closes its input and gives back
-// what it wrote.
-std::string round_trip(const std::string& text) {
-  Command command;
-  command.program = "/bin/cat";
-  command.in = Stream::Pipe;
-  command.out = Stream::Pipe;
-  auto child = spawn(command);
-  EXPECT_TRUE(child) << child.error().message;
-  if (!child) return "";
-  Fd out = child->take_stdout();
-  {
-    PipeOutput in(child->take_stdin());
-    EXPECT_TRUE(in.write_all(text));
+namespace fs = std::filesystem;
+
+// The descriptors process `pid` holds, in order.
+std::vector<int> descriptors(int pid) {
+  std::vector<int> out;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+    out.push_back(std::stoi(entry.path().filename().string()));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(Spawn, TheChildHoldsOnlyItsStandardStreams) {
+  // What this test process was given without close-on-exec is not ours to
+  // judge: only what is opened here counts.
+  for (const int fd : descriptors(::getpid()))
+    if (fd > 2) (void)::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  const testing::TempTree tree;
+  const fs::path types = tree.file("globalTypes.None.d.luau", "declare class A\n\tx: number\nend\n");
+  // A type file as the loader holds it while it reads, and one opened the
+  // way a library might.
+  auto reading = tovix::files::open(types);
+  ASSERT_TRUE(reading);
+  const int careless = ::open(types.c_str(), O_RDONLY);
+  ASSERT_GE(careless, 0);
+
+  struct Case {
+    const char* what;
+    bool ends_with_us;
+  };
+  for (const Case& c : {Case{"luau-lsp", false}, Case{"a probe", true}}) {
+    SCOPED_TRACE(c.what);
+    Command command{.program = TOVIX_STAND_IN_BINARY,
+                    .args = {"lsp", "--stdio"},
+                    .in = Stream::Pipe,
+                    .out = Stream::Pipe,
+                    .own_group = true,
+                    .ends_with_us = c.ends_with_us};
+    auto child = spawn(command);
+    ASSERT_TRUE(child) << child.error().message;
+    // Once it answers, it has started (the loader's own descriptors are
+    // closed): what it holds now is what it was given.
+    const Fd in = child->take_stdin();
+    const Fd out = child->take_stdout();
+    const std::string body = R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})";
+    const std::string frame = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    ASSERT_EQ(::write(in.get(), frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    pollfd answered{out.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&answered, 1, 30000), 1) << "no answer to initialize";
+    EXPECT_EQ(descriptors(child->pid()), (std::vector<int>{0, 1, 2}));
   }
-  std::string got;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(out.get(), buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<std::size_t>(n));
-  EXPECT_TRUE(child->wait().succeeded());
-  const int pid = child->pid();
-  child.value() = Child();
-  EXPECT_TRUE(testing::gone(pid));
-  return got;
+  ::close(careless);
 }
 
-TEST(Process, PipesCarryBytesBothWays) { EXPECT_EQ(round_trip("hello\n"), "hello\n"); }
-
-// With our own standard input and output closed, new pipes land on
-// descriptors 0 and 1; the child's streams must still be wired right.
-TEST(Process, PipesWorkWithOurStandardStreamsClosed) {
-  int saved_in = ::dup(STDIN_FILENO), saved_out = ::dup(STDOUT_FILENO);
-  ::close(STDIN_FILENO);
-  ::close(STDOUT_FILENO);
-  std::string got = round_trip("both ways\n");
-  ::dup2(saved_in, STDIN_FILENO);
-  ::dup2(saved_out, STDOUT_FILENO);
-  ::close(saved_in);
-  ::close(saved_out);
-  EXPECT_EQ(got, "both ways\n");
-}
-
-TEST(Process, WaitForGivesUpWhileTheChildRuns) {
-  Command command;
-  command.program = "/bin/sleep";
-  command.args = {"60"};
-  auto child = spawn(command);
-  ASSERT_TRUE(child);
-  EXPECT_FALSE(child->wait_for(std::chrono::milliseconds(50)));
-  child->kill();
-  auto exit = child->wait_for(std::chrono::seconds(10));
-  ASSERT_TRUE(exit);
-  EXPECT_FALSE(exit->succeeded());
-  // Once reaped, a kill does nothing and the answer stays.
-  child->kill();
-  EXPECT_EQ(child->wait().status, exit->status);
+TEST(Spawn, AProgramThatCannotRunIsAnError) {
+  const testing::TempTree tree;
+  const fs::path plain = tree.file("plain", "#!/bin/sh\nexit 0\n", 0644);
+  for (const bool ends_with_us : {false, true}) {
+    SCOPED_TRACE(ends_with_us);
+    for (const fs::path& program : {tree.root() / "missing", plain}) {
+      Command command;
+      command.program = program;
+      command.ends_with_us = ends_with_us;
+      EXPECT_FALSE(spawn(command)) << program;
+    }
+  }
 }
 
 }  // namespace

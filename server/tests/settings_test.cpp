@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
+#include <future>
+#include <memory>
 
 #include "temp_tree.h"
 
@@ -61,38 +62,12 @@ TEST(ChildInitializeParams, ChangesOnlyWhatTheChildMustNotSee) {
                         R"("initializationOptions":{"fflags":{"F":"1"}}})"));
 }
 
-// A named definitions file that is a pipe: a load reading it waits until
-// the test writes it.
-class Pipe {
- public:
-  explicit Pipe(const testing::TempTree& tree) : path_(tree.root() / "pipe.d.luau") {
-    EXPECT_EQ(::mkfifo(path_.c_str(), 0600), 0);
-  }
-  ~Pipe() { finish(""); }
-  [[nodiscard]] const fs::path& path() const { return path_; }
-
-  // Waits until a load has opened it to read.
-  void await_reader() {
-    if (fd_ < 0) fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-    EXPECT_GE(fd_, 0);
-  }
-  // Writes `text` and closes: the load reads to its end.
-  void finish(std::string_view text) {
-    if (fd_ < 0) return;
-    EXPECT_EQ(::write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  fs::path path_;
-  int fd_ = -1;
-};
-
 json naming(const fs::path& definitions) {
   return {{"types", {{"definitionFiles", json::array({definitions.string()})}}}};
 }
 
+// The named files a load could not read; "(no load ended)" when none ends
+// in time.
 std::vector<std::string> next_load(events::Events::Receiver& events) {
   auto event = events.receive_for(std::chrono::seconds(30));
   EXPECT_TRUE(event && std::holds_alternative<events::ApiLoaded>(*event));
@@ -100,40 +75,100 @@ std::vector<std::string> next_load(events::Events::Receiver& events) {
   return std::get<events::ApiLoaded>(*event).unreadable;
 }
 
-// A load asked while one runs waits for it, and still has its chance when
-// that one keeps nothing.
-TEST(ApiLoader, LoadsOneAtATimeInTheOrderAsked) {
+// Loads into a slot, except that a load naming a file "held…" waits until
+// the test lets it go (a file on a disk that does not answer), then gives
+// that file as unreadable.
+class HeldLoads {
+ public:
+  HeldLoads() : released_(release_.get_future().share()) {}
+  ~HeldLoads() { release(); }
+
+  ApiLoader::Install install() {
+    return [this, released = released_](const api::Sources& sources) -> std::vector<std::string> {
+      for (const std::string& path : sources.named_definitions) {
+        if (fs::path(path).filename().string().starts_with("held")) {
+          (void)released.wait_for(std::chrono::seconds(60));
+          return {path};
+        }
+      }
+      return slot.install(sources);
+    };
+  }
+  void release() {
+    if (!released_now_) release_.set_value();
+    released_now_ = true;
+  }
+
+  api::Slot slot;
+
+ private:
+  std::promise<void> release_;
+  std::shared_future<void> released_;
+  bool released_now_ = false;
+};
+
+// A load never waits for an older one that has not finished: the newer
+// one ends and keeps its facts while the older is still held. A pipe that
+// nobody writes holds none: its load ends at once, refusing it.
+TEST(ApiLoader, ANewerLoadNeverWaitsForAnOlderOne) {
   testing::TempTree tree;
-  Pipe pipe(tree);
   const fs::path readable = tree.file("a.d.luau", "declare class A\n\tx: number\nend\n");
+  {
+    HeldLoads loads;
+    auto [sender, receiver] = events::Events::make();
+    ApiLoader loader(loads.install(), sender);
+    loader.load(naming(tree.root() / "held.d.luau"), locate::Environment{});
+    loader.load(naming(readable), locate::Environment{});
+    EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
+    ASSERT_NE(loads.slot.present(), nullptr);
+    EXPECT_EQ(loads.slot.present()->member("A", "x")->ty, "number");
+    loads.release();
+    EXPECT_EQ(next_load(receiver), std::vector<std::string>{(tree.root() / "held.d.luau").string()});
+  }
+  const fs::path pipe = tree.root() / "pipe.d.luau";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   api::Slot slot;
   auto [sender, receiver] = events::Events::make();
   ApiLoader loader(slot, sender);
-  loader.load(naming(pipe.path()), locate::Environment{});
+  loader.load(naming(pipe), locate::Environment{});
+  EXPECT_EQ(next_load(receiver), std::vector<std::string>{pipe.string()});
   loader.load(naming(readable), locate::Environment{});
-  pipe.await_reader();
-  pipe.finish("\xff");  // not UTF-8: cannot be read
-  EXPECT_EQ(next_load(receiver), std::vector<std::string>{pipe.path().string()});
   EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
   ASSERT_NE(slot.present(), nullptr);
   EXPECT_EQ(slot.present()->member("A", "x")->ty, "number");
 }
 
+// Past the loads that may run at once, the newest waits for one to end,
+// and is not lost.
+TEST(ApiLoader, PastItsLimitTheNewestLoadWaitsForOneToEnd) {
+  testing::TempTree tree;
+  const fs::path readable = tree.file("a.d.luau", "declare class A\n\tx: number\nend\n");
+  HeldLoads loads;
+  auto [sender, receiver] = events::Events::make();
+  ApiLoader loader(loads.install(), sender);
+  for (std::size_t i = 0; i < ApiLoader::MAX_LOADS; ++i)
+    loader.load(naming(tree.root() / ("held" + std::to_string(i) + ".d.luau")), locate::Environment{});
+  loader.load(naming(readable), locate::Environment{});
+  EXPECT_EQ(loads.slot.installed(), nullptr);
+  loads.release();
+  std::size_t held = 0;
+  for (std::size_t i = 0; i <= ApiLoader::MAX_LOADS; ++i) held += next_load(receiver).size();
+  EXPECT_EQ(held, ApiLoader::MAX_LOADS);
+  ASSERT_NE(loads.slot.present(), nullptr);
+  EXPECT_EQ(loads.slot.present()->member("A", "x")->ty, "number");
+}
+
 // Dropping the loader does not wait for a load under way, which ends on its
-// own, into the slot.
+// own.
 TEST(ApiLoader, ALoadUnderWayIsNotWaitedFor) {
   testing::TempTree tree;
-  Pipe pipe(tree);
-  api::Slot slot;
+  HeldLoads loads;
   auto [sender, receiver] = events::Events::make();
-  auto loader = std::make_unique<ApiLoader>(slot, sender);
-  loader->load(naming(pipe.path()), locate::Environment{});
-  pipe.await_reader();
+  auto loader = std::make_unique<ApiLoader>(loads.install(), sender);
+  loader->load(naming(tree.root() / "held.d.luau"), locate::Environment{});
   loader.reset();
-  pipe.finish("declare class B\nend\n");
-  EXPECT_EQ(next_load(receiver), std::vector<std::string>{});
-  ASSERT_NE(slot.present(), nullptr);
-  EXPECT_TRUE(slot.present()->classes.contains("B"));
+  loads.release();
+  EXPECT_EQ(next_load(receiver), std::vector<std::string>{(tree.root() / "held.d.luau").string()});
 }
 
 // Named type files that cannot be read are said in one line however many

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 #include <utility>
 #include <fmt/format.h>
 
 #include "tovix/config/raw.h"
 #include "tovix/config/suggest.h"
+#include "tovix/files.h"
 #include "tovix/lexer.h"
 #include "tovix/luau/ast.h"
 #include "tovix/luau/parser.h"
@@ -262,27 +262,16 @@ std::expected<Config, ConfigError> Config::load_reporting(const std::filesystem:
   const auto read_error = [&](int error) {
     return std::unexpected(ConfigError{fmt::format("{}: {}", path.string(), std::system_category().message(error))});
   };
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    if (errno == ENOENT) return Config{};
-    return read_error(errno);
+  auto read = files::read(path, {.max_bytes = MAX_FILE_SIZE});
+  if (!read) {
+    const files::ReadError& error = read.error();
+    if (error.kind == files::ReadError::Kind::TooLarge)
+      return std::unexpected(
+          problem(fmt::format("the file is larger than {} MiB ({} bytes)", MAX_FILE_SIZE >> 20, MAX_FILE_SIZE)));
+    if (error.kind == files::ReadError::Kind::System && error.code == ENOENT) return Config{};
+    return read_error(error.code);
   }
-  // Read no further than one byte past the limit: a file that large (or one
-  // that never ends) is refused without being held in memory.
-  std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    const std::size_t want = std::min(sizeof buffer, MAX_FILE_SIZE + 1 - text.size());
-    const std::size_t count = std::fread(buffer, 1, want, file);
-    text.append(buffer, count);
-    if (count < want || text.size() > MAX_FILE_SIZE) break;
-  }
-  const int error = std::ferror(file) ? errno : 0;
-  std::fclose(file);
-  if (error != 0) return read_error(error);
-  if (text.size() > MAX_FILE_SIZE)
-    return std::unexpected(
-        problem(fmt::format("the file is larger than {} MiB ({} bytes)", MAX_FILE_SIZE >> 20, MAX_FILE_SIZE)));
+  const std::string& text = *read;
   if (!unicode::is_valid_utf8(text))
     return std::unexpected(ConfigError{fmt::format("{}: stream did not contain valid UTF-8", path.string())});
   return parse_reporting(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <expected>
 #include <span>
@@ -52,6 +53,39 @@ class FdOutput final : public Output {
 
  private:
   int fd_;
+};
+
+// Our standard output, to the editor. While the editor's input is open a
+// write waits for room as long as it takes, so a slow editor gets every
+// byte. Once `input_ended` is called (from any thread), a write that finds
+// no room for `limit` gives the output up: it fails, and so does every
+// later one at once, so that an editor that closed its side and reads
+// nothing more cannot keep us from ending. Writes never block beyond what a
+// wait for room allows.
+class EditorOutput final : public Output {
+ public:
+  EditorOutput(int fd, std::chrono::milliseconds limit);
+  ~EditorOutput() override;
+  EditorOutput(const EditorOutput&) = delete;
+  EditorOutput& operator=(const EditorOutput&) = delete;
+
+  std::expected<void, Error> write_all(std::string_view bytes) override;
+  void input_ended();
+
+ private:
+  // How many bytes a write may be given once there is room, without
+  // waiting for more.
+  [[nodiscard]] std::size_t room() const;
+
+  enum class Kind { File, Pipe, Other };
+  int fd_;
+  int ended_;  // an eventfd, readable once the input has ended
+  std::chrono::milliseconds limit_;
+  Kind kind_ = Kind::Other;
+  std::size_t pipe_size_ = 0;
+  // The writing thread's own.
+  bool input_open_ = true;
+  bool given_up_ = false;
 };
 
 // In-memory streams for tests and tools. `StringInput` hands out at most

@@ -224,7 +224,9 @@ std::optional<Probe> start_probe(const fs::path& candidate) {
                            .in = process::Stream::Null,
                            .out = process::Stream::Null,
                            .err = process::Stream::Null,
-                           .own_group = true};
+                           .own_group = true,
+                           // One that hangs must not outlive a server that is killed.
+                           .ends_with_us = true};
   auto child = process::spawn(command);
   if (!child) return std::nullopt;
   process::Fd watch = child->watch();

@@ -84,6 +84,7 @@ class Search {
 // The probe: runs `candidate --version` with every standard stream on the
 // null device. Passes when it started and exited with status 0 within
 // `limit`; past the limit it is killed (with what it started) and reaped.
+// It ends with this process too, however this one ends.
 [[nodiscard]] bool locate_on(const std::filesystem::path& candidate, std::chrono::milliseconds limit = PROBE_LIMIT);
 
 // One read of a directory listing: an entry's path, or the error of an entry

@@ -61,6 +61,10 @@ bool Outbox::push(std::string frame, Tag tag) {
     dead_ = true;
     queue_.clear();
   }
+  // The writer stops too, quietly: it has been said.
+  ready_.notify_one();
+  const std::uint64_t one = 1;
+  (void)!::write(wake_.get(), &one, sizeof one);
   stopped_(Stop::Overflowed);
   return false;
 }
@@ -114,7 +118,9 @@ bool Outbox::stop(Stop why) {
   // refusing.
   {
     std::lock_guard lock(mutex_);
-    if (closing_) return false;
+    // Closed, or stopped already (an overflow, on the pushing thread): said
+    // once at most.
+    if (closing_ || dead_) return false;
     dead_ = true;
     queue_.clear();
   }
@@ -138,19 +144,20 @@ void Outbox::run() {
       // What was written and is still unread is watched too: a child that
       // stops reading with room left in the pipe has stopped all the same
       // (and the requests in there are never answered).
-      while (!closing_ && queue_.empty()) {
+      const auto woken = [&] { return closing_ || dead_ || !queue_.empty(); };
+      while (!woken()) {
         if (unread() == 0) {
-          ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+          ready_.wait(lock, woken);
           break;
         }
-        ready_.wait_for(lock, CHECK_EVERY, [&] { return closing_ || !queue_.empty(); });
-        if (!closing_ && queue_.empty() && !reader_keeps_up()) {
+        ready_.wait_for(lock, CHECK_EVERY, woken);
+        if (!woken() && !reader_keeps_up()) {
           lock.unlock();
           stop(Stop::Stalled);
           return;
         }
       }
-      if (closing_) return;
+      if (closing_ || dead_) return;
       frame = std::move(queue_.front().frame);
       queue_.pop_front();
     }
@@ -189,7 +196,7 @@ bool Outbox::write(std::string_view frame) {
     pollfd fds[2] = {{fd_.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(CHECK_EVERY.count()));
     if (ready < 0 && errno != EINTR) return stop(Stop::Failed);
-    if (fds[1].revents != 0) return false;  // closed
+    if (fds[1].revents != 0) return false;  // closed, or overflowed
   }
   return true;
 }

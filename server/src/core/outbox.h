@@ -99,8 +99,8 @@ class Outbox {
   // Whether the child has read some of what waits for it in the last
   // stall limit (true when nothing waits).
   [[nodiscard]] bool reader_keeps_up();
-  // Stops the writer for good and says why (unless it is being closed);
-  // always false.
+  // Stops the writer for good and says why (unless it is being closed or
+  // has stopped already); always false.
   bool stop(Stop why);
 
   struct Entry {
@@ -109,7 +109,7 @@ class Outbox {
   };
 
   process::Fd fd_;
-  process::Fd wake_;  // an eventfd: readable once close() is called
+  process::Fd wake_;  // an eventfd: readable once the writer must stop (closed or overflowed)
   std::function<void(Stop)> stopped_;
   Watch watch_;
 

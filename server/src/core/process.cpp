@@ -1,5 +1,6 @@
 #include "core/process.h"
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -179,36 +181,34 @@ std::expected<std::size_t, io::Error> PipeInput::read_some(std::span<char> buf) 
   }
 }
 
-std::expected<Child, io::Error> spawn(const Command& command) {
-  SpawnSetup setup;
-  // Our ends stay here; the child's ends are closed (in this process) when
-  // this function returns, so that only the child holds them.
-  Fd child_in, child_out, child_err;
-  Child child;
-  child.own_group_ = command.own_group;
+namespace {
 
-  auto wire = [&](Stream stream, int target, bool child_reads, Fd& ours, Fd& theirs) -> std::optional<io::Error> {
-    switch (stream) {
-      case Stream::Inherit: return std::nullopt;
-      case Stream::Null:
-        if (int rc = posix_spawn_file_actions_addopen(&setup.actions, target, "/dev/null",
-                                                      child_reads ? O_RDONLY : O_WRONLY, 0))
-          return os_error(rc);
-        return std::nullopt;
-      case Stream::Pipe: {
-        auto pipe = make_pipe();
-        if (!pipe) return pipe.error();
-        ours = std::move(child_reads ? pipe->second : pipe->first);
-        theirs = std::move(child_reads ? pipe->first : pipe->second);
-        if (int rc = posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), target)) return os_error(rc);
-        return std::nullopt;
-      }
-    }
-    return std::nullopt;
-  };
-  if (auto e = wire(command.in, STDIN_FILENO, true, child.stdin_, child_in)) return std::unexpected(*e);
-  if (auto e = wire(command.out, STDOUT_FILENO, false, child.stdout_, child_out)) return std::unexpected(*e);
-  if (auto e = wire(command.err, STDERR_FILENO, false, child.stderr_, child_err)) return std::unexpected(*e);
+// The descriptors a child starts with, at 0, 1 and 2; -1 for ours.
+using Streams = std::array<int, 3>;
+
+// What the child runs, made before it is started: nothing is allocated
+// between fork and exec.
+struct Argv {
+  std::string program;
+  std::vector<char*> argv;
+
+  explicit Argv(const Command& command) : program(command.program.string()) {
+    argv.reserve(command.args.size() + 2);
+    argv.push_back(program.data());
+    for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+  }
+};
+
+std::expected<pid_t, io::Error> start_spawned(const Command& command, const Streams& streams, Argv& run) {
+  SpawnSetup setup;
+  for (int target = 0; target < 3; ++target) {
+    if (streams[target] < 0) continue;
+    if (int rc = posix_spawn_file_actions_adddup2(&setup.actions, streams[target], target))
+      return std::unexpected(os_error(rc));
+  }
+  // Whatever a library opened without close-on-exec stays here too.
+  if (int rc = posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3)) return std::unexpected(os_error(rc));
 
   // The server ignores SIGPIPE for itself; an ignored signal would stay
   // ignored across exec, and the child must not inherit that choice.
@@ -226,17 +226,105 @@ std::expected<Child, io::Error> spawn(const Command& command) {
   }
   posix_spawnattr_setflags(&setup.attr, flags);
 
-  std::string program = command.program.string();
-  std::vector<char*> argv;
-  argv.reserve(command.args.size() + 2);
-  argv.push_back(program.data());
-  for (const std::string& arg : command.args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-
   pid_t pid = -1;
-  if (int rc = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attr, argv.data(), environ))
+  if (int rc = posix_spawn(&pid, run.program.c_str(), &setup.actions, &setup.attr, run.argv.data(), environ))
     return std::unexpected(os_error(rc));
-  child.pid_ = pid;
+  return pid;
+}
+
+// The child's side of `start_forked`, up to exec: async-signal-safe calls
+// only (another thread may have held a lock at the fork). On failure the
+// errno goes up `report` and the child ends.
+[[noreturn]] void become(const Command& command, const Streams& streams, Argv& run, pid_t parent, int report) {
+  int failure = 0;
+  auto fail = [&](int code) {
+    failure = code;
+    (void)!::write(report, &failure, sizeof failure);
+    ::_exit(127);
+  };
+  // Killed when this process ends, however it ends. Set before the check:
+  // a parent that ended before it was set would never send it.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail(errno);
+  if (::getppid() != parent) ::_exit(127);
+  if (command.own_group && ::setpgid(0, 0) != 0) fail(errno);
+  for (int target = 0; target < 3; ++target) {
+    const int fd = streams[target];
+    if (fd < 0) continue;
+    // dup2 onto itself would keep close-on-exec set.
+    if (fd == target ? ::fcntl(fd, F_SETFD, 0) != 0 : ::dup2(fd, target) < 0) fail(errno);
+  }
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  ::sigaction(SIGPIPE, &action, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Everything but the three and the report (close-on-exec, so exec closes it).
+  if (report > 3) ::close_range(3, static_cast<unsigned>(report) - 1, 0);
+  ::close_range(static_cast<unsigned>(report) + 1, ~0U, 0);
+  ::execve(run.program.c_str(), run.argv.data(), environ);
+  fail(errno);
+  ::_exit(127);
+}
+
+std::expected<pid_t, io::Error> start_forked(const Command& command, const Streams& streams, Argv& run) {
+  // The child writes its errno here when it cannot exec; exec closes it.
+  auto report = make_pipe();
+  if (!report) return std::unexpected(report.error());
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) return std::unexpected(os_error(errno));
+  if (pid == 0) become(command, streams, run, parent, report->second.get());
+  report->second.reset();
+  int failure = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(report->first.get(), &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return pid;
+  // It never ran: reap it here.
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return std::unexpected(os_error(failure));
+}
+
+}  // namespace
+
+std::expected<Child, io::Error> spawn(const Command& command) {
+  // Our ends stay here; the child's ends are closed (in this process) when
+  // this function returns, so that only the child holds them.
+  Fd theirs[3];
+  Child child;
+  child.own_group_ = command.own_group;
+
+  auto wire = [&](Stream stream, int target, Fd& ours) -> std::optional<io::Error> {
+    const bool child_reads = target == STDIN_FILENO;
+    switch (stream) {
+      case Stream::Inherit: return std::nullopt;
+      case Stream::Null:
+        theirs[target] = Fd(::open("/dev/null", (child_reads ? O_RDONLY : O_WRONLY) | O_CLOEXEC));
+        if (!theirs[target]) return os_error(errno);
+        return std::nullopt;
+      case Stream::Pipe: {
+        auto pipe = make_pipe();
+        if (!pipe) return pipe.error();
+        ours = std::move(child_reads ? pipe->second : pipe->first);
+        theirs[target] = std::move(child_reads ? pipe->first : pipe->second);
+        return std::nullopt;
+      }
+    }
+    return std::nullopt;
+  };
+  if (auto e = wire(command.in, STDIN_FILENO, child.stdin_)) return std::unexpected(*e);
+  if (auto e = wire(command.out, STDOUT_FILENO, child.stdout_)) return std::unexpected(*e);
+  if (auto e = wire(command.err, STDERR_FILENO, child.stderr_)) return std::unexpected(*e);
+
+  const Streams streams = {theirs[0].get(), theirs[1].get(), theirs[2].get()};
+  Argv run(command);
+  auto pid = command.ends_with_us ? start_forked(command, streams, run) : start_spawned(command, streams, run);
+  if (!pid) return std::unexpected(pid.error());
+  child.pid_ = *pid;
   return child;
 }
 

@@ -2,7 +2,7 @@
 
 // Child processes on POSIX: starting one with its standard streams wired to
 // pipes, the null device or our own, killing it and waiting for it. The one
-// place that calls posix_spawn, kill and waitpid.
+// place that calls posix_spawn, fork, kill and waitpid.
 
 #include <chrono>
 #include <cstdint>
@@ -58,6 +58,10 @@ struct Command {
   Stream err = Stream::Inherit;
   // Its own process group, so that a kill also reaches what it started.
   bool own_group = false;
+  // Killed when this process ends, however it ends (a SIGKILL included):
+  // for a child that may never end by itself. Tied to the thread that
+  // starts it, whose end also ends the child.
+  bool ends_with_us = false;
 };
 
 // How a child ended, as waitpid reports it.
@@ -114,10 +118,11 @@ class Child {
   Fd stderr_;
 };
 
-// Starts `command`. Every descriptor the parent holds stays out of the child
-// (pipes are close-on-exec), and the child starts with the default SIGPIPE
-// and no blocked signals whatever this process set for itself. A failure to
-// start (missing file, not executable) is an error.
+// Starts `command`. The child holds its three standard streams and no other
+// descriptor of ours (every one we open is close-on-exec, and any other is
+// closed in the child), and starts with the default SIGPIPE and no blocked
+// signals whatever this process set for itself. A failure to start (missing
+// file, not executable) is an error.
 [[nodiscard]] std::expected<Child, io::Error> spawn(const Command& command);
 
 // The processor time process `pid` has used so far (user and system, all

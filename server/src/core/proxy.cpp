@@ -153,6 +153,8 @@ void Proxy::shutdown() {
   // A child that reads gets both; one that does not is not waited for.
   drain(SHUTDOWN_GRACE);
   child_.kill();
+  // The writer is stopped before the child is reaped (see `input_`).
+  if (input_) input_->close();
   (void)child_.wait();
 }
 

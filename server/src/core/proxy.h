@@ -32,13 +32,16 @@ inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
 // A running luau-lsp child and the only way to write to it. Used by the main
 // thread alone; move-only. Writing never waits for the child: messages are
 // queued for its writer thread, which reports a child that stops reading
-// (`ChildStalled`). Dropping it kills the child (with everything it started)
-// and reaps it, then stops the writer. Its reader thread sends every message
+// (`ChildStalled`). Dropping it stops the writer, then kills the child (with
+// everything it started) and reaps it. Its reader thread sends every message
 // the child writes as `Child`, then exactly one `ChildExited` when the
 // output ends or is malformed, or the child process ends (also when the
 // child was killed).
 class Proxy {
  public:
+  Proxy(Proxy&&) = default;
+  Proxy& operator=(Proxy&&) = delete;
+
   // Starts `path` with "lsp" and `args`: its input and output on pipes, its
   // standard error shared with ours. An error when it cannot be started, or
   // when the reader thread cannot be ("failed to spawn thread"; the child is
@@ -63,7 +66,8 @@ class Proxy {
   // Sends a whole message as it is (an answer to one of the child's requests).
   [[nodiscard]] std::optional<io::Error> write(const nlohmann::json& message, outbox::Tag tag = {});
 
-  // "shutdown" (not awaited) and "exit", then kills the child and reaps it.
+  // "shutdown" (not awaited) and "exit", then kills the child, stops the
+  // writer and reaps the child.
   // Every error is ignored. Dropping afterwards does nothing more.
   void shutdown();
   // Whether the child process has ended (within `limit`); it is not reaped.
@@ -78,12 +82,14 @@ class Proxy {
 
  private:
   Proxy(process::Child child, std::unique_ptr<outbox::Outbox> input, std::filesystem::path path, std::uint64_t number)
-      : input_(std::move(input)), child_(std::move(child)), path_(std::move(path)), number_(number) {}
+      : child_(std::move(child)), input_(std::move(input)), path_(std::move(path)), number_(number) {}
 
-  // Declared before the child so that it is stopped after the child is
-  // reaped (a write it is in the middle of then fails at once).
-  std::unique_ptr<outbox::Outbox> input_;
+  // The writer watches the child's process by its id: it is stopped (it
+  // never waits on the child to stop) before the child is reaped, after which
+  // the id may be another process's. So it is declared after the child, and
+  // a Proxy is never assigned to.
   process::Child child_;
+  std::unique_ptr<outbox::Outbox> input_;
   std::filesystem::path path_;
   std::int64_t next_id_ = 1;
   std::uint64_t number_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -493,17 +494,19 @@ std::expected<void, io::Error> run() {
   // fails with EPIPE instead, and write errors are dropped.
   std::signal(SIGPIPE, SIG_IGN);
   auto [sender, receiver] = events::Events::make(events::CHILD_BACKLOG);
+  // Shared with the reader, which is never joined.
+  auto out = std::make_shared<io::EditorOutput>(STDOUT_FILENO, OWED_WRITE_LIMIT);
   try {
-    std::thread([events = sender] {
+    std::thread([events = sender, out] {
       io::FdInput input(STDIN_FILENO);
       read_editor(input, events);
+      out->input_ended();
     }).detach();
   } catch (...) {
     std::cerr << "failed to spawn thread\n";
     std::abort();
   }
-  io::FdOutput out(STDOUT_FILENO);
-  Server server(out, sender);
+  Server server(*out, sender);
   return serve(server, receiver);
 }
 

@@ -205,9 +205,15 @@ void read_editor(io::Input& input, events::Events::Sender events);
 // once. Returns the error that ended the editor's input, if any.
 [[nodiscard]] std::expected<void, io::Error> serve(Server& server, events::Events::Receiver& events);
 
+// Once the editor's input has ended, how long a write to it may wait for
+// the editor to read before the rest of what is owed is dropped: an editor
+// that closed its side may never read again, and must not keep us running.
+inline constexpr std::chrono::milliseconds OWED_WRITE_LIMIT = std::chrono::seconds(5);
+
 // Runs the server on standard input and output until the editor's input
-// ends: success when it ended cleanly, else the error that ended it. The
-// `exit` notification ends the process from inside instead.
+// ends: success when it ended cleanly, else the error that ended it. What
+// is owed then is written within OWED_WRITE_LIMIT of waits. The `exit`
+// notification ends the process from inside instead.
 [[nodiscard]] std::expected<void, io::Error> run();
 
 }  // namespace tovix_lsp::server

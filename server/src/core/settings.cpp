@@ -1,9 +1,8 @@
 #include "core/settings.h"
 
-#include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "core/locate.h"
@@ -42,7 +41,7 @@ api::Sources api_sources(const json& luau_lsp_settings, const locate::Environmen
 }
 
 struct ApiLoader::State {
-  State(api::Slot& slot, events::Events::Sender events) : slot(slot), events(std::move(events)) {}
+  State(Install install, events::Events::Sender events) : install(std::move(install)), events(std::move(events)) {}
 
   struct Load {
     json settings;
@@ -51,70 +50,65 @@ struct ApiLoader::State {
 
   // One load, its end told to the main thread.
   void run(const Load& load) {
-    std::vector<std::string> unreadable = slot.install(api_sources(load.settings, load.env));
+    std::vector<std::string> unreadable = install(api_sources(load.settings, load.env));
     (void)events.send(events::ApiLoaded{std::move(unreadable)});
   }
 
-  // The worker: the loads in the order asked, until the loader is dropped.
-  void work() {
-    std::unique_lock lock(mutex);
+  // A load's thread: it, then whatever waits for a thread to end, until
+  // nothing does.
+  static void work(const std::shared_ptr<State>& state, Load load) {
     for (;;) {
-      wake.wait(lock, [&] { return closed || !waiting.empty(); });
-      if (closed) return;
-      Load load = std::move(waiting.front());
-      waiting.pop_front();
-      loading = true;
-      lock.unlock();
-      run(load);
-      lock.lock();
-      loading = false;
+      state->run(load);
+      std::lock_guard lock(state->mutex);
+      if (!state->waiting) {
+        --state->running;
+        return;
+      }
+      load = std::move(*state->waiting);
+      state->waiting.reset();
     }
   }
 
-  api::Slot& slot;
+  const Install install;
   const events::Events::Sender events;
   std::mutex mutex;
-  std::condition_variable wake;
-  std::deque<Load> waiting;
-  bool loading = false;
-  bool closed = false;
+  std::optional<Load> waiting;
+  std::size_t running = 0;  // threads under way
 };
 
 ApiLoader::ApiLoader(api::Slot& slot, events::Events::Sender events)
-    : state_(std::make_shared<State>(slot, std::move(events))) {
-  try {
-    thread_ = std::thread([state = state_] { state->work(); });
-  } catch (const std::system_error&) {
-    // No thread: `load` reads on the caller's.
-  }
-}
+    : ApiLoader([&slot](const api::Sources& sources) { return slot.install(sources); }, std::move(events)) {}
+
+ApiLoader::ApiLoader(Install install, events::Events::Sender events)
+    : state_(std::make_shared<State>(std::move(install), std::move(events))) {}
 
 ApiLoader::~ApiLoader() {
-  bool loading = false;
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->closed = true;
-    state_->waiting.clear();
-    loading = state_->loading;
-  }
-  state_->wake.notify_one();
-  if (!thread_.joinable()) return;
-  // A load under way may take long (a named file can be a pipe nobody
-  // writes); it owns what it touches, so it is not waited for.
-  if (loading)
-    thread_.detach();
-  else
-    thread_.join();
+  std::lock_guard lock(state_->mutex);
+  state_->waiting.reset();
 }
 
 void ApiLoader::load(json luau_lsp_settings, locate::Environment env) {
   State::Load load{std::move(luau_lsp_settings), std::move(env)};
-  if (!thread_.joinable()) return state_->run(load);
   {
     std::lock_guard lock(state_->mutex);
-    state_->waiting.push_back(std::move(load));
+    if (state_->running >= MAX_LOADS) {
+      state_->waiting = std::move(load);
+      return;
+    }
+    ++state_->running;
   }
-  state_->wake.notify_one();
+  try {
+    // A load may be slow to end (a file on a disk that does not answer), so
+    // its thread is never waited for; it keeps the state alive.
+    std::thread(&State::work, state_, load).detach();
+    return;
+  } catch (const std::system_error&) {
+  }
+  {
+    std::lock_guard lock(state_->mutex);
+    --state_->running;
+  }
+  state_->run(load);
 }
 
 std::string unreadable_line(std::string_view first, std::size_t more) {

@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -36,16 +36,27 @@ namespace tovix_lsp::settings {
 // type files it names, then those of the extension's storage.
 [[nodiscard]] api::Sources api_sources(const nlohmann::json& luau_lsp_settings, const locate::Environment& env);
 
-// The loads of the Roblox API facts into `slot`, on a thread of their own
-// (the files run to megabytes), one at a time in the order asked: a load
-// asked while another runs waits for it, and finds nothing to do when that
-// one kept the facts. Each load ends in an `ApiLoaded` on `events`. Used by
-// the main thread alone. Dropping it drops the loads still waiting; a load
-// under way is left to end on its own, touching nothing of ours but `slot`,
-// which must outlive it (the process-wide slot is never destroyed).
+// The loads of the Roblox API facts, each on a thread of its own (the files
+// run to megabytes, and one may be slow to come): a load never waits for an
+// earlier one that has not finished, and of loads that overlap the first to
+// finish keeps its facts. At most MAX_LOADS run at once; a load asked past
+// that waits for one of them to end, in place of any that waited before it
+// (the newer settings are the ones that count). Each load ends in an
+// `ApiLoaded` on `events`. Used by the main thread alone. Dropping it drops
+// the load still waiting; loads under way are left to end on their own,
+// touching nothing of ours but what `install` touches, which must outlive
+// them (the process-wide slot is never destroyed).
 class ApiLoader {
  public:
+  // One load: the facts of `sources` kept, the named files that could not
+  // be read given back.
+  using Install = std::function<std::vector<std::string>(const api::Sources& sources)>;
+
+  static constexpr std::size_t MAX_LOADS = 4;
+
+  // Loads into `slot`.
   ApiLoader(api::Slot& slot, events::Events::Sender events);
+  ApiLoader(Install install, events::Events::Sender events);
   ~ApiLoader();
   ApiLoader(const ApiLoader&) = delete;
   ApiLoader& operator=(const ApiLoader&) = delete;
@@ -57,7 +68,6 @@ class ApiLoader {
  private:
   struct State;
   std::shared_ptr<State> state_;
-  std::thread thread_;
 };
 
 // A configuration answer: keeps both sections, asks for the Roblox API

@@ -1,13 +1,12 @@
 #include "features/api.h"
 
 #include <cstdint>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
+#include "tovix/files.h"
 #include "tovix/whitespace.h"
 #include "workspace/utf8_text.h"
 
@@ -61,14 +60,9 @@ std::optional<std::pair<std::string, Class>> declaration(std::string_view line) 
 }
 
 std::optional<std::string> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  std::string out = std::move(text).str();
-  if (!utf8_text::is_valid(out)) return std::nullopt;
-  return out;
+  auto text = tovix::files::read(path, {.max_bytes = MAX_FILE_SIZE, .regular_only = true});
+  if (!text || !utf8_text::is_valid(*text)) return std::nullopt;
+  return std::move(*text);
 }
 
 // Builds the documentation map straight from the parser's events, so that

@@ -76,14 +76,21 @@ struct Api {
 // text member that is not a string or given twice) gives none at all.
 [[nodiscard]] detail::ByName<Documentation> parse_docs(std::string_view text);
 
+// The largest type file read: the documentation file, the largest, is a few
+// megabytes (tens at most), so this holds any real one many times over,
+// while a file without end cannot fill memory.
+inline constexpr std::size_t MAX_FILE_SIZE = std::size_t{128} << 20;
+
 // Both files read whole; an unreadable or ill-formed file gives empty maps.
+// Only regular files up to MAX_FILE_SIZE are read: anything else (a pipe, a
+// device, a directory, a larger file) is refused unread, without waiting.
 [[nodiscard]] Api load(const std::string& definitions_path, const std::optional<std::string>& docs_path);
 
 // Where the facts come from. The files the editor's settings name come
 // first, in order: the first definition file whose name ends in ".d.luau"
 // that can be read gives the classes, the first documentation file that can
 // be read the documentation; a named file that cannot be read (missing, a
-// read error, ill-formed UTF-8) is skipped. The extension's storage files
+// read error, not a regular file, too large, ill-formed UTF-8) is skipped. The extension's storage files
 // are the fallback, read as `load` reads them.
 struct Sources {
   std::vector<std::string> named_definitions;
