@@ -47,6 +47,10 @@ std::string describe(const Answer& answer) {
     std::string operator()(const AskLuau&) const { return "AskLuau"; }
     std::string operator()(const Props& p) const { return "Props " + std::to_string(p.start) + " '" + p.prefix + "'"; }
     std::string operator()(const Empty&) const { return "Empty"; }
+    std::string operator()(const MemberOf& m) const {
+      return "MemberOf " + std::to_string(m.name.start) + "-" + std::to_string(m.name.end) + " @" +
+             std::to_string(m.at);
+    }
   };
   return std::visit(Visitor{}, answer);
 }

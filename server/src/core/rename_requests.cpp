@@ -6,7 +6,6 @@
 #include <variant>
 
 #include "core/requests.h"
-#include "features/props.h"
 #include "features/rename.h"
 #include "workspace/protocol.h"
 
@@ -23,15 +22,6 @@ const tovix::config::Config& config_of(const requests::Target& at) {
   return at.project ? at.project->config : defaults;
 }
 
-// The request asked of the child about a component's name: at its opening
-// name, which the generated call copies. None when the document's compile
-// has no such call, as luau-lsp would then rename the function alone.
-std::optional<json> at_the_call(const requests::Target& at, const rename::Component& component, json params) {
-  if (!props::generated_call(requests::remap_pair(at.open), component.open)) return std::nullopt;
-  params["position"] = at.open.document.position_at(component.at);
-  return params;
-}
-
 }  // namespace
 
 server::Reply rename(server::Server& server, const json&, json params) {
@@ -46,7 +36,7 @@ server::Reply rename(server::Server& server, const json&, json params) {
   if (std::holds_alternative<rename::AskLuau>(answer))
     return server::AskChild{"textDocument/rename", std::move(params), std::nullopt, true};
   if (auto* component = std::get_if<rename::Component>(&answer)) {
-    auto asked = at_the_call(*at, *component, std::move(params));
+    auto asked = requests::at_the_call(*at, component->open, component->at, std::move(params));
     if (!asked) return json(nullptr);
     return server::AskChild{"textDocument/rename", std::move(*asked), std::nullopt, true};
   }
@@ -67,7 +57,7 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
     local = std::move(luau->local);
   } else {
     auto& component = std::get<rename::Component>(answer);
-    auto asked = at_the_call(*at, component, std::move(params));
+    auto asked = requests::at_the_call(*at, component.open, component.at, std::move(params));
     if (!asked) return json(nullptr);
     params = std::move(*asked);
     local = std::move(component.local);

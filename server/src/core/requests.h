@@ -1,7 +1,7 @@
 #pragma once
 
-// The editor's markup requests: the closing tag, hover, go to definition and
-// completion. Each locates the document and offset, asks its feature and
+// The editor's markup requests: the closing tag, hover, go to definition,
+// references and completion. Each locates the document and offset, asks its feature and
 // turns the feature's answer into a reply: a value, a forward to luau-lsp
 // (with the local part to fall back on and merge), or, for a component's
 // props, a question of its own to the child.
@@ -22,6 +22,9 @@ namespace tovix_lsp::requests {
 [[nodiscard]] server::Reply hover(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 [[nodiscard]] server::Reply definition(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 [[nodiscard]] server::Reply completion(server::Server& server, const nlohmann::json& id, nlohmann::json params);
+// Luau's to answer; on a tag name asked at the segment under the cursor in
+// the opening name, as a hover is.
+[[nodiscard]] server::Reply references(server::Server& server, const nlohmann::json& id, nlohmann::json params);
 
 // The open document a request about one position names (`Server::position_at`),
 // the byte offset of that position, and the project of the document's file
@@ -36,6 +39,15 @@ struct Target {
 // The document with its compile in use and generated URI: what moves its
 // positions into the generated code.
 [[nodiscard]] remap::Pair remap_pair(const open_documents::OpenDocument& open);
+
+// The params of a request about the tag whose opening name is `name` (a
+// byte range), asked instead at `at` in it: the start of the dotted segment
+// under the cursor (`tree::asked_at`), which the generated call copies, so
+// the child hears of that segment's place in the call. None when the
+// document's compile has no such call, as the child would then be asked
+// about something else.
+[[nodiscard]] std::optional<nlohmann::json> at_the_call(const Target& target, line_index::ByteRange name,
+                                                        std::size_t at, nlohmann::json params);
 
 // Sends the props question to the child (handing it the document first when
 // it does not have it) and remembers the request as pending, so that the

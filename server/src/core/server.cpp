@@ -129,7 +129,6 @@ void editor_response(Server& s, json id, json message) {
 void child_message(Server& s, jsonrpc::Message message) { s.apply(s.child.take(s.context(), std::move(message))); }
 
 constexpr char INLAY_HINT[] = "textDocument/inlayHint";
-constexpr char REFERENCES[] = "textDocument/references";
 constexpr char FOLDING_RANGE[] = "textDocument/foldingRange";
 constexpr char SIGNATURE_HELP[] = "textDocument/signatureHelp";
 constexpr char TYPE_DEFINITION[] = "textDocument/typeDefinition";
@@ -165,7 +164,7 @@ const Handlers& Handlers::standard() {
               {"textDocument/definition", requests::definition},
               {"textDocument/completion", requests::completion},
               {INLAY_HINT, forwarded<INLAY_HINT>},
-              {REFERENCES, forwarded<REFERENCES>},
+              {"textDocument/references", requests::references},
               {FOLDING_RANGE, forwarded<FOLDING_RANGE>},
               {SIGNATURE_HELP, forwarded<SIGNATURE_HELP>},
               {TYPE_DEFINITION, forwarded<TYPE_DEFINITION>},
