@@ -1,10 +1,10 @@
 #pragma once
 
 // The editor's markup requests: the closing tag, hover, go to definition,
-// references and completion. Each locates the document and offset, asks its feature and
-// turns the feature's answer into a reply: a value, a forward to luau-lsp
-// (with the local part to fall back on and merge), or, for a component's
-// props, a question of its own to the child.
+// references and completion. Each locates the document and offset, asks its
+// feature and turns the feature's answer into a reply: a value, a forward
+// to luau-lsp (with the local part to fall back on and merge), or, for a
+// component's props, a question of its own to the child.
 
 #include <cstddef>
 #include <optional>
