@@ -57,6 +57,10 @@ bool same(const completion::Answer& a, const completion::Answer& b) {
     const auto& other = std::get<completion::Props>(b);
     return props->start == other.start && props->prefix == other.prefix;
   }
+  if (const auto* member = std::get_if<completion::MemberOf>(&a)) {
+    const auto& other = std::get<completion::MemberOf>(b);
+    return member->name == other.name && member->at == other.at;
+  }
   return true;
 }
 
@@ -94,6 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto* props = std::get_if<completion::Props>(&answer)) {
       check(props->start + props->prefix.size() == offset);
       check(text.substr(props->start, props->prefix.size()) == props->prefix);
+    } else if (const auto* member = std::get_if<completion::MemberOf>(&answer)) {
+      // Asked at a segment start of the name that holds the cursor.
+      check(member->name.start <= member->at && member->at <= offset && offset <= member->name.end);
+      check(member->name.end <= text.size() && text[member->at - 1] == '.');
     } else if (const auto* list = std::get_if<completion::List>(&answer)) {
       // Every edit is on one line and covers the cursor, as editors require.
       const auto cursor = document.position(offset);
@@ -110,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto* merge = std::get_if<hover::Merge>(&hovered)) check(merge->at <= text.size());
     check(same(hover::hover(document, project, offset, nullptr, taken.get()), hovered));
     const hover::Answer defined = hover::definition(document, project, offset);
-    check(!std::holds_alternative<hover::Merge>(defined));
+    if (const auto* merge = std::get_if<hover::Merge>(&defined)) check(merge->at <= text.size());
     check(same(hover::definition(document, project, offset, taken.get()), defined));
   }
   return 0;

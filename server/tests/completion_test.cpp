@@ -47,6 +47,10 @@ std::string describe(const Answer& answer) {
     std::string operator()(const AskLuau&) const { return "AskLuau"; }
     std::string operator()(const Props& p) const { return "Props " + std::to_string(p.start) + " '" + p.prefix + "'"; }
     std::string operator()(const Empty&) const { return "Empty"; }
+    std::string operator()(const MemberOf& m) const {
+      return "MemberOf " + std::to_string(m.name.start) + "-" + std::to_string(m.name.end) + " @" +
+             std::to_string(m.at);
+    }
   };
   return std::visit(Visitor{}, answer);
 }
@@ -223,6 +227,34 @@ TEST(Completion, ElementNamesResolveAsTheCompilerDoes) {
   }
 }
 
+// After a dotted prefix whose first segment the file binds, only a member
+// of that binding can follow: no class, no binding, but luau-lsp asked at
+// the segment under the cursor ($1) of the whole name written ($0 to $2).
+TEST(Completion, AfterADottedPrefixOnlyMembers) {
+  const char* const members[] = {
+      "local Widgets = require(script.Widgets)\nx = <$Widgets.$^$",
+      "local Widgets = require(script.Widgets)\nx = <$Widgets.$Bu^tton$ text='x'/>",
+      "local Widgets = require(script.Widgets)\nx = <$Widgets.$^Button$></Widgets.Button>",
+      "local A = {}\nx = <$A.B.$^$",
+      "local A = {}\nx = <$A.$^B.C$/>",
+      "local A = {}\nx = <$A.B.$C^$/>",
+  };
+  for (const char* fixture : members) {
+    SCOPED_TRACE(fixture);
+    const MarkedText f(fixture);
+    const Answer answer = complete_at(fixture);
+    const auto* member = std::get_if<MemberOf>(&answer);
+    ASSERT_TRUE(member) << describe(answer);
+    EXPECT_EQ(member->name, (line_index::ByteRange{f.marks.at(0), f.marks.at(2)}));
+    EXPECT_EQ(member->at, f.marks.at(1));
+  }
+  // Elements as before: no dot, a first segment bound nowhere, a closing tag.
+  const std::size_t classes = tovix::roblox::creatable_classes().size();
+  EXPECT_EQ(items_of(complete_at("local Widgets = 1\nx = <Wid^")).size(), classes + 1);
+  EXPECT_EQ(items_of(complete_at("x = <Widgets.^")).size(), classes);
+  EXPECT_EQ(items_of(complete_at("local Widgets = 1\nx = <Widgets.Button></Widgets.^")).size(), 1u);
+}
+
 TEST(Completion, ElementNamesSpelledTheProjectsWay) {
   const std::vector<json> aliased = items_of(complete_at("x = <^", {.toml = "[elements]\nTextLabel = \"Label\"\n"}));
   EXPECT_EQ(*find_label(aliased, "Label"), item("Label", 7, "Roblox class TextLabel", "1", range(0, 5, 5)));
@@ -364,6 +396,40 @@ TEST(CompletionProps, ChildItemsBecomeAttributes) {
                                                         {"label", "Text"},
                                                         {"sortText", "0Text"},
                                                         {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
+}
+
+// luau-lsp's members at a tag's member access become names to write in the
+// tag: the label alone, never a call snippet or the signature help after it.
+TEST(CompletionMembers, ChildItemsInsertTheirNameAlone) {
+  const json button = {{"label", "Button"},
+                       {"kind", 3},
+                       {"detail", "({ text: string }) -> nil"},
+                       {"sortText", "1"},
+                       {"insertText", "Button(${1:props})$0"},
+                       {"insertTextFormat", 2},
+                       {"command", {{"command", "editor.action.triggerParameterHints"}, {"title", "x"}}},
+                       {"additionalTextEdits", json::array()},
+                       {"textEdit", {{"newText", "Button()"}, {"range", range(1, 2, 3)}}}};
+  const json label = {{"label", "Label"}, {"kind", 5}, {"documentation", "d"}};
+  const json dropped[] = {{{"label", "end"}}, {{"label", "a b"}}, {{"label", 1}}, {{"kind", 5}}, "not an item"};
+  json items = json::array({button, label});
+  for (const json& d : dropped) items.push_back(d);
+
+  json written_button = {{"label", "Button"},
+                         {"kind", 3},
+                         {"detail", "({ text: string }) -> nil"},
+                         {"sortText", "1"},
+                         {"insertText", "Button"}};
+  json written_label = label;
+  written_label["insertText"] = "Label";
+  const json expected = list({written_button, written_label});
+  EXPECT_EQ(members(empty_list(), items, false), expected);
+  json incomplete = expected;
+  incomplete["isIncomplete"] = true;
+  EXPECT_EQ(members(empty_list(), {{"isIncomplete", true}, {"items", items}}, false), incomplete);
+  // The child has nothing: the local part, the empty list.
+  EXPECT_EQ(members(empty_list(), nullptr, false), empty_list());
+  EXPECT_EQ(members(empty_list(), "odd", false), empty_list());
 }
 
 }  // namespace

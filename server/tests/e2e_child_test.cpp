@@ -894,7 +894,7 @@ TEST(ChildE2E, AComponentsReferencesHaveTheirClosingNames) {
     // From the closing name too, the child was asked at the generated call.
     const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/references"); });
     ASSERT_TRUE(asked);
-    EXPECT_EQ((*asked)["params"]["position"], range_in(compiled->code, "Card", 1)["end"]);
+    EXPECT_EQ((*asked)["params"]["position"], range_in(compiled->code, "Card", 1)["start"]);
   }
 }
 

@@ -551,6 +551,101 @@ TEST(LuauLspE2E, ReferencesOfAComponentFromAnotherFile) {
   EXPECT_EQ(testing::applied(app, edit["changes"][uri]), renamed) << edit.dump();
 }
 
+// A component defined in one module and used from another as a dotted tag:
+// each segment speaks of itself. luau-lsp reads the required module from
+// disk, where the project's build settings put its generated Luau.
+TEST(LuauLspE2E, DottedTagsOfAComponentFromAnotherModule) {
+  SKIP_WITHOUT_LUAU_LSP();
+  SKIP_WITHOUT_ROBLOX_TYPES();
+  Home home(true);
+  const fs::path root = home.tree.dir("project");
+  home.tree.file("project/tovix.toml", "[build]\nin = \"src\"\nout = \"out\"\n");
+  const std::string widgets =
+      "local create: any = nil\n"
+      "local Widgets = {}\n"
+      "function Widgets.Button(props: { text: string })\n"
+      "  return <TextButton Text={props.text} />\n"
+      "end\n"
+      "return Widgets\n";
+  const std::string app =
+      "local create: any = nil\n"
+      "local Widgets = require(\"./Widgets\")\n"
+      "return <Frame><Widgets.Button text=\"x\"></Widgets.Button></Frame>\n";
+  const project::Project project = project::Project::discover(root);
+  const fs::path generated = project.build_path(root / "src/Widgets.tovix");
+  ASSERT_EQ(generated, root / "out/Widgets.luau");
+  {
+    const document::Document document(project::path_to_uri(root / "src/Widgets.tovix"), widgets, 1);
+    const auto compiled = analysis::Analysis::run(document, project, nullptr).compiled;
+    ASSERT_TRUE(compiled);
+    home.tree.file("project/out/Widgets.luau", compiled->code);
+  }
+  // Where `Button` is declared, in the module's source and (line for line
+  // and byte for byte there) in its generated Luau.
+  const json declared = range_at(widgets, "function Widgets.Button", "Button");
+  const json member = {{"contents",
+                        {{"kind", "markdown"},
+                         {"value",
+                          "```luau\nfunction Widgets.Button(props: { text: string }): ...any\n```\n\n---\n\n"
+                          "Component, bound on line 2."}}},
+                       {"range", range_at(app, "<Widgets.Button text", "Widgets.Button")}};
+
+  struct Case {
+    const char* what;
+    bool module_open;  // the editor has the module open too
+    // Where a definition of `Button` lands.
+    std::string uri;
+  };
+  const Case cases[] = {
+      // The server knows the module's source: the answer is moved there.
+      {"both open", true, project::path_to_uri(root / "src/Widgets.tovix")},
+      // It does not: luau-lsp's answer stays on the generated file, which
+      // is the source line for line (no compile of it to move it through).
+      {"the module not open", false, project::path_to_uri(generated)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SessionOptions options = home.options();
+    options.folder = root;
+    EditorSession s(options);
+    if (c.module_open) s.open("src/Widgets.tovix", widgets);
+    const std::string uri = s.open("src/App.tovix", app);
+    // Once luau-lsp has checked each open file, it answers about them.
+    for (int open = c.module_open ? 2 : 1; open > 0; --open) {
+      ASSERT_TRUE(s.wait_for([](const json& m) {
+        return m.value("method", "") == "window/logMessage" &&
+               m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+      }));
+    }
+    const json on_button = inside(uri, app, "<Widgets.Button text", "Button");
+    // The member, not the whole table.
+    EXPECT_EQ(s.result("textDocument/hover", on_button), member);
+    EXPECT_EQ(s.result("textDocument/hover", inside(uri, app, "</Widgets.Button>", "Button")).at("contents"),
+              member.at("contents"));
+    // The member's declaration in the other module, not `local Widgets`.
+    EXPECT_EQ(s.result("textDocument/definition", on_button), json::array({location(c.uri, declared)}));
+    // The first segment is the local, from either name.
+    const json local_widgets = location(uri, range_at(app, "local Widgets", "Widgets"));
+    EXPECT_EQ(s.result("textDocument/definition", inside(uri, app, "<Widgets.Button text", "Widgets")),
+              json::array({local_widgets}));
+    EXPECT_EQ(s.result("textDocument/definition", inside(uri, app, "</Widgets.Button>", "Widgets")),
+              json::array({local_widgets}));
+    // References of the member: its declaration, the opening name's segment
+    // and, joined to it, the closing name's.
+    json references = s.result("textDocument/references", inside(uri, app, "<Widgets.Button text", "Button",
+                                                                 {{"context", {{"includeDeclaration", true}}}}));
+    EXPECT_EQ(references,
+              (json{location(uri, range_at(app, "<Widgets.Button text", "Button")),
+                    location(uri, range_at(app, "</Widgets.Button>", "Button")), location(c.uri, declared)}));
+    // After `<Widgets.` the module's members, written as names: no class.
+    const json completion = s.result(
+        "textDocument/completion", EditorSession::at(uri, position_of(app, where(app, "<Widgets.Button t", "Button"))));
+    json labels = json::array();
+    for (const json& item : completion.at("items")) labels.push_back({item.at("label"), item.value("insertText", "")});
+    EXPECT_EQ(labels, json::array({json::array({"Button", "Button"})})) << completion.dump();
+  }
+}
+
 TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
   SKIP_WITHOUT_LUAU_LSP();
   Home home;

@@ -38,13 +38,15 @@ std::string describe(const Answer& answer, const MarkedText& f) {
     const MarkedText& f;
     decltype(range)& r;
     decltype(hover_text)& h;
-    std::string operator()(const Local& l) const {
-      if (l.value.contains("uri"))
-        return "Location " + l.value.at("uri").get<std::string>() + " " + r(l.value.at("range"));
-      return "Local " + h(l.value);
+    std::string value(const json& v) const {
+      if (v.contains("uri")) return "Location " + v.at("uri").get<std::string>() + " " + r(v.at("range"));
+      return h(v);
     }
+    std::string operator()(const Local& l) const { return (l.value.contains("uri") ? "" : "Local ") + value(l.value); }
     std::string operator()(const AskLuau&) const { return "AskLuau"; }
-    std::string operator()(const Merge& m) const { return "Merge @" + f.name(m.at) + " " + h(m.local); }
+    std::string operator()(const Merge& m) const {
+      return "Merge @" + f.name(m.at) + " " + (m.local ? value(*m.local) : "(no local part)");
+    }
     std::string operator()(const Null&) const { return "Null"; }
   };
   return std::visit(Visitor{f, range, hover_text}, answer);
@@ -106,7 +108,7 @@ TEST(Hover, Components) {
       // Merged at the opening name, also from the closing one.
       {"local Card = 1\nx = <$Card></Ca^rd>",
        "Merge @$0 1:12-1:16 markdown ```luau\nCard\n```\n\nComponent, bound on line 1."},
-      {"-- a\n-- b\n-- c\nlocal ui = {}\nx = <$ui.But^ton/>",
+      {"-- a\n-- b\n-- c\nlocal ui = {}\nx = <ui.$But^ton/>",
        "Merge @$0 4:5-4:14 markdown ```luau\nui.Button\n```\n\nComponent, bound on line 4."},
       {"x = <$Ca^rd/>",
        "Merge @$0 0:5-0:9 markdown ```luau\nCard\n```\n\nNot a Roblox class, and not bound in this file."},
@@ -116,7 +118,7 @@ TEST(Hover, Components) {
   for (const Case& c : cases) check_hover(c);
   // A dotted name that the project maps to a class shows the class and is
   // still merged.
-  check_hover({"x = <$ui.Fr^ame/>",
+  check_hover({"x = <ui.$Fr^ame/>",
                "Merge @$0 0:5-0:13 markdown ```luau\nFrame\n```\n\nRoblox class, written `ui.Frame` in this project\n\n"
                "Inherits `GuiObject`.",
                "[elements]\nFrame = \"ui.Frame\"\n"});
@@ -192,6 +194,29 @@ TEST(Hover, HalfTypedDocumentsNeverFail) {
   }
 }
 
+// A question about a tag name, from its opening or its closing name, is asked
+// at the start of the segment under the cursor in the opening name; no tag
+// name, no place.
+TEST(Hover, TagNamesAreAskedAtTheirSegmentInTheOpeningName) {
+  const char* const fixtures[] = {
+      "x = <$Card></Ca^rd>",       "x = <$Card></^Card>",       "x = <$Card></Card^>",
+      "x = <ui.$Card></ui.Ca^rd>", "x = <$ui.Card></^ui.Card>", "x = <A><$B></^B></A>",
+      "return <$A>\n</  ^A >",     "x = <$Ca^rd></Card>",       "x = <ui.$Ca^rd/>",
+  };
+  for (const char* fixture : fixtures) {
+    SCOPED_TRACE(fixture);
+    const MarkedText f(fixture);
+    const auto tag = tag_at(document::Document(URI, f.text, 1), *f.cursor);
+    ASSERT_TRUE(tag.has_value());
+    EXPECT_EQ(tag->at, f.marks[0]);
+  }
+  for (const char* fixture : {"x = <Card/^>", "lo^cal x = <A></A>", "<>te^xt</>"}) {
+    SCOPED_TRACE(fixture);
+    const MarkedText f(fixture);
+    EXPECT_EQ(tag_at(document::Document(URI, f.text, 1), *f.cursor), std::nullopt);
+  }
+}
+
 TEST(Definition, Tags) {
   const Case cases[] = {
       {"local x = ^y", "AskLuau"},
@@ -199,7 +224,6 @@ TEST(Definition, Tags) {
       {"x = <Fra^me/>", "Null"},
       {"local Card = 1\nx = <Card></Ca^rd>", "Location file:///nowhere/a.tovix 0:6-0:10"},
       {"local function Card() end\nx = <^Card/>", "Location file:///nowhere/a.tovix 0:15-0:19"},
-      {"-- a\nlocal ui = {}\nx = <ui.But^ton/>", "Location file:///nowhere/a.tovix 1:6-1:8"},
       {"x = <Ca^rd/>", "Null"},
       {"local Card = 1\nx = <Card Ti^tle='a'/>", "Null"},
       // The whole name being typed, not the part before the cursor.
@@ -209,6 +233,48 @@ TEST(Definition, Tags) {
        "[elements]\nTextLabel = \"Label\"\n"},
   };
   for (const Case& c : cases) check_definition(c);
+}
+
+// A dotted name is asked of luau-lsp at the segment under the cursor ($0),
+// from the opening and the closing name alike: there the generated call
+// writes that segment's member access. Only the first segment's definition
+// has the binding to fall back on.
+TEST(Hover, DottedNamesAskAtTheSegmentUnderTheCursor) {
+  const std::string widgets = "local Widgets = require(script.Widgets)\nx = ";
+  const std::string shown = " markdown ```luau\nWidgets.Button\n```\n\nComponent, bound on line 1.";
+  const std::string abc = " markdown ```luau\nA.B.C\n```\n\nComponent, bound on line 1.";
+  const std::string binding_of_widgets = "Location file:///nowhere/a.tovix 0:6-0:13";
+  const std::string binding_of_a = "Location file:///nowhere/a.tovix 0:6-0:7";
+  struct Dotted {
+    std::string fixture;
+    std::string hover;
+    std::string definition;
+  };
+  const Dotted cases[] = {
+      {widgets + "<Widgets.$But^ton text=\"x\"></Widgets.Button>", "Merge @$0 1:5-1:19" + shown,
+       "Merge @$0 (no local part)"},
+      {widgets + "<Widgets.$Button^ text=\"x\"/>", "Merge @$0 1:5-1:19" + shown, "Merge @$0 (no local part)"},
+      {widgets + "<Widgets.$Button></Widgets.Bu^tton>", "Merge @$0 1:22-1:36" + shown, "Merge @$0 (no local part)"},
+      {widgets + "<$Wid^gets.Button></Widgets.Button>", "Merge @$0 1:5-1:19" + shown,
+       "Merge @$0 " + binding_of_widgets},
+      // Where the segments meet, the first one.
+      {widgets + "<$Widgets^.Button/>", "Merge @$0 1:5-1:19" + shown, "Merge @$0 " + binding_of_widgets},
+      {widgets + "<^Widgets.Button/>", "Merge @^ 1:5-1:19" + shown, "Merge @^ " + binding_of_widgets},
+      {widgets + "<$Widgets.Button></Wi^dgets.Button>", "Merge @$0 1:22-1:36" + shown,
+       "Merge @$0 " + binding_of_widgets},
+      {"local A = {}\nx = <$^A.B.C></A.B.C>", "Merge @^ 1:5-1:10" + abc, "Merge @^ " + binding_of_a},
+      {"local A = {}\nx = <A.$B^.C></A.B.C>", "Merge @$0 1:5-1:10" + abc, "Merge @$0 (no local part)"},
+      {"local A = {}\nx = <A.B.$C^></A.B.C>", "Merge @$0 1:5-1:10" + abc, "Merge @$0 (no local part)"},
+      {"local A = {}\nx = <A.$B.C></A.^B.C>", "Merge @$0 1:13-1:18" + abc, "Merge @$0 (no local part)"},
+      {"local A = {}\nx = <A.B.$C></A.B.C^>", "Merge @$0 1:13-1:18" + abc, "Merge @$0 (no local part)"},
+      // A name being typed, in markup that does not parse yet.
+      {"local A = {}\nx = <Frame>\n  <A.$B^",
+       "Merge @$0 2:3-2:6 markdown ```luau\nA.B\n```\n\nComponent, bound on line 1.", "Merge @$0 (no local part)"},
+  };
+  for (const Dotted& c : cases) {
+    check_hover({c.fixture, c.hover});
+    check_definition({c.fixture, c.definition});
+  }
 }
 
 json markdown(const std::string& text, json range = nullptr) {

@@ -108,8 +108,9 @@ TEST(RenameRequestsReplies, AComponentWithoutItsGeneratedCallIsNotRenamed) {
   EXPECT_EQ(describe(prepare_rename(f.server, 1, f.at(*f.fixture.cursor))), "null");
 }
 
-// References on a closing name are asked at the same place in the opening
-// name, which the generated code copies; elsewhere at the editor's place.
+// References on a tag name, opening or closing, are asked at the start of
+// the segment under the cursor in the opening name, which the generated code
+// copies; elsewhere at the editor's place.
 // Every answer has the closing names joined.
 TEST(RenameRequestsReplies, ReferencesOnAClosingNameAreAskedAtTheOpeningName) {
   const testing_support::MarkedText text(
@@ -130,11 +131,11 @@ TEST(RenameRequestsReplies, ReferencesOnAClosingNameAreAskedAtTheOpeningName) {
     std::size_t asked;
   };
   const Case cases[] = {
-      {"an opening name", m[0] + 2, m[0] + 2},
-      {"a closing name", m[2] + 2, m[0] + 2},
-      {"the end of a closing name", m[3], m[1]},
-      {"a dotted closing name's segment", m[6] + 1, m[4] + 1},
-      {"the dotted closing name's first segment", m[6] - 2, m[4] - 2},
+      {"an opening name", m[0] + 2, m[0]},
+      {"a closing name", m[2] + 2, m[0]},
+      {"the end of a closing name", m[3], m[0]},
+      {"a dotted closing name's segment", m[6] + 1, m[4]},
+      {"the dotted closing name's first segment", m[6] - 2, m[4] - 3},
       {"Luau code", 16, 16},
   };
   for (const Case& c : cases) {

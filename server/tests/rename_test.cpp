@@ -220,24 +220,6 @@ TEST(Rename, ClosingNamesJoinTheLocationsOfTheirDocument) {
   EXPECT_EQ(segments, (json{location(URI, 0, 1), location(URI, 6, 7), location(URI, 8, 9), location(other, 2, 3)}));
 }
 
-// On a closing name, the same place in the opening name; nothing elsewhere.
-TEST(Rename, OnTheOpeningName) {
-  const char* const fixtures[] = {
-      "x = <Ca$rd></Ca^rd>",       "x = <$Card></^Card>",  "x = <Card$></Card^>",   "x = <ui.Ca$rd></ui.Ca^rd>",
-      "x = <$ui.Card></^ui.Card>", "x = <A><$B></^B></A>", "return <$A>\n</  ^A >",
-  };
-  for (const char* fixture : fixtures) {
-    SCOPED_TRACE(fixture);
-    const MarkedText f(fixture);
-    EXPECT_EQ(on_opening_name(f.text, *f.cursor), f.marks[0]);
-  }
-  for (const char* fixture : {"x = <Ca^rd></Card>", "x = <Card/^>", "lo^cal x = <A></A>", "<>te^xt</>"}) {
-    SCOPED_TRACE(fixture);
-    const MarkedText f(fixture);
-    EXPECT_EQ(on_opening_name(f.text, *f.cursor), std::nullopt);
-  }
-}
-
 // prepareRename ranges must hold the cursor, or editors refuse them.
 TEST(Rename, PrepareAnswersHoldTheCursor) {
   auto at = [](int line, int character) { return json{{"character", character}, {"line", line}}; };

@@ -7,9 +7,11 @@
 #include <string>
 #include <variant>
 
+#include "core/rename_requests.h"
 #include "core/sync.h"
 #include "features/completion.h"
 #include "marked_text.h"
+#include "workspace/remap.h"
 
 namespace tovix_lsp::requests {
 namespace {
@@ -159,6 +161,98 @@ TEST(Requests, CompletionAfterASpace) {
     if (const auto* value = std::get_if<json>(&reply))
       got = *value == completion::empty_list() ? "empty" : value->at("items").empty() ? "other" : "items";
     EXPECT_EQ(got, c.expected);
+  }
+}
+
+// What the generated code reads where a request's position lands in it
+// (the document's compile), from `back` bytes before it; "unmapped" when it
+// lands nowhere.
+std::string generated_at(const Fixture& f, const json& params, std::size_t back) {
+  const open_documents::OpenDocument& open = *f.server.documents.get(f.uri);
+  const auto offset =
+      open.document.index().offset(open.document.text(), params.at("position").at("line").get<std::uint32_t>(),
+                                   params.at("position").at("character").get<std::uint32_t>());
+  if (!offset || !open.compiled) return "unmapped";
+  const auto mapped = remap::to_output(remap_pair(open), *offset);
+  if (!mapped || *mapped < back) return "unmapped";
+  const std::string& code = open.compiled->code;
+  return code.substr(*mapped - back, code.find('(', *mapped) - (*mapped - back));
+}
+
+// Hover, definition and references on a dotted tag name ask the child at
+// the segment under the cursor: in the generated call, that segment's
+// member access (from the closing name too, which the call does not copy).
+TEST(Requests, DottedNamesAreAskedAtTheSegmentUnderTheCursor) {
+  struct Case {
+    const char* fixture;
+    std::size_t back;      // bytes of the name before the segment
+    const char* expected;  // the generated code from there to the call's "("
+  };
+  const Case cases[] = {
+      {"local Widgets = require(script.Widgets)\nx = <Wid^gets.Button text=\"x\"></Widgets.Button>\n", 0,
+       "Widgets.Button"},
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.But^ton text=\"x\"></Widgets.Button>\n", 8,
+       "Widgets.Button"},
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.Button text=\"x\"></Widgets.B^utton>\n", 8,
+       "Widgets.Button"},
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.Button text=\"x\"></W^idgets.Button>\n", 0,
+       "Widgets.Button"},
+      {"local A = {}\nx = <^A.B.C></A.B.C>\n", 0, "A.B.C"},
+      {"local A = {}\nx = <A.^B.C></A.B.C>\n", 2, "A.B.C"},
+      {"local A = {}\nx = <A.B.C^></A.B.C>\n", 4, "A.B.C"},
+      {"local A = {}\nx = <A.B.C></A.B^.C>\n", 2, "A.B.C"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Fixture f(c.fixture);
+    ASSERT_TRUE(f.server.documents.get(f.uri)->compiled);
+    using Handler = server::Reply (*)(server::Server&, const json&, json);
+    for (const auto& [method, handler] : {std::pair<const char*, Handler>{"textDocument/hover", hover},
+                                          {"textDocument/definition", definition},
+                                          {"textDocument/references", rename_requests::references}}) {
+      SCOPED_TRACE(method);
+      const server::Reply reply = handler(f.server, 1, f.at_cursor());
+      const auto* forward = std::get_if<server::AskChild>(&reply);
+      ASSERT_TRUE(forward);
+      EXPECT_EQ(forward->method, method);
+      EXPECT_EQ(generated_at(f, forward->params, c.back), c.expected);
+    }
+  }
+}
+
+// After a dotted prefix bound in the file only a member can follow: the
+// child's completion at the member access of the generated call, where the
+// last compile maps the segment being written; else nothing at all.
+TEST(Requests, CompletionAfterADottedPrefix) {
+  struct Case {
+    const char* fixture;
+    std::size_t back;
+    const char* expected;  // "empty", or what the generated code reads as for hover
+  };
+  const Case cases[] = {
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.^Button text=\"x\"/>\n", 8, "Widgets.Button"},
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.Bu^tton text=\"x\"/>\n", 8, "Widgets.Button"},
+      {"local A = {}\nx = <A.B.^C/>\n", 4, "A.B.C"},
+      {"local A = {}\nx = <A.^B.C/>\n", 2, "A.B.C"},
+      // Being typed: the text does not compile, so nothing maps.
+      {"local Widgets = require(script.Widgets)\nx = <Widgets.^\n", 0, "empty"},
+      {"local A = {}\nx = <A.B.^\n", 0, "empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    Fixture f(c.fixture);
+    const server::Reply reply = completion(f.server, 1, f.at_cursor());
+    if (std::string_view(c.expected) == "empty") {
+      EXPECT_EQ(value_of(reply), completion::empty_list());
+      continue;
+    }
+    const auto* forward = std::get_if<server::AskChild>(&reply);
+    ASSERT_TRUE(forward);
+    EXPECT_EQ(forward->method, "textDocument/completion");
+    EXPECT_EQ(generated_at(f, forward->params, c.back), c.expected);
+    // Without the child, nothing: no Roblox class, no binding.
+    EXPECT_EQ(forward->local, completion::empty_list());
+    EXPECT_EQ(forward->finish, &completion::members);
   }
 }
 

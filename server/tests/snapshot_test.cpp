@@ -41,7 +41,8 @@ json as_json(const completion::Answer& answer) {
 }
 json as_json(const hover::Answer& answer) {
   if (const auto* local = std::get_if<hover::Local>(&answer)) return {{"local", local->value}};
-  if (const auto* merge = std::get_if<hover::Merge>(&answer)) return {{"merge", merge->local}, {"at", merge->at}};
+  if (const auto* merge = std::get_if<hover::Merge>(&answer))
+    return {{"merge", merge->local.value_or(nullptr)}, {"at", merge->at}};
   return std::holds_alternative<hover::AskLuau>(answer) ? "forward" : "null";
 }
 json as_json(const rename::Answer& answer) {

@@ -6,7 +6,7 @@
 #include <variant>
 
 #include "core/requests.h"
-#include "features/props.h"
+#include "features/hover.h"
 #include "features/rename.h"
 #include "workspace/protocol.h"
 
@@ -21,15 +21,6 @@ using json = nlohmann::json;
 const tovix::config::Config& config_of(const requests::Target& at) {
   static const tovix::config::Config defaults;
   return at.project ? at.project->config : defaults;
-}
-
-// The request asked of the child about a component's name: at its opening
-// name, which the generated call copies. None when the document's compile
-// has no such call, as luau-lsp would then rename the function alone.
-std::optional<json> at_the_call(const requests::Target& at, const rename::Component& component, json params) {
-  if (!props::generated_call(requests::remap_pair(at.open), component.open)) return std::nullopt;
-  params["position"] = at.open.document.position_at(component.at);
-  return params;
 }
 
 }  // namespace
@@ -51,7 +42,7 @@ server::Reply rename(server::Server& server, const json&, json params) {
     return forward;
   }
   if (auto* component = std::get_if<rename::Component>(&answer)) {
-    auto asked = at_the_call(*at, *component, std::move(params));
+    auto asked = requests::at_the_call(*at, component->open, component->at, std::move(params));
     if (!asked) return json(nullptr);
     return server::AskChild{"textDocument/rename", std::move(*asked), std::nullopt, true};
   }
@@ -59,10 +50,11 @@ server::Reply rename(server::Server& server, const json&, json params) {
 }
 
 server::Reply references(server::Server& server, const json&, json params) {
+  // On a tag name, opening or closing, the child is asked at the segment
+  // under the cursor in the opening name, which the generated call copies.
   if (const auto at = requests::target(server, params)) {
-    const document::Document& document = at->open.document;
-    if (auto opening = rename::on_opening_name(document.text(), at->offset, at->open.snapshot.get()))
-      params["position"] = document.position_at(*opening);
+    if (const auto tag = hover::tag_at(at->open.document, at->offset, at->open.snapshot.get()))
+      params["position"] = at->open.document.position_at(tag->at);
   }
   server::AskChild forward{"textDocument/references", std::move(params), std::nullopt, false};
   forward.join_locations = true;
@@ -83,7 +75,7 @@ server::Reply prepare_rename(server::Server& server, const json&, json params) {
     local = std::move(luau->local);
   } else {
     auto& component = std::get<rename::Component>(answer);
-    auto asked = at_the_call(*at, component, std::move(params));
+    auto asked = requests::at_the_call(*at, component.open, component.at, std::move(params));
     if (!asked) return json(nullptr);
     params = std::move(*asked);
     local = std::move(component.local);

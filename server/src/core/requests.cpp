@@ -41,6 +41,12 @@ remap::Pair remap_pair(const open_documents::OpenDocument& open) {
   return {&open.document, open.compiled, open.generated_uri};
 }
 
+std::optional<json> at_the_call(const Target& target, line_index::ByteRange name, std::size_t at, json params) {
+  if (!props::generated_call(remap_pair(target.open), name)) return std::nullopt;
+  params["position"] = target.open.document.position_at(at);
+  return params;
+}
+
 server::Reply closing_tag(server::Server& server, const json&, json params) {
   const auto at = target(server, params);
   if (!at) return json(nullptr);
@@ -58,7 +64,8 @@ server::Reply hover(server::Server& server, const json&, json params) {
   if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
   std::optional<json> local;
   if (auto* merge = std::get_if<hover::Merge>(&answer)) {
-    // The child is asked about the component at its opening name.
+    // The child is asked about the segment under the cursor in the opening
+    // name, which the generated call copies.
     params["position"] = document.position_at(merge->at);
     local = std::move(merge->local);
   } else if (!std::holds_alternative<hover::AskLuau>(answer)) {
@@ -75,6 +82,10 @@ server::Reply definition(server::Server& server, const json&, json params) {
   hover::Answer answer = hover::definition(at->open.document, *at->project, at->offset, at->open.snapshot.get());
   if (auto* local = std::get_if<hover::Local>(&answer)) return std::move(local->value);
   if (std::holds_alternative<hover::AskLuau>(answer)) return forwarded("textDocument/definition", std::move(params));
+  if (auto* merge = std::get_if<hover::Merge>(&answer)) {
+    params["position"] = at->open.document.position_at(merge->at);
+    return forwarded("textDocument/definition", std::move(params), std::move(merge->local));
+  }
   return json(nullptr);
 }
 
@@ -91,6 +102,13 @@ server::Reply completion(server::Server& server, const json& id, json params) {
     return forwarded("textDocument/completion", std::move(params));
   }
   if (auto* asked = std::get_if<completion::Props>(&answer)) return props(server, id, *at, *asked);
+  if (auto* member = std::get_if<completion::MemberOf>(&answer)) {
+    auto asked = at_the_call(*at, member->name, member->at, std::move(params));
+    if (!asked) return completion::empty_list();
+    server::AskChild forward{"textDocument/completion", std::move(*asked), completion::empty_list(), false};
+    forward.finish = completion::members;
+    return forward;
+  }
   return completion::empty_list();
 }
 

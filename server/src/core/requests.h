@@ -1,10 +1,10 @@
 #pragma once
 
-// The editor's markup requests: the closing tag, hover, go to definition and
-// completion. Each locates the document and offset, asks its feature and
-// turns the feature's answer into a reply: a value, a forward to luau-lsp
-// (with the local part to fall back on and merge), or, for a component's
-// props, a question of its own to the child.
+// The editor's markup requests: the closing tag, hover, go to definition,
+// references and completion. Each locates the document and offset, asks its
+// feature and turns the feature's answer into a reply: a value, a forward
+// to luau-lsp (with the local part to fall back on and merge), or, for a
+// component's props, a question of its own to the child.
 
 #include <cstddef>
 #include <optional>
@@ -36,6 +36,15 @@ struct Target {
 // The document with its compile in use and generated URI: what moves its
 // positions into the generated code.
 [[nodiscard]] remap::Pair remap_pair(const open_documents::OpenDocument& open);
+
+// The params of a request about the tag whose opening name is `name` (a
+// byte range), asked instead at `at` in it: the start of the dotted segment
+// under the cursor (`tree::asked_at`), which the generated call copies, so
+// the child hears of that segment's place in the call. None when the
+// document's compile has no such call, as the child would then be asked
+// about something else.
+[[nodiscard]] std::optional<nlohmann::json> at_the_call(const Target& target, line_index::ByteRange name,
+                                                        std::size_t at, nlohmann::json params);
 
 // Sends the props question to the child (handing it the document first when
 // it does not have it) and remembers the request as pending, so that the

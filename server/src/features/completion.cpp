@@ -13,6 +13,7 @@
 #include "tovix/whitespace.h"
 #include "workspace/naming.h"
 #include "workspace/scan.h"
+#include "workspace/tree.h"
 
 namespace tovix_lsp::completion {
 
@@ -48,6 +49,20 @@ Answer closing(const document::Document& document, const scan::TagName& at, cons
       {"textEdit", edit(document.range_at(at.start, end), closed ? name : name + ">")},
   };
   return List{list({std::move(closing_item)})};
+}
+
+// After a dotted prefix whose first segment is bound in the file, the
+// element at the cursor is a member of that binding: the whole name as
+// written (also past the cursor) and where its segment at the cursor starts.
+std::optional<MemberOf> member_of(std::string_view text, const scan::TagName& at, std::size_t offset,
+                                  const snapshot::Snapshot* current) {
+  const std::size_t dot = at.prefix.find('.');
+  if (dot == std::string::npos) return std::nullopt;
+  if (!snapshot::find(text, std::string_view(at.prefix).substr(0, dot), current)) return std::nullopt;
+  std::size_t end = at.start + at.prefix.size();
+  while (end < text.size() && scan::is_name_char(static_cast<unsigned char>(text[end]))) ++end;
+  const line_index::ByteRange name{at.start, end};
+  return MemberOf{name, tree::asked_at(text, name, name, offset)};
 }
 
 Answer elements(const document::Document& document, const project::Project& project, const scan::TagName& at,
@@ -137,7 +152,9 @@ Answer complete(const document::Document& document, const project::Project& proj
   const scan::Scan at = snapshot::scan(document.text(), offset, current);
   if (scan::luau_code(at)) return AskLuau{};
   if (const auto* tag = std::get_if<scan::TagName>(&at.context)) {
-    return tag->closing ? closing(document, *tag, at.open) : elements(document, project, *tag, current);
+    if (tag->closing) return closing(document, *tag, at.open);
+    if (auto member = member_of(document.text(), *tag, offset, current)) return *member;
+    return elements(document, project, *tag, current);
   }
   if (const auto* attribute = std::get_if<scan::AttributeName>(&at.context)) {
     // A tag left open at the end of the text is answered from there, also
@@ -215,6 +232,27 @@ std::vector<std::string> components(const tovix::config::Config& config, std::st
   }
   std::ranges::sort(names);
   return names;
+}
+
+json members(std::optional<json> local, json child, bool) {
+  json* items = child.is_array() ? &child : nullptr;
+  if (json* list = child.is_object() ? &child["items"] : nullptr; list && list->is_array()) items = list;
+  if (items == nullptr) return local ? std::move(*local) : empty_list();
+  std::vector<json> out;
+  for (json& item : *items) {
+    const json* label = protocol::member(item, "label");
+    if (!label || !label->is_string() || !is_prop_name(label->get_ref<const std::string&>())) continue;
+    // A call snippet, or the signature help it opens, has no place in a tag.
+    std::string name = label->get<std::string>();
+    for (const char* key : {"textEdit", "insertTextFormat", "insertTextMode", "additionalTextEdits", "command"})
+      item.erase(key);
+    item["insertText"] = std::move(name);
+    out.push_back(std::move(item));
+  }
+  json answer = list(std::move(out));
+  if (const json* incomplete = protocol::member(child, "isIncomplete"); incomplete && *incomplete == true)
+    answer["isIncomplete"] = true;
+  return answer;
 }
 
 json props(std::span<const json> items, const json& range, bool snippets) {

@@ -22,6 +22,7 @@
 #include "features/api.h"
 #include "tovix/config/config.h"
 #include "workspace/document.h"
+#include "workspace/line_index.h"
 #include "workspace/project.h"
 #include "workspace/snapshot.h"
 
@@ -42,8 +43,17 @@ struct Props {
 };
 // Nothing to offer: the empty list.
 struct Empty {};
+// An element name after a dotted prefix whose first segment is a Luau
+// binding (`<Widgets.`): only a member of what the prefix names can follow,
+// which luau-lsp knows. It is asked at `at`, the start of the segment under
+// the cursor, in the generated call of the element whose name as written
+// is `name`; without that call in the last compile, the empty list.
+struct MemberOf {
+  line_index::ByteRange name;
+  std::size_t at = 0;
+};
 
-using Answer = std::variant<List, AskLuau, Props, Empty>;
+using Answer = std::variant<List, AskLuau, Props, Empty, MemberOf>;
 
 // What every member item of one attribute-name request shares.
 struct Members {
@@ -93,6 +103,13 @@ struct Members {
 // a text binds, only which of them are components.
 [[nodiscard]] std::vector<std::string> components(const tovix::config::Config& config, std::string_view text,
                                                   const snapshot::Snapshot* current = nullptr);
+
+// The editor's list from the child's completion at a member access that
+// a tag name writes (`MemberOf`), `local` the empty list: the items whose
+// label is a plain Luau name, each inserting its label alone (no call
+// snippet, no command), as a tag name holds nothing else. `local` when the
+// child has nothing. The signature of a `child_session::Finish`.
+[[nodiscard]] nlohmann::json members(std::optional<nlohmann::json> local, nlohmann::json child, bool stale);
 
 // The child's completion items inside a component's props table turned into
 // attribute items that replace `range` in the source: only its table-field

@@ -52,7 +52,10 @@ std::optional<TagAt> tag_at(const document::Document& document, std::size_t offs
       } else if (tag->close && tag->close->start <= offset && offset <= tag->close->end) {
         on = tag->close;
       }
-      if (on) return TagAt{tag->name, document.range_at(on->start, on->end), tag->open.start};
+      if (on) {
+        return TagAt{tag->name, document.range_at(on->start, on->end), tag->open.start,
+                     tree::asked_at(text, tag->open, *on, offset)};
+      }
     }
   }
   // A name the tree does not hold, such as one being typed: the whole name
@@ -61,8 +64,9 @@ std::optional<TagAt> tag_at(const document::Document& document, std::size_t offs
   if (!typed) return std::nullopt;
   const std::size_t end = run_end(text, typed->start, is_name_char);
   if (end == typed->start) return std::nullopt;
+  const line_index::ByteRange name{typed->start, end};
   return TagAt{std::string(text.substr(typed->start, end - typed->start)), document.range_at(typed->start, end),
-               typed->start};
+               typed->start, tree::asked_at(text, name, name, offset)};
 }
 
 json markdown(std::string text, json range) {
@@ -107,7 +111,7 @@ Answer tag_hover(const document::Document& document, const project::Project& pro
   if (tag.name.find('.') == std::string::npos && naming::element_class(project.config, tag.name)) {
     return Local{std::move(value)};
   }
-  return Merge{std::move(value), tag.start};
+  return Merge{std::move(value), tag.at};
 }
 
 Answer attribute_hover(const document::Document& document, const project::Project& project,
@@ -177,13 +181,19 @@ Answer definition(const document::Document& document, const project::Project& pr
   if (scan::luau_code(at)) return AskLuau{};
   const auto tag = tag_at(document, offset, at, current);
   if (!tag) return Null{};
+  const bool dotted = tag->name.find('.') != std::string::npos;
   // Roblox classes are declared nowhere in the file.
-  if (tag->name.find('.') == std::string::npos && naming::element_class(project.config, tag->name)) {
-    return Null{};
-  }
+  if (!dotted && naming::element_class(project.config, tag->name)) return Null{};
   const auto bound = snapshot::find(document.text(), first_segment(tag->name), current);
-  if (!bound) return Null{};
-  return Local{{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}}};
+  std::optional<json> binding;
+  if (bound) binding = json{{"range", document.range_at(bound->start, bound->end)}, {"uri", document.uri()}};
+  if (!dotted) {
+    if (!binding) return Null{};
+    return Local{std::move(*binding)};
+  }
+  // The later segments are members, which only luau-lsp can follow (into
+  // another module, as a rule); the first one's binding is in this file.
+  return Merge{tag->at == tag->start ? std::move(binding) : std::nullopt, tag->at};
 }
 
 json from_child(std::optional<json> local, json child, bool stale) {

@@ -25,7 +25,11 @@ namespace tovix_lsp::hover {
 struct TagAt {
   std::string name;       // as written; empty for a fragment
   nlohmann::json range;   // the name the cursor is on: the opening or the closing one
-  std::size_t start = 0;  // the opening name, where the child is asked about it
+  std::size_t start = 0;  // the opening name
+  // Where the child is asked about it: the start of the dotted segment
+  // under the cursor in the opening name (`tree::asked_at`), `start` for a
+  // name without dots.
+  std::size_t at = 0;
 };
 
 // Sent unchanged as the result.
@@ -34,11 +38,12 @@ struct Local {
 };
 // The cursor is in Luau code: luau-lsp answers the request unchanged.
 struct AskLuau {};
-// luau-lsp is asked for a hover at `at` (a byte offset), and its text comes
-// first, then a rule and `local`'s text after its last code fence, with
-// `local`'s range; `local` alone when the child has nothing.
+// luau-lsp is asked at `at` (a byte offset) instead of the cursor, and
+// `local` (when there is one) is what to answer when it has nothing. For a
+// hover its text comes first, then a rule and `local`'s text after its last
+// code fence, with `local`'s range; a definition is the child's alone.
 struct Merge {
-  nlohmann::json local;
+  std::optional<nlohmann::json> local;
   std::size_t at = 0;
 };
 // The result is null.
@@ -65,7 +70,9 @@ using Answer = std::variant<Local, AskLuau, Merge, Null>;
                            const api::Api* facts = api::present(), const snapshot::Snapshot* snapshot = nullptr);
 
 // Go to definition at `offset`: the declaration of a component used as a
-// tag, forwarded in Luau code, null for anything else. Never `Merge`.
+// tag, forwarded in Luau code, null for anything else. A dotted name is
+// luau-lsp's to follow, segment by segment: `Merge` at the segment under
+// the cursor, with the first segment's binding to fall back on there.
 [[nodiscard]] Answer definition(const document::Document& document, const project::Project& project, std::size_t offset,
                                 const snapshot::Snapshot* snapshot = nullptr);
 

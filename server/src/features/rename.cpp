@@ -87,18 +87,6 @@ ByteRange under(const Pair& pair, std::size_t offset) {
   return pair.open.start <= offset && offset <= pair.open.end ? pair.open : *pair.close;
 }
 
-// The dotted segment of `name` that holds the offset, both ends included;
-// the first of two that meet at a ".".
-ByteRange segment_at(std::string_view text, ByteRange name, std::size_t offset) {
-  const std::string_view written = text.substr(name.start, name.end - name.start);
-  const std::size_t at = offset - name.start;
-  const std::size_t dot_before = at == 0 ? std::string_view::npos : written.rfind('.', at - 1);
-  const std::size_t start = dot_before == std::string_view::npos ? 0 : dot_before + 1;
-  const std::size_t dot_after = written.find('.', at);
-  const std::size_t end = dot_after == std::string_view::npos ? written.size() : dot_after;
-  return {name.start + start, name.start + end};
-}
-
 // Whether `range` covers whole dotted segments of `name` (inside it).
 bool whole_segments(std::string_view text, ByteRange name, ByteRange range) {
   return range.start >= name.start && range.end <= name.end &&
@@ -115,8 +103,7 @@ std::optional<Component> component_at(std::string_view text, const tovix::config
   if (naming::element_kind(config, snapshot::bindings(text, current, found), written) != naming::Element::Component) {
     return std::nullopt;
   }
-  const ByteRange segment = segment_at(text, name, offset);
-  return Component{pair.open, pair.open.start + (segment.start - name.start), std::nullopt};
+  return Component{pair.open, tree::asked_at(text, pair.open, name, offset), std::nullopt};
 }
 
 }  // namespace
@@ -142,13 +129,6 @@ std::optional<ByteRange> luau_name(std::string_view text, std::size_t offset, co
   const auto from = luau_from(text, offset, current);
   if (!from) return std::nullopt;
   return name_at(text, *from, offset, current);
-}
-
-std::optional<std::size_t> on_opening_name(std::string_view text, std::size_t offset,
-                                           const snapshot::Snapshot* snapshot) {
-  const auto found = pair(text, offset, snapshot);
-  if (!found || !found->close || offset < found->close->start || offset > found->close->end) return std::nullopt;
-  return found->open.start + (offset - found->close->start);
 }
 
 std::optional<std::string> tag_name_refusal(std::string_view name) {
@@ -191,7 +171,7 @@ Answer prepare(const document::Document& document, const tovix::config::Config& 
     // The name under the cursor: editors refuse a range that does not hold it.
     const ByteRange name = under(*found, offset);
     if (auto component = component_at(text, config, *found, name, offset, current)) {
-      const ByteRange segment = segment_at(text, name, offset);
+      const ByteRange segment = tree::segment_at(text, name, offset);
       component->local = document.range_at(segment.start, segment.end);
       return std::move(*component);
     }

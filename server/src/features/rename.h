@@ -86,12 +86,6 @@ struct Pair {
 [[nodiscard]] std::optional<line_index::ByteRange> luau_name(std::string_view text, std::size_t offset,
                                                              const snapshot::Snapshot* snapshot = nullptr);
 
-// On an element's closing name, the same place in its opening name, the one
-// the generated code copies: where a question about the name is asked.
-// None off every closing name.
-[[nodiscard]] std::optional<std::size_t> on_opening_name(std::string_view text, std::size_t offset,
-                                                         const snapshot::Snapshot* snapshot = nullptr);
-
 // Why each new name would break the file, as the rename's refusal; none
 // when it would not.
 // An element's: identifiers ([A-Za-z_][A-Za-z0-9_]*, ASCII only) joined by

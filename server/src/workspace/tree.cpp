@@ -167,6 +167,21 @@ std::vector<Tag> attribute_regions(std::string_view text, std::span<const ast::A
   return tags;
 }
 
+line_index::ByteRange segment_at(std::string_view text, line_index::ByteRange name, std::size_t offset) {
+  const std::string_view written = text.substr(name.start, name.end - name.start);
+  const std::size_t at = offset - name.start;
+  const std::size_t dot_before = at == 0 ? std::string_view::npos : written.rfind('.', at - 1);
+  const std::size_t start = dot_before == std::string_view::npos ? 0 : dot_before + 1;
+  const std::size_t dot_after = written.find('.', at);
+  const std::size_t end = dot_after == std::string_view::npos ? written.size() : dot_after;
+  return {name.start + start, name.start + end};
+}
+
+std::size_t asked_at(std::string_view text, line_index::ByteRange open, line_index::ByteRange name,
+                     std::size_t offset) {
+  return open.start + (segment_at(text, name, offset).start - name.start);
+}
+
 std::vector<const Tag*> flatten(std::span<const Tag> tags) {
   std::vector<const Tag*> out;
   // An explicit stack of what is left to visit, so that the depth of the

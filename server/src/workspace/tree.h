@@ -72,6 +72,18 @@ struct Tag {
                                                  std::span<const tovix::markup::ast::Attribute> attributes,
                                                  std::size_t depth = 0);
 
+// The dotted segment of the name `name` (a byte range of `text`) that holds
+// `offset`, both ends included; the first of two that meet at a ".".
+[[nodiscard]] line_index::ByteRange segment_at(std::string_view text, line_index::ByteRange name, std::size_t offset);
+
+// Where the child is asked about the segment of a tag's name that holds
+// `offset`: `name` is the name the offset is on (the opening or the closing
+// one), `open` the opening name, which the generated call copies; the
+// answer is the start of the same segment in `open`, so in that call the
+// member access of that segment (`Button` of `Widgets.Button`).
+[[nodiscard]] std::size_t asked_at(std::string_view text, line_index::ByteRange open, line_index::ByteRange name,
+                                   std::size_t offset);
+
 // Every tag of `tags` and below, pre-order (a tag before its children).
 // The pointers point into `tags`.
 [[nodiscard]] std::vector<const Tag*> flatten(std::span<const Tag> tags);
