@@ -38,7 +38,7 @@ std::optional<Target> target(server::Server& server, const json& params) {
 }
 
 remap::Pair remap_pair(const open_documents::OpenDocument& open) {
-  return {&open.document, open.compiled, open.generated_uri};
+  return {&open.document, open.compiled, open.generated_uri()};
 }
 
 server::Reply closing_tag(server::Server& server, const json&, json params) {
