@@ -288,7 +288,7 @@ class Editor final : public io::Output {
     if (transcript_.generated_uris_allowed || !server_) return;
     for (const std::string& each : server_->documents.uris()) {
       const auto* entry = server_->documents.get(each);
-      check(entry->generated_uri.empty() || !project::same_file(entry->generated_uri, uri));
+      check(entry->generated_uri().empty() || !project::same_file(entry->generated_uri(), uri));
     }
   }
 

@@ -45,6 +45,7 @@ TEST(LostTheDocument, NeedsTheCodeAndTheMarker) {
 #include <stdexcept>
 
 #include "core/server.h"
+#include "features/completion.h"
 
 namespace tovix_lsp::child_session {
 namespace {
@@ -93,6 +94,44 @@ TEST(ChildAnswers, AFailureWhileHandlingOneStillAnswersTheEditorsRequest) {
                               {"jsonrpc", "2.0"}});
     EXPECT_EQ(written(out.data), expected);
   }
+}
+
+// A body of the child's read past for its length: said in one line; what
+// waited for it, if it was an answer, is answered as when the child cannot.
+TEST(ChildAnswers, AnAnswerTooLongToReadStillAnswersWhatWaited) {
+  open_documents::OpenDocuments documents;
+  std::int64_t next_id = 1;
+  ChildSession session;
+  session.pending().emplace(4, Pending{Pending::Asked{json(9), "file:///a.tovix", json::array({1}), false, nullptr}});
+  session.pending().emplace(5, Pending{Pending::Props{json("p"), "Card", nullptr, false}});
+  const json said = jsonrpc::build::notification(
+      "window/logMessage", {{"message", "tovix: luau-lsp sent a message of 70000000 bytes, over the " +
+                                            std::to_string(proxy::MAX_CHILD_BODY) + "-byte limit — skipped"},
+                            {"type", 2}});
+  struct Case {
+    const char* what;
+    json id;
+    bool response;
+    bool owed_answer;
+    std::vector<json> expected;
+  } cases[] = {
+      // The local part was worked out on a text no longer known: not sent.
+      {"an answer to a request", 4, true, false, {said, jsonrpc::build::result(9, nullptr)}},
+      {"an answer to a props question", 5, true, false, {said, jsonrpc::build::result("p", completion::empty_list())}},
+      {"an answer nothing waits for", 4, true, false, {said}},
+      {"an answer under an id that is no number", "4", true, false, {said}},
+      {"a request of the child's", 4, false, true, {said}},
+      {"a notification", nullptr, false, false, {said}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    jsonrpc::Refused refused{"", c.owed_answer, jsonrpc::INVALID_REQUEST, c.id, c.response, 70000000};
+    Effects effects = session.skipped({documents, next_id}, refused);
+    std::vector<json> sent;
+    for (Effect& effect : effects) sent.push_back(std::get<json>(effect));
+    EXPECT_EQ(sent, c.expected);
+  }
+  EXPECT_TRUE(session.pending().empty());
 }
 
 }  // namespace

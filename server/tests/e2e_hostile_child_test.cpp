@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/child_session.h"
+#include "core/proxy.h"
 #include "editor_session.h"
 #include "process_table.h"
 #include "stand_in_child.h"
@@ -169,6 +171,97 @@ TEST(HostileChildE2E, AFloodingChildNeitherDelaysTheEditorNorFloodsIt) {
     }
     expect_clean_end(s, uri, child.pids());
   }
+}
+
+// Bodies of the child's past the limit are read past, each said in one
+// line: an answer among them still answers its request, a request is
+// refused, and the server stays in step with the child.
+TEST(HostileChildE2E, BodiesOfTheChildPastTheLimitAreSkipped) {
+  const std::string skipped_tail =
+      " bytes, over the " + std::to_string(proxy::MAX_CHILD_BODY) + "-byte limit — skipped";
+  const auto is_skipped_line = [&](const json& m) {
+    if (!method_is(m, "window/logMessage")) return false;
+    const std::string text = m["params"].value("message", "");
+    return text.starts_with("tovix: luau-lsp sent a message of ") && text.ends_with(skipped_tail);
+  };
+  for (const char* mode : {"huge-answer=textDocument/hover", "huge-notification", "huge-request"}) {
+    SCOPED_TRACE(mode);
+    Hostile child(mode);
+    EditorSession s(child.options());
+    const std::string uri = s.open("a.tovix", SMALL);
+    ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
+    const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
+    const std::string m = mode;
+    if (m.starts_with("huge-answer")) {
+      // Answered as when the child cannot: from the local part, none here.
+      const int hover = s.send_request("textDocument/hover", luau);
+      EXPECT_EQ(s.response(hover).value("result", json("absent")), json(nullptr));
+    }
+    ASSERT_TRUE(s.wait_for(is_skipped_line));
+    if (m == "huge-notification") {
+      EXPECT_TRUE(s.wait_for([](const json& m) {
+        return method_is(m, "window/logMessage") && m["params"].value("message", "") == "after huge";
+      }));
+    }
+    if (m == "huge-request") {
+      const auto refused = child.record.wait_for(
+          s, [](const json& m) { return !m.contains("method") && m.value("id", json()) == 0 && m.contains("error"); });
+      ASSERT_TRUE(refused);
+      EXPECT_EQ((*refused)["error"]["code"], -32600);
+    }
+    // The child is still heard.
+    const int definition = s.send_request("textDocument/definition", luau);
+    EXPECT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/definition"); }));
+    EXPECT_TRUE(s.response(definition).contains("result"));
+    expect_probe_answered(s, uri);
+    std::size_t said = 0;
+    for (const json& each : s.history()) said += is_skipped_line(each);
+    EXPECT_EQ(said, 1u);
+    EXPECT_FALSE(s.logged("luau-lsp exited — markup features only"));
+    expect_clean_end(s, uri, child.pids());
+  }
+}
+
+// A child that asks the editor without pause, with an editor that never
+// answers: only so many are relayed, the rest are refused to the child at
+// once, and the editor is answered meanwhile.
+TEST(HostileChildE2E, AChildThatFloodsRequestsIsRefusedPastTheBound) {
+  Hostile child("flood-requests");
+  EditorSession s(child.options());
+  ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "initialized"); }));
+  s.auto_answer = false;
+  const std::string uri = s.open("a.tovix", SMALL);
+  const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
+  const auto until = std::chrono::steady_clock::now() + 3s;
+  while (std::chrono::steady_clock::now() < until) {
+    expect_probe_answered(s, uri);
+    const int hover = s.send_request("textDocument/hover", luau);
+    EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; },
+                           3 * PROBE_LIMIT));
+    std::this_thread::sleep_for(200ms);
+  }
+  const auto refused = child.record.wait_for(s, [](const json& m) {
+    return !m.contains("method") && m.contains("error") && m["error"].value("code", 0) == -32803;
+  });
+  ASSERT_TRUE(refused);
+  EXPECT_GE((*refused)["id"].get<std::int64_t>(), 1000000);
+  EXPECT_TRUE(s.wait_for([](const json& m) {
+    return method_is(m, "window/logMessage") &&
+           m["params"].value("message", "").starts_with("tovix: luau-lsp asked the editor more than it can be asked: ");
+  }));
+  std::vector<json> relayed;
+  for (const json& m : s.history())
+    if (method_is(m, "window/workDoneProgress/create")) relayed.push_back(m);
+  ASSERT_FALSE(relayed.empty());
+  EXPECT_LE(relayed.size(), child_session::MAX_RELAYED);
+  // An answer of the editor still reaches the child, under the child's id.
+  const std::string token = relayed.front()["params"]["token"];
+  const std::int64_t child_id = std::stoll(token.substr(token.find(' ') + 1));
+  s.respond(relayed.front()["id"], nullptr);
+  EXPECT_TRUE(child.record.wait_for(s, [&](const json& m) {
+    return !m.contains("method") && m.value("id", json()) == child_id && m.contains("result");
+  }));
+  expect_clean_end(s, uri, child.pids());
 }
 
 // Probes of "luau-lsp" found on PATH, in Rokit's storage and in an editor's

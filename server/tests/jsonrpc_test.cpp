@@ -114,7 +114,8 @@ TEST(Reader, RefusedBodiesAreSkippedInStep) {
 }
 
 // A body longer than the reader takes is read past unparsed, in step; a
-// request among them is owed -32600 with its id.
+// request among them is owed -32600 with its id, and a response is told
+// with its id.
 TEST(Reader, BodiesTooLongToTakeAreRefusedInStep) {
   const std::string padding(300, 'a');
   struct Case {
@@ -122,6 +123,7 @@ TEST(Reader, BodiesTooLongToTakeAreRefusedInStep) {
     std::string body;
     bool owed;
     json id;
+    bool response = false;
   } cases[] = {
       {"id first", R"({"jsonrpc":"2.0","id":7,"method":"m","params":")" + padding + R"("})", true, 7},
       {"id last, after a long string", R"({"method":"m","params":{"t":")" + padding + R"(,\"}"},"id":"a,}"})", true,
@@ -130,9 +132,10 @@ TEST(Reader, BodiesTooLongToTakeAreRefusedInStep) {
       {"an id that is no plain value", R"({"method":"m","id":{"a":1},"params":")" + padding + R"("})", true, nullptr},
       {"a member named like id deeper down", R"({"method":"m","params":{"id":1,"x":")" + padding + R"("}})", false,
        nullptr},
-      {"a method that is no string", R"({"method":1,"id":2,"params":")" + padding + R"("})", false, nullptr},
+      {"a method that is no string", R"({"method":1,"id":2,"params":")" + padding + R"("})", false, 2, true},
       {"a notification", R"({"method":"m","params":")" + padding + R"("})", false, nullptr},
-      {"a response", R"({"id":3,"result":")" + padding + R"("})", false, nullptr},
+      {"a response", R"({"id":3,"result":")" + padding + R"("})", false, 3, true},
+      {"a response to be read past", R"({"result":")" + padding + R"(","id":"x"})", false, "x", true},
       {"an array", "[" + padding + "]", false, nullptr},
       {"not JSON at all", padding, false, nullptr},
   };
@@ -151,8 +154,11 @@ TEST(Reader, BodiesTooLongToTakeAreRefusedInStep) {
       EXPECT_EQ(refused.message,
                 "message of " + std::to_string(c.body.size()) + " bytes is more than the 200 this server takes");
       EXPECT_EQ(refused.owed_answer, c.owed);
+      EXPECT_EQ(refused.response, c.response);
       if (c.owed) {
         EXPECT_EQ(refused.code, INVALID_REQUEST);
+      }
+      if (c.owed || c.response) {
         EXPECT_EQ(refused.id, c.id);
       }
     }

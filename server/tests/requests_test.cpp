@@ -266,7 +266,7 @@ TEST(Requests, PropsQuestion) {
       props::question(remap_pair(open), open.snapshot.get(), *f.fixture.cursor, f.fixture.marks[0], "Ti");
   ASSERT_TRUE(question);
   EXPECT_EQ(question->name, "Card");
-  EXPECT_EQ(question->generated_uri, open.generated_uri);
+  EXPECT_EQ(question->generated_uri, open.generated_uri());
   EXPECT_EQ(question->range,
             (json{{"start", {{"line", 1}, {"character", 26}}}, {"end", {{"line", 1}, {"character", 28}}}}));
   const line_index::LineIndex generated(open.compiled->code);

@@ -293,10 +293,10 @@ TEST(DocumentSync, OpenRecordsTheGeneratedUriAndSaveOfAnUnopenedFileDoesNothing)
   EXPECT_EQ(f.out.data, "");  // nothing open, nothing analysed
   f.editor(
       R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"file:///tmp/nowhere/My%20App/a.tovix","text":""}}})");
-  EXPECT_EQ(f.server.documents.get("file:///tmp/nowhere/My%20App/a.tovix")->generated_uri,
+  EXPECT_EQ(f.server.documents.get("file:///tmp/nowhere/My%20App/a.tovix")->generated_uri(),
             "file:///tmp/nowhere/My%20App/a.luau");
   f.editor(R"({"method":"textDocument/didOpen","params":{"textDocument":{"uri":"untitled:1","text":""}}})");
-  EXPECT_EQ(f.server.documents.get("untitled:1")->generated_uri, "");
+  EXPECT_EQ(f.server.documents.get("untitled:1")->generated_uri(), "");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "features/completion.h"
 #include "features/rename.h"
-#include "workspace/project.h"
 #include "workspace/protocol.h"
 
 namespace tovix_lsp::child_session {
@@ -37,22 +36,10 @@ json log_message(std::uint8_t level, std::string_view text) {
 // URI or their generated file's.
 remap::Lookup others(open_documents::OpenDocuments& documents) {
   return [&documents](std::string_view uri) -> std::optional<remap::Pair> {
-    for (const std::string& key : documents.uris()) {
-      const OpenDocument* open = documents.get(key);
-      remap::Pair pair{&open->document, open->compiled, open->generated_uri};
-      if (remap::names(pair, uri)) return pair;
-    }
-    return std::nullopt;
+    const OpenDocument* open = documents.naming(uri);
+    if (open == nullptr) return std::nullopt;
+    return remap::Pair{&open->document, open->compiled, open->generated_uri()};
   };
-}
-
-// The open document whose generated file `uri` names.
-OpenDocument* owner_of_generated(open_documents::OpenDocuments& documents, std::string_view uri) {
-  for (const std::string& key : documents.uris()) {
-    OpenDocument* open = documents.get(key);
-    if (!open->generated_uri.empty() && project::same_file(open->generated_uri, uri)) return open;
-  }
-  return nullptr;
 }
 
 void handed(OpenDocument& open) {
@@ -93,10 +80,10 @@ std::optional<Moved> with_remap(open_documents::OpenDocuments& documents, std::s
                                 remap::Direction direction, json value, How how,
                                 std::shared_ptr<const analysis::Compiled> compiled = nullptr) {
   OpenDocument* open = documents.get(uri);
-  if (open == nullptr || open->generated_uri.empty()) return std::nullopt;
+  if (open == nullptr || open->generated_uri().empty()) return std::nullopt;
   if (!compiled) compiled = open->compiled;
   if (!compiled) return std::nullopt;
-  remap::Remap remap({&open->document, std::move(compiled), open->generated_uri}, direction, others(documents));
+  remap::Remap remap({&open->document, std::move(compiled), open->generated_uri()}, direction, others(documents));
   std::optional<json> moved;
   switch (how) {
     case How::Value: moved = remap.value(std::move(value)); break;
@@ -113,7 +100,7 @@ std::optional<json> edit_in_the_sources(open_documents::OpenDocuments& documents
   const auto uris = documents.uris();
   if (uris.empty()) return params;  // no generated file is open: nothing to move
   OpenDocument* home = documents.get(uris.front());
-  remap::Remap remap({&home->document, home->compiled, home->generated_uri}, remap::Direction::ToSource,
+  remap::Remap remap({&home->document, home->compiled, home->generated_uri()}, remap::Direction::ToSource,
                      others(documents));
   auto moved = remap.value(std::move(params), false);
   if (!moved || remap.lost()) return std::nullopt;
@@ -324,7 +311,7 @@ Effects ChildSession::sync(Context context, OpenDocument& open) {
 
 void ChildSession::sync(Call& call, OpenDocument& open) {
   if (!ready_) return;
-  if (open.generated_uri.empty() || !open.compiled) {
+  if (open.generated_uri().empty() || !open.compiled) {
     if (first_time("unsent:" + open.document.uri()))
       call.log(3, "no compiled output yet, so luau-lsp has not been given this file");
     return;
@@ -337,27 +324,27 @@ void ChildSession::sync(Call& call, OpenDocument& open) {
     write(jsonrpc::build::notification(
               "textDocument/didChange",
               {{"contentChanges", json::array({{{"text", code}}})},
-               {"textDocument", {{"uri", open.generated_uri}, {"version", open.document.version()}}}}),
-          outbox::Tag{open.generated_uri, true});
+               {"textDocument", {{"uri", open.generated_uri()}, {"version", open.document.version()}}}}),
+          outbox::Tag{open.generated_uri(), true});
     return;
   }
   open.child.open = true;
-  if (first_time("sent:" + open.generated_uri))
-    call.log(3, "handed " + open.generated_uri + " to luau-lsp (" + std::to_string(code.size()) + " bytes)");
+  if (first_time("sent:" + open.generated_uri()))
+    call.log(3, "handed " + open.generated_uri() + " to luau-lsp (" + std::to_string(code.size()) + " bytes)");
   write(jsonrpc::build::notification("textDocument/didOpen", {{"textDocument",
                                                                {{"languageId", "luau"},
                                                                 {"text", code},
-                                                                {"uri", open.generated_uri},
+                                                                {"uri", open.generated_uri()},
                                                                 {"version", open.document.version()}}}}),
-        outbox::Tag{open.generated_uri, false});
+        outbox::Tag{open.generated_uri(), false});
 }
 
 void ChildSession::close(OpenDocument& open) {
   if (!open.child.open) return;
   open.child.open = false;
   open.child.handed.clear();
-  write(jsonrpc::build::notification("textDocument/didClose", {{"textDocument", {{"uri", open.generated_uri}}}}),
-        outbox::Tag{open.generated_uri, false});
+  write(jsonrpc::build::notification("textDocument/didClose", {{"textDocument", {{"uri", open.generated_uri()}}}}),
+        outbox::Tag{open.generated_uri(), false});
 }
 
 void ChildSession::relocate(Context context, OpenDocument& open) {
@@ -370,10 +357,10 @@ void ChildSession::relocate(Context context, OpenDocument& open) {
   // The text keeps its room: the next list is about as long.
   child.shown.text.clear();
   child.shown.count = 0;
-  if (child.published.empty() || open.generated_uri.empty()) return;
+  if (child.published.empty() || open.generated_uri().empty()) return;
   std::shared_ptr<const analysis::Compiled> compiled = child.compiled ? child.compiled : open.compiled;
   if (!compiled) return;
-  remap::Remap remap({&open.document, std::move(compiled), open.generated_uri}, remap::Direction::ToSource,
+  remap::Remap remap({&open.document, std::move(compiled), open.generated_uri()}, remap::Direction::ToSource,
                      others(context.documents));
   child.shown.count = remap.diagnostics_text(child.published, child.shown.text);
 }
@@ -397,9 +384,9 @@ bool ChildSession::try_ask(Call& call, json& id, AskChild& request) {
                           inlay ? How::InlayHintParams : How::Value);
   if (!moved) return false;
   auto* open = call.documents().get(*uri);
-  if (open && !open->generated_uri.empty() && !open->child.open) sync(call, *open);
+  if (open && !open->generated_uri().empty() && !open->child.open) sync(call, *open);
   const auto sent =
-      send_request(call, request.method, std::move(moved->value), open ? open->generated_uri : std::string());
+      send_request(call, request.method, std::move(moved->value), open ? open->generated_uri() : std::string());
   if (!sent) return false;
   pending_.insert_or_assign(
       *sent, Pending{Pending::Asked{std::move(id), std::move(*uri), std::move(request.local), request.rename,
@@ -562,18 +549,10 @@ std::optional<json> ChildSession::waiting_editor_id(const jsonrpc::Response& mes
 void ChildSession::publication(Call& call, published::Notification publication) {
   auto& documents = call.documents();
   const std::string& generated = publication.uri;
-  OpenDocument* open = owner_of_generated(documents, generated);
-  if (open == nullptr) {
-    for (const std::string& key : documents.uris()) {
-      const OpenDocument* other = documents.get(key);
-      if (other->child.open && project::same_file(other->generated_uri, generated)) {
-        call.log(2, "luau-lsp published diagnostics for " + generated +
-                        ", which is open in it but matches no document here — they cannot be shown");
-        return;
-      }
-    }
-    return;
-  }
+  // Of a file that is no open document's generated one (one luau-lsp found
+  // in the workspace itself, say) nothing can be shown.
+  OpenDocument* open = documents.by_generated(generated);
+  if (open == nullptr) return;
   const std::string editor_uri = open->document.uri();
   const std::shared_ptr<const analysis::Compiled> compiled = published_against(*open, publication.version);
   if (open->compiled && !compiled) return;
@@ -646,6 +625,10 @@ void ChildSession::request(Call& call, jsonrpc::Request message) {
     return;
   }
   if (!well_formed(message)) return refuse(std::move(message.id));
+  if (const auto why = refuse_request()) {
+    write(jsonrpc::build::error(std::move(message.id), REQUEST_FAILED, *why));
+    return;
+  }
   if (message.method == "workspace/applyEdit") {
     auto moved = edit_in_the_sources(call.documents(), std::move(message.params));
     if (!moved) {
@@ -731,14 +714,41 @@ Effects ChildSession::fail_pending(Context context) {
 void ChildSession::fail_pending(Call& call) {
   auto waiting = std::move(pending_);
   pending_.clear();
-  for (auto& [child_id, entry] : waiting) {
-    if (auto* f = std::get_if<Pending::Asked>(&entry.what)) {
-      answer_locally(call.out, std::move(f->id),
-                     still_of(call.documents(), f->uri, f->asked_of) ? f->local : std::nullopt);
-    } else if (auto* p = std::get_if<Pending::Props>(&entry.what)) {
-      call.reply(std::move(p->id), completion::empty_list());
-    }
+  for (auto& [child_id, entry] : waiting) fail(call, std::move(entry));
+}
+
+void ChildSession::fail(Call& call, Pending waiting) {
+  if (auto* f = std::get_if<Pending::Asked>(&waiting.what)) {
+    answer_locally(call.out, std::move(f->id),
+                   still_of(call.documents(), f->uri, f->asked_of) ? f->local : std::nullopt);
+  } else if (auto* p = std::get_if<Pending::Props>(&waiting.what)) {
+    call.reply(std::move(p->id), completion::empty_list());
   }
+}
+
+Effects ChildSession::skipped(Context context, const jsonrpc::Refused& refused) {
+  Effects out;
+  Call call{context, out};
+  call.log(2, "luau-lsp sent a message of " + std::to_string(refused.length) + " bytes, over the " +
+                  std::to_string(proxy::MAX_CHILD_BODY) + "-byte limit — skipped");
+  if (refused.owed_answer) {
+    write(jsonrpc::build::error(refused.id, refused.code, "message too large"));
+    return out;
+  }
+  if (!refused.response) return out;
+  const auto id = protocol::read_i64(refused.id);
+  const auto entry = id ? pending_.find(*id) : pending_.end();
+  if (entry == pending_.end()) return out;
+  Pending waiting = std::move(entry->second);
+  pending_.erase(entry);
+  if (std::holds_alternative<Pending::Initialize>(waiting.what)) {
+    call.log(1, "luau-lsp's answer to initialize could not be read — markup features only");
+    let_go(call, true, std::nullopt);
+    fail_pending(call);
+    return out;
+  }
+  fail(call, std::move(waiting));
+  return out;
 }
 
 bool ChildSession::ending(outbox::Stop why) {
@@ -760,9 +770,29 @@ bool ChildSession::admit_message() {
   return false;
 }
 
+std::optional<std::string_view> ChildSession::refuse_request() {
+  std::optional<std::string_view> why;
+  if (relayed_.size() >= MAX_RELAYED) {
+    why = "too many requests of luau-lsp wait for the editor";
+  } else {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - request_quota_start_ >= std::chrono::seconds(1)) {
+      request_quota_start_ = now;
+      request_quota_used_ = 0;
+    }
+    if (request_quota_used_ < CHILD_REQUESTS_PER_SECOND)
+      ++request_quota_used_;
+    else
+      why = "luau-lsp asks the editor more than it can be asked";
+  }
+  if (why) ++refused_;
+  return why;
+}
+
 std::optional<std::chrono::steady_clock::time_point> ChildSession::deadline() const {
-  if (dropped_ == 0) return std::nullopt;
-  return std::max(quota_start_ + std::chrono::seconds(1), dropped_said_ + DROPPED_SAID_EVERY);
+  if (dropped_ == 0 && refused_ == 0) return std::nullopt;
+  return std::max(std::max(quota_start_, request_quota_start_) + std::chrono::seconds(1),
+                  dropped_said_ + DROPPED_SAID_EVERY);
 }
 
 Effects ChildSession::tick() {
@@ -771,9 +801,14 @@ Effects ChildSession::tick() {
   if (!due) return out;
   const auto now = std::chrono::steady_clock::now();
   if (now < *due) return out;
-  out.emplace_back(
-      log_message(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) + " dropped"));
+  if (dropped_ > 0)
+    out.emplace_back(
+        log_message(2, "luau-lsp sent more messages than can be shown: " + std::to_string(dropped_) + " dropped"));
+  if (refused_ > 0)
+    out.emplace_back(log_message(
+        2, "luau-lsp asked the editor more than it can be asked: " + std::to_string(refused_) + " request(s) refused"));
   dropped_ = 0;
+  refused_ = 0;
   dropped_said_ = now;
   return out;
 }

@@ -119,6 +119,13 @@ inline constexpr std::int64_t REQUEST_FAILED = -32803;
 inline constexpr std::size_t CHILD_MESSAGES_PER_SECOND = 20;
 // At most one line a while says how many were dropped.
 inline constexpr std::chrono::seconds DROPPED_SAID_EVERY{10};
+// How many of the child's requests may wait for the editor's answer at
+// once, and how many are passed on in a second. luau-lsp asks a handful
+// (capabilities, configuration, progress); a child past either bound is
+// refused at once (`REQUEST_FAILED`: sound, but not asked now), so that neither the relayed table
+// nor the editor's queue grows with a flood.
+inline constexpr std::size_t MAX_RELAYED = 100;
+inline constexpr std::size_t CHILD_REQUESTS_PER_SECOND = 50;
 
 class ChildSession {
  public:
@@ -162,6 +169,12 @@ class ChildSession {
   [[nodiscard]] Effects take(Context context, jsonrpc::Message message);
   [[nodiscard]] Effects take(Context context, published::Notification publication);
 
+  // A message of the running child too long to take, read past: said in
+  // one line. A request of the child's is refused; what waited for a
+  // response is answered as when the child cannot answer (the child that
+  // does not answer initialize is let go of).
+  [[nodiscard]] Effects skipped(Context context, const jsonrpc::Refused& refused);
+
   // The editor's id waiting on the child's response `message`, if any: what
   // a failure in handling that response must still answer.
   [[nodiscard]] std::optional<nlohmann::json> waiting_editor_id(const jsonrpc::Response& message) const;
@@ -193,7 +206,8 @@ class ChildSession {
   [[nodiscard]] bool ending(outbox::Stop why);
 
   // When `tick` has something to say (how many of the child's log and show
-  // messages were dropped); none while nothing waits.
+  // messages were dropped, how many of its requests refused); none while
+  // nothing waits.
   [[nodiscard]] std::optional<std::chrono::steady_clock::time_point> deadline() const;
   [[nodiscard]] Effects tick();
 
@@ -229,9 +243,13 @@ class ChildSession {
   void sync(Call& call, open_documents::OpenDocument& open);
   void let_go(Call& call, bool orderly, std::optional<std::string_view> why);
   void fail_pending(Call& call);
+  // Answers what waited under one child id as when the child cannot.
+  void fail(Call& call, Pending waiting);
   void write(const nlohmann::json& message, outbox::Tag tag = {});
   [[nodiscard]] bool first_time(std::string key) { return said_once_.insert(std::move(key)).second; }
   [[nodiscard]] bool admit_message();
+  // Why a request of the child is not relayed now, if it is not.
+  [[nodiscard]] std::optional<std::string_view> refuse_request();
 
   std::optional<proxy::Proxy> proxy_;
   bool ready_ = false;
@@ -245,6 +263,10 @@ class ChildSession {
   std::size_t quota_used_ = 0;
   std::size_t dropped_ = 0;
   std::chrono::steady_clock::time_point dropped_said_{};
+  // The same for the child's requests relayed, and those refused.
+  std::chrono::steady_clock::time_point request_quota_start_{};
+  std::size_t request_quota_used_ = 0;
+  std::size_t refused_ = 0;
 };
 
 // The local part and the child's answer as one answer, for a request whose

@@ -15,6 +15,7 @@
 
 #include "core/channel.h"
 #include "core/io.h"
+#include "core/jsonrpc.h"
 #include "core/outbox.h"
 #include "workspace/published.h"
 
@@ -37,6 +38,12 @@ struct ChildPublished {
 // The editor's input ended; `error` says why when it did not end cleanly.
 struct EditorClosed {
   std::optional<io::Error> error;
+};
+// A message of child `child` too long to take, read past unparsed: what
+// it was, as far as its answer depends on it.
+struct ChildSkipped {
+  std::uint64_t child = 0;
+  jsonrpc::Refused refused;
 };
 struct ChildExited {
   std::uint64_t child = 0;
@@ -70,7 +77,7 @@ struct EditorRefused {
 };
 
 using Event = std::variant<Editor, Child, ChildPublished, EditorClosed, ChildExited, EditorRefused, ChildStalled,
-                           Located, ApiLoaded>;
+                           Located, ApiLoaded, ChildSkipped>;
 using Events = channel::Channel<Event>;
 
 // How much of the child's output may wait for the main thread, in bytes of

@@ -164,17 +164,23 @@ class Skim {
   }
 
   // What the body is owed: a request gets -32600 with its id (null when the
-  // id was not a plain value); anything else nothing.
+  // id was not a plain value); anything else nothing. A response is told
+  // with its id.
   Refused refused(std::size_t length, std::size_t limit) const {
     Refused out{"message of " + std::to_string(length) + " bytes is more than the " + std::to_string(limit) +
                     " this server takes",
                 false, 0, nullptr};
-    const bool request = method_ && method_->front() == '"' && id_;
-    if (!request) return out;
-    out.owed_answer = true;
-    out.code = INVALID_REQUEST;
+    out.length = length;
+    if (!id_) return out;
     out.id = json::parse(*id_, nullptr, false);
     if (out.id.is_discarded()) out.id = nullptr;
+    const bool request = method_ && method_->front() == '"';
+    if (!request) {
+      out.response = true;
+      return out;
+    }
+    out.owed_answer = true;
+    out.code = INVALID_REQUEST;
     return out;
   }
 

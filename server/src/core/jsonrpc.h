@@ -44,11 +44,15 @@ inline constexpr std::int64_t INVALID_REQUEST = -32600;
 // is owed: -32700 with a null id for a body that is not one JSON text;
 // -32600 with the request's id (null when the id is what is too deep) for a
 // request nested too deep. Anything else nested too deep is owed nothing.
+// A body refused for its length also says whether it was a response, and
+// under which id, so that what waited for it can be answered otherwise.
 struct Refused {
   std::string message;  // one line, valid UTF-8
   bool owed_answer = false;
   std::int64_t code = 0;
   nlohmann::json id;
+  bool response = false;
+  std::size_t length = 0;  // of a body refused for its length
 };
 
 // Parses one body as JSON. An unpaired surrogate escape ("\ud800", which

@@ -2,7 +2,9 @@
 
 // The server's record of each open document: the text with its index, and
 // everything the server derived from it. One entry per document, so closing
-// a document forgets all of it at once.
+// a document forgets all of it at once; the index that finds a document by
+// the file it or its generated Luau is holds only keys, and is changed only
+// with the entries.
 
 #include <cstdint>
 #include <functional>
@@ -47,8 +49,15 @@ struct ChildCopy {
   std::string dropped_said;
 };
 
+class OpenDocuments;
+
 struct OpenDocument {
   explicit OpenDocument(document::Document document) : document(std::move(document)) {}
+
+  // Where the document's generated Luau would live; empty for a document
+  // that is not a file. Set through `OpenDocuments::set_generated_uri`,
+  // which keeps it findable.
+  [[nodiscard]] const std::string& generated_uri() const { return generated_uri_; }
 
   document::Document document;
   // The last usable compile, shared with work still using it; null before
@@ -61,12 +70,13 @@ struct OpenDocument {
   std::shared_ptr<const snapshot::Snapshot> snapshot;
   // The compiler's own diagnostics.
   std::vector<nlohmann::json> diagnostics;
-  // Where the document's generated Luau would live; empty for a document
-  // that is not a file.
-  std::string generated_uri;
   // The child's side of the document, which only the child session reads
   // and writes.
   ChildCopy child;
+
+ private:
+  friend class OpenDocuments;
+  std::string generated_uri_;
 };
 
 // Open documents by the URI exactly as the editor sent it.
@@ -86,6 +96,16 @@ class OpenDocuments {
   // Removes the entry under `uri`, if any.
   void close(std::string_view uri);
 
+  // Sets the generated URI of `open`, an entry of these documents.
+  void set_generated_uri(OpenDocument& open, std::string generated_uri);
+
+  // The entry whose generated URI names the same file as `uri`
+  // (`project::same_file`), or null; of several, any one.
+  [[nodiscard]] OpenDocument* by_generated(std::string_view uri);
+  // The entry `uri` names: stored under exactly it, else one whose own URI
+  // or generated URI names the same file; null when none does.
+  [[nodiscard]] OpenDocument* naming(std::string_view uri);
+
   // Copies of every stored URI, in no particular order.
   [[nodiscard]] std::vector<std::string> uris() const;
 
@@ -96,7 +116,15 @@ class OpenDocuments {
     using is_transparent = void;
     std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
+  using Index = std::unordered_multimap<std::string, std::string>;
+  // `project::file_key` of a URI -> the key of its entry.
+  static void forget(Index& index, const std::string& uri, const std::string& key);
+  [[nodiscard]] OpenDocument* first(const Index& index, std::string_view uri);
+
   std::unordered_map<std::string, OpenDocument, Hash, std::equal_to<>> entries_;
+  // By the file of each entry's URI, and of each non-empty generated URI.
+  Index by_file_;
+  Index by_generated_;
 };
 
 }  // namespace tovix_lsp::open_documents

@@ -16,6 +16,7 @@ namespace tovix_lsp::proxy {
 using events::Child;
 using events::ChildExited;
 using events::ChildPublished;
+using events::ChildSkipped;
 using events::ChildStalled;
 using events::Event;
 using events::Events;
@@ -175,9 +176,14 @@ void read_output(std::uint64_t child, process::Fd output, process::Fd pidfd, Eve
     return taken;
   };
   process::PipeInput input(std::move(output), std::move(pidfd));
-  jsonrpc::Reader reader(input);
+  jsonrpc::Reader reader(input, MAX_CHILD_BODY);
   for (;;) {
     auto body = reader.read_body();
+    if (!body && body.error().kind == io::Error::Kind::InvalidJson) {
+      // Read past, in step: what waited for it is answered otherwise.
+      if (!events.send(ChildSkipped{child, reader.refused()})) return;
+      continue;
+    }
     if (!body || !*body) {
       events.send(ChildExited{child});
       return;

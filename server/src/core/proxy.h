@@ -5,6 +5,7 @@
 // Finding the executable and the type files is the business of `locate`.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -25,6 +26,13 @@
 #include "core/process.h"
 
 namespace tovix_lsp::proxy {
+
+// The largest body taken from the child. A larger one (up to
+// `jsonrpc::MAX_CONTENT_LENGTH`) is read past unparsed (`ChildSkipped`):
+// parsing one costs the server many times its size in memory and holds the
+// main thread for seconds. luau-lsp's largest answers about a 50,000-line
+// file (its semantic tokens, its document symbols) take a few megabytes.
+inline constexpr std::size_t MAX_CHILD_BODY = std::size_t{64} << 20;
 
 // How long stopping a child waits for its last messages to be written.
 inline constexpr std::chrono::milliseconds SHUTDOWN_GRACE{200};
@@ -97,11 +105,12 @@ class Proxy {
 
 // The body of a child's reader thread: framed messages from `output` become
 // `Child` events of child `child`, sent bounded (a publication of
-// diagnostics replaces one for the same file still waiting); at the end of
+// diagnostics replaces one for the same file still waiting); a body over
+// `MAX_CHILD_BODY` is read past and told as `ChildSkipped`; at the end of
 // the output, when the process behind `pidfd` ends (a child that leaves the
 // pipe to something it started has ended all the same), or at the first
-// read, framing or JSON error (a frame above the size limit included), one
-// `ChildExited`. Stops early, without an exit event, when the receiver is
+// read, framing or JSON error (a frame above `jsonrpc::MAX_CONTENT_LENGTH`
+// included), one `ChildExited`. Stops early, without an exit event, when the receiver is
 // gone. Closes `output` and `pidfd` when it returns.
 void read_child(std::uint64_t child, process::Fd output, process::Fd pidfd, events::Events::Sender events);
 

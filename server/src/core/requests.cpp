@@ -38,7 +38,7 @@ std::optional<Target> target(server::Server& server, const json& params) {
 }
 
 remap::Pair remap_pair(const open_documents::OpenDocument& open) {
-  return {&open.document, open.compiled, open.generated_uri};
+  return {&open.document, open.compiled, open.generated_uri()};
 }
 
 std::optional<json> at_the_call(const Target& target, line_index::ByteRange name, std::size_t at, json params) {

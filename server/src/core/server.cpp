@@ -389,9 +389,9 @@ void Server::resolve_generated(open_documents::OpenDocument& open) {
   if (!path) return;
   project::Project project = projects.for_file(*path);
   std::string generated_uri = project::path_to_uri(project.build_path(*path));
-  if (open.generated_uri == generated_uri) return;
+  if (open.generated_uri() == generated_uri) return;
   close_in_child(open);
-  open.generated_uri = std::move(generated_uri);
+  documents.set_generated_uri(open, std::move(generated_uri));
 }
 
 void Server::analyse(open_documents::OpenDocument& open) {
@@ -469,6 +469,8 @@ std::expected<void, io::Error> serve(Server& server, events::Events::Receiver& e
       if (auto message = jsonrpc::from_value(std::move(c->value))) server.guarded(std::move(*message), false);
     } else if (auto* p = std::get_if<events::ChildPublished>(&*event)) {
       if (server.child.current(p->child)) server.guarded(std::move(p->publication));
+    } else if (auto* skipped = std::get_if<events::ChildSkipped>(&*event)) {
+      if (server.child.current(skipped->child)) server.apply(server.child.skipped(server.context(), skipped->refused));
     } else if (auto* exited = std::get_if<events::ChildExited>(&*event)) {
       server.child_exited(exited->child);
     } else if (auto* stalled = std::get_if<events::ChildStalled>(&*event)) {

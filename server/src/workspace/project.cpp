@@ -258,4 +258,13 @@ bool same_file(std::string_view a, std::string_view b) {
   return pb && same_path(*pa, *pb);
 }
 
+std::string file_key(std::string_view uri) {
+  // A path's key holds a NUL after each component, which no URI holds; a
+  // URI that is no file's path stands for itself, after a NUL of its own.
+  if (const auto path = uri_to_path(uri)) return component_key(*path).key;
+  std::string key(1, '\0');
+  key += uri;
+  return key;
+}
+
 }  // namespace tovix_lsp::project

@@ -88,6 +88,9 @@ class Projects {
 // Whether two URIs name the same file: equal texts, or equal decoded paths
 // compared component by component.
 [[nodiscard]] bool same_file(std::string_view a, std::string_view b);
+// A key equal for two URIs exactly when `same_file` holds for them, so that
+// a file is found by its URI in a hash table however it is spelled.
+[[nodiscard]] std::string file_key(std::string_view uri);
 
 // Whether two paths are the same sequence of components: repeated slashes,
 // a trailing slash and "." components other than a leading one make no

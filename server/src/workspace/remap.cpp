@@ -345,23 +345,15 @@ Remap::Remap(Pair home, Direction direction, Lookup others)
 Remap::~Remap() = default;
 
 const Remap::Named& Remap::resolve(std::string_view uri) {
-  for (const auto& named : named_)
-    if (named->uri == uri) return *named;
+  if (const auto known = named_.find(uri); known != named_.end()) return *known->second;
   auto named = std::make_unique<Named>();
   named->uri = uri;
   if (names(home_->pair, uri)) {
     named->scope = home_.get();
   } else if (const auto found = others_ ? others_(uri) : std::nullopt) {
-    const auto same = [&](const std::unique_ptr<Scope>& s) {
-      return s->pair.document == found->document && s->pair.compiled == found->compiled;
-    };
-    const auto it = std::find_if(scopes_.begin(), scopes_.end(), same);
-    if (it != scopes_.end()) {
-      named->scope = it->get();
-    } else {
-      scopes_.push_back(std::make_unique<Scope>(Scope{*found, {}}));
-      named->scope = scopes_.back().get();
-    }
+    auto& scope = scopes_[{found->document, found->compiled.get()}];
+    if (!scope) scope = std::make_unique<Scope>(Scope{*found, {}});
+    named->scope = scope.get();
   }
   if (named->scope != nullptr) {
     const Pair& pair = named->scope->pair;
@@ -372,8 +364,9 @@ const Remap::Named& Remap::resolve(std::string_view uri) {
         named->rewritten = pair.generated_uri;
     }
   }
-  named_.push_back(std::move(named));
-  return *named_.back();
+  const Named& out = *named;
+  named_.emplace(out.uri, std::move(named));
+  return out;
 }
 
 std::optional<json> Remap::value(json v, bool in_scope) {

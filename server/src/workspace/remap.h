@@ -2,10 +2,13 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -141,8 +144,15 @@ class Remap {
   Direction direction_;
   Lookup others_;
   std::unique_ptr<Scope> home_;
-  std::vector<std::unique_ptr<Scope>> scopes_;  // documents found through `others_`
-  std::vector<std::unique_ptr<Named>> named_;   // URIs already resolved
+  struct UriHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  // Documents found through `others_`, by document and compile, and the URIs
+  // already resolved: an answer may name every open document, each many
+  // times.
+  std::map<std::pair<const document::Document*, const analysis::Compiled*>, std::unique_ptr<Scope>> scopes_;
+  std::unordered_map<std::string, std::unique_ptr<Named>, UriHash, std::equal_to<>> named_;
   std::size_t drops_ = 0;
   bool whole_items_ = false;
   bool narrow_ = false;

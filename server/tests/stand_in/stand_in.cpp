@@ -49,6 +49,17 @@
 //                          such body is recorded as {"published": body}
 //   spaced-diagnostics     those bodies are written indented, not in the
 //                          compact form luau-lsp writes
+//   huge-answer=METHOD     answers requests of METHOD with a result string of
+//                          66 MiB (past the server's limit for the child's
+//                          bodies)
+//   huge-notification      after the first textDocument/didOpen, writes a
+//                          window/logMessage of 66 MiB, then one "after huge"
+//   huge-request           after the first textDocument/didOpen, sends a
+//                          workspace/configuration request of 66 MiB
+//   flood-requests         after the first textDocument/didOpen, sends
+//                          window/workDoneProgress/create requests (ids from
+//                          1000000) without pause; of the error answers to
+//                          them only the first 300 are recorded
 // Requests of its own take ids 0, 1, 2, … in the order sent.
 //
 // Without a mode: initialize is answered with a few capabilities and
@@ -95,6 +106,7 @@ struct Modes {
   std::set<std::string> flags;
   std::set<std::string> exit_on;
   std::vector<std::string> ask;
+  std::set<std::string> huge_answer;
   std::size_t many_diagnostics = 0;
 
   void add(std::string_view mode) {
@@ -105,6 +117,8 @@ struct Modes {
       many_diagnostics = std::stoul(std::string(mode.substr(17)));
     else if (mode.starts_with("ask="))
       ask.push_back(std::string(mode.substr(4)));
+    else if (mode.starts_with("huge-answer="))
+      huge_answer.insert(std::string(mode.substr(12)));
     else
       flags.insert(std::string(mode));
   }
@@ -143,6 +157,10 @@ void write_body(const std::string& body) {
 }
 
 void write_message(const json& message) { write_body(message.dump()); }
+
+// Past the server's limit for a body of the child's (64 MiB).
+constexpr std::size_t HUGE_SIZE = std::size_t{66} << 20;
+constexpr std::int64_t FLOOD_FIRST_ID = 1000000;
 
 // Framed messages from standard input; nothing at the end of input.
 class Input {
@@ -197,10 +215,12 @@ class StandIn {
 
   // Handles one message; the exit status when it ends the program.
   std::optional<int> handle(json message) {
-    record(message);
     std::string method = message.value("method", "");
     bool is_request = message.contains("id") && message.contains("method");
     bool is_response = message.contains("id") && !message.contains("method");
+    const bool flood_answer =
+        is_response && message["id"].is_number_integer() && message["id"].get<std::int64_t>() >= FLOOD_FIRST_ID;
+    if (!flood_answer || !message.contains("error") || ++flood_answers_ <= 300) record(message);
     if (!method.empty() && modes_.exit_on.count(method)) return 3;
 
     if (is_response) {
@@ -242,7 +262,21 @@ class StandIn {
       }
       if (method == "textDocument/didOpen" && !opened_) {
         opened_ = true;
-        if (modes_.has("flood-diagnostics") || modes_.has("flood-log")) flood(message["params"]["textDocument"]["uri"]);
+        if (modes_.has("flood-diagnostics") || modes_.has("flood-log") || modes_.has("flood-requests"))
+          flood(message["params"]["textDocument"]["uri"]);
+        if (modes_.has("huge-notification")) {
+          write_message({{"jsonrpc", "2.0"},
+                         {"method", "window/logMessage"},
+                         {"params", {{"type", 3}, {"message", std::string(HUGE_SIZE, 'x')}}}});
+          write_message({{"jsonrpc", "2.0"},
+                         {"method", "window/logMessage"},
+                         {"params", {{"type", 3}, {"message", "after huge"}}}});
+        }
+        if (modes_.has("huge-request"))
+          write_message({{"jsonrpc", "2.0"},
+                         {"id", next_id_++},
+                         {"method", "workspace/configuration"},
+                         {"params", {{"items", {{{"section", std::string(HUGE_SIZE, 'x')}}}}}}});
         if (modes_.has("stop-reading")) hang();
       }
     }
@@ -285,6 +319,8 @@ class StandIn {
     const json& id = request["id"];
     if (method == "shutdown") {
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", nullptr}});
+    } else if (modes_.huge_answer.count(method)) {
+      write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::string(HUGE_SIZE, 'x')}});
     } else if (const json* error = find(script_, "errors", method)) {
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"error", *error}});
     } else if (const json* result = find(script_, "results", method)) {
@@ -324,6 +360,15 @@ class StandIn {
       message = {{"jsonrpc", "2.0"},
                  {"method", "textDocument/publishDiagnostics"},
                  {"params", {{"uri", uri}, {"diagnostics", diagnostics}}}};
+    } else if (modes_.has("flood-requests")) {
+      std::thread([] {
+        for (std::int64_t id = FLOOD_FIRST_ID;; ++id)
+          write_message({{"jsonrpc", "2.0"},
+                         {"id", id},
+                         {"method", "window/workDoneProgress/create"},
+                         {"params", {{"token", "flood " + std::to_string(id)}}}});
+      }).detach();
+      return;
     } else {
       message = {{"jsonrpc", "2.0"}, {"method", "window/logMessage"}, {"params", {{"type", 3}, {"message", "flood"}}}};
     }
@@ -421,6 +466,7 @@ class StandIn {
   bool waiting_for_configuration_ = false;
   std::int64_t configuration_id_ = -1;
   std::int64_t next_id_ = 0;
+  std::size_t flood_answers_ = 0;
   std::vector<json> held_;
 };
 
