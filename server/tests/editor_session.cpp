@@ -251,14 +251,24 @@ int EditorSession::shutdown_and_exit() {
   ended_ = true;
   (void)request("shutdown", nullptr);
   notify("exit", nullptr);
-  lsp_.close_stdin();
-  return lsp_.wait(PATIENCE);
+  return end();
 }
 
 int EditorSession::close_input() {
   ended_ = true;
+  return end();
+}
+
+int EditorSession::end() {
   lsp_.close_stdin();
-  return lsp_.wait(PATIENCE);
+  // The server's output is read until it ends (a server left blocked
+  // writing would never end), and what came meanwhile joins the history.
+  const int status = lsp_.wait(PATIENCE);
+  while (auto text = lsp_.receive_text(std::chrono::milliseconds(0))) {
+    json message = json::parse(*text, nullptr, false);
+    if (!message.is_discarded()) seen_.push_back({std::move(message), std::move(*text), false});
+  }
+  return status;
 }
 
 std::vector<int> EditorSession::children() const {

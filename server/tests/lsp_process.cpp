@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -171,7 +172,11 @@ int LspProcess::wait(std::chrono::milliseconds timeout) {
       status_ = -1;
       return -1;
     }
-    ::usleep(2000);
+    // Go on reading what it writes, as an editor does until the program
+    // ends: one left blocked writing to a full pipe would never end. What
+    // comes is kept for `receive`.
+    if (!fill(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(2))))
+      ::usleep(2000);
   }
 }
 

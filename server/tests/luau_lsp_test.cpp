@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/proxy.h"
+#include "lsp_process.h"
 #include "process_table.h"
 #include "temp_tree.h"
 #include "workspace/project.h"
@@ -54,7 +55,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
   // Messages of the child until one matches; its configuration requests are
   // answered on the way, as the editor would.
   auto until = [&](const std::function<bool(const json&)>& wanted) -> std::optional<json> {
-    auto deadline = std::chrono::steady_clock::now() + 60s;
+    auto deadline = std::chrono::steady_clock::now() + testing::PATIENCE;
     while (std::chrono::steady_clock::now() < deadline) {
       auto event = receiver.receive_for(1s);
       if (!event) continue;
@@ -104,7 +105,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
 
   proxy->shutdown();
   std::size_t exits = 0;
-  while (auto event = receiver.receive_for(exits ? 300ms : 10s))
+  while (auto event = receiver.receive_for(exits ? 300ms : testing::PATIENCE))
     if (auto* exited = std::get_if<ChildExited>(&*event)) exits += exited->child == number;
   EXPECT_EQ(exits, 1u);
   proxy.reset();

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lsp_process.h"
 #include "process_table.h"
 #include "temp_tree.h"
 
@@ -64,16 +65,23 @@ struct Fixture {
     return std::move(*proxy);
   }
 
-  // Every event until none has come for a while.
-  std::vector<Event> events_until_quiet(std::chrono::milliseconds quiet = 300ms) {
+  // Every event until child `number` has exited and then none has come for
+  // a while (a second exit would come within it).
+  std::vector<Event> events_until_exit(std::uint64_t number, std::chrono::milliseconds quiet = 300ms) {
     std::vector<Event> events;
-    while (auto event = channel.second.receive_for(events.empty() ? 10s : quiet)) events.push_back(std::move(*event));
+    const auto exited = [&] {
+      for (const Event& event : events)
+        if (auto* e = std::get_if<ChildExited>(&event); e && e->child == number) return true;
+      return false;
+    };
+    while (auto event = channel.second.receive_for(exited() ? quiet : testing::PATIENCE))
+      events.push_back(std::move(*event));
     return events;
   }
 
   // The next event, which must be a message of child `number`.
   json message_of(std::uint64_t number) {
-    auto event = channel.second.receive_for(10s);
+    auto event = channel.second.receive_for(testing::PATIENCE);
     if (!event) {
       ADD_FAILURE() << "no event";
       return nullptr;
@@ -118,7 +126,7 @@ TEST(Proxy, IdsRiseFromOneAndShutdownTakesTheNext) {
   {
     auto proxy = Proxy::spawn(child, {copy.string()}, sender);
     ASSERT_TRUE(proxy) << proxy.error().message;
-    ASSERT_TRUE(receiver.receive_for(10s));
+    ASSERT_TRUE(receiver.receive_for(testing::PATIENCE));
     EXPECT_EQ(proxy->request("a", 1), 1);
     EXPECT_EQ(proxy->request("b", json::object()), 2);
     EXPECT_EQ(proxy->request("c", nullptr), 3);
@@ -179,7 +187,7 @@ TEST(Proxy, OneExitEventPerChild) {
     const std::uint64_t number = proxy->number();
     const int pid = proxy->pid();
     c.act(proxy);
-    std::vector<Event> events = f.events_until_quiet();
+    std::vector<Event> events = f.events_until_exit(number);
     EXPECT_EQ(exit_events(events, number), 1u);
     // Besides, only what it said (its answer to shutdown, say), and that its
     // writer found its input closed.
@@ -201,7 +209,7 @@ TEST(Proxy, MalformedOutputEndsTheChild) {
     const int pid = proxy->pid();
     ASSERT_TRUE(proxy->request("initialize", json::object()));
     EXPECT_EQ(f.message_of(proxy->number())["id"], 1);
-    std::vector<Event> events = f.events_until_quiet();
+    std::vector<Event> events = f.events_until_exit(proxy->number());
     EXPECT_EQ(exit_events(events, proxy->number()), 1u);
     EXPECT_EQ(events.size(), 1u);
     EXPECT_TRUE(running(pid));
@@ -219,7 +227,7 @@ TEST(Proxy, ExitEventsNameTheirChild) {
   const std::uint64_t old_number = old->number();
   EXPECT_NE(old_number, current.number());
   old.reset();
-  std::vector<Event> events = f.events_until_quiet();
+  std::vector<Event> events = f.events_until_exit(old_number);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(exit_events(events, old_number), 1u);
   ASSERT_EQ(current.request("initialize", json::object()), 1);
@@ -277,9 +285,9 @@ TEST(Proxy, WritesToAGoneChildAreErrors) {
   std::signal(SIGPIPE, SIG_DFL);
   Fixture f;
   Proxy proxy = f.stand_in("exit-at-once");
-  ASSERT_EQ(exit_events(f.events_until_quiet(), proxy.number()), 1u);
+  ASSERT_EQ(exit_events(f.events_until_exit(proxy.number()), proxy.number()), 1u);
   EXPECT_EQ(proxy.request("initialize", json::object()), 1);  // queued; written later
-  auto event = f.channel.second.receive_for(10s);
+  auto event = f.channel.second.receive_for(testing::PATIENCE);
   ASSERT_TRUE(event);
   auto* stalled = std::get_if<ChildStalled>(&*event);
   ASSERT_TRUE(stalled);
