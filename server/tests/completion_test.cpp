@@ -305,7 +305,7 @@ TEST(CompletionProps, ChildItemsBecomeAttributes) {
   EXPECT_EQ(props(child, r, true), expected(true));
   EXPECT_EQ(props(child, r, false), expected(false));
   EXPECT_EQ(props({}, r, true), list({}));
-  EXPECT_EQ(props(child, r, true).at("items")[0], (json{{"detail", "string"},
+  EXPECT_EQ(props(child, r, true).at("items").at(0), (json{{"detail", "string"},
                                                         {"kind", 10},
                                                         {"label", "Text"},
                                                         {"sortText", "0Text"},

@@ -21,9 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/outbox.h"
 #include "editor_session.h"
 #include "process_table.h"
-#include "core/outbox.h"
 #include "stand_in_child.h"
 #include "workspace/project.h"
 
@@ -129,13 +129,17 @@ std::optional<bool> input_full(int pid) {
 
 // Edits until the input pipe of the child `pid` is full: each a new whole
 // text, analysed before the next is sent (edits waiting behind each other
-// are taken as one), so the server hands the child a new 73 KB text each
-// time. It stops as soon as the pipe is full, so that the child is still
-// held when the test goes on: from the first text left unread the stall
-// limit runs.
+// are taken as one), so the server hands the child a new text each time:
+// the big document with a comment of more than the 1 MiB pipe the server
+// asks for, cheap to compile. It stops as soon as the pipe is full, so that
+// the child is still held when the test goes on: from the first text left
+// unread the stall limit runs.
 void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version, int pid) {
+  std::string comment = "--[[\n";
+  while (comment.size() < (std::size_t{1} << 20) + (64 << 10)) comment += std::string(99, 'x') + "\n";
+  comment += "]]\n";
   for (int i = 0; i < 20; ++i) {
-    s.change(uri, big_document(i + 1), from_version + i);
+    s.change(uri, big_document(i + 1) + comment, from_version + i);
     ASSERT_TRUE(s.diagnostics(uri));
     // The child's writer is a thread of its own: give it a moment.
     for (int look = 0; look < 100; ++look) {
@@ -228,8 +232,10 @@ TEST(HostileChildE2E, AFloodingChildNeitherDelaysTheEditorNorFloodsIt) {
       const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - opened);
       EXPECT_LE(shown, (static_cast<std::size_t>(seconds.count()) + 2) * 20u);
       EXPECT_TRUE(s.wait_for([](const json& m) {
-        return method_is(m, "window/logMessage") && m.at("params").value("message", "").starts_with(
-                                                        "tovix: luau-lsp sent more messages than can be shown: ");
+        return method_is(m, "window/logMessage") &&
+               m.at("params")
+                   .value("message", "")
+                   .starts_with("tovix: luau-lsp sent more messages than can be shown: ");
       }));
     }
     expect_clean_end(s, uri, SMALL, child.pids());

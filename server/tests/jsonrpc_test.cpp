@@ -79,7 +79,7 @@ TEST(Reader, ConsecutiveMessagesShareTheBuffer) {
   Reader reader(in);
   auto first = reader.read();
   ASSERT_TRUE(first && *first);
-  EXPECT_EQ((**first)["k"].get<std::string>().size(), big.size());
+  EXPECT_EQ((**first).at("k").get<std::string>().size(), big.size());
   auto second = reader.read();
   ASSERT_TRUE(second && *second);
   EXPECT_EQ((*second)->dump(), "[1,2,3]");

@@ -1,9 +1,9 @@
 #include "lsp_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "core/jsonrpc.h"
 
@@ -79,6 +81,14 @@ LspProcess::~LspProcess() {
     ::waitpid(pid_, nullptr, 0);
   }
   if (out_ >= 0) ::close(out_);
+  // A sanitizer's report in a sanitizer build of the program fails the test,
+  // however the test ended it.
+  const std::string err = stderr_text();
+  const char* const reports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                                 ": runtime error: "};
+  if (std::any_of(std::begin(reports), std::end(reports),
+                  [&](const char* report) { return err.find(report) != std::string::npos; }))
+    ADD_FAILURE() << "the program's standard error:\n" << err;
   if (!err_path_.empty()) ::unlink(err_path_.c_str());
 }
 
@@ -175,8 +185,7 @@ int LspProcess::wait(std::chrono::milliseconds timeout) {
     // Go on reading what it writes, as an editor does until the program
     // ends: one left blocked writing to a full pipe would never end. What
     // comes is kept for `receive`.
-    if (!fill(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(2))))
-      ::usleep(2000);
+    if (!fill(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)))) ::usleep(2000);
   }
 }
 

@@ -71,8 +71,8 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
       }
       if (message.value("method", "") == "workspace/configuration" && message.contains("id")) {
         json settings = json::array();
-        for (std::size_t i = 0; i < message["params"]["items"].size(); ++i) settings.push_back(json::object());
-        EXPECT_FALSE(proxy->write(jsonrpc::build::result(message["id"], settings)));
+        for (std::size_t i = 0; i < message.at("params").at("items").size(); ++i) settings.push_back(json::object());
+        EXPECT_FALSE(proxy->write(jsonrpc::build::result(message.at("id"), settings)));
       }
       if (wanted(message)) return message;
     }
@@ -84,7 +84,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
                  {"workspaceFolders", {{{"uri", root_uri}, {"name", "workspace"}}}},
                  {"capabilities", {{"workspace", {{"configuration", true}}}}}};
   ASSERT_EQ(proxy->request("initialize", params), 1);
-  auto initialized = until([](const json& m) { return m.contains("id") && m["id"] == 1 && !m.contains("method"); });
+  auto initialized = until([](const json& m) { return m.contains("id") && m.at("id") == 1 && !m.contains("method"); });
   ASSERT_TRUE(initialized);
   ASSERT_TRUE(initialized->contains("result")) << initialized->dump();
   EXPECT_FALSE(proxy->notify("initialized", json::object()));
@@ -95,13 +95,13 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
       proxy->notify("textDocument/didOpen",
                     {{"textDocument", {{"uri", file_uri}, {"languageId", "luau"}, {"version", 1}, {"text", text}}}}));
   auto published = until([&](const json& m) {
-    return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == file_uri &&
-           !m["params"]["diagnostics"].empty();
+    return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == file_uri &&
+           !m.at("params").at("diagnostics").empty();
   });
   ASSERT_TRUE(published);
   const json& diagnostic = published->at("params").at("diagnostics").at(0);
   EXPECT_NE(diagnostic.value("message", "").find("'Part'"), std::string::npos) << diagnostic.dump();
-  EXPECT_EQ(diagnostic["range"]["start"]["line"], 0);
+  EXPECT_EQ(diagnostic.at("range").at("start").at("line"), 0);
 
   proxy->shutdown();
   std::size_t exits = 0;

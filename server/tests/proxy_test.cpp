@@ -149,7 +149,7 @@ TEST(Proxy, AnswersArriveAsEventsOfTheirChild) {
   Fixture f;
   Proxy proxy = f.stand_in("echo");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["serverInfo"]["name"], "stand-in");
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("serverInfo").at("name"), "stand-in");
   ASSERT_EQ(proxy.request("textDocument/hover", {{"x", 1}}), 2);
   EXPECT_EQ(f.message_of(proxy.number()).dump(),
             R"({"id":2,"jsonrpc":"2.0","result":{"method":"textDocument/hover","params":{"x":1}}})");
@@ -208,7 +208,7 @@ TEST(Proxy, MalformedOutputEndsTheChild) {
     std::optional<Proxy> proxy = f.stand_in(mode);
     const int pid = proxy->pid();
     ASSERT_TRUE(proxy->request("initialize", json::object()));
-    EXPECT_EQ(f.message_of(proxy->number())["id"], 1);
+    EXPECT_EQ(f.message_of(proxy->number()).at("id"), 1);
     std::vector<Event> events = f.events_until_exit(proxy->number());
     EXPECT_EQ(exit_events(events, proxy->number()), 1u);
     EXPECT_EQ(events.size(), 1u);
@@ -231,7 +231,7 @@ TEST(Proxy, ExitEventsNameTheirChild) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(exit_events(events, old_number), 1u);
   ASSERT_EQ(current.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(current.number())["id"], 1);
+  EXPECT_EQ(f.message_of(current.number()).at("id"), 1);
 }
 
 // A child attached to a descriptor rather than started: written as a
@@ -331,25 +331,25 @@ TEST(StandIn, HoldsRequestsUntilItsConfigurationIsAnswered) {
   Fixture f;
   Proxy proxy = f.stand_in("ask-configuration,echo");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 1);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 1);
   EXPECT_FALSE(proxy.notify("initialized", json::object()));
   json ask = f.message_of(proxy.number());
-  EXPECT_EQ(ask["method"], "workspace/configuration");
+  EXPECT_EQ(ask.at("method"), "workspace/configuration");
   ASSERT_EQ(proxy.request("textDocument/hover", {{"n", 2}}), 2);
   EXPECT_FALSE(f.channel.second.receive_for(200ms));
-  EXPECT_FALSE(proxy.write(jsonrpc::build::result(ask["id"], json::array({json::object()}))));
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["params"]["n"], 2);
+  EXPECT_FALSE(proxy.write(jsonrpc::build::result(ask.at("id"), json::array({json::object()}))));
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("params").at("n"), 2);
 }
 
 TEST(StandIn, OutOfOrderAnswersTheSecondFirst) {
   Fixture f;
   Proxy proxy = f.stand_in("out-of-order");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 1);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 1);
   ASSERT_TRUE(proxy.request("a", nullptr));
   ASSERT_TRUE(proxy.request("b", nullptr));
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 3);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 2);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 3);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 2);
 }
 
 TEST(StandIn, ScriptDiagnosticsAndRecord) {
@@ -367,22 +367,22 @@ TEST(StandIn, ScriptDiagnosticsAndRecord) {
   ASSERT_TRUE(proxy.request("initialize", json::object()));
   f.message_of(proxy.number());
   EXPECT_FALSE(proxy.notify("initialized", json::object()));
-  EXPECT_EQ(f.message_of(proxy.number())["params"]["message"], "ready");
+  EXPECT_EQ(f.message_of(proxy.number()).at("params").at("message"), "ready");
   EXPECT_FALSE(proxy.notify("textDocument/didOpen", {{"textDocument", {{"uri", "file:///a.luau"}}}}));
   json published = f.message_of(proxy.number());
-  EXPECT_EQ(published["method"], "textDocument/publishDiagnostics");
-  EXPECT_EQ(published["params"]["uri"], "file:///a.luau");
-  EXPECT_EQ(published["params"]["diagnostics"][0]["message"], "stand-in diagnostic");
+  EXPECT_EQ(published.at("method"), "textDocument/publishDiagnostics");
+  EXPECT_EQ(published.at("params").at("uri"), "file:///a.luau");
+  EXPECT_EQ(published.at("params").at("diagnostics").at(0).at("message"), "stand-in diagnostic");
   ASSERT_TRUE(proxy.request("textDocument/hover", nullptr));
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["contents"], "hi");
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("contents"), "hi");
 
   std::vector<json> lines;
   std::istringstream text(read_text(record));
   for (std::string line; std::getline(text, line);) lines.push_back(json::parse(line));
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0]["argv"], json::array({TOVIX_STAND_IN_BINARY, "lsp", "--stdio", "--stand-in=diagnostics"}));
-  EXPECT_EQ(lines[0]["pid"], proxy.pid());
-  EXPECT_EQ(lines[4]["method"], "textDocument/hover");
+  EXPECT_EQ(lines.at(0).at("argv"), json::array({TOVIX_STAND_IN_BINARY, "lsp", "--stdio", "--stand-in=diagnostics"}));
+  EXPECT_EQ(lines.at(0).at("pid"), proxy.pid());
+  EXPECT_EQ(lines.at(4).at("method"), "textDocument/hover");
 }
 
 }  // namespace
