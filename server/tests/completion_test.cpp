@@ -306,10 +306,10 @@ TEST(CompletionProps, ChildItemsBecomeAttributes) {
   EXPECT_EQ(props(child, r, false), expected(false));
   EXPECT_EQ(props({}, r, true), list({}));
   EXPECT_EQ(props(child, r, true).at("items").at(0), (json{{"detail", "string"},
-                                                        {"kind", 10},
-                                                        {"label", "Text"},
-                                                        {"sortText", "0Text"},
-                                                        {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
+                                                           {"kind", 10},
+                                                           {"label", "Text"},
+                                                           {"sortText", "0Text"},
+                                                           {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
 }
 
 }  // namespace
