@@ -145,7 +145,12 @@ void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version, i
     for (int look = 0; look < 100; ++look) {
       const auto full = input_full(pid);
       if (!full) break;  // unknown: go on with the edits
-      if (*full) return;
+      if (*full) {
+        // What the edits left the server to do (compiling, handing the
+        // text over) is done before the test goes on.
+        s.settle();
+        return;
+      }
       s.pump(10ms);
     }
   }
