@@ -46,6 +46,8 @@ EditorSession::EditorSession(SessionOptions options)
 
 EditorSession::~EditorSession() {
   if (!ended_) shutdown_and_exit();
+  // However the test ended the server, a sanitizer's report fails it.
+  if (const auto report = lsp_.sanitizer_report()) ADD_FAILURE() << "the server's standard error:\n" << *report;
 }
 
 std::string EditorSession::uri(const std::string& name) const { return project::path_to_uri(dir() / name); }

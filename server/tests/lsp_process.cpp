@@ -14,8 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "core/jsonrpc.h"
 
 namespace tovix_lsp::testing {
@@ -81,14 +79,6 @@ LspProcess::~LspProcess() {
     ::waitpid(pid_, nullptr, 0);
   }
   if (out_ >= 0) ::close(out_);
-  // A sanitizer's report in a sanitizer build of the program fails the test,
-  // however the test ended it.
-  const std::string err = stderr_text();
-  const char* const reports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
-                                 ": runtime error: "};
-  if (std::any_of(std::begin(reports), std::end(reports),
-                  [&](const char* report) { return err.find(report) != std::string::npos; }))
-    ADD_FAILURE() << "the program's standard error:\n" << err;
   if (!err_path_.empty()) ::unlink(err_path_.c_str());
 }
 
@@ -187,6 +177,16 @@ int LspProcess::wait(std::chrono::milliseconds timeout) {
     // comes is kept for `receive`.
     if (!fill(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)))) ::usleep(2000);
   }
+}
+
+std::optional<std::string> LspProcess::sanitizer_report() const {
+  const std::string err = stderr_text();
+  const char* const reports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                                 ": runtime error: "};
+  if (std::none_of(std::begin(reports), std::end(reports),
+                   [&](const char* report) { return err.find(report) != std::string::npos; }))
+    return std::nullopt;
+  return err;
 }
 
 std::string LspProcess::stderr_text() const {

@@ -51,6 +51,9 @@ class LspProcess {
   // `timeout`.
   int wait(std::chrono::milliseconds timeout = PATIENCE);
   std::string stderr_text() const;
+  // The standard error when it holds a sanitizer's report (of a sanitizer
+  // build of the program, or of a child sharing its standard error).
+  std::optional<std::string> sanitizer_report() const;
   int pid() const { return pid_; }
 
  private:
