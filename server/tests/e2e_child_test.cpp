@@ -179,8 +179,8 @@ TEST(ChildE2E, ChildDiagnosticsArePublishedInSourcePositionsAfterTheCompilers) {
   auto published = s.diagnostics(uri, [](const json& list) { return list.size() == 3; });
   ASSERT_TRUE(published);
   EXPECT_EQ(published->at(0).at("message"), "<Fram> is not a Roblox class and is not defined");
-  EXPECT_EQ((*published)[1], diagnostic(range_in(text, "value"), "first"));
-  EXPECT_EQ((*published)[2], diagnostic(range_in(text, "value", 1), "in the hole"));
+  EXPECT_EQ(published->at(1), diagnostic(range_in(text, "value"), "first"));
+  EXPECT_EQ(published->at(2), diagnostic(range_in(text, "value", 1), "in the hole"));
   EXPECT_TRUE(s.log_line("luau-lsp answered about this file with 2 diagnostic(s)"));
 }
 

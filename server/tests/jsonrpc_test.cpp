@@ -236,7 +236,7 @@ TEST(ParseBody, LoneSurrogateEscapesReadAsReplacementCharacters) {
     std::string body = "[\"" + c.json_text + "\"]";
     auto got = parse_body(body);
     ASSERT_TRUE(got) << got.error().message;
-    EXPECT_EQ((*got)[0].get<std::string>(), c.expected);
+    EXPECT_EQ(got->at(0).get<std::string>(), c.expected);
   }
 }
 

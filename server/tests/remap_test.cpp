@@ -500,7 +500,7 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   ASSERT_EQ(moved->size(), 2u);
   EXPECT_EQ(moved->at(0).at("title"), "whole");
   EXPECT_EQ(moved->at(0).at("edit").at("changes").at(A_URI).at(0).at("range"), a.src_range("count"));
-  EXPECT_EQ((*moved)[1], command);
+  EXPECT_EQ(moved->at(1), command);
   EXPECT_TRUE(answer.lost());
 
   // A rename keeps the half it could move and tells that it lost the rest.
