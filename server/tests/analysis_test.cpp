@@ -31,9 +31,11 @@ json check(std::string_view fixture, std::optional<std::string> help = std::null
 }
 
 std::string range_of(const json& d) {
-  const json& r = d["range"];
-  return std::to_string(r["start"]["line"].get<int>()) + ":" + std::to_string(r["start"]["character"].get<int>()) +
-         "-" + std::to_string(r["end"]["line"].get<int>()) + ":" + std::to_string(r["end"]["character"].get<int>());
+  const json& r = d.at("range");
+  return std::to_string(r.at("start").at("line").get<int>()) + ":" +
+         std::to_string(r.at("start").at("character").get<int>()) + "-" +
+         std::to_string(r.at("end").at("line").get<int>()) + ":" +
+         std::to_string(r.at("end").at("character").get<int>());
 }
 
 TEST(Diagnostic, SpansCoverWholeCharacters) {
@@ -55,7 +57,7 @@ TEST(Diagnostic, SpansCoverWholeCharacters) {
   document::Document doc("file:///tmp/a.tovix", "a😀b", 1);
   auto d = diagnostic(doc, project::Project::bare("/tmp"), "m", 2, 1, std::nullopt, Severity::Warning);
   EXPECT_EQ(range_of(d), "0:1-0:3");
-  EXPECT_EQ(d["severity"], 2);
+  EXPECT_EQ(d.at("severity"), 2);
   // Offsets far past the end clamp to it.
   EXPECT_EQ(range_of(diagnostic(doc, project::Project::bare("/tmp"), "m", 99, SIZE_MAX, std::nullopt, Severity::Error)),
             "0:4-0:4");
@@ -63,25 +65,25 @@ TEST(Diagnostic, SpansCoverWholeCharacters) {
 
 TEST(Diagnostic, HelpBecomesRelatedInformation) {
   auto d = check("local x = [[<Frame>]]", "write it so");
-  EXPECT_EQ(d["relatedInformation"].dump(),
+  EXPECT_EQ(d.at("relatedInformation").dump(),
             R"([{"location":{"range":{"end":{"character":17,"line":0},"start":{"character":10,"line":0}},)"
             R"("uri":"file:///tmp/a.tovix"},"message":"write it so"}])");
   EXPECT_FALSE(check("x[[y]]").contains("relatedInformation"));
-  EXPECT_EQ(check("x[[y]]")["source"], "tovix");
+  EXPECT_EQ(check("x[[y]]").at("source"), "tovix");
 }
 
 TEST(Suggestion, ElementAndMemberCandidates) {
   auto element = check("return [[<Txtlabel]] />");
-  EXPECT_EQ(element["data"].dump(),
+  EXPECT_EQ(element.at("data").dump(),
             R"({"candidates":["TextLabel"],"kind":"element","range":{"end":{"character":16,"line":0},)"
             R"("start":{"character":8,"line":0}}})");
   // A class that exists is its own candidate.
-  EXPECT_EQ(check("return [[<Frame]]>hi</Frame>")["data"]["candidates"], json::array({"Frame"}));
+  EXPECT_EQ(check("return [[<Frame]]>hi</Frame>").at("data").at("candidates"), json::array({"Frame"}));
 
   auto member = check("return <TextLabel [[Txet]]=\"hi\" />");
   ASSERT_TRUE(member.contains("data"));
-  EXPECT_EQ(member["data"]["kind"], "member");
-  EXPECT_EQ(member["data"]["candidates"][0], "Text");
+  EXPECT_EQ(member.at("data").at("kind"), "member");
+  EXPECT_EQ(member.at("data").at("candidates").at(0), "Text");
 
   // Candidates are written the project's way.
   project::Project project = project::Project::bare("/tmp");
@@ -89,9 +91,10 @@ TEST(Suggestion, ElementAndMemberCandidates) {
       "[elements]\nall = \"camelCase\"\nTextLabel = \"Label\"\n[properties]\nall = \"snake_case\"\n");
   ASSERT_TRUE(config) << config.error().message;
   project.config = *config;
-  EXPECT_EQ(check("return [[<Txtlabel]] />", std::nullopt, project)["data"]["candidates"], json::array({"Label"}));
-  EXPECT_EQ(check("return [[<Fram]] />", std::nullopt, project)["data"]["candidates"], json::array({"frame"}));
-  EXPECT_EQ(check("return <Label [[Txet]]=\"hi\" />", std::nullopt, project)["data"]["candidates"][0], "text");
+  EXPECT_EQ(check("return [[<Txtlabel]] />", std::nullopt, project).at("data").at("candidates"),
+            json::array({"Label"}));
+  EXPECT_EQ(check("return [[<Fram]] />", std::nullopt, project).at("data").at("candidates"), json::array({"frame"}));
+  EXPECT_EQ(check("return <Label [[Txet]]=\"hi\" />", std::nullopt, project).at("data").at("candidates").at(0), "text");
 
   // Neither configured nor a class: nothing to offer.
   EXPECT_FALSE(check("return <Card [[Txet]]=\"hi\" />").contains("data"));
@@ -117,7 +120,7 @@ TEST(Suggestion, ElementRangeIsTheWrittenName) {
     json d =
         diagnostic(doc, project::Project::bare("/tmp"), "msg", m.start, m.end - m.start, std::nullopt, Severity::Error);
     ASSERT_TRUE(d.contains("data"));
-    auto range = doc.byte_range(d["data"]["range"]);
+    auto range = doc.byte_range(d.at("data").at("range"));
     ASSERT_TRUE(range);
     EXPECT_EQ(m.text.substr(range->start, range->end - range->start), c.replaced);
   }
@@ -143,9 +146,9 @@ TEST(Suggestion, MemberCandidatesAreWrittenTheProjectsWay) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
-    EXPECT_EQ(check(c.fixture, std::nullopt, project)["data"]["candidates"], json(c.candidates));
+    EXPECT_EQ(check(c.fixture, std::nullopt, project).at("data").at("candidates"), json(c.candidates));
   }
-  EXPECT_EQ(check("return <TextLabel [[color]]=\"hi\" />")["data"]["candidates"],
+  EXPECT_EQ(check("return <TextLabel [[color]]=\"hi\" />").at("data").at("candidates"),
             json::array({"TextColor3", "BorderColor3", "BackgroundColor3"}));
 }
 
@@ -169,11 +172,11 @@ TEST(Analysis, CompilesAndReportsInOrder) {
   EXPECT_EQ(result.compiled->version, 7);
   EXPECT_EQ(result.compiled->lines, 4u);
   ASSERT_EQ(result.diagnostics.size(), 2u);
-  EXPECT_EQ(result.diagnostics[0]["message"], "<Txtlabel> is not a Roblox class and is not defined");
-  EXPECT_EQ(result.diagnostics[0]["relatedInformation"][0]["message"], "did you mean <TextLabel>?");
-  EXPECT_EQ(result.diagnostics[0]["data"]["candidates"], json::array({"TextLabel"}));
-  EXPECT_EQ(result.diagnostics[1]["message"], "Frame has no property or event named Sise");
-  EXPECT_EQ(result.diagnostics[1]["data"]["kind"], "member");
+  EXPECT_EQ(result.diagnostics.at(0).at("message"), "<Txtlabel> is not a Roblox class and is not defined");
+  EXPECT_EQ(result.diagnostics.at(0).at("relatedInformation").at(0).at("message"), "did you mean <TextLabel>?");
+  EXPECT_EQ(result.diagnostics.at(0).at("data").at("candidates"), json::array({"TextLabel"}));
+  EXPECT_EQ(result.diagnostics.at(1).at("message"), "Frame has no property or event named Sise");
+  EXPECT_EQ(result.diagnostics.at(1).at("data").at("kind"), "member");
 }
 
 TEST(Analysis, FatalErrorKeepsTheLastOutputAsStale) {
@@ -183,7 +186,7 @@ TEST(Analysis, FatalErrorKeepsTheLastOutputAsStale) {
 
   auto same_lines = analyse("local create = vide.create\nlocal a = <Frame>\nreturn a\n", good.compiled);
   ASSERT_EQ(same_lines.diagnostics.size(), 1u);
-  EXPECT_EQ(same_lines.diagnostics[0]["severity"], 1);
+  EXPECT_EQ(same_lines.diagnostics.at(0).at("severity"), 1);
   ASSERT_TRUE(same_lines.compiled);
   EXPECT_TRUE(same_lines.stale);
   EXPECT_EQ(same_lines.compiled->code, code);
@@ -208,9 +211,9 @@ TEST(Analysis, ErrorRangesCountUtf16Columns) {
   // "日本" is six bytes but two UTF-16 units: the '<' is byte 29 of its line, column 25.
   auto result = analyse("local create = vide.create\nlocal s = \"日本\" local e = <Txtlabel/>\n");
   ASSERT_EQ(result.diagnostics.size(), 1u);
-  EXPECT_EQ(result.diagnostics[0]["message"], "<Txtlabel> is not a Roblox class and is not defined");
+  EXPECT_EQ(result.diagnostics.at(0).at("message"), "<Txtlabel> is not a Roblox class and is not defined");
   EXPECT_EQ(range_of(result.diagnostics[0]), "1:25-1:34");
-  EXPECT_EQ(range_of(result.diagnostics[0]["data"]), "1:26-1:34");
+  EXPECT_EQ(range_of(result.diagnostics.at(0).at("data")), "1:26-1:34");
   EXPECT_TRUE(result.compiled);
 }
 
@@ -255,12 +258,12 @@ TEST(Analysis, ConfigurationErrorComesFirst) {
       "local b = <Frame>\n\t{cond and <TextLabel/>}\n</Frame>\n",
       nullptr, project);
   ASSERT_EQ(warned.diagnostics.size(), 3u);
-  EXPECT_EQ(warned.diagnostics[0]["message"], "tovix.toml: something");
+  EXPECT_EQ(warned.diagnostics.at(0).at("message"), "tovix.toml: something");
   for (std::size_t i : {1u, 2u}) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(warned.diagnostics[i]["message"],
+    EXPECT_EQ(warned.diagnostics[i].at("message"),
               "this child is built once, so a condition around it will not update the UI");
-    EXPECT_EQ(warned.diagnostics[i]["severity"], 2);
+    EXPECT_EQ(warned.diagnostics[i].at("severity"), 2);
   }
   EXPECT_EQ(range_of(warned.diagnostics[1]), "1:17-1:36");
   EXPECT_EQ(range_of(warned.diagnostics[2]), "3:1-3:24");

@@ -183,12 +183,12 @@ struct Bridge {
   json answer() const {
     std::optional<json> found;
     for (const json& m : written(out.data)) {
-      if (!m.contains("id") || m["id"] != 7) continue;
+      if (!m.contains("id") || m.at("id") != 7) continue;
       EXPECT_FALSE(found) << "answered twice";
       found = m;
     }
     EXPECT_TRUE(found) << out.data;
-    return found ? (found->contains("result") ? (*found)["result"] : (*found)["error"]) : json();
+    return found ? (found->contains("result") ? found->at("result") : found->at("error")) : json();
   }
 
   static constexpr const char* TEXT =
@@ -234,7 +234,8 @@ TEST(ChildAnswers, WhatWasWorkedOutOnAnEarlierTextIsNotSent) {
       b.server.guarded(*jsonrpc::from_value({{"id", child_id}, {"result", nullptr}}), false);
     const json answer = b.answer();
     if (c.local) {
-      EXPECT_EQ(answer["range"], json::parse(R"({"start":{"line":4,"character":8},"end":{"line":4,"character":12}})"));
+      EXPECT_EQ(answer.at("range"),
+                json::parse(R"({"start":{"line":4,"character":8},"end":{"line":4,"character":12}})"));
     } else {
       EXPECT_EQ(answer, nullptr);
     }
@@ -252,7 +253,7 @@ TEST(ChildAnswers, PropsForAnEarlierTextAreNotSent) {
     b.server.guarded(*jsonrpc::from_value({{"id", child_id}, {"result", items}}), false);
     const json answer = b.answer();
     ASSERT_TRUE(answer.contains("items")) << answer;
-    EXPECT_EQ(answer["items"].size(), edited ? 0u : 1u) << answer;
+    EXPECT_EQ(answer.at("items").size(), edited ? 0u : 1u) << answer;
   }
 }
 

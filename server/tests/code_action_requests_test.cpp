@@ -16,7 +16,7 @@ using testing_support::REPLY_URI;
 // context holds no diagnostics to fix.
 TEST(CodeActionRequestsReplies, WhatIsForwardedAndHow) {
   testing_support::ReplyFixture f("local count = 1\nreturn <Frame>{count}</Frame>\n");
-  json action = {{"textDocument", {{"uri", REPLY_URI}}}, {"range", at(0, 0)["position"]}};
+  json action = {{"textDocument", {{"uri", REPLY_URI}}}, {"range", at(0, 0).at("position")}};
   EXPECT_EQ(describe(code_action(f.server, 1, action)), "forward textDocument/codeAction local=[]");
   action["context"] = {{"diagnostics", 3}};
   EXPECT_EQ(describe(code_action(f.server, 1, action)), "forward textDocument/codeAction local=[]");

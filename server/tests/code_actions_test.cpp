@@ -24,7 +24,7 @@ json data(std::string kind, json candidates) {
 std::vector<std::string> summary(const std::vector<json>& diagnostics) {
   std::vector<std::string> out;
   for (const json& a : actions(URI, diagnostics, nullptr))
-    out.push_back(a["title"].get<std::string>() + (a["isPreferred"].get<bool>() ? " *" : ""));
+    out.push_back(a.at("title").get<std::string>() + (a.at("isPreferred").get<bool>() ? " *" : ""));
   return out;
 }
 
@@ -114,9 +114,9 @@ TEST(CodeActions, ElementFixesRenameTheClosingTagToo) {
     const json all = actions(URI, std::vector<json>{d}, &doc);
     ASSERT_EQ(all.size(), 1u);
     std::string edited;
-    for (const json& edit : all[0]["edit"]["changes"][URI]) {
-      EXPECT_EQ(edit["newText"], "Fixed");
-      auto r = doc.byte_range(edit["range"]);
+    for (const json& edit : all.at(0).at("edit").at("changes").at(URI)) {
+      EXPECT_EQ(edit.at("newText"), "Fixed");
+      auto r = doc.byte_range(edit.at("range"));
       ASSERT_TRUE(r);
       edited += (edited.empty() ? "" : " ") + f.name(r->start) + ".." + f.name(r->end);
     }

@@ -391,11 +391,11 @@ TEST(CompletionProps, ChildItemsBecomeAttributes) {
   EXPECT_EQ(props(child, r, true), expected(true));
   EXPECT_EQ(props(child, r, false), expected(false));
   EXPECT_EQ(props({}, r, true), list({}));
-  EXPECT_EQ(props(child, r, true).at("items")[0], (json{{"detail", "string"},
-                                                        {"kind", 10},
-                                                        {"label", "Text"},
-                                                        {"sortText", "0Text"},
-                                                        {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
+  EXPECT_EQ(props(child, r, true).at("items").at(0), (json{{"detail", "string"},
+                                                           {"kind", 10},
+                                                           {"label", "Text"},
+                                                           {"sortText", "0Text"},
+                                                           {"textEdit", {{"newText", "Text"}, {"range", r}}}}));
 }
 
 // luau-lsp's members at a tag's member access become names to write in the

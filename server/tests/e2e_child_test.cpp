@@ -55,7 +55,7 @@ json range_in(std::string_view text, std::string_view needle, std::size_t nth = 
   return range_of(text, at, at + needle.size());
 }
 
-json at_start(const json& range) { return range["start"]; }
+json at_start(const json& range) { return range.at("start"); }
 
 // A forwarded request the child answers: once its answer is here, the
 // child has read everything sent to it before, and the server has handled
@@ -76,7 +76,7 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
   auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
   ASSERT_TRUE(opened);
   EXPECT_EQ(
-      (*opened)["params"],
+      opened->at("params"),
       (json{{"textDocument", {{"languageId", "luau"}, {"text", first->code}, {"uri", generated}, {"version", 1}}}}));
   EXPECT_TRUE(s.log_line("handed " + generated + " to luau-lsp (" + std::to_string(first->code.size()) + " bytes)"));
 
@@ -89,13 +89,13 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
              json::array({{{"range", range_of(DOC, std::strlen(DOC), std::strlen(DOC))}, {"text", end_of_doc}}})}});
   auto changed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didChange"); });
   ASSERT_TRUE(changed);
-  EXPECT_EQ((*changed)["params"], (json{{"contentChanges", {{{"text", child.compile("a.tovix", edited)->code}}}},
-                                        {"textDocument", {{"uri", generated}, {"version", 2}}}}));
+  EXPECT_EQ(changed->at("params"), (json{{"contentChanges", {{{"text", child.compile("a.tovix", edited)->code}}}},
+                                         {"textDocument", {{"uri", generated}, {"version", 2}}}}));
 
   s.close(uri);
   auto closed = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didClose"); });
   ASSERT_TRUE(closed);
-  EXPECT_EQ((*closed)["params"], (json{{"textDocument", {{"uri", generated}}}}));
+  EXPECT_EQ(closed->at("params"), (json{{"textDocument", {{"uri", generated}}}}));
 
   // Opened again: a new didOpen, and the "handed" line is not given twice.
   s.open("a.tovix", DOC, 3);
@@ -105,7 +105,7 @@ TEST(ChildE2E, DocumentsReachTheChildOpenedChangedAndClosedInFullText) {
 
   std::vector<std::string> order;
   for (const json& line : child.lines_of(1))
-    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line["method"]);
+    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line.at("method"));
   EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/didChange", "textDocument/didClose",
                                              "textDocument/didOpen"}));
 }
@@ -126,7 +126,7 @@ TEST(ChildE2E, ADocumentWithoutACompileIsNotSentUntilItHasOne) {
   s.change(uri, "local create = nil\nlocal x = <Frame/>\n", 3);
   auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
   ASSERT_TRUE(opened);
-  EXPECT_EQ((*opened)["params"]["textDocument"]["version"], 3);
+  EXPECT_EQ(opened->at("params").at("textDocument").at("version"), 3);
 }
 
 TEST(ChildE2E, ADocumentOpenedBeforeTheChildIsReadyIsSentWhenItIs) {
@@ -140,11 +140,11 @@ TEST(ChildE2E, ADocumentOpenedBeforeTheChildIsReadyIsSentWhenItIs) {
   ASSERT_TRUE(s.diagnostics(uri));
   EXPECT_TRUE(child.record.lines().empty());  // no child yet
 
-  s.respond((*configuration)["id"], s.configuration_answer(*configuration));
+  s.respond(configuration->at("id"), s.configuration_answer(*configuration));
   EXPECT_TRUE(s.log_line("luau-lsp: " + STAND_IN));
   auto opened = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); });
   ASSERT_TRUE(opened);
-  EXPECT_EQ((*opened)["params"]["textDocument"]["text"], child.compile("a.tovix", DOC)->code);
+  EXPECT_EQ(opened->at("params").at("textDocument").at("text"), child.compile("a.tovix", DOC)->code);
   std::vector<std::string> order;
   for (const json& line : child.lines_of(1)) order.push_back(line.value("method", "(a response)"));
   EXPECT_EQ(order, (std::vector<std::string>{"initialize", "initialized", "textDocument/didOpen"}));
@@ -156,7 +156,7 @@ TEST(ChildE2E, ADocumentOpenedBeforeTheChildIsReadyIsSentWhenItIs) {
 void answer_configuration(EditorSession& s) {
   auto request = s.server_request("workspace/configuration");
   ASSERT_TRUE(request);
-  s.respond((*request)["id"], s.configuration_answer(*request));
+  s.respond(request->at("id"), s.configuration_answer(*request));
 }
 
 json diagnostic(const json& range, const std::string& message) {
@@ -178,9 +178,9 @@ TEST(ChildE2E, ChildDiagnosticsArePublishedInSourcePositionsAfterTheCompilers) {
   const std::string uri = s.open("a.tovix", text);
   auto published = s.diagnostics(uri, [](const json& list) { return list.size() == 3; });
   ASSERT_TRUE(published);
-  EXPECT_EQ((*published)[0]["message"], "<Fram> is not a Roblox class and is not defined");
-  EXPECT_EQ((*published)[1], diagnostic(range_in(text, "value"), "first"));
-  EXPECT_EQ((*published)[2], diagnostic(range_in(text, "value", 1), "in the hole"));
+  EXPECT_EQ(published->at(0).at("message"), "<Fram> is not a Roblox class and is not defined");
+  EXPECT_EQ(published->at(1), diagnostic(range_in(text, "value"), "first"));
+  EXPECT_EQ(published->at(2), diagnostic(range_in(text, "value", 1), "in the hole"));
   EXPECT_TRUE(s.log_line("luau-lsp answered about this file with 2 diagnostic(s)"));
 }
 
@@ -223,7 +223,7 @@ TEST(ChildE2E, ChildDiagnosticsStayOnTheTextTheyWereFoundIn) {
     json last;
     for (const json& m : s.history()) {
       if (!method_is(m, "textDocument/publishDiagnostics")) continue;
-      last = m["params"]["diagnostics"];
+      last = m.at("params").at("diagnostics");
       const bool opened_text = last == before && std::string(c.after) == "textDocument/didOpen";
       EXPECT_TRUE(last == json::array() || last == after || opened_text) << last.dump();
     }
@@ -271,12 +271,12 @@ TEST(ChildE2E, OpeningAnOpenDocumentAgainIsAFullChange) {
     for (json& line : child.lines_of(1)) {
       if (!line.value("method", "").starts_with("textDocument/did")) continue;
       // Each session has a folder of its own.
-      EXPECT_EQ(line["params"]["textDocument"]["uri"], child.generated("a.tovix"));
+      EXPECT_EQ(line.at("params").at("textDocument").at("uri"), child.generated("a.tovix"));
       line["params"]["textDocument"].erase("uri");
       seen.child.push_back(std::move(line));
     }
     for (const json& m : s.history())
-      if (method_is(m, "textDocument/publishDiagnostics")) seen.diagnostics = m["params"]["diagnostics"];
+      if (method_is(m, "textDocument/publishDiagnostics")) seen.diagnostics = m.at("params").at("diagnostics");
     return seen;
   };
   for (const Case& c : cases) {
@@ -284,14 +284,14 @@ TEST(ChildE2E, OpeningAnOpenDocumentAgainIsAFullChange) {
     const Seen opened = replaced(c.text, true);
     const Seen changed = replaced(c.text, false);
     ASSERT_EQ(opened.child.size(), 2u);
-    EXPECT_EQ(opened.child[0]["method"], "textDocument/didOpen");
-    EXPECT_EQ(opened.child[1]["method"], "textDocument/didChange");
-    EXPECT_EQ(opened.child[1]["params"]["textDocument"]["version"], 2);
+    EXPECT_EQ(opened.child.at(0).at("method"), "textDocument/didOpen");
+    EXPECT_EQ(opened.child.at(1).at("method"), "textDocument/didChange");
+    EXPECT_EQ(opened.child.at(1).at("params").at("textDocument").at("version"), 2);
     EXPECT_EQ(opened.child, changed.child);
     // The child's diagnostic stays, on the text as it now is.
     EXPECT_EQ(opened.diagnostics, changed.diagnostics);
     ASSERT_FALSE(opened.diagnostics.empty());
-    EXPECT_EQ(opened.diagnostics.back()["message"], "luau");
+    EXPECT_EQ(opened.diagnostics.back().at("message"), "luau");
   }
 }
 
@@ -330,8 +330,8 @@ TEST(ChildE2E, DiagnosticsInGeneratedCodeAloneAreDroppedAndCounted) {
         c.with_one_that_maps ? json::array({diagnostic(range_in(text, "value"), "declared")}) : json::array();
     for (const json& m : s.history()) {
       if (method_is(m, "textDocument/publishDiagnostics")) {
-        EXPECT_TRUE(m["params"]["diagnostics"] == json::array() || m["params"]["diagnostics"] == shown)
-            << m["params"]["diagnostics"].dump();
+        EXPECT_TRUE(m.at("params").at("diagnostics") == json::array() || m.at("params").at("diagnostics") == shown)
+            << m.at("params").at("diagnostics").dump();
       }
     }
   }
@@ -350,10 +350,11 @@ TEST(ChildE2E, RelayedConfigurationIsAnsweredUnderTheChildsOwnId) {
   child.ready(s);
   std::vector<json> relayed;
   for (int i = 0; i < 2; ++i) {
-    auto request = s.wait_for(
-        [](const json& m) { return method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1; });
+    auto request = s.wait_for([](const json& m) {
+      return method_is(m, "workspace/configuration") && m.at("params").at("items").size() == 1;
+    });
     ASSERT_TRUE(request);
-    relayed.push_back((*request)["id"]);
+    relayed.push_back(request->at("id"));
   }
   // The server's own ids: its first request, the configuration, took 1.
   EXPECT_EQ(relayed, (std::vector<json>{2, 3}));
@@ -380,8 +381,8 @@ TEST(ChildE2E, AChildsCancelReachesTheEditorUnderTheServersId) {
   child.ready(s);
   auto request = s.server_request("window/showMessageRequest");
   ASSERT_TRUE(request);
-  EXPECT_EQ((*request)["params"], ask["params"]);
-  const json ours = (*request)["id"];
+  EXPECT_EQ(request->at("params"), ask.at("params"));
+  const json ours = request->at("id");
   EXPECT_EQ(ours, 2);
   auto cancelled = s.wait_for([](const json& m) { return method_is(m, "$/cancelRequest"); });
   ASSERT_TRUE(cancelled);
@@ -417,10 +418,10 @@ TEST(ChildE2E, AChildsEditIsMovedIntoTheSourceOrRefused) {
   const json moved = {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}};
   auto first = s.server_request("workspace/applyEdit");
   ASSERT_TRUE(first);
-  EXPECT_EQ((*first)["params"], (json{{"edit", {{"changes", {{uri, {moved}}}}}}}));
+  EXPECT_EQ(first->at("params"), (json{{"edit", {{"changes", {{uri, {moved}}}}}}}));
   auto second = s.server_request("workspace/applyEdit");
   ASSERT_TRUE(second);
-  EXPECT_EQ((*second)["params"],
+  EXPECT_EQ(second->at("params"),
             (json{{"edit",
                    {{"documentChanges", {{{"edits", {moved}}, {"textDocument", {{"uri", uri}, {"version", 1}}}}}}}}}));
 
@@ -429,7 +430,7 @@ TEST(ChildE2E, AChildsEditIsMovedIntoTheSourceOrRefused) {
     auto answer =
         child.record.wait_for(s, [&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; });
     ASSERT_TRUE(answer);
-    EXPECT_EQ((*answer)["result"], (json{{"applied", std::string(id) != "e2"}}));
+    EXPECT_EQ(answer->at("result"), (json{{"applied", std::string(id) != "e2"}}));
   }
   round_trip(s, uri);
   std::size_t edits = 0;
@@ -447,7 +448,7 @@ TEST(ChildE2E, ADeadChildsDiagnosticsAreWithdrawnAndItsRelayedRequestsForgotten)
   const std::string uri = s.open("a.tovix", DOC);
   auto with_child = s.diagnostics(uri, [](const json& list) { return list.size() == 1; });
   ASSERT_TRUE(with_child);
-  EXPECT_EQ((*with_child)[0]["message"], "stand-in diagnostic");
+  EXPECT_EQ(with_child->at(0).at("message"), "stand-in diagnostic");
   auto old_request = s.server_request("window/showMessageRequest");
   ASSERT_TRUE(old_request);
 
@@ -463,9 +464,9 @@ TEST(ChildE2E, ADeadChildsDiagnosticsAreWithdrawnAndItsRelayedRequestsForgotten)
   child.ready(s, 2);
   auto new_request = s.server_request("window/showMessageRequest");
   ASSERT_TRUE(new_request);
-  EXPECT_NE((*new_request)["id"], (*old_request)["id"]);
-  s.respond((*old_request)["id"], {{"title", "late"}});
-  s.respond((*new_request)["id"], {{"title", "fresh"}});
+  EXPECT_NE(new_request->at("id"), old_request->at("id"));
+  s.respond(old_request->at("id"), {{"title", "late"}});
+  s.respond(new_request->at("id"), {{"title", "fresh"}});
   round_trip(s, uri);
   std::vector<json> answers;
   for (const json& line : child.lines_of(2))
@@ -497,8 +498,8 @@ TEST(ChildE2E, AnAnswerIsMovedBackThroughTheCompileItsRequestWasSentAgainst) {
   ASSERT_TRUE(s.diagnostics(uri));
   auto held = s.server_request("workspace/configuration");
   ASSERT_TRUE(held);
-  s.respond((*held)["id"], s.configuration_answer(*held));
-  EXPECT_EQ(s.response(asked)["result"], (json{{{"range", range_in(edited, "value", 1)}, {"uri", uri}}}));
+  s.respond(held->at("id"), s.configuration_answer(*held));
+  EXPECT_EQ(s.response(asked).at("result"), (json{{{"range", range_in(edited, "value", 1)}, {"uri", uri}}}));
 }
 
 // What the server answers alone about the component `Card` at its use in
@@ -567,7 +568,7 @@ TEST(ChildE2E, AnswersAreMergedWithTheLocalPart) {
     }
     ASSERT_TRUE(actions.is_array());
     ASSERT_FALSE(actions.empty());
-    EXPECT_EQ(actions[0]["title"], "Change element to Frame");
+    EXPECT_EQ(actions.at(0).at("title"), "Change element to Frame");
     json expected = json::array({actions[0]});
     if (c.child.is_array())
       for (const json& action : c.child) expected.push_back(action);
@@ -600,7 +601,7 @@ TEST(ChildE2E, ChildErrorsAnswerFromTheLocalPartOrPassThrough) {
     if (c.no_answer) {
       EXPECT_EQ(luau.value("result", json("absent")), json(nullptr));
     } else {
-      EXPECT_EQ(luau, (json{{"error", c.error}, {"id", luau["id"]}, {"jsonrpc", "2.0"}}));
+      EXPECT_EQ(luau, (json{{"error", c.error}, {"id", luau.at("id")}, {"jsonrpc", "2.0"}}));
     }
   }
 }
@@ -616,7 +617,7 @@ TEST(ChildE2E, ALostDocumentIsOpenedAgainBeforeTheNextRequest) {
   EXPECT_EQ(s.result("textDocument/hover", params), json(nullptr));
   std::vector<std::string> order;
   for (const json& line : child.lines_of(1))
-    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line["method"]);
+    if (line.value("method", "").starts_with("textDocument/")) order.push_back(line.at("method"));
   EXPECT_EQ(order, (std::vector<std::string>{"textDocument/didOpen", "textDocument/hover", "textDocument/didOpen",
                                              "textDocument/hover"}));
 }
@@ -641,14 +642,14 @@ TEST(ChildE2E, ARenameThatLandsInGeneratedCodeIsRefused) {
     params["newName"] = "count";
     const json answer = s.request("textDocument/rename", params);
     if (lands_in_generated_code) {
-      EXPECT_EQ(answer["error"],
+      EXPECT_EQ(answer.at("error"),
                 (json{{"code", -32803},
                       {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
     } else {
-      EXPECT_EQ(answer["result"], (json{{"changes",
-                                         {{uri,
-                                           {{{"newText", "count"}, {"range", range_in(DOC, "value")}},
-                                            {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}}}}}}}));
+      EXPECT_EQ(answer.at("result"), (json{{"changes",
+                                            {{uri,
+                                              {{{"newText", "count"}, {"range", range_in(DOC, "value")}},
+                                               {{"newText", "count"}, {"range", range_in(DOC, "value", 1)}}}}}}}));
     }
   }
 }
@@ -690,7 +691,7 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   EXPECT_EQ(s.result("textDocument/definition", in_luau), json::array({location_in(uri, range_in(DOC, "value"))}));
   json rename = in_luau;
   rename["newName"] = "x";
-  EXPECT_EQ(s.request("textDocument/rename", rename)["error"],
+  EXPECT_EQ(s.request("textDocument/rename", rename).at("error"),
             (json{{"code", -32803},
                   {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
   // Nor does a place past the end of the source become one in the child's
@@ -703,16 +704,15 @@ TEST(ChildE2E, PositionsOutsideTheGeneratedTextNeverReachTheEditor) {
   round_trip(s, uri);
   EXPECT_TRUE(child.record.of("textDocument/references").empty());
 
-  // Still answering at once, and it ends cleanly.
+  // Still answering, and it ends cleanly.
   const int probe_id = s.send_request("probe", json::object());
-  EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == probe_id; },
-                         std::chrono::seconds(1)));
+  EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == probe_id; }));
   const int pid = s.process().pid();
   const auto children = child.record.pids();
   EXPECT_EQ(s.shutdown_and_exit(), 0);
   EXPECT_TRUE(s.index_of([&](const json& m) {
     return !m.contains("method") && m.value("id", json()) == probe_id + 1 && m.contains("result") &&
-           m["result"].is_null();
+           m.at("result").is_null();
   })) << "shutdown was not answered";
   EXPECT_TRUE(testing::gone(pid));
   ASSERT_EQ(children.size(), 1u);
@@ -748,7 +748,7 @@ TEST(ChildE2E, AnswersOfTheWrongShapeNeverReachTheEditor) {
            {{"endLine", 2}, {"startLine", "x"}},
            {{"endLine", 2}, {"startLine", 0}}}},
          {"textDocument/inlayHint",
-          {{{"label", ": number"}, {"position", "nowhere"}}, {{"label", ": one"}, {"position", declared["end"]}}}},
+          {{{"label", ": number"}, {"position", "nowhere"}}, {{"label", ": one"}, {"position", declared.at("end")}}}},
          {"textDocument/completion",
           {{"isIncomplete", false},
            {"items",
@@ -792,7 +792,7 @@ TEST(ChildE2E, AnswersOfTheWrongShapeNeverReachTheEditor) {
       {"textDocument/inlayHint",
        {{"range", {{"end", {{"character", 0}, {"line", 7}}}, {"start", {{"character", 0}, {"line", 0}}}}},
         {"textDocument", {{"uri", uri}}}},
-       {{{"label", ": one"}, {"position", value["end"]}}}},
+       {{{"label", ": one"}, {"position", value.at("end")}}}},
       {"textDocument/completion", in_luau, {{"isIncomplete", false}, {"items", {{{"label", "fine"}}}}}},
   };
   for (const Asked& a : asked) {
@@ -801,7 +801,7 @@ TEST(ChildE2E, AnswersOfTheWrongShapeNeverReachTheEditor) {
   }
   json rename = in_luau;
   rename["newName"] = "x";
-  EXPECT_EQ(s.request("textDocument/rename", rename)["error"],
+  EXPECT_EQ(s.request("textDocument/rename", rename).at("error"),
             (json{{"code", -32803},
                   {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
 }
@@ -824,9 +824,9 @@ std::string paired_renamed() {
 
 // The edits of the document in a rename's answer, in either form.
 json edits_of(const json& edit, const std::string& uri) {
-  if (edit.contains("changes")) return edit["changes"].value(uri, json());
+  if (edit.contains("changes")) return edit.at("changes").value(uri, json());
   for (const json& change : edit.value("documentChanges", json::array()))
-    if (change["textDocument"]["uri"] == uri) return change["edits"];
+    if (change.at("textDocument").at("uri") == uri) return change.at("edits");
   return nullptr;
 }
 
@@ -856,7 +856,7 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
     for (const json& name : from) {
       SCOPED_TRACE(name.dump());
       json params = EditorSession::at(
-          uri, {{"character", name["start"]["character"].get<int>() + 1}, {"line", name["start"]["line"]}});
+          uri, {{"character", name.at("start").at("character").get<int>() + 1}, {"line", name.at("start").at("line")}});
       params["newName"] = "Panel";
       const json answer = s.result("textDocument/rename", params);
       EXPECT_EQ(testing::applied(PAIRED, edits_of(answer, uri)), paired_renamed()) << answer.dump();
@@ -864,7 +864,7 @@ TEST(ChildE2E, AComponentsRenameIsTheChildsWithItsClosingNames) {
     // From a tag, the child was asked at the generated call's name.
     const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/rename"); });
     ASSERT_TRUE(asked);
-    EXPECT_EQ((*asked)["params"]["position"], position_of(compiled->code, compiled->code.find("Card({")));
+    EXPECT_EQ(asked->at("params").at("position"), position_of(compiled->code, compiled->code.find("Card({")));
   }
 }
 
@@ -888,13 +888,13 @@ TEST(ChildE2E, AComponentsReferencesHaveTheirClosingNames) {
   const json every = {at(0), at(1), at(2), at(3)};
   for (std::size_t nth : {2, 1}) {
     SCOPED_TRACE(nth);
-    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth)["end"]);
+    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth).at("end"));
     params["context"] = {{"includeDeclaration", true}};
     EXPECT_EQ(s.result("textDocument/references", params), every);
     // From the closing name too, the child was asked at the generated call.
     const auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/references"); });
     ASSERT_TRUE(asked);
-    EXPECT_EQ((*asked)["params"]["position"], range_in(compiled->code, "Card", 1)["start"]);
+    EXPECT_EQ((*asked).at("params").at("position"), range_in(compiled->code, "Card", 1).at("start"));
   }
 }
 
@@ -915,7 +915,7 @@ TEST(ChildE2E, ARenameThatWouldBreakTheFileIsRefused) {
   child.ready(s);
   const std::string uri = s.open("a.tovix", PAIRED);
   auto renamed = [&](std::size_t nth, const char* name) {
-    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth)["end"]);
+    json params = EditorSession::at(uri, range_in(PAIRED, "Card", nth).at("end"));
     params["newName"] = name;
     return s.request("textDocument/rename", params).value("error", json());
   };
@@ -961,28 +961,28 @@ TEST(ChildE2E, PrepareRenameOfALuauBinding) {
     json expected;
   };
   const Case cases[] = {
-      {"Luau, no child ready", "never-answer", json::object(), DOC, value["start"], nullptr},
-      {"Luau, a null answer", "", json::object(), DOC, value["start"], value},
-      {"Luau, -32601", "", refused(-32601), DOC, value["start"], value},
-      {"Luau, another error", "", refused(-32603), DOC, value["start"], value},
+      {"Luau, no child ready", "never-answer", json::object(), DOC, value.at("start"), nullptr},
+      {"Luau, a null answer", "", json::object(), DOC, value.at("start"), value},
+      {"Luau, -32601", "", refused(-32601), DOC, value.at("start"), value},
+      {"Luau, another error", "", refused(-32603), DOC, value.at("start"), value},
       {"Luau, the child's answer moved back",
        "",
        answered({{"placeholder", "value"}, {"range", range_in(luau->code, "value")}}),
        DOC,
-       value["start"],
+       value.at("start"),
        {{"placeholder", "value"}, {"range", value}}},
-      {"a component, no child ready", "never-answer", json::object(), PAIRED, closing["end"], nullptr},
-      {"a component, -32601 on the closing name", "", refused(-32601), PAIRED, closing["end"], closing},
-      {"a component, a null answer on the opening name", "", json::object(), PAIRED, opening["end"], opening},
+      {"a component, no child ready", "never-answer", json::object(), PAIRED, closing.at("end"), nullptr},
+      {"a component, -32601 on the closing name", "", refused(-32601), PAIRED, closing.at("end"), closing},
+      {"a component, a null answer on the opening name", "", json::object(), PAIRED, opening.at("end"), opening},
       {"a component, the child's range on the opening name",
        "",
        answered({{"placeholder", "Card"}, {"range", call}}),
        PAIRED,
-       opening["end"],
+       opening.at("end"),
        {{"placeholder", "Card"}, {"range", opening}}},
-      {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing["end"], closing},
-      {"Luau, a hole of an interpolated string", "", refused(-32601), INTERPOLATED, plain["end"], plain},
-      {"Luau, that hole in a markup hole", "", refused(-32601), INTERPOLATED, in_markup["start"], in_markup},
+      {"a component, the child's range away from the cursor", "", answered(call), PAIRED, closing.at("end"), closing},
+      {"Luau, a hole of an interpolated string", "", refused(-32601), INTERPOLATED, plain.at("end"), plain},
+      {"Luau, that hole in a markup hole", "", refused(-32601), INTERPOLATED, in_markup.at("start"), in_markup},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1047,9 +1047,9 @@ TEST(ChildE2E, RequestsWaitingWhenTheChildDiesAreAnsweredLocally) {
       s.send_request("textDocument/completion", EditorSession::at(props_uri, position_of(props.text, *props.cursor)));
   ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/completion"); }));
   ::kill(child.record.pids().at(0), SIGKILL);
-  EXPECT_EQ(s.response(component)["result"], local_card_hover());
+  EXPECT_EQ(s.response(component).at("result"), local_card_hover());
   EXPECT_EQ(s.response(luau).value("result", json("absent")), json(nullptr));
-  EXPECT_EQ(s.response(completion)["result"], (json{{"isIncomplete", false}, {"items", json::array()}}));
+  EXPECT_EQ(s.response(completion).at("result"), (json{{"isIncomplete", false}, {"items", json::array()}}));
   EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
 }
 
@@ -1071,15 +1071,15 @@ TEST(ChildE2E, TheChildsInitializeParamsKeyByKey) {
   child.ready(s);
   auto initialize = child.record.wait_for(s, [](const json& m) { return method_is(m, "initialize"); });
   ASSERT_TRUE(initialize);
-  const json& params = (*initialize)["params"];
-  EXPECT_EQ(params["processId"], s.process().pid());
-  EXPECT_EQ(params["rootUri"], options.initialize["rootUri"]);
-  EXPECT_EQ(params["trace"], "off");
-  EXPECT_EQ(params["capabilities"]["general"],
+  const json& params = initialize->at("params");
+  EXPECT_EQ(params.at("processId"), s.process().pid());
+  EXPECT_EQ(params.at("rootUri"), options.initialize.at("rootUri"));
+  EXPECT_EQ(params.at("trace"), "off");
+  EXPECT_EQ(params.at("capabilities").at("general"),
             (json{{"markdown", {{"parser", "marked"}}}, {"positionEncodings", {"utf-16"}}}));
-  EXPECT_EQ(params["capabilities"]["textDocument"], (json{{"hover", {{"contentFormat", {"markdown"}}}}}));
-  EXPECT_EQ(params["capabilities"]["workspace"], (json{{"configuration", true}}));
-  EXPECT_EQ(params["initializationOptions"],
+  EXPECT_EQ(params.at("capabilities").at("textDocument"), (json{{"hover", {{"contentFormat", {"markdown"}}}}}));
+  EXPECT_EQ(params.at("capabilities").at("workspace"), (json{{"configuration", true}}));
+  EXPECT_EQ(params.at("initializationOptions"),
             (json{{"fflags", {{"EditorFlag", "true"}, {"FromSettings", "7"}}}, {"other", 1}}));
   EXPECT_EQ(params.size(), options.initialize.size());
 }
@@ -1098,13 +1098,13 @@ TEST(ChildE2E, TheEditorsCancelReachesTheChildUnderItsId) {
   s.notify("$/cancelRequest", {{"id", hover}});
   auto cancelled = child.record.wait_for(s, [](const json& m) { return method_is(m, "$/cancelRequest"); });
   ASSERT_TRUE(cancelled);
-  EXPECT_EQ((*cancelled)["params"], (json{{"id", (*asked)["id"]}}));
+  EXPECT_EQ(cancelled->at("params"), (json{{"id", asked->at("id")}}));
   // Answered at once, though the child holds it.
-  EXPECT_EQ(s.response(hover)["error"], (json{{"code", -32800}, {"message", "request cancelled"}}));
+  EXPECT_EQ(s.response(hover).at("error"), (json{{"code", -32800}, {"message", "request cancelled"}}));
   // The child's late answer, once it is configured, is dropped.
   auto held = s.server_request("workspace/configuration");
   ASSERT_TRUE(held);
-  s.respond((*held)["id"], s.configuration_answer(*held));
+  s.respond(held->at("id"), s.configuration_answer(*held));
   // A later request is answered after it, as the child answers in order.
   s.result("textDocument/hover", EditorSession::at(uri, at_start(range_in(DOC, "value"))));
   std::size_t answers = 0;
@@ -1123,14 +1123,14 @@ TEST(ChildE2E, ShutdownAnswersWaitingRequestsBeforeItsOwnReply) {
   const int hover = s.send_request("textDocument/hover", EditorSession::at(uri, card_position()));
   ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/hover"); }));
   const int shutdown = s.send_request("shutdown", nullptr);
-  EXPECT_EQ(s.response(shutdown)["result"], json(nullptr));
+  EXPECT_EQ(s.response(shutdown).at("result"), json(nullptr));
   const auto answered =
       s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; });
   const auto shut =
       s.index_of([&](const json& m) { return !m.contains("method") && m.value("id", json()) == shutdown; });
   ASSERT_TRUE(answered);
   EXPECT_LT(*answered, *shut);
-  EXPECT_EQ(s.history()[*answered]["result"], local_card_hover());
+  EXPECT_EQ(s.history()[*answered].at("result"), local_card_hover());
   EXPECT_TRUE(testing::gone(child.record.pids().at(0)));
 }
 
@@ -1141,8 +1141,8 @@ TEST(ChildE2E, AConfigurationAnswerAfterShutdownStartsNoChild) {
   EditorSession s(options);
   auto configuration = s.server_request("workspace/configuration");
   ASSERT_TRUE(configuration);
-  EXPECT_EQ(s.request("shutdown", nullptr)["result"], json(nullptr));
-  s.respond((*configuration)["id"], s.configuration_answer(*configuration));
+  EXPECT_EQ(s.request("shutdown", nullptr).at("result"), json(nullptr));
+  s.respond(configuration->at("id"), s.configuration_answer(*configuration));
   s.settle();
   EXPECT_TRUE(child.record.lines().empty());
   EXPECT_TRUE(s.children().empty());
@@ -1158,7 +1158,7 @@ TEST(ChildE2E, ConfigurationChangesReachAReadyChild) {
   auto passed =
       child.record.wait_for(s, [](const json& m) { return method_is(m, "workspace/didChangeConfiguration"); });
   ASSERT_TRUE(passed);
-  EXPECT_EQ((*passed)["params"], settings);
+  EXPECT_EQ(passed->at("params"), settings);
   // The new configuration answer restarts nothing.
   const std::string uri = s.open("a.tovix", DOC);
   round_trip(s, uri);
@@ -1178,7 +1178,7 @@ TEST(ChildE2E, AKilledChildLeavesMarkupWorkingAndTheNextConfigurationStartsANewO
   // Markup answers stay; Luau ones have nobody to ask.
   const json frame =
       s.result("textDocument/hover", EditorSession::at(a, position_of(DOC, std::string_view(DOC).find("Frame>") + 1)));
-  EXPECT_TRUE(frame["contents"]["value"].get<std::string>().starts_with("```luau\nFrame\n```")) << frame.dump();
+  EXPECT_TRUE(frame.at("contents").at("value").get<std::string>().starts_with("```luau\nFrame\n```")) << frame.dump();
   EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(a, at_start(range_in(DOC, "value")))), json(nullptr));
 
   s.notify("workspace/didChangeConfiguration", {{"settings", nullptr}});
@@ -1187,7 +1187,7 @@ TEST(ChildE2E, AKilledChildLeavesMarkupWorkingAndTheNextConfigurationStartsANewO
   round_trip(s, b);
   std::set<std::string> opened;
   for (const json& line : child.lines_of(2))
-    if (method_is(line, "textDocument/didOpen")) opened.insert(line["params"]["textDocument"]["uri"]);
+    if (method_is(line, "textDocument/didOpen")) opened.insert(line.at("params").at("textDocument").at("uri"));
   EXPECT_EQ(opened, (std::set<std::string>{child.generated("a.tovix"), child.generated("b.tovix")}));
   EXPECT_NE(child.record.pids().at(1), child.record.pids().at(0));
 }
@@ -1225,8 +1225,8 @@ TEST(ChildE2E, PropsOfAComponentFromTheChildsCompletionAtItsGeneratedCall) {
   ASSERT_TRUE(compiled);
   auto asked = child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/completion"); });
   ASSERT_TRUE(asked);
-  EXPECT_EQ((*asked)["params"], (json{{"position", position_of(compiled->code, compiled->code.find("Card({") + 6)},
-                                      {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
+  EXPECT_EQ(asked->at("params"), (json{{"position", position_of(compiled->code, compiled->code.find("Card({") + 6)},
+                                       {"textDocument", {{"uri", child.generated("b.tovix")}}}}));
 }
 
 TEST(ChildE2E, AnAnswerAskedOfAStaleCompileSaysSo) {
@@ -1251,8 +1251,8 @@ TEST(ChildE2E, AnAnswerAskedOfAStaleCompileSaysSo) {
   ASSERT_TRUE(s.diagnostics(uri, [](const json& list) { return list.empty(); }));
   auto held = s.server_request("workspace/configuration");
   ASSERT_TRUE(held);
-  s.respond((*held)["id"], s.configuration_answer(*held));
-  EXPECT_EQ(s.response(asked)["result"],
+  s.respond(held->at("id"), s.configuration_answer(*held));
+  EXPECT_EQ(s.response(asked).at("result"),
             hover_of("```luau\nlocal value: number\n```\n\n---\n\n*From the last version that compiled.*"));
 }
 

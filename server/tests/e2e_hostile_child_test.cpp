@@ -1,17 +1,28 @@
 // A child that stops reading, floods, hangs on --version, sends requests
 // that make no sense, or leaves its pipes to something it started never
 // stops the server answering the editor. Each case ends the same way: a
-// markup request answered within a second, shutdown answered, exit status
-// 0, and no process of the case left running.
+// markup request answered at once, shutdown answered, exit status 0, and no
+// process of the case left running.
+//
+// The limits hold for a sanitizer build on a machine loaded several times
+// over, and stay below what the fault they catch would take: the 5 s a child
+// that stopped reading (or a hung probe) is given.
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "core/child_session.h"
+#include "core/outbox.h"
 #include "core/proxy.h"
 #include "editor_session.h"
 #include "process_table.h"
@@ -33,7 +44,11 @@ const std::string STAND_IN = TOVIX_STAND_IN_BINARY;
 const fs::path LUAU_LSP = TOVIX_LUAU_LSP;
 
 // A markup request answered by the server alone, however the child does.
-constexpr auto PROBE_LIMIT = 1s;
+constexpr auto PROBE_LIMIT = 2s;
+// Shutdown, or the end of the input, to the end of the process: below the
+// stall limit, which a server that waited for the child would wait out.
+constexpr auto END_LIMIT = outbox::STALL_LIMIT - 1s;
+const std::string STOPPED = "luau-lsp stopped reading its input — markup features only";
 
 // A document of about 73 KB: markup the compiler accepts, one element a line.
 std::string big_document(int salt = 0) {
@@ -47,13 +62,26 @@ const char* const SMALL = "local create = nil\nlocal value = 1\nreturn <Frame Na
 
 bool method_is(const json& m, const std::string& method) { return m.value("method", "") == method; }
 
+bool is_answer_to(const json& m, int id) { return !m.contains("method") && m.value("id", json()) == id; }
+
+// A case whose premise did not hold on this run says so and skips what
+// rests on it.
+void note(const std::string& text) {
+  std::cout << "[     NOTE ] " << text << std::endl;
+  ::testing::Test::RecordProperty("note", text);
+}
+
+// Where the first markup element's name is in `text`: a markup hover there
+// is answered by the server alone, and cheaply even in a large document.
+json markup_position(const std::string& text) { return testing::position_of(text, text.find('<') + 2); }
+
 // The stand-in as the child, found at a configured path (or, with the
 // configured path taken out, as "luau-lsp" on PATH, so that it is probed).
 using Hostile = testing::StandInChild;
 
 // Waits up to `limit` for `pid` to stop running (ended, or a zombie that
 // whoever owns it now reaps).
-bool stops_running(int pid, std::chrono::milliseconds limit = 10s) {
+bool stops_running(int pid, std::chrono::milliseconds limit = 30s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (testing::running(pid)) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -62,33 +90,71 @@ bool stops_running(int pid, std::chrono::milliseconds limit = 10s) {
   return true;
 }
 
-// The probe: document symbols of an open document, answered within the
-// limit.
-void expect_probe_answered(EditorSession& s, const std::string& uri) {
-  const int id = s.send_request("textDocument/documentSymbol", {{"textDocument", {{"uri", uri}}}});
-  const auto answer =
-      s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == id; }, PROBE_LIMIT);
-  ASSERT_TRUE(answer) << "no answer to a markup request within a second";
-  EXPECT_TRUE((*answer)["result"].is_array());
+// The probe: a hover on the markup of an open document (`text`), answered
+// within the limit.
+void expect_probe_answered(EditorSession& s, const std::string& uri, const std::string& text) {
+  const auto asked = std::chrono::steady_clock::now();
+  const int id = s.send_request("textDocument/hover", EditorSession::at(uri, markup_position(text)));
+  const auto answer = s.wait_for([&](const json& m) { return is_answer_to(m, id); }, PROBE_LIMIT);
+  ASSERT_TRUE(answer) << "no answer to a markup request within " << PROBE_LIMIT.count() << " s";
+  EXPECT_TRUE(answer->value("result", json()).is_object()) << answer->dump();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+  ::testing::Test::RecordProperty("probe_ms", std::to_string(took.count()));
+}
+
+// How long `end` takes to end the server, which must end with status 0.
+std::chrono::milliseconds time_to_end(const std::function<int()>& end) {
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(end(), 0);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 }
 
 // The end of every case: a probe, shutdown answered, exit 0, nothing left.
-void expect_clean_end(EditorSession& s, const std::string& uri, const std::vector<int>& pids) {
-  expect_probe_answered(s, uri);
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(s.shutdown_and_exit(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << "shutdown and exit waited on the child";
+void expect_clean_end(EditorSession& s, const std::string& uri, const std::string& text, const std::vector<int>& pids) {
+  expect_probe_answered(s, uri, text);
+  EXPECT_LT(time_to_end([&] { return s.shutdown_and_exit(); }), END_LIMIT) << "shutdown and exit waited on the child";
   for (int pid : pids) EXPECT_TRUE(stops_running(pid)) << "process " << pid << " left running";
 }
 
-// Edits until the child's input pipe is full: each a new whole text, and
-// each analysed before the next is sent (edits waiting behind each other
-// are taken as one), so the server hands the child a new 73 KB text each
-// time.
-void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version) {
+// Whether the input pipe of process `pid` is full (to within a page), read
+// through its /proc entry; nothing when that cannot be read.
+std::optional<bool> input_full(int pid) {
+  const int fd = ::open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  int unread = 0;
+  const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+  const bool read = capacity > 0 && ::ioctl(fd, FIONREAD, &unread) == 0;
+  ::close(fd);
+  if (!read) return std::nullopt;
+  return unread + 4096 > capacity;
+}
+
+// Edits until the input pipe of the child `pid` is full: each a new whole
+// text, analysed before the next is sent (edits waiting behind each other
+// are taken as one), so the server hands the child a new text each time:
+// the big document with a comment of more than the 1 MiB pipe the server
+// asks for, cheap to compile. It stops as soon as the pipe is full, so that
+// the child is still held when the test goes on: from the first text left
+// unread the stall limit runs.
+void fill_the_pipe(EditorSession& s, const std::string& uri, int from_version, int pid) {
+  std::string comment = "--[[\n";
+  while (comment.size() < (std::size_t{1} << 20) + (64 << 10)) comment += std::string(99, 'x') + "\n";
+  comment += "]]\n";
   for (int i = 0; i < 20; ++i) {
-    s.change(uri, big_document(i + 1), from_version + i);
+    s.change(uri, big_document(i + 1) + comment, from_version + i);
     ASSERT_TRUE(s.diagnostics(uri));
+    // The child's writer is a thread of its own: give it a moment.
+    for (int look = 0; look < 100; ++look) {
+      const auto full = input_full(pid);
+      if (!full) break;  // unknown: go on with the edits
+      if (*full) {
+        // What the edits left the server to do (compiling, handing the
+        // text over) is done before the test goes on.
+        s.settle();
+        return;
+      }
+      s.pump(10ms);
+    }
   }
 }
 
@@ -99,30 +165,37 @@ TEST(HostileChildE2E, AChildThatStopsReadingIsLetGoAndNeverBlocksTheEditor) {
     SCOPED_TRACE(fill ? "pipe full" : "room left");
     Hostile child("stop-reading");
     EditorSession s(child.options());
-    const std::string uri = s.open("a.tovix", big_document());
+    const std::string text = big_document();
+    const std::string uri = s.open("a.tovix", text);
     ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
     const int pid = child.record.pids().at(0);
-    if (fill) fill_the_pipe(s, uri, 2);
+    if (fill) fill_the_pipe(s, uri, 2, pid);
     // The server still answers at once, a request for the child included
     // when the editor takes it back.
-    expect_probe_answered(s, uri);
+    expect_probe_answered(s, uri, text);
     const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
     const int cancelled = s.send_request("textDocument/hover", luau);
     s.notify("$/cancelRequest", {{"id", cancelled}});
-    const auto answer = s.wait_for(
-        [&](const json& m) { return !m.contains("method") && m.value("id", json()) == cancelled; }, PROBE_LIMIT);
+    const auto answer = s.wait_for([&](const json& m) { return is_answer_to(m, cancelled); }, PROBE_LIMIT);
     ASSERT_TRUE(answer);
-    EXPECT_EQ((*answer)["error"]["code"], -32800);
+    if (!answer->contains("error") && s.logged(STOPPED) > 0) {
+      // Slower than the stall limit to get here: the child was let go before
+      // the cancel, and the request was answered without it.
+      note("the child was let go before the cancel; its answer is not checked: " + answer->dump());
+    } else {
+      ASSERT_TRUE(answer->contains("error")) << answer->dump();
+      EXPECT_EQ(answer->at("error").value("code", 0), -32800) << answer->dump();
+    }
     // One that waits is answered when the child is let go, within a few
     // seconds: killed, reaped, forgotten.
     const int waiting = s.send_request("textDocument/hover", luau);
-    EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
+    EXPECT_TRUE(s.log_line(STOPPED));
     EXPECT_EQ(s.response(waiting).value("result", json("absent")), json(nullptr));
-    EXPECT_TRUE(stops_running(pid, 1s));
+    EXPECT_TRUE(stops_running(pid));
     EXPECT_TRUE(s.children().empty());
     // Luau requests are answered without it now.
     EXPECT_EQ(s.result("textDocument/hover", luau), json(nullptr));
-    expect_clean_end(s, uri, child.pids());
+    expect_clean_end(s, uri, text, child.pids());
   }
 }
 
@@ -131,17 +204,14 @@ TEST(HostileChildE2E, ShutdownAndTheEndOfInputDoNotWaitForAChildThatStoppedReadi
     SCOPED_TRACE(orderly ? "shutdown and exit" : "end of input");
     Hostile child("stop-reading");
     EditorSession s(child.options());
-    const std::string uri = s.open("a.tovix", big_document());
+    const std::string text = big_document();
+    const std::string uri = s.open("a.tovix", text);
     ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
-    fill_the_pipe(s, uri, 2);
-    expect_probe_answered(s, uri);
-    const auto started = std::chrono::steady_clock::now();
-    if (orderly) {
-      EXPECT_EQ(s.shutdown_and_exit(), 0);
-    } else {
-      EXPECT_EQ(s.close_input(), 0);
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    fill_the_pipe(s, uri, 2, child.record.pids().at(0));
+    expect_probe_answered(s, uri, text);
+    if (s.logged(STOPPED) > 0) note("the child was let go before the end: the end did not wait with it held");
+    const auto took = time_to_end([&] { return orderly ? s.shutdown_and_exit() : s.close_input(); });
+    EXPECT_LT(took, END_LIMIT);
     for (int pid : child.pids()) EXPECT_TRUE(stops_running(pid));
   }
 }
@@ -151,25 +221,31 @@ TEST(HostileChildE2E, AFloodingChildNeitherDelaysTheEditorNorFloodsIt) {
     SCOPED_TRACE(mode);
     Hostile child(mode);
     EditorSession s(child.options());
+    const auto opened = std::chrono::steady_clock::now();
     const std::string uri = s.open("a.tovix", SMALL);
     ASSERT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/didOpen"); }));
     const auto until = std::chrono::steady_clock::now() + 3s;
     while (std::chrono::steady_clock::now() < until) {
-      expect_probe_answered(s, uri);
+      expect_probe_answered(s, uri, SMALL);
       std::this_thread::sleep_for(200ms);
     }
     if (std::string(mode) == "flood-log") {
       s.pump(1500ms);
       std::size_t shown = 0;
-      for (const json& m : s.history()) shown += method_is(m, "window/logMessage") && m["params"]["message"] == "flood";
-      // A second's worth, give or take the edges of the seconds counted.
-      EXPECT_LE(shown, 5 * 20u);
+      for (const json& m : s.history())
+        shown += method_is(m, "window/logMessage") && m.at("params").value("message", "") == "flood";
+      // A second's worth for each second the flood ran, give or take the
+      // edges of the seconds counted.
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - opened);
+      EXPECT_LE(shown, (static_cast<std::size_t>(seconds.count()) + 2) * 20u);
       EXPECT_TRUE(s.wait_for([](const json& m) {
-        return method_is(m, "window/logMessage") && m["params"]["message"].get<std::string>().starts_with(
-                                                        "tovix: luau-lsp sent more messages than can be shown: ");
+        return method_is(m, "window/logMessage") &&
+               m.at("params")
+                   .value("message", "")
+                   .starts_with("tovix: luau-lsp sent more messages than can be shown: ");
       }));
     }
-    expect_clean_end(s, uri, child.pids());
+    expect_clean_end(s, uri, SMALL, child.pids());
   }
 }
 
@@ -181,7 +257,7 @@ TEST(HostileChildE2E, BodiesOfTheChildPastTheLimitAreSkipped) {
       " bytes, over the " + std::to_string(proxy::MAX_CHILD_BODY) + "-byte limit — skipped";
   const auto is_skipped_line = [&](const json& m) {
     if (!method_is(m, "window/logMessage")) return false;
-    const std::string text = m["params"].value("message", "");
+    const std::string text = m.at("params").value("message", "");
     return text.starts_with("tovix: luau-lsp sent a message of ") && text.ends_with(skipped_tail);
   };
   for (const char* mode : {"huge-answer=textDocument/hover", "huge-notification", "huge-request"}) {
@@ -200,25 +276,25 @@ TEST(HostileChildE2E, BodiesOfTheChildPastTheLimitAreSkipped) {
     ASSERT_TRUE(s.wait_for(is_skipped_line));
     if (m == "huge-notification") {
       EXPECT_TRUE(s.wait_for([](const json& m) {
-        return method_is(m, "window/logMessage") && m["params"].value("message", "") == "after huge";
+        return method_is(m, "window/logMessage") && m.at("params").value("message", "") == "after huge";
       }));
     }
     if (m == "huge-request") {
       const auto refused = child.record.wait_for(
           s, [](const json& m) { return !m.contains("method") && m.value("id", json()) == 0 && m.contains("error"); });
       ASSERT_TRUE(refused);
-      EXPECT_EQ((*refused)["error"]["code"], -32600);
+      EXPECT_EQ((*refused).at("error").at("code"), -32600);
     }
     // The child is still heard.
     const int definition = s.send_request("textDocument/definition", luau);
     EXPECT_TRUE(child.record.wait_for(s, [](const json& m) { return method_is(m, "textDocument/definition"); }));
     EXPECT_TRUE(s.response(definition).contains("result"));
-    expect_probe_answered(s, uri);
+    expect_probe_answered(s, uri, SMALL);
     std::size_t said = 0;
     for (const json& each : s.history()) said += is_skipped_line(each);
     EXPECT_EQ(said, 1u);
     EXPECT_FALSE(s.logged("luau-lsp exited — markup features only"));
-    expect_clean_end(s, uri, child.pids());
+    expect_clean_end(s, uri, SMALL, child.pids());
   }
 }
 
@@ -234,20 +310,22 @@ TEST(HostileChildE2E, AChildThatFloodsRequestsIsRefusedPastTheBound) {
   const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
   const auto until = std::chrono::steady_clock::now() + 3s;
   while (std::chrono::steady_clock::now() < until) {
-    expect_probe_answered(s, uri);
+    expect_probe_answered(s, uri, SMALL);
     const int hover = s.send_request("textDocument/hover", luau);
     EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; },
                            3 * PROBE_LIMIT));
     std::this_thread::sleep_for(200ms);
   }
   const auto refused = child.record.wait_for(s, [](const json& m) {
-    return !m.contains("method") && m.contains("error") && m["error"].value("code", 0) == -32803;
+    return !m.contains("method") && m.contains("error") && m.at("error").value("code", 0) == -32803;
   });
   ASSERT_TRUE(refused);
-  EXPECT_GE((*refused)["id"].get<std::int64_t>(), 1000000);
+  EXPECT_GE((*refused).at("id").get<std::int64_t>(), 1000000);
   EXPECT_TRUE(s.wait_for([](const json& m) {
     return method_is(m, "window/logMessage") &&
-           m["params"].value("message", "").starts_with("tovix: luau-lsp asked the editor more than it can be asked: ");
+           m.at("params")
+               .value("message", "")
+               .starts_with("tovix: luau-lsp asked the editor more than it can be asked: ");
   }));
   std::vector<json> relayed;
   for (const json& m : s.history())
@@ -255,13 +333,13 @@ TEST(HostileChildE2E, AChildThatFloodsRequestsIsRefusedPastTheBound) {
   ASSERT_FALSE(relayed.empty());
   EXPECT_LE(relayed.size(), child_session::MAX_RELAYED);
   // An answer of the editor still reaches the child, under the child's id.
-  const std::string token = relayed.front()["params"]["token"];
+  const std::string token = relayed.front().at("params").at("token");
   const std::int64_t child_id = std::stoll(token.substr(token.find(' ') + 1));
-  s.respond(relayed.front()["id"], nullptr);
+  s.respond(relayed.front().at("id"), nullptr);
   EXPECT_TRUE(child.record.wait_for(s, [&](const json& m) {
     return !m.contains("method") && m.value("id", json()) == child_id && m.contains("result");
   }));
-  expect_clean_end(s, uri, child.pids());
+  expect_clean_end(s, uri, SMALL, child.pids());
 }
 
 // Probes of "luau-lsp" found on PATH, in Rokit's storage and in an editor's
@@ -279,20 +357,20 @@ TEST(HostileChildE2E, HangingProbesRunSideBySideOffTheMainThread) {
   SessionOptions options = child.options();
   options.tovix = json::object();
   options.env["PATH"] = (child.files.root() / "bin").string();
-  const auto started = std::chrono::steady_clock::now();
   EditorSession s(options);
   const std::string uri = s.open("a.tovix", SMALL);
   ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return lines.size() >= 3; }));
-  // While they hang, the editor is answered, Luau requests locally.
-  expect_probe_answered(s, uri);
-  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}})), json(nullptr));
-  EXPECT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
-  // One limit for the three, not one each.
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 12s);
+  // One limit for the three, not one each: all three hang at once (one at a
+  // time, the first would be ended before the last started).
   const std::vector<int> probes = child.pids();
   EXPECT_EQ(probes.size(), 3u);
-  for (int pid : probes) EXPECT_TRUE(stops_running(pid, 1s)) << "probe " << pid << " left running";
-  expect_clean_end(s, uri, probes);
+  for (int pid : probes) EXPECT_TRUE(testing::running(pid)) << "probe " << pid << " did not run beside the others";
+  // While they hang, the editor is answered, Luau requests locally.
+  expect_probe_answered(s, uri, SMALL);
+  EXPECT_EQ(s.result("textDocument/hover", EditorSession::at(uri, {{"line", 1}, {"character", 7}})), json(nullptr));
+  EXPECT_TRUE(s.log_line("luau-lsp not found — markup features only, no Luau types"));
+  for (int pid : probes) EXPECT_TRUE(stops_running(pid)) << "probe " << pid << " left running";
+  expect_clean_end(s, uri, SMALL, probes);
 }
 
 TEST(HostileChildE2E, ShutdownEndsAProbeThatHangs) {
@@ -305,7 +383,7 @@ TEST(HostileChildE2E, ShutdownEndsAProbeThatHangs) {
   EditorSession s(options);
   const std::string uri = s.open("a.tovix", SMALL);
   ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return !lines.empty(); }));
-  expect_clean_end(s, uri, child.pids());
+  expect_clean_end(s, uri, SMALL, child.pids());
 }
 
 // A failing probe that leaves a process of its own running.
@@ -321,9 +399,9 @@ TEST(HostileChildE2E, AProbesOwnProcessesEndWithIt) {
   int sleeper = 0;
   std::ifstream(pid_file) >> sleeper;
   ASSERT_GT(sleeper, 0);
-  EXPECT_TRUE(stops_running(sleeper, 1s));
+  EXPECT_TRUE(stops_running(sleeper));
   const std::string uri = s.open("a.tovix", SMALL);
-  expect_clean_end(s, uri, {sleeper});
+  expect_clean_end(s, uri, SMALL, {sleeper});
 }
 
 // Requests of the child that make no sense: each is answered to the child,
@@ -361,11 +439,11 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
                                  [&](const json& m) { return !m.contains("method") && m.value("id", json(-1)) == id; });
   };
   const auto code = [](const std::optional<json>& m) {
-    return m && m->contains("error") ? (*m)["error"].value("code", 0) : 0;
+    return m && m->contains("error") ? m->at("error").value("code", 0) : 0;
   };
   const auto past = answered(100);
   ASSERT_TRUE(past);
-  EXPECT_EQ((*past)["result"], (json{{"applied", false}}));
+  EXPECT_EQ(past->value("result", json()), (json{{"applied", false}}));
   EXPECT_EQ(code(answered(101)), -32600);
   EXPECT_EQ(code(answered(102)), -32600);
   EXPECT_EQ(code(answered(103)), -32600);
@@ -373,19 +451,20 @@ TEST(HostileChildE2E, NonsenseRequestsOfTheChildAreAnsweredAndDelayNothing) {
   EXPECT_EQ(code(answered("s7")), -32600);
   const auto relayed = answered(105);
   ASSERT_TRUE(relayed);
-  EXPECT_TRUE((*relayed)["result"].is_array());
+  EXPECT_TRUE(relayed->value("result", json()).is_array());
   // The two whose id names no request are answered under a null id.
   EXPECT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) {
     std::size_t refused = 0;
-    for (const json& m : lines) refused += m.contains("error") && m["id"].is_null() && m["error"]["code"] == -32600;
+    for (const json& m : lines)
+      refused += m.contains("error") && m.value("id", json(0)).is_null() && m.at("error").value("code", 0) == -32600;
     return refused == 2;
   }));
   // The editor saw only the well-formed request.
   std::size_t relayed_to_editor = 0;
   for (const json& m : s.history())
-    relayed_to_editor += method_is(m, "workspace/configuration") && m["params"]["items"].size() == 1;
+    relayed_to_editor += method_is(m, "workspace/configuration") && m.at("params").at("items").size() == 1;
   EXPECT_EQ(relayed_to_editor, 1u);
-  expect_clean_end(s, uri, child.pids());
+  expect_clean_end(s, uri, SMALL, child.pids());
 }
 
 // A wrapper that starts the child in the background on the same pipes and
@@ -402,10 +481,10 @@ TEST(HostileChildE2E, AWrapperThatExitsLeavingTheChildOnThePipesIsLetGo) {
   ASSERT_TRUE(child.record.wait_until(s, [](const std::vector<json>& lines) { return !lines.empty(); }));
   const int background = child.record.pids().at(0);
   EXPECT_TRUE(s.log_line("luau-lsp exited — markup features only"));
-  EXPECT_TRUE(stops_running(background, 1s));
+  EXPECT_TRUE(stops_running(background));
   EXPECT_TRUE(s.children().empty()) << "the wrapper was not reaped";
   const std::string uri = s.open("a.tovix", SMALL);
-  expect_clean_end(s, uri, {background});
+  expect_clean_end(s, uri, SMALL, {background});
 }
 
 // The real luau-lsp, stopped with SIGSTOP once it has the document, while
@@ -417,19 +496,20 @@ TEST(HostileChildE2E, TheRealLuauLspStoppedIsLetGo) {
   options.env = {{"HOME", files.dir("home").string()}};
   options.tovix = {{"luauLsp", {{"path", LUAU_LSP.string()}}}};
   EditorSession s(options);
-  const std::string uri = s.open("a.tovix", big_document());
+  const std::string text = big_document();
+  const std::string uri = s.open("a.tovix", text);
   ASSERT_TRUE(s.wait_for([](const json& m) {
     return method_is(m, "window/logMessage") &&
-           m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+           m.at("params").value("message", "").starts_with("tovix: luau-lsp answered about this file with");
   }));
   const std::vector<int> children = s.children();
   ASSERT_EQ(children.size(), 1u);
   ::kill(children[0], SIGSTOP);
-  fill_the_pipe(s, uri, 2);
-  expect_probe_answered(s, uri);
-  EXPECT_TRUE(s.log_line("luau-lsp stopped reading its input — markup features only"));
-  EXPECT_TRUE(stops_running(children[0], 1s));
-  expect_clean_end(s, uri, children);
+  fill_the_pipe(s, uri, 2, children[0]);
+  expect_probe_answered(s, uri, text);
+  EXPECT_TRUE(s.log_line(STOPPED));
+  EXPECT_TRUE(stops_running(children[0]));
+  expect_clean_end(s, uri, text, children);
 }
 
 }  // namespace

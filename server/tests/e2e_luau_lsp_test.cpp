@@ -62,7 +62,8 @@ struct Opened {
                            std::to_string(generated_size()) + " bytes)"));
     EXPECT_TRUE(s.wait_for([](const json& m) {
       return m.value("method", "") == "window/logMessage" &&
-             m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+             m.at("params").at("message").get<std::string>().starts_with(
+                 "tovix: luau-lsp answered about this file with");
     }));
   }
 
@@ -146,12 +147,12 @@ TEST(LuauLspE2E, DiagnosticsLandOnTheSourceNextToTheCompilersAndGoWhenFixed) {
   auto published = s.diagnostics(uri, [&](const json& list) { return luau_errors(list) == 2; });
   ASSERT_TRUE(published);
   ASSERT_EQ(published->size(), 3u) << published->dump();
-  EXPECT_EQ((*published)[0]["message"], "<Fram> is not a Roblox class and is not defined");
-  EXPECT_EQ((*published)[1]["message"], "TypeError: Expected this to be 'number', but got 'string'");
-  EXPECT_EQ((*published)[1]["range"],
+  EXPECT_EQ(published->at(0).at("message"), "<Fram> is not a Roblox class and is not defined");
+  EXPECT_EQ(published->at(1).at("message"), "TypeError: Expected this to be 'number', but got 'string'");
+  EXPECT_EQ(published->at(1).at("range"),
             range_at(broken, "local count: number = \"one\"", "local count: number = \"one\""));
-  EXPECT_EQ((*published)[2]["message"], "TypeError: Expected this to be 'string', but got 'number'");
-  EXPECT_EQ((*published)[2]["range"], range_at(broken, "label(42)", "42"));
+  EXPECT_EQ(published->at(2).at("message"), "TypeError: Expected this to be 'string', but got 'number'");
+  EXPECT_EQ(published->at(2).at("range"), range_at(broken, "label(42)", "42"));
 
   std::string fixed = broken;
   fixed.replace(fixed.find("\"one\""), 5, "1");
@@ -163,9 +164,9 @@ TEST(LuauLspE2E, DiagnosticsLandOnTheSourceNextToTheCompilersAndGoWhenFixed) {
   (void)s.request("textDocument/hover", EditorSession::at(uri, position_of(fixed, fixed.find("count"))));
   json last;
   for (const json& m : s.history())
-    if (m.value("method", "") == "textDocument/publishDiagnostics") last = m["params"]["diagnostics"];
+    if (m.value("method", "") == "textDocument/publishDiagnostics") last = m.at("params").at("diagnostics");
   ASSERT_EQ(last.size(), 1u) << last.dump();
-  EXPECT_EQ(last[0]["message"], "<Fram> is not a Roblox class and is not defined");
+  EXPECT_EQ(last.at(0).at("message"), "<Fram> is not a Roblox class and is not defined");
 }
 
 TEST(LuauLspE2E, LuauAnswersLandOnTheSource) {
@@ -187,8 +188,8 @@ TEST(LuauLspE2E, LuauAnswersLandOnTheSource) {
   EXPECT_EQ(o.s.result("textDocument/typeDefinition", inside(o, "title={card.title}", "card")),
             location(o.uri, range_at(t, "{ title: string, count: number }", "{ title: string, count: number }")));
   const json help = o.s.result("textDocument/signatureHelp", inside(o, "label(\"n\", count)", "count"));
-  EXPECT_EQ(help["signatures"][0]["label"], "function label(text: string, size: number?): ...any");
-  EXPECT_EQ(help["activeParameter"], 1);
+  EXPECT_EQ(help.at("signatures").at(0).at("label"), "function label(text: string, size: number?): ...any");
+  EXPECT_EQ(help.at("activeParameter"), 1);
   // luau-lsp 1.69 has no document highlights: it refuses them (-32601),
   // which answers null.
   EXPECT_EQ(o.s.result("textDocument/documentHighlight", inside(o, "local count", "count")), json());
@@ -203,7 +204,7 @@ TEST(LuauLspE2E, AHoverFromAStaleCompileSaysSo) {
   broken.replace(broken.rfind("</Frame>"), 8, "</Fram>");
   o.s.change(o.uri, broken, 2);
   ASSERT_TRUE(o.s.diagnostics(o.uri, [](const json& list) {
-    return !list.empty() && list[0]["message"] == "closing </Fram> does not match opening <Frame>";
+    return !list.empty() && list.at(0).at("message") == "closing </Fram> does not match opening <Frame>";
   }));
   EXPECT_EQ(
       o.s.result("textDocument/hover", inside(o, "local count", "count")),
@@ -222,7 +223,7 @@ TEST(LuauLspE2E, TheTypeErrorsOfAComponentsPropsLandOnItsTags) {
   const auto published = s.diagnostics(uri, [](const json& list) { return !list.empty(); });
   ASSERT_TRUE(published);
   json shown = json::array();
-  for (const json& d : *published) shown.push_back({d["message"], d["range"]});
+  for (const json& d : *published) shown.push_back({d.at("message"), d.at("range")});
   const auto mismatch = [](const char* got) {
     return std::string("TypeError: Expected this to be exactly\n\t'{ Title: string }'\nbut got\n\t'{| Title: ") + got +
            " |}'\ncaused by:\n  Property 'Title' is not compatible.\nExpected this to be exactly 'string', but got '" +
@@ -260,7 +261,7 @@ TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
   auto luau = [](const json& list) {
     json out = json::array();
     for (const json& d : list)
-      if (d.value("source", "") == "Luau") out.push_back({d["message"], d["range"]});
+      if (d.value("source", "") == "Luau") out.push_back({d.at("message"), d.at("range")});
     return out;
   };
   const auto checked = s.diagnostics(uri, [&](const json& list) { return !luau(list).empty(); });
@@ -278,7 +279,7 @@ TEST(LuauLspE2E, UnfinishedMarkupOnANewLineLeavesTheRestOfTheFileAnswered) {
   // luau-lsp's diagnostics follow their line down.
   json moved = found;
   for (json& d : moved)
-    for (const char* end : {"start", "end"}) d[1][end]["line"] = d[1][end]["line"].get<int>() + 1;
+    for (const char* end : {"start", "end"}) d[1][end]["line"] = d.at(1).at(end).at("line").get<int>() + 1;
   EXPECT_EQ(luau(*published), moved);
   EXPECT_EQ(
       s.result("textDocument/hover", inside(uri, typing, "label(\"n\", count)", "count")),
@@ -298,7 +299,7 @@ TEST(LuauLspE2E, RobloxTypesFromTheConfiguredDefinitions) {
       "return <Frame>{frame}</Frame>\n",
       true);
   const json hover = o.s.result("textDocument/hover", inside(o, "local frame", "frame"));
-  EXPECT_TRUE(hover["contents"]["value"].get<std::string>().starts_with("```luau\nlocal frame: Frame\n```\n"))
+  EXPECT_TRUE(hover.at("contents").at("value").get<std::string>().starts_with("```luau\nlocal frame: Frame\n```\n"))
       << hover.dump();
 }
 
@@ -333,7 +334,7 @@ TEST(LuauLspE2E, RobloxTypesAndDocumentationNamedInTheSettings) {
     // Once luau-lsp has the file, it answers about it.
     ASSERT_TRUE(s.wait_for([](const json& m) {
       return m.value("method", "") == "window/logMessage" &&
-             m["params"]["message"].get<std::string>().starts_with("tovix: handed ");
+             m.at("params").at("message").get<std::string>().starts_with("tovix: handed ");
     }));
     // The facts are read off the main thread: their hover comes once they are in.
     const json rich = {{"contents",
@@ -348,7 +349,7 @@ TEST(LuauLspE2E, RobloxTypesAndDocumentationNamedInTheSettings) {
               rich);
     // luau-lsp was given them too.
     const json hover = s.result("textDocument/hover", inside(uri, text, "local label", "label"));
-    EXPECT_TRUE(hover["contents"]["value"].get<std::string>().starts_with("```luau\nlocal label: TextLabel\n```"))
+    EXPECT_TRUE(hover.at("contents").at("value").get<std::string>().starts_with("```luau\nlocal label: TextLabel\n```"))
         << hover.dump();
   }
 }
@@ -392,7 +393,7 @@ TEST(LuauLspE2E, PropsOfAComponentFromItsTypedParameter) {
                         {"sortText", "0onClick"},
                         {"textEdit", {{"newText", "onClick={function() $1 end}"}, {"range", at}}}};
   json items = o.s.result("textDocument/completion", o.at_cursor()).at("items");
-  std::sort(items.begin(), items.end(), [](const json& a, const json& b) { return a["label"] < b["label"]; });
+  std::sort(items.begin(), items.end(), [](const json& a, const json& b) { return a.at("label") < b.at("label"); });
   EXPECT_EQ(items, (json{prop("count", "number"), handler, prop("title", "string")}));
 }
 
@@ -404,10 +405,10 @@ TEST(LuauLspE2E, RenameInLuauCode) {
             range_at(t, "local count", "count"));
   const json edit = o.s.result("textDocument/rename", inside(o, "local count", "count", {{"newName", "total"}}));
   ASSERT_TRUE(edit.contains("changes")) << edit.dump();
-  ASSERT_EQ(edit["changes"].size(), 1u) << edit.dump();
-  ASSERT_TRUE(edit["changes"].contains(o.uri)) << edit.dump();
+  ASSERT_EQ(edit.at("changes").size(), 1u) << edit.dump();
+  ASSERT_TRUE(edit.at("changes").contains(o.uri)) << edit.dump();
   // Applied, the edits rename every use and touch nothing else.
-  const std::string renamed = testing::applied(t, edit["changes"][o.uri]);
+  const std::string renamed = testing::applied(t, edit.at("changes").at(o.uri));
   std::string expected = t;
   for (auto [before, after] :
        {std::pair{"local count:", "local total:"}, std::pair{"count = count }", "count = total }"},
@@ -416,7 +417,7 @@ TEST(LuauLspE2E, RenameInLuauCode) {
   EXPECT_EQ(renamed, expected);
 
   // `create` is called only by generated code: its rename cannot be applied.
-  EXPECT_EQ(o.s.request("textDocument/rename", inside(o, "local create", "create", {{"newName", "make"}}))["error"],
+  EXPECT_EQ(o.s.request("textDocument/rename", inside(o, "local create", "create", {{"newName", "make"}})).at("error"),
             (json{{"code", -32803},
                   {"message", "some of this rename lands in generated code, so it cannot be applied here"}}));
 }
@@ -465,7 +466,7 @@ TEST(LuauLspE2E, RenameOfAComponent) {
     SCOPED_TRACE(std::string(c.needle) + " " + c.inner);
     const json edit = o.s.result("textDocument/rename", inside(o, c.needle, c.inner, {{"newName", c.to}}));
     ASSERT_TRUE(edit.contains("changes")) << edit.dump();
-    const std::string result = testing::applied(text, edit["changes"][o.uri]);
+    const std::string result = testing::applied(text, edit.at("changes").at(o.uri));
     EXPECT_EQ(result, renamed(c.from, c.to)) << edit.dump();
     const document::Document document(o.uri, result, 2);
     const auto analysed = analysis::Analysis::run(document, project::Project::bare(o.s.dir()), nullptr);
@@ -542,13 +543,14 @@ TEST(LuauLspE2E, ReferencesOfAComponentFromAnotherFile) {
   }
   // Renamed from its binding to a name markup takes for a Roblox class, the
   // tags would create Frames: refused once luau-lsp's edits reach them.
-  EXPECT_EQ(s.request("textDocument/rename", inside(uri, app, "local Card", "Card", {{"newName", "Frame"}}))["error"],
-            (json{{"code", -32803}, {"message", "`Frame` is a Roblox class in markup"}}));
+  EXPECT_EQ(
+      s.request("textDocument/rename", inside(uri, app, "local Card", "Card", {{"newName", "Frame"}})).at("error"),
+      (json{{"code", -32803}, {"message", "`Frame` is a Roblox class in markup"}}));
   const json edit = s.result("textDocument/rename", inside(uri, app, "local Card", "Card", {{"newName", "Panel"}}));
   ASSERT_TRUE(edit.contains("changes")) << edit.dump();
   std::string renamed = app;
   for (std::size_t at; (at = renamed.find("Card")) != std::string::npos;) renamed.replace(at, 4, "Panel");
-  EXPECT_EQ(testing::applied(app, edit["changes"][uri]), renamed) << edit.dump();
+  EXPECT_EQ(testing::applied(app, edit.at("changes")[uri]), renamed) << edit.dump();
 }
 
 // A component defined in one module and used from another as a dotted tag:
@@ -614,7 +616,8 @@ TEST(LuauLspE2E, DottedTagsOfAComponentFromAnotherModule) {
     for (int open = c.module_open ? 2 : 1; open > 0; --open) {
       ASSERT_TRUE(s.wait_for([](const json& m) {
         return m.value("method", "") == "window/logMessage" &&
-               m["params"]["message"].get<std::string>().starts_with("tovix: luau-lsp answered about this file with");
+               m.at("params").at("message").get<std::string>().starts_with(
+                   "tovix: luau-lsp answered about this file with");
       }));
     }
     const json on_button = inside(uri, app, "<Widgets.Button text", "Button");
@@ -678,7 +681,7 @@ TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
       s.result("textDocument/inlayHint", {{"textDocument", {{"uri", uri}}}, {"range", range_of(text, 0, text.size())}});
   json names = json::array();
   for (const json& hint : hints)
-    if (hint.value("kind", 0) == 2) names.push_back({hint["label"][0]["value"], hint["position"]});
+    if (hint.value("kind", 0) == 2) names.push_back({hint.at("label").at(0).at("value"), hint.at("position")});
   EXPECT_EQ(names, json::array({json::array({"text:", position_of(text, where(text, "(\"😀\", #", "\"😀\""))}),
                                 json::array({"size:", position_of(text, where(text, "(\"😀\", #", "#"))})}));
 
@@ -689,12 +692,12 @@ TEST(LuauLspE2E, AstralCharactersAndCrlfLines) {
                                                          {"context", {{"diagnostics", json::array()}}}}));
   ASSERT_TRUE(actions.is_array());
   ASSERT_FALSE(actions.empty());
-  EXPECT_EQ(actions[0]["title"], "Prefix 'unused' with '_' to silence");
-  EXPECT_EQ(actions[0]["edit"], (json{{"changes",
-                                       {{uri,
-                                         {{{"newText", "_"},
-                                           {"range", range_of(text, where(text, "local unused", "unused"),
-                                                              where(text, "local unused", "unused"))}}}}}}}));
+  EXPECT_EQ(actions.at(0).at("title"), "Prefix 'unused' with '_' to silence");
+  EXPECT_EQ(actions.at(0).at("edit"), (json{{"changes",
+                                             {{uri,
+                                               {{{"newText", "_"},
+                                                 {"range", range_of(text, where(text, "local unused", "unused"),
+                                                                    where(text, "local unused", "unused"))}}}}}}}));
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ class Session {
     lsp_.send(notification("initialized", json::object()));
     auto config = lsp_.receive_until([](const json& m) { return m.value("method", "") == "workspace/configuration"; });
     EXPECT_TRUE(config);
-    if (config) lsp_.send({{"jsonrpc", "2.0"}, {"id", (*config)["id"]}, {"result", {nullptr, nullptr}}});
+    if (config) lsp_.send({{"jsonrpc", "2.0"}, {"id", config->at("id")}, {"result", {nullptr, nullptr}}});
   }
   ~Session() {
     lsp_.close_stdin();
@@ -72,8 +72,8 @@ class Session {
   json request(const std::string& method, json params) {
     const int id = ++requests_;
     lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
-    auto answer =
-        lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
+    auto answer = lsp_.receive_until(
+        [&](const json& m) { return m.contains("id") && m.at("id") == id && !m.contains("method"); });
     EXPECT_TRUE(answer) << method;
     if (!answer) return nullptr;
     EXPECT_FALSE(answer->contains("error")) << answer->dump();

@@ -28,7 +28,7 @@ class Session {
     // The configuration request; no settings.
     auto config = lsp_.receive();
     EXPECT_TRUE(config && config->value("method", "") == "workspace/configuration");
-    if (config) lsp_.send({{"jsonrpc", "2.0"}, {"id", (*config)["id"]}, {"result", {nullptr, nullptr}}});
+    if (config) lsp_.send({{"jsonrpc", "2.0"}, {"id", config->at("id")}, {"result", {nullptr, nullptr}}});
   }
   ~Session() {
     lsp_.close_stdin();
@@ -43,12 +43,12 @@ class Session {
   json respond(const std::string& method, json params) {
     const int id = next_id_++;
     lsp_.send({{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", std::move(params)}});
-    auto answer =
-        lsp_.receive_until([&](const json& m) { return m.contains("id") && m["id"] == id && !m.contains("method"); });
+    auto answer = lsp_.receive_until(
+        [&](const json& m) { return m.contains("id") && m.at("id") == id && !m.contains("method"); });
     EXPECT_TRUE(answer) << method;
     return answer ? *answer : json();
   }
-  json request(const std::string& method, json params) { return respond(method, std::move(params))["result"]; }
+  json request(const std::string& method, json params) { return respond(method, std::move(params)).at("result"); }
 
   // Opens the document and returns its first diagnostics.
   json open(const std::string& text) {
@@ -60,16 +60,17 @@ class Session {
   // didChange, the later edits first so earlier positions stay put) and
   // returns the diagnostics published after it.
   json apply(const json& edit) {
-    json edits = edit["changes"][URI];
+    json edits = edit.at("changes").at(URI);
     std::vector<json> sorted(edits.begin(), edits.end());
     std::sort(sorted.begin(), sorted.end(), [](const json& a, const json& b) {
       auto key = [](const json& e) {
-        return std::make_tuple(e["range"]["start"]["line"].get<int>(), e["range"]["start"]["character"].get<int>());
+        return std::make_tuple(e.at("range").at("start").at("line").get<int>(),
+                               e.at("range").at("start").at("character").get<int>());
       };
       return key(a) > key(b);
     });
     json changes = json::array();
-    for (const json& e : sorted) changes.push_back({{"range", e["range"]}, {"text", e["newText"]}});
+    for (const json& e : sorted) changes.push_back({{"range", e.at("range")}, {"text", e.at("newText")}});
     notify("textDocument/didChange",
            {{"textDocument", {{"uri", URI}, {"version", ++version_}}}, {"contentChanges", std::move(changes)}});
     return diagnostics();
@@ -82,10 +83,10 @@ class Session {
  private:
   json diagnostics() {
     auto published = lsp_.receive_until([](const json& m) {
-      return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == URI;
+      return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == URI;
     });
     EXPECT_TRUE(published);
-    return published ? (*published)["params"]["diagnostics"] : json();
+    return published ? published->at("params").at("diagnostics") : json();
   }
 
   LspProcess lsp_;
@@ -99,15 +100,15 @@ TEST(OutlineRequests, QuickFixForAMisspeltClassRemovesItsDiagnostic) {
   ASSERT_EQ(diagnostics.size(), 1u);
 
   json params = {{"context", {{"diagnostics", diagnostics}}},
-                 {"range", diagnostics[0]["range"]},
+                 {"range", diagnostics.at(0).at("range")},
                  {"textDocument", {{"uri", URI}}}};
   json actions = session.request("textDocument/codeAction", params);
   ASSERT_EQ(actions.size(), 1u);
-  EXPECT_EQ(actions[0]["title"], "Change element to TextLabel");
-  EXPECT_EQ(actions[0]["diagnostics"], diagnostics);
+  EXPECT_EQ(actions.at(0).at("title"), "Change element to TextLabel");
+  EXPECT_EQ(actions.at(0).at("diagnostics"), diagnostics);
   // Both tags are fixed, so the fix leaves nothing to report.
-  EXPECT_EQ(actions[0]["edit"]["changes"][URI].size(), 2u);
-  EXPECT_EQ(session.apply(actions[0]["edit"]), json::array());
+  EXPECT_EQ(actions.at(0).at("edit").at("changes").at(URI).size(), 2u);
+  EXPECT_EQ(session.apply(actions.at(0).at("edit")), json::array());
 
   // Without the context's diagnostics there is nothing to fix.
   params.erase("context");
@@ -133,12 +134,14 @@ TEST(OutlineRequests, RenameOfTagNames) {
   params = Session::at(2, 3);  // the self-closing TextLabel
   params["newName"] = "TextButton";
   json one = session.request("textDocument/rename", params);
-  EXPECT_EQ(one["changes"][URI].size(), 1u);
+  EXPECT_EQ(one.at("changes").at(URI).size(), 1u);
   EXPECT_EQ(session.apply(one), json::array());
 
-  // A name that cannot be an element's: no edit.
+  // A name that cannot be an element's: refused, saying why.
   params["newName"] = "Text Button";
-  EXPECT_EQ(session.request("textDocument/rename", params), nullptr);
+  const json refused = session.respond("textDocument/rename", params);
+  ASSERT_TRUE(refused.contains("error")) << refused.dump();
+  EXPECT_EQ(refused.at("error").value("message", ""), "`Text Button` is not a tag name");
 }
 
 TEST(OutlineRequests, PrepareRenameRefusesFragmentsAndLuauWithoutAChild) {
@@ -172,13 +175,13 @@ TEST(OutlineRequests, DocumentSymbolsOfNestedMarkup) {
       "  {items.map(function(i) return <Folder /> end)}\n</Frame>\n");
   json symbols = session.request("textDocument/documentSymbol", {{"textDocument", {{"uri", URI}}}});
   ASSERT_EQ(symbols.size(), 1u);
-  EXPECT_EQ(symbols[0]["name"], "Frame");
-  EXPECT_EQ(symbols[0]["detail"], "root");
-  EXPECT_EQ(symbols[0]["range"].dump(), R"({"end":{"character":8,"line":4},"start":{"character":7,"line":1}})");
-  ASSERT_EQ(symbols[0]["children"].size(), 2u);
-  EXPECT_EQ(symbols[0]["children"][0]["name"], "TextLabel");
-  EXPECT_EQ(symbols[0]["children"][1]["name"], "Folder");
-  EXPECT_EQ(symbols[0]["children"][1]["selectionRange"].dump(),
+  EXPECT_EQ(symbols.at(0).at("name"), "Frame");
+  EXPECT_EQ(symbols.at(0).at("detail"), "root");
+  EXPECT_EQ(symbols.at(0).at("range").dump(), R"({"end":{"character":8,"line":4},"start":{"character":7,"line":1}})");
+  ASSERT_EQ(symbols.at(0).at("children").size(), 2u);
+  EXPECT_EQ(symbols.at(0).at("children").at(0).at("name"), "TextLabel");
+  EXPECT_EQ(symbols.at(0).at("children").at(1).at("name"), "Folder");
+  EXPECT_EQ(symbols.at(0).at("children").at(1).at("selectionRange").dump(),
             R"({"end":{"character":39,"line":3},"start":{"character":33,"line":3}})");
   EXPECT_EQ(session.request("textDocument/documentSymbol", {{"textDocument", {{"uri", "file:///tmp/other.tovix"}}}}),
             nullptr);
@@ -194,7 +197,7 @@ TEST(OutlineRequests, SemanticTokensDecodeToTheTagNames) {
   std::vector<std::array<int, 4>> decoded;
   int line = 0;
   int column = 0;
-  const json& data = tokens["data"];
+  const json& data = tokens.at("data");
   ASSERT_EQ(data.size() % 5, 0u);
   for (std::size_t i = 0; i < data.size(); i += 5) {
     column = data[i] == 0 ? column + data[i + 1].get<int>() : data[i + 1].get<int>();

@@ -67,7 +67,7 @@ std::string edited() {
 }
 
 bool publication_for(const json& m, const std::string& uri) {
-  return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == uri;
+  return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == uri;
 }
 
 // Equal texts; else where they part, with what follows there (publications
@@ -85,8 +85,8 @@ bool publication_for(const json& m, const std::string& uri) {
 std::string published_about(const Child& child, int version) {
   for (const json& line : child.record.lines()) {
     if (!line.contains("published")) continue;
-    const std::string body = line["published"];
-    if (json::parse(body)["params"]["version"] == version) return body;
+    const std::string body = line.at("published");
+    if (json::parse(body).at("params").at("version") == version) return body;
   }
   ADD_FAILURE() << "the stand-in published nothing about version " << version;
   return {};
@@ -104,7 +104,7 @@ std::string owed(const document::Document& document, const std::vector<json>& ow
     return {};
   }
   remap::Remap remap({&document, std::move(compiled), generated}, remap::Direction::ToSource);
-  const auto moved = remap.diagnostics((*value)["params"]["diagnostics"]);
+  const auto moved = remap.diagnostics(value->at("params").at("diagnostics"));
   json list(own);
   if (moved) list.insert(list.end(), moved->begin(), moved->end());
   const json message =
@@ -137,8 +137,8 @@ TEST(PublishedE2E, ThousandsOfChildDiagnosticsReachTheEditorAsWrittenFromTheirVa
     child.ready(s);
     const std::string uri = s.open("a.tovix", TEXT, 1);
     const std::size_t own = compiled.diagnostics.size();
-    const auto shown =
-        s.text_of([&](const json& m) { return publication_for(m, uri) && m["params"]["diagnostics"].size() > own; });
+    const auto shown = s.text_of(
+        [&](const json& m) { return publication_for(m, uri) && m.at("params").at("diagnostics").size() > own; });
     ASSERT_TRUE(shown);
     std::string sent = published_about(child, 1);
     std::string taken = sent;
@@ -146,7 +146,7 @@ TEST(PublishedE2E, ThousandsOfChildDiagnosticsReachTheEditorAsWrittenFromTheirVa
     const std::string expected = owed(first, compiled.diagnostics, compiled.compiled, generated, sent);
     EXPECT_TRUE(same_text(*shown, expected));
     // Neither all nor none of them map: the forms are mixed.
-    const std::size_t child_part = json::parse(*shown)["params"]["diagnostics"].size() - own;
+    const std::size_t child_part = json::parse(*shown).at("params").at("diagnostics").size() - own;
     EXPECT_GT(child_part, MANY / 2);
     EXPECT_LT(child_part, MANY);
 
@@ -157,7 +157,7 @@ TEST(PublishedE2E, ThousandsOfChildDiagnosticsReachTheEditorAsWrittenFromTheirVa
     const auto replaced = s.text_of([&](const json& m) { return publication_for(m, uri); }, before);
     ASSERT_TRUE(replaced);
     EXPECT_TRUE(same_text(*replaced, owed(second, recompiled.diagnostics, compiled.compiled, generated, sent)));
-    EXPECT_LT(json::parse(*replaced)["params"]["diagnostics"].size() - recompiled.diagnostics.size(), child_part);
+    EXPECT_LT(json::parse(*replaced).at("params").at("diagnostics").size() - recompiled.diagnostics.size(), child_part);
 
     const auto again = s.text_of([&](const json& m) { return publication_for(m, uri); }, before);
     ASSERT_TRUE(again);

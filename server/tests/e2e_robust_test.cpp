@@ -65,19 +65,19 @@ json did_change(const std::string& uri, int version, json changes) {
 // JSON.
 std::string summary(const json& m) {
   const std::string method = m.value("method", "");
-  if (method == "window/logMessage") return m["params"]["message"];
+  if (method == "window/logMessage") return m.at("params").at("message");
   if (method != "textDocument/publishDiagnostics") return m.dump();
-  std::string out = m["params"]["uri"].get<std::string>() + ":";
-  if (m["params"]["diagnostics"].empty()) out += " none";
-  for (const json& d : m["params"]["diagnostics"]) {
-    const json& start = d["range"]["start"];
-    out += " " + std::to_string(start["line"].get<int>()) + ":" + std::to_string(start["character"].get<int>()) + " " +
-           d["message"].get<std::string>();
+  std::string out = m.at("params").at("uri").get<std::string>() + ":";
+  if (m.at("params").at("diagnostics").empty()) out += " none";
+  for (const json& d : m.at("params").at("diagnostics")) {
+    const json& start = d.at("range").at("start");
+    out += " " + std::to_string(start.at("line").get<int>()) + ":" + std::to_string(start.at("character").get<int>()) +
+           " " + d.at("message").get<std::string>();
   }
   return out;
 }
 
-bool answers(const json& m, const json& id) { return m.contains("id") && !m.contains("method") && m["id"] == id; }
+bool answers(const json& m, const json& id) { return m.contains("id") && !m.contains("method") && m.at("id") == id; }
 
 // Sends a probe request; the summaries of the messages that came before its
 // answer. The test fails when the answer does not come.
@@ -427,7 +427,7 @@ TEST(BadInput, BurstsOfEditsKeepUpAndKeepTheirOrder) {
       ASSERT_TRUE(answer);
       for (const json& m : before) {
         ASSERT_EQ(m.value("method", ""), "textDocument/publishDiagnostics") << m.dump();
-        const int now = m["params"]["diagnostics"][0]["range"]["start"]["character"];
+        const int now = m.at("params").at("diagnostics").at(0).at("range").at("start").at("character");
         EXPECT_GE(now, column);
         column = now;
         ++publishes;

@@ -35,7 +35,7 @@ json did_change(const std::string& uri, int version, json changes) {
 std::optional<json> diagnostics_of(LspProcess& lsp, const std::string& uri, std::vector<json>* skipped = nullptr) {
   return lsp.receive_until(
       [&](const json& m) {
-        return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == uri;
+        return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == uri;
       },
       skipped, std::chrono::seconds(120));
 }
@@ -44,7 +44,7 @@ void start(LspProcess& lsp) {
   lsp.send({{"jsonrpc", "2.0"}, {"id", 1}, {"method", "initialize"}, {"params", {{"capabilities", json::object()}}}});
   auto init = lsp.receive();
   ASSERT_TRUE(init);
-  ASSERT_EQ((*init)["id"], 1);
+  ASSERT_EQ(init->at("id"), 1);
   lsp.send(notification("initialized", json::object()));
   auto config = lsp.receive();
   ASSERT_TRUE(config);
@@ -72,15 +72,15 @@ TEST(Sync, DiagnosticsFollowEveryEdit) {
   lsp.send(did_change(URI, 2, json::array({change(0, 14, 0, 14, "\"")})));
   auto fixed = diagnostics_of(lsp, URI);
   ASSERT_TRUE(fixed);
-  EXPECT_EQ((*fixed)["params"]["diagnostics"], json::array());
+  EXPECT_EQ(fixed->at("params").at("diagnostics"), json::array());
 
   // Break it again on the second line, after a non-ASCII character: the
   // column counts UTF-16 units.
   lsp.send(did_change(URI, 3, json::array({change(1, 0, 1, 0, "local a = \"é😀\" .. "), change(1, 19, 1, 19, "'x ")})));
   auto broken = diagnostics_of(lsp, URI);
   ASSERT_TRUE(broken);
-  EXPECT_EQ((*broken)["params"]["diagnostics"][0]["message"], "unterminated string");
-  EXPECT_EQ((*broken)["params"]["diagnostics"][0]["range"].dump(),
+  EXPECT_EQ(broken->at("params").at("diagnostics").at(0).at("message"), "unterminated string");
+  EXPECT_EQ(broken->at("params").at("diagnostics").at(0).at("range").dump(),
             R"({"end":{"character":20,"line":1},"start":{"character":19,"line":1}})");
 
   lsp.send(notification("textDocument/didClose", {{"textDocument", {{"uri", URI}}}}));
@@ -90,7 +90,7 @@ TEST(Sync, DiagnosticsFollowEveryEdit) {
                             R"("uri":"file:///tmp/tovix-e2e/doc.tovix"}})");
 
   lsp.send({{"jsonrpc", "2.0"}, {"id", 2}, {"method", "shutdown"}});
-  auto down = lsp.receive_until([](const json& m) { return m.contains("id") && m["id"] == 2; });
+  auto down = lsp.receive_until([](const json& m) { return m.contains("id") && m.at("id") == 2; });
   ASSERT_TRUE(down);
   lsp.send(notification("exit", nullptr));
   EXPECT_EQ(lsp.wait(), 0);
@@ -106,7 +106,7 @@ TEST(Sync, MarkupDiagnosticsCarryHelpAndQuickFixData) {
         {{"uri", uri}, {"version", 1}, {"text", "local create = vide.create\nreturn <Txtlabel Text=\"é\" />\n"}}}}));
   auto d = diagnostics_of(lsp, uri);
   ASSERT_TRUE(d);
-  EXPECT_EQ((*d)["params"]["diagnostics"].dump(),
+  EXPECT_EQ(d->at("params").at("diagnostics").dump(),
             R"([{"data":{"candidates":["TextLabel"],"kind":"element","range":{"end":{"character":16,"line":1},)"
             R"("start":{"character":8,"line":1}}},"message":"<Txtlabel> is not a Roblox class and is not defined",)"
             R"("range":{"end":{"character":16,"line":1},"start":{"character":7,"line":1}},"relatedInformation":)"
@@ -117,7 +117,7 @@ TEST(Sync, MarkupDiagnosticsCarryHelpAndQuickFixData) {
   lsp.send(did_change(uri, 2, json::array({change(1, 8, 1, 16, "TextLabel")})));
   auto fixed = diagnostics_of(lsp, uri);
   ASSERT_TRUE(fixed);
-  EXPECT_EQ((*fixed)["params"]["diagnostics"], json::array());
+  EXPECT_EQ(fixed->at("params").at("diagnostics"), json::array());
   lsp.close_stdin();
   EXPECT_EQ(lsp.wait(), 0);
 }
@@ -139,7 +139,7 @@ TEST(Sync, BadInputLosesNothingAndTheServerGoesOn) {
   lsp.send(notification("textDocument/didOpen", {{"textDocument", {{"uri", big_uri}, {"version", 1}, {"text", big}}}}));
   auto big_diagnostics = diagnostics_of(lsp, big_uri);
   ASSERT_TRUE(big_diagnostics);
-  EXPECT_EQ((*big_diagnostics)["params"]["diagnostics"], json::array());
+  EXPECT_EQ(big_diagnostics->at("params").at("diagnostics"), json::array());
 
   // An edit far out of range is refused and logged; the document stays as it
   // was, and its diagnostics are published again.
@@ -147,24 +147,24 @@ TEST(Sync, BadInputLosesNothingAndTheServerGoesOn) {
   std::vector<json> skipped;
   auto unchanged = diagnostics_of(lsp, big_uri, &skipped);
   ASSERT_TRUE(unchanged);
-  EXPECT_EQ((*unchanged)["params"]["diagnostics"], json::array());
+  EXPECT_EQ(unchanged->at("params").at("diagnostics"), json::array());
   lsp.send(did_change("file:///tmp/tovix-e2e/never-opened.tovix", 1, json::array({change(0, 0, 0, 0, "x")})));
   lsp.send(did_change(big_uri, 3, json::array({change(0, 0, 0, 0, "\"")})));  // breaks line 1
   auto after = diagnostics_of(lsp, big_uri, &skipped);
   ASSERT_TRUE(after);
-  ASSERT_EQ((*after)["params"]["diagnostics"].size(), 1u);
-  EXPECT_EQ((*after)["params"]["diagnostics"][0]["range"]["start"].dump(), R"({"character":0,"line":0})");
+  ASSERT_EQ(after->at("params").at("diagnostics").size(), 1u);
+  EXPECT_EQ(after->at("params").at("diagnostics").at(0).at("range").at("start").dump(), R"({"character":0,"line":0})");
   int lost = 0;
   for (const json& m : skipped)
     if (m.value("method", "") == "window/logMessage" &&
-        m["params"]["message"] == "tovix: lost track of an edit — reopen the file to resynchronise")
+        m.at("params").at("message") == "tovix: lost track of an edit — reopen the file to resynchronise")
       ++lost;
   EXPECT_EQ(lost, 2);
 
   lsp.send({{"jsonrpc", "2.0"}, {"id", 5}, {"method", "workspace/symbol"}, {"params", json::object()}});
-  auto answer = lsp.receive_until([](const json& m) { return m.contains("id") && m["id"] == 5; });
+  auto answer = lsp.receive_until([](const json& m) { return m.contains("id") && m.at("id") == 5; });
   ASSERT_TRUE(answer);
-  EXPECT_EQ((*answer)["error"]["code"], -32601);
+  EXPECT_EQ(answer->at("error").at("code"), -32601);
   lsp.close_stdin();
   EXPECT_EQ(lsp.wait(), 0);
 }

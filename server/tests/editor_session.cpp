@@ -46,6 +46,8 @@ EditorSession::EditorSession(SessionOptions options)
 
 EditorSession::~EditorSession() {
   if (!ended_) shutdown_and_exit();
+  // However the test ended the server, a sanitizer's report fails it.
+  if (const auto report = lsp_.sanitizer_report()) ADD_FAILURE() << "the server's standard error:\n" << *report;
 }
 
 std::string EditorSession::uri(const std::string& name) const { return project::path_to_uri(dir() / name); }
@@ -135,12 +137,12 @@ bool EditorSession::receive_one(Clock::time_point deadline) {
   if (!text) return false;
   json message = json::parse(*text);
   if (auto_answer && is_request(message)) {
-    if (message["method"] == "workspace/configuration")
-      respond(message["id"], configuration_answer(message));
-    else if (message["method"] == "workspace/applyEdit")
-      respond(message["id"], {{"applied", true}});
+    if (message.at("method") == "workspace/configuration")
+      respond(message.at("id"), configuration_answer(message));
+    else if (message.at("method") == "workspace/applyEdit")
+      respond(message.at("id"), {{"applied", true}});
     else
-      respond(message["id"], nullptr);
+      respond(message.at("id"), nullptr);
   }
   seen_.push_back({std::move(message), std::move(*text), false});
   return true;
@@ -182,16 +184,16 @@ std::optional<std::string> EditorSession::text_of(const std::function<bool(const
 std::optional<json> EditorSession::diagnostics(const std::string& uri,
                                                const std::function<bool(const json& list)>& wanted) {
   auto message = wait_for([&](const json& m) {
-    return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == uri &&
-           (!wanted || wanted(m["params"]["diagnostics"]));
+    return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == uri &&
+           (!wanted || wanted(m.at("params").at("diagnostics")));
   });
   if (!message) return std::nullopt;
-  return (*message)["params"]["diagnostics"];
+  return message->at("params").at("diagnostics");
 }
 
 std::optional<json> EditorSession::log_line(const std::string& text) {
   return wait_for([&](const json& m) {
-    return m.value("method", "") == "window/logMessage" && m["params"]["message"] == "tovix: " + text;
+    return m.value("method", "") == "window/logMessage" && m.at("params").at("message") == "tovix: " + text;
   });
 }
 
@@ -199,13 +201,13 @@ std::size_t EditorSession::logged(const std::string& text) const {
   std::size_t n = 0;
   for (const Seen& each : seen_) {
     const json& m = each.message;
-    n += m.value("method", "") == "window/logMessage" && m["params"]["message"] == "tovix: " + text;
+    n += m.value("method", "") == "window/logMessage" && m.at("params").at("message") == "tovix: " + text;
   }
   return n;
 }
 
 std::optional<json> EditorSession::server_request(const std::string& method) {
-  return wait_for([&](const json& m) { return is_request(m) && m["method"] == method; });
+  return wait_for([&](const json& m) { return is_request(m) && m.at("method") == method; });
 }
 
 void EditorSession::pump(std::chrono::milliseconds for_at_most) {
@@ -233,7 +235,7 @@ std::optional<std::size_t> EditorSession::index_of(const std::function<bool(cons
 
 json EditorSession::configuration_answer(const json& request) const {
   json answer = json::array();
-  const json* items = request.contains("params") ? &request["params"]["items"] : nullptr;
+  const json* items = request.contains("params") ? &request.at("params").at("items") : nullptr;
   if (!items || !items->is_array()) return answer;
   for (const json& item : *items) {
     const std::string section = item.value("section", "");
@@ -251,14 +253,24 @@ int EditorSession::shutdown_and_exit() {
   ended_ = true;
   (void)request("shutdown", nullptr);
   notify("exit", nullptr);
-  lsp_.close_stdin();
-  return lsp_.wait(PATIENCE);
+  return end();
 }
 
 int EditorSession::close_input() {
   ended_ = true;
+  return end();
+}
+
+int EditorSession::end() {
   lsp_.close_stdin();
-  return lsp_.wait(PATIENCE);
+  // The server's output is read until it ends (a server left blocked
+  // writing would never end), and what came meanwhile joins the history.
+  const int status = lsp_.wait(PATIENCE);
+  while (auto text = lsp_.receive_text(std::chrono::milliseconds(0))) {
+    json message = json::parse(*text, nullptr, false);
+    if (!message.is_discarded()) seen_.push_back({std::move(message), std::move(*text), false});
+  }
+  return status;
 }
 
 std::vector<int> EditorSession::children() const {
@@ -327,7 +339,7 @@ bool StandInRecord::wait_until(EditorSession& session, const std::function<bool(
 std::vector<int> StandInRecord::pids() const {
   std::vector<int> out;
   for (const json& line : lines())
-    if (line.contains("argv") && line.contains("pid")) out.push_back(line["pid"].get<int>());
+    if (line.contains("argv") && line.contains("pid")) out.push_back(line.at("pid").get<int>());
   return out;
 }
 
@@ -356,7 +368,7 @@ std::string applied(std::string_view text, const json& edits) {
   for (const json& edit : edits) {
     const auto range = document.byte_range(edit.value("range", json()));
     if (!range || !edit.value("newText", json()).is_string()) return "?";
-    spans.emplace_back(*range, edit["newText"].get<std::string>());
+    spans.emplace_back(*range, edit.at("newText").get<std::string>());
   }
   std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) { return a.first.start > b.first.start; });
   std::string out(text);

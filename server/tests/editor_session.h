@@ -21,9 +21,6 @@
 
 namespace tovix_lsp::testing {
 
-// Generous: sanitizer builds compile and start children slowly.
-inline constexpr std::chrono::milliseconds PATIENCE = std::chrono::seconds(90);
-
 struct SessionOptions {
   // Added to the server's environment (PATH, HOME, the stand-in's switches).
   std::map<std::string, std::string> env;
@@ -125,10 +122,11 @@ class EditorSession {
   // the child's: each item's section from the options, null for others.
   [[nodiscard]] nlohmann::json configuration_answer(const nlohmann::json& request) const;
 
-  // Shutdown and exit; the exit status.
+  // Shutdown and exit; the exit status. What the server writes until it
+  // ends is read and kept in the history.
   int shutdown_and_exit();
   // Closes the server's input without either, as an editor that dies does;
-  // the exit status.
+  // the exit status (the output is read as above).
   int close_input();
 
   // The server's children (luau-lsp), from the process table.
@@ -150,6 +148,9 @@ class EditorSession {
   // Receives one message into the history (answering it when due); false
   // when nothing came before the deadline.
   bool receive_one(std::chrono::steady_clock::time_point deadline);
+  // Closes the server's input and waits for it to end, reading its output;
+  // the exit status.
+  int end();
 
   TempTree tree_;
   SessionOptions options_;

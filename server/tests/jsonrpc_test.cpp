@@ -79,7 +79,7 @@ TEST(Reader, ConsecutiveMessagesShareTheBuffer) {
   Reader reader(in);
   auto first = reader.read();
   ASSERT_TRUE(first && *first);
-  EXPECT_EQ((**first)["k"].get<std::string>().size(), big.size());
+  EXPECT_EQ((**first).at("k").get<std::string>().size(), big.size());
   auto second = reader.read();
   ASSERT_TRUE(second && *second);
   EXPECT_EQ((*second)->dump(), "[1,2,3]");
@@ -242,7 +242,7 @@ TEST(ParseBody, LoneSurrogateEscapesReadAsReplacementCharacters) {
     std::string body = "[\"" + c.json_text + "\"]";
     auto got = parse_body(body);
     ASSERT_TRUE(got) << got.error().message;
-    EXPECT_EQ((*got)[0].get<std::string>(), c.expected);
+    EXPECT_EQ(got->at(0).get<std::string>(), c.expected);
   }
 }
 

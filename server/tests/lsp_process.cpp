@@ -1,5 +1,6 @@
 #include "lsp_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -171,8 +172,21 @@ int LspProcess::wait(std::chrono::milliseconds timeout) {
       status_ = -1;
       return -1;
     }
-    ::usleep(2000);
+    // Go on reading what it writes, as an editor does until the program
+    // ends: one left blocked writing to a full pipe would never end. What
+    // comes is kept for `receive`.
+    if (!fill(std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(2)))) ::usleep(2000);
   }
+}
+
+std::optional<std::string> LspProcess::sanitizer_report() const {
+  const std::string err = stderr_text();
+  const char* const reports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                                 ": runtime error: "};
+  if (std::none_of(std::begin(reports), std::end(reports),
+                   [&](const char* report) { return err.find(report) != std::string::npos; }))
+    return std::nullopt;
+  return err;
 }
 
 std::string LspProcess::stderr_text() const {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/proxy.h"
+#include "lsp_process.h"
 #include "process_table.h"
 #include "temp_tree.h"
 #include "workspace/project.h"
@@ -54,7 +55,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
   // Messages of the child until one matches; its configuration requests are
   // answered on the way, as the editor would.
   auto until = [&](const std::function<bool(const json&)>& wanted) -> std::optional<json> {
-    auto deadline = std::chrono::steady_clock::now() + 60s;
+    auto deadline = std::chrono::steady_clock::now() + testing::PATIENCE;
     while (std::chrono::steady_clock::now() < deadline) {
       auto event = receiver.receive_for(1s);
       if (!event) continue;
@@ -70,8 +71,8 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
       }
       if (message.value("method", "") == "workspace/configuration" && message.contains("id")) {
         json settings = json::array();
-        for (std::size_t i = 0; i < message["params"]["items"].size(); ++i) settings.push_back(json::object());
-        EXPECT_FALSE(proxy->write(jsonrpc::build::result(message["id"], settings)));
+        for (std::size_t i = 0; i < message.at("params").at("items").size(); ++i) settings.push_back(json::object());
+        EXPECT_FALSE(proxy->write(jsonrpc::build::result(message.at("id"), settings)));
       }
       if (wanted(message)) return message;
     }
@@ -83,7 +84,7 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
                  {"workspaceFolders", {{{"uri", root_uri}, {"name", "workspace"}}}},
                  {"capabilities", {{"workspace", {{"configuration", true}}}}}};
   ASSERT_EQ(proxy->request("initialize", params), 1);
-  auto initialized = until([](const json& m) { return m.contains("id") && m["id"] == 1 && !m.contains("method"); });
+  auto initialized = until([](const json& m) { return m.contains("id") && m.at("id") == 1 && !m.contains("method"); });
   ASSERT_TRUE(initialized);
   ASSERT_TRUE(initialized->contains("result")) << initialized->dump();
   EXPECT_FALSE(proxy->notify("initialized", json::object()));
@@ -94,17 +95,17 @@ TEST(LuauLsp, PublishesATypeErrorAndIsReaped) {
       proxy->notify("textDocument/didOpen",
                     {{"textDocument", {{"uri", file_uri}, {"languageId", "luau"}, {"version", 1}, {"text", text}}}}));
   auto published = until([&](const json& m) {
-    return m.value("method", "") == "textDocument/publishDiagnostics" && m["params"]["uri"] == file_uri &&
-           !m["params"]["diagnostics"].empty();
+    return m.value("method", "") == "textDocument/publishDiagnostics" && m.at("params").at("uri") == file_uri &&
+           !m.at("params").at("diagnostics").empty();
   });
   ASSERT_TRUE(published);
   const json& diagnostic = published->at("params").at("diagnostics").at(0);
   EXPECT_NE(diagnostic.value("message", "").find("'Part'"), std::string::npos) << diagnostic.dump();
-  EXPECT_EQ(diagnostic["range"]["start"]["line"], 0);
+  EXPECT_EQ(diagnostic.at("range").at("start").at("line"), 0);
 
   proxy->shutdown();
   std::size_t exits = 0;
-  while (auto event = receiver.receive_for(exits ? 300ms : 10s))
+  while (auto event = receiver.receive_for(exits ? 300ms : testing::PATIENCE))
     if (auto* exited = std::get_if<ChildExited>(&*event)) exits += exited->child == number;
   EXPECT_EQ(exits, 1u);
   proxy.reset();

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lsp_process.h"
 #include "process_table.h"
 #include "temp_tree.h"
 
@@ -64,16 +65,23 @@ struct Fixture {
     return std::move(*proxy);
   }
 
-  // Every event until none has come for a while.
-  std::vector<Event> events_until_quiet(std::chrono::milliseconds quiet = 300ms) {
+  // Every event until child `number` has exited and then none has come for
+  // a while (a second exit would come within it).
+  std::vector<Event> events_until_exit(std::uint64_t number, std::chrono::milliseconds quiet = 300ms) {
     std::vector<Event> events;
-    while (auto event = channel.second.receive_for(events.empty() ? 10s : quiet)) events.push_back(std::move(*event));
+    const auto exited = [&] {
+      for (const Event& event : events)
+        if (auto* e = std::get_if<ChildExited>(&event); e && e->child == number) return true;
+      return false;
+    };
+    while (auto event = channel.second.receive_for(exited() ? quiet : testing::PATIENCE))
+      events.push_back(std::move(*event));
     return events;
   }
 
   // The next event, which must be a message of child `number`.
   json message_of(std::uint64_t number) {
-    auto event = channel.second.receive_for(10s);
+    auto event = channel.second.receive_for(testing::PATIENCE);
     if (!event) {
       ADD_FAILURE() << "no event";
       return nullptr;
@@ -118,7 +126,7 @@ TEST(Proxy, IdsRiseFromOneAndShutdownTakesTheNext) {
   {
     auto proxy = Proxy::spawn(child, {copy.string()}, sender);
     ASSERT_TRUE(proxy) << proxy.error().message;
-    ASSERT_TRUE(receiver.receive_for(10s));
+    ASSERT_TRUE(receiver.receive_for(testing::PATIENCE));
     EXPECT_EQ(proxy->request("a", 1), 1);
     EXPECT_EQ(proxy->request("b", json::object()), 2);
     EXPECT_EQ(proxy->request("c", nullptr), 3);
@@ -141,7 +149,7 @@ TEST(Proxy, AnswersArriveAsEventsOfTheirChild) {
   Fixture f;
   Proxy proxy = f.stand_in("echo");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["serverInfo"]["name"], "stand-in");
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("serverInfo").at("name"), "stand-in");
   ASSERT_EQ(proxy.request("textDocument/hover", {{"x", 1}}), 2);
   EXPECT_EQ(f.message_of(proxy.number()).dump(),
             R"({"id":2,"jsonrpc":"2.0","result":{"method":"textDocument/hover","params":{"x":1}}})");
@@ -179,7 +187,7 @@ TEST(Proxy, OneExitEventPerChild) {
     const std::uint64_t number = proxy->number();
     const int pid = proxy->pid();
     c.act(proxy);
-    std::vector<Event> events = f.events_until_quiet();
+    std::vector<Event> events = f.events_until_exit(number);
     EXPECT_EQ(exit_events(events, number), 1u);
     // Besides, only what it said (its answer to shutdown, say), and that its
     // writer found its input closed.
@@ -200,8 +208,8 @@ TEST(Proxy, MalformedOutputEndsTheChild) {
     std::optional<Proxy> proxy = f.stand_in(mode);
     const int pid = proxy->pid();
     ASSERT_TRUE(proxy->request("initialize", json::object()));
-    EXPECT_EQ(f.message_of(proxy->number())["id"], 1);
-    std::vector<Event> events = f.events_until_quiet();
+    EXPECT_EQ(f.message_of(proxy->number()).at("id"), 1);
+    std::vector<Event> events = f.events_until_exit(proxy->number());
     EXPECT_EQ(exit_events(events, proxy->number()), 1u);
     EXPECT_EQ(events.size(), 1u);
     EXPECT_TRUE(running(pid));
@@ -219,11 +227,11 @@ TEST(Proxy, ExitEventsNameTheirChild) {
   const std::uint64_t old_number = old->number();
   EXPECT_NE(old_number, current.number());
   old.reset();
-  std::vector<Event> events = f.events_until_quiet();
+  std::vector<Event> events = f.events_until_exit(old_number);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(exit_events(events, old_number), 1u);
   ASSERT_EQ(current.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(current.number())["id"], 1);
+  EXPECT_EQ(f.message_of(current.number()).at("id"), 1);
 }
 
 // A child attached to a descriptor rather than started: written as a
@@ -277,9 +285,9 @@ TEST(Proxy, WritesToAGoneChildAreErrors) {
   std::signal(SIGPIPE, SIG_DFL);
   Fixture f;
   Proxy proxy = f.stand_in("exit-at-once");
-  ASSERT_EQ(exit_events(f.events_until_quiet(), proxy.number()), 1u);
+  ASSERT_EQ(exit_events(f.events_until_exit(proxy.number()), proxy.number()), 1u);
   EXPECT_EQ(proxy.request("initialize", json::object()), 1);  // queued; written later
-  auto event = f.channel.second.receive_for(10s);
+  auto event = f.channel.second.receive_for(testing::PATIENCE);
   ASSERT_TRUE(event);
   auto* stalled = std::get_if<ChildStalled>(&*event);
   ASSERT_TRUE(stalled);
@@ -323,25 +331,25 @@ TEST(StandIn, HoldsRequestsUntilItsConfigurationIsAnswered) {
   Fixture f;
   Proxy proxy = f.stand_in("ask-configuration,echo");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 1);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 1);
   EXPECT_FALSE(proxy.notify("initialized", json::object()));
   json ask = f.message_of(proxy.number());
-  EXPECT_EQ(ask["method"], "workspace/configuration");
+  EXPECT_EQ(ask.at("method"), "workspace/configuration");
   ASSERT_EQ(proxy.request("textDocument/hover", {{"n", 2}}), 2);
   EXPECT_FALSE(f.channel.second.receive_for(200ms));
-  EXPECT_FALSE(proxy.write(jsonrpc::build::result(ask["id"], json::array({json::object()}))));
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["params"]["n"], 2);
+  EXPECT_FALSE(proxy.write(jsonrpc::build::result(ask.at("id"), json::array({json::object()}))));
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("params").at("n"), 2);
 }
 
 TEST(StandIn, OutOfOrderAnswersTheSecondFirst) {
   Fixture f;
   Proxy proxy = f.stand_in("out-of-order");
   ASSERT_EQ(proxy.request("initialize", json::object()), 1);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 1);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 1);
   ASSERT_TRUE(proxy.request("a", nullptr));
   ASSERT_TRUE(proxy.request("b", nullptr));
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 3);
-  EXPECT_EQ(f.message_of(proxy.number())["id"], 2);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 3);
+  EXPECT_EQ(f.message_of(proxy.number()).at("id"), 2);
 }
 
 TEST(StandIn, ScriptDiagnosticsAndRecord) {
@@ -359,22 +367,22 @@ TEST(StandIn, ScriptDiagnosticsAndRecord) {
   ASSERT_TRUE(proxy.request("initialize", json::object()));
   f.message_of(proxy.number());
   EXPECT_FALSE(proxy.notify("initialized", json::object()));
-  EXPECT_EQ(f.message_of(proxy.number())["params"]["message"], "ready");
+  EXPECT_EQ(f.message_of(proxy.number()).at("params").at("message"), "ready");
   EXPECT_FALSE(proxy.notify("textDocument/didOpen", {{"textDocument", {{"uri", "file:///a.luau"}}}}));
   json published = f.message_of(proxy.number());
-  EXPECT_EQ(published["method"], "textDocument/publishDiagnostics");
-  EXPECT_EQ(published["params"]["uri"], "file:///a.luau");
-  EXPECT_EQ(published["params"]["diagnostics"][0]["message"], "stand-in diagnostic");
+  EXPECT_EQ(published.at("method"), "textDocument/publishDiagnostics");
+  EXPECT_EQ(published.at("params").at("uri"), "file:///a.luau");
+  EXPECT_EQ(published.at("params").at("diagnostics").at(0).at("message"), "stand-in diagnostic");
   ASSERT_TRUE(proxy.request("textDocument/hover", nullptr));
-  EXPECT_EQ(f.message_of(proxy.number())["result"]["contents"], "hi");
+  EXPECT_EQ(f.message_of(proxy.number()).at("result").at("contents"), "hi");
 
   std::vector<json> lines;
   std::istringstream text(read_text(record));
   for (std::string line; std::getline(text, line);) lines.push_back(json::parse(line));
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0]["argv"], json::array({TOVIX_STAND_IN_BINARY, "lsp", "--stdio", "--stand-in=diagnostics"}));
-  EXPECT_EQ(lines[0]["pid"], proxy.pid());
-  EXPECT_EQ(lines[4]["method"], "textDocument/hover");
+  EXPECT_EQ(lines.at(0).at("argv"), json::array({TOVIX_STAND_IN_BINARY, "lsp", "--stdio", "--stand-in=diagnostics"}));
+  EXPECT_EQ(lines.at(0).at("pid"), proxy.pid());
+  EXPECT_EQ(lines.at(4).at("method"), "textDocument/hover");
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ Moved reference(std::string body, Remap& remap) {
     ADD_FAILURE() << "not JSON: " << body;
     return {};
   }
-  const auto moved = remap.diagnostics((*value)["params"]["diagnostics"]);
+  const auto moved = remap.diagnostics(value->at("params").at("diagnostics"));
   if (!moved) {
     ADD_FAILURE() << "a list always moves";
     return {};
@@ -155,7 +155,7 @@ struct Case {
 
 std::vector<Case> cases(const Doc& a, const Doc& b) {
   const json plain = diagnostic(a.out("count"));
-  const json whole_line_3 = range(position(3, 0), a.out("count", 2)["end"]);
+  const json whole_line_3 = range(position(3, 0), a.out("count", 2).at("end"));
   const json helper = a.out("__tovix_merge");
   return {
       {"an empty list", "", true, 0, 0},
@@ -164,7 +164,7 @@ std::vector<Case> cases(const Doc& a, const Doc& b) {
                diagnostic(a.out("\"ünï\""))}),
        true, 5, 5},
       {"ranges that do not map whole are narrowed to the pieces they hold",
-       listed({diagnostic(whole_line_3), diagnostic(range(a.out("local e")["start"], a.out("props", 1)["end"])),
+       listed({diagnostic(whole_line_3), diagnostic(range(a.out("local e").at("start"), a.out("props", 1).at("end"))),
                diagnostic(range(position(4, 0), position(6, 8)))}),
        true, 3, 3},
       {"ranges on an element's generated call go on its opening name",
@@ -225,9 +225,9 @@ std::vector<Case> cases(const Doc& a, const Doc& b) {
                diagnostic(a.out("count"), {{"textDocument", {{"uri", A_OUT}}}})}),
        true, 4, 0},
       {"a range with extra members, a position with extra members",
-       listed({diagnostic({{"end", a.out("count")["end"]}, {"start", a.out("count")["start"]}, {"x", 1}}),
-               diagnostic(range({{"character", 6}, {"line", 1}, {"x", 1}}, a.out("count")["end"])),
-               diagnostic({{"end", a.out("count")["end"]}, {"start", a.out("count")["start"]}})}),
+       listed({diagnostic({{"end", a.out("count").at("end")}, {"start", a.out("count").at("start")}, {"x", 1}}),
+               diagnostic(range({{"character", 6}, {"line", 1}, {"x", 1}}, a.out("count").at("end"))),
+               diagnostic({{"end", a.out("count").at("end")}, {"start", a.out("count").at("start")}})}),
        true, 3, 1},
       {"diagnostics that are not objects or have no range",
        listed({json(5), json("x"), json(nullptr), json::array({1, plain}), json{{"message", "m"}}, plain}), true, 1, 1},
@@ -303,8 +303,8 @@ TEST(Published, TextPathGivesTheBytesOfTheValuePath) {
       std::string parsed_body = body;
       const auto value = jsonrpc::parse_body(parsed_body);
       ASSERT_TRUE(value);
-      const Publication values = of_values((*value)["params"]["diagnostics"]);
-      EXPECT_EQ(values.items.size(), (*value)["params"]["diagnostics"].size());
+      const Publication values = of_values(value->at("params").at("diagnostics"));
+      EXPECT_EQ(values.items.size(), value->at("params").at("diagnostics").size());
       Remap remap(doc->pair(), Direction::ToSource, others);
       const Moved got = as_text(values, remap);
       EXPECT_EQ(got.text, expected.text);
@@ -370,9 +370,9 @@ TEST(Published, LuauLspsOwnFormIsReadAsText) {
   ASSERT_EQ(scanned->diagnostics.items.size(), 1u);
   const Item& item = scanned->diagnostics.items[0];
   EXPECT_TRUE(item.plain);
-  EXPECT_EQ(scanned->diagnostics.item_text(item), value["params"]["diagnostics"][0].dump());
+  EXPECT_EQ(scanned->diagnostics.item_text(item), value.at("params").at("diagnostics").at(0).dump());
   EXPECT_EQ(scanned->diagnostics.item_text(item).substr(item.range_offset, item.range_length),
-            value["params"]["diagnostics"][0]["range"].dump());
+            value.at("params").at("diagnostics").at(0).at("range").dump());
   EXPECT_EQ(item.range.start.line, 0u);
   EXPECT_EQ(item.range.start.character, 0u);
   EXPECT_EQ(item.range.end.line, 0u);

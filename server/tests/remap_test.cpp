@@ -238,10 +238,10 @@ TEST(Remap, ChildPayloadsMoveIntoTheSource) {
       {"a uri that is not a string", {{{"uri", 5}}, 1}, json::array({1}), true},
       {"another file's location is copied, a nested one of this file moves",
        {{"uri", "file:///p/other.luau"},
-        {"range", third["range"]},
+        {"range", third.at("range")},
         {"inner", {{"uri", A_OUT}, {"range", a.out_range("count")}}}},
        json{{"inner", {{"range", a.src_range("count")}, {"uri", A_URI}}},
-            {"range", third["range"]},
+            {"range", third.at("range")},
             {"uri", "file:///p/other.luau"}}},
       {"another file's positions are its own: copied, wherever they are",
        {{"uri", "file:///p/other.luau"},
@@ -294,7 +294,7 @@ TEST(Remap, ItemsOfTheWrongShapeAreDropped) {
        true},
       {"a location link whose target range is no range",
        {{{"targetRange", "x"}, {"targetSelectionRange", ok}, {"targetUri", A_OUT}},
-        {{"originSelectionRange", {{"start", ok["start"]}}},
+        {{"originSelectionRange", {{"start", ok.at("start")}}},
          {"targetRange", ok},
          {"targetSelectionRange", ok},
          {"targetUri", A_OUT}}},
@@ -524,22 +524,22 @@ TEST(Remap, EachUriTakesTheScopeOfItsDocument) {
       {"location in a plain Luau file", plain, plain},
       {"location link into a plain Luau file",
        {{"originSelectionRange", a.out_range("count")},
-        {"targetRange", plain["range"]},
-        {"targetSelectionRange", plain["range"]},
+        {"targetRange", plain.at("range")},
+        {"targetSelectionRange", plain.at("range")},
         {"targetUri", "file:///p/util.luau"}},
        json{{"originSelectionRange", a.src_range("count")},
-            {"targetRange", plain["range"]},
-            {"targetSelectionRange", plain["range"]},
+            {"targetRange", plain.at("range")},
+            {"targetSelectionRange", plain.at("range")},
             {"targetUri", "file:///p/util.luau"}}},
       {"changes keyed by three files",
        {{"changes",
          {{A_OUT, {{{"newText", "a"}, {"range", a.out_range("count")}}}},
           {B_OUT, {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
-          {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain["range"]}}}}}}},
+          {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain.at("range")}}}}}}},
        json{{"changes",
              {{A_URI, {{{"newText", "a"}, {"range", a.src_range("count")}}}},
               {B_URI, {{{"newText", "b"}, {"range", b.src_range("Card", 1)}}}},
-              {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain["range"]}}}}}}}},
+              {"file:///p/util.luau", {{{"newText", "u"}, {"range", plain.at("range")}}}}}}}},
       {"document changes of another document",
        {{"documentChanges",
          {{{"edits", {{{"newText", "b"}, {"range", b.out_range("Card", 1)}}}},
@@ -584,9 +584,9 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   const auto moved = answer.answer(actions);
   ASSERT_TRUE(moved);
   ASSERT_EQ(moved->size(), 2u);
-  EXPECT_EQ((*moved)[0]["title"], "whole");
-  EXPECT_EQ((*moved)[0]["edit"]["changes"][A_URI][0]["range"], a.src_range("count"));
-  EXPECT_EQ((*moved)[1], command);
+  EXPECT_EQ(moved->at(0).at("title"), "whole");
+  EXPECT_EQ(moved->at(0).at("edit").at("changes").at(A_URI).at(0).at("range"), a.src_range("count"));
+  EXPECT_EQ(moved->at(1), command);
   EXPECT_TRUE(answer.lost());
 
   // A rename keeps the half it could move and tells that it lost the rest.
@@ -594,7 +594,7 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   const auto kept = rename.value(actions);
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->size(), 3u);
-  EXPECT_EQ((*kept)[1]["edit"]["changes"][A_URI].size(), 1u);
+  EXPECT_EQ(kept->at(1).at("edit").at("changes").at(A_URI).size(), 1u);
   EXPECT_TRUE(rename.lost());
 
   const json past_the_end = {{"newText", "n"},
@@ -615,7 +615,7 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
         {{"label", "an edit whose range is a string"}, {"textEdit", {{"newText", "n"}, {"range", "x"}}}},
         {{"label", "an insert range that is none"}, {"textEdit", insert_replace("x", a.out_range("count"))}},
         {{"label", "a replace range past the end"},
-         {"textEdit", insert_replace(a.out_range("count"), past_the_end["range"])}},
+         {"textEdit", insert_replace(a.out_range("count"), past_the_end.at("range"))}},
         {{"label", "an additional edit without positions"},
          {"additionalTextEdits", {{{"newText", "n"}, {"range", {{"end", {2}}, {"start", 1}}}}}}},
         {{"label", "plain"}}}}};
@@ -623,13 +623,13 @@ TEST(Remap, AnswersDropItemsThatLostPartOfTheirEdits) {
   const auto list = completion.answer(items);
   ASSERT_TRUE(list);
   std::vector<std::string> labels;
-  for (const json& item : (*list)["items"]) labels.push_back(item["label"]);
+  for (const json& item : list->at("items")) labels.push_back(item.at("label"));
   EXPECT_EQ(labels, (std::vector<std::string>{"text edit", "plain"}));
-  EXPECT_EQ((*list)["isIncomplete"], false);
+  EXPECT_EQ(list->at("isIncomplete"), false);
 
   // A lone item (a resolve answer) that lost an edit gives no answer.
   Remap resolve(a.pair(), Direction::ToSource);
-  EXPECT_FALSE(resolve.answer(items["items"][1]));
+  EXPECT_FALSE(resolve.answer(items.at("items").at(1)));
   EXPECT_TRUE(resolve.lost());
 }
 

@@ -88,14 +88,14 @@ TEST(RenameRequestsReplies, ComponentsAreAskedAtTheirOpeningName) {
   const document::Document& document = f.server.documents.get(f.uri)->document;
   EXPECT_EQ(forward->params, f.at(f.fixture.marks[0]));
   EXPECT_EQ(forward->local, document.range_at(f.fixture.marks[1], f.fixture.marks[2]));
-  EXPECT_EQ(forward->cursor, f.at(*f.fixture.cursor)["position"]);
+  EXPECT_EQ(forward->cursor, f.at(*f.fixture.cursor).at("position"));
   EXPECT_FALSE(forward->rename);
 
   // A dotted name: asked at the segment under the cursor.
   reply = rename(f.server, 1, f.at(f.fixture.marks[3] + 1, {{"newName", "Panel"}}));
   forward = std::get_if<server::AskChild>(&reply);
   ASSERT_TRUE(forward);
-  EXPECT_EQ(forward->params["position"], document.position_at(f.fixture.marks[3]));
+  EXPECT_EQ(forward->params.at("position"), document.position_at(f.fixture.marks[3]));
 }
 
 // Without a compile there is no generated call to ask at: renaming the tags
@@ -120,7 +120,7 @@ TEST(RenameRequestsReplies, ReferencesOnAClosingNameAreAskedAtTheOpeningName) {
   const document::Document& document = f.server.documents.get(testing_support::REPLY_URI)->document;
   auto params_at = [&](std::size_t offset) {
     const json position = document.position_at(offset);
-    json params = at(position["line"], position["character"]);
+    json params = at(position.at("line"), position.at("character"));
     params["context"] = {{"includeDeclaration", true}};
     return params;
   };

@@ -40,9 +40,9 @@ std::string describe(const Answer& answer, const document::Document& doc, const 
   if (!value.contains("changes")) return "range " + range_text(value, doc, f);
   std::string out = "edits";
   std::string new_text;
-  for (const json& edit : value["changes"][URI]) {
-    out += " " + range_text(edit["range"], doc, f);
-    new_text = edit["newText"];
+  for (const json& edit : value.at("changes").at(URI)) {
+    out += " " + range_text(edit.at("range"), doc, f);
+    new_text = edit.at("newText");
   }
   return out + " to " + new_text;
 }
@@ -180,9 +180,9 @@ TEST(Rename, ClosingNamesJoinTheChildsEdits) {
     (void)join_closing_names(doc, edits);
     std::string got;
     for (const json& edit : edits) {
-      EXPECT_EQ(edit["newText"], "Next");
-      EXPECT_EQ(edit["annotationId"], "x");
-      got += (got.empty() ? "" : " ") + range_text(edit["range"], doc, f);
+      EXPECT_EQ(edit.at("newText"), "Next");
+      EXPECT_EQ(edit.at("annotationId"), "x");
+      got += (got.empty() ? "" : " ") + range_text(edit.at("range"), doc, f);
     }
     EXPECT_EQ(got, c.expected);
   }

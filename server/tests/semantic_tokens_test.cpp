@@ -17,7 +17,7 @@ using testing_support::MarkedText;
 std::string decoded(std::string_view fixture, const project::Project& project = project::Project::bare("/tmp")) {
   const MarkedText f(fixture);
   document::Document doc("file:///tmp/a.tovix", f.text, 1);
-  const json data = tokens(doc, project)["data"];
+  const json data = tokens(doc, project).at("data");
   EXPECT_EQ(data.size() % 5, 0u);
   std::string out;
   std::uint32_t line = 0;

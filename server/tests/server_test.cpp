@@ -60,7 +60,7 @@ TEST(Guard, FailingNotificationIsOnlyLogged) {
   f.editor(R"({"method":"test/fail"})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0]["params"]["message"], "tovix: internal error handling test/fail — please report it");
+  EXPECT_EQ(sent.at(0).at("params").at("message"), "tovix: internal error handling test/fail — please report it");
 }
 
 TEST(Guard, FailuresOtherThanEditorRequestsAreOnlyLogged) {
@@ -126,7 +126,7 @@ TEST(Requests, InitializeAnswersTheCapabilities) {
   EXPECT_TRUE(f.server.snippet_support);
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0]["result"].dump(),
+  EXPECT_EQ(sent.at(0).at("result").dump(),
             R"({"capabilities":{"codeActionProvider":{"codeActionKinds":["quickfix"]},"completionProvider":)"
             R"({"resolveProvider":false,"triggerCharacters":["<","/"," ",".",":","'","\"","\n"]},)"
             R"("definitionProvider":true,"documentHighlightProvider":true,"documentSymbolProvider":true,)"
@@ -157,7 +157,7 @@ TEST(Notifications, ConfigurationRequestsTakeConsecutiveIds) {
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].dump(), R"({"id":1,"jsonrpc":"2.0","method":"workspace/configuration","params":{"items":)"
                             R"([{"section":"luau-lsp"},{"section":"tovix"}]}})");
-  EXPECT_EQ(sent[1]["id"], 2);
+  EXPECT_EQ(sent.at(1).at("id"), 2);
   EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{1, 2}));
   f.editor(R"({"id":1,"result":[null,null]})");
   EXPECT_EQ(f.server.config_requests, (std::unordered_set<std::int64_t>{2}));
@@ -215,7 +215,7 @@ TEST(ChildExit, OnlyTheCurrentChildsEndCountsAndWarnsUnlessShuttingDown) {
   EXPECT_FALSE(f.server.documents.get("file:///a.tovix")->child.open);
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0]["params"].dump(), R"({"message":"tovix: luau-lsp exited — markup features only","type":2})");
+  EXPECT_EQ(sent.at(0).at("params").dump(), R"({"message":"tovix: luau-lsp exited — markup features only","type":2})");
 
   start();
   f.out.data.clear();
@@ -245,9 +245,9 @@ TEST(DocumentSync, ChangeThatCannotApplyIsLoggedAndWhatAppliedIsPublished) {
       R"({"range":{"start":{"line":1,"character":1},"end":{"line":1,"character":2}},"text":"Z"}]}})");
   auto sent = messages(f.out.data);
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0]["params"].dump(),
+  EXPECT_EQ(sent.at(0).at("params").dump(),
             R"({"message":"tovix: lost track of an edit — reopen the file to resynchronise","type":1})");
-  EXPECT_EQ(sent[1]["method"], "textDocument/publishDiagnostics");
+  EXPECT_EQ(sent.at(1).at("method"), "textDocument/publishDiagnostics");
   EXPECT_EQ(f.server.documents.get("file:///a.tovix")->document.text(), "Xb\ncZ");
 
   f.out.data.clear();
@@ -329,7 +329,7 @@ TEST(DocumentSync, WatchedFilesReloadEveryProject) {
                   {"params", {{"textDocument", {{"uri", uri}, {"version", 1}, {"text", text}}}}}}
                  .dump());
   }
-  for (const json& sent : messages(f.out.data)) EXPECT_EQ(sent["params"]["diagnostics"], json::array());
+  for (const json& sent : messages(f.out.data)) EXPECT_EQ(sent.at("params").at("diagnostics"), json::array());
 
   // The new file keeps the old modification time, so only forgetting the
   // cached projects shows it.
@@ -342,10 +342,10 @@ TEST(DocumentSync, WatchedFilesReloadEveryProject) {
   // Each open document is published once more, as the new file has it.
   std::map<std::string, std::vector<std::string>> published;
   for (const json& sent : messages(f.out.data)) {
-    ASSERT_EQ(sent["method"], "textDocument/publishDiagnostics");
+    ASSERT_EQ(sent.at("method"), "textDocument/publishDiagnostics");
     auto& list = published[sent["params"]["uri"]];
     EXPECT_TRUE(list.empty()) << "published twice";
-    for (const json& d : sent["params"]["diagnostics"]) list.push_back(d["message"]);
+    for (const json& d : sent.at("params").at("diagnostics")) list.push_back(d.at("message"));
   }
   const std::string error = "tovix.toml: invalid type: integer `3`, expected a string for key `elements.TextLabel`";
   EXPECT_EQ(published, (std::map<std::string, std::vector<std::string>>{
@@ -364,7 +364,7 @@ namespace {
 struct Loop : Fixture {
   Loop() {
     handlers.requests["test/text"] = [](Server& s, const json&, json params) -> Reply {
-      return s.documents.get(params["uri"].get<std::string>())->document.text();
+      return s.documents.get(params.at("uri").get<std::string>())->document.text();
     };
   }
   void editor_event(json value) { channel.first.send(events::Editor{std::move(value)}); }
@@ -406,9 +406,10 @@ TEST(Loop, EditsWaitingForOneDocumentAreAnalysedOnceAndWhatFollowsSeesTheirText)
   std::vector<std::string> seen;
   for (const json& m : messages(f.out.data)) {
     if (m.value("method", "") == "textDocument/publishDiagnostics")
-      seen.push_back(m["params"]["uri"].get<std::string>() + " " + std::to_string(m["params"]["diagnostics"].size()));
+      seen.push_back(m.at("params").at("uri").get<std::string>() + " " +
+                     std::to_string(m.at("params").at("diagnostics").size()));
     else if (m.value("method", "") == "window/logMessage")
-      seen.push_back(m["params"]["message"]);
+      seen.push_back(m.at("params").at("message"));
     else
       seen.push_back(m.dump());
   }
@@ -436,7 +437,7 @@ TEST(Loop, RefusedMessagesAreAnsweredAndABadHeaderEndsWithItsError) {
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].dump(),
             R"({"error":{"code":-32700,"message":"message is not JSON: x"},"id":null,"jsonrpc":"2.0"})");
-  EXPECT_EQ(sent[1]["id"], 2);
+  EXPECT_EQ(sent.at(1).at("id"), 2);
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ json naming(const fs::path& definitions) {
 // The named files a load could not read; "(no load ended)" when none ends
 // in time.
 std::vector<std::string> next_load(events::Events::Receiver& events) {
-  auto event = events.receive_for(std::chrono::seconds(30));
+  auto event = events.receive_for(std::chrono::seconds(90));
   EXPECT_TRUE(event && std::holds_alternative<events::ApiLoaded>(*event));
   if (!event || !std::holds_alternative<events::ApiLoaded>(*event)) return {"(no load ended)"};
   return std::get<events::ApiLoaded>(*event).unreadable;

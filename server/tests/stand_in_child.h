@@ -75,7 +75,7 @@ struct StandInChild {
   std::vector<int> pids() const {
     std::vector<int> out = record.pids();
     for (const nlohmann::json& line : record.lines())
-      if (line.contains("probe")) out.push_back(line["probe"].get<int>());
+      if (line.contains("probe")) out.push_back(line.at("probe").get<int>());
     return out;
   }
 

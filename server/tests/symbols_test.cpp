@@ -19,12 +19,12 @@ std::string describe(const json& symbol, const document::Document& doc, const Ma
     auto bytes = doc.byte_range(r);
     return bytes ? f.name(bytes->start) + ".." + f.name(bytes->end) : std::string("?");
   };
-  std::string out = symbol["name"].get<std::string>();
-  if (symbol.contains("detail")) out += "(" + symbol["detail"].get<std::string>() + ")";
-  out += "#" + std::to_string(symbol["kind"].get<int>()) + " " + range(symbol["range"]) + " @" +
-         range(symbol["selectionRange"]) + " [";
+  std::string out = symbol.at("name").get<std::string>();
+  if (symbol.contains("detail")) out += "(" + symbol.at("detail").get<std::string>() + ")";
+  out += "#" + std::to_string(symbol.at("kind").get<int>()) + " " + range(symbol.at("range")) + " @" +
+         range(symbol.at("selectionRange")) + " [";
   std::string children;
-  for (const json& child : symbol["children"]) children += (children.empty() ? "" : ", ") + describe(child, doc, f);
+  for (const json& child : symbol.at("children")) children += (children.empty() ? "" : ", ") + describe(child, doc, f);
   return out + children + "]";
 }
 

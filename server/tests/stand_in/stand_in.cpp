@@ -219,12 +219,12 @@ class StandIn {
     bool is_request = message.contains("id") && message.contains("method");
     bool is_response = message.contains("id") && !message.contains("method");
     const bool flood_answer =
-        is_response && message["id"].is_number_integer() && message["id"].get<std::int64_t>() >= FLOOD_FIRST_ID;
+        is_response && message.at("id").is_number_integer() && message.at("id").get<std::int64_t>() >= FLOOD_FIRST_ID;
     if (!flood_answer || !message.contains("error") || ++flood_answers_ <= 300) record(message);
     if (!method.empty() && modes_.exit_on.count(method)) return 3;
 
     if (is_response) {
-      if (waiting_for_configuration_ && message["id"] == configuration_id_) {
+      if (waiting_for_configuration_ && message.at("id") == configuration_id_) {
         waiting_for_configuration_ = false;
         for (json& held : std::exchange(held_, {})) answer(held);
       }
@@ -253,17 +253,17 @@ class StandIn {
     } else if (method == "initialized") {
       initialized();
     } else if (method == "textDocument/didOpen" || method == "textDocument/didChange") {
-      if (modes_.has("diagnostics")) publish(message["params"]["textDocument"]["uri"]);
+      if (modes_.has("diagnostics")) publish(message.at("params").at("textDocument").at("uri"));
       if (modes_.many_diagnostics > 0) {
-        const json& params = message["params"];
-        const json& text =
-            method == "textDocument/didOpen" ? params["textDocument"]["text"] : params["contentChanges"].back()["text"];
-        publish_many(params["textDocument"], text.get<std::string>());
+        const json& params = message.at("params");
+        const json& text = method == "textDocument/didOpen" ? params.at("textDocument").at("text")
+                                                            : params.at("contentChanges").back().at("text");
+        publish_many(params.at("textDocument"), text.get<std::string>());
       }
       if (method == "textDocument/didOpen" && !opened_) {
         opened_ = true;
         if (modes_.has("flood-diagnostics") || modes_.has("flood-log") || modes_.has("flood-requests"))
-          flood(message["params"]["textDocument"]["uri"]);
+          flood(message.at("params").at("textDocument").at("uri"));
         if (modes_.has("huge-notification")) {
           write_message({{"jsonrpc", "2.0"},
                          {"method", "window/logMessage"},
@@ -295,17 +295,18 @@ class StandIn {
   void answer_initialize(const json& request) {
     if (modes_.has("never-answer")) return;
     if (modes_.has("refuse-initialize")) {
-      write_message(
-          {{"jsonrpc", "2.0"}, {"id", request["id"]}, {"error", {{"code", -32603}, {"message", "stand-in refuses"}}}});
+      write_message({{"jsonrpc", "2.0"},
+                     {"id", request.at("id")},
+                     {"error", {{"code", -32603}, {"message", "stand-in refuses"}}}});
     } else if (modes_.has("refuse-initialize-silently")) {
-      write_message({{"jsonrpc", "2.0"}, {"id", request["id"]}, {"error", {{"code", -32603}}}});
+      write_message({{"jsonrpc", "2.0"}, {"id", request.at("id")}, {"error", {{"code", -32603}}}});
     } else {
       json capabilities = {{"textDocumentSync", 1},
                            {"hoverProvider", true},
                            {"definitionProvider", true},
                            {"completionProvider", json::object()}};
       write_message({{"jsonrpc", "2.0"},
-                     {"id", request["id"]},
+                     {"id", request.at("id")},
                      {"result", {{"capabilities", capabilities}, {"serverInfo", {{"name", "stand-in"}}}}}});
     }
     if (modes_.has("garbage")) write_raw("this is not a header\r\n\r\n");
@@ -316,7 +317,7 @@ class StandIn {
   void answer(const json& request) {
     if (modes_.has("never-answer")) return;
     std::string method = request.value("method", "");
-    const json& id = request["id"];
+    const json& id = request.at("id");
     if (method == "shutdown") {
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", nullptr}});
     } else if (modes_.huge_answer.count(method)) {
@@ -326,7 +327,7 @@ class StandIn {
     } else if (const json* result = find(script_, "results", method)) {
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", *result}});
     } else if (modes_.has("echo")) {
-      json params = request.contains("params") ? request["params"] : json(nullptr);
+      json params = request.contains("params") ? request.at("params") : json(nullptr);
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"method", method}, {"params", params}}}});
     } else {
       write_message({{"jsonrpc", "2.0"}, {"id", id}, {"result", nullptr}});
@@ -380,7 +381,7 @@ class StandIn {
   void publish(const json& uri) {
     json diagnostics =
         script_.is_object() && script_.contains("diagnostics")
-            ? script_["diagnostics"]
+            ? script_.at("diagnostics")
             : json::array(
                   {{{"range", {{"start", {{"line", 0}, {"character", 0}}}, {"end", {{"line", 0}, {"character", 5}}}}},
                     {"severity", 1},
@@ -425,11 +426,11 @@ class StandIn {
         case 2: d["range"] = range(at(line, from), at(std::min(line + 1, lines - 1), 2)); break;
         case 3:
           d["relatedInformation"] = {
-              {{"location", {{"range", d["range"]}, {"uri", uri}}}, {"message", "here"}},
+              {{"location", {{"range", d.at("range")}, {"uri", uri}}}, {"message", "here"}},
               {{"location", {{"range", range(at(0, 0), at(0, 1))}, {"uri", "file:///elsewhere/x.luau"}}},
                {"message", "there"}}};
           break;
-        case 4: d["data"] = {{"edits", {{{"newText", "x"}, {"range", d["range"]}}}}}; break;
+        case 4: d["data"] = {{"edits", {{{"newText", "x"}, {"range", d.at("range")}}}}}; break;
         case 5: d["range"] = range(at(lines + i, 0), at(lines + i, 1)); break;
         case 6: d["range"] = range(at((std::int64_t{1} << 32) + line, 0), at((std::int64_t{1} << 32) + line, 1)); break;
         case 7: d["range"] = range(at(line, -1), at(line, to)); break;
@@ -450,9 +451,9 @@ class StandIn {
     const json message = {{"jsonrpc", "2.0"},
                           {"method", "textDocument/publishDiagnostics"},
                           {"params",
-                           {{"diagnostics", many_diagnostics(document["uri"], text)},
-                            {"uri", document["uri"]},
-                            {"version", document["version"]}}}};
+                           {{"diagnostics", many_diagnostics(document.at("uri"), text)},
+                            {"uri", document.at("uri")},
+                            {"version", document.at("version")}}}};
     const std::string body = modes_.has("spaced-diagnostics") ? message.dump(2) : message.dump();
     record({{"published", body}});
     write_body(body);
