@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -480,6 +482,21 @@ TEST(LuauLspE2E, RenameOfAComponent) {
             range_at(text, "</UI.Badge>", "Badge"));
 }
 
+// Compiles `text` as the project file `source` (under `root`) and writes its
+// generated Luau where the project's build settings put it, as a build
+// would: luau-lsp reads a required module from disk. The path written;
+// none when the text does not compile.
+std::optional<fs::path> build_onto_disk(const fs::path& root, const fs::path& source, const std::string& text) {
+  const project::Project project = project::Project::discover(root / source);
+  const document::Document document(project::path_to_uri(root / source), text, 1);
+  const auto compiled = analysis::Analysis::run(document, project, nullptr).compiled;
+  if (!compiled) return std::nullopt;
+  const fs::path built = project.build_path(root / source);
+  fs::create_directories(built.parent_path());
+  std::ofstream(built, std::ios::binary) << compiled->code;
+  return built;
+}
+
 // A component defined in one file and used from another: luau-lsp reads the
 // module it requires from disk, as the build writes it. References from a
 // closing tag list the binding and every opening and closing tag.
@@ -503,16 +520,10 @@ TEST(LuauLspE2E, ReferencesOfAComponentFromAnotherFile) {
       "  <Card Title=\"z\">\n"
       "  </Card>\n"
       "</Frame>\n";
-  const fs::path card_source = home.tree.file("project/src/card.tovix", card);
+  home.tree.file("project/src/card.tovix", card);
   home.tree.file("project/src/app.tovix", app);
   // The used module's generated Luau, where the project's build puts it.
-  const project::Project project = project::Project::discover(card_source);
-  const document::Document card_document(project::path_to_uri(card_source), card, 1);
-  const auto built = analysis::Analysis::run(card_document, project, nullptr).compiled;
-  ASSERT_TRUE(built);
-  const fs::path card_built = project.build_path(card_source);
-  ASSERT_EQ(card_built, root / "out" / "card.luau");
-  home.tree.file(fs::relative(card_built, home.tree.root()), built->code);
+  EXPECT_EQ(build_onto_disk(root, "src/card.tovix", card), root / "out" / "card.luau");
 
   SessionOptions options = home.options();
   options.folder = root;
@@ -573,15 +584,8 @@ TEST(LuauLspE2E, DottedTagsOfAComponentFromAnotherModule) {
       "local create: any = nil\n"
       "local Widgets = require(\"./Widgets\")\n"
       "return <Frame><Widgets.Button text=\"x\"></Widgets.Button></Frame>\n";
-  const project::Project project = project::Project::discover(root);
-  const fs::path generated = project.build_path(root / "src/Widgets.tovix");
-  ASSERT_EQ(generated, root / "out/Widgets.luau");
-  {
-    const document::Document document(project::path_to_uri(root / "src/Widgets.tovix"), widgets, 1);
-    const auto compiled = analysis::Analysis::run(document, project, nullptr).compiled;
-    ASSERT_TRUE(compiled);
-    home.tree.file("project/out/Widgets.luau", compiled->code);
-  }
+  const fs::path generated = root / "out/Widgets.luau";
+  ASSERT_EQ(build_onto_disk(root, "src/Widgets.tovix", widgets), generated);
   // Where `Button` is declared, in the module's source and (line for line
   // and byte for byte there) in its generated Luau.
   const json declared = range_at(widgets, "function Widgets.Button", "Button");
