@@ -197,7 +197,8 @@ Answer rename(const document::Document& document, const tovix::config::Config& c
   }
   if (auto component = component_at(text, config, *found, under(*found, offset), offset, current)) {
     if (auto why = binding_name_refusal(new_name)) return Refused{std::move(*why)};
-    const std::string_view written = text.substr(found->open.start, found->open.end - found->open.start);
+    const std::string_view written =
+        std::string_view(text).substr(found->open.start, found->open.end - found->open.start);
     if (written.find('.') == std::string_view::npos) {
       if (auto why = component_name_refusal(config, new_name)) return Refused{std::move(*why)};
     }
