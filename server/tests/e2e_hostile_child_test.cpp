@@ -116,8 +116,7 @@ std::chrono::milliseconds time_to_end(const std::function<int()>& end) {
 
 // The end of every case: a probe, shutdown answered, exit 0, nothing left.
 void expect_clean_end(EditorSession& s, const std::string& uri, const std::string& text, const std::vector<int>& pids,
-                      std::chrono::seconds probe_limit = PROBE_LIMIT,
-                      std::chrono::milliseconds end_limit = END_LIMIT) {
+                      std::chrono::seconds probe_limit = PROBE_LIMIT, std::chrono::milliseconds end_limit = END_LIMIT) {
   expect_probe_answered(s, uri, text, probe_limit);
   EXPECT_LT(time_to_end([&] { return s.shutdown_and_exit(); }), end_limit) << "shutdown and exit waited on the child";
   for (int pid : pids) EXPECT_TRUE(stops_running(pid)) << "process " << pid << " left running";
