@@ -276,6 +276,28 @@ TEST(Channel, BoundedSendsWaitForRoomAndKeyedOnesReplaceTheirNamesake) {
   EXPECT_EQ(receiver.receive(), "huge");
 }
 
+// The editor's messages are sent ahead: a child's backlog, however full,
+// never holds them, and what each peer sent keeps its own order.
+TEST(Channel, ValuesSentAheadAreReceivedBeforeEverythingWaiting) {
+  auto [sender, receiver] = Channel<std::string>::make(8);
+  EXPECT_TRUE(sender.send_bounded("child 1", 4));
+  EXPECT_TRUE(sender.send("child exited"));
+  EXPECT_TRUE(sender.send_ahead("editor 1"));
+  EXPECT_TRUE(sender.send_bounded("child 2", 4));  // the bound is reached
+  EXPECT_TRUE(sender.send_ahead("editor 2"));      // and this does not wait
+  auto is = [](const char* wanted) { return [wanted](const std::string& value) { return value == wanted; }; };
+  // What is looked at without waiting is the next to be received.
+  EXPECT_EQ(receiver.receive_if(is("child 1")), std::nullopt);
+  EXPECT_EQ(receiver.receive_if(is("editor 1")), "editor 1");
+  EXPECT_EQ(receiver.receive(), "editor 2");
+  EXPECT_EQ(receiver.receive_if(is("child 1")), "child 1");
+  EXPECT_EQ(receiver.receive(), "child exited");
+  EXPECT_TRUE(sender.send_ahead("editor 3"));
+  EXPECT_EQ(receiver.receive_for(0ms), "editor 3");
+  EXPECT_EQ(receiver.receive(), "child 2");
+  EXPECT_EQ(receiver.receive_for(0ms), std::nullopt);
+}
+
 TEST(Channel, ABoundedSenderIsReleasedWhenTheReceiverGoes) {
   auto pair = Channel<int>::make(1);
   auto sender = pair.first;

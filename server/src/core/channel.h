@@ -21,6 +21,9 @@ namespace tovix_lsp::channel {
 // than the receiver keeps up: it waits while the costs of the bounded values
 // already waiting would pass the channel's bound, and a value sent with a key
 // replaces one with the same key still waiting (only the newest counts).
+// `send_ahead` is for the one peer whose values must never wait behind that
+// backlog: they are received before every value sent otherwise, in the order
+// they were sent among themselves.
 template <typename T>
 class Channel {
   struct Slot {
@@ -32,6 +35,7 @@ class Channel {
     std::mutex mutex;
     std::condition_variable ready;
     std::condition_variable room;
+    std::deque<Slot> ahead;  // from send_ahead, taken first
     std::deque<Slot> queue;
     std::size_t senders = 0;
     std::size_t bounded = 0;  // costs of the bounded values waiting
@@ -60,6 +64,18 @@ class Channel {
       }
       // Woken after the lock is let go, the receiver does not block on it
       // at once: one switch less on every message.
+      state_->ready.notify_one();
+      return true;
+    }
+
+    // The same, for a value received before anything `send` or
+    // `send_bounded` left waiting.
+    bool send_ahead(T value) const {
+      {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->receiver_alive) return false;
+        state_->ahead.push_back(Slot{std::move(value), 0, {}});
+      }
       state_->ready.notify_one();
       return true;
     }
@@ -109,6 +125,7 @@ class Channel {
       {
         std::lock_guard lock(state_->mutex);
         state_->receiver_alive = false;
+        state_->ahead.clear();
         state_->queue.clear();
         state_->bounded = 0;
       }
@@ -146,7 +163,8 @@ class Channel {
       std::optional<T> value;
       {
         std::lock_guard lock(state_->mutex);
-        if (state_->queue.empty() || !accept(std::as_const(state_->queue.front().value))) return std::nullopt;
+        const Slot* front = this->front();
+        if (front == nullptr || !accept(std::as_const(front->value))) return std::nullopt;
         value = pop();
       }
       state_->room.notify_all();
@@ -154,14 +172,20 @@ class Channel {
     }
 
    private:
-    // Both under the lock.
-    bool ready() const { return !state_->queue.empty() || state_->senders == 0; }
+    // All under the lock.
+    bool ready() const { return front() != nullptr || state_->senders == 0; }
+    const Slot* front() const {
+      if (!state_->ahead.empty()) return &state_->ahead.front();
+      if (!state_->queue.empty()) return &state_->queue.front();
+      return nullptr;
+    }
     std::optional<T> pop() {
-      if (state_->queue.empty()) return std::nullopt;
-      Slot& front = state_->queue.front();
+      std::deque<Slot>& from = state_->ahead.empty() ? state_->queue : state_->ahead;
+      if (from.empty()) return std::nullopt;
+      Slot& front = from.front();
       T value = std::move(front.value);
       state_->bounded -= front.cost;
-      state_->queue.pop_front();
+      from.pop_front();
       return value;
     }
 

@@ -148,11 +148,16 @@ void read_editor(io::Input& input, events::Events::Sender events) {
   for (;;) {
     auto message = reader.read();
     if (message && *message) {
-      if (!events.send(events::Editor{std::move(**message)})) return;
+      // Ahead of whatever the child has waiting: a child that writes faster
+      // than we keep up never delays the editor's messages.
+      if (!events.send_ahead(events::Editor{std::move(**message)})) return;
     } else if (!message && message.error().kind == io::Error::Kind::InvalidJson) {
       const jsonrpc::Refused& refused = reader.refused();
-      if (!events.send(events::EditorRefused{refused.owed_answer, refused.id, refused.code, refused.message})) return;
+      if (!events.send_ahead(events::EditorRefused{refused.owed_answer, refused.id, refused.code, refused.message}))
+        return;
     } else {
+      // Behind, not ahead: what the child wrote before the end is still
+      // taken, and every message of the editor is (it was sent ahead).
       events.send(events::EditorClosed{message ? std::nullopt : std::optional(message.error())});
       return;
     }
