@@ -45,10 +45,10 @@ const fs::path LUAU_LSP = TOVIX_LUAU_LSP;
 
 // A markup request answered by the server alone, however the child does.
 constexpr auto PROBE_LIMIT = 2s;
-// The same while the child floods: its messages still queue ahead of the
-// answer (a Luau one waits behind them in the child's output as well), which
-// under a sanitizer with eight copies of the tests at once took up to 7 s.
-constexpr std::chrono::seconds FLOODED_PROBE_LIMIT = 10s;
+// A Luau answer while the child floods: it waits behind the flood in the
+// child's output and in our backlog of it, which under a sanitizer with eight
+// copies of the tests at once took more than 6 s.
+constexpr std::chrono::seconds FLOODED_LUAU_LIMIT = 30s;
 // Shutdown, or the end of the input, to the end of the process: below the
 // stall limit, which a server that waited for the child would wait out.
 constexpr auto END_LIMIT = outbox::STALL_LIMIT - 1s;
@@ -115,10 +115,9 @@ std::chrono::milliseconds time_to_end(const std::function<int()>& end) {
 }
 
 // The end of every case: a probe, shutdown answered, exit 0, nothing left.
-void expect_clean_end(EditorSession& s, const std::string& uri, const std::string& text, const std::vector<int>& pids,
-                      std::chrono::seconds probe_limit = PROBE_LIMIT, std::chrono::milliseconds end_limit = END_LIMIT) {
-  expect_probe_answered(s, uri, text, probe_limit);
-  EXPECT_LT(time_to_end([&] { return s.shutdown_and_exit(); }), end_limit) << "shutdown and exit waited on the child";
+void expect_clean_end(EditorSession& s, const std::string& uri, const std::string& text, const std::vector<int>& pids) {
+  expect_probe_answered(s, uri, text);
+  EXPECT_LT(time_to_end([&] { return s.shutdown_and_exit(); }), END_LIMIT) << "shutdown and exit waited on the child";
   for (int pid : pids) EXPECT_TRUE(stops_running(pid)) << "process " << pid << " left running";
 }
 
@@ -316,10 +315,10 @@ TEST(HostileChildE2E, AChildThatFloodsRequestsIsRefusedPastTheBound) {
   const json luau = EditorSession::at(uri, {{"line", 1}, {"character", 7}});
   const auto until = std::chrono::steady_clock::now() + 3s;
   while (std::chrono::steady_clock::now() < until) {
-    expect_probe_answered(s, uri, SMALL, FLOODED_PROBE_LIMIT);
+    expect_probe_answered(s, uri, SMALL);
     const int hover = s.send_request("textDocument/hover", luau);
     EXPECT_TRUE(s.wait_for([&](const json& m) { return !m.contains("method") && m.value("id", json()) == hover; },
-                           3 * FLOODED_PROBE_LIMIT));
+                           FLOODED_LUAU_LIMIT));
     std::this_thread::sleep_for(200ms);
   }
   const auto refused = child.record.wait_for(s, [](const json& m) {
@@ -345,9 +344,9 @@ TEST(HostileChildE2E, AChildThatFloodsRequestsIsRefusedPastTheBound) {
   EXPECT_TRUE(child.record.wait_for(s, [&](const json& m) {
     return !m.contains("method") && m.value("id", json()) == child_id && m.contains("result");
   }));
-  // Shutdown, too, waits behind the flood's backlog (it never waits for the
-  // child itself, which is told to exit and let go).
-  expect_clean_end(s, uri, SMALL, child.pids(), FLOODED_PROBE_LIMIT, 2 * FLOODED_PROBE_LIMIT);
+  // The editor's messages are taken ahead of the flood: markup answers and
+  // the end are as quick as without it.
+  expect_clean_end(s, uri, SMALL, child.pids());
 }
 
 // Probes of "luau-lsp" found on PATH, in Rokit's storage and in an editor's
