@@ -43,8 +43,11 @@ void count_requests(events::Events::Sender& sender, events::Events::Receiver& re
   for (events::Event& event : queued) {
     if (const auto* editor = std::get_if<events::Editor>(&event)) {
       const json& v = editor->value;
-      const auto method = v.is_object() ? v.find("method") : v.end();
-      if (v.is_object() && v.contains("id") && method != v.end() && method->is_string()) ++t.allowed[v["id"].dump()];
+      // A body with an id and a method is owed an answer unless it is a
+      // response; a method that is no string is answered too (refused).
+      const bool owed = v.is_object() && v.contains("id") && v.contains("method") &&
+                        (v["method"].is_string() || (!v.contains("result") && !v.contains("error")));
+      if (owed) ++t.allowed[v["id"].dump()];
     } else if (const auto* refused = std::get_if<events::EditorRefused>(&event); refused && refused->owed_answer) {
       ++t.allowed[refused->id.dump()];
     }

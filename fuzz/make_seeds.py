@@ -205,6 +205,9 @@ def editor_seeds():
                                      req(10, "textDocument/completion", at(9, 13))],
         "responses": [{"jsonrpc": "2.0", "id": 77, "result": None}, {"jsonrpc": "2.0", "id": "1", "result": []},
                       {"jsonrpc": "2.0", "id": 1.0, "result": []}],
+        # Refused under their ids, one of them already taken by initialize.
+        "method_not_a_string": [{"jsonrpc": "2.0", "id": 1, "method": [{"luauLsp": {"path": ""}}]},
+                                {"jsonrpc": "2.0", "id": 10, "method": 5}, req(11, "textDocument/hover", at(9, 3))],
         "unsupported": [req(10, "textDocument/implementation", at(2, 8)), req(11, "textDocument/formatting", {}),
                         req(None, "workspace/symbol", {"query": ""})],
     }
