@@ -191,19 +191,12 @@ void many_documents(benchmark::State& state, bool references) {
 void BM_PublicationForEachOpenDocument(benchmark::State& state) { many_documents(state, false); }
 void BM_ReferencesNamingEveryOpenDocument(benchmark::State& state) { many_documents(state, true); }
 
-BENCHMARK(BM_PublicationForEachOpenDocument)
-    ->ArgName("documents")
-    ->Arg(300)
-    ->Arg(1000)
-    ->Arg(3000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReferencesNamingEveryOpenDocument)
-    ->ArgName("documents")
-    ->Arg(300)
-    ->Arg(1000)
-    ->Arg(3000)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+// Both at 300, 1,000 and 3,000 open documents, once each.
+void document_counts(benchmark::internal::Benchmark* b) {
+  b->ArgName("documents")->Arg(300)->Arg(1000)->Arg(3000)->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_PublicationForEachOpenDocument)->Apply(document_counts);
+BENCHMARK(BM_ReferencesNamingEveryOpenDocument)->Apply(document_counts);
 
 }  // namespace

@@ -56,29 +56,11 @@ class Channel {
     }
 
     // False when the receiving end has been dropped; the value is lost.
-    bool send(T value) const {
-      {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->receiver_alive) return false;
-        state_->queue.push_back(Slot{std::move(value), 0, {}});
-      }
-      // Woken after the lock is let go, the receiver does not block on it
-      // at once: one switch less on every message.
-      state_->ready.notify_one();
-      return true;
-    }
+    bool send(T value) const { return push(&State::queue, std::move(value)); }
 
     // The same, for a value received before anything `send` or
     // `send_bounded` left waiting.
-    bool send_ahead(T value) const {
-      {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->receiver_alive) return false;
-        state_->ahead.push_back(Slot{std::move(value), 0, {}});
-      }
-      state_->ready.notify_one();
-      return true;
-    }
+    bool send_ahead(T value) const { return push(&State::ahead, std::move(value)); }
 
     // The same for a value that costs `cost` (at least 1) against the bound:
     // first a waiting value with the same non-empty `key` is dropped, then
@@ -109,6 +91,18 @@ class Channel {
     }
 
    private:
+    bool push(std::deque<Slot> State::*lane, T value) const {
+      {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->receiver_alive) return false;
+        ((*state_).*lane).push_back(Slot{std::move(value), 0, {}});
+      }
+      // Woken after the lock is let go, the receiver does not block on it
+      // at once: one switch less on every message.
+      state_->ready.notify_one();
+      return true;
+    }
+
     void add(std::size_t n) {
       std::lock_guard lock(state_->mutex);
       state_->senders += n;

@@ -756,42 +756,36 @@ bool ChildSession::ending(outbox::Stop why) {
   return why == outbox::Stop::Failed && proxy_ && proxy_->ended(std::chrono::milliseconds(50));
 }
 
-bool ChildSession::admit_message() {
+bool ChildSession::PerSecond::admit(std::size_t limit) {
   const auto now = std::chrono::steady_clock::now();
-  if (now - quota_start_ >= std::chrono::seconds(1)) {
-    quota_start_ = now;
-    quota_used_ = 0;
+  if (now - start >= std::chrono::seconds(1)) {
+    start = now;
+    used = 0;
   }
-  if (quota_used_ < CHILD_MESSAGES_PER_SECOND) {
-    ++quota_used_;
-    return true;
-  }
+  if (used >= limit) return false;
+  ++used;
+  return true;
+}
+
+bool ChildSession::admit_message() {
+  if (messages_.admit(CHILD_MESSAGES_PER_SECOND)) return true;
   ++dropped_;
   return false;
 }
 
 std::optional<std::string_view> ChildSession::refuse_request() {
   std::optional<std::string_view> why;
-  if (relayed_.size() >= MAX_RELAYED) {
+  if (relayed_.size() >= MAX_RELAYED)
     why = "too many requests of luau-lsp wait for the editor";
-  } else {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - request_quota_start_ >= std::chrono::seconds(1)) {
-      request_quota_start_ = now;
-      request_quota_used_ = 0;
-    }
-    if (request_quota_used_ < CHILD_REQUESTS_PER_SECOND)
-      ++request_quota_used_;
-    else
-      why = "luau-lsp asks the editor more than it can be asked";
-  }
+  else if (!requests_.admit(CHILD_REQUESTS_PER_SECOND))
+    why = "luau-lsp asks the editor more than it can be asked";
   if (why) ++refused_;
   return why;
 }
 
 std::optional<std::chrono::steady_clock::time_point> ChildSession::deadline() const {
   if (dropped_ == 0 && refused_ == 0) return std::nullopt;
-  return std::max(std::max(quota_start_, request_quota_start_) + std::chrono::seconds(1),
+  return std::max(std::max(messages_.start, requests_.start) + std::chrono::seconds(1),
                   dropped_said_ + DROPPED_SAID_EVERY);
 }
 

@@ -257,15 +257,20 @@ class ChildSession {
   // The child's requests passed on to the editor: our id -> the child's id.
   std::unordered_map<std::int64_t, nlohmann::json> relayed_;
   std::unordered_set<std::string> said_once_;
+  // A count that starts again every second.
+  struct PerSecond {
+    std::chrono::steady_clock::time_point start{};
+    std::size_t used = 0;
+    // Whether one more fits under `limit` in the current second (counted).
+    [[nodiscard]] bool admit(std::size_t limit);
+  };
   // The child's log and show messages of the current second, and those
   // dropped since the last line that said so.
-  std::chrono::steady_clock::time_point quota_start_{};
-  std::size_t quota_used_ = 0;
+  PerSecond messages_;
   std::size_t dropped_ = 0;
   std::chrono::steady_clock::time_point dropped_said_{};
   // The same for the child's requests relayed, and those refused.
-  std::chrono::steady_clock::time_point request_quota_start_{};
-  std::size_t request_quota_used_ = 0;
+  PerSecond requests_;
   std::size_t refused_ = 0;
 };
 

@@ -234,24 +234,33 @@ std::vector<std::string> components(const tovix::config::Config& config, std::st
   return names;
 }
 
+const json* child_items(const json& result) {
+  if (result.is_array()) return &result;
+  const json* list = protocol::member(result, "items");
+  return list && list->is_array() ? list : nullptr;
+}
+
+void keep_incomplete(const json& result, json& list) {
+  if (const json* incomplete = protocol::member(result, "isIncomplete"); incomplete && *incomplete == true)
+    list["isIncomplete"] = true;
+}
+
 json members(std::optional<json> local, json child, bool) {
-  json* items = child.is_array() ? &child : nullptr;
-  if (json* list = child.is_object() ? &child["items"] : nullptr; list && list->is_array()) items = list;
+  const json* items = child_items(child);
   if (items == nullptr) return local ? std::move(*local) : empty_list();
   std::vector<json> out;
-  for (json& item : *items) {
-    const json* label = protocol::member(item, "label");
+  for (const json& each : *items) {
+    const json* label = protocol::member(each, "label");
     if (!label || !label->is_string() || !is_prop_name(label->get_ref<const std::string&>())) continue;
     // A call snippet, or the signature help it opens, has no place in a tag.
-    std::string name = label->get<std::string>();
+    json item = each;
     for (const char* key : {"textEdit", "insertTextFormat", "insertTextMode", "additionalTextEdits", "command"})
       item.erase(key);
-    item["insertText"] = std::move(name);
+    item["insertText"] = *label;
     out.push_back(std::move(item));
   }
   json answer = list(std::move(out));
-  if (const json* incomplete = protocol::member(child, "isIncomplete"); incomplete && *incomplete == true)
-    answer["isIncomplete"] = true;
+  keep_incomplete(child, answer);
   return answer;
 }
 

@@ -104,6 +104,12 @@ struct Members {
 [[nodiscard]] std::vector<std::string> components(const tovix::config::Config& config, std::string_view text,
                                                   const snapshot::Snapshot* current = nullptr);
 
+// The items of the child's completion `result`: the array itself, or a
+// list's "items"; none when it is neither.
+[[nodiscard]] const nlohmann::json* child_items(const nlohmann::json& result);
+// Marks the editor's `list` incomplete where the child's `result` was.
+void keep_incomplete(const nlohmann::json& result, nlohmann::json& list);
+
 // The editor's list from the child's completion at a member access that
 // a tag name writes (`MemberOf`), `local` the empty list: the items whose
 // label is a plain Luau name, each inserting its label alone (no call

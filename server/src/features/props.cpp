@@ -50,14 +50,9 @@ Answer from_child(const json& response, const json& range, bool snippets, std::s
   const json* given = protocol::member(response, "result");
   const json result = given ? *given : json(nullptr);
   std::span<const json> items;
-  if (result.is_array()) {
-    items = result.get_ref<const json::array_t&>();
-  } else if (const json* list = protocol::member(result, "items"); list && list->is_array()) {
-    items = list->get_ref<const json::array_t&>();
-  }
+  if (const json* list = completion::child_items(result)) items = list->get_ref<const json::array_t&>();
   Answer answer{completion::props(items, range, snippets), std::nullopt};
-  if (const json* incomplete = protocol::member(result, "isIncomplete"); incomplete && *incomplete == true)
-    answer.list["isIncomplete"] = true;
+  completion::keep_incomplete(result, answer.list);
   const json* answered = protocol::member(answer.list, "items");
   if (answered == nullptr || !answered->is_array() || answered->empty()) {
     answer.none_known = "<" + std::string(name) +
